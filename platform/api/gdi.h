@@ -1,0 +1,2 @@
+#pragma once
+// placeholder: declarations added by the unit that implements them

@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building, testing and benchmarking need, where any is missing.
+set -euo pipefail
+packages=(cmake g++ clang libclang-rt-14-dev pkg-config make
+          libgtest-dev libgmock-dev googletest libbenchmark-dev
+          libfreetype-dev libfontconfig-dev fontconfig fonts-dejavu-core
+          libx11-dev libxtst-dev xvfb xauth libpng-dev
+          zlib1g-dev libzstd-dev liblz4-dev zstd zip util-linux)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+if [ "$(id -u)" -ne 0 ]; then
+  echo "missing packages: ${missing[*]} (run as root, or install them)" >&2
+  exit 1
+fi
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends "${missing[@]}"
