@@ -1,0 +1,20 @@
+// Small integer and floating-point routines: bit scans on which every code length rests, and the
+// rounding helpers used by the window-size option, the progress window and number formatting.
+#pragma once
+#include <cstdint>
+
+void MatematicheskieoperaciiStartup();
+void MatematicheskieoperaciiShutdown();
+
+// Index of the highest set bit; 0 for 0 (and for 1).
+uint32_t HighestBit32(uint32_t x);
+uint32_t HighestBit64(uint64_t x);
+
+double Absolute(double x);
+// |x|^y with the sign of x; 0.0 for x = 0 whatever y is.
+double SignedPower(double x, double y);
+// Nearest 32-bit integer, ties to the even neighbour. Out of range or NaN gives INT32_MIN,
+// the value a processor conversion yields there.
+int32_t RoundToInt(double x);
+// floor(x) as a 32-bit integer; out of range or NaN gives INT32_MIN.
+int32_t FloorToInt(double x);
