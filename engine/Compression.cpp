@@ -1,0 +1,558 @@
+// Block compression in four stages.
+//  1. Run-length pre-pass: runs of three or more equal bytes become records 0, count, byte;
+//     a lone zero becomes 0, 0 (zero is the escape). The output S is at most twice the block.
+//  2. Greedy parse of the pre-pass output. Every position is filed in the bucket of its two-byte
+//     key (byte p low, byte p + 1 high, 0 past the end); a bucket keeps its 256 newest positions.
+//     At each position the candidates are walked from the nearest: starting at cur - 2, a
+//     candidate whose two bytes equal the current two is measured and the walk steps back one
+//     byte; otherwise it jumps to the next older bucket entry. A candidate becomes the best only
+//     when it is strictly longer and its delta-coded distance and length plus one flag bit cost
+//     fewer bits than its bytes as literals, so the nearest of equally long matches wins. Matches
+//     never overlap their source (length <= distance).
+//  3. Sections: token flags (packed, or as alternating runs when that is cheaper), the literal
+//     bytes, and the matches as delta-coded distance - 1 and length - 1, bits packed LSB first.
+//  4. A result longer than the block is replaced by the stored form (header n, 0, the bytes).
+// Decompression checks every count and bound before it trusts it: runs must add up to the token
+// count, every match flag needs a decoded match, distances may not reach before the output's
+// start, no section may run past the block, and the restored length may not exceed the capacity.
+#include "engine/Compression.h"
+
+#include <cstring>
+
+#include "engine/Kodirovaniechisel.h"
+#include "foundation/Memdiag.h"
+#include "foundation/Operaciispamyatyu.h"
+
+namespace {
+
+bool compressionEnabled = true;
+
+const uint32_t kBucketBytes = 1028;
+const uint32_t kBucketPositions = 256;
+const uint64_t kKeyTableBytes = 65536ull * kBucketBytes;  // 67,371,008
+
+uint32_t WriteStored(uint8_t* dst, const uint8_t* src, uint32_t n) {
+  Store32(dst, n);
+  Store32(dst + 4, 0);
+  MoveBytes(dst + 8, src, n);
+  return n + 8;
+}
+
+// Files position p in the bucket of its key; returns the index it was stored at.
+inline uint32_t InsertPosition(const uint8_t* s, uint32_t S, uint8_t* keyTable, uint32_t p) {
+  uint32_t key = uint32_t(s[p]) | (p + 1 < S ? uint32_t(s[p + 1]) << 8 : 0u);
+  uint8_t* bucket = keyTable + uint64_t(key) * kBucketBytes;
+  uint32_t count = Load32(bucket);
+  uint8_t* positions = bucket + 4;
+  if (count == kBucketPositions) {
+    std::memmove(positions, positions + 4, (kBucketPositions - 1) * 4);
+    count = kBucketPositions - 1;
+  }
+  Store32(positions + 4 * count, p);
+  Store32(bucket, count + 1);
+  return count;
+}
+
+}  // namespace
+
+void CompressionStartup() { compressionEnabled = true; }
+void CompressionShutdown() {}
+
+bool RunLengthPack(uint8_t* dst, uint32_t& dstLen, const uint8_t* src, uint32_t srcLen) {
+  dstLen = 0;
+  uint32_t out = 0;
+  uint32_t pos = 0;
+  while (pos < srcLen) {
+    uint8_t b = src[pos];
+    uint32_t run = 1;
+    while (pos + run < srcLen && src[pos + run] == b) ++run;
+    if (run < 3) {
+      for (uint32_t i = 0; i < run; ++i) {
+        if (b != 0) {
+          dst[out++] = b;
+        } else {
+          dst[out++] = 0;
+          dst[out++] = 0;
+        }
+      }
+    } else {
+      uint32_t left = run;
+      while (left >= 255) {
+        dst[out++] = 0;
+        dst[out++] = 255;
+        dst[out++] = b;
+        left -= 255;
+      }
+      if (left > 0) {
+        dst[out++] = 0;
+        dst[out++] = static_cast<uint8_t>(left);
+        dst[out++] = b;
+      }
+    }
+    pos += run;
+  }
+  dstLen = out;
+  return true;
+}
+
+bool RunLengthUnpackLimited(uint8_t* dst, uint32_t dstCapacity, uint32_t& dstLen,
+                            const uint8_t* src, uint32_t srcLen) {
+  dstLen = 0;
+  uint32_t out = 0;
+  uint32_t pos = 0;
+  bool ok = true;
+  while (pos < srcLen) {
+    uint8_t b = src[pos];
+    if (b != 0) {
+      if (out == dstCapacity) { ok = false; break; }
+      dst[out++] = b;
+      ++pos;
+      continue;
+    }
+    if (srcLen - pos < 2) { ok = false; break; }
+    uint8_t count = src[pos + 1];
+    if (count == 0) {
+      if (out == dstCapacity) { ok = false; break; }
+      dst[out++] = 0;
+      pos += 2;
+      continue;
+    }
+    if (srcLen - pos < 3 || dstCapacity - out < count) { ok = false; break; }
+    std::memset(dst + out, src[pos + 2], count);
+    out += count;
+    pos += 3;
+  }
+  dstLen = out;
+  return ok;
+}
+
+bool RunLengthUnpack(uint8_t* dst, uint32_t& dstLen, const uint8_t* src, uint32_t srcLen) {
+  return RunLengthUnpackLimited(dst, 0xFFFFFFFFu, dstLen, src, srcLen);
+}
+
+bool SetCompression(bool enabled) {
+  TMemoryLock guard;
+  compressionEnabled = enabled;
+  return true;
+}
+
+bool CompressionEnabled() { return compressionEnabled; }
+
+uint64_t CompressBoundFor(uint32_t n) { return uint64_t(n) * 9 / 4 + 27; }
+
+uint64_t CompressWorkAreaSize(uint32_t S) {
+  uint64_t used = 22ull * S + kKeyTableBytes;
+  return used + used / 2;  // floor(1.5 x used)
+}
+
+SCompressWork CompressWorkLayout(uint8_t* area, uint32_t S) {
+  SCompressWork w;
+  w.bits = area;
+  w.flags = w.bits + 9ull * S;
+  w.runs = w.flags + S;
+  w.distances = w.runs + 4ull * S;
+  w.lengths = w.distances + 4ull * S;
+  w.keyTable = w.lengths + 4ull * S;
+  return w;
+}
+
+void SearchMatches(const uint8_t* s, uint32_t S, const SCompressWork& work, uint32_t& tokenCount,
+                   uint32_t& matchCount) {
+  uint32_t N = 0, M = 0;
+  uint32_t cur = 0;
+  while (cur < S) {
+    uint32_t index = InsertPosition(s, S, work.keyTable, cur);
+    const uint8_t b0 = s[cur];
+    const uint8_t b1 = cur + 1 < S ? s[cur + 1] : 0;
+    const uint8_t* bucketPositions =
+        work.keyTable + uint64_t(uint32_t(b0) | uint32_t(b1) << 8) * kBucketBytes + 4;
+    uint32_t bestLength = 0, bestPos = 0;
+    int64_t c = int64_t(cur) - 2;
+    while (c >= 0) {
+      uint32_t cand = static_cast<uint32_t>(c);
+      if (s[cand] != b0 || s[cand + 1] != b1) {
+        if (index == 0) break;
+        --index;
+        cand = Load32(bucketPositions + 4 * index);
+      }
+      // Here the two bytes at cand equal those at cur (bucket entries share the key).
+      uint32_t limit = S - cur < cur - cand ? S - cur : cur - cand;
+      uint32_t length = 0;
+      while (length < limit && s[cand + length] == s[cur + length]) ++length;
+      if (length > bestLength &&
+          DeltaCodeLength(cur - cand - 1) + DeltaCodeLength(length - 1) + 1 < 8ull * length) {
+        bestLength = length;
+        bestPos = cand;
+      }
+      c = int64_t(cand) - 1;
+    }
+    if (bestLength <= 1) {
+      work.flags[N] = 0;
+      ++cur;
+    } else {
+      Store32(work.distances + 4ull * M, cur - bestPos - 1);
+      Store32(work.lengths + 4ull * M, bestLength - 1);
+      ++M;
+      for (uint32_t p = cur + 1; p < cur + bestLength; ++p) InsertPosition(s, S, work.keyTable, p);
+      cur += bestLength;
+      work.flags[N] = 1;
+    }
+    ++N;
+  }
+  tokenCount = N;
+  matchCount = M;
+}
+
+namespace {
+
+// Appends one delta-code word to the bit buffer; the buffer always has room (9 S bits).
+inline void PutNumber(uint8_t* bits, uint32_t capacity, uint32_t& used, uint64_t value) {
+  used += EncodeNumber(bits + used, capacity - used, value);
+}
+
+}  // namespace
+
+uint32_t WriteCompressedForm(uint8_t* dst, const uint8_t* s, uint32_t S, const SCompressWork& work,
+                             uint32_t N, uint32_t M) {
+  const uint32_t bitCapacity = 9u * S;
+  Store32(dst, S);
+  Store32(dst + 4, N);
+  uint32_t out = 8;
+
+  // Flag runs: alternating, starting with zeros; while still at flag 0 the length itself is
+  // stored, afterwards the length minus one.
+  SelectNumberCode(0, false);
+  uint32_t runCount = 0;
+  uint64_t runCost = 0;
+  {
+    uint32_t q = 0;
+    uint8_t expected = 0;
+    while (q < N) {
+      uint32_t start = q;
+      while (q < N && work.flags[q] == expected) ++q;
+      uint32_t length = q - start;
+      uint32_t stored = start == 0 ? length : length - 1;
+      Store32(work.runs + 4ull * runCount, stored);
+      ++runCount;
+      runCost += NumberCodeLength(stored);
+      expected ^= 1;
+    }
+  }
+  if (N <= runCost) {
+    dst[out++] = 0;
+    uint32_t bytes = (N + 7) / 8;
+    std::memset(dst + out, 0, bytes);
+    for (uint32_t t = 0; t < N; ++t) dst[out + t / 8] |= static_cast<uint8_t>(work.flags[t] << (t % 8));
+    out += bytes;
+  } else {
+    SelectNumberCode(0, false);
+    uint32_t used = 0;
+    PutNumber(work.bits, bitCapacity, used, runCount);
+    for (uint32_t r = 0; r < runCount; ++r) PutNumber(work.bits, bitCapacity, used, Load32(work.runs + 4ull * r));
+    uint32_t bitCount = used;
+    PackBits(work.bits, bitCapacity, used);
+    dst[out++] = 1;
+    Store32(dst + out, bitCount);
+    out += 4;
+    std::memcpy(dst + out, work.bits, used);
+    out += used;
+  }
+
+  dst[out++] = 2;
+  {
+    uint32_t pos = 0, m = 0;
+    for (uint32_t t = 0; t < N; ++t) {
+      if (work.flags[t] == 0) {
+        dst[out++] = s[pos++];
+      } else {
+        pos += Load32(work.lengths + 4ull * m) + 1;
+        ++m;
+      }
+    }
+  }
+
+  SelectNumberCode(0, false);
+  uint32_t used = 0;
+  PutNumber(work.bits, bitCapacity, used, M);
+  for (uint32_t m = 0; m < M; ++m) {
+    PutNumber(work.bits, bitCapacity, used, Load32(work.distances + 4ull * m));
+    PutNumber(work.bits, bitCapacity, used, Load32(work.lengths + 4ull * m));
+  }
+  uint32_t bitCount = used;
+  PackBits(work.bits, bitCapacity, used);
+  dst[out++] = 3;
+  Store32(dst + out, bitCount);
+  out += 4;
+  std::memcpy(dst + out, work.bits, used);
+  out += used;
+  return out;
+}
+
+bool CompressBlockWith(TMatchSearch search, uint8_t* dst, uint32_t& dstLen, const uint8_t* src,
+                       uint32_t srcLen) {
+  TMemoryLock guard;
+  const uint32_t n = srcLen;
+  if (n == 0) {
+    dstLen = 0;
+    return true;
+  }
+  if (!compressionEnabled) {
+    dstLen = WriteStored(dst, src, n);
+    return true;
+  }
+  uint8_t* prePass = nullptr;
+  if (4ull * n <= 0xFFFFFFFFull) Create(prePass, 4u * n);
+  if (prePass == nullptr) return false;
+  uint32_t S = 0;
+  RunLengthPack(prePass, S, src, n);
+
+  uint8_t* area = nullptr;
+  uint64_t areaSize = CompressWorkAreaSize(S);
+  if (areaSize <= 0xFFFFFFFFull) Create(area, static_cast<uint32_t>(areaSize));
+  if (area == nullptr) {
+    ::operator delete(prePass);
+    return false;
+  }
+  // Fresh blocks come zero-filled, so every bucket count already starts at 0.
+  SCompressWork work = CompressWorkLayout(area, S);
+  SelectNumberCode(0, false);
+  uint32_t N = 0, M = 0;
+  search(prePass, S, work, N, M);
+  uint32_t written = WriteCompressedForm(dst, prePass, S, work, N, M);
+  ::operator delete(area);
+  ::operator delete(prePass);
+  dstLen = written > n ? WriteStored(dst, src, n) : written;
+  return true;
+}
+
+bool CompressBlock(uint8_t* dst, uint32_t& dstLen, const uint8_t* src, uint32_t srcLen) {
+  return CompressBlockWith(SearchMatches, dst, dstLen, src, srcLen);
+}
+
+namespace {
+
+// Reads delta-code words straight from packed section bytes, never past bitCount bits (which
+// the caller has checked to lie inside the block).
+class TPackedBitReader {
+ public:
+  TPackedBitReader(const uint8_t* bytes, uint32_t bitCount) : bytes_(bytes), bitCount_(bitCount), pos_(0) {}
+
+  // Decodes one unsigned delta-code word and keeps its low 32 bits; false when the remaining
+  // bits hold no whole code word.
+  bool ReadNumber(uint32_t& value) {
+    uint64_t remaining = uint64_t(bitCount_) - pos_;
+    if (remaining >= 57 && (pos_ >> 3) + 8 <= byteCount()) {
+      // Fast path: 57 bits with the next stream bit in the most significant position.
+      uint64_t w;
+      std::memcpy(&w, bytes_ + (pos_ >> 3), 8);
+      w = ReverseBits(w) << (pos_ & 7);
+      uint64_t ones = ~w;
+      uint32_t k = static_cast<uint32_t>(__builtin_clzll(ones));
+      if (k > 6) return false;
+      uint32_t bitLength = (1u << k) | static_cast<uint32_t>(Take(w, k + 1, k));
+      if (bitLength > 65) return false;
+      uint32_t total = 2 * k + bitLength;
+      if (total <= 57) {
+        uint64_t n = Take(w, 2 * k + 1, bitLength - 1) | (uint64_t(1) << (bitLength - 1));
+        value = static_cast<uint32_t>(n - 1);
+        pos_ += total;
+        return true;
+      }
+    }
+    return ReadSlow(value);
+  }
+
+  uint32_t position() const { return pos_; }
+
+ private:
+  uint32_t byteCount() const { return bitCount_ / 8 + (bitCount_ % 8 != 0 ? 1u : 0u); }
+  uint32_t Bit(uint32_t j) const { return (bytes_[j >> 3] >> (j & 7)) & 1u; }
+
+  // count bits (count <= 56) starting first bits below the top of w, most significant first.
+  static uint64_t Take(uint64_t w, uint32_t first, uint32_t count) {
+    if (count == 0) return 0;
+    return (w << first) >> (64 - count);
+  }
+
+  static uint64_t ReverseBits(uint64_t x) {
+    x = ((x >> 1) & 0x5555555555555555ull) | ((x & 0x5555555555555555ull) << 1);
+    x = ((x >> 2) & 0x3333333333333333ull) | ((x & 0x3333333333333333ull) << 2);
+    x = ((x >> 4) & 0x0F0F0F0F0F0F0F0Full) | ((x & 0x0F0F0F0F0F0F0F0Full) << 4);
+    return __builtin_bswap64(x);
+  }
+
+  bool ReadSlow(uint32_t& value) {
+    uint32_t p = pos_;
+    uint32_t k = 0;
+    while (p < bitCount_ && Bit(p) != 0 && k <= 6) { ++k; ++p; }
+    if (k > 6 || p >= bitCount_) return false;
+    ++p;
+    if (bitCount_ - p < k) return false;
+    uint32_t bitLength = 1;
+    for (uint32_t i = 0; i < k; ++i) bitLength = (bitLength << 1) | Bit(p++);
+    if (bitLength > 65) return false;
+    if (bitCount_ - p < bitLength - 1) return false;
+    uint64_t n = 1;
+    for (uint32_t i = 0; i + 1 < bitLength; ++i) n = (n << 1) | Bit(p++);
+    value = static_cast<uint32_t>(n - 1);
+    pos_ = p;
+    return true;
+  }
+
+  const uint8_t* bytes_;
+  uint32_t bitCount_;
+  uint32_t pos_;
+};
+
+uint32_t BytesForBits(uint32_t bits) { return bits / 8 + (bits % 8 != 0 ? 1u : 0u); }
+
+// The checks and the rebuild of a compressed-form block; the caller holds the lock and owns
+// the work area. Returns false on any inconsistency; dst is written only after every count
+// has been checked.
+bool DecodeCompressedForm(uint8_t* dst, uint32_t& dstLen, const uint8_t* src, uint32_t srcLen,
+                          uint32_t S, uint32_t N, uint8_t* area) {
+  uint8_t* flags = area + 9ull * S;
+  uint8_t* runs = flags + S;
+  uint8_t* distances = runs + 4ull * S;
+  uint8_t* lengths = distances + 4ull * S;
+  const uint32_t capacity = dstLen;
+
+  if (N > S) return false;
+  uint32_t pos = 8;
+  if (pos >= srcLen) return false;
+  uint8_t flagTag = src[pos++];
+  if (flagTag == 0) {
+    uint32_t bytes = BytesForBits(N);
+    if (srcLen - pos < bytes) return false;
+    const uint8_t* packed = src + pos;
+    for (uint32_t t = 0; t < N; ++t) flags[t] = (packed[t >> 3] >> (t & 7)) & 1u;
+    pos += bytes;
+  } else {
+    if (srcLen - pos < 4) return false;
+    uint32_t bitCount = Load32(src + pos);
+    pos += 4;
+    uint32_t bytes = BytesForBits(bitCount);
+    if (srcLen - pos < bytes) return false;
+    TPackedBitReader reader(src + pos, bitCount);
+    pos += bytes;
+    uint32_t runCount = 0;
+    if (!reader.ReadNumber(runCount) || runCount > S) return false;
+    for (uint32_t r = 0; r < runCount; ++r) {
+      uint32_t stored = 0;
+      if (!reader.ReadNumber(stored)) return false;
+      Store32(runs + 4ull * r, stored);
+    }
+    // Expand: while still at flag 0 a run stores its own length, afterwards length - 1. The
+    // runs must cover exactly the N flags.
+    uint64_t q = 0;
+    uint8_t v = 0;
+    for (uint32_t r = 0; r < runCount; ++r) {
+      uint64_t length = uint64_t(Load32(runs + 4ull * r)) + (q != 0 ? 1u : 0u);
+      if (q + length > N) return false;
+      std::memset(flags + q, v, static_cast<size_t>(length));
+      q += length;
+      v ^= 1;
+    }
+    if (q != N) return false;
+  }
+
+  uint32_t literalCount = 0;
+  for (uint32_t t = 0; t < N; ++t) literalCount += flags[t] == 0 ? 1u : 0u;
+  uint32_t matchFlags = N - literalCount;
+
+  const uint8_t* literals = nullptr;
+  if (pos < srcLen) {
+    if (literalCount > 0 && src[pos] != 2) return false;
+    ++pos;
+  } else if (literalCount > 0) {
+    return false;
+  }
+  if (srcLen - pos < literalCount) return false;
+  literals = src + pos;
+  pos += literalCount;
+
+  uint32_t matchCount = 0;
+  uint64_t matchTotal = 0;
+  if (pos < srcLen && src[pos] == 3) {
+    ++pos;
+    if (srcLen - pos < 4) return false;
+    uint32_t bitCount = Load32(src + pos);
+    pos += 4;
+    uint32_t bytes = BytesForBits(bitCount);
+    if (srcLen - pos < bytes) return false;
+    TPackedBitReader reader(src + pos, bitCount);
+    if (!reader.ReadNumber(matchCount) || matchCount > S) return false;
+    for (uint32_t m = 0; m < matchCount; ++m) {
+      uint32_t distance = 0, length = 0;
+      if (!reader.ReadNumber(distance) || !reader.ReadNumber(length)) return false;
+      Store32(distances + 4ull * m, distance);
+      Store32(lengths + 4ull * m, length);
+      matchTotal += uint64_t(length) + 1;
+    }
+  }
+  if (matchFlags > matchCount) return false;
+  if (uint64_t(literalCount) + matchTotal > capacity) return false;
+
+  // Rebuild the pre-pass output in a scratch buffer of the checked size, then restore into dst
+  // with an unpack that refuses to write past the capacity.
+  uint32_t rebuiltCapacity = static_cast<uint32_t>(literalCount + matchTotal);
+  uint8_t* rebuilt = nullptr;
+  if (rebuiltCapacity > 0) {
+    Create(rebuilt, rebuiltCapacity);
+    if (rebuilt == nullptr) return false;
+  }
+  uint32_t out = 0, lit = 0, m = 0;
+  bool ok = true;
+  for (uint32_t t = 0; t < N && ok; ++t) {
+    if (flags[t] == 0) {
+      rebuilt[out++] = literals[lit++];
+      continue;
+    }
+    uint64_t distance = uint64_t(Load32(distances + 4ull * m)) + 1;
+    uint32_t length = Load32(lengths + 4ull * m) + 1;
+    ++m;
+    if (distance > out) { ok = false; break; }
+    uint8_t* to = rebuilt + out;
+    const uint8_t* from = to - distance;
+    if (distance >= length) {
+      std::memcpy(to, from, length);
+    } else {
+      for (uint32_t i = 0; i < length; ++i) to[i] = from[i];
+    }
+    out += length;
+  }
+  uint32_t restored = 0;
+  if (ok) ok = RunLengthUnpackLimited(dst, capacity, restored, rebuilt, out);
+  if (rebuilt != nullptr) ::operator delete(rebuilt);
+  if (!ok) return false;
+  dstLen = restored;
+  return true;
+}
+
+}  // namespace
+
+bool DecompressBlock(uint8_t* dst, uint32_t& dstLen, const uint8_t* src, uint32_t srcLen) {
+  TMemoryLock guard;
+  if (srcLen == 0) {
+    dstLen = 0;
+    return true;
+  }
+  if (src == nullptr || srcLen < 8) return false;
+  const uint32_t S = Load32(src);
+  if (dstLen < S) return false;
+  const uint32_t N = Load32(src + 4);
+  if (N == 0) {
+    if (srcLen - 8 < S) return false;
+    MoveBytes(dst, src + 8, S);
+    dstLen = S;
+    return true;
+  }
+  if (22ull * S > 0xFFFFFFFFull || S == 0) return false;
+  uint8_t* area = nullptr;
+  Create(area, 22u * S);
+  if (area == nullptr) return false;
+  SelectNumberCode(0, false);
+  bool ok = DecodeCompressedForm(dst, dstLen, src, srcLen, S, N, area);
+  ::operator delete(area);
+  return ok;
+}
