@@ -1,0 +1,731 @@
+// Files and folders over POSIX descriptors and directory streams.
+//
+// Names arrive as cp1251 with '\' and go to the system as UTF-8 with '/' (Names.cpp). A name that
+// starts with a drive prefix such as "D:" has no meaning here: "D:" is kept as an ordinary name
+// component relative to the current directory, never mapped to the root, so a stored name can
+// never reach an absolute place it did not name in the system's own terms. A leading '\' is the
+// root.
+//
+// Windows' share modes are kept among the handles of this process: an open is refused with
+// ERROR_SHARING_VIOLATION when it would conflict with the access or the sharing of a handle
+// already open on the same file (device and inode), and a delete or rename of a file open without
+// FILE_SHARE_DELETE is refused the same way. Other processes are not consulted.
+//
+// Only regular files open as files: a folder fails with ERROR_ACCESS_DENIED, as on Windows, and a
+// device, pipe or socket fails the same way instead of blocking. Truncation (CREATE_ALWAYS,
+// TRUNCATE_EXISTING) happens only after those checks, so a refused open leaves the file as it was.
+#include <cerrno>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <mutex>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+#include "platform/posix/PosixInternal.h"
+
+namespace {
+
+struct TOpenFile {
+  int descriptor;
+  DWORD access;
+  DWORD share;
+  dev_t device;
+  ino_t inode;
+};
+
+std::mutex& OpenFilesLock() {
+  static std::mutex lock;
+  return lock;
+}
+std::vector<TOpenFile*>& OpenFiles() {
+  static std::vector<TOpenFile*> files;
+  return files;
+}
+
+const uint64_t secondsFrom1601To1970 = 11644473600ull;
+
+uint64_t FileTimeFromTimespec(const struct timespec& t) {
+  if (t.tv_sec < -static_cast<int64_t>(secondsFrom1601To1970)) return 0;
+  return (static_cast<uint64_t>(t.tv_sec + static_cast<int64_t>(secondsFrom1601To1970))) * 10000000ull +
+         static_cast<uint64_t>(t.tv_nsec) / 100;
+}
+
+struct timespec TimespecFromFileTime(uint64_t fileTime) {
+  struct timespec t;
+  t.tv_sec = static_cast<time_t>(static_cast<int64_t>(fileTime / 10000000ull) - static_cast<int64_t>(secondsFrom1601To1970));
+  t.tv_nsec = static_cast<long>((fileTime % 10000000ull) * 100);
+  return t;
+}
+
+void StoreFileTime(FILETIME* out, uint64_t value) {
+  out->dwLowDateTime = static_cast<DWORD>(value);
+  out->dwHighDateTime = static_cast<DWORD>(value >> 32);
+}
+
+uint64_t LoadFileTime(const FILETIME* in) {
+  return (static_cast<uint64_t>(in->dwHighDateTime) << 32) | in->dwLowDateTime;
+}
+
+// Attributes of an item as Windows reports them; st follows links, so a link to a folder is a
+// folder. Hidden means a name that starts with a dot; read-only a file nobody may write to or
+// that this process may not write to.
+DWORD AttributesOf(const struct stat& st, const char* leafName, int directory, const char* entryName) {
+  DWORD attributes = 0;
+  if (S_ISDIR(st.st_mode)) {
+    attributes |= FILE_ATTRIBUTE_DIRECTORY;
+  } else {
+    bool writable = (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0 &&
+                    faccessat(directory, entryName, W_OK, AT_EACCESS) == 0;
+    if (!writable) attributes |= FILE_ATTRIBUTE_READONLY;
+  }
+  if (leafName[0] == '.' && std::strcmp(leafName, ".") != 0 && std::strcmp(leafName, "..") != 0)
+    attributes |= FILE_ATTRIBUTE_HIDDEN;
+  if (attributes == 0) attributes = FILE_ATTRIBUTE_NORMAL;
+  return attributes;
+}
+
+const char* LeafOf(const std::string& path) {
+  size_t slash = path.find_last_of('/');
+  return path.c_str() + (slash == std::string::npos ? 0 : slash + 1);
+}
+
+bool SharingConflicts(const TOpenFile& open, DWORD access, DWORD share) {
+  if ((open.access & GENERIC_READ) && !(share & FILE_SHARE_READ)) return true;
+  if ((open.access & GENERIC_WRITE) && !(share & FILE_SHARE_WRITE)) return true;
+  if ((access & GENERIC_READ) && !(open.share & FILE_SHARE_READ)) return true;
+  if ((access & GENERIC_WRITE) && !(open.share & FILE_SHARE_WRITE)) return true;
+  return false;
+}
+
+// True when a handle of this process holds the named file open without FILE_SHARE_DELETE.
+bool HeldAgainstDelete(const std::string& systemName) {
+  struct stat st;
+  if (lstat(systemName.c_str(), &st) != 0) return false;
+  std::lock_guard<std::mutex> guard(OpenFilesLock());
+  for (TOpenFile* open : OpenFiles())
+    if (open->device == st.st_dev && open->inode == st.st_ino && !(open->share & FILE_SHARE_DELETE)) return true;
+  return false;
+}
+
+TOpenFile* FileOf(HANDLE handle) {
+  TOpenFile* file = static_cast<TOpenFile*>(LookupHandle(handle, HandleKindFile));
+  if (file == nullptr) SetLastError(ERROR_INVALID_HANDLE);
+  return file;
+}
+
+HANDLE OpenSystemFile(const std::string& name, DWORD access, DWORD share, DWORD disposition) {
+  if (name.empty()) {
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+  }
+  int flags = O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
+  if ((access & GENERIC_READ) && (access & GENERIC_WRITE))
+    flags |= O_RDWR;
+  else if (access & GENERIC_WRITE)
+    flags |= O_WRONLY;
+  else
+    flags |= O_RDONLY;
+  bool truncate = false;
+  switch (disposition) {
+    case CREATE_NEW: flags |= O_CREAT | O_EXCL; break;
+    case CREATE_ALWAYS: flags |= O_CREAT; truncate = true; break;
+    case OPEN_EXISTING: break;
+    case OPEN_ALWAYS: flags |= O_CREAT; break;
+    case TRUNCATE_EXISTING:
+      if (!(access & GENERIC_WRITE)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+      }
+      truncate = true;
+      break;
+    default: SetLastError(ERROR_INVALID_PARAMETER); return INVALID_HANDLE_VALUE;
+  }
+  struct stat before;
+  bool existed = stat(name.c_str(), &before) == 0;
+  int fd;
+  do fd = open(name.c_str(), flags, 0666);
+  while (fd < 0 && errno == EINTR);
+  if (fd < 0) {
+    int e = errno;
+    if (e == ENOENT && disposition != OPEN_EXISTING && disposition != TRUNCATE_EXISTING)
+      SetLastErrorWithErrno(ERROR_PATH_NOT_FOUND, e);  // creating: only a missing folder gives ENOENT
+    else if (e == ENOENT) {
+      // Windows tells a missing file from a missing folder on the way.
+      std::string parent = name.substr(0, name.find_last_of('/') == std::string::npos ? 0 : name.find_last_of('/'));
+      struct stat st;
+      bool parentThere = parent.empty() || name.find_last_of('/') == 0 || stat(parent.c_str(), &st) == 0;
+      SetLastErrorWithErrno(parentThere ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND, e);
+    } else
+      SetLastErrorFromErrno(e);
+    return INVALID_HANDLE_VALUE;
+  }
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(fd);
+    SetLastErrorWithErrno(ERROR_ACCESS_DENIED, S_ISDIR(st.st_mode) ? EISDIR : EACCES);
+    return INVALID_HANDLE_VALUE;
+  }
+  TOpenFile* file = new TOpenFile{fd, access & (GENERIC_READ | GENERIC_WRITE), share, st.st_dev, st.st_ino};
+  {
+    std::lock_guard<std::mutex> guard(OpenFilesLock());
+    for (TOpenFile* open : OpenFiles())
+      if (open->device == st.st_dev && open->inode == st.st_ino && SharingConflicts(*open, file->access, share)) {
+        close(fd);
+        delete file;
+        SetLastError(ERROR_SHARING_VIOLATION);
+        return INVALID_HANDLE_VALUE;
+      }
+    OpenFiles().push_back(file);
+  }
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  if (truncate && st.st_size != 0 && ftruncate(fd, 0) != 0) {
+    int e = errno;
+    CloseHandle(RegisterHandle(HandleKindFile, file));
+    SetLastErrorFromErrno(e);
+    return INVALID_HANDLE_VALUE;
+  }
+  HANDLE handle = RegisterHandle(HandleKindFile, file);
+  // Windows reports that an existing file was opened by CREATE_ALWAYS or OPEN_ALWAYS.
+  if (existed && (disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS))
+    SetLastError(ERROR_ALREADY_EXISTS);
+  else
+    SetLastError(ERROR_SUCCESS);
+  return handle;
+}
+
+struct TSearch {
+  DIR* stream;
+  std::string folder;  // system name of the folder, "." for the current one
+  std::string mask;    // cp1251 mask; "*" matches everything
+  int dotEntriesGiven; // "." and ".." come first, as Windows lists them
+};
+
+char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// Windows' wildcards over cp1251 names: '*' any run, '?' one character, ASCII letters without
+// regard to case; "*.*" matches every name, with or without a dot.
+bool MatchesMask(const char* name, const char* mask) {
+  if (std::strcmp(mask, "*") == 0 || std::strcmp(mask, "*.*") == 0) return true;
+  if (*mask == 0) return *name == 0;
+  if (*mask == '*') {
+    for (const char* p = name;; ++p) {
+      if (MatchesMask(p, mask + 1)) return true;
+      if (*p == 0) return false;
+    }
+  }
+  if (*name == 0) return false;
+  if (*mask != '?' && LowerAscii(*mask) != LowerAscii(*name)) return false;
+  return MatchesMask(name + 1, mask + 1);
+}
+
+bool FillFindData(TSearch& search, const char* entryName, LPWIN32_FIND_DATAA data) {
+  std::string narrow = SystemNameToNarrow(entryName);
+  if (!MatchesMask(narrow.c_str(), search.mask.c_str())) return false;
+  std::memset(data, 0, sizeof *data);
+  int directory = dirfd(search.stream);
+  struct stat st;
+  if (fstatat(directory, entryName, &st, 0) != 0 && fstatat(directory, entryName, &st, AT_SYMLINK_NOFOLLOW) != 0)
+    std::memset(&st, 0, sizeof st);  // vanished meanwhile: still listed, opening it fails later
+  data->dwFileAttributes = AttributesOf(st, entryName, directory, entryName);
+  uint64_t size = S_ISDIR(st.st_mode) ? 0 : static_cast<uint64_t>(st.st_size);
+  data->nFileSizeHigh = static_cast<DWORD>(size >> 32);
+  data->nFileSizeLow = static_cast<DWORD>(size);
+  StoreFileTime(&data->ftCreationTime, FileTimeFromTimespec(st.st_ctim));
+  StoreFileTime(&data->ftLastAccessTime, FileTimeFromTimespec(st.st_atim));
+  StoreFileTime(&data->ftLastWriteTime, FileTimeFromTimespec(st.st_mtim));
+  // A system name is at most 255 bytes, so its cp1251 form always fits.
+  size_t length = narrow.size() < MAX_PATH - 1 ? narrow.size() : MAX_PATH - 1;
+  std::memcpy(data->cFileName, narrow.data(), length);
+  return true;
+}
+
+bool NextMatch(TSearch& search, LPWIN32_FIND_DATAA data) {
+  while (search.dotEntriesGiven < 2) {
+    const char* dotName = search.dotEntriesGiven == 0 ? "." : "..";
+    ++search.dotEntriesGiven;
+    if (FillFindData(search, dotName, data)) return true;
+  }
+  for (;;) {
+    errno = 0;
+    struct dirent* entry = readdir(search.stream);
+    if (entry == nullptr) {
+      if (errno != 0)
+        SetLastErrorFromErrno(errno);
+      else
+        SetLastError(ERROR_NO_MORE_FILES);
+      return false;
+    }
+    if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
+    if (FillFindData(search, entry->d_name, data)) return true;
+  }
+}
+
+}  // namespace
+
+HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
+                   LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
+                   DWORD dwFlagsAndAttributes, HANDLE hTemplateFile) {
+  std::string name;
+  if (lpFileName == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return INVALID_HANDLE_VALUE;
+  }
+  if (!NarrowNameToSystem(lpFileName, name)) return INVALID_HANDLE_VALUE;
+  return OpenSystemFile(name, dwDesiredAccess, dwShareMode, dwCreationDisposition);
+}
+
+HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
+                   LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
+                   DWORD dwFlagsAndAttributes, HANDLE hTemplateFile) {
+  std::string name;
+  if (lpFileName == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return INVALID_HANDLE_VALUE;
+  }
+  if (!WideNameToSystem(lpFileName, name)) return INVALID_HANDLE_VALUE;
+  return OpenSystemFile(name, dwDesiredAccess, dwShareMode, dwCreationDisposition);
+}
+
+BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead,
+              LPOVERLAPPED lpOverlapped) {
+  if (lpNumberOfBytesRead) *lpNumberOfBytesRead = 0;
+  TOpenFile* file = FileOf(hFile);
+  if (file == nullptr) return FALSE;
+  if (!(file->access & GENERIC_READ)) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  DWORD done = 0;
+  char* out = static_cast<char*>(lpBuffer);
+  while (done < nNumberOfBytesToRead) {
+    ssize_t got = read(file->descriptor, out + done, nNumberOfBytesToRead - done);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      SetLastErrorFromErrno(errno);
+      if (lpNumberOfBytesRead) *lpNumberOfBytesRead = done;
+      return FALSE;
+    }
+    if (got == 0) break;  // end of file: success with fewer bytes, as Windows reads
+    done += static_cast<DWORD>(got);
+  }
+  if (lpNumberOfBytesRead) *lpNumberOfBytesRead = done;
+  return TRUE;
+}
+
+BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
+               LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped) {
+  if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = 0;
+  TOpenFile* file = FileOf(hFile);
+  if (file == nullptr) return FALSE;
+  if (!(file->access & GENERIC_WRITE)) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  DWORD done = 0;
+  const char* in = static_cast<const char*>(lpBuffer);
+  while (done < nNumberOfBytesToWrite) {
+    ssize_t put = write(file->descriptor, in + done, nNumberOfBytesToWrite - done);
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) {
+      // A write that stops short is a full disk; Windows reports it as ERROR_DISK_FULL.
+      int e = put < 0 ? errno : ENOSPC;
+      if (e == ENOSPC || e == EDQUOT)
+        SetLastErrorWithErrno(ERROR_DISK_FULL, e);
+      else
+        SetLastErrorFromErrno(e);
+      if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = done;
+      return FALSE;
+    }
+    done += static_cast<DWORD>(put);
+  }
+  if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = done;
+  return TRUE;
+}
+
+DWORD SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistanceToMoveHigh, DWORD dwMoveMethod) {
+  TOpenFile* file = FileOf(hFile);
+  if (file == nullptr) return INVALID_SET_FILE_POINTER;
+  int64_t distance = lpDistanceToMoveHigh
+                         ? static_cast<int64_t>((static_cast<uint64_t>(static_cast<uint32_t>(*lpDistanceToMoveHigh)) << 32) |
+                                                static_cast<uint32_t>(lDistanceToMove))
+                         : static_cast<int64_t>(lDistanceToMove);
+  int64_t base;
+  if (dwMoveMethod == FILE_BEGIN) {
+    base = 0;
+  } else if (dwMoveMethod == FILE_CURRENT) {
+    base = lseek(file->descriptor, 0, SEEK_CUR);
+  } else if (dwMoveMethod == FILE_END) {
+    struct stat st;
+    base = fstat(file->descriptor, &st) == 0 ? st.st_size : -1;
+  } else {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return INVALID_SET_FILE_POINTER;
+  }
+  if (base < 0) {
+    SetLastErrorFromErrno(errno);
+    return INVALID_SET_FILE_POINTER;
+  }
+  if ((distance < 0 && base + distance < 0) || (distance > 0 && base > INT64_MAX - distance)) {
+    SetLastError(ERROR_NEGATIVE_SEEK);
+    return INVALID_SET_FILE_POINTER;
+  }
+  int64_t target = base + distance;
+  if (lpDistanceToMoveHigh == nullptr && target > 0xFFFFFFFELL) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return INVALID_SET_FILE_POINTER;
+  }
+  if (lseek(file->descriptor, target, SEEK_SET) < 0) {
+    SetLastErrorFromErrno(errno);
+    return INVALID_SET_FILE_POINTER;
+  }
+  if (lpDistanceToMoveHigh) *lpDistanceToMoveHigh = static_cast<LONG>(static_cast<uint64_t>(target) >> 32);
+  DWORD low = static_cast<DWORD>(target);
+  if (low == INVALID_SET_FILE_POINTER) SetLastError(ERROR_SUCCESS);
+  return low;
+}
+
+BOOL SetEndOfFile(HANDLE hFile) {
+  TOpenFile* file = FileOf(hFile);
+  if (file == nullptr) return FALSE;
+  if (!(file->access & GENERIC_WRITE)) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  off_t position = lseek(file->descriptor, 0, SEEK_CUR);
+  if (position < 0 || ftruncate(file->descriptor, position) != 0) {
+    int e = errno;
+    if (e == EFBIG || e == ENOSPC)
+      SetLastErrorWithErrno(ERROR_DISK_FULL, e);
+    else
+      SetLastErrorFromErrno(e);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+DWORD GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh) {
+  TOpenFile* file = FileOf(hFile);
+  if (file == nullptr) return INVALID_FILE_SIZE;
+  struct stat st;
+  if (fstat(file->descriptor, &st) != 0) {
+    SetLastErrorFromErrno(errno);
+    return INVALID_FILE_SIZE;
+  }
+  uint64_t size = static_cast<uint64_t>(st.st_size);
+  if (lpFileSizeHigh) *lpFileSizeHigh = static_cast<DWORD>(size >> 32);
+  DWORD low = static_cast<DWORD>(size);
+  if (low == INVALID_FILE_SIZE) SetLastError(ERROR_SUCCESS);
+  return low;
+}
+
+BOOL GetFileTime(HANDLE hFile, LPFILETIME lpCreationTime, LPFILETIME lpLastAccessTime, LPFILETIME lpLastWriteTime) {
+  TOpenFile* file = FileOf(hFile);
+  if (file == nullptr) return FALSE;
+  struct stat st;
+  if (fstat(file->descriptor, &st) != 0) {
+    SetLastErrorFromErrno(errno);
+    return FALSE;
+  }
+  // The inode change time stands in for the creation time, which POSIX does not keep.
+  if (lpCreationTime) StoreFileTime(lpCreationTime, FileTimeFromTimespec(st.st_ctim));
+  if (lpLastAccessTime) StoreFileTime(lpLastAccessTime, FileTimeFromTimespec(st.st_atim));
+  if (lpLastWriteTime) StoreFileTime(lpLastWriteTime, FileTimeFromTimespec(st.st_mtim));
+  return TRUE;
+}
+
+BOOL SetFileTime(HANDLE hFile, const FILETIME* lpCreationTime, const FILETIME* lpLastAccessTime,
+                 const FILETIME* lpLastWriteTime) {
+  TOpenFile* file = FileOf(hFile);
+  if (file == nullptr) return FALSE;
+  if (!(file->access & GENERIC_WRITE)) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  // As on Windows, a null time, a zero time and the all-ones time leave that time unchanged. The
+  // creation time cannot be set on POSIX and is ignored.
+  struct timespec times[2];
+  const FILETIME* given[2] = {lpLastAccessTime, lpLastWriteTime};
+  for (int k = 0; k < 2; ++k) {
+    uint64_t value = given[k] ? LoadFileTime(given[k]) : 0;
+    if (value == 0 || value == UINT64_MAX) {
+      times[k].tv_sec = 0;
+      times[k].tv_nsec = UTIME_OMIT;
+    } else {
+      times[k] = TimespecFromFileTime(value);
+    }
+  }
+  if (futimens(file->descriptor, times) != 0) {
+    SetLastErrorFromErrno(errno);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+BOOL GetFileInformationByHandle(HANDLE hFile, LPBY_HANDLE_FILE_INFORMATION info) {
+  TOpenFile* file = FileOf(hFile);
+  if (file == nullptr) return FALSE;
+  struct stat st;
+  if (fstat(file->descriptor, &st) != 0) {
+    SetLastErrorFromErrno(errno);
+    return FALSE;
+  }
+  std::memset(info, 0, sizeof *info);
+  info->dwFileAttributes = (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) ? FILE_ATTRIBUTE_NORMAL : FILE_ATTRIBUTE_READONLY;
+  StoreFileTime(&info->ftCreationTime, FileTimeFromTimespec(st.st_ctim));
+  StoreFileTime(&info->ftLastAccessTime, FileTimeFromTimespec(st.st_atim));
+  StoreFileTime(&info->ftLastWriteTime, FileTimeFromTimespec(st.st_mtim));
+  // The volume serial folds the device number; with the inode as the file index, two handles
+  // name the same file exactly when all three fields agree.
+  uint64_t device = static_cast<uint64_t>(st.st_dev);
+  info->dwVolumeSerialNumber = static_cast<DWORD>(device ^ (device >> 32));
+  uint64_t size = static_cast<uint64_t>(st.st_size);
+  info->nFileSizeHigh = static_cast<DWORD>(size >> 32);
+  info->nFileSizeLow = static_cast<DWORD>(size);
+  info->nNumberOfLinks = static_cast<DWORD>(st.st_nlink);
+  uint64_t inode = static_cast<uint64_t>(st.st_ino);
+  info->nFileIndexHigh = static_cast<DWORD>(inode >> 32);
+  info->nFileIndexLow = static_cast<DWORD>(inode);
+  return TRUE;
+}
+
+BOOL FlushFileBuffers(HANDLE hFile) {
+  TOpenFile* file = FileOf(hFile);
+  if (file == nullptr) return FALSE;
+  if (fsync(file->descriptor) != 0) {
+    SetLastErrorFromErrno(errno);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+BOOL DeleteFileA(LPCSTR lpFileName) {
+  std::string name;
+  if (lpFileName == nullptr || !NarrowNameToSystem(lpFileName, name)) return FALSE;
+  if (HeldAgainstDelete(name)) {
+    SetLastError(ERROR_SHARING_VIOLATION);
+    return FALSE;
+  }
+  if (unlink(name.c_str()) != 0) {
+    SetLastErrorFromErrno(errno);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+BOOL MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags) {
+  std::string from, to;
+  if (lpExistingFileName == nullptr || lpNewFileName == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  if (!NarrowNameToSystem(lpExistingFileName, from) || !NarrowNameToSystem(lpNewFileName, to)) return FALSE;
+  if (HeldAgainstDelete(from) || ((dwFlags & MOVEFILE_REPLACE_EXISTING) && HeldAgainstDelete(to))) {
+    SetLastError(ERROR_SHARING_VIOLATION);
+    return FALSE;
+  }
+  struct stat target;
+  if (lstat(to.c_str(), &target) == 0) {
+    if (!(dwFlags & MOVEFILE_REPLACE_EXISTING)) {
+      SetLastErrorWithErrno(ERROR_ALREADY_EXISTS, EEXIST);
+      return FALSE;
+    }
+    if (S_ISDIR(target.st_mode)) {  // Windows never replaces a folder
+      SetLastErrorWithErrno(ERROR_ACCESS_DENIED, EISDIR);
+      return FALSE;
+    }
+  }
+  // Without MOVEFILE_REPLACE_EXISTING a target appearing between the test and the rename is
+  // still not replaced.
+  int result = (dwFlags & MOVEFILE_REPLACE_EXISTING) ? rename(from.c_str(), to.c_str())
+                                                     : renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE);
+  if (result != 0 && !(dwFlags & MOVEFILE_REPLACE_EXISTING) && (errno == EINVAL || errno == ENOSYS)) {
+    // The file system cannot refuse replacement itself: a hard link fails on an existing target.
+    if (link(from.c_str(), to.c_str()) == 0) {
+      result = unlink(from.c_str());
+    } else if (errno != EEXIST) {
+      result = rename(from.c_str(), to.c_str());
+    }
+  }
+  if (result != 0) {
+    int e = errno;
+    if (e == EEXIST)
+      SetLastErrorWithErrno(ERROR_ALREADY_EXISTS, e);
+    else
+      SetLastErrorFromErrno(e);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+DWORD GetFileAttributesA(LPCSTR lpFileName) {
+  std::string name;
+  if (lpFileName == nullptr || !NarrowNameToSystem(lpFileName, name)) return INVALID_FILE_ATTRIBUTES;
+  if (name.empty()) {
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return INVALID_FILE_ATTRIBUTES;
+  }
+  struct stat st;
+  if (stat(name.c_str(), &st) != 0) {
+    SetLastErrorFromErrno(errno);
+    return INVALID_FILE_ATTRIBUTES;
+  }
+  std::string trimmed = name;
+  while (trimmed.size() > 1 && trimmed.back() == '/') trimmed.pop_back();
+  return AttributesOf(st, LeafOf(trimmed), AT_FDCWD, name.c_str());
+}
+
+BOOL CloseHandle(HANDLE hObject) {
+  switch (HandleKindOf(hObject)) {
+    case HandleKindFile: {
+      TOpenFile* file = static_cast<TOpenFile*>(UnregisterHandle(hObject, HandleKindFile));
+      if (file == nullptr) break;
+      {
+        std::lock_guard<std::mutex> guard(OpenFilesLock());
+        std::vector<TOpenFile*>& files = OpenFiles();
+        for (size_t k = 0; k < files.size(); ++k)
+          if (files[k] == file) {
+            files.erase(files.begin() + static_cast<std::ptrdiff_t>(k));
+            break;
+          }
+      }
+      int result = close(file->descriptor);
+      int e = errno;
+      delete file;
+      if (result != 0 && e != EINTR) {
+        // A delayed write error (a full disk on a network file system) surfaces here.
+        if (e == ENOSPC || e == EDQUOT)
+          SetLastErrorWithErrno(ERROR_DISK_FULL, e);
+        else
+          SetLastErrorFromErrno(e);
+        return FALSE;
+      }
+      return TRUE;
+    }
+    case HandleKindTimer: {
+      void* timer = UnregisterHandle(hObject, HandleKindTimer);
+      if (timer == nullptr) break;
+      DestroyTimerObject(timer);
+      return TRUE;
+    }
+    default: break;  // a search is closed with FindClose, as on Windows
+  }
+  SetLastError(ERROR_INVALID_HANDLE);
+  return FALSE;
+}
+
+HANDLE FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData) {
+  if (lpFileName == nullptr || lpFindFileData == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return INVALID_HANDLE_VALUE;
+  }
+  std::string pattern(lpFileName);
+  size_t cut = pattern.find_last_of('\\');
+  std::string folderPart = cut == std::string::npos ? std::string() : pattern.substr(0, cut + 1);
+  std::string mask = cut == std::string::npos ? pattern : pattern.substr(cut + 1);
+  if (mask.empty()) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+  }
+  std::string folder;
+  if (!NarrowNameToSystem(folderPart.c_str(), folder)) return INVALID_HANDLE_VALUE;
+  if (folder.empty()) folder = ".";
+  DIR* stream = opendir(folder.c_str());
+  if (stream == nullptr) {
+    int e = errno;
+    SetLastErrorWithErrno(e == ENOENT || e == ENOTDIR ? ERROR_PATH_NOT_FOUND : Win32ErrorFromErrno(e), e);
+    return INVALID_HANDLE_VALUE;
+  }
+  TSearch* search = new TSearch{stream, folder, mask, 0};
+  if (!NextMatch(*search, lpFindFileData)) {
+    if (GetLastError() == ERROR_NO_MORE_FILES) SetLastError(ERROR_FILE_NOT_FOUND);
+    closedir(stream);
+    delete search;
+    return INVALID_HANDLE_VALUE;
+  }
+  return RegisterHandle(HandleKindSearch, search);
+}
+
+BOOL FindNextFileA(HANDLE hFindFile, LPWIN32_FIND_DATAA lpFindFileData) {
+  TSearch* search = static_cast<TSearch*>(LookupHandle(hFindFile, HandleKindSearch));
+  if (search == nullptr || lpFindFileData == nullptr) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  return NextMatch(*search, lpFindFileData) ? TRUE : FALSE;
+}
+
+BOOL FindClose(HANDLE hFindFile) {
+  TSearch* search = static_cast<TSearch*>(UnregisterHandle(hFindFile, HandleKindSearch));
+  if (search == nullptr) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  closedir(search->stream);
+  delete search;
+  return TRUE;
+}
+
+BOOL CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurityAttributes) {
+  std::string name;
+  if (lpPathName == nullptr || !NarrowNameToSystem(lpPathName, name)) return FALSE;
+  if (name.empty()) {
+    SetLastErrorWithErrno(ERROR_PATH_NOT_FOUND, ENOENT);
+    return FALSE;
+  }
+  if (mkdir(name.c_str(), 0777) != 0) {
+    int e = errno;
+    if (e == EEXIST)
+      SetLastErrorWithErrno(ERROR_ALREADY_EXISTS, e);
+    else if (e == ENOENT)
+      SetLastErrorWithErrno(ERROR_PATH_NOT_FOUND, e);
+    else
+      SetLastErrorFromErrno(e);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+BOOL RemoveDirectoryA(LPCSTR lpPathName) {
+  std::string name;
+  if (lpPathName == nullptr || !NarrowNameToSystem(lpPathName, name)) return FALSE;
+  if (rmdir(name.c_str()) != 0) {
+    int e = errno;
+    SetLastErrorWithErrno(e == ENOTDIR ? ERROR_DIRECTORY : Win32ErrorFromErrno(e), e);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+DWORD GetCurrentDirectoryA(DWORD nBufferLength, LPSTR lpBuffer) {
+  std::vector<char> system(4096);
+  while (getcwd(system.data(), system.size()) == nullptr) {
+    if (errno != ERANGE) {
+      SetLastErrorFromErrno(errno);
+      return 0;
+    }
+    system.resize(system.size() * 2);
+  }
+  std::string narrow = SystemNameToNarrow(system.data());
+  // Windows' convention: the length without the terminator on success, the size the buffer
+  // needs, terminator included, when it is too small.
+  if (lpBuffer == nullptr || nBufferLength < narrow.size() + 1) return static_cast<DWORD>(narrow.size() + 1);
+  std::memcpy(lpBuffer, narrow.c_str(), narrow.size() + 1);
+  return static_cast<DWORD>(narrow.size());
+}
+
+BOOL SetCurrentDirectoryA(LPCSTR lpPathName) {
+  std::string name;
+  if (lpPathName == nullptr || !NarrowNameToSystem(lpPathName, name)) return FALSE;
+  if (name.empty()) {
+    SetLastErrorWithErrno(ERROR_PATH_NOT_FOUND, ENOENT);
+    return FALSE;
+  }
+  if (chdir(name.c_str()) != 0) {
+    int e = errno;
+    SetLastErrorWithErrno(e == ENOTDIR ? ERROR_DIRECTORY : e == ENOENT ? ERROR_PATH_NOT_FOUND : Win32ErrorFromErrno(e), e);
+    return FALSE;
+  }
+  return TRUE;
+}

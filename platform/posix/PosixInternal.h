@@ -1,0 +1,50 @@
+// Shared internals of the POSIX stand-in for kernel32: the last error with the errno behind it,
+// the handle table that files, searches and timers share, and the conversion of names and text
+// between the program's code page 1251 and the system's UTF-8.
+#pragma once
+#include <string>
+#include "platform/win32.h"
+
+// ---- last error -------------------------------------------------------------------------------
+DWORD Win32ErrorFromErrno(int errnoValue);
+// Sets the last error to the Win32 code for errnoValue and keeps errnoValue, so that
+// FormatMessageW can give the system's own text.
+void SetLastErrorFromErrno(int errnoValue);
+// Sets the last error to code with a chosen errno behind it (for a code whose nearest errno
+// differs from the table's, e.g. ERROR_ALREADY_EXISTS with EEXIST).
+void SetLastErrorWithErrno(DWORD code, int errnoValue);
+// The errno behind the current last error, or 0 when the code was set without one.
+int LastErrno();
+
+// ---- handles ----------------------------------------------------------------------------------
+enum THandleKind { HandleKindFile = 1, HandleKindSearch = 2, HandleKindTimer = 3 };
+// Handle values are small multiples of 4 above 0x1000: never null, never INVALID_HANDLE_VALUE,
+// never a valid pointer that another part of the layer might hand out.
+HANDLE RegisterHandle(THandleKind kind, void* object);
+void* LookupHandle(HANDLE handle, THandleKind kind);
+// Removes the entry and returns its object when the kind matches; null otherwise.
+void* UnregisterHandle(HANDLE handle, THandleKind kind);
+THandleKind HandleKindOf(HANDLE handle);  // 0 when the handle is not open
+void DestroyTimerObject(void* timer);      // Timers.cpp; called by CloseHandle
+
+// ---- code page 1251 and UTF-8 ------------------------------------------------------------------
+// The system's code page 1251 (iconv's CP1251), built once: the UTF-16 unit for every byte, 0 for
+// a byte the code page leaves undefined (byte 0 maps to 0 as well).
+const char16_t* Cp1251ToUnicodeTable();
+// The cp1251 byte for a code point, or -1 when code page 1251 has none.
+int UnicodeToCp1251(uint32_t codePoint);
+
+void AppendUtf8(std::string& out, uint32_t codePoint);
+// Decodes one UTF-8 sequence at text[i] (length n); advances i. Returns the code point, or
+// 0xFFFFFFFF for an ill-formed sequence (i then advances by one byte).
+uint32_t DecodeUtf8(const char* text, size_t n, size_t& i);
+
+// Program name (cp1251, '\') to a system name (UTF-8, '/'). Fails with ERROR_INVALID_NAME for a
+// byte that code page 1251 leaves undefined or for the wildcards '?' and '*', which no name the
+// program may open holds: a listed name with '?' in place of a character that code page 1251
+// cannot represent therefore fails instead of naming some other file.
+bool NarrowNameToSystem(const char* name, std::string& out);
+bool WideNameToSystem(const WCHAR* name, std::string& out);
+// System name back to cp1251, each "/" turned into "\". Each character that code page 1251 cannot represent, each
+// ill-formed byte and each literal '\' of the system name becomes '?'.
+std::string SystemNameToNarrow(const char* name);
