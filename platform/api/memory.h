@@ -33,7 +33,7 @@ void GlobalMemoryStatus(LPMEMORYSTATUS status);
 
 // Recursive lock of one process. Its storage is opaque to callers; only the calls below touch it.
 typedef struct _CRITICAL_SECTION {
-  alignas(16) unsigned char opaque[64];
+  alignas(8) unsigned char opaque[64];
 } CRITICAL_SECTION, *LPCRITICAL_SECTION;
 
 void InitializeCriticalSection(LPCRITICAL_SECTION section);

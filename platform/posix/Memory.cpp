@@ -52,7 +52,7 @@ int FreeReservationSlot() {
 
 pthread_mutex_t* MutexOf(LPCRITICAL_SECTION section) {
   static_assert(sizeof(pthread_mutex_t) <= sizeof(section->opaque), "CRITICAL_SECTION too small");
-  static_assert(alignof(pthread_mutex_t) <= 16, "CRITICAL_SECTION under-aligned");
+  static_assert(alignof(pthread_mutex_t) <= 8, "CRITICAL_SECTION under-aligned");
   return reinterpret_cast<pthread_mutex_t*>(section->opaque);
 }
 
