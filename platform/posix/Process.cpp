@@ -1,0 +1,149 @@
+// The process's command line and module.
+//
+// The command line is rebuilt from the arguments the way Windows would have passed them, so the
+// program's own scanner of the command line works unchanged: each argument is converted from
+// UTF-8 to cp1251 ('?' for a character cp1251 lacks), each '/' becomes '\' except in the
+// argument "/?" (so an absolute path such as /home/a/b.txt reaches the program as \home\a\b.txt
+// and is not mistaken for an option), and an argument that is empty or holds a space, a tab or a
+// double quote is enclosed in double quotes, with the escaping that Windows' argument rules
+// undo: backslashes before a double quote are doubled and the quote itself gets a backslash;
+// backslashes before the closing quote are doubled.
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <mutex>
+#include <string>
+#include <unistd.h>
+#include <vector>
+#include "platform/posix/PosixInternal.h"
+
+namespace {
+
+std::mutex commandLineLock;
+std::string commandLine;
+bool commandLineSet = false;
+
+std::string ArgumentToCp1251(const char* argument) {
+  std::string out;
+  size_t n = std::strlen(argument);
+  for (size_t i = 0; i < n;) {
+    uint32_t cp = DecodeUtf8(argument, n, i);
+    int b = cp == 0xFFFFFFFFu ? -1 : UnicodeToCp1251(cp);
+    out.push_back(b < 0 ? '?' : static_cast<char>(b));
+  }
+  return out;
+}
+
+void AppendArgument(std::string& line, const std::string& argument) {
+  if (!line.empty()) line.push_back(' ');
+  if (!argument.empty() && argument.find_first_of(" \t\"") == std::string::npos) {
+    line += argument;
+    return;
+  }
+  line.push_back('"');
+  size_t backslashes = 0;
+  for (char c : argument) {
+    if (c == '\\') {
+      ++backslashes;
+      continue;
+    }
+    if (c == '"') {
+      line.append(2 * backslashes + 1, '\\');
+    } else {
+      line.append(backslashes, '\\');
+    }
+    backslashes = 0;
+    line.push_back(c);
+  }
+  line.append(2 * backslashes, '\\');
+  line.push_back('"');
+}
+
+std::string BuildCommandLine(const std::vector<std::string>& arguments) {
+  std::string line;
+  for (const std::string& raw : arguments) {
+    std::string argument = ArgumentToCp1251(raw.c_str());
+    if (argument != "/?")
+      for (char& c : argument)
+        if (c == '/') c = '\\';
+    AppendArgument(line, argument);
+  }
+  return line;
+}
+
+struct TModule {
+  int unused;
+};
+TModule thisModule;
+
+}  // namespace
+
+void PosixSetArguments(int argc, char** argv) {
+  std::vector<std::string> arguments;
+  for (int k = 0; k < argc && argv[k] != nullptr; ++k) arguments.emplace_back(argv[k]);
+  std::lock_guard<std::mutex> guard(commandLineLock);
+  commandLine = BuildCommandLine(arguments);
+  commandLineSet = true;
+}
+
+LPSTR GetCommandLineA() {
+  std::lock_guard<std::mutex> guard(commandLineLock);
+  if (!commandLineSet) {
+    std::ifstream in("/proc/self/cmdline", std::ios::binary);
+    std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<std::string> arguments;
+    size_t start = 0;
+    while (start < all.size()) {
+      size_t end = all.find('\0', start);
+      if (end == std::string::npos) end = all.size();
+      arguments.push_back(all.substr(start, end - start));
+      start = end + 1;
+    }
+    commandLine = BuildCommandLine(arguments);
+    commandLineSet = true;
+  }
+  return &commandLine[0];
+}
+
+HMODULE GetModuleHandleA(LPCSTR lpModuleName) {
+  if (lpModuleName != nullptr) {
+    SetLastError(ERROR_FILE_NOT_FOUND);  // only the program's own module is known
+    return nullptr;
+  }
+  return reinterpret_cast<HMODULE>(&thisModule);
+}
+
+DWORD GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize) {
+  if (hModule != nullptr && hModule != reinterpret_cast<HMODULE>(&thisModule)) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return 0;
+  }
+  std::vector<char> target(4096);
+  ssize_t length;
+  for (;;) {
+    length = readlink("/proc/self/exe", target.data(), target.size());
+    if (length < 0) {
+      SetLastErrorFromErrno(errno);
+      return 0;
+    }
+    if (static_cast<size_t>(length) < target.size()) break;
+    target.resize(target.size() * 2);
+  }
+  target[static_cast<size_t>(length)] = 0;
+  std::string narrow = SystemNameToNarrow(target.data());
+  if (nSize == 0 || lpFilename == nullptr) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return 0;
+  }
+  // Windows' convention: a name that does not fit is cut, terminated, and nSize is returned.
+  if (narrow.size() + 1 > nSize) {
+    std::memcpy(lpFilename, narrow.data(), nSize - 1);
+    lpFilename[nSize - 1] = 0;
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return nSize;
+  }
+  std::memcpy(lpFilename, narrow.c_str(), narrow.size() + 1);
+  SetLastError(ERROR_SUCCESS);
+  return static_cast<DWORD>(narrow.size());
+}
