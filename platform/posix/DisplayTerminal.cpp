@@ -1,0 +1,273 @@
+// Terminal presentation of the windows when no display can be opened.
+//
+// The windows keep their canvases and all of their rules; this presentation only shows what a
+// window reports after each paint (PosixPresentContent) and turns terminal keys into the key
+// messages the window procedure handles, posted to the window like any other input.
+//
+// A window with buttons (the message window) is written to standard error: caption, text lines and
+// the button row with the focused button in brackets; the row is redrawn in place when the focus
+// moves and stderr is a terminal. Keys come from stdin when it is a terminal (switched to
+// non-canonical mode without echo while such a window is up; signals stay enabled). When stdin is
+// not a terminal the window receives Escape once, so the question gets the answer Escape gives.
+// A window with a bar and no buttons (the progress window) is one line redrawn in place on a
+// terminal stderr, only when the bar moves by a cell; it shows nothing when stderr is not a
+// terminal. Terminal keys go to the window shown last that takes them.
+#include "platform/posix/WindowSystem.h"
+
+#include <poll.h>
+#include <signal.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cstdio>
+#include <string>
+
+namespace {
+
+const int kBarCells = 30;
+
+struct TerminalState {
+  bool probed = false;
+  bool inputIsTerminal = false;
+  bool errorIsTerminal = false;
+  bool inputEnded = false;
+  HWND keyWindow = nullptr;    // receives terminal keys
+  HWND lineWindow = nullptr;   // owner of the progress line on screen
+  int lineCells = -1;          // bar cells drawn on the current progress line
+  HWND rowWindow = nullptr;    // message window whose button row is the last line on screen
+  std::vector<std::string> buttons;  // of rowWindow
+  int focused = 0;
+};
+
+TerminalState state;
+termios savedSettings;
+volatile sig_atomic_t rawActive = 0;
+
+void Probe() {
+  if (state.probed) return;
+  state.probed = true;
+  state.inputIsTerminal = isatty(STDIN_FILENO) == 1;
+  state.errorIsTerminal = isatty(STDERR_FILENO) == 1;
+}
+
+void EnterRawMode() {
+  if (rawActive || !state.inputIsTerminal) return;
+  if (tcgetattr(STDIN_FILENO, &savedSettings) != 0) return;
+  termios raw = savedSettings;
+  raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
+  raw.c_cc[VMIN] = 1;
+  raw.c_cc[VTIME] = 0;
+  rawActive = 1;
+  if (tcsetattr(STDIN_FILENO, TCSANOW, &raw) != 0) rawActive = 0;
+}
+
+void Write(const std::string& text) {
+  std::fputs(text.c_str(), stderr);
+  std::fflush(stderr);
+}
+
+// Closes an unfinished progress line or button row before other output.
+void EndOpenLine() {
+  if (state.lineWindow != nullptr) {
+    Write("\n");
+    state.lineWindow = nullptr;
+    state.lineCells = -1;
+  }
+  if (state.rowWindow != nullptr) {
+    if (state.errorIsTerminal) Write("\n");
+    state.rowWindow = nullptr;
+  }
+}
+
+// The program's texts are cp1251; the terminal gets UTF-8.
+std::string ToUtf8(const char* text) {
+  std::string out;
+  for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text != nullptr ? text : ""); *p != 0; ++p) {
+    uint32_t code = posixwin::UnicodeOfByte(*p);
+    if (code == 0) code = '?';
+    if (code < 0x20 && code != '\t') continue;  // stray control characters (the LF after CR)
+    if (code < 0x80) {
+      out += static_cast<char>(code);
+    } else if (code < 0x800) {
+      out += static_cast<char>(0xC0 | (code >> 6));
+      out += static_cast<char>(0x80 | (code & 0x3F));
+    } else {
+      out += static_cast<char>(0xE0 | (code >> 12));
+      out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (code & 0x3F));
+    }
+  }
+  return out;
+}
+
+std::string ButtonRow() {
+  std::string row;
+  for (size_t i = 0; i < state.buttons.size(); ++i) {
+    if (i != 0) row += "  ";
+    bool focused = static_cast<int>(i) == state.focused;
+    row += focused ? "[" : " ";
+    row += state.buttons[i];
+    row += focused ? "]" : " ";
+  }
+  return row;
+}
+
+void PostKey(HWND window, WPARAM key) {
+  posixwin::PostInput(window, WM_KEYDOWN, key, 1);
+  posixwin::PostInput(window, WM_KEYUP, key, static_cast<LPARAM>(0xC0000001u));
+}
+
+void PresentMessageWindow(posixwin::WindowRecord* record, const PosixWindowContent* content) {
+  std::string body = ToUtf8(content->caption);
+  for (int i = 0; i < content->lineCount; ++i) body += "\n" + ToUtf8(content->lines[i]);
+  std::vector<std::string> buttons;
+  for (int i = 0; i < content->buttonCount; ++i) buttons.push_back(ToUtf8(content->buttons[i]));
+  int focused = content->focused;
+  bool sameBody = record->content == body && state.rowWindow == posixwin::HandleOf(record) && buttons == state.buttons;
+  if (sameBody && focused == state.focused) return;
+  if (sameBody) {
+    state.focused = focused;
+    if (state.errorIsTerminal) Write("\r\x1b[K" + ButtonRow());
+    return;
+  }
+  EndOpenLine();
+  record->content = body;
+  state.buttons = buttons;
+  state.focused = focused;
+  state.rowWindow = posixwin::HandleOf(record);
+  std::string text = "\n== " + ToUtf8(content->caption) + " ==\n";
+  for (int i = 0; i < content->lineCount; ++i) text += ToUtf8(content->lines[i]) + "\n";
+  text += ButtonRow();
+  if (!state.errorIsTerminal) text += "\n";
+  Write(text);
+  if (state.inputIsTerminal && !state.inputEnded) {
+    state.keyWindow = posixwin::HandleOf(record);
+    EnterRawMode();
+  } else if (!record->terminalAnswered) {
+    record->terminalAnswered = true;
+    PostKey(posixwin::HandleOf(record), VK_ESCAPE);
+  }
+}
+
+void PresentProgressWindow(posixwin::WindowRecord* record, const PosixWindowContent* content) {
+  Probe();
+  if (state.inputIsTerminal && !state.inputEnded && state.rowWindow == nullptr) {
+    state.keyWindow = posixwin::HandleOf(record);
+    EnterRawMode();
+  }
+  if (!state.errorIsTerminal) return;
+  float progress = content->progress < 0 ? 0 : (content->progress > 1 ? 1 : content->progress);
+  int cells = static_cast<int>(progress * kBarCells);
+  if (state.lineWindow == posixwin::HandleOf(record) && cells == state.lineCells) return;
+  if (state.lineWindow != posixwin::HandleOf(record)) EndOpenLine();
+  state.lineWindow = posixwin::HandleOf(record);
+  state.lineCells = cells;
+  std::string line = "\r\x1b[K";
+  line += content->lineCount > 0 ? ToUtf8(content->lines[0]) : ToUtf8(content->caption);
+  line += " [";
+  line += std::string(static_cast<size_t>(cells), '#');
+  line += std::string(static_cast<size_t>(kBarCells - cells), '.');
+  char percent[16];
+  std::snprintf(percent, sizeof percent, "] %3d%%", static_cast<int>(progress * 100.0f + 0.5f));
+  line += percent;
+  Write(line);
+}
+
+void ChooseByLetter(HWND window, char letter) {
+  int count = static_cast<int>(state.buttons.size());
+  for (int target = 0; target < count; ++target) {
+    const std::string& label = state.buttons[target];
+    if (label.empty() || std::tolower(static_cast<unsigned char>(label[0])) != std::tolower(static_cast<unsigned char>(letter)))
+      continue;
+    int steps = state.focused >= count || state.focused < 0 ? target + 1 : (target - state.focused + count) % count;
+    for (int i = 0; i < steps; ++i) posixwin::PostInput(window, WM_KEYUP, VK_RIGHT, static_cast<LPARAM>(0xC0000001u));
+    PostKey(window, VK_RETURN);
+    return;
+  }
+}
+
+void HandleInput(const unsigned char* bytes, ssize_t length) {
+  HWND window = state.keyWindow;
+  if (window == nullptr) return;
+  for (ssize_t i = 0; i < length; ++i) {
+    unsigned char c = bytes[i];
+    if (c == 0x1B) {
+      if (i + 2 < length && (bytes[i + 1] == '[' || bytes[i + 1] == 'O')) {
+        unsigned char final = bytes[i + 2];
+        i += 2;
+        if (final == 'C') PostKey(window, VK_RIGHT);
+        else if (final == 'D') PostKey(window, VK_LEFT);
+        else if (final == 'Z') PostKey(window, VK_LEFT);  // Shift+Tab
+        continue;
+      }
+      PostKey(window, VK_ESCAPE);
+    } else if (c == '\t') {
+      PostKey(window, VK_TAB);
+    } else if (c == '\r' || c == '\n') {
+      PostKey(window, VK_RETURN);
+    } else if (c == ' ') {
+      PostKey(window, VK_SPACE);
+    } else if (std::isalpha(c) && state.rowWindow == window) {
+      ChooseByLetter(window, static_cast<char>(c));
+    }
+  }
+}
+
+}  // namespace
+
+void PosixRestoreTerminal() {
+  if (!rawActive) return;
+  rawActive = 0;
+  tcsetattr(STDIN_FILENO, TCSANOW, &savedSettings);
+}
+
+namespace posixwin {
+
+void TerminalWindowShown(WindowRecord* record, bool shown) {
+  Probe();
+  if (X11Active() || shown) return;
+  HWND handle = HandleOf(record);
+  if (state.rowWindow == handle || state.lineWindow == handle) EndOpenLine();
+  record->content.clear();
+  if (state.keyWindow == handle) {
+    state.keyWindow = nullptr;
+    PosixRestoreTerminal();
+  }
+}
+
+void TerminalWindowDestroyed(WindowRecord* record) { TerminalWindowShown(record, false); }
+
+void TerminalPresent(WindowRecord* record, const PosixWindowContent* content) {
+  if (X11Active() || !record->visible) return;
+  Probe();
+  if (content->buttonCount > 0)
+    PresentMessageWindow(record, content);
+  else if (content->progress >= 0)
+    PresentProgressWindow(record, content);
+}
+
+int TerminalInputFd() {
+  if (X11Active() || !rawActive || state.keyWindow == nullptr || state.inputEnded) return -1;
+  return STDIN_FILENO;
+}
+
+void TerminalProcessInput() {
+  int fd = TerminalInputFd();
+  if (fd < 0) return;
+  pollfd entry{fd, POLLIN, 0};
+  if (poll(&entry, 1, 0) <= 0) return;
+  unsigned char bytes[64];
+  ssize_t length = read(fd, bytes, sizeof bytes);
+  if (length > 0) {
+    HandleInput(bytes, length);
+  } else if (length == 0) {
+    // End of input: a question still open is answered as Escape answers it.
+    state.inputEnded = true;
+    HWND window = state.keyWindow;
+    PosixRestoreTerminal();
+    if (window != nullptr && state.rowWindow == window) PostKey(window, VK_ESCAPE);
+  }
+}
+
+}  // namespace posixwin
