@@ -404,6 +404,25 @@ class TPackedBitReader {
   uint32_t pos_;
 };
 
+}  // namespace
+
+bool ExpandFlagRuns(const void* runs, uint32_t runCount, uint32_t N, uint8_t* flags) {
+  uint64_t q = 0;
+  uint8_t v = 0;
+  for (uint32_t r = 0; r < runCount; ++r) {
+    uint32_t stored;
+    std::memcpy(&stored, static_cast<const uint8_t*>(runs) + 4ull * r, 4);
+    uint64_t length = uint64_t(stored) + (q != 0 ? 1u : 0u);
+    if (q + length > N) return false;
+    std::memset(flags + q, v, static_cast<size_t>(length));
+    q += length;
+    v ^= 1;
+  }
+  return q == N;
+}
+
+namespace {
+
 uint32_t BytesForBits(uint32_t bits) { return bits / 8 + (bits % 8 != 0 ? 1u : 0u); }
 
 // The checks and the rebuild of a compressed-form block; the caller holds the lock and owns
@@ -440,20 +459,9 @@ bool DecodeCompressedForm(uint8_t* dst, uint32_t& dstLen, const uint8_t* src, ui
     for (uint32_t r = 0; r < runCount; ++r) {
       uint32_t stored = 0;
       if (!reader.ReadNumber(stored)) return false;
-      Store32(runs + 4ull * r, stored);
+      std::memcpy(runs + 4ull * r, &stored, 4);
     }
-    // Expand: while still at flag 0 a run stores its own length, afterwards length - 1. The
-    // runs must cover exactly the N flags.
-    uint64_t q = 0;
-    uint8_t v = 0;
-    for (uint32_t r = 0; r < runCount; ++r) {
-      uint64_t length = uint64_t(Load32(runs + 4ull * r)) + (q != 0 ? 1u : 0u);
-      if (q + length > N) return false;
-      std::memset(flags + q, v, static_cast<size_t>(length));
-      q += length;
-      v ^= 1;
-    }
-    if (q != N) return false;
+    if (!ExpandFlagRuns(runs, runCount, N, flags)) return false;
   }
 
   uint32_t literalCount = 0;

@@ -31,6 +31,10 @@ bool CompressBlock(uint8_t* dst, uint32_t& dstLen, const uint8_t* src, uint32_t 
 // failure it is unchanged. Every inconsistent or cut block is refused.
 bool DecompressBlock(uint8_t* dst, uint32_t& dstLen, const uint8_t* src, uint32_t srcLen);
 
+// Expands stored flag runs into N flags (alternating from 0; while still at flag 0 a run stores
+// its own length, afterwards its length minus one). False unless the runs cover exactly N flags.
+bool ExpandFlagRuns(const void* runs, uint32_t runCount, uint32_t N, uint8_t* flags);
+
 // --- pieces shared with the tests and the bench ---
 
 // Layout of the compressor's work area for a pre-pass output of S bytes.

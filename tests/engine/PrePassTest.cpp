@@ -1,0 +1,77 @@
+#include <gtest/gtest.h>
+
+#include <random>
+#include <vector>
+
+#include "engine/Compression.h"
+
+namespace {
+
+std::vector<uint8_t> Pack(const std::vector<uint8_t>& in) {
+  std::vector<uint8_t> out(2 * in.size() + 1);
+  uint32_t len = 12345;
+  EXPECT_TRUE(RunLengthPack(out.data(), len, in.data(), uint32_t(in.size())));
+  out.resize(len);
+  return out;
+}
+
+std::vector<uint8_t> Repeated(size_t n, uint8_t b) { return std::vector<uint8_t>(n, b); }
+
+TEST(PrePass, WorkedExamples) {
+  EXPECT_EQ(Pack({}), std::vector<uint8_t>{});
+  EXPECT_EQ(Pack({0}), (std::vector<uint8_t>{0, 0}));
+  EXPECT_EQ(Pack({0, 0}), (std::vector<uint8_t>{0, 0, 0, 0}));
+  EXPECT_EQ(Pack({0, 0, 0}), (std::vector<uint8_t>{0, 3, 0}));
+  EXPECT_EQ(Pack({7, 7}), (std::vector<uint8_t>{7, 7}));
+  EXPECT_EQ(Pack({7, 7, 7}), (std::vector<uint8_t>{0, 3, 7}));
+  EXPECT_EQ(Pack(Repeated(255, 9)), (std::vector<uint8_t>{0, 255, 9}));
+  EXPECT_EQ(Pack(Repeated(256, 9)), (std::vector<uint8_t>{0, 255, 9, 0, 1, 9}));
+  EXPECT_EQ(Pack(Repeated(257, 9)), (std::vector<uint8_t>{0, 255, 9, 0, 2, 9}));
+  EXPECT_EQ(Pack(Repeated(510, 9)), (std::vector<uint8_t>{0, 255, 9, 0, 255, 9}));
+  EXPECT_EQ(Pack(Repeated(1000, 0)), (std::vector<uint8_t>{0, 255, 0, 0, 255, 0, 0, 255, 0, 0, 235, 0}));
+}
+
+TEST(PrePass, RoundTripsAndSizeBound) {
+  std::mt19937 rng(5);
+  for (int trial = 0; trial < 200; ++trial) {
+    size_t n = rng() % 3000;
+    std::vector<uint8_t> in(n);
+    uint32_t alphabet = 1 + rng() % 4;
+    for (auto& b : in) b = uint8_t(rng() % alphabet);
+    std::vector<uint8_t> packed = Pack(in);
+    ASSERT_LE(packed.size(), 2 * n);
+    std::vector<uint8_t> back(85 * packed.size() + 1);
+    uint32_t len = 0;
+    ASSERT_TRUE(RunLengthUnpack(back.data(), len, packed.data(), uint32_t(packed.size())));
+    back.resize(len);
+    ASSERT_EQ(back, in);
+  }
+}
+
+TEST(PrePass, CutEscapeItemsAreReported) {
+  uint8_t out[300];
+  uint32_t len = 99;
+  const uint8_t cutZero[] = {5, 0};
+  EXPECT_FALSE(RunLengthUnpack(out, len, cutZero, 2));
+  EXPECT_EQ(len, 1u);
+  const uint8_t cutRecord[] = {5, 0, 200};
+  EXPECT_FALSE(RunLengthUnpack(out, len, cutRecord, 3));
+  EXPECT_EQ(len, 1u);
+  const uint8_t whole[] = {5, 0, 200, 6, 0, 0};
+  EXPECT_TRUE(RunLengthUnpack(out, len, whole, 6));
+  EXPECT_EQ(len, 202u);
+  EXPECT_EQ(out[200], 6);
+  EXPECT_EQ(out[201], 0);
+}
+
+TEST(PrePass, LimitedUnpackStopsAtCapacity) {
+  const uint8_t stream[] = {0, 255, 1, 4};
+  uint8_t out[256];
+  uint32_t len = 0;
+  EXPECT_TRUE(RunLengthUnpackLimited(out, 256, len, stream, 4));
+  EXPECT_EQ(len, 256u);
+  EXPECT_FALSE(RunLengthUnpackLimited(out, 255, len, stream, 4));
+  EXPECT_FALSE(RunLengthUnpackLimited(out, 254, len, stream, 4));
+}
+
+}  // namespace
