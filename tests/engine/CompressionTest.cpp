@@ -139,6 +139,17 @@ TEST(RoundTrip, CorpusAtTheDefaultWindow) {
     }
     if (blocks > 1) sawSeveralBlocks = true;
   }
+  // All files end to end give a stream longer than one window.
+  Bytes all;
+  for (const std::string& path : files) {
+    Bytes data = ReadWholeFile(path);
+    all.insert(all.end(), data.begin(), data.end());
+  }
+  ASSERT_GT(all.size(), size_t(window));
+  for (size_t at = 0; at < all.size(); at += window) {
+    Bytes part(all.begin() + at, all.begin() + std::min(all.size(), at + window));
+    ExpectRoundTrip(part, "corpus stream");
+  }
   if (!sawSeveralBlocks) {
     // No corpus file spans two windows: check several blocks with a smaller window.
     Bytes data = ReadWholeFile(files[0]);

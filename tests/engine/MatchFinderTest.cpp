@@ -1,0 +1,220 @@
+// The fast match finder against the literal reference search: identical tokens on inputs aimed
+// at its shortcuts (cost-test boundaries, ties, full buckets, runs walked below a full bucket,
+// the block end), on the corpus and on generated data, with and without the pre-pass.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "EngineTestData.h"
+#include "ReferenceCompressor.h"
+#include "engine/Compression.h"
+#include "engine/MatchFinder.h"
+#include "foundation/Memdiag.h"
+
+namespace {
+
+struct SFastTokens {
+  bool ok = false;
+  std::vector<uint8_t> flags;
+  std::vector<uint32_t> distancesMinusOne;
+  std::vector<uint32_t> lengthsMinusOne;
+};
+
+// Runs the fast finder on s in a work area of the compressor's size, obtained the way the
+// compressor obtains it.
+SFastTokens FastSearch(const std::vector<uint8_t>& s) {
+  SFastTokens t;
+  const uint32_t S = static_cast<uint32_t>(s.size());
+  uint8_t* area = nullptr;
+  const uint64_t size = CompressWorkAreaSize(S);
+  if (size > 0xFFFFFFFFull) return t;
+  Create(area, static_cast<uint32_t>(size));
+  if (area == nullptr) return t;
+  SCompressWork work = CompressWorkLayout(area, S);
+  uint32_t N = 0, M = 0;
+  t.ok = matchfinder::FindMatches(s.data(), S, work, size - 22ull * S, N, M);
+  for (uint32_t i = 0; i < N; ++i) t.flags.push_back(work.flags[i]);
+  for (uint32_t i = 0; i < M; ++i) {
+    t.distancesMinusOne.push_back(Load32(work.distances + 4ull * i));
+    t.lengthsMinusOne.push_back(Load32(work.lengths + 4ull * i));
+  }
+  Free(area);
+  return t;
+}
+
+void ExpectSameTokens(const std::vector<uint8_t>& s, const std::string& what) {
+  SReferenceTokens expected;
+  ReferenceSearch(s.data(), static_cast<uint32_t>(s.size()), expected);
+  SFastTokens got = FastSearch(s);
+  ASSERT_TRUE(got.ok) << what;
+  ASSERT_EQ(expected.flags.size(), got.flags.size()) << what;
+  EXPECT_EQ(expected.flags, got.flags) << what;
+  ASSERT_EQ(expected.lengthsMinusOne.size(), got.lengthsMinusOne.size()) << what;
+  for (size_t i = 0; i < expected.lengthsMinusOne.size(); ++i) {
+    ASSERT_EQ(expected.distancesMinusOne[i], got.distancesMinusOne[i]) << what << " match " << i;
+    ASSERT_EQ(expected.lengthsMinusOne[i], got.lengthsMinusOne[i]) << what << " match " << i;
+  }
+}
+
+std::vector<uint8_t> PrePass(const std::vector<uint8_t>& block) {
+  std::vector<uint8_t> out(2 * block.size() + 1);
+  uint32_t S = 0;
+  RunLengthPack(out.data(), S, block.data(), static_cast<uint32_t>(block.size()));
+  out.resize(S);
+  return out;
+}
+
+// Filler bytes that share no two-byte key with the probes placed between them.
+std::vector<uint8_t> Filler(size_t n, uint32_t seed) {
+  std::vector<uint8_t> f = RandomBytes(n, seed, 16);
+  for (uint8_t& b : f) b = static_cast<uint8_t>(0x80 + b);
+  return f;
+}
+
+void Append(std::vector<uint8_t>& to, const std::vector<uint8_t>& what) {
+  to.insert(to.end(), what.begin(), what.end());
+}
+
+}  // namespace
+
+TEST(MatchFinder, TwoByteMatchAtDistance63And64) {
+  // "ab" then filler then "ab": taken at distance 63 only.
+  for (uint32_t distance : {62u, 63u, 64u, 65u}) {
+    std::vector<uint8_t> s = {'a', 'b'};
+    Append(s, Filler(distance - 2, distance));
+    s.push_back('a');
+    s.push_back('b');
+    Append(s, Filler(10, 99));
+    ExpectSameTokens(s, "two-byte at distance " + std::to_string(distance));
+  }
+}
+
+TEST(MatchFinder, ThreeByteMatchAtDistance4095And4096) {
+  for (uint32_t distance : {4094u, 4095u, 4096u, 4097u}) {
+    std::vector<uint8_t> s = {'a', 'b', 'c'};
+    Append(s, Filler(distance - 3, distance));
+    Append(s, {'a', 'b', 'c'});
+    Append(s, Filler(10, 7));
+    ExpectSameTokens(s, "three-byte at distance " + std::to_string(distance));
+  }
+}
+
+TEST(MatchFinder, FourAndFiveByteMatchesAroundTheirDistanceLimits) {
+  for (uint32_t distance : {131071u, 131072u, 131073u}) {
+    for (uint32_t length : {4u, 5u}) {
+      std::vector<uint8_t> probe = {'a', 'b', 'c', 'd', 'e'};
+      probe.resize(length);
+      std::vector<uint8_t> s = probe;
+      Append(s, Filler(distance - length, distance + length));
+      Append(s, probe);
+      Append(s, Filler(10, 3));
+      ExpectSameTokens(s, "length " + std::to_string(length) + " at distance " + std::to_string(distance));
+    }
+  }
+}
+
+TEST(MatchFinder, LongerFartherCandidateFailingTheCostTestIsPassedOver) {
+  // A 3-byte match at distance 5000 fails; a nearer 2-byte one at distance 40 passes.
+  std::vector<uint8_t> s = {'x', 'y', 'z'};
+  Append(s, Filler(4957, 1));
+  Append(s, {'x', 'y', 'q'});
+  Append(s, Filler(37, 2));
+  Append(s, {'x', 'y', 'z'});
+  Append(s, Filler(5, 4));
+  ExpectSameTokens(s, "cost test passes over");
+}
+
+TEST(MatchFinder, NearestOfEquallyLongCandidatesWins) {
+  // Three copies of "abcd" followed by different bytes; the fourth copy must take the nearest.
+  std::vector<uint8_t> s;
+  for (int i = 0; i < 3; ++i) {
+    Append(s, {'a', 'b', 'c', 'd', static_cast<uint8_t>('1' + i)});
+    Append(s, Filler(20, i));
+  }
+  Append(s, {'a', 'b', 'c', 'd', '9'});
+  ExpectSameTokens(s, "ties");
+}
+
+TEST(MatchFinder, FullBucketsDropTheirOldestPositions) {
+  // 300 occurrences of one key, the first one with a long continuation that only the oldest
+  // position could give: once the bucket is full it must no longer be found.
+  std::vector<uint8_t> s = {'k', 'q', 'L', 'O', 'N', 'G', 'T', 'A', 'I', 'L'};
+  for (int i = 0; i < 300; ++i) {
+    Append(s, {'k', 'q'});
+    Append(s, Filler(3, i));
+  }
+  Append(s, {'k', 'q', 'L', 'O', 'N', 'G', 'T', 'A', 'I', 'L'});
+  ExpectSameTokens(s, "full bucket");
+  for (uint32_t count : {254u, 255u, 256u, 257u}) {
+    std::vector<uint8_t> t = {'k', 'q', 'L', 'O', 'N', 'G'};
+    for (uint32_t i = 0; i < count; ++i) {
+      Append(t, {'k', 'q'});
+      Append(t, Filler(2, i));
+    }
+    Append(t, {'k', 'q', 'L', 'O', 'N', 'G'});
+    ExpectSameTokens(t, "bucket of " + std::to_string(count));
+  }
+}
+
+TEST(MatchFinder, RunsBelowAFullBucketAreWalked) {
+  // Runs of one byte value are searched without the pre-pass, so the walk goes past the
+  // bucket's oldest entry into the rest of the run.
+  for (uint32_t run : {3u, 200u, 255u, 256u, 257u, 600u, 3000u}) {
+    std::vector<uint8_t> s = Filler(7, run);
+    s.insert(s.end(), run, 'z');
+    Append(s, Filler(5, 1));
+    s.insert(s.end(), run / 2 + 1, 'z');
+    Append(s, {'z', 'z', 'y'});
+    ExpectSameTokens(s, "raw run of " + std::to_string(run));
+  }
+  // Key-sharing positions interleaved with a run: full bucket whose oldest entries sit in a run.
+  std::vector<uint8_t> t(400, 'r');
+  for (int i = 0; i < 300; ++i) Append(t, {'r', 'r', static_cast<uint8_t>(i), 'r', 'r', 'q'});
+  t.insert(t.end(), 500, 'r');
+  ExpectSameTokens(t, "runs and a full bucket");
+}
+
+TEST(MatchFinder, BlockEndLimitsMatches) {
+  for (uint32_t tail = 0; tail < 12; ++tail) {
+    std::vector<uint8_t> s = {'h', 'e', 'l', 'l', 'o', ' ', 'w', 'o', 'r', 'l', 'd'};
+    Append(s, Filler(5, tail));
+    for (uint32_t i = 0; i < tail; ++i) s.push_back(s[i]);
+    ExpectSameTokens(s, "tail " + std::to_string(tail));
+  }
+  ExpectSameTokens({'a'}, "one byte");
+  ExpectSameTokens({'a', 'a'}, "two bytes");
+  ExpectSameTokens({'a', 'a', 'a'}, "three bytes");
+  ExpectSameTokens({0, 0, 0, 0, 0, 0}, "zeros");
+}
+
+TEST(MatchFinder, ShortPeriodsAndSmallAlphabets) {
+  for (uint32_t period : {1u, 2u, 3u, 4u, 7u, 64u, 100u, 300u}) {
+    std::vector<uint8_t> pattern = RandomBytes(period, period);
+    std::vector<uint8_t> s;
+    while (s.size() < 70000) Append(s, pattern);
+    ExpectSameTokens(s, "period " + std::to_string(period));
+    ExpectSameTokens(PrePass(s), "period " + std::to_string(period) + " after the pre-pass");
+  }
+  for (uint32_t alphabet : {2u, 4u, 16u}) {
+    ExpectSameTokens(RandomBytes(200000, alphabet, alphabet), "alphabet " + std::to_string(alphabet));
+  }
+  ExpectSameTokens(PrePass(RandomBytes(300000, 5)), "random after the pre-pass");
+}
+
+TEST(MatchFinder, EveryTwoByteKey) {
+  std::vector<uint8_t> s;
+  for (uint32_t k = 0; k < 65536; ++k) {
+    s.push_back(static_cast<uint8_t>(k));
+    s.push_back(static_cast<uint8_t>(k >> 8));
+  }
+  Append(s, std::vector<uint8_t>(s.begin(), s.begin() + 5000));
+  ExpectSameTokens(s, "every key");
+}
+
+TEST(MatchFinder, CorpusFilesAfterThePrePass) {
+  for (const std::string& path : CorpusFiles()) {
+    std::vector<uint8_t> data = ReadWholeFile(path);
+    ExpectSameTokens(PrePass(data), path);
+  }
+}
