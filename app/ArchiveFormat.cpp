@@ -1,0 +1,146 @@
+#include "app/ArchiveFormat.h"
+
+bool SeekTo(HANDLE file, uint64_t position) {
+  LONG high = static_cast<LONG>(position >> 32);
+  SetLastError(ERROR_SUCCESS);
+  const DWORD low = SetFilePointer(file, static_cast<LONG>(static_cast<uint32_t>(position)), &high, FILE_BEGIN);
+  return !(low == INVALID_SET_FILE_POINTER && GetLastError() != ERROR_SUCCESS);
+}
+
+bool CurrentPosition(HANDLE file, uint64_t& position) {
+  LONG high = 0;
+  SetLastError(ERROR_SUCCESS);
+  const DWORD low = SetFilePointer(file, 0, &high, FILE_CURRENT);
+  if (low == INVALID_SET_FILE_POINTER && GetLastError() != ERROR_SUCCESS) return false;
+  position = uint64_t(static_cast<uint32_t>(high)) << 32 | low;
+  return true;
+}
+
+bool FileSize64(HANDLE file, uint64_t& size) {
+  DWORD high = 0;
+  SetLastError(ERROR_SUCCESS);
+  const DWORD low = GetFileSize(file, &high);
+  if (low == INVALID_FILE_SIZE && GetLastError() != ERROR_SUCCESS) return false;
+  size = uint64_t(high) << 32 | low;
+  return true;
+}
+
+bool ReadExact(HANDLE file, void* buffer, uint32_t count) {
+  DWORD got = 0;
+  if (!ReadFile(file, buffer, count, &got, nullptr)) return false;
+  if (got != count) {
+    SetLastError(ERROR_HANDLE_EOF);
+    return false;
+  }
+  return true;
+}
+
+bool WriteExact(HANDLE file, const void* buffer, uint32_t count) {
+  DWORD put = 0;
+  if (!WriteFile(file, buffer, count, &put, nullptr)) return false;
+  if (put != count) {
+    SetLastError(ERROR_DISK_FULL);
+    return false;
+  }
+  return true;
+}
+
+bool WriteEntryHeader(HANDLE archive, const WCHAR* name, uint32_t nameUnits, uint64_t lastWriteTime,
+                      uint64_t& entryStart) {
+  if (nameUnits > kEntryNameLimit) {
+    SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    return false;
+  }
+  if (!CurrentPosition(archive, entryStart)) return false;
+  // One write for the whole header: placeholder, name with terminator, reserved byte, time.
+  uint8_t header[EntryHeaderSize(kEntryNameLimit)];
+  uint32_t at = 0;
+  PutU64(header, 0);
+  at += 8;
+  for (uint32_t i = 0; i < nameUnits; ++i, at += 2) {
+    header[at] = uint8_t(name[i]);
+    header[at + 1] = uint8_t(name[i] >> 8);
+  }
+  header[at++] = 0;
+  header[at++] = 0;
+  header[at++] = 0;
+  PutU64(header + at, lastWriteTime);
+  at += 8;
+  return WriteExact(archive, header, at);
+}
+
+bool WriteEntryBlock(HANDLE archive, const uint8_t* payload, uint32_t length) {
+  uint8_t field[4];
+  PutU32(field, length);
+  return WriteExact(archive, field, 4) && WriteExact(archive, payload, length);
+}
+
+bool FinishEntry(HANDLE archive, uint64_t entryStart) {
+  uint64_t end = 0;
+  if (!CurrentPosition(archive, end)) return false;
+  uint8_t field[8];
+  PutU64(field, end);
+  return SeekTo(archive, entryStart) && WriteExact(archive, field, 8) && SeekTo(archive, end);
+}
+
+bool ReadEntryHeader(HANDLE archive, uint64_t start, uint64_t fileSize, TEntryHeader& header) {
+  header.start = start;
+  header.nextEntryOffset = 0;
+  header.nameUnits = 0;
+  header.reserved = 0;
+  header.lastWriteTime = 0;
+  header.name[0] = 0;
+  header.firstBlock = start + EntryHeaderSize(0);
+  if (start >= fileSize || !SeekTo(archive, start)) return false;
+
+  uint8_t field[8] = {};
+  if (!ReadExact(archive, field, 8)) return false;
+  header.nextEntryOffset = GetU64(field);
+
+  // The name is read as a window of up to 1000 units; a short read near the end of the file is
+  // fine, the chain checks below decide whether the header really lies inside the file.
+  uint8_t raw[2 * (kEntryNameLimit + 1)] = {};
+  DWORD got = 0;
+  if (!ReadFile(archive, raw, sizeof raw, &got, nullptr)) got = 0;
+  uint32_t n = 0;
+  while (n < kEntryNameLimit && 2 * n + 1 < got && (raw[2 * n] | raw[2 * n + 1]) != 0) {
+    header.name[n] = WCHAR(raw[2 * n] | raw[2 * n + 1] << 8);
+    ++n;
+  }
+  header.name[n] = 0;
+  header.nameUnits = n;
+  header.firstBlock = start + EntryHeaderSize(n);
+
+  const uint64_t next = header.nextEntryOffset;
+  if (next == 0 || next > fileSize || next <= start || next < header.firstBlock) return false;
+
+  if (!SeekTo(archive, start + 8 + 2 * (uint64_t(n) + 1))) return false;
+  uint8_t tail[9] = {};
+  if (!ReadExact(archive, tail, 9)) return false;
+  header.reserved = tail[0];
+  header.lastWriteTime = GetU64(tail + 1);
+  return true;
+}
+
+uint32_t CountEntries(HANDLE archive) {
+  uint32_t count = 0;
+  uint64_t size = 0;
+  if (FileSize64(archive, size)) {
+    TEntryHeader header;
+    uint64_t at = 0;
+    while (at < size && ReadEntryHeader(archive, at, size, header)) {
+      ++count;
+      at = header.nextEntryOffset;
+    }
+  }
+  SeekTo(archive, 0);
+  return count;
+}
+
+uint32_t AcceptedBlockLength(int32_t blockSize) {
+  if (blockSize <= 0) return 0;
+  const uint64_t twice = 2 * uint64_t(blockSize);
+  const uint64_t stored = uint64_t(blockSize) + 8;
+  const uint64_t limit = twice > stored ? twice : stored;
+  return limit > 0xFFFFFFFFu ? 0xFFFFFFFFu : uint32_t(limit);
+}

@@ -1,0 +1,69 @@
+// The compressed file: a chain of entries starting at offset 0, one per source file. An entry is
+//   nextEntryOffset (u64) | name (UTF-16 units, then a 0 unit) | reserved byte | last-write time (u64)
+//   | blocks, each a u32 payload length and the payload (one block of the engine's format)
+// and nextEntryOffset is the absolute offset just past the entry's last block (for the last entry,
+// the file's size). There is no header, count, signature or checksum; every integer is little-endian.
+//
+// The chain is trusted only as far as it stays consistent: an entry is used when its
+// nextEntryOffset is not 0, lies within the file, and does not point before the end of the entry's
+// own header (which rules out offsets that do not move forward). The first entry that breaks this
+// ends the walk.
+#pragma once
+#include <cstdint>
+
+#include "platform/win32.h"
+
+// A reader takes at most this many UTF-16 units of a name; writers never store a longer one.
+constexpr uint32_t kEntryNameLimit = 999;
+
+// Bytes of an entry's header for a name of n units: 8 + 2 (n + 1) + 1 + 8.
+constexpr uint64_t EntryHeaderSize(uint32_t nameUnits) { return 17 + 2 * (uint64_t(nameUnits) + 1); }
+
+// 64-bit positions over SetFilePointer / GetFileSize. False (or the error value) on failure.
+bool SeekTo(HANDLE file, uint64_t position);
+bool CurrentPosition(HANDLE file, uint64_t& position);
+bool FileSize64(HANDLE file, uint64_t& size);
+// Read or write exactly `count` bytes; a short transfer is a failure.
+bool ReadExact(HANDLE file, void* buffer, uint32_t count);
+bool WriteExact(HANDLE file, const void* buffer, uint32_t count);
+
+// Writing one entry at the file's current position: the header with a zero placeholder for
+// nextEntryOffset (its offset goes to entryStart), then the blocks, then the back-patch, which
+// leaves the position at the entry's end. An entry whose back-patch never happened keeps 0 there.
+bool WriteEntryHeader(HANDLE archive, const WCHAR* name, uint32_t nameUnits, uint64_t lastWriteTime,
+                      uint64_t& entryStart);
+bool WriteEntryBlock(HANDLE archive, const uint8_t* payload, uint32_t length);
+bool FinishEntry(HANDLE archive, uint64_t entryStart);
+
+struct TEntryHeader {
+  uint64_t start;            // offset of the entry
+  uint64_t nextEntryOffset;  // as stored
+  WCHAR name[kEntryNameLimit + 1];
+  uint32_t nameUnits;        // units before the first 0 unit, at most kEntryNameLimit
+  uint8_t reserved;
+  uint64_t lastWriteTime;
+  uint64_t firstBlock;       // offset just past the header
+};
+
+// Reads the header of the entry at `start` in a file of `fileSize` bytes and tells whether the
+// chain admits it. The file is left at the entry's first block.
+bool ReadEntryHeader(HANDLE archive, uint64_t start, uint64_t fileSize, TEntryHeader& header);
+
+// Number of entries that the chain admits, walking from offset 0; the position is left at 0.
+uint32_t CountEntries(HANDLE archive);
+
+// Largest payload length a restoring run with this block size accepts: 2 x blockSize, or
+// blockSize + 8 (a stored full block) when that is larger, so tiny windows restore their own files.
+uint32_t AcceptedBlockLength(int32_t blockSize);
+
+// Little-endian helpers for the stored fields.
+inline void PutU32(uint8_t* p, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
+}
+inline void PutU64(uint8_t* p, uint64_t v) {
+  for (int i = 0; i < 8; ++i) p[i] = uint8_t(v >> (8 * i));
+}
+inline uint32_t GetU32(const uint8_t* p) {
+  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+inline uint64_t GetU64(const uint8_t* p) { return uint64_t(GetU32(p)) | uint64_t(GetU32(p + 4)) << 32; }
