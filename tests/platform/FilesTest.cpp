@@ -1,0 +1,401 @@
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+#include "PlatformTestSupport.h"
+#include "platform/win32.h"
+
+namespace {
+
+// "Привет" in cp1251 and in UTF-8.
+const char privetCp1251[] = "\xCF\xF0\xE8\xE2\xE5\xF2";
+const char privetUtf8[] = "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82";
+
+struct TListedItem {
+  std::string name;
+  DWORD attributes;
+};
+
+std::vector<TListedItem> List(const std::string& folderNarrow) {
+  std::vector<TListedItem> items;
+  WIN32_FIND_DATAA data;
+  HANDLE search = FindFirstFileA((folderNarrow + "*.*").c_str(), &data);
+  if (search == INVALID_HANDLE_VALUE) return items;
+  do items.push_back({data.cFileName, data.dwFileAttributes});
+  while (FindNextFileA(search, &data));
+  EXPECT_EQ(ERROR_NO_MORE_FILES, GetLastError());
+  EXPECT_TRUE(FindClose(search));
+  return items;
+}
+
+const TListedItem* Find(const std::vector<TListedItem>& items, const std::string& name) {
+  for (const TListedItem& item : items)
+    if (item.name == name) return &item;
+  return nullptr;
+}
+
+void WriteSystemFile(const std::string& path, const std::string& content) {
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  ASSERT_GE(fd, 0) << path;
+  ASSERT_EQ(static_cast<ssize_t>(content.size()), write(fd, content.data(), content.size()));
+  close(fd);
+}
+
+std::string ReadWhole(HANDLE file) {
+  std::string content;
+  char buffer[100];
+  DWORD got = 0;
+  while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) content.append(buffer, got);
+  return content;
+}
+
+HANDLE OpenForReading(const std::string& name) {
+  return CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+HANDLE CreateForWriting(const std::string& name) {
+  return CreateFileA(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+}  // namespace
+
+TEST(Files, CyrillicAndAsciiNamesRoundTripThroughCreateListAndOpen) {
+  TScratchFolder folder;
+  for (std::string leaf : {std::string(privetCp1251) + ".txt", std::string("plain.txt")}) {
+    HANDLE file = CreateForWriting(folder.narrow + leaf);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    DWORD written = 0;
+    ASSERT_TRUE(WriteFile(file, leaf.data(), static_cast<DWORD>(leaf.size()), &written, nullptr));
+    EXPECT_EQ(leaf.size(), written);
+    ASSERT_TRUE(CloseHandle(file));
+  }
+  struct stat st;
+  EXPECT_EQ(0, stat((folder.system + "/" + privetUtf8 + ".txt").c_str(), &st)) << "the system sees UTF-8";
+
+  std::vector<TListedItem> items = List(folder.narrow);
+  ASSERT_EQ(4u, items.size());
+  EXPECT_EQ(".", items[0].name);
+  EXPECT_EQ("..", items[1].name);
+  for (std::string leaf : {std::string(privetCp1251) + ".txt", std::string("plain.txt")}) {
+    ASSERT_NE(nullptr, Find(items, leaf));
+    EXPECT_EQ(0u, Find(items, leaf)->attributes & FILE_ATTRIBUTE_DIRECTORY);
+    HANDLE file = OpenForReading(folder.narrow + Find(items, leaf)->name);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    EXPECT_EQ(leaf, ReadWhole(file));
+    CloseHandle(file);
+  }
+  // The same file by its UTF-16 name.
+  std::u16string wide;
+  for (char c : folder.narrow) wide.push_back(c == '\\' ? u'\\' : static_cast<char16_t>(c));
+  wide += u"\u041F\u0440\u0438\u0432\u0435\u0442.txt";
+  HANDLE file = CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, file);
+  EXPECT_EQ(std::string(privetCp1251) + ".txt", ReadWhole(file));
+  CloseHandle(file);
+}
+
+TEST(Files, NameOutsideCp1251IsListedWithQuestionMarksAndNeverOpensAnotherFile) {
+  TScratchFolder folder;
+  WriteSystemFile(folder.system + "/a\xE4\xB8\x80" "b.txt", "cjk");  // a U+4E00 b.txt
+  WriteSystemFile(folder.system + "/a?b.txt", "decoy");               // what the listed name spells
+  WriteSystemFile(folder.system + "/back\\slash", "backslash");       // a literal backslash
+  WriteSystemFile(folder.system + "/bad\xFF.txt", "ill-formed");      // not UTF-8 at all
+  WriteSystemFile(folder.system + "/zz.txt", "last");
+  std::vector<TListedItem> items = List(folder.narrow);
+  ASSERT_EQ(7u, items.size()) << "the listing goes on past every unrepresentable name";
+  EXPECT_EQ(2, std::count_if(items.begin(), items.end(), [](const TListedItem& i) { return i.name == "a?b.txt"; }));
+  EXPECT_NE(nullptr, Find(items, "back?slash"));
+  EXPECT_NE(nullptr, Find(items, "bad?.txt"));
+  EXPECT_NE(nullptr, Find(items, "zz.txt"));
+  for (const char* listed : {"a?b.txt", "back?slash", "bad?.txt"}) {
+    EXPECT_EQ(INVALID_HANDLE_VALUE, OpenForReading(folder.narrow + listed)) << listed;
+    EXPECT_EQ(ERROR_INVALID_NAME, GetLastError());
+  }
+  EXPECT_EQ(INVALID_HANDLE_VALUE, CreateForWriting(folder.narrow + "new?.txt"));
+  EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA((folder.narrow + "a?b.txt").c_str()));
+}
+
+TEST(Files, ListingGivesWindowsAttributes) {
+  TScratchFolder folder;
+  ASSERT_TRUE(CreateDirectoryA((folder.narrow + "sub").c_str(), nullptr));
+  ASSERT_EQ(0, symlink((folder.system + "/sub").c_str(), (folder.system + "/link").c_str()));
+  WriteSystemFile(folder.system + "/.hidden", "h");
+  WriteSystemFile(folder.system + "/locked", "r");
+  ASSERT_EQ(0, chmod((folder.system + "/locked").c_str(), 0444));
+  WriteSystemFile(folder.system + "/plain", "p");
+  std::vector<TListedItem> items = List(folder.narrow);
+  ASSERT_EQ(7u, items.size());
+  EXPECT_TRUE(Find(items, ".")->attributes & FILE_ATTRIBUTE_DIRECTORY);
+  EXPECT_TRUE(Find(items, "..")->attributes & FILE_ATTRIBUTE_DIRECTORY);
+  EXPECT_TRUE(Find(items, "sub")->attributes & FILE_ATTRIBUTE_DIRECTORY);
+  EXPECT_TRUE(Find(items, "link")->attributes & FILE_ATTRIBUTE_DIRECTORY);
+  EXPECT_EQ(FILE_ATTRIBUTE_HIDDEN, Find(items, ".hidden")->attributes);
+  EXPECT_EQ(FILE_ATTRIBUTE_READONLY, Find(items, "locked")->attributes);
+  EXPECT_EQ(FILE_ATTRIBUTE_NORMAL, Find(items, "plain")->attributes);
+  EXPECT_EQ(FILE_ATTRIBUTE_DIRECTORY, GetFileAttributesA((folder.narrow + "sub\\").c_str()));
+  EXPECT_EQ(FILE_ATTRIBUTE_NORMAL, GetFileAttributesA((folder.narrow + "plain").c_str()));
+
+  WIN32_FIND_DATAA data;
+  EXPECT_EQ(INVALID_HANDLE_VALUE, FindFirstFileA((folder.narrow + "missing\\*.*").c_str(), &data));
+  EXPECT_EQ(ERROR_PATH_NOT_FOUND, GetLastError());
+  HANDLE search = FindFirstFileA((folder.narrow + "sub\\*.*").c_str(), &data);
+  ASSERT_NE(INVALID_HANDLE_VALUE, search);
+  EXPECT_STREQ(".", data.cFileName);
+  EXPECT_FALSE(CloseHandle(search)) << "a search is closed with FindClose";
+  EXPECT_TRUE(FindClose(search));
+}
+
+TEST(Files, OpenModesAndTheirFailures) {
+  TScratchFolder folder;
+  std::string name = folder.narrow + "f.bin";
+  HANDLE file = CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, file);
+  EXPECT_NE(nullptr, file);
+  DWORD written;
+  ASSERT_TRUE(WriteFile(file, "12345", 5, &written, nullptr));
+  DWORD got;
+  char byte;
+  EXPECT_FALSE(ReadFile(file, &byte, 1, &got, nullptr)) << "opened for writing only";
+  EXPECT_EQ(ERROR_ACCESS_DENIED, GetLastError());
+  CloseHandle(file);
+  EXPECT_EQ(INVALID_HANDLE_VALUE, CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+  EXPECT_EQ(ERROR_FILE_EXISTS, GetLastError());
+
+  file = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, 0, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, file);
+  EXPECT_EQ(ERROR_ALREADY_EXISTS, GetLastError());
+  EXPECT_EQ(5u, GetFileSize(file, nullptr));
+  CloseHandle(file);
+  file = CreateForWriting(name);
+  ASSERT_NE(INVALID_HANDLE_VALUE, file);
+  EXPECT_EQ(0u, GetFileSize(file, nullptr)) << "CREATE_ALWAYS truncates";
+  CloseHandle(file);
+
+  EXPECT_EQ(INVALID_HANDLE_VALUE, OpenForReading(folder.narrow + "nothing.bin"));
+  EXPECT_EQ(ERROR_FILE_NOT_FOUND, GetLastError());
+  EXPECT_EQ(INVALID_HANDLE_VALUE, OpenForReading(folder.narrow + "no\\nothing.bin"));
+  EXPECT_EQ(ERROR_PATH_NOT_FOUND, GetLastError());
+  EXPECT_EQ(INVALID_HANDLE_VALUE, CreateForWriting(folder.narrow + "no\\nothing.bin"));
+  EXPECT_EQ(ERROR_PATH_NOT_FOUND, GetLastError());
+
+  ASSERT_TRUE(CreateDirectoryA((folder.narrow + "dir").c_str(), nullptr));
+  EXPECT_EQ(INVALID_HANDLE_VALUE, OpenForReading(folder.narrow + "dir"));
+  EXPECT_EQ(ERROR_ACCESS_DENIED, GetLastError());
+  EXPECT_EQ(INVALID_HANDLE_VALUE, CreateForWriting(folder.narrow + "dir"));
+  EXPECT_EQ(ERROR_ACCESS_DENIED, GetLastError());
+  EXPECT_FALSE(DeleteFileA((folder.narrow + "dir").c_str()));
+
+  EXPECT_FALSE(CloseHandle(INVALID_HANDLE_VALUE));
+  EXPECT_EQ(ERROR_INVALID_HANDLE, GetLastError());
+  EXPECT_FALSE(CloseHandle(nullptr));
+}
+
+TEST(Files, ShareModesHoldAmongTheHandlesOfTheProcess) {
+  TScratchFolder folder;
+  std::string name = folder.narrow + "shared.bin";
+  HANDLE writer = CreateForWriting(name);
+  ASSERT_NE(INVALID_HANDLE_VALUE, writer);
+  ASSERT_TRUE(WriteFile(writer, "data", 4, nullptr, nullptr));
+  // The writer's handle does not share writing: a reader that does not share writing either is
+  // refused, and the file keeps its contents.
+  EXPECT_EQ(INVALID_HANDLE_VALUE, OpenForReading(name));
+  EXPECT_EQ(ERROR_SHARING_VIOLATION, GetLastError());
+  EXPECT_EQ(INVALID_HANDLE_VALUE, CreateForWriting(name));
+  EXPECT_EQ(ERROR_SHARING_VIOLATION, GetLastError());
+  EXPECT_EQ(4u, GetFileSize(writer, nullptr));
+  HANDLE reader = CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, reader);
+  EXPECT_EQ("data", ReadWhole(reader));
+  EXPECT_FALSE(DeleteFileA(name.c_str()));
+  EXPECT_EQ(ERROR_SHARING_VIOLATION, GetLastError());
+  CloseHandle(reader);
+  CloseHandle(writer);
+  EXPECT_TRUE(DeleteFileA(name.c_str()));
+  EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(name.c_str()));
+}
+
+TEST(Files, TimesKeepTheHundredNanosecondUnit) {
+  TScratchFolder folder;
+  std::string name = folder.narrow + "t.bin";
+  HANDLE file = CreateForWriting(name);
+  ASSERT_NE(INVALID_HANDLE_VALUE, file);
+  // 2021-02-04 08:00:00.1234567 UTC: 132568992001234567 units since 1601.
+  const uint64_t stamp = 132568992001234567ull;
+  FILETIME written = {static_cast<DWORD>(stamp), static_cast<DWORD>(stamp >> 32)};
+  ASSERT_TRUE(SetFileTime(file, nullptr, nullptr, &written));
+  FILETIME read = {0, 0};
+  ASSERT_TRUE(GetFileTime(file, nullptr, nullptr, &read));
+  CloseHandle(file);
+  struct stat st;
+  ASSERT_EQ(0, stat((folder.system + "/t.bin").c_str(), &st));
+  if (st.st_mtim.tv_nsec % 100 == 0 && st.st_mtim.tv_nsec != 0) {  // a file system that keeps them
+    EXPECT_EQ(stamp, (static_cast<uint64_t>(read.dwHighDateTime) << 32) | read.dwLowDateTime);
+    EXPECT_EQ(123456700, st.st_mtim.tv_nsec);
+  }
+  EXPECT_EQ(1612425600, st.st_mtim.tv_sec);
+  WIN32_FIND_DATAA data;
+  HANDLE search = FindFirstFileA(name.c_str(), &data);
+  ASSERT_NE(INVALID_HANDLE_VALUE, search);
+  EXPECT_EQ(read.dwLowDateTime, data.ftLastWriteTime.dwLowDateTime);
+  EXPECT_EQ(read.dwHighDateTime, data.ftLastWriteTime.dwHighDateTime);
+  FindClose(search);
+
+  // A zero time changes nothing, and a handle without write access may not set times.
+  file = CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  FILETIME zero = {0, 0};
+  ASSERT_TRUE(SetFileTime(file, nullptr, nullptr, &zero));
+  CloseHandle(file);
+  file = OpenForReading(name);
+  FILETIME after;
+  ASSERT_TRUE(GetFileTime(file, nullptr, nullptr, &after));
+  EXPECT_EQ(read.dwLowDateTime, after.dwLowDateTime);
+  EXPECT_FALSE(SetFileTime(file, nullptr, nullptr, &written));
+  EXPECT_EQ(ERROR_ACCESS_DENIED, GetLastError());
+  CloseHandle(file);
+}
+
+TEST(Files, SizesAndOffsetsPastFourGibibytes) {
+  TScratchFolder folder;
+  HANDLE file = CreateFileA((folder.narrow + "sparse.bin").c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, file);
+  LONG high = 1;  // 5 GiB + 3 = 0x1'4000'0003
+  ASSERT_EQ(0x40000003u, SetFilePointer(file, 0x40000003, &high, FILE_BEGIN));
+  EXPECT_EQ(1, high);
+  DWORD written;
+  ASSERT_TRUE(WriteFile(file, "tail", 4, &written, nullptr));
+  DWORD sizeHigh = 0;
+  EXPECT_EQ(0x40000007u, GetFileSize(file, &sizeHigh));
+  EXPECT_EQ(1u, sizeHigh);
+
+  high = -1;  // four bytes back from the end
+  EXPECT_EQ(0x40000003u, SetFilePointer(file, -4, &high, FILE_END));
+  EXPECT_EQ(1, high);
+  char back[4];
+  DWORD got;
+  ASSERT_TRUE(ReadFile(file, back, 4, &got, nullptr));
+  EXPECT_EQ(0, std::memcmp(back, "tail", 4));
+  ASSERT_TRUE(ReadFile(file, back, 4, &got, nullptr));
+  EXPECT_EQ(0u, got) << "reading at the end succeeds with no bytes";
+
+  // The position 0xFFFFFFFF is a success that looks like the failure value.
+  high = 0;
+  SetLastError(ERROR_INVALID_FUNCTION);
+  EXPECT_EQ(INVALID_SET_FILE_POINTER, SetFilePointer(file, -1, &high, FILE_BEGIN));
+  EXPECT_EQ(0, high);
+  EXPECT_EQ(ERROR_SUCCESS, GetLastError());
+  // Without a high part a position must fit in 32 bits, and no position lies before the start.
+  EXPECT_EQ(INVALID_SET_FILE_POINTER, SetFilePointer(file, 0, nullptr, FILE_END));
+  EXPECT_NE(ERROR_SUCCESS, GetLastError());
+  high = -1;
+  EXPECT_EQ(INVALID_SET_FILE_POINTER, SetFilePointer(file, -1, &high, FILE_BEGIN));
+  EXPECT_EQ(ERROR_NEGATIVE_SEEK, GetLastError());
+
+  high = 1;
+  ASSERT_EQ(1u, SetFilePointer(file, 1, &high, FILE_BEGIN));
+  ASSERT_TRUE(SetEndOfFile(file));
+  EXPECT_EQ(1u, GetFileSize(file, &sizeHigh));
+  EXPECT_EQ(1u, sizeHigh);
+  ASSERT_EQ(0u, SetFilePointer(file, 0, nullptr, FILE_BEGIN));
+  ASSERT_TRUE(SetEndOfFile(file));
+  EXPECT_EQ(0u, GetFileSize(file, &sizeHigh));
+  EXPECT_EQ(0u, sizeHigh);
+  CloseHandle(file);
+}
+
+TEST(Files, CreateDirectoryOnAnExistingFileFailsWithTheSystemsReason) {
+  TScratchFolder folder;
+  std::string name = folder.narrow + "occupied";
+  HANDLE file = CreateForWriting(name);
+  ASSERT_NE(INVALID_HANDLE_VALUE, file);
+  CloseHandle(file);
+  ASSERT_FALSE(CreateDirectoryA(name.c_str(), nullptr));
+  EXPECT_EQ(ERROR_ALREADY_EXISTS, GetLastError());
+  WCHAR* text = nullptr;
+  DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, nullptr, GetLastError(),
+                                0x400, reinterpret_cast<LPWSTR>(&text), 0, nullptr);
+  ASSERT_GT(length, 2u);
+  ASSERT_NE(nullptr, text);
+  std::u16string message(text, length);
+  LocalFree(text);
+  std::string reason = strerror(EEXIST);  // the tests run under the C locale's texts
+  std::u16string expected(reason.begin(), reason.end());
+  expected += u"\r\n";
+  EXPECT_EQ(expected, message);
+  EXPECT_EQ(ERROR_ALREADY_EXISTS, GetLastError()) << "asking for the text keeps the last error";
+
+  EXPECT_FALSE(CreateDirectoryA((folder.narrow + "occupied\\inner").c_str(), nullptr));
+  EXPECT_EQ(ERROR_PATH_NOT_FOUND, GetLastError());
+  EXPECT_TRUE(CreateDirectoryA((folder.narrow + "fresh").c_str(), nullptr));
+  EXPECT_FALSE(CreateDirectoryA((folder.narrow + "fresh").c_str(), nullptr));
+  EXPECT_FALSE(CreateDirectoryA("", nullptr));
+}
+
+TEST(Files, SystemTextsForCodesWithoutAnErrno) {
+  WCHAR* text = nullptr;
+  SetLastError(ERROR_NO_MORE_FILES);
+  ASSERT_GT(FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, nullptr, ERROR_NO_MORE_FILES, 0x400,
+                           reinterpret_cast<LPWSTR>(&text), 0, nullptr),
+            0u);
+  EXPECT_EQ(std::u16string(u"There are no more files.\r\n"), std::u16string(text));
+  LocalFree(text);
+  text = nullptr;
+  EXPECT_EQ(0u, FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, nullptr, 987654u, 0x400,
+                               reinterpret_cast<LPWSTR>(&text), 0, nullptr));
+  EXPECT_EQ(nullptr, text);
+  EXPECT_EQ(ERROR_MR_MID_NOT_FOUND, GetLastError());
+}
+
+TEST(Files, CurrentDirectoryRenameAndIdentity) {
+  TScratchFolder folder;
+  char saved[MAX_PATH];
+  ASSERT_GT(GetCurrentDirectoryA(MAX_PATH, saved), 0u);
+  std::string cyrillic = folder.narrow + privetCp1251;
+  ASSERT_TRUE(CreateDirectoryA(cyrillic.c_str(), nullptr));
+  ASSERT_TRUE(SetCurrentDirectoryA((cyrillic + "\\").c_str()));
+  char now[MAX_PATH];
+  DWORD length = GetCurrentDirectoryA(MAX_PATH, now);
+  EXPECT_EQ(cyrillic, std::string(now));
+  EXPECT_EQ(cyrillic.size(), length);
+  EXPECT_EQ(cyrillic.size() + 1, GetCurrentDirectoryA(3, now)) << "too small a buffer gives the size it needs";
+
+  HANDLE file = CreateForWriting("temporary.pck");  // relative to the new current directory
+  ASSERT_NE(INVALID_HANDLE_VALUE, file);
+  ASSERT_TRUE(WriteFile(file, "new", 3, nullptr, nullptr));
+  CloseHandle(file);
+  file = CreateForWriting("final.pck");
+  ASSERT_TRUE(WriteFile(file, "old!", 4, nullptr, nullptr));
+  CloseHandle(file);
+  EXPECT_FALSE(MoveFileExA("temporary.pck", "final.pck", 0));
+  EXPECT_EQ(ERROR_ALREADY_EXISTS, GetLastError());
+  ASSERT_TRUE(MoveFileExA("temporary.pck", "final.pck", MOVEFILE_REPLACE_EXISTING));
+  EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA("temporary.pck"));
+
+  HANDLE one = OpenForReading("final.pck");
+  HANDLE same = OpenForReading(cyrillic + "\\..\\" + privetCp1251 + "\\final.pck");
+  ASSERT_NE(INVALID_HANDLE_VALUE, one);
+  ASSERT_NE(INVALID_HANDLE_VALUE, same);
+  EXPECT_EQ("new", ReadWhole(one));
+  BY_HANDLE_FILE_INFORMATION a, b;
+  ASSERT_TRUE(GetFileInformationByHandle(one, &a));
+  ASSERT_TRUE(GetFileInformationByHandle(same, &b));
+  EXPECT_EQ(a.dwVolumeSerialNumber, b.dwVolumeSerialNumber);
+  EXPECT_EQ(a.nFileIndexHigh, b.nFileIndexHigh);
+  EXPECT_EQ(a.nFileIndexLow, b.nFileIndexLow);
+  HANDLE different = CreateForWriting("different.pck");
+  ASSERT_NE(INVALID_HANDLE_VALUE, different);
+  ASSERT_TRUE(GetFileInformationByHandle(different, &b));
+  EXPECT_FALSE(a.nFileIndexLow == b.nFileIndexLow && a.nFileIndexHigh == b.nFileIndexHigh);
+  CloseHandle(different);
+  CloseHandle(same);
+  CloseHandle(one);
+
+  EXPECT_FALSE(SetCurrentDirectoryA("final.pck"));
+  EXPECT_EQ(ERROR_DIRECTORY, GetLastError());
+  ASSERT_TRUE(SetCurrentDirectoryA(saved));
+}

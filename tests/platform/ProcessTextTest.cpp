@@ -1,0 +1,154 @@
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+#include "platform/win32.h"
+
+namespace {
+
+std::string CommandLineFor(std::vector<std::string> arguments) {
+  std::vector<char*> argv;
+  for (std::string& argument : arguments) argv.push_back(&argument[0]);
+  argv.push_back(nullptr);
+  PosixSetArguments(static_cast<int>(arguments.size()), argv.data());
+  return GetCommandLineA();
+}
+
+class TEnvironmentVariable {
+ public:
+  TEnvironmentVariable(const char* name, const char* value) : name_(name) {
+    const char* old = std::getenv(name);
+    hadValue_ = old != nullptr;
+    if (hadValue_) old_ = old;
+    if (value)
+      setenv(name, value, 1);
+    else
+      unsetenv(name);
+  }
+  ~TEnvironmentVariable() {
+    if (hadValue_)
+      setenv(name_, old_.c_str(), 1);
+    else
+      unsetenv(name_);
+  }
+
+ private:
+  const char* name_;
+  bool hadValue_;
+  std::string old_;
+};
+
+}  // namespace
+
+TEST(CommandLine, RebuiltAsWindowsWouldPassIt) {
+  EXPECT_EQ("\\usr\\bin\\velmora -o -h data.txt", CommandLineFor({"/usr/bin/velmora", "-o", "-h", "data.txt"}));
+  EXPECT_EQ("\"\\opt\\my tools\\velmora\" \"my file.txt\"", CommandLineFor({"/opt/my tools/velmora", "my file.txt"}));
+  EXPECT_EQ("velmora /? \\home\\u\\a.txt -w=2\\3", CommandLineFor({"velmora", "/?", "/home/u/a.txt", "-w=2/3"}));
+  // Quotes inside an argument are escaped, backslashes before a quote or the closing quote doubled.
+  EXPECT_EQ("velmora \"say \\\"hi\\\"\" \"tail\\ dir\\\\\" \"\" \"x\\\\\\\"y\\\"\"",
+            CommandLineFor({"velmora", "say \"hi\"", "tail\\ dir\\", "", "x\\\"y\""}));
+  // UTF-8 arguments arrive as cp1251; a character cp1251 lacks becomes '?'.
+  EXPECT_EQ("v \\tmp\\\xCF\xF0\xE8\xE2\xE5\xF2.txt a?b",
+            CommandLineFor({"v", "/tmp/\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82.txt", "a\xE4\xB8\x80" "b"}));
+}
+
+TEST(Module, OwnPathAndHandle) {
+  EXPECT_NE(nullptr, GetModuleHandleA(nullptr));
+  char path[MAX_PATH];
+  DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+  ASSERT_GT(length, 0u);
+  std::string name(path, length);
+  EXPECT_EQ('\\', name[0]);
+  EXPECT_EQ(std::string::npos, name.find('/'));
+  EXPECT_EQ("\\test_platform", name.substr(name.size() - 14));
+  char small[5];
+  EXPECT_EQ(5u, GetModuleFileNameA(nullptr, small, 5));
+  EXPECT_EQ(ERROR_INSUFFICIENT_BUFFER, GetLastError());
+  EXPECT_EQ(0, small[4]);
+}
+
+TEST(CodePage, Cp1251AndUtf8Conversions) {
+  char bytes[64];
+  for (int k = 0; k < 64; ++k) bytes[k] = static_cast<char>(0xC0 + k);
+  WCHAR wide[64];
+  ASSERT_EQ(64, MultiByteToWideChar(1251, 0, bytes, 64, wide, 64));
+  for (int k = 0; k < 64; ++k) EXPECT_EQ(0x0410 + k, wide[k]);
+  EXPECT_EQ(0, MultiByteToWideChar(1251, 0, bytes, 64, wide, 63));
+  EXPECT_EQ(ERROR_INSUFFICIENT_BUFFER, GetLastError());
+  EXPECT_EQ(64, MultiByteToWideChar(1251, 0, bytes, 64, nullptr, 0));
+  const char undefined = '\x98';  // the one byte Windows-1251 leaves undefined
+  EXPECT_EQ(0, MultiByteToWideChar(1251, 0, &undefined, 1, wide, 1));
+  const char euro = '\x88';
+  ASSERT_EQ(1, MultiByteToWideChar(1251, 0, &euro, 1, wide, 1));
+  EXPECT_EQ(0x20AC, wide[0]);
+
+  const WCHAR error[] = u"\u041E\u0448\u0438\u0431\u043A\u0430 \u4E00";
+  char narrow[16] = {};
+  BOOL usedDefault = FALSE;
+  ASSERT_EQ(8, WideCharToMultiByte(1251, 0, error, 8, narrow, 16, nullptr, &usedDefault));
+  EXPECT_STREQ("\xCE\xF8\xE8\xE1\xEA\xE0 ?", narrow);
+  EXPECT_TRUE(usedDefault);
+
+  const char utf8[] = "\xD0\x96 \xF0\x9F\x98\x80";  // Ж and a character beyond the BMP
+  ASSERT_EQ(5, MultiByteToWideChar(CP_UTF8, 0, utf8, -1, wide, 64));
+  EXPECT_EQ(0x0416, wide[0]);
+  EXPECT_EQ(0xD83D, wide[2]);
+  EXPECT_EQ(0xDE00, wide[3]);
+  EXPECT_EQ(0, wide[4]);
+  char back[16];
+  ASSERT_EQ(8, WideCharToMultiByte(CP_UTF8, 0, wide, -1, back, 16, nullptr, nullptr));
+  EXPECT_STREQ(utf8, back);
+}
+
+TEST(Locale, DecimalSeparatorAndLcidFromTheEnvironment) {
+  {
+    TEnvironmentVariable all("LC_ALL", nullptr);
+    TEnvironmentVariable numeric("LC_NUMERIC", nullptr);
+    TEnvironmentVariable lang("LANG", "ru_RU.UTF-8");
+    EXPECT_EQ(0x0419u, GetUserDefaultLCID());
+  }
+  {
+    TEnvironmentVariable all("LC_ALL", "de_AT.UTF-8");
+    EXPECT_EQ(0x0C07u, GetUserDefaultLCID());
+  }
+  {
+    TEnvironmentVariable all("LC_ALL", "C");
+    char separator[16];
+    ASSERT_EQ(2, GetLocaleInfoA(GetUserDefaultLCID(), LOCALE_SDECIMAL, separator, 16));
+    EXPECT_STREQ(".", separator);
+    EXPECT_EQ(2, GetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_SDECIMAL, nullptr, 0));
+    EXPECT_EQ(0, GetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_SDECIMAL, separator, 1));
+  }
+}
+
+TEST(Timers, WaitUntilDueThenCancelAndClose) {
+  HANDLE timer = CreateWaitableTimerA(nullptr, TRUE, nullptr);
+  ASSERT_NE(nullptr, timer);
+  EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(timer, 0)) << "an unset timer is not signalled";
+  LARGE_INTEGER due;
+  due.QuadPart = -30 * 10000LL;  // 30 ms, relative
+  auto start = std::chrono::steady_clock::now();
+  ASSERT_TRUE(SetWaitableTimer(timer, &due, 0, nullptr, nullptr, FALSE));
+  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(timer, INFINITE));
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(30));
+  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(timer, 0)) << "a manual-reset timer stays signalled";
+  EXPECT_TRUE(CancelWaitableTimer(timer));
+
+  due.QuadPart = -3600LL * 10000000LL;  // an hour away: not signalled now, and cancelled it never is
+  ASSERT_TRUE(SetWaitableTimer(timer, &due, 0, nullptr, nullptr, FALSE));
+  EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(timer, 1));
+  EXPECT_TRUE(CancelWaitableTimer(timer));
+  EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(timer, 0));
+  EXPECT_TRUE(CloseHandle(timer));
+  EXPECT_FALSE(CloseHandle(timer));
+  EXPECT_EQ(ERROR_INVALID_HANDLE, GetLastError());
+
+  HANDLE once = CreateWaitableTimerA(nullptr, FALSE, nullptr);
+  due.QuadPart = 0;  // an absolute time long past: due at once
+  ASSERT_TRUE(SetWaitableTimer(once, &due, 0, nullptr, nullptr, FALSE));
+  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(once, INFINITE));
+  EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(once, 0)) << "a synchronisation timer is reset by the wait";
+  EXPECT_TRUE(CloseHandle(once));
+}
