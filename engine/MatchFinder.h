@@ -1,0 +1,222 @@
+// Fast greedy match finder over two-byte-key buckets.
+//
+// The parse it produces is fixed by a simple procedure: every position of the pre-pass output is
+// filed in the bucket of its two-byte key, a bucket remembers its 256 newest positions, and at
+// each position the candidates are met from the nearest to the farthest: a step-by-step walk
+// back from cur - 2 while the bytes keep equalling the current two, jumping to the next older
+// bucket entry whenever they do not. A candidate becomes the best only when its match is strictly
+// longer than the best so far and its cost (delta-code bits of distance - 1 and length - 1, plus
+// one flag bit) is below 8 bits per matched byte. Matches never overlap their source.
+//
+// What that procedure computes, and what this finder computes directly:
+//   * The walk only ever passes over positions that carry the current key. Every such position
+//     newer than the bucket's oldest entry is itself in the bucket, so the distinct candidates
+//     are exactly the older bucket entries plus, when the bucket is full, the run of positions
+//     directly below its oldest entry that still carry the key (a run of one byte value).
+//     Positions met twice, and cur - 1 (its match is at most one byte), change nothing.
+//   * The result is the longest match that passes the cost test, the nearest among equals; a
+//     match of length 1 never becomes a token, so the best starts at length 1.
+//   * The cost test is monotone: for a distance d it passes exactly for lengths
+//     l >= MinimumLength(d), and that minimum only grows with d (2 up to distance 63, 3 up to
+//     4,095, 4 up to 131,071, 5 up to 2^25 - 1, ...). A candidate therefore needs
+//     need = max(best + 1, MinimumLength(d)) matching bytes; when need exceeds what the block end
+//     or the distance allows, the candidate is skipped without reading it, and when the block
+//     end or the minimum for the distance already rules out every farther candidate, the search
+//     ends.
+//   * A candidate that survives is rejected from its tag (a copy of the two bytes after its key,
+//     kept next to the position) and from the byte at offset need - 1 before the match is
+//     measured, eight bytes at a time.
+//
+// Storage (all of it inside the compressor's key-table area, which is handed out zero-filled):
+// a count of insertions and a slot number per key, and per key that has occurred a slot of 256
+// positions used as a ring (entry = ordinal mod 256; the ring replaces the shift of the bucket's
+// entries) plus their 256 tags. Slots are given out in order of first use, so a block with few
+// distinct keys touches few pages. Only the counts and slot numbers rely on the zero fill.
+#pragma once
+#include <cstdint>
+#include <cstring>
+
+#include "engine/Compression.h"
+#include "engine/Kodirovaniechisel.h"
+
+namespace matchfinder {
+
+const uint32_t kKeys = 65536;
+const uint32_t kRing = 256;
+const uint32_t kSlotBytes = kRing * 4 + kRing * 2;
+
+// Smallest length that passes the cost test at a distance whose highest set bit is hb: every
+// distance of one bit length has the same delta-code cost for distance - 1.
+struct SMinimumLengths {
+  uint8_t byHighestBit[32];
+  void Build() {
+    for (uint32_t hb = 0; hb < 32; ++hb) {
+      const uint32_t distanceCost = DeltaCodeLength((uint64_t(1) << hb) - 1);
+      uint32_t length = 2;
+      while (distanceCost + DeltaCodeLength(length - 1) + 1 >= 8ull * length) ++length;
+      byHighestBit[hb] = static_cast<uint8_t>(length);
+    }
+  }
+};
+
+inline uint32_t HighestBitOf(uint32_t x) { return 31u - static_cast<uint32_t>(__builtin_clz(x)); }
+
+inline uint64_t Load64(const uint8_t* p) {
+  uint64_t v;
+  std::memcpy(&v, p, 8);
+  return v;
+}
+
+// Length of the common prefix of a and b, starting at `from` (already known to match), at most
+// limit. Reads only below a + limit and b + limit.
+inline uint32_t MatchLength(const uint8_t* a, const uint8_t* b, uint32_t from, uint32_t limit) {
+  uint32_t l = from;
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  while (l + 8 <= limit) {
+    const uint64_t x = Load64(a + l) ^ Load64(b + l);
+    if (x != 0) return l + (static_cast<uint32_t>(__builtin_ctzll(x)) >> 3);
+    l += 8;
+  }
+#endif
+  while (l < limit && a[l] == b[l]) ++l;
+  return l;
+}
+
+// The finder's tables laid over the key-table area of the work area.
+class TFinder {
+ public:
+  // area: start of the key-table part of the work area, areaBytes: bytes from there to the end of
+  // the work area. False when the tables do not fit (never for the work-area size of the block
+  // format, checked anyway).
+  bool Attach(uint8_t* area, uint64_t areaBytes, uint32_t S) {
+    uintptr_t aligned = (reinterpret_cast<uintptr_t>(area) + 63) & ~uintptr_t(63);
+    const uint64_t skip = aligned - reinterpret_cast<uintptr_t>(area);
+    const uint64_t slotsNeeded = S < kKeys ? S : kKeys;
+    if (skip + 8ull * kKeys + slotsNeeded * kSlotBytes > areaBytes) return false;
+    counts_ = reinterpret_cast<uint32_t*>(aligned);
+    slotOf_ = counts_ + kKeys;
+    slots_ = reinterpret_cast<uint8_t*>(slotOf_ + kKeys);
+    usedSlots_ = 0;
+    return true;
+  }
+
+  // Files p (key bytes s[p], s[p + 1] or 0 past the end) and returns its ring, with total set to
+  // the key's insertion count including p.
+  inline uint8_t* Insert(const uint8_t* s, uint32_t S, uint32_t p, uint32_t& total) {
+    const uint32_t key = uint32_t(s[p]) | (p + 1 < S ? uint32_t(s[p + 1]) << 8 : 0u);
+    uint32_t slot = slotOf_[key];
+    if (slot == 0) slot = slotOf_[key] = ++usedSlots_;
+    uint8_t* ring = slots_ + uint64_t(slot - 1) * kSlotBytes;
+    const uint32_t ordinal = counts_[key]++;
+    const uint32_t index = ordinal & (kRing - 1);
+    uint32_t* positions = reinterpret_cast<uint32_t*>(ring);
+    uint16_t* tags = reinterpret_cast<uint16_t*>(ring + kRing * 4);
+    positions[index] = p;
+    tags[index] = static_cast<uint16_t>((p + 2 < S ? uint32_t(s[p + 2]) : 0u) |
+                                        (p + 3 < S ? uint32_t(s[p + 3]) << 8 : 0u));
+    total = ordinal + 1;
+    return ring;
+  }
+
+ private:
+  uint32_t* counts_ = nullptr;
+  uint32_t* slotOf_ = nullptr;
+  uint8_t* slots_ = nullptr;
+  uint32_t usedSlots_ = 0;
+};
+
+struct SBest {
+  uint32_t length;
+  uint32_t position;
+};
+
+// Offers candidate c to the running best; false when no farther candidate can change the result.
+inline bool Offer(const uint8_t* s, uint32_t cur, uint32_t maxLength, uint32_t c, uint32_t tag,
+                  uint32_t curTag, const SMinimumLengths& minimum, SBest& best) {
+  const uint32_t distance = cur - c;
+  const uint32_t minimumForDistance = minimum.byHighestBit[HighestBitOf(distance)];
+  if (minimumForDistance > maxLength) return false;
+  uint32_t need = best.length + 1 > minimumForDistance ? best.length + 1 : minimumForDistance;
+  const uint32_t limit = distance < maxLength ? distance : maxLength;
+  if (need > limit) return true;
+  uint32_t from = 2;
+  if (need >= 4) {
+    if (tag != curTag) return true;
+    from = 4;
+    if (need > 4 && s[c + need - 1] != s[cur + need - 1]) return true;
+  } else if (need == 3) {
+    if ((tag & 0xFF) != (curTag & 0xFF)) return true;
+    from = 3;
+  }
+  const uint32_t length = MatchLength(s + c, s + cur, from, limit);
+  if (length >= need) {
+    best.length = length;
+    best.position = c;
+    if (length >= maxLength) return false;
+  }
+  return true;
+}
+
+// The greedy parse of s[0 .. S): the same tokens as the step-by-step procedure described above.
+// Returns false (and leaves everything untouched) only when its tables do not fit the work area.
+inline bool FindMatches(const uint8_t* s, uint32_t S, const SCompressWork& work, uint64_t keyAreaBytes,
+                        uint32_t& tokenCount, uint32_t& matchCount) {
+  SMinimumLengths minimum;
+  minimum.Build();
+  TFinder finder;
+  if (!finder.Attach(work.keyTable, keyAreaBytes, S)) return false;
+  uint32_t N = 0, M = 0;
+  uint32_t cur = 0;
+  uint8_t* flags = work.flags;
+  uint8_t* distances = work.distances;
+  uint8_t* lengths = work.lengths;
+  while (cur < S) {
+    uint32_t total = 0;
+    const uint8_t* ring = finder.Insert(s, S, cur, total);
+    const uint32_t maxLength = S - cur;
+    SBest best = {1, 0};
+    if (maxLength >= 2 && total > 1) {
+      const uint32_t* positions = reinterpret_cast<const uint32_t*>(ring);
+      const uint16_t* tags = reinterpret_cast<const uint16_t*>(ring + kRing * 4);
+      const uint32_t curTag = (cur + 2 < S ? uint32_t(s[cur + 2]) : 0u) |
+                              (cur + 3 < S ? uint32_t(s[cur + 3]) << 8 : 0u);
+      const uint32_t older = total - 1 < kRing - 1 ? total - 1 : kRing - 1;
+      bool going = true;
+      for (uint32_t k = 1; k <= older && going; ++k) {
+        const uint32_t index = (total - 1 - k) & (kRing - 1);
+        const uint32_t c = positions[index];
+        if (c + 1 >= cur) continue;  // cur - 1: at most one byte, never a token
+        going = Offer(s, cur, maxLength, c, tags[index], curTag, minimum, best);
+      }
+      if (going && total >= kRing) {
+        // The bucket's oldest entry may sit in a run of one byte value that goes on below it;
+        // the walk reaches those positions too.
+        const uint8_t b0 = s[cur], b1 = s[cur + 1];
+        uint32_t c = positions[total & (kRing - 1)];
+        while (going && c > 0 && s[c - 1] == b0 && s[c] == b1) {
+          --c;
+          const uint32_t tag = uint32_t(s[c + 2]) | (c + 3 < S ? uint32_t(s[c + 3]) << 8 : 0u);
+          going = Offer(s, cur, maxLength, c, tag, curTag, minimum, best);
+        }
+      }
+    }
+    if (best.length <= 1) {
+      flags[N] = 0;
+      ++cur;
+    } else {
+      Store32(distances + 4ull * M, cur - best.position - 1);
+      Store32(lengths + 4ull * M, best.length - 1);
+      ++M;
+      const uint32_t end = cur + best.length;
+      for (uint32_t p = cur + 1; p < end; ++p) finder.Insert(s, S, p, total);
+      cur = end;
+      flags[N] = 1;
+    }
+    ++N;
+  }
+  tokenCount = N;
+  matchCount = M;
+  return true;
+}
+
+}  // namespace matchfinder
