@@ -1,0 +1,70 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "foundation/Operaciispamyatyu.h"
+#include "foundation/Operaciisostrokami.h"
+
+namespace {
+
+TEST(MoveBytes, OverlappingShiftsInBothDirections) {
+  uint8_t up[8] = {1, 2, 3, 4, 5, 6, 7, 0};
+  EXPECT_EQ(MoveBytes(up + 1, up, 7), up + 1);
+  const uint8_t upExpected[8] = {1, 1, 2, 3, 4, 5, 6, 7};
+  EXPECT_EQ(0, std::memcmp(up, upExpected, 8));
+
+  uint8_t down[8] = {0, 1, 2, 3, 4, 5, 6, 7};
+  MoveBytes(down, down + 1, 7);
+  const uint8_t downExpected[8] = {1, 2, 3, 4, 5, 6, 7, 7};
+  EXPECT_EQ(0, std::memcmp(down, downExpected, 8));
+
+  // Long unaligned overlaps exercise the word loops and both tails.
+  uint8_t buffer[64];
+  for (int shift = 1; shift <= 9; ++shift) {
+    for (int i = 0; i < 64; ++i) buffer[i] = static_cast<uint8_t>(i);
+    MoveBytes(buffer + shift, buffer + 1, 43);
+    for (int i = 0; i < 43; ++i) ASSERT_EQ(buffer[shift + i], i + 1) << "shift " << shift;
+    for (int i = 0; i < 64; ++i) buffer[i] = static_cast<uint8_t>(i);
+    MoveBytes(buffer + 1, buffer + shift, 43);
+    for (int i = 0; i < 43; ++i) ASSERT_EQ(buffer[1 + i], shift + i) << "shift " << shift;
+  }
+}
+
+TEST(MoveBytes, SamePointerAndZeroLengthLeaveBytes) {
+  uint8_t bytes[5] = {9, 8, 7, 6, 5};
+  MoveBytes(bytes, bytes, 5);
+  MoveBytes(bytes + 2, bytes, 0);
+  const uint8_t expected[5] = {9, 8, 7, 6, 5};
+  EXPECT_EQ(0, std::memcmp(bytes, expected, 5));
+}
+
+TEST(ZeroBytes, ClearsExactlyN) {
+  uint8_t bytes[7] = {1, 1, 1, 1, 1, 1, 1};
+  ZeroBytes(bytes + 1, 5);
+  const uint8_t expected[7] = {1, 0, 0, 0, 0, 0, 1};
+  EXPECT_EQ(0, std::memcmp(bytes, expected, 7));
+}
+
+TEST(StringPrimitives, LengthsAndSearches) {
+  EXPECT_EQ(StrLength(nullptr), 0u);
+  EXPECT_EQ(StrLength(""), 0u);
+  EXPECT_EQ(StrLength("abc"), 3u);
+  EXPECT_EQ(WStrLength(nullptr), 0u);
+  EXPECT_EQ(WStrLength(u""), 0u);
+  EXPECT_EQ(WStrLength(u"\u041e\u0448"), 2u);
+
+  const uint8_t text[4] = {'a', '\r', 'b', '\r'};
+  EXPECT_EQ(FindByte(text, '\r', 4), text + 1);
+  EXPECT_EQ(FindByte(text, '\r', 1), nullptr);
+  EXPECT_EQ(FindByte(nullptr, '\r', 4), nullptr);
+  const uint8_t withZero[3] = {'x', 0, 'y'};
+  EXPECT_EQ(FindByte(withZero, 'y', 3), withZero + 2);
+
+  const char data[4] = {'1', '2', 'a', '3'};
+  EXPECT_EQ(CountBytesInSet(data, "0123456789", 4, 10), 3u);
+  EXPECT_EQ(CountBytesInSet(data, "11", 4, 2), 1u);
+  EXPECT_EQ(CountBytesInSet(data, nullptr, 4, 10), 0u);
+  EXPECT_EQ(CountBytesInSet(data, "0123456789", 0, 10), 0u);
+}
+
+}  // namespace

@@ -1,0 +1,386 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "foundation/Memdiag.h"
+#include "foundation/Tstring.h"
+
+namespace {
+
+typedef TOdnomernoeMnogestvoElementov<char> NarrowArray;
+typedef TOdnomernoeMnogestvoElementov<WCHAR> WideArray;
+
+std::string Text(const TAnsiString& s) { return s.Data() ? std::string(s.Data(), s.Length()) : std::string(); }
+
+uint32_t References(const TAnsiString& s) { return s.SharedRecord() ? s.SharedRecord()->references : 0; }
+
+TEST(Array, GrowsInStepsOf200AndKeepsContents) {
+  NarrowArray a(200);
+  ASSERT_TRUE(a.Resize(1, false, false));
+  EXPECT_EQ(a.capacity, 200u);
+  for (uint32_t i = 0; i < 200; ++i) EXPECT_EQ(a.data[i], 0) << i;
+  ASSERT_TRUE(a.Resize(200, false, false));
+  EXPECT_EQ(a.capacity, 200u);
+  for (uint32_t i = 0; i < 200; ++i) a.data[i] = static_cast<char>(i);
+  ASSERT_TRUE(a.Resize(201, false, false));
+  EXPECT_EQ(a.capacity, 400u);
+  for (uint32_t i = 0; i < 200; ++i) ASSERT_EQ(a.data[i], static_cast<char>(i));
+  EXPECT_EQ(a.data[200], 0);
+}
+
+TEST(Array, ShrinksOnlyBelowHalfTheCapacity) {
+  NarrowArray a(200);
+  ASSERT_TRUE(a.Resize(1000, false, false));
+  for (uint32_t i = 0; i < 1000; ++i) a.data[i] = static_cast<char>(i % 251);
+  char* big = a.data;
+  ASSERT_TRUE(a.Resize(499, false, false));
+  EXPECT_EQ(a.capacity, 1000u);
+  EXPECT_EQ(a.data, big);
+  ASSERT_TRUE(a.Resize(300, false, false));
+  EXPECT_EQ(a.capacity, 400u);
+  EXPECT_EQ(a.length, 300u);
+  for (uint32_t i = 0; i < 300; ++i) ASSERT_EQ(a.data[i], static_cast<char>(i % 251));
+
+  NarrowArray b(200);
+  ASSERT_TRUE(b.Resize(1000, false, false));
+  char* kept = b.data;
+  ASSERT_TRUE(b.Resize(1, false, true));
+  EXPECT_EQ(b.capacity, 1000u);
+  EXPECT_EQ(b.data, kept);
+  ASSERT_TRUE(b.Resize(0, false, false));
+  EXPECT_EQ(b.data, nullptr);
+  EXPECT_EQ(b.capacity, 0u);
+  EXPECT_EQ(b.length, 0u);
+}
+
+TEST(Array, AnchorAtEndMovesTheTail) {
+  NarrowArray a(200);
+  ASSERT_TRUE(a.Resize(3, false, false));
+  std::memcpy(a.data, "xyz", 3);
+  ASSERT_TRUE(a.Resize(5, true, false));
+  EXPECT_EQ(0, std::memcmp(a.data + 2, "xyz", 3));
+  ASSERT_TRUE(a.Resize(2, true, false));
+  EXPECT_EQ(0, std::memcmp(a.data, "yz", 2));
+}
+
+TEST(Array, WideBuffersAreTwoBytesPerElement) {
+  WideArray w(200);
+  ASSERT_TRUE(w.Resize(5, false, false));
+  uint32_t size = 0, elementSize = 0;
+  ASSERT_TRUE(MemoryBlockInfo(w.data, size, elementSize));
+  EXPECT_EQ(size, 400u);
+  EXPECT_EQ(elementSize, 2u);
+  MEMORYSTATUS status;
+  GlobalMemoryStatus(&status);
+  const uint64_t physical = status.dwTotalPhys;
+  EXPECT_EQ(w.MaxElements(), physical / 2 > 0xFFFFFFFFu ? 0xFFFFFFFFu : physical / 2);
+  EXPECT_EQ(NarrowArray(200).MaxElements(), physical > 0xFFFFFFFFu ? 0xFFFFFFFFu : physical);
+}
+
+TEST(Array, ResizeBeyondMaxElementsFailsAndKeepsEverything) {
+  WideArray w(200);
+  ASSERT_TRUE(w.Resize(3, false, false));
+  w.data[0] = u'q';
+  // Beyond MaxElements, or (on a machine with more than 8 GiB) beyond what 32-bit sizes hold.
+  const uint32_t tooMany = w.MaxElements() < 0xFFFFFFFFu ? w.MaxElements() + 1 : 0xFFFFFFFFu;
+  EXPECT_FALSE(w.Resize(tooMany, false, false));
+  EXPECT_EQ(w.length, 3u);
+  EXPECT_EQ(w.capacity, 200u);
+  EXPECT_EQ(w.data[0], u'q');
+}
+
+TEST(Array, NarrowingAndWidening) {
+  WideArray w(200);
+  ASSERT_TRUE(w.Resize(3, false, false));
+  w.data[0] = 0x0041;
+  w.data[1] = 0x0416;
+  w.data[2] = 0;
+  NarrowArray n(200);
+  ASSERT_TRUE(CopyNarrowed(n, w));
+  ASSERT_EQ(n.length, 3u);
+  EXPECT_EQ(static_cast<uint8_t>(n.data[0]), 0x41);
+  EXPECT_EQ(static_cast<uint8_t>(n.data[1]), 0x16);
+  EXPECT_EQ(n.data[2], 0);
+
+  NarrowArray c(200);
+  ASSERT_TRUE(c.Resize(2, false, false));
+  c.data[0] = static_cast<char>(0xC0);
+  c.data[1] = 0;
+  WideArray widened(200);
+  ASSERT_TRUE(CopyWidened(widened, c));
+  ASSERT_EQ(widened.length, 2u);
+  EXPECT_EQ(widened.data[0], 0x00C0);
+  EXPECT_EQ(widened.data[1], 0);
+}
+
+TEST(AnsiString, ConstructionAndRecordShape) {
+  TAnsiString empty("");
+  TAnsiString null(static_cast<const char*>(nullptr));
+  EXPECT_EQ(empty.SharedRecord(), nullptr);
+  EXPECT_EQ(null.SharedRecord(), nullptr);
+  EXPECT_EQ(empty.Length(), 0u);
+  EXPECT_EQ(empty.CStr(), nullptr);
+
+  TAnsiString abc("abc");
+  ASSERT_NE(abc.SharedRecord(), nullptr);
+  EXPECT_EQ(abc.SharedRecord()->length, 4u);
+  EXPECT_EQ(abc.SharedRecord()->capacity, 200u);
+  EXPECT_EQ(References(abc), 1u);
+  EXPECT_EQ(abc.Length(), 3u);
+  EXPECT_STREQ(abc.CStr(), "abc");
+
+  TAnsiString letter('x');
+  EXPECT_EQ(Text(letter), "x");
+  TAnsiString zero('\0');
+  EXPECT_EQ(zero.SharedRecord(), nullptr);
+
+  std::string long199(199, 'a');
+  std::string long200(200, 'b');
+  EXPECT_EQ(TAnsiString(long199.c_str()).SharedRecord()->capacity, 200u);
+  EXPECT_EQ(TAnsiString(long200.c_str()).SharedRecord()->capacity, 400u);
+}
+
+TEST(AnsiString, CopyOnWriteWithReferenceCounts) {
+  TAnsiString original("shared");
+  TAnsiString first(original);
+  TAnsiString second = original;
+  EXPECT_EQ(References(original), 3u);
+  EXPECT_EQ(first.SharedRecord(), original.SharedRecord());
+
+  first.Insert(TAnsiString("!"), 7);
+  EXPECT_EQ(Text(first), "shared!");
+  EXPECT_NE(first.SharedRecord(), original.SharedRecord());
+  EXPECT_EQ(References(first), 1u);
+  EXPECT_EQ(References(original), 2u);
+  EXPECT_EQ(Text(original), "shared");
+  EXPECT_EQ(Text(second), "shared");
+
+  // CStr on a shared handle copies too.
+  char* writable = second.CStr();
+  writable[0] = 'S';
+  EXPECT_EQ(Text(second), "Shared");
+  EXPECT_EQ(Text(original), "shared");
+  EXPECT_EQ(References(original), 1u);
+
+  second = original;
+  EXPECT_EQ(References(original), 2u);
+  second = second;
+  EXPECT_EQ(References(original), 2u);
+  second.Assign("");
+  EXPECT_EQ(second.SharedRecord(), nullptr);
+  EXPECT_EQ(References(original), 1u);
+}
+
+TEST(AnsiString, AssignFromItsOwnBuffer) {
+  TAnsiString s("prefix-tail");
+  s.Assign(s.Data() + 7);
+  EXPECT_EQ(Text(s), "tail");
+}
+
+TEST(AnsiString, Insert) {
+  TAnsiString hello("hello");
+  hello.Insert(TAnsiString(" world"), 6);
+  EXPECT_EQ(Text(hello), "hello world");
+
+  TAnsiString s("hello");
+  s.Insert(TAnsiString("X"), 0);
+  EXPECT_EQ(Text(s), "hello");
+  s.Insert(TAnsiString("X"), 7);
+  EXPECT_EQ(Text(s), "hello");
+  s.Insert(TAnsiString("X"), 1);
+  EXPECT_EQ(Text(s), "Xhello");
+  s.Insert(TAnsiString("--"), 3);
+  EXPECT_EQ(Text(s), "Xh--ello");
+  s.Insert(TAnsiString(), 2);
+  EXPECT_EQ(Text(s), "Xh--ello");
+
+  TAnsiString source("abc");
+  TAnsiString target;
+  target.Insert(source, 2);
+  EXPECT_EQ(target.SharedRecord(), nullptr);
+  target.Insert(source, 1);
+  EXPECT_EQ(target.SharedRecord(), source.SharedRecord());
+  EXPECT_EQ(References(source), 2u);
+
+  TAnsiString self("ab");
+  self.Insert(self, 2);
+  EXPECT_EQ(Text(self), "aabb");
+}
+
+TEST(AnsiString, InsertAcrossAStepBoundaryKeepsTheText) {
+  std::string expected(190, 'z');
+  TAnsiString s(expected.c_str());
+  s.Insert(TAnsiString("0123456789abcdef"), 5);
+  expected.insert(4, "0123456789abcdef");
+  EXPECT_EQ(Text(s), expected);
+  EXPECT_EQ(s.SharedRecord()->capacity, 400u);
+}
+
+TEST(AnsiString, Erase) {
+  TAnsiString s("abcdef");
+  s.Erase(2, 3);
+  EXPECT_EQ(Text(s), "aef");
+  EXPECT_EQ(s.SharedRecord()->length, 4u);
+
+  TAnsiString all("abcdef");
+  all.Erase(1, 6);
+  EXPECT_EQ(all.SharedRecord(), nullptr);
+
+  TAnsiString beyond("abcdef");
+  beyond.Erase(5, 3);
+  EXPECT_EQ(Text(beyond), "abcdef");
+  beyond.Erase(0, 1);
+  beyond.Erase(2, 0);
+  beyond.Erase(2, -1);
+  EXPECT_EQ(Text(beyond), "abcdef");
+  beyond.Erase(6, 1);
+  EXPECT_EQ(Text(beyond), "abcde");
+}
+
+TEST(AnsiString, SubstringAndConcatenate) {
+  TAnsiString s("abcdef");
+  EXPECT_EQ(Text(Substring(s, 2, 3)), "bcd");
+  EXPECT_EQ(Substring(s, 4, 4).SharedRecord(), nullptr);
+  EXPECT_EQ(Text(Substring(s, 4, 3)), "def");
+  EXPECT_EQ(Substring(s, 0, 2).SharedRecord(), nullptr);
+  EXPECT_EQ(Substring(s, 1, 0).SharedRecord(), nullptr);
+  EXPECT_EQ(Substring(TAnsiString(), 1, 1).SharedRecord(), nullptr);
+
+  TAnsiString a("abc");
+  TAnsiString b("de");
+  TAnsiString joined = Concatenate(a, b);
+  EXPECT_EQ(Text(joined), "abcde");
+  EXPECT_EQ(Text(a), "abc");
+  EXPECT_EQ(Text(a + b + TAnsiString("f")), "abcdef");
+  EXPECT_EQ(Concatenate(TAnsiString(), b).SharedRecord(), b.SharedRecord());
+  EXPECT_EQ(Concatenate(a, TAnsiString()).SharedRecord(), a.SharedRecord());
+}
+
+TEST(AnsiString, TrimRemovesBytesUpTo32) {
+  EXPECT_EQ(Text(Trim(TAnsiString("  \tab c\n"))), "ab c");
+  EXPECT_EQ(Trim(TAnsiString("   ")).SharedRecord(), nullptr);
+  EXPECT_EQ(Text(Trim(TAnsiString("x"))), "x");
+  const char cyrillic[] = {' ', static_cast<char>(0xC0), ' ', 0};
+  EXPECT_EQ(Text(Trim(TAnsiString(cyrillic))), std::string(1, static_cast<char>(0xC0)));
+}
+
+TEST(AnsiString, CompareUsesSignedBytes) {
+  EXPECT_EQ(Compare(TAnsiString("a"), TAnsiString("b")), -1);
+  EXPECT_EQ(Compare(TAnsiString("ab"), TAnsiString("a")), 1);
+  EXPECT_EQ(Compare(TAnsiString(), TAnsiString("a")), -1);
+  EXPECT_EQ(Compare(TAnsiString(), TAnsiString()), 0);
+  EXPECT_EQ(Compare(TAnsiString("a"), TAnsiString()), 1);
+  const char upperA[] = {static_cast<char>(0xC0), 0};
+  EXPECT_EQ(Compare(TAnsiString(upperA), TAnsiString("A")), -1);
+  EXPECT_TRUE(Equal(TAnsiString("same"), TAnsiString("same")));
+  EXPECT_TRUE(NotEqual(TAnsiString("same"), TAnsiString("Same")));
+  EXPECT_TRUE(TAnsiString("x") == "x");
+  EXPECT_TRUE(TAnsiString("x") != "y");
+}
+
+const WCHAR kOshibka[] = u"\u041e\u0448\u0438\u0431\u043a\u0430";  // "Ошибка"
+const uint8_t kOshibka1251[] = {0xCE, 0xF8, 0xE8, 0xE1, 0xEA, 0xE0};
+
+// A converter for the Cyrillic block only, standing for the code-page tables.
+int CyrillicToNarrow(UINT codePage, DWORD, const WCHAR* src, int srcLen, char* dst, int dstCap, const char*, BOOL*) {
+  if (codePage != 1251) return 0;
+  int n = 0;
+  for (; n < srcLen && n < dstCap; ++n) {
+    WCHAR u = src[n];
+    if (u >= 0x0410 && u <= 0x044F)
+      dst[n] = static_cast<char>(0xC0 + (u - 0x0410));
+    else
+      dst[n] = u < 0x80 ? static_cast<char>(u) : '?';
+  }
+  return n;
+}
+
+int CyrillicToWide(UINT codePage, DWORD, const char* src, int srcLen, WCHAR* dst, int dstCap) {
+  if (codePage != 1251) return 0;
+  int n = 0;
+  for (; n < srcLen && n < dstCap; ++n) {
+    uint8_t b = static_cast<uint8_t>(src[n]);
+    dst[n] = b >= 0xC0 ? static_cast<WCHAR>(0x0410 + (b - 0xC0)) : static_cast<WCHAR>(b);
+  }
+  return n;
+}
+
+// Drops every second unit, as a converter that turns surrogate pairs into one byte would shorten.
+int HalvingToNarrow(UINT, DWORD, const WCHAR* src, int srcLen, char* dst, int, const char*, BOOL*) {
+  int n = 0;
+  for (int i = 0; i < srcLen; i += 2) dst[n++] = static_cast<char>(src[i]);
+  return n;
+}
+
+struct ConverterReset {
+  ~ConverterReset() { SetCodePageConverters(nullptr, nullptr); }
+};
+
+TEST(Conversion, WithoutConvertersGivesLowBytesAndZeroExtension) {
+  SetCodePageConverters(nullptr, nullptr);
+  TWideString wide(kOshibka);
+  EXPECT_EQ(wide.Length(), 6u);
+  TAnsiString narrow = FromWide(wide);
+  ASSERT_EQ(narrow.Length(), 6u);
+  for (int i = 0; i < 6; ++i) EXPECT_EQ(static_cast<uint8_t>(narrow.Data()[i]), kOshibka[i] & 0xFF);
+  EXPECT_EQ(narrow.Data()[6], 0);
+
+  TWideString back = FromNarrow(TAnsiString("A\xC0"));
+  ASSERT_EQ(back.Length(), 2u);
+  EXPECT_EQ(back.Data()[0], 0x41);
+  EXPECT_EQ(back.Data()[1], 0xC0);
+  EXPECT_EQ(FromWide(TWideString()).SharedRecord(), nullptr);
+}
+
+TEST(Conversion, ThroughTheInstalledConverters) {
+  ConverterReset reset;
+  SetCodePageConverters(CyrillicToWide, CyrillicToNarrow);
+  TAnsiString narrow = FromWide(TWideString(kOshibka));
+  ASSERT_EQ(narrow.Length(), 6u);
+  EXPECT_EQ(0, std::memcmp(narrow.Data(), kOshibka1251, 6));
+
+  TWideString wide = FromNarrow(narrow);
+  ASSERT_EQ(wide.Length(), 6u);
+  EXPECT_EQ(0, std::memcmp(wide.Data(), kOshibka, 12));
+
+  SetCodePageConverters(CyrillicToWide, HalvingToNarrow);
+  TAnsiString shorter = FromWide(TWideString(u"abcdef"));
+  EXPECT_EQ(Text(shorter), "ace");
+}
+
+TEST(WideString, HandlesShareAndCopyOnWrite) {
+  TWideString a(u"wide");
+  TWideString b(a);
+  EXPECT_EQ(a.SharedRecord()->references, 2u);
+  uint32_t size = 0, elementSize = 0;
+  ASSERT_TRUE(MemoryBlockInfo(a.Data(), size, elementSize));
+  EXPECT_EQ(elementSize, 2u);
+  b.SetLength(2);
+  EXPECT_EQ(b.Length(), 2u);
+  EXPECT_EQ(a.Length(), 4u);
+  EXPECT_EQ(a.SharedRecord()->references, 1u);
+  EXPECT_EQ(TWideString(u"").SharedRecord(), nullptr);
+  EXPECT_EQ(TWideString(static_cast<WCHAR>(0)).SharedRecord(), nullptr);
+  EXPECT_EQ(TWideString(static_cast<WCHAR>(0x416)).Data()[0], 0x416);
+}
+
+TEST(AnsiString, RecordsAndBuffersGoBackToTheManager) {
+  TMemoryRegionState before{};
+  {
+    TAnsiString warmup("w");
+  }
+  ASSERT_TRUE(MemoryRegionState(CurrentMemoryRegion(), before));
+  {
+    TAnsiString a("some text");
+    TAnsiString b = a + TAnsiString(" and more");
+    TAnsiString c = Trim(b);
+    c.Erase(1, 2);
+  }
+  TMemoryRegionState after{};
+  ASSERT_TRUE(MemoryRegionState(CurrentMemoryRegion(), after));
+  EXPECT_EQ(after.used, before.used);
+  EXPECT_EQ(after.count, before.count);
+}
+
+}  // namespace
