@@ -1,0 +1,3 @@
+#pragma once
+// Starts the units the engine needs, once per fuzzing process.
+void StartEngineUnits();
