@@ -53,9 +53,37 @@ inline uint32_t InsertPosition(const uint8_t* s, uint32_t S, uint8_t* keyTable, 
   return count;
 }
 
+// Code words of at most kShortCodeBits bits decoded by one look-up: indexed by the next
+// kShortCodeBits stream bits (stream bit j as bit j of the index), each entry holds the word's
+// length in its low byte (0: longer word) and its value above.
+const uint32_t kShortCodeBits = 12;
+uint32_t shortCodes[1u << kShortCodeBits];
+
+void BuildShortCodes() {
+  std::memset(shortCodes, 0, sizeof shortCodes);
+  for (uint32_t value = 0;; ++value) {
+    uint32_t length = DeltaCodeLength(value);
+    if (length > kShortCodeBits) {
+      if (value > 1000) break;
+      continue;
+    }
+    uint8_t bits[kShortCodeBits];
+    SelectNumberCode(0, false);
+    EncodeNumber(bits, kShortCodeBits, value);
+    uint32_t pattern = 0;
+    for (uint32_t j = 0; j < length; ++j) pattern |= uint32_t(bits[j]) << j;
+    for (uint32_t rest = 0; rest < (1u << (kShortCodeBits - length)); ++rest)
+      shortCodes[pattern | (rest << length)] = (value << 8) | length;
+  }
+}
+
 }  // namespace
 
-void CompressionStartup() { compressionEnabled = true; }
+void CompressionStartup() {
+  compressionEnabled = true;
+  BuildShortCodes();
+}
+
 void CompressionShutdown() {}
 
 bool RunLengthPack(uint8_t* dst, uint32_t& dstLen, const uint8_t* src, uint32_t srcLen) {
@@ -342,10 +370,17 @@ class TPackedBitReader {
   bool ReadNumber(uint32_t& value) {
     uint64_t remaining = uint64_t(bitCount_) - pos_;
     if (remaining >= 57 && (pos_ >> 3) + 8 <= byteCount()) {
-      // Fast path: 57 bits with the next stream bit in the most significant position.
       uint64_t w;
       std::memcpy(&w, bytes_ + (pos_ >> 3), 8);
-      w = ReverseBits(w) << (pos_ & 7);
+      w >>= (pos_ & 7);
+      uint32_t entry = shortCodes[w & ((1u << kShortCodeBits) - 1)];
+      if (entry != 0) {
+        value = entry >> 8;
+        pos_ += entry & 0xFF;
+        return true;
+      }
+      // Longer words: 57 bits with the next stream bit in the most significant position.
+      w = ReverseBits(w << (pos_ & 7)) << (pos_ & 7);
       uint64_t ones = ~w;
       uint32_t k = static_cast<uint32_t>(__builtin_clzll(ones));
       if (k > 6) return false;
@@ -406,69 +441,74 @@ class TPackedBitReader {
 
 }  // namespace
 
-bool ExpandFlagRuns(const void* runs, uint32_t runCount, uint32_t N, uint8_t* flags) {
-  uint64_t q = 0;
-  uint8_t v = 0;
-  for (uint32_t r = 0; r < runCount; ++r) {
-    uint32_t stored;
-    std::memcpy(&stored, static_cast<const uint8_t*>(runs) + 4ull * r, 4);
-    uint64_t length = uint64_t(stored) + (q != 0 ? 1u : 0u);
-    if (q + length > N) return false;
-    std::memset(flags + q, v, static_cast<size_t>(length));
-    q += length;
-    v ^= 1;
-  }
-  return q == N;
-}
-
 namespace {
 
 uint32_t BytesForBits(uint32_t bits) { return bits / 8 + (bits % 8 != 0 ? 1u : 0u); }
 
-// The checks and the rebuild of a compressed-form block; the caller holds the lock and owns
-// the work area. Returns false on any inconsistency; dst is written only after every count
-// has been checked.
-bool DecodeCompressedForm(uint8_t* dst, uint32_t& dstLen, const uint8_t* src, uint32_t srcLen,
-                          uint32_t S, uint32_t N, uint8_t* area) {
-  uint8_t* flags = area + 9ull * S;
-  uint8_t* runs = flags + S;
-  uint8_t* distances = runs + 4ull * S;
-  uint8_t* lengths = distances + 4ull * S;
-  const uint32_t capacity = dstLen;
+}  // namespace
 
+bool ExpandFlagRuns(const uint8_t* packedRuns, uint32_t bitCount, uint32_t S, uint32_t N, uint8_t* flags,
+                    uint32_t& zeroFlags) {
+  TPackedBitReader reader(packedRuns, bitCount);
+  uint32_t runCount = 0;
+  if (!reader.ReadNumber(runCount) || runCount > S) return false;
+  uint64_t q = 0;
+  uint64_t zeros = 0;
+  uint8_t v = 0;
+  for (uint32_t r = 0; r < runCount; ++r) {
+    uint32_t stored = 0;
+    if (!reader.ReadNumber(stored)) return false;
+    // While still at flag 0 a run stores its own length, afterwards its length minus one.
+    uint64_t length = uint64_t(stored) + (q != 0 ? 1u : 0u);
+    if (q + length > N) return false;
+    if (flags != nullptr) std::memset(flags + q, v, static_cast<size_t>(length));
+    if (v == 0) zeros += length;
+    q += length;
+    v ^= 1;
+  }
+  if (q != N) return false;
+  zeroFlags = static_cast<uint32_t>(zeros);
+  return true;
+}
+
+namespace {
+
+// Decodes a compressed-form block in two passes over its sections. The first checks every count
+// and code word and sums the literals and match lengths; only then is the scratch buffer (flags
+// and the rebuilt pre-pass output) obtained, and the second pass rebuilds the pre-pass output in
+// it, checking each distance against the bytes already there. dst is written only by the final
+// unpack, which stops at the capacity.
+bool DecodeCompressedForm(uint8_t* dst, uint32_t& dstLen, const uint8_t* src, uint32_t srcLen,
+                          uint32_t S, uint32_t N) {
+  const uint32_t capacity = dstLen;
   if (N > S) return false;
   uint32_t pos = 8;
   if (pos >= srcLen) return false;
-  uint8_t flagTag = src[pos++];
+  const uint8_t flagTag = src[pos++];
+  const uint8_t* flagBytes = nullptr;
+  uint32_t runBits = 0;
+  uint32_t literalCount = 0;
   if (flagTag == 0) {
     uint32_t bytes = BytesForBits(N);
     if (srcLen - pos < bytes) return false;
-    const uint8_t* packed = src + pos;
-    for (uint32_t t = 0; t < N; ++t) flags[t] = (packed[t >> 3] >> (t & 7)) & 1u;
+    flagBytes = src + pos;
+    uint32_t ones = 0;
+    for (uint32_t i = 0; i < N / 8; ++i) ones += uint32_t(__builtin_popcount(flagBytes[i]));
+    if (N % 8 != 0) ones += uint32_t(__builtin_popcount(flagBytes[N / 8] & ((1u << (N % 8)) - 1u)));
+    literalCount = N - ones;
     pos += bytes;
   } else {
     if (srcLen - pos < 4) return false;
-    uint32_t bitCount = Load32(src + pos);
+    runBits = Load32(src + pos);
     pos += 4;
-    uint32_t bytes = BytesForBits(bitCount);
+    uint32_t bytes = BytesForBits(runBits);
     if (srcLen - pos < bytes) return false;
-    TPackedBitReader reader(src + pos, bitCount);
+    flagBytes = src + pos;
+    if (!ExpandFlagRuns(flagBytes, runBits, S, N, nullptr, literalCount)) return false;
     pos += bytes;
-    uint32_t runCount = 0;
-    if (!reader.ReadNumber(runCount) || runCount > S) return false;
-    for (uint32_t r = 0; r < runCount; ++r) {
-      uint32_t stored = 0;
-      if (!reader.ReadNumber(stored)) return false;
-      std::memcpy(runs + 4ull * r, &stored, 4);
-    }
-    if (!ExpandFlagRuns(runs, runCount, N, flags)) return false;
   }
+  const uint32_t matchFlags = N - literalCount;
 
-  uint32_t literalCount = 0;
-  for (uint32_t t = 0; t < N; ++t) literalCount += flags[t] == 0 ? 1u : 0u;
-  uint32_t matchFlags = N - literalCount;
-
-  const uint8_t* literals = nullptr;
   if (pos < srcLen) {
     if (literalCount > 0 && src[pos] != 2) return false;
     ++pos;
@@ -476,50 +516,75 @@ bool DecodeCompressedForm(uint8_t* dst, uint32_t& dstLen, const uint8_t* src, ui
     return false;
   }
   if (srcLen - pos < literalCount) return false;
-  literals = src + pos;
+  const uint8_t* literals = src + pos;
   pos += literalCount;
 
+  // Matches are decoded once into a list of (distance - 1, length - 1) pairs.
   uint32_t matchCount = 0;
   uint64_t matchTotal = 0;
+  uint32_t* pairs = nullptr;
   if (pos < srcLen && src[pos] == 3) {
     ++pos;
     if (srcLen - pos < 4) return false;
-    uint32_t bitCount = Load32(src + pos);
+    uint32_t matchBits = Load32(src + pos);
     pos += 4;
-    uint32_t bytes = BytesForBits(bitCount);
-    if (srcLen - pos < bytes) return false;
-    TPackedBitReader reader(src + pos, bitCount);
+    if (srcLen - pos < BytesForBits(matchBits)) return false;
+    TPackedBitReader reader(src + pos, matchBits);
     if (!reader.ReadNumber(matchCount) || matchCount > S) return false;
+    if (matchCount > 0) {
+      Create(pairs, 2 * matchCount);
+      if (pairs == nullptr) return false;
+    }
     for (uint32_t m = 0; m < matchCount; ++m) {
-      uint32_t distance = 0, length = 0;
-      if (!reader.ReadNumber(distance) || !reader.ReadNumber(length)) return false;
-      Store32(distances + 4ull * m, distance);
-      Store32(lengths + 4ull * m, length);
-      matchTotal += uint64_t(length) + 1;
+      if (!reader.ReadNumber(pairs[2 * m]) || !reader.ReadNumber(pairs[2 * m + 1])) {
+        ::operator delete(pairs);
+        return false;
+      }
+      matchTotal += uint64_t(pairs[2 * m + 1]) + 1;
     }
   }
-  if (matchFlags > matchCount) return false;
-  if (uint64_t(literalCount) + matchTotal > capacity) return false;
-
-  // Rebuild the pre-pass output in a scratch buffer of the checked size, then restore into dst
-  // with an unpack that refuses to write past the capacity.
-  uint32_t rebuiltCapacity = static_cast<uint32_t>(literalCount + matchTotal);
-  uint8_t* rebuilt = nullptr;
-  if (rebuiltCapacity > 0) {
-    Create(rebuilt, rebuiltCapacity);
-    if (rebuilt == nullptr) return false;
+  if (matchFlags > matchCount || uint64_t(literalCount) + matchTotal > capacity) {
+    if (pairs != nullptr) ::operator delete(pairs);
+    return false;
   }
-  uint32_t out = 0, lit = 0, m = 0;
+
+  const uint32_t rebuiltCapacity = static_cast<uint32_t>(literalCount + matchTotal);
+  uint8_t* scratch = nullptr;
+  Create(scratch, N + rebuiltCapacity);
+  if (scratch == nullptr) {
+    if (pairs != nullptr) ::operator delete(pairs);
+    return false;
+  }
+  uint8_t* flags = scratch;
+  uint8_t* rebuilt = scratch + N;
+  if (flagTag == 0) {
+    for (uint32_t t = 0; t < N; ++t) flags[t] = (flagBytes[t >> 3] >> (t & 7)) & 1u;
+  } else {
+    uint32_t zeros = 0;
+    ExpandFlagRuns(flagBytes, runBits, S, N, flags, zeros);
+  }
+
+  uint32_t out = 0, lit = 0;
+  const uint32_t* pair = pairs;
   bool ok = true;
-  for (uint32_t t = 0; t < N && ok; ++t) {
+  for (uint32_t t = 0; t < N; ++t) {
     if (flags[t] == 0) {
-      rebuilt[out++] = literals[lit++];
+      // A stretch of literals is copied at once.
+      uint32_t end = t + 1;
+      while (end < N && flags[end] == 0) ++end;
+      std::memcpy(rebuilt + out, literals + lit, end - t);
+      out += end - t;
+      lit += end - t;
+      t = end - 1;
       continue;
     }
-    uint64_t distance = uint64_t(Load32(distances + 4ull * m)) + 1;
-    uint32_t length = Load32(lengths + 4ull * m) + 1;
-    ++m;
-    if (distance > out) { ok = false; break; }
+    uint64_t distance = uint64_t(pair[0]) + 1;
+    uint32_t length = pair[1] + 1;
+    pair += 2;
+    if (distance > out) {
+      ok = false;
+      break;
+    }
     uint8_t* to = rebuilt + out;
     const uint8_t* from = to - distance;
     if (distance >= length) {
@@ -529,9 +594,10 @@ bool DecodeCompressedForm(uint8_t* dst, uint32_t& dstLen, const uint8_t* src, ui
     }
     out += length;
   }
+  if (pairs != nullptr) ::operator delete(pairs);
   uint32_t restored = 0;
   if (ok) ok = RunLengthUnpackLimited(dst, capacity, restored, rebuilt, out);
-  if (rebuilt != nullptr) ::operator delete(rebuilt);
+  ::operator delete(scratch);
   if (!ok) return false;
   dstLen = restored;
   return true;
@@ -555,12 +621,6 @@ bool DecompressBlock(uint8_t* dst, uint32_t& dstLen, const uint8_t* src, uint32_
     dstLen = S;
     return true;
   }
-  if (22ull * S > 0xFFFFFFFFull || S == 0) return false;
-  uint8_t* area = nullptr;
-  Create(area, 22u * S);
-  if (area == nullptr) return false;
   SelectNumberCode(0, false);
-  bool ok = DecodeCompressedForm(dst, dstLen, src, srcLen, S, N, area);
-  ::operator delete(area);
-  return ok;
+  return DecodeCompressedForm(dst, dstLen, src, srcLen, S, N);
 }

@@ -274,17 +274,22 @@ Bytes RunFormBlock(uint32_t S, uint32_t N, const char* runBits, const Bytes& lit
 
 TEST(DecompressBlock, FlagRunsStartingWithAnEmptyRun) {
   // Stored runs 0, 3: the first (zeros) is empty, so the second counts its own length.
-  const uint32_t runs[] = {0, 3};
-  uint8_t flags[8];
-  ASSERT_TRUE(ExpandFlagRuns(runs, 2, 3, flags));
+  uint8_t flags[8] = {};
+  uint32_t zeros = 99;
+  Bytes runs = PackedBits("1001" "0" "10100");
+  ASSERT_TRUE(ExpandFlagRuns(runs.data(), 10, 8, 3, flags, zeros));
   EXPECT_EQ(Bytes(flags, flags + 3), Hex({1, 1, 1}));
+  EXPECT_EQ(zeros, 0u);
   // Usual form: runs 1, 1 are one zero flag and then two one flags.
-  const uint32_t usual[] = {1, 1};
-  ASSERT_TRUE(ExpandFlagRuns(usual, 2, 3, flags));
+  Bytes usual = PackedBits("1001" "1000" "1000");
+  ASSERT_TRUE(ExpandFlagRuns(usual.data(), 12, 8, 3, flags, zeros));
   EXPECT_EQ(Bytes(flags, flags + 3), Hex({0, 1, 1}));
-  // Runs that fall short of N or reach past it are refused.
-  EXPECT_FALSE(ExpandFlagRuns(runs, 2, 4, flags));
-  EXPECT_FALSE(ExpandFlagRuns(runs, 2, 2, flags));
+  EXPECT_EQ(zeros, 1u);
+  // Runs that fall short of N or reach past it, and more runs than S, are refused.
+  EXPECT_FALSE(ExpandFlagRuns(runs.data(), 10, 8, 4, flags, zeros));
+  EXPECT_FALSE(ExpandFlagRuns(runs.data(), 10, 8, 2, flags, zeros));
+  EXPECT_FALSE(ExpandFlagRuns(runs.data(), 10, 1, 3, flags, zeros));
+  EXPECT_FALSE(ExpandFlagRuns(runs.data(), 9, 8, 3, flags, zeros));  // last word cut
 
   // As whole blocks: R = 2, runs 0, 3 with three matches; the first match has no output to copy
   // from, so the block is refused.

@@ -1,0 +1,318 @@
+// Block compression benchmark, in memory. For a file or every file of a folder (default: the
+// corpus) it cuts the data into blocks of the window, compresses and restores every block several
+// times and reports sizes, median speeds and the peak resident memory, next to zlib level 6,
+// zstd level 3 and lz4 run on the same blocks in the same process, and the speed of the literal
+// reference match search.
+//   engine_bench [file or folder] [-w=window] [-r=runs] [--no-reference]
+#include <dirent.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <lz4.h>
+#include <zlib.h>
+#include <zstd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "ReferenceCompressor.h"
+#include "engine/Compression.h"
+#include "engine/Kodirovaniechisel.h"
+#include "engine/Matematicheskieoperacii.h"
+#include "foundation/Memdiag.h"
+#include "foundation/Operaciisostrokami.h"
+#include "foundation/Operaciispamyatyu.h"
+
+namespace {
+
+typedef std::vector<uint8_t> Bytes;
+
+double Now() {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  size_t n = v.size();
+  return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+long PeakResidentKiB() {
+  long peak = 0;
+  if (FILE* f = std::fopen("/proc/self/status", "r")) {
+    char line[256];
+    while (std::fgets(line, sizeof line, f))
+      if (std::strncmp(line, "VmHWM:", 6) == 0) peak = std::atol(line + 6);
+    std::fclose(f);
+  }
+  if (peak == 0) {
+    rusage u;
+    getrusage(RUSAGE_SELF, &u);
+    peak = u.ru_maxrss;
+  }
+  return peak;
+}
+
+Bytes ReadFile(const std::string& path) {
+  Bytes d;
+  FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) return d;
+  uint8_t buf[1 << 16];
+  size_t got;
+  while ((got = std::fread(buf, 1, sizeof buf, f)) > 0) d.insert(d.end(), buf, buf + got);
+  std::fclose(f);
+  return d;
+}
+
+std::vector<std::string> ListFiles(const std::string& path) {
+  std::vector<std::string> files;
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) return files;
+  if (!S_ISDIR(st.st_mode)) {
+    files.push_back(path);
+    return files;
+  }
+  if (DIR* d = opendir(path.c_str())) {
+    while (dirent* e = readdir(d)) {
+      std::string name = e->d_name;
+      if (name == "." || name == ".." || name == "README.md") continue;
+      std::string full = path + "/" + name;
+      if (stat(full.c_str(), &st) == 0 && S_ISREG(st.st_mode)) files.push_back(full);
+    }
+    closedir(d);
+  }
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+// One codec over a list of blocks: compress every block, restore every block.
+struct SCodec {
+  const char* name;
+  std::function<size_t(const uint8_t*, size_t, uint8_t*, size_t)> compress;  // 0 = failure
+  std::function<size_t(const uint8_t*, size_t, uint8_t*, size_t)> decompress;
+  std::function<size_t(size_t)> bound;
+};
+
+struct SResult {
+  uint64_t in = 0, out = 0;
+  std::vector<double> compressSeconds, decompressSeconds;
+  bool ok = true;
+};
+
+SResult Measure(const SCodec& codec, const std::vector<Bytes>& blocks, uint32_t window, int runs) {
+  SResult r;
+  std::vector<Bytes> packed(blocks.size());
+  Bytes restored(2ull * window + 64);
+  for (const Bytes& b : blocks) r.in += b.size();
+  for (int run = 0; run < runs; ++run) {
+    double t0 = Now();
+    uint64_t out = 0;
+    for (size_t i = 0; i < blocks.size(); ++i) {
+      packed[i].resize(codec.bound(blocks[i].size()));
+      size_t len = codec.compress(blocks[i].data(), blocks[i].size(), packed[i].data(), packed[i].size());
+      if (len == 0 && !blocks[i].empty()) r.ok = false;
+      packed[i].resize(len);
+      out += len;
+    }
+    double t1 = Now();
+    for (size_t i = 0; i < blocks.size(); ++i) {
+      size_t len = codec.decompress(packed[i].data(), packed[i].size(), restored.data(), restored.size());
+      if (len != blocks[i].size() || std::memcmp(restored.data(), blocks[i].data(), len) != 0) r.ok = false;
+    }
+    double t2 = Now();
+    r.out = out;
+    r.compressSeconds.push_back(t1 - t0);
+    r.decompressSeconds.push_back(t2 - t1);
+  }
+  return r;
+}
+
+std::vector<SCodec> Codecs() {
+  std::vector<SCodec> c;
+  c.push_back({"velmora",
+               [](const uint8_t* s, size_t n, uint8_t* d, size_t) -> size_t {
+                 uint32_t len = 0;
+                 if (n == 0) return 0;
+                 return CompressBlock(d, len, s, uint32_t(n)) ? len : 0;
+               },
+               [](const uint8_t* s, size_t n, uint8_t* d, size_t cap) -> size_t {
+                 uint32_t len = uint32_t(cap);
+                 return DecompressBlock(d, len, s, uint32_t(n)) ? len : size_t(-1);
+               },
+               [](size_t n) -> size_t { return size_t(CompressBoundFor(uint32_t(n))); }});
+  c.push_back({"zlib-6",
+               [](const uint8_t* s, size_t n, uint8_t* d, size_t cap) -> size_t {
+                 uLongf len = cap;
+                 return compress2(d, &len, s, n, 6) == Z_OK ? len : 0;
+               },
+               [](const uint8_t* s, size_t n, uint8_t* d, size_t cap) -> size_t {
+                 uLongf len = cap;
+                 return uncompress(d, &len, s, n) == Z_OK ? len : size_t(-1);
+               },
+               [](size_t n) -> size_t { return compressBound(n); }});
+  c.push_back({"zstd-3",
+               [](const uint8_t* s, size_t n, uint8_t* d, size_t cap) -> size_t {
+                 size_t len = ZSTD_compress(d, cap, s, n, 3);
+                 return ZSTD_isError(len) ? 0 : len;
+               },
+               [](const uint8_t* s, size_t n, uint8_t* d, size_t cap) -> size_t {
+                 size_t len = ZSTD_decompress(d, cap, s, n);
+                 return ZSTD_isError(len) ? size_t(-1) : len;
+               },
+               [](size_t n) -> size_t { return ZSTD_compressBound(n); }});
+  c.push_back({"lz4",
+               [](const uint8_t* s, size_t n, uint8_t* d, size_t cap) -> size_t {
+                 return size_t(LZ4_compress_default(reinterpret_cast<const char*>(s), reinterpret_cast<char*>(d), int(n), int(cap)));
+               },
+               [](const uint8_t* s, size_t n, uint8_t* d, size_t cap) -> size_t {
+                 int len = LZ4_decompress_safe(reinterpret_cast<const char*>(s), reinterpret_cast<char*>(d), int(n), int(cap));
+                 return len < 0 ? size_t(-1) : size_t(len);
+               },
+               [](size_t n) -> size_t { return size_t(LZ4_compressBound(int(n))); }});
+  return c;
+}
+
+double MBps(uint64_t bytes, double seconds) { return seconds > 0 ? bytes / 1e6 / seconds : 0; }
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string path = VELMORA_CORPUS_DIR;
+  uint32_t window = 2097152;
+  int runs = 5;
+  bool reference = true;
+  for (int i = 1; i < argc; ++i) {
+    std::string a = argv[i];
+    if (a.rfind("-w=", 0) == 0) {
+      window = uint32_t(std::strtoul(a.c_str() + 3, nullptr, 10));
+    } else if (a.rfind("-r=", 0) == 0) {
+      runs = std::max(1, std::atoi(a.c_str() + 3));
+    } else if (a == "--no-reference") {
+      reference = false;
+    } else {
+      path = a;
+    }
+  }
+  if (window == 0) {
+    std::fprintf(stderr, "window must be positive\n");
+    return 2;
+  }
+  std::vector<std::string> files = ListFiles(path);
+  if (files.empty()) {
+    std::fprintf(stderr, "no files in %s\n", path.c_str());
+    return 2;
+  }
+  OperaciispamyatyuStartup();
+  MemdiagStartup();
+  OperaciisostrokamiStartup();
+  MatematicheskieoperaciiStartup();
+  KodirovaniechiselStartup();
+  CompressionStartup();
+
+  std::vector<SCodec> codecs = Codecs();
+  std::vector<std::vector<SResult>> results(codecs.size());
+  std::vector<std::string> names;
+  std::vector<std::vector<Bytes>> allBlocks;
+  for (const std::string& f : files) {
+    Bytes data = ReadFile(f);
+    std::vector<Bytes> blocks;
+    for (size_t at = 0; at < data.size(); at += window)
+      blocks.emplace_back(data.begin() + at, data.begin() + std::min(data.size(), at + size_t(window)));
+    allBlocks.push_back(blocks);
+    names.push_back(f.substr(f.find_last_of('/') + 1));
+  }
+  // Ours first, so that the peak resident memory below is our own.
+  for (size_t c = 0; c < codecs.size(); ++c) {
+    for (const auto& blocks : allBlocks) results[c].push_back(Measure(codecs[c], blocks, window, runs));
+    if (c == 0) {
+      std::printf("peak resident memory after velmora runs: %.1f MiB\n", PeakResidentKiB() / 1024.0);
+    }
+  }
+
+  std::printf("window %u, %d runs, median speeds in MB/s (10^6 bytes of input per second)\n\n", window, runs);
+  std::printf("%-16s %10s %10s %6s %8s %8s | %7s %7s %7s | %7s %7s %7s\n", "file", "in", "out", "ratio",
+              "comp", "decomp", "zlib6", "zstd3", "lz4", "zlib c", "zstd c", "lz4 c");
+  std::vector<SResult> totals(codecs.size());
+  for (size_t c = 0; c < codecs.size(); ++c) {
+    totals[c].compressSeconds.assign(runs, 0);
+    totals[c].decompressSeconds.assign(runs, 0);
+    for (const SResult& r : results[c]) {
+      totals[c].in += r.in;
+      totals[c].out += r.out;
+      totals[c].ok = totals[c].ok && r.ok;
+      for (int k = 0; k < runs; ++k) {
+        totals[c].compressSeconds[k] += r.compressSeconds[k];
+        totals[c].decompressSeconds[k] += r.decompressSeconds[k];
+      }
+    }
+  }
+  auto row = [&](const std::string& name, const std::vector<const SResult*>& r) {
+    const SResult& ours = *r[0];
+    double oc = MBps(ours.in, Median(ours.compressSeconds));
+    double od = MBps(ours.in, Median(ours.decompressSeconds));
+    std::printf("%-16s %10llu %10llu %6.3f %8.1f %8.1f |", name.c_str(), (unsigned long long)ours.in,
+                (unsigned long long)ours.out, ours.out ? double(ours.in) / ours.out : 0.0, oc, od);
+    for (size_t c = 1; c < r.size(); ++c) std::printf(" %7.3f", r[c]->out ? double(ours.out) / r[c]->out : 0.0);
+    std::printf(" |");
+    for (size_t c = 1; c < r.size(); ++c) std::printf(" %7.3f", oc / MBps(r[c]->in, Median(r[c]->compressSeconds)));
+    std::printf("%s\n", ours.ok ? "" : "  ROUND TRIP FAILED");
+  };
+  for (size_t f = 0; f < files.size(); ++f) {
+    std::vector<const SResult*> r;
+    for (size_t c = 0; c < codecs.size(); ++c) r.push_back(&results[c][f]);
+    row(names[f], r);
+  }
+  std::vector<const SResult*> t;
+  for (size_t c = 0; c < codecs.size(); ++c) t.push_back(&totals[c]);
+  row("TOTAL", t);
+  std::printf("(zlib6/zstd3/lz4: our size / theirs; zlib c ...: our compression speed / theirs)\n\n");
+
+  std::printf("%-8s %10s %6s %10s %10s %12s %12s\n", "codec", "out", "ratio", "comp MB/s", "dec MB/s",
+              "ours/c comp", "ours/c dec");
+  double oc = MBps(totals[0].in, Median(totals[0].compressSeconds));
+  double od = MBps(totals[0].in, Median(totals[0].decompressSeconds));
+  for (size_t c = 0; c < codecs.size(); ++c) {
+    double cc = MBps(totals[c].in, Median(totals[c].compressSeconds));
+    double cd = MBps(totals[c].in, Median(totals[c].decompressSeconds));
+    std::printf("%-8s %10llu %6.3f %10.1f %10.1f %12.3f %12.3f%s\n", codecs[c].name,
+                (unsigned long long)totals[c].out, double(totals[c].in) / totals[c].out, cc, cd, oc / cc,
+                od / cd, totals[c].ok ? "" : "  ROUND TRIP FAILED");
+  }
+
+  if (reference) {
+    // The literal reference search, one run over the same blocks; its blocks must equal ours.
+    double t0 = Now();
+    uint64_t in = 0;
+    bool same = true;
+    for (const auto& blocks : allBlocks) {
+      for (const Bytes& b : blocks) {
+        Bytes ref = ReferenceCompressBlock(b.data(), uint32_t(b.size()));
+        Bytes ours(CompressBoundFor(uint32_t(b.size())));
+        uint32_t len = 0;
+        CompressBlock(ours.data(), len, b.data(), uint32_t(b.size()));
+        ours.resize(len);
+        same = same && ours == ref;
+        in += b.size();
+      }
+    }
+    double seconds = Now() - t0;
+    // The loop above also ran our compressor once; take its median time back out.
+    double refSeconds = seconds - Median(totals[0].compressSeconds);
+    std::printf("\nreference search: %.1f MB/s (ours %.1f MB/s, %.2fx); blocks %s\n", MBps(in, refSeconds), oc,
+                oc / MBps(in, refSeconds), same ? "identical" : "DIFFER");
+  }
+  std::printf("peak resident memory of the whole run: %.1f MiB\n", PeakResidentKiB() / 1024.0);
+
+  CompressionShutdown();
+  KodirovaniechiselShutdown();
+  MatematicheskieoperaciiShutdown();
+  OperaciisostrokamiShutdown();
+  MemdiagShutdown();
+  OperaciispamyatyuShutdown();
+  return 0;
+}
