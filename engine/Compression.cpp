@@ -130,11 +130,15 @@ bool RunLengthUnpackLimited(uint8_t* dst, uint32_t dstCapacity, uint32_t& dstLen
   uint32_t pos = 0;
   bool ok = true;
   while (pos < srcLen) {
-    uint8_t b = src[pos];
-    if (b != 0) {
-      if (out == dstCapacity) { ok = false; break; }
-      dst[out++] = b;
-      ++pos;
+    if (src[pos] != 0) {
+      // Plain bytes up to the next escape are copied as one stretch.
+      const void* zero = std::memchr(src + pos, 0, srcLen - pos);
+      uint32_t end = zero ? static_cast<uint32_t>(static_cast<const uint8_t*>(zero) - src) : srcLen;
+      uint32_t stretch = end - pos;
+      if (dstCapacity - out < stretch) { ok = false; break; }
+      std::memcpy(dst + out, src + pos, stretch);
+      out += stretch;
+      pos = end;
       continue;
     }
     if (srcLen - pos < 2) { ok = false; break; }
