@@ -576,7 +576,11 @@ bool DecodeCompressedForm(uint8_t* dst, uint32_t& dstLen, const uint8_t* src, ui
       // A stretch of literals is copied at once.
       uint32_t end = t + 1;
       while (end < N && flags[end] == 0) ++end;
-      std::memcpy(rebuilt + out, literals + lit, end - t);
+      if (end - t <= 8 && rebuiltCapacity - out >= 8 && literalCount - lit >= 8) {
+        std::memcpy(rebuilt + out, literals + lit, 8);
+      } else {
+        std::memcpy(rebuilt + out, literals + lit, end - t);
+      }
       out += end - t;
       lit += end - t;
       t = end - 1;
@@ -591,7 +595,12 @@ bool DecodeCompressedForm(uint8_t* dst, uint32_t& dstLen, const uint8_t* src, ui
     }
     uint8_t* to = rebuilt + out;
     const uint8_t* from = to - distance;
-    if (distance >= length) {
+    if (length <= 16 && distance >= 16 && rebuiltCapacity - out >= 16) {
+      // Short match: a fixed 16-byte copy; the bytes past its length are rewritten by the tokens
+      // that follow, and its source lies wholly in bytes already rebuilt.
+      std::memcpy(to, from, 8);
+      std::memcpy(to + 8, from + 8, 8);
+    } else if (distance >= length) {
       std::memcpy(to, from, length);
     } else {
       for (uint32_t i = 0; i < length; ++i) to[i] = from[i];
