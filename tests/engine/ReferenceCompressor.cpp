@@ -1,5 +1,5 @@
 // Literal reference of the block compressor. Buckets hold their positions oldest first and drop
-// the oldest by shifting; candidates are walked as stated: from cur - 2 one byte at a time while
+// the oldest by shifting; candidates are walked one by one: from cur - 2 one byte at a time while
 // the two bytes at the candidate equal the two at cur, otherwise on to the next older bucket entry.
 #include "ReferenceCompressor.h"
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-// Greedy parse of a pre-pass output, candidate by candidate as the algorithm is stated.
+// Greedy parse of a pre-pass output, candidate by candidate, in the plainest order.
 struct SReferenceTokens {
   std::vector<uint8_t> flags;
   std::vector<uint32_t> distancesMinusOne;
