@@ -110,7 +110,7 @@ posixwin::GlyphImage* Glyph(posixwin::FontFace* font, uint8_t byte) {
   FT_UInt index = code == 0 ? 0 : FT_Get_Char_Index(font->face, code);
   if (FT_Load_Glyph(font->face, index, FT_LOAD_DEFAULT | FT_LOAD_TARGET_NORMAL) != 0) return &glyph;
   glyph.advance = static_cast<int>((font->face->glyph->advance.x + 32) >> 6);
-  if (code == 0) return &glyph;  // byte 0 has an advance but draws nothing
+  if (code < 0x20) return &glyph;  // control characters take their width but leave no ink
   if (FT_Render_Glyph(font->face->glyph, FT_RENDER_MODE_NORMAL) != 0) return &glyph;
   FT_Bitmap& bitmap = font->face->glyph->bitmap;
   glyph.left = font->face->glyph->bitmap_left;
