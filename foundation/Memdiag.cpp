@@ -437,6 +437,24 @@ void MemdiagShutdown() {
   record->~TMemoryBlocks();
 }
 
+// The runtime's own objects are allocated with malloc so that the replaced delete operators can
+// give them back with free, which keeps the pair matched for every allocator underneath
+// (including a sanitizer's).
+namespace {
+void* AllocateForRuntime(std::size_t size) {
+  if (size == 0) size = 1;
+  for (;;) {
+    void* p = std::malloc(size);
+    if (p != nullptr) return p;
+    std::new_handler handler = std::get_new_handler();
+    if (handler == nullptr) throw std::bad_alloc();
+    handler();
+  }
+}
+}  // namespace
+
+void* operator new(std::size_t size) { return AllocateForRuntime(size); }
+void* operator new[](std::size_t size) { return AllocateForRuntime(size); }
 void operator delete(void* p) noexcept { ReleaseFromDeleteOperator(p); }
 void operator delete[](void* p) noexcept { ReleaseFromDeleteOperator(p); }
 void operator delete(void* p, std::size_t) noexcept { ReleaseFromDeleteOperator(p); }
