@@ -1,0 +1,34 @@
+// Walking a folder tree into one compressed file, and restoring a whole compressed file.
+//
+// Compression lists each folder with "*.*" and goes depth first in the file system's listing
+// order: a subfolder is walked completely where it is met. Every file becomes one entry named
+// parent path + file name, so every name begins with the top folder's name; folders get no entry
+// of their own. A folder link whose target is a folder already being walked (an ancestor, or the
+// folder itself) is not walked again, so a link back into the tree cannot make the walk endless.
+//
+// Restoring walks the chain of entries and recreates each file under its stored name, relative to
+// the current directory (the archive's folder). A stored name is used only when it stays inside
+// that folder: not absolute, no drive prefix, no empty, "." or ".." component, and unchanged by the
+// round trip through code page 1251.
+#pragma once
+#include <cstdint>
+
+#include "foundation/Tstring.h"
+#include "platform/win32.h"
+#include "ui/Toknosostoyaniya.h"
+
+uint32_t CountFolderFiles(const TAnsiString& folder);
+
+// 0 when a folder cannot be listed or a file failed (the walk ends at once), else the counter at
+// the end (0 for a tree without files).
+uint32_t CompressFolder(HANDLE archive, const TAnsiString& folder, uint32_t& counter, uint32_t& total,
+                        TOknoSostoyaniya* window, uint64_t& latestTime);
+
+// False when the archive cannot be opened or an entry's folders or file cannot be created.
+// complete is set to whether every entry up to the end of the file was restored whole (answers No
+// to an overwrite question count as complete).
+bool RestoreArchive(const TAnsiString& archiveName, TOknoSostoyaniya* window, bool& askBeforeOverwrite,
+                    bool& complete);
+
+// Whether a stored entry name may be restored; narrow receives its code page 1251 form.
+bool IsRestorableName(const WCHAR* name, uint32_t units, TAnsiString& narrow);

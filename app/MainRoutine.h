@@ -1,0 +1,36 @@
+// The program's main routine: the memory probe, the run from the command line to the exit code,
+// and the state that the run shares with the jobs.
+#pragma once
+#include <cstdint>
+
+// Exit codes.
+enum : int {
+  ExitDone = 0,            // the job did all of its work
+  ExitFolderMissing = 1,   // the source's folder does not exist or cannot be entered
+  ExitOutputRefused = 2,   // the user kept the existing archive, it cannot be created, or it is the source
+  ExitUsageOrBuffer = 3,   // usage shown, or the working buffer cannot be had
+  ExitIncomplete = 4,      // the job ran but did not do all of its work (failure, damage, cancel)
+  ExitNoMemory = 10,       // the start-up memory probe failed
+};
+
+// Source bytes per block; also bounds the blocks accepted on restore.
+extern int32_t BlockSize;
+// One buffer for the whole run: InputArea (BlockSize bytes) directly followed by OutputArea, which
+// holds at least 2 x BlockSize bytes and at least the engine's bound for a block of BlockSize.
+// Null outside a run.
+extern uint8_t* BlockBuffer;
+extern uint8_t* InputArea;
+extern uint8_t* OutputArea;
+
+// Sets BlockSize and creates BlockBuffer for it (freeing an earlier one); false when the size is
+// not positive, not representable, or the memory manager cannot give it.
+bool AllocateBlockBuffer(int32_t blockSize);
+void ReleaseBlockBuffer();
+
+// Creates and frees a 10-byte block; on failure shows "Not enough RAM to run application" and
+// clears the memory-available flag. Run once after the units have started.
+void MemoryProbe();
+
+// The run; returns the process's exit code.
+int MainRoutine();
+

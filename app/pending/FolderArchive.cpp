@@ -1,0 +1,229 @@
+#include "app/FolderArchive.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "app/ArchiveFormat.h"
+#include "app/FileJobs.h"
+#include "foundation/Memdiag.h"
+
+namespace {
+
+// One folder of the walk in progress, with the place the system resolves it to; the chain of
+// levels is the path from the top folder down to the folder being listed.
+struct TWalkLevel {
+  TAnsiString resolved;
+  const TWalkLevel* parent;
+};
+
+// The folder's resolved location: the current directory after entering it. Empty when it cannot
+// be entered; the current directory is always set back.
+TAnsiString ResolvedFolder(const TAnsiString& folder) {
+  TAnsiString result;
+  const DWORD savedNeed = GetCurrentDirectoryA(0, nullptr);
+  if (savedNeed == 0) return result;
+  char* saved = nullptr;
+  Create(saved, savedNeed + 1);
+  if (saved == nullptr) return result;
+  const DWORD savedLength = GetCurrentDirectoryA(savedNeed + 1, saved);
+  if (savedLength > 0 && savedLength <= savedNeed && SetCurrentDirectoryA(folder.Data())) {
+    const DWORD need = GetCurrentDirectoryA(0, nullptr);
+    char* here = nullptr;
+    if (need > 0) Create(here, need + 1);
+    if (here != nullptr) {
+      const DWORD length = GetCurrentDirectoryA(need + 1, here);
+      if (length > 0 && length <= need) result = TAnsiString(here);
+      Free(here);
+    }
+    SetCurrentDirectoryA(saved);
+  }
+  Free(saved);
+  return result;
+}
+
+// A folder whose resolved location is already on the walk leads back into the tree.
+bool LeadsBack(const TAnsiString& resolved, const TWalkLevel* level) {
+  if (resolved.Length() == 0) return false;
+  for (; level != nullptr; level = level->parent)
+    if (Equal(resolved, level->resolved)) return true;
+  return false;
+}
+
+bool IsDotName(const char* name) { return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0; }
+
+TAnsiString Joined(const TAnsiString& a, const char* b) { return Concatenate(a, TAnsiString(b)); }
+
+uint32_t CountTree(const TAnsiString& folder, const TWalkLevel* parent) {
+  const TWalkLevel level{ResolvedFolder(folder), parent};
+  WIN32_FIND_DATAA item;
+  HANDLE search = FindFirstFileA(Joined(folder, "*.*").Data(), &item);
+  if (search == INVALID_HANDLE_VALUE) return 0;
+  uint32_t count = 0;
+  do {
+    if (item.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      if (IsDotName(item.cFileName)) continue;
+      const TAnsiString sub = Joined(Joined(folder, item.cFileName), "\\");
+      if (LeadsBack(ResolvedFolder(sub), &level)) continue;
+      count += CountTree(sub, &level);
+    } else {
+      ++count;
+    }
+  } while (FindNextFileA(search, &item));
+  FindClose(search);
+  return count;
+}
+
+bool CompressTree(HANDLE archive, const TAnsiString& folder, const TWalkLevel* parent, uint32_t& counter,
+                      uint32_t& total, TOknoSostoyaniya* window, uint64_t& latestTime) {
+  const TWalkLevel level{ResolvedFolder(folder), parent};
+  WIN32_FIND_DATAA item;
+  HANDLE search = FindFirstFileA(Joined(folder, "*.*").Data(), &item);
+  if (search == INVALID_HANDLE_VALUE) {
+    // Leaving a folder out would make an archive that silently lacks its files.
+    ReportSystemFailure(folder.Data(), GetLastError());
+    return false;
+  }
+  bool failed = false;
+  do {
+    if (item.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      if (IsDotName(item.cFileName)) continue;
+      const TAnsiString sub = Joined(Joined(folder, item.cFileName), "\\");
+      if (LeadsBack(ResolvedFolder(sub), &level)) {
+        std::fprintf(stderr, "velmora: note: folder link %s leads back into the tree; not walked again\n",
+                     item.cFileName);
+        continue;
+      }
+      if (!CompressTree(archive, sub, &level, counter, total, window, latestTime)) {
+        failed = true;
+        break;
+      }
+    } else {
+      const float base = total != 0 ? static_cast<float>(double(counter) / double(total)) : 0.0f;
+      uint64_t time = 0;
+      const int32_t result = CompressFileEntry(archive, Joined(folder, item.cFileName), base, window, time);
+      ++counter;
+      if (result != EntryWritten) {
+        failed = true;
+        break;
+      }
+      if (time > latestTime) latestTime = time;
+      const float share = total != 0 ? static_cast<float>(double(counter) / double(total)) : 1.0f;
+      PostProgress(window, share, share);
+    }
+  } while (FindNextFileA(search, &item));
+  FindClose(search);
+  return !failed;
+}
+
+bool Separator(char c) { return c == '\\' || c == '/'; }
+
+}  // namespace
+
+uint32_t CountFolderFiles(const TAnsiString& folder) { return CountTree(folder, nullptr); }
+
+uint32_t CompressFolder(HANDLE archive, const TAnsiString& folder, uint32_t& counter, uint32_t& total,
+                        TOknoSostoyaniya* window, uint64_t& latestTime) {
+  return CompressTree(archive, folder, nullptr, counter, total, window, latestTime) ? counter : 0;
+}
+
+bool IsRestorableName(const WCHAR* name, uint32_t units, TAnsiString& narrow) {
+  narrow = TAnsiString();
+  if (units == 0) return false;
+  const TWideString wide(name);
+  narrow = FromWide(wide);
+  const TWideString back = FromNarrow(narrow);
+  if (back.Length() != units || narrow.Length() != units) return false;
+  for (uint32_t i = 0; i < units; ++i)
+    if (back.Data()[i] != name[i]) return false;
+
+  const char* text = narrow.Data();
+  if (Separator(text[0])) return false;  // absolute, or a network path
+  uint32_t componentStart = 0;
+  for (uint32_t i = 0; i <= units; ++i) {
+    if (i < units && text[i] == ':') return false;  // drive prefix (or a stream name)
+    if (i == units || Separator(text[i])) {
+      const uint32_t length = i - componentStart;
+      if (length == 0) return false;
+      if (text[componentStart] == '.' && (length == 1 || (length == 2 && text[componentStart + 1] == '.'))) return false;
+      componentStart = i + 1;
+    }
+  }
+  return true;
+}
+
+bool RestoreArchive(const TAnsiString& archiveName, TOknoSostoyaniya* window, bool& askBeforeOverwrite,
+                    bool& complete) {
+  complete = false;
+  HANDLE archive = CreateFileA(archiveName.Data(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (archive == INVALID_HANDLE_VALUE) {
+    ReportSystemFailure(archiveName.Data(), GetLastError());
+    return false;
+  }
+  const uint32_t total = CountEntries(archive);
+  uint64_t size = 0;
+  if (!FileSize64(archive, size)) {
+    ReportSystemFailure(archiveName.Data(), GetLastError());
+    CloseHandle(archive);
+    return false;
+  }
+  bool whole = true;
+  uint32_t restored = 0;
+  uint64_t at = 0;
+  TEntryHeader* header = nullptr;
+  Create(header, 1);
+  if (header == nullptr) {
+    ReportFailure(archiveName.Data(), "not enough memory");
+    CloseHandle(archive);
+    return false;
+  }
+  while (at < size) {
+    const float share = total != 0 ? static_cast<float>(double(restored) / double(total)) : 0.0f;
+    PostProgress(window, share, share);
+    if (!ReadEntryHeader(archive, at, size, *header)) {
+      char reason[96];
+      std::snprintf(reason, sizeof reason, "damaged: the chain of entries breaks at offset %llu",
+                    static_cast<unsigned long long>(at));
+      ReportFailure(archiveName.Data(), reason);
+      whole = false;
+      break;
+    }
+    TAnsiString name;
+    if (!IsRestorableName(header->name, header->nameUnits, name)) {
+      ReportFailure(name.Length() != 0 ? name.Data() : "(entry)",
+                    "stored name is absolute, leaves the folder or cannot be represented; skipped");
+      whole = false;
+    } else {
+      TRestoreOutcome outcome = RestoreComplete;
+      if (!RestoreEntry(archive, name, header->nextEntryOffset, share, window, askBeforeOverwrite, outcome)) {
+        Free(header);
+        CloseHandle(archive);
+        return false;
+      }
+      if (outcome == RestoreComplete) {
+        HANDLE file = CreateFileW(reinterpret_cast<LPCWSTR>(header->name), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+          FILETIME time;
+          time.dwLowDateTime = static_cast<DWORD>(header->lastWriteTime);
+          time.dwHighDateTime = static_cast<DWORD>(header->lastWriteTime >> 32);
+          SetFileTime(file, nullptr, nullptr, &time);
+          CloseHandle(file);
+        }
+      } else if (outcome != RestoreKept) {
+        whole = false;
+      }
+      if (outcome == RestoreCancelled && QuitSignalled()) break;
+    }
+    ++restored;
+    at = header->nextEntryOffset;
+  }
+  Free(header);
+  if (window != nullptr) {
+    const float share = total != 0 ? static_cast<float>(double(restored) / double(total)) : 1.0f;
+    PostProgress(window, share, share);
+  }
+  CloseHandle(archive);
+  complete = whole;
+  return true;
+}

@@ -1,0 +1,204 @@
+#include "app/MainRoutine.h"
+
+#include <cstdio>
+
+#include "app/CommandLine.h"
+#include "app/FileJobs.h"
+#include "app/FolderArchive.h"
+#include "app/Operaciisfaylamiipapkami.h"
+#include "engine/Compression.h"
+#include "engine/Matematicheskieoperacii.h"
+#include "foundation/Memdiag.h"
+#include "foundation/Tstring.h"
+#include "platform/win32.h"
+#include "ui/Toknosoobzheniy.h"
+#include "ui/Toknosostoyaniya.h"
+
+int32_t BlockSize = 0;
+uint8_t* BlockBuffer = nullptr;
+uint8_t* InputArea = nullptr;
+uint8_t* OutputArea = nullptr;
+
+namespace {
+
+bool memoryAvailable = true;
+
+// The compressed file is written under a name of its own in the output's folder and takes the
+// output's name only once it is complete, so a failed or cancelled run leaves an older archive as
+// it was. CREATE_NEW never takes over a file that happens to exist.
+HANDLE CreateTemporaryFor(const TAnsiString& outputName, TAnsiString& temporaryName) {
+  for (int attempt = 0; attempt < 1000; ++attempt) {
+    char suffix[24];
+    std::snprintf(suffix, sizeof suffix, attempt == 0 ? ".part" : ".part%d", attempt);
+    temporaryName = Concatenate(outputName, TAnsiString(suffix));
+    HANDLE file = CreateFileA(temporaryName.Data(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE) return file;
+    const DWORD error = GetLastError();
+    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
+      SetLastError(error);
+      return INVALID_HANDLE_VALUE;
+    }
+  }
+  SetLastError(ERROR_FILE_EXISTS);
+  return INVALID_HANDLE_VALUE;
+}
+
+// On a file system that ignores case, X.PCK compressed into X.pck would overwrite its own source.
+bool OutputIsSource(const TAnsiString& sourceName, const TAnsiString& outputName) {
+  HANDLE source = CreateFileA(sourceName.Data(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (source == INVALID_HANDLE_VALUE) return false;
+  bool same = false;
+  HANDLE output = CreateFileA(outputName.Data(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (output != INVALID_HANDLE_VALUE) {
+    BY_HANDLE_FILE_INFORMATION a, b;
+    same = GetFileInformationByHandle(source, &a) && GetFileInformationByHandle(output, &b) &&
+           a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+           a.nFileIndexLow == b.nFileIndexLow;
+    CloseHandle(output);
+  }
+  CloseHandle(source);
+  return same;
+}
+
+const char* ProgressText(bool compress, bool folder) {
+  if (folder) return compress ? "Compressing folder..." : "Decompressing folder...";
+  return compress ? "Compressing file..." : "Decompressing file...";
+}
+
+}  // namespace
+
+bool AllocateBlockBuffer(int32_t blockSize) {
+  ReleaseBlockBuffer();
+  if (blockSize <= 0) return false;
+  const uint64_t twice = 2 * uint64_t(blockSize);
+  const uint64_t bound = CompressBoundFor(uint32_t(blockSize));
+  const uint64_t total = uint64_t(blockSize) + (bound > twice ? bound : twice);
+  if (total > 0xFFFFFFFFu) return false;
+  Create(BlockBuffer, uint32_t(total));
+  if (BlockBuffer == nullptr) return false;
+  InputArea = BlockBuffer;
+  OutputArea = BlockBuffer + blockSize;
+  return true;
+}
+
+void ReleaseBlockBuffer() {
+  if (BlockBuffer != nullptr) {
+    TMemoryLock guard;
+    Free(BlockBuffer);
+  }
+  BlockBuffer = nullptr;
+  InputArea = nullptr;
+  OutputArea = nullptr;
+}
+
+void MemoryProbe() {
+  uint8_t* probe = nullptr;
+  Create(probe, 10);
+  if (probe == nullptr) {
+    MessageBoxA(nullptr, "Not enough RAM to run application", "Error", MB_OK);
+    memoryAvailable = false;
+    return;
+  }
+  Free(probe);
+}
+
+int MainRoutine() {
+  if (!memoryAvailable) return ExitNoMemory;
+  ResetFailures();
+
+  TRunRequest request;
+  const int early = ReadCommandLine(request);
+  if (early != 0) return early;
+  const bool compress = request.mode != RunDecompress;
+
+  HANDLE output = INVALID_HANDLE_VALUE;
+  TAnsiString temporaryName;
+  if (compress) {
+    if (!request.isFolder && OutputIsSource(request.sourceName, request.outputName)) {
+      ReportFailure(request.outputName.Data(), "the compressed file would replace its own source; refused");
+      return ExitOutputRefused;
+    }
+    if (request.askBeforeOverwrite && IsExistingFile(request.outputName)) {
+      TAnsiString question = Concatenate(TAnsiString("File \""), request.outputName);
+      question = Concatenate(question, TAnsiString("\" already exist. Overwrite?"));
+      if (ShowMessageWindow(nullptr, question.Data(), nullptr, MB_YESNO) == IDNO) return ExitOutputRefused;
+    }
+    output = CreateTemporaryFor(request.outputName, temporaryName);
+    if (output == INVALID_HANDLE_VALUE) {
+      ReportSystemFailure(request.outputName.Data(), GetLastError());
+      return ExitOutputRefused;
+    }
+  }
+
+  BlockSize = RoundToInt(request.windowSize);
+  if (!AllocateBlockBuffer(BlockSize)) {
+    std::fprintf(stderr, "velmora: a window of %.0f bytes cannot be used\n", request.windowSize);
+    if (output != INVALID_HANDLE_VALUE) {
+      CloseHandle(output);
+      DeleteFileA(temporaryName.Data());
+    }
+    return ExitUsageOrBuffer;
+  }
+
+  TOknoSostoyaniya* window = nullptr;
+  if (!request.hidden) {
+    window = CreateProgressWindow(TAnsiString(ProgressText(compress, request.isFolder)));
+    if (window != nullptr) {
+      PostMessageA(window->window, WM_PROGRESS_ALLOW_CANCEL, 0, 0);
+      PumpProgressMessages(window);
+    }
+  }
+
+  bool ok = false;
+  uint64_t latestTime = 0;
+  if (compress && request.isFolder) {
+    uint32_t counter = 0;
+    uint32_t total = CountFolderFiles(request.sourceName);
+    ok = CompressFolder(output, request.sourceName, counter, total, window, latestTime) != 0;
+    if (!ok && !FailureReported()) ReportFailure(request.sourceName.Data(), "the folder holds no file");
+  } else if (compress) {
+    ok = CompressFileEntry(output, request.sourceName, 0.0f, window, latestTime) == EntryWritten;
+  } else {
+    bool complete = false;
+    ok = RestoreArchive(request.sourceName, window, request.askBeforeOverwrite, complete) && complete;
+  }
+  if (compress && ok) {
+    FILETIME time;
+    time.dwLowDateTime = static_cast<DWORD>(latestTime);
+    time.dwHighDateTime = static_cast<DWORD>(latestTime >> 32);
+    SetFileTime(output, nullptr, nullptr, &time);
+    // A quit signal that came after the last cancel check still cancels the run.
+    if (QuitSignalled()) {
+      ReportFailure(request.sourceName.Data(), "cancelled");
+      ok = false;
+    }
+  }
+  ok = ok && !FailureReported();
+
+  if (ok && window != nullptr) {
+    PostMessageA(window->window, WM_PROGRESS_FINISH, 0, 0);
+    PumpProgressMessages(window);
+  }
+  if (window != nullptr) {
+    TMemoryLock guard;
+    delete window;
+  }
+  ReleaseBlockBuffer();
+
+  if (compress) {
+    if (!ok) {
+      SeekTo(output, 0);
+      SetEndOfFile(output);
+    }
+    CloseHandle(output);
+    if (ok && !MoveFileExA(temporaryName.Data(), request.outputName.Data(), MOVEFILE_REPLACE_EXISTING)) {
+      ReportSystemFailure(request.outputName.Data(), GetLastError());
+      ok = false;
+    }
+    if (!ok) DeleteFileA(temporaryName.Data());
+  }
+  return ok ? ExitDone : ExitIncomplete;
+}
