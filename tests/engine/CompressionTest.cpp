@@ -93,10 +93,12 @@ TEST(CompressBlock, RandomDataIsStored) {
 }
 
 TEST(CompressBlock, WorkAreaIsReturned) {
-  TMemoryRegionState before{}, after{};
-  ASSERT_TRUE(MemoryRegionState(CurrentMemoryRegion(), before));
   Bytes text(50000);
   for (size_t i = 0; i < text.size(); ++i) text[i] = uint8_t("the quick brown fox "[i % 20]);
+  // The first block may have to open the region (its entry table counts as used); measure a second one.
+  Compress(text);
+  TMemoryRegionState before{}, after{};
+  ASSERT_TRUE(MemoryRegionState(CurrentMemoryRegion(), before));
   Bytes block = Compress(text);
   Bytes back;
   ASSERT_TRUE(Decompress(block, uint32_t(text.size()), back));
