@@ -9,13 +9,14 @@
 #include "platform/win32.h"
 
 // Converts between code page 1251 and UTF-16 through two lookup tables taken from the memory
-// manager. Every conversion fails while `ready` is clear.
+// manager. Every conversion fails while `ready` is clear. The one instance is a plain global that
+// Kernel start-up fills (Load) and shut-down empties (Release).
 class TAnsi1251 {
  public:
-  TAnsi1251();
-  ~TAnsi1251();
-  TAnsi1251(const TAnsi1251&) = delete;
-  TAnsi1251& operator=(const TAnsi1251&) = delete;
+  // Allocates the tables and reads them from tablePath, or makes them from the system's code
+  // page 1251 and writes them there when the file is missing or damaged.
+  void Load(const TAnsiString& tablePath);
+  void Release();
 
   WCHAR* wideTable;     // 256 entries: the UTF-16 code unit of cp1251 byte b
   uint8_t* narrowTable; // 65536 entries: the cp1251 byte of code unit u, 0 where there is none

@@ -1,0 +1,346 @@
+// Code-page table file, converters, splitters, pause and file test.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "UiTestSupport.h"
+#include "foundation/Tstring.h"
+#include "platform/win32.h"
+#include "ui/Kernel.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::vector<uint8_t> ReadAll(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void WriteAll(const fs::path& path, const std::vector<uint8_t>& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+uint16_t UnitAt(const std::vector<uint8_t>& file, int b) {
+  return static_cast<uint16_t>(file[2 * b] | (file[2 * b + 1] << 8));
+}
+
+WCHAR Widen(uint8_t b) {
+  const char c = static_cast<char>(b);
+  WCHAR w = 0xFFFF;
+  EXPECT_EQ(Ansi1251ToWide(1251, 0, &c, 1, &w, 1), 1);
+  return w;
+}
+
+int Narrow(WCHAR w) {
+  char c = 'X';
+  EXPECT_EQ(WideToAnsi1251(1251, 0, &w, 1, &c, 1, nullptr, nullptr), 1);
+  return static_cast<uint8_t>(c);
+}
+
+std::string Text(const TAnsiString& s) { return s.Data() ? std::string(s.Data(), s.Length()) : std::string(); }
+
+// Each test gets its own program folder; the scratch folder's kernel comes back afterwards.
+class KernelTableTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    folder = fs::path(UiTestFolder()) / ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    table = folder / "Ansi1251.wcs";
+  }
+  void TearDown() override { RestartKernelInTestFolder(); }
+  void StartHere() { RestartKernelAs((folder / "velmora").string(), "photos"); }
+
+  fs::path folder;
+  fs::path table;
+};
+
+TEST_F(KernelTableTest, FirstRunWritesTheStandardTable) {
+  ASSERT_FALSE(fs::exists(table));
+  StartHere();
+  ASSERT_TRUE(CodePageTables().ready);
+  const std::vector<uint8_t> file = ReadAll(table);
+  ASSERT_EQ(file.size(), 512u);
+  EXPECT_EQ(UnitAt(file, 0), 0);
+  EXPECT_EQ(UnitAt(file, 'A'), u'A');
+  EXPECT_EQ(UnitAt(file, 0xA8), 0x0401);  // Ё
+  EXPECT_EQ(UnitAt(file, 0xB9), 0x2116);  // №
+  for (int b = 0xC0; b <= 0xFF; ++b) {
+    EXPECT_EQ(UnitAt(file, b), 0x0410 + (b - 0xC0)) << b;
+    EXPECT_EQ(Widen(static_cast<uint8_t>(b)), 0x0410 + (b - 0xC0)) << b;
+    EXPECT_EQ(Narrow(static_cast<WCHAR>(0x0410 + (b - 0xC0))), b) << b;
+  }
+
+  // The program's path comes from the first word of the command line, in Windows form.
+  const std::string expectedFolder = [&] {
+    std::string f = folder.string() + "/";
+    for (char& c : f)
+      if (c == '/') c = '\\';
+    return f;
+  }();
+  EXPECT_EQ(Text(ProgramFolder()), expectedFolder);
+  EXPECT_EQ(Text(ProgramPath()), expectedFolder + "velmora");
+  EXPECT_EQ(Text(CommandTail()), "photos");
+
+  // The narrow and wide strings convert through the tables.
+  const char cyrillic[] = "\xCF\xF0\xE8\xE2\xE5\xF2 \xB9 1";  // Привет № 1
+  const TWideString wide = FromNarrow(TAnsiString(cyrillic));
+  const std::u16string expected = u"\u041F\u0440\u0438\u0432\u0435\u0442 \u2116 1";
+  ASSERT_EQ(std::u16string(wide.Data(), wide.Length()), expected);
+  EXPECT_EQ(Text(FromWide(wide)), cyrillic);
+}
+
+TEST_F(KernelTableTest, WrongSizedTableFilesAreReplaced) {
+  for (size_t size : {511u, 513u, 0u}) {
+    WriteAll(table, std::vector<uint8_t>(size, 0x41));
+    StartHere();
+    const std::vector<uint8_t> file = ReadAll(table);
+    ASSERT_EQ(file.size(), 512u) << size;
+    EXPECT_EQ(UnitAt(file, 0xE0), 0x0430) << size;
+    EXPECT_EQ(Widen(0x41), u'A') << size;
+  }
+}
+
+TEST_F(KernelTableTest, TableFileIsReadNotRecomputed) {
+  StartHere();
+  std::vector<uint8_t> file = ReadAll(table);
+  ASSERT_EQ(file.size(), 512u);
+  file[2 * 0xE0] = 0x3A;  // U+263A in place of U+0430
+  file[2 * 0xE0 + 1] = 0x26;
+  WriteAll(table, file);
+
+  StartHere();
+  EXPECT_EQ(ReadAll(table), file);  // a good file is left as it is
+  EXPECT_EQ(Widen(0xE0), 0x263A);
+  EXPECT_EQ(Narrow(0x263A), 0xE0);
+  EXPECT_EQ(Narrow(0x0430), 0);  // no byte gives the old code unit any more
+  EXPECT_EQ(Widen(0xE1), 0x0431);
+}
+
+TEST_F(KernelTableTest, LaterByteWinsForASharedCodeUnit) {
+  StartHere();
+  std::vector<uint8_t> file = ReadAll(table);
+  file[2 * 0x20] = 0x41;  // byte 0x20 and byte 0x41 both give 'A'
+  file[2 * 0x20 + 1] = 0;
+  WriteAll(table, file);
+  StartHere();
+  EXPECT_EQ(Widen(0x20), u'A');
+  EXPECT_EQ(Narrow(u'A'), 0x41);
+  EXPECT_EQ(Narrow(u' '), 0);
+}
+
+TEST_F(KernelTableTest, UnwritableFolderStillConverts) {
+  // The folder named on the command line does not exist: nothing can be saved there.
+  const fs::path missing = folder / "gone";
+  RestartKernelAs((missing / "velmora").string(), "x");
+  EXPECT_FALSE(fs::exists(missing));
+  ASSERT_TRUE(CodePageTables().ready);
+  EXPECT_EQ(Widen(0xC0), 0x0410);
+  EXPECT_EQ(Narrow(0x044F), 0xFF);
+}
+
+TEST_F(KernelTableTest, FolderNamedLikeTheTableIsNotATable) {
+  fs::create_directory(table);
+  StartHere();
+  EXPECT_TRUE(fs::is_directory(table));
+  EXPECT_TRUE(CodePageTables().ready);
+  EXPECT_EQ(Widen(0xFF), 0x044F);
+}
+
+TEST(KernelConversion, RefusalsWriteNothing) {
+  RestartKernelInTestFolder();
+  const WCHAR han = 0x4E00;
+  EXPECT_EQ(Narrow(han), 0);  // no cp1251 byte for it
+
+  const char narrow[4] = {'a', '\xC0', 'b', '\xFF'};
+  WCHAR wide[4] = {1, 2, 3, 4};
+  EXPECT_EQ(Ansi1251ToWide(1251, 0, narrow, 4, wide, 3), 0);
+  EXPECT_EQ(wide[0], 1);
+  EXPECT_EQ(wide[2], 3);
+  EXPECT_EQ(Ansi1251ToWide(1251, 0, narrow, 4, wide, 4), 4);
+  EXPECT_EQ(wide[1], 0x0410);
+  EXPECT_EQ(wide[3], 0x044F);
+
+  char back[4] = {'w', 'x', 'y', 'z'};
+  EXPECT_EQ(WideToAnsi1251(1251, 0, wide, 4, back, 3, nullptr, nullptr), 0);
+  EXPECT_EQ(std::string(back, 4), "wxyz");
+  EXPECT_EQ(WideToAnsi1251(1251, 0, wide, 4, back, 5, nullptr, nullptr), 4);  // no terminator
+  EXPECT_EQ(std::memcmp(back, narrow, 4), 0);
+
+  EXPECT_EQ(Ansi1251ToWide(1251, 0, narrow, -1, wide, 4), 0);
+  EXPECT_EQ(Ansi1251ToWide(1251, 0, narrow, 0, wide, 0), 0);
+}
+
+TEST(KernelConversion, NothingConvertsAfterShutdown) {
+  KernelShutdown();
+  const char c = 'a';
+  WCHAR w = 7;
+  EXPECT_EQ(Ansi1251ToWide(1251, 0, &c, 1, &w, 1), 0);
+  EXPECT_EQ(w, 7);
+  RestartKernelInTestFolder();
+  EXPECT_EQ(Ansi1251ToWide(1251, 0, &c, 1, &w, 1), 1);
+}
+
+struct TSplit {
+  bool found;
+  std::string first;
+  std::string rest;
+};
+
+TSplit First(const char* text, char separator, const char* oldFirst = "old1", const char* oldRest = "old2") {
+  TAnsiString first(oldFirst), rest(oldRest);
+  const bool found = SplitAtFirst(first, rest, TAnsiString(text), separator);
+  return {found, Text(first), Text(rest)};
+}
+
+TSplit Last(const char* text, char separator, const char* oldFirst = "old1", const char* oldRest = "old2") {
+  TAnsiString first(oldFirst), rest(oldRest);
+  const bool found = SplitAtLast(first, rest, TAnsiString(text), separator);
+  return {found, Text(first), Text(rest)};
+}
+
+TEST(KernelSplit, FirstSeparatorOutsideQuotes) {
+  TSplit s = First("\"C:\\Program Files\\Velmora\\velmora.exe\"  -c \"D:\\my data\"", ' ');
+  EXPECT_TRUE(s.found);
+  EXPECT_EQ(s.first, "C:\\Program Files\\Velmora\\velmora.exe");
+  EXPECT_EQ(s.rest, "-c \"D:\\my data\"");
+
+  s = First("x==5", '=');
+  EXPECT_TRUE(s.found);
+  EXPECT_EQ(s.first, "x=");
+  EXPECT_EQ(s.rest, "5");
+
+  s = First("-w=16", '=');
+  EXPECT_EQ(s.first, "-w");
+  EXPECT_EQ(s.rest, "16");
+
+  s = First("=x", '=');
+  EXPECT_TRUE(s.found);
+  EXPECT_EQ(s.first, "");
+  EXPECT_EQ(s.rest, "x");
+
+  s = First("name=", '=');
+  EXPECT_TRUE(s.found);
+  EXPECT_EQ(s.first, "name");
+  EXPECT_EQ(s.rest, "");
+}
+
+TEST(KernelSplit, FirstWithoutSeparatorKeepsOutputs) {
+  TSplit s = First("\"a b\"", ' ', "\"quoted old\"", "\"rest\"");
+  EXPECT_FALSE(s.found);
+  EXPECT_EQ(s.first, "quoted old");  // unquoted all the same
+  EXPECT_EQ(s.rest, "\"rest\"");
+
+  TAnsiString first("\"q\""), rest("r");
+  EXPECT_FALSE(SplitAtFirst(first, rest, TAnsiString(), ' '));  // no buffer at all: untouched
+  EXPECT_EQ(Text(first), "\"q\"");
+}
+
+TEST(KernelSplit, LastSeparator) {
+  TSplit s = Last("photos.backup.pck", '.');
+  EXPECT_TRUE(s.found);
+  EXPECT_EQ(s.first, "photos.backup");
+  EXPECT_EQ(s.rest, "pck");
+
+  s = Last("README", '.', "\"keep\"", "\"old second\"");
+  EXPECT_FALSE(s.found);
+  EXPECT_EQ(s.first, "\"keep\"");
+  EXPECT_EQ(s.rest, "old second");
+
+  s = Last("D:\\data\\\"my.photos\"", '.');  // the only dot is quoted
+  EXPECT_FALSE(s.found);
+
+  s = Last("D:\\data\\\"my photos\"", '\\');
+  EXPECT_TRUE(s.found);
+  EXPECT_EQ(s.first, "D:\\data");
+  EXPECT_EQ(s.rest, "my photos");
+
+  s = Last("a..b", '.');  // no special treatment of runs
+  EXPECT_EQ(s.first, "a.");
+  EXPECT_EQ(s.rest, "b");
+}
+
+TEST(KernelSplit, Unquote) {
+  const char* cases[][2] = {{"\"\"", ""},   {"\"", "\""},       {"\"a", "\"a"},
+                            {"a\"", "a\""}, {"\"a b\"", "a b"}, {"\"\"x\"\"", "\"x\""}};
+  for (const auto& c : cases) {
+    TAnsiString s(c[0]);
+    Unquote(s);
+    EXPECT_EQ(Text(s), c[1]) << c[0];
+  }
+}
+
+TEST(KernelFiles, FileExistsOpensWithoutSharing) {
+  const fs::path dir = fs::path(UiTestFolder()) / "exists";
+  fs::create_directories(dir);
+  const fs::path file = dir / "f.txt";
+  WriteAll(file, {1, 2, 3});
+  auto windows = [](const fs::path& p) {
+    std::string s = p.string();
+    for (char& c : s)
+      if (c == '/') c = '\\';
+    return s;
+  };
+  EXPECT_TRUE(FileExists(windows(file).c_str()));
+  EXPECT_FALSE(FileExists(windows(dir / "missing.txt").c_str()));
+  EXPECT_FALSE(FileExists(windows(dir).c_str()));
+
+  HANDLE held = CreateFileA(windows(file).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                            nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(FileExists(windows(file).c_str()));
+  CloseHandle(held);
+  EXPECT_TRUE(FileExists(windows(file).c_str()));
+}
+
+TEST(KernelPause, ZeroReturnsAndShortPauseBlocks) {
+  EXPECT_TRUE(Pause(0));
+  const auto before = std::chrono::steady_clock::now();
+  EXPECT_TRUE(Pause(40));
+  const auto waited = std::chrono::steady_clock::now() - before;
+  EXPECT_GE(std::chrono::duration_cast<std::chrono::milliseconds>(waited).count(), 39);
+}
+
+TEST(KernelText, MeasureIsTheSumOfCharacters) {
+  HDC dc = CreateCompatibleDC(nullptr);
+  ASSERT_NE(dc, nullptr);
+  LOGFONTA lf = {};
+  lf.lfHeight = 15;
+  lf.lfWeight = FW_NORMAL;
+  lf.lfCharSet = DEFAULT_CHARSET;
+  std::strcpy(lf.lfFaceName, "MS Sans Serif");
+  HFONT font = CreateFontIndirectA(&lf);
+  HGDIOBJ old = SelectObject(dc, font);
+
+  SIZE size = {-1, -1};
+  EXPECT_TRUE(MeasureText(dc, "", 0, &size));
+  EXPECT_EQ(size.cx, 0);
+  EXPECT_EQ(size.cy, 0);
+  EXPECT_FALSE(MeasureText(dc, "A", 1, nullptr));
+
+  const char text[] = "Overwrite \xC2\xF1\xE5?";
+  long sum = 0, tallest = 0;
+  for (size_t i = 0; i < std::strlen(text); ++i) {
+    SIZE one;
+    ASSERT_TRUE(GetTextExtentPoint32A(dc, text + i, 1, &one));
+    sum += one.cx;
+    tallest = std::max<long>(tallest, one.cy);
+  }
+  ASSERT_TRUE(MeasureText(dc, text, static_cast<int>(std::strlen(text)), &size));
+  EXPECT_EQ(size.cx, sum);
+  EXPECT_EQ(size.cy, tallest);
+  EXPECT_GT(size.cx, 0);
+
+  SelectObject(dc, old);
+  DeleteObject(font);
+  DeleteDC(dc);
+}
+
+}  // namespace
