@@ -95,10 +95,40 @@ uint32_t RecordFootprintAfter(uint32_t offset) {
   return PaddingFor(offset, alignof(TMemoryBlocks)) + static_cast<uint32_t>(sizeof(TMemoryBlocks));
 }
 
-// Every block handed out, carved or reused, passes through here.
+// Every block handed out, carved or reused, passes through here. Only the part below the
+// region's untouched bytes is filled: what lies above came zeroed from the system, and filling it
+// again would only make pages resident that the block's owner may never use.
 void ZeroFillBlock(TMemoryBlocks& region, uint8_t* p, uint32_t size) {
-  (void)region;
-  ZeroBytes(p, size);
+  const uint32_t offset = static_cast<uint32_t>(p - region.start);
+  if (offset < region.untouchedFrom) {
+    const uint32_t dirty = region.untouchedFrom - offset;
+    ZeroBytes(p, size < dirty ? size : dirty);
+  }
+  if (offset + size > region.untouchedFrom) region.untouchedFrom = offset + size;
+}
+
+const uint32_t kPageBytes = 4096;
+// Dirty bytes above the carving point worth exchanging for fresh pages rather than filling again.
+const uint32_t kPageExchangeMinimum = 1u << 20;
+
+// After the top of a region has come down: when at least kPageExchangeMinimum bytes above it were
+// handed out before, their whole pages are decommitted and committed again, which gives fresh
+// zero pages and drops the old ones from memory. A large block freed and carved again (the
+// engine's work areas, once per block) then costs neither a fill of its whole size nor residency
+// for the parts its next user leaves alone.
+void ExchangePagesAboveTop(TMemoryBlocks& region) {
+  if (region.base == nullptr || region.untouchedFrom < region.used ||
+      region.untouchedFrom - region.used < kPageExchangeMinimum)
+    return;
+  const uint32_t begin = (region.used + kPageBytes - 1) / kPageBytes * kPageBytes;
+  const uint32_t end = (region.untouchedFrom + kPageBytes - 1) / kPageBytes * kPageBytes;
+  if (end > region.capacity || end <= begin) return;
+  if (!VirtualFree(region.start + begin, end - begin, MEM_DECOMMIT)) return;
+  if (VirtualAlloc(region.start + begin, end - begin, MEM_COMMIT, PAGE_READWRITE) == nullptr) {
+    // The pages are gone: nothing may be carved there any more.
+    region.capacity = begin;
+  }
+  region.untouchedFrom = begin;
 }
 
 // Carves size bytes aligned to alignment at the top of the region, or gives null when the block
@@ -122,10 +152,15 @@ bool Activate(TMemoryBlocks& region, uint32_t size) {
   MEMORYSTATUS status;
   GlobalMemoryStatus(&status);
   if (status.dwTotalPhys != 0 && size > status.dwTotalPhys) size = static_cast<uint32_t>(status.dwTotalPhys);
+  // A region committed here is zero throughout; one committed earlier is taken as dirty.
+  region.untouchedFrom = size;
   if (region.base == nullptr) {
     if (regionRangeCount >= kMaxRegions) return false;
     region.base = static_cast<uint8_t*>(VirtualAlloc(nullptr, size, MEM_COMMIT, PAGE_READWRITE));
-    if (region.base != nullptr) RememberRegion(region.base, size);
+    if (region.base != nullptr) {
+      RememberRegion(region.base, size);
+      region.untouchedFrom = 0;
+    }
   }
   if (region.base != nullptr) {
     region.start = region.base;
@@ -213,6 +248,7 @@ bool FreeIn(TMemoryBlocks& region, void* p) {
               region.used = last.blockStart - PaddingOf(last);
               --region.count;
             }
+            ExchangePagesAboveTop(region);
           } else {
             t[n].elementSize &= ~kElementSizeMask;
           }
@@ -310,7 +346,7 @@ void ReleaseFromDeleteOperator(void* p) {
 
 TMemoryBlocks::TMemoryBlocks(bool isGlobal)
     : base(nullptr), start(nullptr), used(0), capacity(0), returned(0), next(nullptr), lock(),
-      active(false), table(nullptr), count(0), tableCapacity(0), global(isGlobal) {
+      active(false), table(nullptr), count(0), tableCapacity(0), global(isGlobal), untouchedFrom(0) {
   if (global) InitializeCriticalSection(&lock);
 }
 

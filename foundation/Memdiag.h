@@ -36,6 +36,9 @@ class TMemoryBlocks {
   uint32_t count;
   uint32_t tableCapacity;
   bool global;
+  // Offset from start from which no byte has been handed out since the region was committed
+  // or its pages were last exchanged for fresh ones: those bytes read zero.
+  uint32_t untouchedFrom;
 };
 
 void MemoryLock();
