@@ -8,7 +8,8 @@
 //     byte; otherwise it jumps to the next older bucket entry. A candidate becomes the best only
 //     when it is strictly longer and its delta-coded distance and length plus one flag bit cost
 //     fewer bits than its bytes as literals, so the nearest of equally long matches wins. Matches
-//     never overlap their source (length <= distance).
+//     never overlap their source (length <= distance). MatchFinder.h computes this same parse
+//     without walking every candidate.
 //  3. Sections: token flags (packed, or as alternating runs when that is cheaper), the literal
 //     bytes, and the matches as delta-coded distance - 1 and length - 1, bits packed LSB first.
 //  4. A result longer than the block is replaced by the stored form (header n, 0, the bytes).
@@ -20,6 +21,7 @@
 #include <cstring>
 
 #include "engine/Kodirovaniechisel.h"
+#include "engine/MatchFinder.h"
 #include "foundation/Memdiag.h"
 #include "foundation/Operaciispamyatyu.h"
 
@@ -27,30 +29,13 @@ namespace {
 
 bool compressionEnabled = true;
 
-const uint32_t kBucketBytes = 1028;
-const uint32_t kBucketPositions = 256;
-const uint64_t kKeyTableBytes = 65536ull * kBucketBytes;  // 67,371,008
+const uint64_t kKeyTableBytes = 65536ull * 1028;  // 67,371,008: 65,536 buckets of 1,028 bytes
 
 uint32_t WriteStored(uint8_t* dst, const uint8_t* src, uint32_t n) {
   Store32(dst, n);
   Store32(dst + 4, 0);
   MoveBytes(dst + 8, src, n);
   return n + 8;
-}
-
-// Files position p in the bucket of its key; returns the index it was stored at.
-inline uint32_t InsertPosition(const uint8_t* s, uint32_t S, uint8_t* keyTable, uint32_t p) {
-  uint32_t key = uint32_t(s[p]) | (p + 1 < S ? uint32_t(s[p + 1]) << 8 : 0u);
-  uint8_t* bucket = keyTable + uint64_t(key) * kBucketBytes;
-  uint32_t count = Load32(bucket);
-  uint8_t* positions = bucket + 4;
-  if (count == kBucketPositions) {
-    std::memmove(positions, positions + 4, (kBucketPositions - 1) * 4);
-    count = kBucketPositions - 1;
-  }
-  Store32(positions + 4 * count, p);
-  Store32(bucket, count + 1);
-  return count;
 }
 
 // Code words of at most kShortCodeBits bits decoded by one look-up: indexed by the next
@@ -190,49 +175,10 @@ SCompressWork CompressWorkLayout(uint8_t* area, uint32_t S) {
 
 void SearchMatches(const uint8_t* s, uint32_t S, const SCompressWork& work, uint32_t& tokenCount,
                    uint32_t& matchCount) {
-  uint32_t N = 0, M = 0;
-  uint32_t cur = 0;
-  while (cur < S) {
-    uint32_t index = InsertPosition(s, S, work.keyTable, cur);
-    const uint8_t b0 = s[cur];
-    const uint8_t b1 = cur + 1 < S ? s[cur + 1] : 0;
-    const uint8_t* bucketPositions =
-        work.keyTable + uint64_t(uint32_t(b0) | uint32_t(b1) << 8) * kBucketBytes + 4;
-    uint32_t bestLength = 0, bestPos = 0;
-    int64_t c = int64_t(cur) - 2;
-    while (c >= 0) {
-      uint32_t cand = static_cast<uint32_t>(c);
-      if (s[cand] != b0 || s[cand + 1] != b1) {
-        if (index == 0) break;
-        --index;
-        cand = Load32(bucketPositions + 4 * index);
-      }
-      // Here the two bytes at cand equal those at cur (bucket entries share the key).
-      uint32_t limit = S - cur < cur - cand ? S - cur : cur - cand;
-      uint32_t length = 0;
-      while (length < limit && s[cand + length] == s[cur + length]) ++length;
-      if (length > bestLength &&
-          DeltaCodeLength(cur - cand - 1) + DeltaCodeLength(length - 1) + 1 < 8ull * length) {
-        bestLength = length;
-        bestPos = cand;
-      }
-      c = int64_t(cand) - 1;
-    }
-    if (bestLength <= 1) {
-      work.flags[N] = 0;
-      ++cur;
-    } else {
-      Store32(work.distances + 4ull * M, cur - bestPos - 1);
-      Store32(work.lengths + 4ull * M, bestLength - 1);
-      ++M;
-      for (uint32_t p = cur + 1; p < cur + bestLength; ++p) InsertPosition(s, S, work.keyTable, p);
-      cur += bestLength;
-      work.flags[N] = 1;
-    }
-    ++N;
-  }
-  tokenCount = N;
-  matchCount = M;
+  // The key-table part of the work area runs from work.keyTable to the end of the request.
+  const uint64_t keyAreaBytes = CompressWorkAreaSize(S) - 22ull * S;
+  tokenCount = matchCount = 0;
+  matchfinder::FindMatches(s, S, work, keyAreaBytes, tokenCount, matchCount);
 }
 
 namespace {

@@ -23,15 +23,22 @@
 //     or the distance allows, the candidate is skipped without reading it, and when the block
 //     end or the minimum for the distance already rules out every farther candidate, the search
 //     ends.
-//   * A candidate that survives is rejected from its tag (a copy of the two bytes after its key,
-//     kept next to the position) and from the byte at offset need - 1 before the match is
-//     measured, eight bytes at a time.
+//   * A match of four bytes or more needs a candidate whose first four bytes equal those at cur.
+//     Positions are also chained by a hash of their first four bytes, so those candidates are
+//     met directly, nearest first, without the bucket entries that share only two or three
+//     bytes; the chain is left as soon as it reaches below the bucket's oldest entry (beyond
+//     that no position of the key is still in the bucket). Only when no candidate of four
+//     bytes or more is found do the bucket entries come into play, and then only those within
+//     distance 4,095, the farthest at which a three-byte match passes.
+//   * A candidate that survives is rejected from the byte at offset need - 1 before the match
+//     is measured, eight bytes at a time.
 //
 // Storage (all of it inside the compressor's key-table area, which is handed out zero-filled):
-// a count of insertions and a slot number per key, and per key that has occurred a slot of 256
+// a count of insertions and a slot number per key, per key that has occurred a slot of 256
 // positions used as a ring (entry = ordinal mod 256; the ring replaces the shift of the bucket's
-// entries) plus their 256 tags. Slots are given out in order of first use, so a block with few
-// distinct keys touches few pages. Only the counts and slot numbers rely on the zero fill.
+// entries), the heads of the four-byte chains and one chain link per position. Slots are given
+// out in order of first use, so a block with few distinct keys touches few pages. Only the
+// counts, slot numbers and chain heads rely on the zero fill.
 #pragma once
 #include <cstdint>
 #include <cstring>
@@ -43,7 +50,10 @@ namespace matchfinder {
 
 const uint32_t kKeys = 65536;
 const uint32_t kRing = 256;
-const uint32_t kSlotBytes = kRing * 4 + kRing * 2;
+const uint32_t kSlotBytes = kRing * 4;
+const uint32_t kChainHashBits = 17;
+// The farthest distance at which a match shorter than four bytes passes the cost test.
+const uint32_t kShortMatchReach = 4095;
 
 // Smallest length that passes the cost test at a distance whose highest set bit is hb: every
 // distance of one bit length has the same delta-code cost for distance - 1.
@@ -64,6 +74,12 @@ inline uint32_t HighestBitOf(uint32_t x) { return 31u - static_cast<uint32_t>(__
 inline uint64_t Load64(const uint8_t* p) {
   uint64_t v;
   std::memcpy(&v, p, 8);
+  return v;
+}
+
+inline uint32_t Load32Raw(const uint8_t* p) {
+  uint32_t v;
+  std::memcpy(&v, p, 4);
   return v;
 }
 
@@ -92,35 +108,48 @@ class TFinder {
     uintptr_t aligned = (reinterpret_cast<uintptr_t>(area) + 63) & ~uintptr_t(63);
     const uint64_t skip = aligned - reinterpret_cast<uintptr_t>(area);
     const uint64_t slotsNeeded = S < kKeys ? S : kKeys;
-    if (skip + 8ull * kKeys + slotsNeeded * kSlotBytes > areaBytes) return false;
+    const uint64_t fixed = 8ull * kKeys + 4ull * (1u << kChainHashBits) + 4ull * S;
+    if (skip + fixed + slotsNeeded * kSlotBytes > areaBytes) return false;
     counts_ = reinterpret_cast<uint32_t*>(aligned);
     slotOf_ = counts_ + kKeys;
-    slots_ = reinterpret_cast<uint8_t*>(slotOf_ + kKeys);
+    heads_ = slotOf_ + kKeys;
+    links_ = heads_ + (1u << kChainHashBits);
+    slots_ = reinterpret_cast<uint8_t*>(links_ + S);
     usedSlots_ = 0;
     return true;
   }
 
   // Files p (key bytes s[p], s[p + 1] or 0 past the end) and returns its ring, with total set to
-  // the key's insertion count including p.
-  inline uint8_t* Insert(const uint8_t* s, uint32_t S, uint32_t p, uint32_t& total) {
+  // the key's insertion count including p. A position with four bytes left also joins the chain
+  // of its first four bytes.
+  inline uint32_t* Insert(const uint8_t* s, uint32_t S, uint32_t p, uint32_t& total) {
     const uint32_t key = uint32_t(s[p]) | (p + 1 < S ? uint32_t(s[p + 1]) << 8 : 0u);
     uint32_t slot = slotOf_[key];
     if (slot == 0) slot = slotOf_[key] = ++usedSlots_;
-    uint8_t* ring = slots_ + uint64_t(slot - 1) * kSlotBytes;
+    uint32_t* positions = reinterpret_cast<uint32_t*>(slots_ + uint64_t(slot - 1) * kSlotBytes);
     const uint32_t ordinal = counts_[key]++;
-    const uint32_t index = ordinal & (kRing - 1);
-    uint32_t* positions = reinterpret_cast<uint32_t*>(ring);
-    uint16_t* tags = reinterpret_cast<uint16_t*>(ring + kRing * 4);
-    positions[index] = p;
-    tags[index] = static_cast<uint16_t>((p + 2 < S ? uint32_t(s[p + 2]) : 0u) |
-                                        (p + 3 < S ? uint32_t(s[p + 3]) << 8 : 0u));
+    positions[ordinal & (kRing - 1)] = p;
     total = ordinal + 1;
-    return ring;
+    if (p + 4 <= S) {
+      uint32_t& head = heads_[ChainHash(Load32Raw(s + p))];
+      links_[p] = head;
+      head = p + 1;
+    }
+    return positions;
   }
 
+  // The position before p in p's chain, plus one; 0 at the chain's end.
+  inline uint32_t LinkOf(uint32_t p) const { return links_[p]; }
+
  private:
+  static inline uint32_t ChainHash(uint32_t fourBytes) {
+    return (fourBytes * 2654435761u) >> (32 - kChainHashBits);
+  }
+
   uint32_t* counts_ = nullptr;
   uint32_t* slotOf_ = nullptr;
+  uint32_t* heads_ = nullptr;
+  uint32_t* links_ = nullptr;
   uint8_t* slots_ = nullptr;
   uint32_t usedSlots_ = 0;
 };
@@ -130,25 +159,18 @@ struct SBest {
   uint32_t position;
 };
 
-// Offers candidate c to the running best; false when no farther candidate can change the result.
-inline bool Offer(const uint8_t* s, uint32_t cur, uint32_t maxLength, uint32_t c, uint32_t tag,
-                  uint32_t curTag, const SMinimumLengths& minimum, SBest& best) {
+// Offers candidate c (whose first two bytes equal those at cur) to the running best; false when
+// no farther candidate can change the result.
+inline bool Offer(const uint8_t* s, uint32_t cur, uint32_t maxLength, uint32_t c,
+                  const SMinimumLengths& minimum, SBest& best) {
   const uint32_t distance = cur - c;
   const uint32_t minimumForDistance = minimum.byHighestBit[HighestBitOf(distance)];
   if (minimumForDistance > maxLength) return false;
-  uint32_t need = best.length + 1 > minimumForDistance ? best.length + 1 : minimumForDistance;
+  const uint32_t need = best.length + 1 > minimumForDistance ? best.length + 1 : minimumForDistance;
   const uint32_t limit = distance < maxLength ? distance : maxLength;
   if (need > limit) return true;
-  uint32_t from = 2;
-  if (need >= 4) {
-    if (tag != curTag) return true;
-    from = 4;
-    if (need > 4 && s[c + need - 1] != s[cur + need - 1]) return true;
-  } else if (need == 3) {
-    if ((tag & 0xFF) != (curTag & 0xFF)) return true;
-    from = 3;
-  }
-  const uint32_t length = MatchLength(s + c, s + cur, from, limit);
+  if (need > 2 && s[c + need - 1] != s[cur + need - 1]) return true;
+  const uint32_t length = MatchLength(s + c, s + cur, 2, limit);
   if (length >= need) {
     best.length = length;
     best.position = c;
@@ -172,31 +194,49 @@ inline bool FindMatches(const uint8_t* s, uint32_t S, const SCompressWork& work,
   uint8_t* lengths = work.lengths;
   while (cur < S) {
     uint32_t total = 0;
-    const uint8_t* ring = finder.Insert(s, S, cur, total);
+    const uint32_t* positions = finder.Insert(s, S, cur, total);
     const uint32_t maxLength = S - cur;
     SBest best = {1, 0};
     if (maxLength >= 2 && total > 1) {
-      const uint32_t* positions = reinterpret_cast<const uint32_t*>(ring);
-      const uint16_t* tags = reinterpret_cast<const uint16_t*>(ring + kRing * 4);
-      const uint32_t curTag = (cur + 2 < S ? uint32_t(s[cur + 2]) : 0u) |
-                              (cur + 3 < S ? uint32_t(s[cur + 3]) << 8 : 0u);
-      const uint32_t older = total - 1 < kRing - 1 ? total - 1 : kRing - 1;
+      // Positions of the key below the bucket's oldest entry have dropped out of the bucket.
+      const uint32_t oldest = total >= kRing ? positions[total & (kRing - 1)] : 0;
       bool going = true;
-      for (uint32_t k = 1; k <= older && going; ++k) {
-        const uint32_t index = (total - 1 - k) & (kRing - 1);
-        const uint32_t c = positions[index];
-        if (c + 1 >= cur) continue;  // cur - 1: at most one byte, never a token
-        going = Offer(s, cur, maxLength, c, tags[index], curTag, minimum, best);
+      if (maxLength >= 4) {
+        const uint32_t head = Load32Raw(s + cur);
+        for (uint32_t link = finder.LinkOf(cur); link != 0 && going; link = finder.LinkOf(link - 1)) {
+          const uint32_t c = link - 1;
+          if (c < oldest) break;
+          if (c + 1 >= cur || Load32Raw(s + c) != head) continue;  // cur - 1: at most one byte
+          going = Offer(s, cur, maxLength, c, minimum, best);
+        }
+      }
+      if (going && best.length < 4) {
+        // No candidate shares four bytes with cur: what is left are matches of two or three
+        // bytes, and only near ones pass.
+        const uint32_t older = total - 1 < kRing - 1 ? total - 1 : kRing - 1;
+        const uint32_t limit = maxLength < 3 ? maxLength : 3;
+        for (uint32_t k = 1; k <= older && best.length < limit; ++k) {
+          const uint32_t c = positions[(total - 1 - k) & (kRing - 1)];
+          if (c + 1 >= cur) continue;
+          const uint32_t distance = cur - c;
+          if (distance > kShortMatchReach) break;
+          const uint32_t reach = distance < limit ? distance : limit;
+          const uint32_t length = reach >= 3 && s[c + 2] == s[cur + 2] ? 3 : 2;
+          if (length > best.length && length >= minimum.byHighestBit[HighestBitOf(distance)]) {
+            best.length = length;
+            best.position = c;
+          }
+        }
+        if (best.length >= maxLength) going = false;
       }
       if (going && total >= kRing) {
         // The bucket's oldest entry may sit in a run of one byte value that goes on below it;
         // the walk reaches those positions too.
         const uint8_t b0 = s[cur], b1 = s[cur + 1];
-        uint32_t c = positions[total & (kRing - 1)];
+        uint32_t c = oldest;
         while (going && c > 0 && s[c - 1] == b0 && s[c] == b1) {
           --c;
-          const uint32_t tag = uint32_t(s[c + 2]) | (c + 3 < S ? uint32_t(s[c + 3]) << 8 : 0u);
-          going = Offer(s, cur, maxLength, c, tag, curTag, minimum, best);
+          going = Offer(s, cur, maxLength, c, minimum, best);
         }
       }
     }
