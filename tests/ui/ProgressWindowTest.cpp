@@ -1,0 +1,426 @@
+// The progress window, read back from its canvas: size, the bar at several positions, the skip
+// rule, the float bit patterns of the update message, the cancel path, the refused system close
+// and the closing animation.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "foundation/Memdiag.h"
+#include "platform/win32.h"
+#include "ui/Kernel.h"
+#include "ui/Toknosostoyaniya.h"
+
+namespace {
+
+const uint32_t kFace = 0xC0C0C0;
+const uint32_t kDark = 0x000000;
+const uint32_t kGrey = 0x808080;
+const uint32_t kCaptionBand = 0x000080;
+
+uint32_t Bits(float value) {
+  uint32_t bits;
+  std::memcpy(&bits, &value, 4);
+  return bits;
+}
+
+// Takes every thread message that tests left behind (WM_QUIT above all) without dispatching.
+void DropThreadMessages() {
+  MSG message;
+  while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+  }
+}
+
+bool QuitQueued() {
+  MSG message;
+  return PeekMessageA(&message, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE) != FALSE;
+}
+
+struct TBar {
+  int left, top, right, bottom;
+};
+
+class ProgressWindowTest : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    Close();
+    DropThreadMessages();
+  }
+
+  TOknoSostoyaniya* Open(const char* text = "Compressing file...", UINT flags = 0) {
+    EXPECT_EQ(2, OpenProgressWindowEx(&object, nullptr, text, nullptr, flags));
+    EXPECT_NE(nullptr, object);
+    PumpProgressMessages(object);  // the shown window's WM_PAINT, as the program pumps once at start
+    return object;
+  }
+
+  void Close() {
+    if (object == nullptr) return;
+    TMemoryLock guard;
+    delete object;
+    object = nullptr;
+  }
+
+  void Update(float progress, float base) {
+    PostMessageA(object->window, WM_PROGRESS_UPDATE, WPARAM(Bits(progress)), LPARAM(Bits(base)));
+    PumpProgressMessages(object);
+  }
+
+  uint32_t Pixel(int x, int y) const {
+    const uint32_t* pixels = nullptr;
+    int width = 0, height = 0;
+    if (!PosixWindowCanvas(object->window, &pixels, &width, &height) || x < 0 || y < 0 || x >= width ||
+        y >= height)
+      return 0xFFFFFFFF;
+    return pixels[static_cast<size_t>(y) * width + x];
+  }
+
+  TBar Bar() const {
+    RECT client;
+    EXPECT_TRUE(GetClientRect(object->window, &client));
+    const int band = object->count > 0 ? 33 : 0;
+    TBar bar{client.left + 8, 0, client.right - 8, client.bottom - band - 8};
+    bar.top = bar.bottom - 25;
+    return bar;
+  }
+
+  // The colour runs along the middle row of the bar's inside, as (first x, colour) pairs.
+  std::vector<std::pair<int, uint32_t>> BarRuns() const {
+    const TBar bar = Bar();
+    std::vector<std::pair<int, uint32_t>> runs;
+    const int y = (bar.top + bar.bottom) / 2;
+    for (int x = bar.left - 1; x <= bar.right; ++x) {
+      const uint32_t pixel = Pixel(x, y);
+      if (runs.empty() || runs.back().second != pixel) runs.emplace_back(x, pixel);
+    }
+    return runs;
+  }
+
+  int Width(const TBar& bar) const { return bar.right - bar.left; }
+
+  SIZE Measure(const char* text) const {
+    HDC memory = CreateCompatibleDC(nullptr);
+    HGDIOBJ old = SelectObject(memory, object->font);
+    SIZE size{0, 0};
+    MeasureText(memory, text, static_cast<int>(std::strlen(text)), &size);
+    SelectObject(memory, old);
+    DeleteDC(memory);
+    return size;
+  }
+
+  TOknoSostoyaniya* object = nullptr;
+};
+
+typedef std::vector<std::pair<int, uint32_t>> Runs;
+
+TEST_F(ProgressWindowTest, SizedFromCaptionAndTextAndCreatedWithoutButtons) {
+  Open();
+  EXPECT_STREQ("Progress indicator", object->caption.Data());
+  EXPECT_STREQ("ProgressBox Class", object->className.Data());
+  EXPECT_EQ(0u, object->count);
+  EXPECT_EQ(0xFFFFFFFFu, object->selected);
+  EXPECT_EQ(-1.0f, object->progress);
+  EXPECT_EQ(-1.0f, object->lastPainted);
+  EXPECT_EQ(-1.0f, object->base);
+  EXPECT_TRUE(IsWindowVisible(object->window));
+
+  const SIZE caption = Measure("Progress indicator");
+  const SIZE text = Measure("Compressing file...");
+  ASSERT_GT(caption.cx, 0);
+  ASSERT_GT(text.cx, 0);
+  RECT outer;
+  ASSERT_TRUE(GetWindowRect(object->window, &outer));
+  EXPECT_EQ(std::max(caption.cx + 8, text.cx) + 16, outer.right - outer.left);
+  EXPECT_EQ(87, outer.bottom - outer.top);
+  EXPECT_EQ((GetSystemMetrics(SM_CXSCREEN) - (outer.right - outer.left)) / 2, outer.left);
+  EXPECT_EQ((GetSystemMetrics(SM_CYSCREEN) - 87) / 2, outer.top);
+}
+
+TEST_F(ProgressWindowTest, TextPiecesAndButtonsAddToTheHeight) {
+  // Two pieces (the LF is measured with the second) and the OK/Cancel set with its band.
+  Open("first\r\nsecond", 0x201);
+  EXPECT_EQ(2u, object->count);
+  EXPECT_EQ(1u, object->selected);  // the third button asked for, held to the last one
+  RECT outer;
+  ASSERT_TRUE(GetWindowRect(object->window, &outer));
+  EXPECT_EQ(29 + 2 * 17 + 41 + 33, outer.bottom - outer.top);
+  EXPECT_GE(outer.right - outer.left, 104 * 2 - 8 + 16);
+}
+
+TEST_F(ProgressWindowTest, ShownWindowStaysBlankUntilTheFirstUpdate) {
+  Open();
+  // The WM_PAINT of the shown window was skipped: the progress is still -1.
+  EXPECT_EQ(0u, PosixWindowPaintCount(object->window));
+  EXPECT_EQ(kFace, Pixel(3, 3));
+
+  Update(0.0f, -1.0f);
+  EXPECT_EQ(1u, PosixWindowPaintCount(object->window));
+  EXPECT_EQ(kCaptionBand, Pixel(3, 3));
+  // The text line left ink between its top (29) and the bar.
+  bool ink = false;
+  for (int y = 29; y < Bar().top && !ink; ++y)
+    for (int x = 8; x < 40 && !ink; ++x) ink = Pixel(x, y) != kFace;
+  EXPECT_TRUE(ink);
+}
+
+TEST_F(ProgressWindowTest, BarShowsProgressAndBase) {
+  Open();
+  const TBar bar = Bar();
+  const int width = Width(bar);
+  const int half = bar.left + (width + 1) / 2;  // nearest integer to 0.5 x width
+  const int quarter = bar.left + static_cast<int>(std::lround(0.25f * width));
+
+  Update(0.5f, -1.0f);
+  // Frame, dark fill up to one pixel before the end, face to the frame's right edge.
+  EXPECT_EQ((Runs{{bar.left - 1, kFace}, {bar.left, kDark}, {half - 1, kFace}, {bar.right - 1, kDark},
+                  {bar.right, kFace}}),
+            BarRuns());
+  // The fill leaves the frame's top and bottom rows to the outline and stays inside it.
+  EXPECT_EQ(kDark, Pixel(bar.left + 3, bar.top));
+  EXPECT_EQ(kDark, Pixel(bar.right - 3, bar.bottom - 1));
+  EXPECT_EQ(kFace, Pixel(bar.right - 3, bar.bottom - 2));
+  EXPECT_EQ(kFace, Pixel(bar.left + 3, bar.bottom));
+
+  Update(0.5f + 0.25f / 8.0f, 0.25f);  // moves the bar, so it paints; base 0.25 is dark, the rest grey
+  const int end = bar.left + static_cast<int>(std::lround((0.5f + 0.25f / 8.0f) * width));
+  EXPECT_EQ((Runs{{bar.left - 1, kFace},
+                  {bar.left, kDark},
+                  {quarter - 1, kGrey},
+                  {end - 1, kFace},
+                  {bar.right - 1, kDark},
+                  {bar.right, kFace}}),
+            BarRuns());
+
+  Update(1.0f, -1.0f);
+  EXPECT_EQ((Runs{{bar.left - 1, kFace}, {bar.left, kDark}, {bar.right, kFace}}), BarRuns());
+
+  Update(0.0f, -1.0f);
+  EXPECT_EQ((Runs{{bar.left - 1, kFace}, {bar.left, kDark}, {bar.left + 1, kFace}, {bar.right - 1, kDark},
+                  {bar.right, kFace}}),
+            BarRuns());
+}
+
+TEST_F(ProgressWindowTest, PositionsOutsideTheRangeStayInsideTheBar) {
+  Open();
+  const TBar bar = Bar();
+  Update(1.5f, 2.0f);
+  EXPECT_EQ((Runs{{bar.left - 1, kFace}, {bar.left, kDark}, {bar.right, kFace}}), BarRuns());
+  Update(-0.5f, -1.0f);
+  EXPECT_EQ((Runs{{bar.left - 1, kFace}, {bar.left, kDark}, {bar.left + 1, kFace}, {bar.right - 1, kDark},
+                  {bar.right, kFace}}),
+            BarRuns());
+}
+
+TEST_F(ProgressWindowTest, ChangesBelowOneBarPixelAreNotPainted) {
+  Open();
+  RECT client;
+  ASSERT_TRUE(GetClientRect(object->window, &client));
+  const float pixel = 1.0f / static_cast<float>(client.right - 17);
+
+  Update(0.5f, -1.0f);
+  const uint32_t first = PosixWindowPaintCount(object->window);
+  EXPECT_EQ(1u, first);
+  Update(0.5f, -1.0f);
+  EXPECT_EQ(first, PosixWindowPaintCount(object->window));
+  Update(0.5f, 0.1f);  // a new base alone does not move the bar
+  EXPECT_EQ(first, PosixWindowPaintCount(object->window));
+  EXPECT_EQ(0.1f, object->base);
+  Update(0.5f + 0.5f * pixel, -1.0f);
+  EXPECT_EQ(first, PosixWindowPaintCount(object->window));
+  EXPECT_EQ(0.5f, object->lastPainted);
+  Update(0.5f + 1.5f * pixel, -1.0f);
+  EXPECT_EQ(first + 1, PosixWindowPaintCount(object->window));
+
+  // A repaint request forces a full paint even without a change.
+  InvalidateRect(object->window, nullptr, FALSE);
+  PumpProgressMessages(object);
+  EXPECT_EQ(first + 2, PosixWindowPaintCount(object->window));
+  PumpProgressMessages(object);  // validated: nothing more
+  EXPECT_EQ(first + 2, PosixWindowPaintCount(object->window));
+}
+
+TEST_F(ProgressWindowTest, UpdateCarriesFloatBitPatterns) {
+  Open();
+  PostMessageA(object->window, WM_PROGRESS_UPDATE, WPARAM(Bits(0.3f)), LPARAM(Bits(0.1f)));
+  PumpProgressMessages(object);
+  EXPECT_EQ(Bits(0.3f), Bits(object->progress));
+  EXPECT_EQ(Bits(0.1f), Bits(object->base));
+  EXPECT_EQ(Bits(0.3f), Bits(object->lastPainted));
+
+  // Only the low 32 bits count, so a sign-extended pattern of a negative base still reads as -1.
+  const int32_t negative = static_cast<int32_t>(Bits(-1.0f));
+  PostMessageA(object->window, WM_PROGRESS_UPDATE, WPARAM(Bits(0.75f)), LPARAM(negative));
+  PumpProgressMessages(object);
+  EXPECT_EQ(0.75f, object->progress);
+  EXPECT_EQ(-1.0f, object->base);
+}
+
+TEST_F(ProgressWindowTest, EscapeCancelsOnlyOnceArmed) {
+  Open();
+  PostMessageA(object->window, WM_KEYDOWN, VK_ESCAPE, 1);
+  PostMessageA(object->window, WM_KEYUP, VK_ESCAPE, LPARAM(0xC0000001u));
+  PumpProgressMessages(object);
+  EXPECT_FALSE(QuitQueued());
+  EXPECT_FALSE(object->cancelArmed);
+
+  PostMessageA(object->window, WM_PROGRESS_ALLOW_CANCEL, 0, 0);
+  PumpProgressMessages(object);
+  EXPECT_TRUE(object->cancelArmed);
+  EXPECT_FALSE(QuitQueued());
+
+  PostMessageA(object->window, WM_KEYUP, VK_ESCAPE, LPARAM(0xC0000001u));
+  PumpProgressMessages(object);
+  EXPECT_TRUE(QuitQueued());
+  // The window's own WM_CLOSE was taken by the pump and dropped; the window stays.
+  MSG message;
+  EXPECT_FALSE(PeekMessageA(&message, object->window, 0, 0, PM_NOREMOVE));
+  EXPECT_TRUE(IsWindow(object->window));
+  // The quit is the job's to take: the window's pumps leave it queued.
+  PumpProgressMessages(object);
+  EXPECT_TRUE(QuitQueued());
+}
+
+TEST_F(ProgressWindowTest, PumpStopsAtTheWindowsClose) {
+  Open();
+  PostMessageA(object->window, WM_CLOSE, 0, 0);
+  PostMessageA(object->window, WM_PROGRESS_UPDATE, WPARAM(Bits(0.5f)), LPARAM(Bits(-1.0f)));
+  PumpProgressMessages(object);
+  EXPECT_EQ(-1.0f, object->progress);
+  MSG message;
+  ASSERT_TRUE(PeekMessageA(&message, object->window, 0, 0, PM_NOREMOVE));
+  EXPECT_EQ(static_cast<UINT>(WM_PROGRESS_UPDATE), message.message);
+  PumpProgressMessages(object);
+  EXPECT_EQ(0.5f, object->progress);
+  EXPECT_TRUE(IsWindow(object->window));
+}
+
+TEST_F(ProgressWindowTest, SystemCloseAndRightClickLeaveTheWindowOpen) {
+  Open();
+  PostMessageA(object->window, WM_SYSKEYDOWN, VK_F4, LPARAM(1u | (1u << 29)));
+  PumpProgressMessages(object);
+  ASSERT_NE(nullptr, object->window);
+  EXPECT_TRUE(IsWindow(object->window));
+  EXPECT_EQ(1, SendMessageA(object->window, WM_CLOSE, 0, 0));
+  EXPECT_TRUE(IsWindow(object->window));
+
+  PostMessageA(object->window, WM_RBUTTONUP, 0, MAKELPARAM(10, 40));
+  PumpProgressMessages(object);
+  EXPECT_TRUE(IsWindow(object->window));
+  EXPECT_FALSE(QuitQueued());
+  MSG message;
+  EXPECT_FALSE(PeekMessageA(&message, object->window, 0, 0, PM_NOREMOVE));
+}
+
+TEST_F(ProgressWindowTest, ButtonsFollowTheMessageWindowRules) {
+  Open("Working", 4);  // Yes, No
+  ASSERT_EQ(2u, object->count);
+  EXPECT_EQ(0u, object->selected);
+  PostMessageA(object->window, WM_KEYUP, VK_TAB, 0);
+  PostMessageA(object->window, WM_KEYUP, VK_TAB, 0);
+  PostMessageA(object->window, WM_KEYUP, VK_LEFT, 0);
+  PumpProgressMessages(object);
+  EXPECT_EQ(1u, object->selected);
+
+  // Enter pressed and released posts WM_CLOSE, which only stops the pump: nothing is cancelled.
+  PostMessageA(object->window, WM_KEYDOWN, VK_RETURN, 0);
+  PumpProgressMessages(object);
+  EXPECT_TRUE(object->keyPressed);
+  PostMessageA(object->window, WM_KEYUP, VK_RETURN, 0);
+  PumpProgressMessages(object);
+  EXPECT_FALSE(object->keyPressed);
+  EXPECT_FALSE(QuitQueued());
+  MSG message;
+  EXPECT_FALSE(PeekMessageA(&message, object->window, 0, 0, PM_NOREMOVE));
+  EXPECT_TRUE(IsWindow(object->window));
+
+  // A press on the first button selects it; the mouse flag goes when the pointer leaves the row.
+  RECT client;
+  ASSERT_TRUE(GetClientRect(object->window, &client));
+  const int stripLeft = (client.right - (104 * 2 - 8)) / 2;
+  const int stripTop = client.bottom - 33;
+  PostMessageA(object->window, WM_LBUTTONDOWN, 1, MAKELPARAM(stripLeft + 5, stripTop + 5));
+  PumpProgressMessages(object);
+  EXPECT_EQ(0u, object->selected);
+  EXPECT_TRUE(object->mousePressed);
+  PostMessageA(object->window, WM_MOUSEMOVE, 1, MAKELPARAM(stripLeft + 5, client.bottom - 40));
+  PumpProgressMessages(object);
+  EXPECT_FALSE(object->mousePressed);
+}
+
+TEST_F(ProgressWindowTest, PumpNoticesAGoneWindowAndNeverTakesThreadMessages) {
+  Open();
+  DestroyWindow(object->window);
+  PumpProgressMessages(object);
+  EXPECT_EQ(nullptr, object->window);
+
+  // With no window the pump has nothing to filter on and must leave the thread's queue alone.
+  PostQuitMessage(0);
+  PumpProgressMessages(object);
+  EXPECT_TRUE(QuitQueued());
+  Close();  // no second destruction of the window
+}
+
+TEST_F(ProgressWindowTest, ReopeningAFilledSlotShowsTheSameObject) {
+  Open();
+  TOknoSostoyaniya* first = object;
+  ShowWindow(object->window, SW_HIDE);
+  EXPECT_EQ(2, OpenProgressWindowEx(&object, nullptr, "other", "other", 1));
+  EXPECT_EQ(first, object);
+  EXPECT_TRUE(IsWindowVisible(object->window));
+  EXPECT_EQ(0u, object->count);
+
+  TOknoSostoyaniya* made = CreateProgressWindow(TAnsiString("Decompressing file..."));
+  ASSERT_NE(nullptr, made);
+  EXPECT_STREQ("Decompressing file...", made->text.Data());
+  EXPECT_STREQ("Progress indicator", made->caption.Data());
+  TMemoryLock guard;
+  delete made;
+}
+
+TEST_F(ProgressWindowTest, FinishFromHighUpJumpsToTheEnd) {
+  Open();
+  const TBar bar = Bar();
+  Update(0.97f, -1.0f);
+  const uint32_t before = PosixWindowPaintCount(object->window);
+  PostMessageA(object->window, WM_PROGRESS_FINISH, 0, 0);
+  PumpProgressMessages(object);
+  EXPECT_EQ(before + 1, PosixWindowPaintCount(object->window));
+  EXPECT_EQ(1.0f, object->progress);
+  EXPECT_EQ((Runs{{bar.left - 1, kFace}, {bar.left, kDark}, {bar.right, kFace}}), BarRuns());
+
+  Update(0.92f, -1.0f);
+  const uint32_t second = PosixWindowPaintCount(object->window);
+  const auto start = std::chrono::steady_clock::now();
+  PostMessageA(object->window, WM_PROGRESS_FINISH, 0, 0);
+  PumpProgressMessages(object);
+  const auto waited = std::chrono::steady_clock::now() - start;
+  EXPECT_EQ(second + 1, PosixWindowPaintCount(object->window));
+  EXPECT_GE(std::chrono::duration_cast<std::chrono::milliseconds>(waited).count(), 120);
+}
+
+TEST_F(ProgressWindowTest, FinishFromZeroAnimatesAndTheWindowGoesWithTheObject) {
+  Open();
+  Update(0.0f, -1.0f);
+  const uint32_t before = PosixWindowPaintCount(object->window);
+  const auto start = std::chrono::steady_clock::now();
+  PostMessageA(object->window, WM_PROGRESS_FINISH, 0, 0);
+  PumpProgressMessages(object);
+  const auto waited = std::chrono::steady_clock::now() - start;
+  // Frames at 0 % (already shown, so skipped), 8 %, ..., 96 %, then 100 %.
+  EXPECT_EQ(before + 13, PosixWindowPaintCount(object->window));
+  EXPECT_EQ(1.0f, object->progress);
+  EXPECT_GE(std::chrono::duration_cast<std::chrono::milliseconds>(waited).count(), 12 * 40 + 125 - 10);
+  const TBar bar = Bar();
+  EXPECT_EQ((Runs{{bar.left - 1, kFace}, {bar.left, kDark}, {bar.right, kFace}}), BarRuns());
+
+  const HWND window = object->window;
+  Close();
+  EXPECT_FALSE(IsWindow(window));
+  // The class went with it.
+  EXPECT_FALSE(UnregisterClassA("ProgressBox Class", GetModuleHandleA(nullptr)));
+}
+
+}  // namespace

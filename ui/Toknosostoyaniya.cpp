@@ -1,0 +1,554 @@
+// The progress window.
+//
+// The window is drawn entirely by its own code: a title band with the caption, the job's text
+// cut into lines at CR, an optional row of flat buttons, and the bar. The bar frame sits 8 pixels
+// in from the client's sides and 8 pixels above the button band (33 pixels when there are
+// buttons); its inside is filled with the null pen, which leaves the frame's right and bottom
+// edges untouched. The part up to `base` is dark, the part from `base` to `progress` grey (all
+// dark when there is no base).
+//
+// Painting is rate-limited by the bar itself: a paint whose progress differs from the last full
+// paint by less than one bar pixel draws nothing, so jobs may post an update after every block.
+// WM_PAINT forces a full paint by forgetting the last painted value; until the first update the
+// progress is -1 and the window stays in its class background.
+//
+// The window keeps no cancel state of its own. Once armed, Escape posts WM_CLOSE to the window
+// (swallowed by the next pump) and WM_QUIT to the thread, which the job's own drain of the
+// thread's queue takes as the user's cancel. A system close is refused.
+#include "ui/Toknosostoyaniya.h"
+
+#include <cmath>
+#include <cstring>
+
+#include "foundation/Memdiag.h"
+#include "ui/Kernel.h"
+
+namespace {
+
+const char kClassName[] = "ProgressBox Class";
+const char kDefaultCaption[] = "Progress indicator";
+
+const int kTitleBand = 21;
+const int kFirstLineTop = 29;
+const int kLinePitch = 17;
+const int kMargin = 8;
+const int kButtonWidth = 96;
+const int kButtonHeight = 25;
+const int kButtonPitch = 104;
+const int kButtonBand = 33;
+const int kTrackingBand = 41;
+const int kFocusInset = 2;
+const int kBarHeight = 25;
+const int kBarReserve = 41;  // below the last text line: the bar with 8 pixels above and below
+
+uint32_t startupCount = 0;
+
+TOknoSostoyaniya* ObjectOf(HWND window) {
+  return reinterpret_cast<TOknoSostoyaniya*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+}
+
+LRESULT CALLBACK ProgressWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  TOknoSostoyaniya* object = ObjectOf(window);
+  if (object == nullptr) return DefWindowProcA(window, message, wParam, lParam);
+  return object->Handle(message, wParam, lParam);
+}
+
+float FloatFromBits(uintptr_t value) {
+  const uint32_t bits = static_cast<uint32_t>(value);
+  float result;
+  static_assert(sizeof(result) == sizeof(bits), "progress values travel as 32-bit float bit patterns");
+  std::memcpy(&result, &bits, sizeof result);
+  return result;
+}
+
+// A fraction of the bar as a pixel offset; values outside 0..1 are held to the bar.
+int BarOffset(float fraction, int width) {
+  if (!(fraction > 0.0f)) return 0;
+  if (fraction > 1.0f) fraction = 1.0f;
+  return static_cast<int>(std::lround(fraction * static_cast<float>(width)));
+}
+
+int ButtonRowWidth(uint32_t count) { return kButtonPitch * static_cast<int>(count) - 8; }
+
+COLORREF SystemColour(int index) { return GetSysColor(index); }
+
+}  // namespace
+
+TOknoSostoyaniya::TOknoSostoyaniya(const char* captionText, const char* bodyText, UINT flags)
+    : window(nullptr),
+      instance(GetModuleHandleA(nullptr)),
+      font(nullptr),
+      className(kClassName),
+      caption(captionText),
+      text(bodyText),
+      progress(-1.0f),
+      lastPainted(-1.0f),
+      base(-1.0f),
+      buttonCodes{0, 0, 0, 0},
+      count(0),
+      selected(0),
+      mousePressed(false),
+      keyPressed(false),
+      cancelArmed(false) {
+  if (caption.Length() == 0) caption = kDefaultCaption;
+
+  // Button sets as the message window has them, except that the plain value gives no button.
+  switch (flags & 15u) {
+    case 1:
+      buttonLabels[0] = "OK";
+      buttonCodes[0] = IDOK;
+      buttonLabels[1] = "Cancel";
+      buttonCodes[1] = IDCANCEL;
+      count = 2;
+      break;
+    case 2:
+      buttonLabels[0] = "Ignore";
+      buttonCodes[0] = IDIGNORE;
+      buttonLabels[1] = "Retry";
+      buttonCodes[1] = IDRETRY;
+      buttonLabels[2] = "Cancel";
+      buttonCodes[2] = IDCANCEL;
+      count = 3;
+      break;
+    case 3:
+      buttonLabels[0] = "Yes";
+      buttonCodes[0] = IDYES;
+      buttonLabels[1] = "No";
+      buttonCodes[1] = IDNO;
+      buttonLabels[2] = "Cancel";
+      buttonCodes[2] = IDCANCEL;
+      count = 3;
+      break;
+    case 4:
+      buttonLabels[0] = "Yes";
+      buttonCodes[0] = IDYES;
+      buttonLabels[1] = "No";
+      buttonCodes[1] = IDNO;
+      count = 2;
+      break;
+    case 5:
+      buttonLabels[0] = "Retry";
+      buttonCodes[0] = IDRETRY;
+      buttonLabels[1] = "Cancel";
+      buttonCodes[1] = IDCANCEL;
+      count = 2;
+      break;
+    default:
+      break;
+  }
+  // Without buttons the clamp leaves the all-ones index, which names no button.
+  selected = (flags >> 8) & 3u;
+  if (selected >= count) selected = count - 1;
+
+  LOGFONTA logFont;
+  std::memset(&logFont, 0, sizeof logFont);
+  logFont.lfHeight = 15;
+  logFont.lfWeight = FW_NORMAL;
+  logFont.lfCharSet = DEFAULT_CHARSET;
+  std::strcpy(logFont.lfFaceName, "MS Sans Serif");
+  font = CreateFontIndirectA(&logFont);
+
+  WNDCLASSEXA windowClass;
+  std::memset(&windowClass, 0, sizeof windowClass);
+  windowClass.cbSize = sizeof windowClass;
+  windowClass.style = CS_BYTEALIGNWINDOW | CS_HREDRAW | CS_VREDRAW;
+  windowClass.lpfnWndProc = ProgressWindowProc;
+  windowClass.hInstance = instance;
+  windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+  windowClass.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<uintptr_t>(COLOR_BTNFACE + 1));
+  windowClass.lpszClassName = kClassName;
+  RegisterClassExA(&windowClass);
+
+  // Size from the caption and the text pieces (cut at CR; an LF after a CR is measured with the
+  // next piece, and a text ending in CR has a final empty piece).
+  int width = 0;
+  int height = kFirstLineTop;
+  HDC memory = CreateCompatibleDC(nullptr);
+  HGDIOBJ oldFont = SelectObject(memory, font);
+  SIZE size{0, 0};
+  MeasureText(memory, caption.Data(), static_cast<int>(caption.Length()), &size);
+  width = size.cx + kMargin;
+  const char* characters = text.Data();
+  const int length = static_cast<int>(text.Length());
+  if (length > 0) {
+    int start = 0;
+    for (;;) {
+      int end = start;
+      while (end < length && characters[end] != '\r') ++end;
+      size.cx = 0;
+      size.cy = 0;
+      MeasureText(memory, characters + start, end - start, &size);
+      if (size.cx > width) width = size.cx;
+      height += kLinePitch;
+      if (end >= length) break;
+      start = end + 1;
+    }
+  }
+  height += kBarReserve;
+  width += 16;
+  if (oldFont != nullptr) SelectObject(memory, oldFont);
+  DeleteDC(memory);
+
+  const int buttonBand = count >= 1 ? kButtonBand : 0;
+  const int windowWidth = ButtonRowWidth(count) + 16 > width ? ButtonRowWidth(count) + 16 : width;
+  const int windowHeight = height + buttonBand;
+  const int x = (GetSystemMetrics(SM_CXSCREEN) - windowWidth) / 2;
+  const int y = (GetSystemMetrics(SM_CYSCREEN) - windowHeight) / 2;
+  window = CreateWindowExA(0, kClassName, caption.Data(), WS_POPUP | WS_BORDER, x, y, windowWidth, windowHeight,
+                           nullptr, nullptr, instance, nullptr);
+  if (window != nullptr) {
+    SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    SetMenu(window, nullptr);
+  }
+}
+
+TOknoSostoyaniya::~TOknoSostoyaniya() {
+  if (font != nullptr) DeleteObject(font);
+  font = nullptr;
+  if (window != nullptr) {
+    // The procedure must not reach this object while the window goes away.
+    SetWindowLongPtrA(window, GWLP_USERDATA, 0);
+    DestroyWindow(window);
+  }
+  window = nullptr;
+  UnregisterClassA(kClassName, instance);
+}
+
+void TOknoSostoyaniya::Paint(HDC given) {
+  RECT client;
+  if (window == nullptr || !GetClientRect(window, &client)) return;
+  const float barPixels = static_cast<float>((client.right - client.left) - 17);
+  if (std::floor(std::fabs(progress - lastPainted) * barPixels) <= 0.0f) return;
+
+  HDC dc = given != nullptr ? given : GetDC(window);
+  if (dc == nullptr) return;
+
+  HPEN lightPen = CreatePen(PS_SOLID, 0, SystemColour(COLOR_BTNHIGHLIGHT));
+  HPEN darkPen = CreatePen(PS_SOLID, 0, SystemColour(COLOR_BTNSHADOW));
+  HPEN outlinePen = CreatePen(PS_SOLID, 0, SystemColour(COLOR_BTNTEXT));
+  HPEN emptyPen = CreatePen(PS_NULL, 0, SystemColour(COLOR_BTNFACE));
+  HBRUSH greyBrush = CreateSolidBrush(SystemColour(COLOR_GRAYTEXT));
+  HBRUSH darkBrush = CreateSolidBrush(SystemColour(COLOR_BTNTEXT));
+  HBRUSH faceBrush = CreateSolidBrush(SystemColour(COLOR_BTNFACE));
+  HGDIOBJ oldPen = SelectObject(dc, darkPen);
+  HGDIOBJ oldBrush = SelectObject(dc, darkBrush);
+  HGDIOBJ oldFont = SelectObject(dc, font);
+  SetBkMode(dc, TRANSPARENT);
+  SetTextAlign(dc, TA_LEFT | TA_TOP);
+
+  const int buttonBand = count >= 1 ? kButtonBand : 0;
+  const int barLeft = client.left + kMargin;
+  const int barRight = client.right - kMargin;
+  const int barBottom = client.bottom - buttonBand - kMargin;
+  const int barTop = barBottom - kBarHeight;
+
+  // Title band and caption.
+  RECT band{client.left, client.top, client.right, client.top + kTitleBand};
+  FillRect(dc, &band, GetSysColorBrush(COLOR_ACTIVECAPTION));
+  SetTextColor(dc, SystemColour(COLOR_CAPTIONTEXT));
+  SIZE size{0, 0};
+  MeasureText(dc, caption.Data(), static_cast<int>(caption.Length()), &size);
+  DrawTextChars(dc, client.left + kMargin, client.top + (kTitleBand - size.cy) / 2, caption.Data(),
+                static_cast<int>(caption.Length()));
+
+  // Buttons.
+  SetTextColor(dc, SystemColour(COLOR_BTNTEXT));
+  RECT button;
+  button.left = ((client.right - client.left) - ButtonRowWidth(count)) / 2;
+  button.top = client.bottom - kButtonBand;
+  button.right = button.left + kButtonWidth;
+  button.bottom = button.top + kButtonHeight;
+  for (uint32_t i = 0; i < count; ++i) {
+    FillRect(dc, &button, GetSysColorBrush(COLOR_BTNFACE));
+    const bool pressed = (mousePressed || keyPressed) && i == selected;
+    HPEN lowerRight = pressed ? lightPen : darkPen;
+    HPEN upperLeft = pressed ? darkPen : lightPen;
+    SelectObject(dc, lowerRight);
+    MoveToEx(dc, button.left, button.bottom - 1, nullptr);
+    LineTo(dc, button.right, button.bottom - 1);
+    MoveToEx(dc, button.right - 1, button.top, nullptr);
+    LineTo(dc, button.right - 1, button.bottom);
+    SelectObject(dc, upperLeft);
+    MoveToEx(dc, button.left, button.top, nullptr);
+    LineTo(dc, button.right, button.top);
+    MoveToEx(dc, button.left, button.top, nullptr);
+    LineTo(dc, button.left, button.bottom);
+    SelectObject(dc, darkPen);
+    if (i == selected) {
+      RECT focus{button.left + kFocusInset, button.top + kFocusInset, button.right - kFocusInset,
+                 button.bottom - kFocusInset};
+      FrameRect(dc, &focus, greyBrush);
+    }
+    const TAnsiString& label = buttonLabels[i];
+    size.cx = 0;
+    size.cy = 0;
+    MeasureText(dc, label.Data(), static_cast<int>(label.Length()), &size);
+    DrawTextChars(dc, button.left + (kButtonWidth - size.cx) / 2, button.top + (kButtonHeight - size.cy) / 2,
+                  label.Data(), static_cast<int>(label.Length()));
+    button.left += kButtonPitch;
+    button.right += kButtonPitch;
+  }
+
+  // Text lines. Their area is cleared first: glyphs are blended onto what is there, and drawing
+  // the same line again and again onto itself would darken its edges.
+  RECT textArea{client.left, client.top + kTitleBand, client.right, barTop};
+  FillRect(dc, &textArea, GetSysColorBrush(COLOR_BTNFACE));
+  SetTextColor(dc, SystemColour(COLOR_WINDOWTEXT));
+  const char* characters = text.Data();
+  const int length = static_cast<int>(text.Length());
+  int position = 0;
+  int lineTop = client.top + kFirstLineTop;
+  while (position < length) {
+    int end = position;
+    while (end < length && characters[end] != '\r') ++end;
+    DrawTextChars(dc, client.left + kMargin, lineTop, characters + position, end - position);
+    position = end;
+    if (position < length) ++position;
+    while (position < length && characters[position] == '\n') ++position;
+    lineTop += kLinePitch;
+  }
+
+  // The bar: frame, fill up to the progress, dark part up to the base.
+  SelectObject(dc, outlinePen);
+  SelectObject(dc, faceBrush);
+  Rectangle(dc, barLeft, barTop, barRight, barBottom);
+  const int barWidth = barRight - barLeft;
+  SelectObject(dc, emptyPen);
+  SelectObject(dc, base >= 0.0f ? greyBrush : darkBrush);
+  Rectangle(dc, barLeft + 1, barTop + 1, barLeft + BarOffset(progress, barWidth), barBottom);
+  lastPainted = progress;
+  if (base >= 0.0f) {
+    SelectObject(dc, darkBrush);
+    Rectangle(dc, barLeft + 1, barTop + 1, barLeft + BarOffset(base, barWidth), barBottom);
+  }
+
+  SelectObject(dc, oldPen);
+  SelectObject(dc, oldBrush);
+  SelectObject(dc, oldFont);
+  DeleteObject(lightPen);
+  DeleteObject(darkPen);
+  DeleteObject(outlinePen);
+  DeleteObject(emptyPen);
+  DeleteObject(greyBrush);
+  DeleteObject(darkBrush);
+  DeleteObject(faceBrush);
+  Present();
+  if (given == nullptr) ReleaseDC(window, dc);
+}
+
+// Presentations that cannot show pixels (a terminal) are told what the window shows.
+void TOknoSostoyaniya::Present() {
+#ifndef _WIN32
+  const int maxLines = 64;
+  TAnsiString pieces[maxLines];
+  const char* lines[maxLines];
+  int lineCount = 0;
+  const char* characters = text.Data();
+  const int length = static_cast<int>(text.Length());
+  int position = 0;
+  while (position < length && lineCount < maxLines) {
+    int end = position;
+    while (end < length && characters[end] != '\r') ++end;
+    pieces[lineCount] = Substring(text, position + 1, end - position);
+    lines[lineCount] = pieces[lineCount].Data() != nullptr ? pieces[lineCount].Data() : "";
+    ++lineCount;
+    position = end;
+    if (position < length) ++position;
+    while (position < length && characters[position] == '\n') ++position;
+  }
+  const char* labels[4];
+  for (uint32_t i = 0; i < 4; ++i) labels[i] = buttonLabels[i].Data() != nullptr ? buttonLabels[i].Data() : "";
+  PosixWindowContent content;
+  content.caption = caption.Data() != nullptr ? caption.Data() : "";
+  content.lines = lines;
+  content.lineCount = lineCount;
+  content.buttons = labels;
+  content.buttonCount = static_cast<int>(count);
+  content.focused = selected < count ? static_cast<int>(selected) : static_cast<int>(count);
+  content.pressed = mousePressed || keyPressed;
+  content.progress = progress;
+  PosixPresentContent(window, &content);
+#endif
+}
+
+void TOknoSostoyaniya::ApplyMouse(UINT message, LPARAM lParam) {
+  RECT client;
+  if (!GetClientRect(window, &client)) return;
+  const int x = static_cast<int16_t>(LOWORD(lParam));
+  const int y = static_cast<int16_t>(HIWORD(lParam));
+  const int rowWidth = ButtonRowWidth(count);
+  const int stripLeft = client.left + ((client.right - client.left) - rowWidth) / 2;
+  const int stripRight = stripLeft + rowWidth;
+  const int stripTop = client.bottom - kButtonBand;
+  const int stripBottom = stripTop + kButtonHeight;
+  const bool tracking = message == WM_MOUSEMOVE && mousePressed;
+  const bool inStrip = x >= stripLeft && x < stripRight && y >= stripTop && y < stripBottom;
+  const bool inArea = tracking ? (x >= client.left && x < client.right && y >= client.bottom - kTrackingBand &&
+                                  y < client.bottom)
+                               : inStrip;
+  if (!inArea) return;
+  if (!inStrip) {
+    mousePressed = false;
+  } else {
+    const int offset = x - stripLeft;
+    const uint32_t index = static_cast<uint32_t>(offset / kButtonPitch);
+    if (offset % kButtonPitch < kButtonWidth && index < count) {
+      if (message == WM_LBUTTONDOWN && !mousePressed) {
+        selected = index;
+        mousePressed = true;
+      } else if (message == WM_LBUTTONUP && mousePressed && index == selected) {
+        PostMessageA(window, WM_CLOSE, 0, 0);
+      }
+    }
+  }
+  Repaint();
+}
+
+LRESULT TOknoSostoyaniya::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
+  HWND self = window;
+  switch (message) {
+    case WM_PAINT:
+      lastPainted = -1.0f;
+      Paint(reinterpret_cast<HDC>(wParam));
+      DefWindowProcA(self, message, wParam, lParam);
+      return 0;
+    case WM_PROGRESS_UPDATE:
+      progress = FloatFromBits(wParam);
+      base = FloatFromBits(static_cast<uintptr_t>(lParam));
+      Repaint();
+      return 0;
+    case WM_PROGRESS_FINISH:
+      Finish();
+      return 0;
+    case WM_PROGRESS_ALLOW_CANCEL:
+      cancelArmed = true;
+      return DefWindowProcA(self, message, wParam, lParam);
+    case WM_NCHITTEST: {
+      POINT point{static_cast<int16_t>(LOWORD(lParam)), static_cast<int16_t>(HIWORD(lParam))};
+      if (ScreenToClient(self, &point) && point.y <= kTitleBand) return HTCAPTION;
+      return DefWindowProcA(self, message, wParam, lParam);
+    }
+    case WM_KEYDOWN:
+      if ((wParam == VK_SPACE || wParam == VK_RETURN) && !keyPressed) {
+        keyPressed = true;
+        Repaint();
+        return 0;
+      }
+      return DefWindowProcA(self, message, wParam, lParam);
+    case WM_KEYUP:
+      switch (wParam) {
+        case VK_TAB:
+        case VK_RIGHT:
+          selected = selected + 1 >= count ? 0 : selected + 1;
+          Repaint();
+          return 0;
+        case VK_LEFT:
+          selected = selected == 0 ? count - 1 : selected - 1;
+          Repaint();
+          return 0;
+        case VK_ESCAPE:
+          selected = count;
+          if (cancelArmed) {
+            PostMessageA(self, WM_CLOSE, 0, 0);
+            PostQuitMessage(0);
+          }
+          return 0;
+        case VK_SPACE:
+        case VK_RETURN:
+          if (!keyPressed) return DefWindowProcA(self, message, wParam, lParam);
+          keyPressed = false;
+          PostMessageA(self, WM_CLOSE, 0, 0);
+          return 0;
+        default:
+          return DefWindowProcA(self, message, wParam, lParam);
+      }
+    case WM_RBUTTONUP:
+      selected = count;
+      PostMessageA(self, WM_CLOSE, 0, 0);
+      return 0;
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONUP:
+      ApplyMouse(message, lParam);
+      return DefWindowProcA(self, message, wParam, lParam);
+    case WM_MOUSEMOVE:
+      if (mousePressed) ApplyMouse(message, lParam);
+      return DefWindowProcA(self, message, wParam, lParam);
+    case WM_CLOSE:
+      // Alt+F4 and the like: the window stays until the program deletes it.
+      return 1;
+    default:
+      return DefWindowProcA(self, message, wParam, lParam);
+  }
+}
+
+// From below 90 % the bar runs up in steps of 8 % of the remainder, 40 ms apart, then shows 100 %
+// for 125 ms; from 90 % it jumps to 100 %, holding it for 125 ms only when it came from below 95 %.
+void TOknoSostoyaniya::Finish() {
+  const float total = 1000.0f;
+  float current = static_cast<float>(std::lround(progress * 1000.0f));
+  if (total * 0.9f > current) {
+    float step = (total - current) * 0.08f;
+    if (!(step > 0.0f)) step = 1.0f;
+    while (current < total) {
+      progress = current / total;
+      Repaint();
+      Pause(40);
+      current = current + step;
+    }
+    progress = 1.0f;
+    Repaint();
+    Pause(125);
+  } else {
+    progress = 1.0f;
+    Repaint();
+    if (total * 0.95f > current) Pause(125);
+  }
+}
+
+TOknoSostoyaniya* CreateProgressWindow(TAnsiString text) { return OpenProgressWindow(text.Data(), nullptr); }
+
+TOknoSostoyaniya* OpenProgressWindow(const char* text, const char* caption) {
+  TOknoSostoyaniya* object = nullptr;
+  OpenProgressWindowEx(&object, nullptr, text, caption, 0);
+  return object;
+}
+
+int32_t OpenProgressWindowEx(TOknoSostoyaniya** slot, HWND owner, const char* text, const char* caption,
+                             UINT flags) {
+  if (slot == nullptr) return 2;
+  {
+    TMemoryLock guard;
+    if (*slot == nullptr) Create(*slot, 1, caption, text, flags);
+  }
+  TOknoSostoyaniya* object = *slot;
+  if (object != nullptr) {
+    object->mousePressed = false;
+    object->keyPressed = false;
+    UpdateWindow(object->window);
+    ShowWindow(object->window, SW_SHOWNORMAL);
+  }
+  return 2;
+}
+
+void PumpProgressMessages(TOknoSostoyaniya* obj) {
+  // Without a window a null filter would take the whole thread queue, the job's WM_QUIT included.
+  if (obj == nullptr || obj->window == nullptr) return;
+  MSG message;
+  while (PeekMessageA(&message, obj->window, 0, 0, PM_REMOVE)) {
+    TranslateMessage(&message);
+    if (message.hwnd == obj->window) {
+      if (message.message == WM_NULL) {
+        obj->window = nullptr;
+        return;
+      }
+      if (message.message == WM_CLOSE) return;
+    }
+    DispatchMessageA(&message);
+  }
+}
+
+void ToknosostoyaniyaStartup() { ++startupCount; }
+
+void ToknosostoyaniyaShutdown() {
+  if (startupCount > 0) --startupCount;
+}
