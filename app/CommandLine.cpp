@@ -1,0 +1,127 @@
+// The command line is cut at spaces outside double quotes. After the program's own name come
+// options (tokens beginning with "-" or "/", compared byte for byte, unknown ones ignored), then
+// the source name; whatever follows the name is ignored. The source is split into its folder
+// part (up to the last backslash), base name and extension (after the last dot). A "pck"
+// extension restores, a folder compresses, otherwise -uc restores and anything else compresses.
+// The folder part becomes the current directory, so the job sees names relative to it.
+#include "app/CommandLine.h"
+
+#include "app/Operaciisfaylamiipapkami.h"
+#include "engine/Compression.h"
+#include "platform/win32.h"
+#include "ui/Kernel.h"
+#include "ui/Preobrazovaniechisel.h"
+#include "ui/Toknosoobzheniy.h"
+
+const char* const UsageText =
+    "Command line usage:\r\n"
+    "  [-c] [-uc] [filename]\r\n"
+    "\r\n"
+    "Description:\r\n"
+    "  filename - Source file name\r\n"
+    "  -c - Compress file\r\n"
+    "  -uc - Decompress file\r\n"
+    "  -s - Store files without compression\r\n"
+    "  -h - Hidden mode\r\n"
+    "  -o - Overwrite files\r\n"
+    "  -w=n - Set window size to n bytes";
+const char* const UsageCaption = "Velmora v1.2";
+
+namespace {
+
+const char kCompressedExtension[] = "pck";
+
+bool Is(const TAnsiString& token, const char* text) { return Equal(token, TAnsiString(text)); }
+
+// The next space-separated token; the last one takes the whole rest.
+void NextToken(TAnsiString& token, TAnsiString& rest) {
+  if (!SplitAtFirst(token, rest, rest, ' ')) {
+    token = rest;
+    rest = TAnsiString();
+  }
+}
+
+char LastByte(const TAnsiString& text) { return text.Length() > 0 ? text.Data()[text.Length() - 1] : 0; }
+
+}  // namespace
+
+int ReadCommandLineText(const TAnsiString& commandLine, TRunRequest& request) {
+  TRunMode mode = RunUndecided;
+  double windowSize = 2097152.0;
+  bool hidden = false;
+  bool askBeforeOverwrite = true;
+  bool usage = false;
+
+  TAnsiString token;
+  TAnsiString rest = commandLine;
+  if (!SplitAtFirst(token, rest, rest, ' ')) rest = TAnsiString();  // the program's name
+  NextToken(token, rest);
+  while (token.Length() > 0 && (token.Data()[0] == '-' || token.Data()[0] == '/')) {
+    if (Is(token, "-c")) {
+      mode = RunCompress;
+    } else if (Is(token, "-uc")) {
+      mode = RunDecompress;
+    } else if (Is(token, "-h")) {
+      hidden = true;
+    } else if (Is(token, "-o")) {
+      askBeforeOverwrite = false;
+    } else if (Is(token, "-s")) {
+      SetCompression(false);
+    } else if (Is(token, "/?")) {
+      usage = true;
+    } else {
+      TAnsiString option;
+      TAnsiString value;
+      if (SplitAtFirst(option, value, token, '=') && Is(option, "-w")) {
+        // A value the reader refuses (its notice is shown) keeps the earlier size, also when it
+        // clamps an out-of-range one; "-w=" is a null text to it and gives 0.
+        double parsed = 0.0;
+        if (ParseNumber(parsed, value.Length() > 0 ? value.Data() : nullptr, static_cast<int32_t>(value.Length()),
+                        true) == NumberParsed)
+          windowSize = parsed;
+      }
+    }
+    NextToken(token, rest);
+  }
+  TAnsiString name = token;
+  Unquote(name);
+
+  const bool isFolder = FolderExists(name);
+  if (isFolder)
+    while (LastByte(name) == '\\') name.SetLength(name.Length() - 1);
+  TAnsiString folderPart;
+  TAnsiString left;
+  if (SplitAtLast(left, name, name, '\\')) folderPart = Concatenate(left, TAnsiString("\\"));
+  TAnsiString baseName = name;
+  TAnsiString extension;
+  if (SplitAtLast(left, extension, name, '.')) baseName = left;
+
+  if (usage || baseName.Length() == 0) {
+    ShowNotice(UsageText, UsageCaption);
+    return CommandLineUsageShown;
+  }
+  if (Is(extension, kCompressedExtension))
+    mode = RunDecompress;
+  else if (isFolder)
+    mode = RunCompress;
+
+  if (folderPart.Length() > 0 && (!FolderExists(folderPart) || !SetCurrentDirectoryA(folderPart.Data())))
+    return CommandLineFolderMissing;
+
+  TAnsiString sourceName = baseName;
+  if (extension.Length() > 0) sourceName = Concatenate(Concatenate(sourceName, TAnsiString(".")), extension);
+  if (isFolder) sourceName = Concatenate(sourceName, TAnsiString("\\"));
+
+  request.mode = mode == RunDecompress ? RunDecompress : RunCompress;
+  request.isFolder = isFolder;
+  request.sourceName = sourceName;
+  request.outputName = request.mode == RunCompress
+                           ? Concatenate(Concatenate(baseName, TAnsiString(".")), TAnsiString(kCompressedExtension))
+                           : TAnsiString();
+  request.windowSize = windowSize;
+  request.hidden = hidden;
+  request.askBeforeOverwrite = askBeforeOverwrite;
+  return CommandLineRun;
+}
+
+int ReadCommandLine(TRunRequest& request) { return ReadCommandLineText(TAnsiString(GetCommandLineA()), request); }

@@ -1,0 +1,90 @@
+#include "app/Operaciisfaylamiipapkami.h"
+
+#include <cstring>
+
+#include "app/Sistemniesoobzheniya.h"
+#include "platform/win32.h"
+#include "ui/Toknosoobzheniy.h"
+
+namespace {
+
+int startupCounter = 1;
+
+enum : int {
+  FolderPathMade = 0,
+  FolderPathUnusable = -1,
+  FolderPathFailed = -2,
+};
+
+const char* TextOf(const TAnsiString& text) { return text.Data() != nullptr ? text.Data() : ""; }
+
+}  // namespace
+
+bool FolderExists(const TAnsiString& path) {
+  if (path.Length() == 0) return false;
+  char saved[MAX_PATH];
+  const DWORD savedLength = GetCurrentDirectoryA(MAX_PATH, saved);
+  // GetCurrentDirectoryA gives the size it needs when the buffer is too small, and 0 on failure:
+  // only a length below the buffer size means the buffer holds the directory.
+  if (savedLength == 0 || savedLength >= MAX_PATH) {
+    // Entering the folder could not be undone, so ask for its attributes instead.
+    const DWORD attributes = GetFileAttributesA(path.Data());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  }
+  const bool entered = SetCurrentDirectoryA(path.Data()) != FALSE;
+  if (entered) {
+    const DWORD error = GetLastError();
+    SetCurrentDirectoryA(saved);
+    SetLastError(error);
+  }
+  return entered;
+}
+
+bool IsExistingFile(const TAnsiString& name) {
+  if (name.Length() == 0) return false;
+  HANDLE file = CreateFileA(name.Data(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  CloseHandle(file);
+  return true;
+}
+
+bool CreateFolderPath(const TAnsiString& path, bool showErrors) {
+  int status = FolderPathMade;
+  const char* text = TextOf(path);
+  const int32_t length = static_cast<int32_t>(path.Length());
+  int32_t position = 0;
+  int32_t remaining = length;
+  if (length <= 0) {
+    status = FolderPathUnusable;
+  } else {
+    const char* colon = static_cast<const char*>(std::memchr(text, ':', static_cast<size_t>(length)));
+    if (colon != nullptr) {
+      position = static_cast<int32_t>(colon - text) + 2;
+      remaining -= position;
+      if (remaining < 0) status = FolderPathUnusable;
+    }
+  }
+  while (status == FolderPathMade && remaining > 0) {
+    const char* backslash = static_cast<const char*>(std::memchr(text + position, '\\', static_cast<size_t>(remaining)));
+    if (backslash == nullptr) break;
+    const int32_t end = static_cast<int32_t>(backslash - text);
+    const TAnsiString folder = Substring(path, 1, end);
+    if (!FolderExists(folder) && !CreateDirectoryA(TextOf(folder), nullptr)) {
+      status = FolderPathFailed;
+      break;
+    }
+    remaining -= end - position + 1;
+    position = end + 1;
+    if (remaining < 0) status = FolderPathUnusable;
+  }
+  if (status != FolderPathMade && showErrors) {
+    if (status == FolderPathUnusable)
+      ShowNoticeW(u"Не удаётся создать папку.\n Имя неправильное.", u"Ошибка");
+    else
+      ShowSystemError();
+  }
+  return status == FolderPathMade;
+}
+
+void OperaciisfaylamiipapkamiStartup() { --startupCounter; }
+void OperaciisfaylamiipapkamiShutdown() { ++startupCounter; }

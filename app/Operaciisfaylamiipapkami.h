@@ -1,0 +1,24 @@
+// File and folder questions for the driver and the jobs, and the creation of the folders a file
+// path names. Paths are code page 1251 with the backslash as the folder separator, relative to
+// the current directory unless they say otherwise.
+#pragma once
+
+#include "foundation/Tstring.h"
+
+// True when path names a folder that can be entered. The current directory is the same
+// afterwards as before, on every way out.
+bool FolderExists(const TAnsiString& path);
+
+// True when name opens for reading with read sharing. A folder is not a file, and neither is a
+// file that another program holds open for writing or without read sharing.
+bool IsExistingFile(const TAnsiString& name);
+
+// Creates, from the outside in, every folder named before the last backslash of a file path
+// (the file itself is not created); a drive prefix such as "D:\" is skipped. Stops at the first
+// folder that cannot be created and keeps those made before it. With showErrors a failure is
+// reported: an unusable name (empty, or nothing after the drive prefix) with a notice, a folder
+// that cannot be created with the system's reason. The path itself is not changed.
+bool CreateFolderPath(const TAnsiString& path, bool showErrors);
+
+void OperaciisfaylamiipapkamiStartup();
+void OperaciisfaylamiipapkamiShutdown();
