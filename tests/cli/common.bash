@@ -1,0 +1,73 @@
+# Shared helpers of the end-to-end scripts, sourced as: source common.bash "$@"
+# The scripts are run as: bash script.sh <path-to-velmora> <corpus-dir>
+set -uo pipefail
+
+if [ ! -x "$1" ]; then
+  echo "skip: $1 has not been built"
+  exit 0
+fi
+
+velmora="$(cd "$(dirname "$1")" && pwd)/$(basename "$1")"
+corpus="$(cd "$2" && pwd)"
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+pck() { python3 "$here/pck.py" "$@"; }
+
+work="$(mktemp -d /tmp/velmora-cli.XXXXXX)"
+chmod 755 "$work"
+cleanup() {
+  chmod -R u+rwX "$work" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+failures=0
+checks=0
+fail() {
+  echo "FAIL: $*" >&2
+  failures=$((failures + 1))
+}
+check() {  # check "description" command...
+  local what="$1"
+  shift
+  checks=$((checks + 1))
+  if ! "$@"; then fail "$what"; fi
+}
+finish() {
+  echo "$checks checks, $failures failed"
+  [ "$failures" -eq 0 ]
+  exit $?
+}
+
+# Runs velmora without a display, stdin closed to questions, in the current directory.
+# Sets rc and leaves standard error in $work/stderr.
+run() {
+  env -u DISPLAY timeout 300 "$velmora" "$@" </dev/null >"$work/stdout" 2>"$work/stderr"
+  rc=$?
+}
+expect_rc() {  # expect_rc CODE "description"
+  checks=$((checks + 1))
+  if [ "$rc" -ne "$1" ]; then
+    fail "$2: exit code $rc, expected $1; stderr: $(head -c 600 "$work/stderr")"
+  fi
+}
+stderr_has() {  # stderr_has TEXT "description"
+  checks=$((checks + 1))
+  grep -qF -- "$1" "$work/stderr" || fail "$2: standard error lacks '$1': $(head -c 600 "$work/stderr")"
+}
+no_part_files() {  # no_part_files DIR "description"
+  checks=$((checks + 1))
+  local left
+  left="$(find "$1" -name '*.part*' 2>/dev/null)"
+  [ -z "$left" ] || fail "$2: temporary files left behind: $left"
+}
+same_file() {  # same_file EXPECTED ACTUAL "description"
+  checks=$((checks + 1))
+  cmp -s "$1" "$2" || fail "$3: $2 differs from $1"
+}
+same_time() {  # same_time EXPECTED ACTUAL "description": last-write times to 100 ns
+  checks=$((checks + 1))
+  local a b
+  a="$(pck mtime "$1")"
+  b="$(pck mtime "$2")"
+  [ "$a" = "$b" ] || fail "$3: time of $2 is $b, expected $a"
+}

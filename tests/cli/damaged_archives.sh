@@ -1,0 +1,148 @@
+# Damaged and hostile archives: cut entries, broken chains, over-long blocks, names that would
+# leave the target folder, and thousands of archives with random changed bytes. None may crash
+# the program or write outside the folder it restores into; damage ends with exit code 4.
+source "$(dirname "$0")/common.bash"
+
+mkdir -p "$work/src/d" && cd "$work/src"
+head -c 150000 "$corpus/alice29.txt" >d/a.txt
+cp "$corpus/kppkn.gtb" d/b.gtb
+head -c 70000 "$corpus/urls.10K" >d/c.txt
+run -h -o -w=65536 d
+expect_rc 0 "compress d"
+archive="$work/src/d.pck"
+pck list "$archive" >"$work/entries"
+check "three entries" [ "$(wc -l <"$work/entries")" = 3 ]
+# Entry offsets and names in listing order.
+mapfile -t starts < <(awk '{print $1}' "$work/entries")
+mapfile -t ends < <(awk '{print $2}' "$work/entries")
+mapfile -t names < <(awk '{print $6}' "$work/entries" | sed 's|\\|/|g')
+size=$(stat -c %s "$archive")
+
+# Restores ARCHIVE-FILE in a fresh folder $work/t/in; sets rc; a sibling marker file shows
+# anything written beside the folder.
+restore() {
+  rm -rf "$work/t" && mkdir -p "$work/t/in" && : >"$work/t/marker"
+  cp "$1" "$work/t/in/x.pck"
+  (cd "$work/t/in" && run -h -o x.pck && echo "$rc" >"$work/t/rc")
+  rc=$(cat "$work/t/rc" 2>/dev/null || echo 99)
+}
+nothing_outside() {  # nothing_outside "description"
+  checks=$((checks + 1))
+  local extra
+  extra="$(cd "$work/t" && find . -mindepth 1 -maxdepth 1 ! -name in ! -name marker ! -name rc)"
+  [ -z "$extra" ] || fail "$1: written outside the target folder: $extra"
+}
+restored_same() {  # restored_same INDEX "description"
+  same_file "$work/src/${names[$1]}" "$work/t/in/${names[$1]}" "$2"
+}
+
+# Cut inside the second entry: the first comes back, the second holds a prefix, the third is absent.
+for cut in $((starts[1] + 5)) $((starts[1] + 30)) $((starts[1] + 2000)) $((ends[1] - 1)); do
+  head -c "$cut" "$archive" >"$work/cut.pck"
+  restore "$work/cut.pck"
+  expect_rc 4 "cut at $cut"
+  stderr_has "x.pck" "cut at $cut: the archive is named"
+  restored_same 0 "cut at $cut: first file"
+  check "cut at $cut: third file absent" [ ! -e "$work/t/in/${names[2]}" ]
+  if [ -e "$work/t/in/${names[1]}" ]; then
+    checks=$((checks + 1))
+    n=$(stat -c %s "$work/t/in/${names[1]}")
+    cmp -s -n "$n" "$work/src/${names[1]}" "$work/t/in/${names[1]}" || fail "cut at $cut: partial file is not a prefix"
+  fi
+  nothing_outside "cut at $cut"
+done
+
+# Cut exactly at an entry boundary: a valid shorter archive.
+head -c "${ends[1]}" "$archive" >"$work/cut.pck"
+restore "$work/cut.pck"
+expect_rc 0 "cut at the second entry's end"
+restored_same 0 "boundary cut: first file"
+restored_same 1 "boundary cut: second file"
+check "boundary cut: third file absent" [ ! -e "$work/t/in/${names[2]}" ]
+
+# A zero, backward, self-pointing or in-header nextEntryOffset in the second entry.
+for value in 0 "${starts[0]}" $((starts[0] + 1)) "${starts[1]}" $((starts[1] + 12)) $((size + 1)); do
+  cp "$archive" "$work/chain.pck"
+  pck patch "$work/chain.pck" "${starts[1]}" Q "$value"
+  restore "$work/chain.pck"
+  expect_rc 4 "second nextEntryOffset $value"
+  restored_same 0 "offset $value: first file"
+  check "offset $value: third file absent" [ ! -e "$work/t/in/${names[2]}" ]
+  nothing_outside "offset $value"
+done
+
+# A block length over the limit in the second entry's first block: that entry ends, the third
+# is still restored.
+first_block=$((starts[1] + 17 + 2 * (${#names[1]} + 1)))
+for value in 0xFFFFFFFF 4194305 0; do
+  cp "$archive" "$work/long.pck"
+  pck patch "$work/long.pck" "$first_block" I "$value"
+  restore "$work/long.pck"
+  expect_rc 4 "block length $value"
+  restored_same 0 "block length $value: first file"
+  check "block length $value: second file empty" test -f "$work/t/in/${names[1]}" -a ! -s "$work/t/in/${names[1]}"
+  restored_same 2 "block length $value: third file still restored"
+done
+
+# Names that would leave the folder are skipped and reported; the others are restored.
+mkdir -p "$work/t"
+pck craft "$work/names.pck" "ok.txt=fine" "..\\up.txt=evil" "sub\\..\\..\\up2.txt=evil" \
+  "\\tmp\\velmora-abs-$$.txt=evil" "C:\\drive.txt=evil" "C:drive2.txt=evil" "a\\\\b.txt=evil" \
+  ".\\dot.txt=evil" "sub\\.\\dot2.txt=evil" "sub\\last.txt=last"
+restore "$work/names.pck"
+expect_rc 4 "hostile names"
+check "ok.txt restored" [ "$(cat "$work/t/in/ok.txt" 2>/dev/null)" = fine ]
+check "sub/last.txt restored" [ "$(cat "$work/t/in/sub/last.txt" 2>/dev/null)" = last ]
+check "no absolute file" [ ! -e "/tmp/velmora-abs-$$.txt" ]
+check "nothing but the two good files restored" \
+  [ "$(cd "$work/t/in" && find . -type f ! -name x.pck | sort | tr '\n' ' ')" = "./ok.txt ./sub/last.txt " ]
+nothing_outside "hostile names"
+for name in "..\\up.txt" "C:\\drive.txt" "a\\\\b.txt"; do stderr_has "$name" "skipped name $name reported"; done
+
+# A name that does not survive code page 1251 (a CJK character) is skipped too.
+pck craft "$work/cjk.pck" "中.txt=x" "fine.txt=y"
+restore "$work/cjk.pck"
+expect_rc 4 "name outside code page 1251"
+check "the representable name is restored" [ "$(cat "$work/t/in/fine.txt" 2>/dev/null)" = y ]
+check "only fine.txt restored" [ "$(cd "$work/t/in" && ls | sort | tr '\n' ' ')" = "fine.txt x.pck " ]
+
+# An entry whose name is the archive itself does not overwrite the archive being read.
+pck craft "$work/self.pck" "x.pck=overwritten" "after.txt=z"
+restore "$work/self.pck"
+expect_rc 4 "entry named like the archive"
+same_file "$work/self.pck" "$work/t/in/x.pck" "the archive being read is intact"
+check "the entry after it is restored" [ "$(cat "$work/t/in/after.txt" 2>/dev/null)" = z ]
+
+# Random changed bytes: never a crash, a hang or a write outside the target folder.
+mkdir -p "$work/fz/src/f" && cd "$work/fz/src"
+head -c 3000 "$corpus/alice29.txt" >f/one.txt
+head -c 2500 "$corpus/geo.protodata" >f/two.bin
+printf 'short' >f/three
+run -h -o -w=1024 f
+expect_rc 0 "compress the fuzz seed"
+mkdir -p "$work/fz/cases"
+count="${VELMORA_FLIP_CASES:-2000}"
+pck flips f.pck "$work/fz/cases" "$count" 20261207
+bad=0
+mkdir -p "$work/fz/box"
+for case in "$work"/fz/cases/*.pck; do
+  rm -rf "$work/fz/box/in" && mkdir "$work/fz/box/in"
+  cp "$case" "$work/fz/box/in/x.pck"
+  (cd "$work/fz/box/in" && env -u DISPLAY timeout 20 "$velmora" -h -o -w=1024 x.pck </dev/null >/dev/null 2>&1)
+  code=$?
+  if [ "$code" -ne 0 ] && [ "$code" -ne 4 ]; then
+    fail "changed bytes: exit code $code for $(basename "$case")"
+    cp "$case" "/tmp/velmora-flip-failure-$(basename "$case")"
+    bad=$((bad + 1))
+    [ "$bad" -ge 5 ] && break
+  fi
+  extra="$(cd "$work/fz/box" && ls -A | grep -vx in)"
+  if [ -n "$extra" ]; then
+    fail "changed bytes: $(basename "$case") wrote beside the target folder: $extra"
+    rm -rf "$work/fz/box" && mkdir -p "$work/fz/box"
+  fi
+done
+checks=$((checks + 1))
+echo "$count archives with changed bytes restored"
+
+finish

@@ -1,0 +1,112 @@
+# Runs that fail part-way: an unreadable file inside a folder, a full disk, a cancel by signal in
+# the middle of a large file. Each must end with exit code 4, leave neither an archive nor a
+# temporary file behind, and keep an older archive of the same name exactly as it was.
+source "$(dirname "$0")/common.bash"
+
+old_archive() {  # old_archive PATH: a recognisable older archive in place of the output
+  printf 'older archive, must survive\n' >"$1"
+  cp "$1" "$work/old-copy"
+}
+old_kept() {  # old_kept PATH "description"
+  same_file "$work/old-copy" "$1" "$2: the older archive is unchanged"
+}
+
+as_nobody() {  # as_nobody command...: an unprivileged run, so permissions apply even for root
+  if [ "$(id -u)" = 0 ]; then
+    env -u DISPLAY setpriv --reuid=65534 --regid=65534 --clear-groups "$@"
+  else
+    env -u DISPLAY "$@"
+  fi
+}
+
+# --- an unreadable file inside a folder ---
+mkdir -p "$work/perm/tree/sub" && cd "$work/perm"
+chmod 777 "$work/perm"
+cp "$corpus/alice29.txt" tree/a.txt
+cp "$corpus/html" tree/sub/b.html
+chmod 000 tree/sub/b.html
+chmod -R o+rX tree 2>/dev/null; chmod 000 tree/sub/b.html
+old_archive tree.pck
+chmod 666 tree.pck
+as_nobody timeout 300 "$velmora" -h -o tree </dev/null >/dev/null 2>"$work/stderr"
+rc=$?
+expect_rc 4 "unreadable file in the tree"
+stderr_has "b.html" "the unreadable file is named"
+old_kept tree.pck "unreadable file"
+no_part_files "$work/perm" "unreadable file"
+
+# A subfolder that cannot be listed would silently lose its files: the run fails as well.
+chmod 644 tree/sub/b.html && chmod 000 tree/sub
+as_nobody timeout 300 "$velmora" -h -o tree </dev/null >/dev/null 2>"$work/stderr"
+rc=$?
+expect_rc 4 "unlistable subfolder"
+old_kept tree.pck "unlistable subfolder"
+no_part_files "$work/perm" "unlistable subfolder"
+chmod 755 tree/sub
+
+# --- a full disk: a 1 MiB tmpfs holding the source, the older archive and the output ---
+disk="$work/disk"
+mkdir -p "$disk"
+cp "$corpus/fireworks.jpeg" "$work/jpeg"
+head -c 700000 /dev/urandom >"$work/noise"
+cat >"$work/full-disk.sh" <<EOF
+set -u
+mount -t tmpfs -o size=1m tmpfs "$disk" || exit 77
+cp "$work/noise" "$disk/noise.bin"
+printf 'older archive, must survive\n' >"$disk/noise.pck"
+cd "$disk"
+env -u DISPLAY timeout 300 "$velmora" -h -o noise.bin </dev/null >/dev/null 2>"$work/stderr"
+echo \$? >"$work/disk-rc"
+cmp -s noise.pck "$work/old-copy" && echo kept >"$work/disk-kept"
+ls -A >"$work/disk-files"
+cd /
+umount "$disk"
+EOF
+printf 'older archive, must survive\n' >"$work/old-copy"
+disk_status=77
+if [ "$(id -u)" = 0 ] && command -v unshare >/dev/null; then
+  unshare -m bash "$work/full-disk.sh" 2>"$work/disk-errors"
+  disk_status=$?
+fi
+if [ "$disk_status" = 0 ]; then
+  rc=$(cat "$work/disk-rc")
+  expect_rc 4 "full disk"
+  stderr_has "velmora:" "full disk reported"
+  check "full disk: the older archive is unchanged" [ -f "$work/disk-kept" ]
+  check "full disk: nothing left but the source and the older archive" \
+    [ "$(tr '\n' ' ' <"$work/disk-files")" = "noise.bin noise.pck " ]
+elif [ "$disk_status" != 77 ]; then
+  fail "full disk: the case itself broke: $(cat "$work/disk-errors")"
+else
+  echo "note: no small tmpfs can be mounted here (needs root and mount rights); the full-disk case is not run"
+fi
+
+# --- a cancel by signal in the middle of a large file ---
+mkdir -p "$work/sig" && cd "$work/sig"
+head -c $((24 * 1048576)) /dev/urandom >large.bin
+for signal in INT TERM HUP; do
+  old_archive large.pck
+  env -u DISPLAY "$velmora" -h -o large.bin </dev/null >/dev/null 2>"$work/stderr" &
+  pid=$!
+  # Wait until the first blocks have been written to the temporary file.
+  for _ in $(seq 1 600); do
+    part="$(ls large.pck.part* 2>/dev/null | head -n1)"
+    if [ -n "$part" ] && [ "$(stat -c %s "$part" 2>/dev/null || echo 0)" -gt 2200000 ]; then break; fi
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.05
+  done
+  if kill -0 "$pid" 2>/dev/null; then
+    kill -"$signal" "$pid"
+    wait "$pid"
+    rc=$?
+    expect_rc 4 "SIG$signal in the middle of a large file"
+    stderr_has "cancelled" "SIG$signal reported as a cancel"
+    old_kept large.pck "SIG$signal"
+    no_part_files "$work/sig" "SIG$signal"
+  else
+    wait "$pid"
+    echo "note: compression ended before SIG$signal could be sent; case not judged"
+  fi
+done
+
+finish

@@ -1,0 +1,130 @@
+# Store mode, window sizes on both sides, and the exit codes 1, 2, 3 and 4 of the real program.
+source "$(dirname "$0")/common.bash"
+
+mkdir -p "$work/m" && cd "$work/m"
+cp "$corpus/alice29.txt" alice.txt
+cat "$corpus/lcet10.txt" "$corpus/plrabn12.txt" "$corpus/alice29.txt" | head -c 1048576 >mega.txt
+
+# -s stores every block, and the stored archive restores.
+run -h -o -s -w=65536 alice.txt
+expect_rc 0 "-s compress"
+pck list alice.pck >"$work/list"
+read -r _ _ _ blocks stored _ <"$work/list"
+check "-s: all $blocks blocks stored ($stored)" test "$blocks" = 3 -a "$stored" = 3
+check "-s: size is the data plus 12 bytes a block" \
+  [ "$(stat -c %s alice.pck)" = $((152089 + 3 * 12 + 17 + 2 * 10)) ]
+mkdir s && mv alice.pck s/ && cd s
+run -h alice.pck
+expect_rc 0 "restore the stored archive"
+same_file ../alice.txt alice.txt "-s round trip"
+cd ..
+
+# Without -s the same window compresses the blocks.
+run -h -o -w=65536 alice.txt
+expect_rc 0 "-w=65536 compress"
+pck list alice.pck >"$work/list"
+read -r _ _ _ blocks stored _ <"$work/list"
+check "-w=65536: 3 blocks, none stored ($blocks, $stored)" test "$blocks" = 3 -a "$stored" = 0
+
+# An archive made with -w=65536 restores with the default window.
+mkdir w && mv alice.pck w/ && cd w
+run -h alice.pck
+expect_rc 0 "restore the -w=65536 archive with the default window"
+same_file ../alice.txt alice.txt "-w=65536 archive, default window"
+cd ..
+
+# A 1 MiB file made with the default window is one block; -w=1000 refuses it: empty file, exit 4.
+run -h -o mega.txt
+expect_rc 0 "compress mega.txt"
+check "mega.pck is one block" [ "$(pck list mega.pck | awk '{print $4}')" = 1 ]
+mkdir small && cp mega.pck small/ && cd small
+run -h -w=1000 mega.pck
+expect_rc 4 "-w=1000 on a default-window archive"
+check "the refused entry leaves an empty file" test -f mega.txt -a ! -s mega.txt
+stderr_has "mega.txt" "-w=1000 refusal names the file"
+cd ..
+
+# A tiny window restores its own archive: stored full blocks are window + 8 bytes long.
+head -c 100 "$corpus/fireworks.jpeg" >tiny.bin
+run -h -o -w=5 tiny.bin
+expect_rc 0 "-w=5 compress"
+check "-w=5: 20 blocks" [ "$(pck list tiny.pck | awk '{print $4}')" = 20 ]
+mkdir tiny && mv tiny.pck tiny/ && cd tiny
+run -h -w=5 tiny.pck
+expect_rc 0 "-w=5 restore"
+same_file ../tiny.bin tiny.bin "-w=5 round trip"
+cd ..
+
+# Exit 3: usage (no name, "/?", empty base name) and a window of 0 ("-w=").
+run
+expect_rc 3 "no source name"
+run /?
+expect_rc 3 "/?"
+: >.profile
+run -h .profile
+expect_rc 3 "empty base name"
+run -h -w= alice.txt
+expect_rc 3 "-w= gives window 0"
+check "-w=: no archive left" [ ! -e alice.pck ]
+no_part_files . "-w="
+
+# Exit 1: the source's folder does not exist.
+run -h no-such-folder/x.txt
+expect_rc 1 "missing folder"
+
+# Exit 2: the output cannot be created (a folder nobody may write to, run as an unprivileged user).
+mkdir -p "$work/locked" && cp alice.txt "$work/locked/" && chmod 555 "$work/locked"
+if command -v setpriv >/dev/null && [ "$(id -u)" = 0 ]; then
+  chmod 755 "$work" && chmod o+rx "$work/locked"
+  env -u DISPLAY setpriv --reuid=65534 --regid=65534 --clear-groups \
+    timeout 300 "$velmora" -h -o "$work/locked/alice.txt" </dev/null >/dev/null 2>"$work/stderr"
+  rc=$?
+  expect_rc 2 "output folder not writable"
+  check "no archive in the locked folder" [ ! -e "$work/locked/alice.pck" ]
+elif [ "$(id -u)" != 0 ]; then
+  run -h -o "$work/locked/alice.txt"
+  expect_rc 2 "output folder not writable"
+else
+  echo "note: setpriv missing; the unwritable-output case is not run"
+fi
+
+# Exit 2: the output name designates the source itself (here a link to it), which stays intact.
+cp alice.txt self.dat
+ln -s self.dat self.pck
+run -h -o self.dat
+expect_rc 2 "output is the source"
+same_file alice.txt self.dat "the source behind the output name is intact"
+ln -f self.dat hard.dat && rm -f hard.pck && ln hard.dat hard.pck
+run -h -o hard.dat
+expect_rc 2 "output is a hard link to the source"
+same_file alice.txt hard.dat "hard-linked source intact"
+
+# Exit 4: a file source that cannot be opened (no read permission for an ordinary user).
+if [ "$(id -u)" = 0 ]; then
+  mkdir -p "$work/noread" && chmod 777 "$work/noread"
+  cp alice.txt "$work/noread/secret.txt" && chmod 000 "$work/noread/secret.txt"
+  env -u DISPLAY setpriv --reuid=65534 --regid=65534 --clear-groups \
+    timeout 300 "$velmora" -h -o "$work/noread/secret.txt" </dev/null >/dev/null 2>"$work/stderr"
+  rc=$?
+  expect_rc 4 "unreadable source file"
+  stderr_has "secret.txt" "unreadable source named"
+  check "no archive for the unreadable file" [ ! -e "$work/noread/secret.pck" ]
+  no_part_files "$work/noread" "unreadable source"
+fi
+
+# Exit 4: restoring an archive that does not exist, or one of 0 bytes is fine (no entry, exit 0).
+run -h missing.pck
+expect_rc 4 "missing archive"
+stderr_has "missing.pck" "missing archive named"
+: >empty.pck
+run -h empty.pck
+expect_rc 0 "a 0-byte archive holds no entry"
+
+# A folder whose tree holds no file: nothing is compressed, no archive remains, exit 4.
+mkdir -p hollow/a/b
+run -h -o hollow
+expect_rc 4 "folder without files"
+check "no archive for the hollow folder" [ ! -e hollow.pck ]
+no_part_files . "hollow folder"
+
+finish

@@ -1,0 +1,128 @@
+#!/usr/bin/env python3
+"""Reads, checks and crafts compressed files for the end-to-end tests.
+
+An entry is: nextEntryOffset (u64) | UTF-16LE name + 0 unit | reserved byte | last-write time
+(u64, Windows file time) | blocks (u32 payload length + payload). A stored payload is the chunk
+length (u32), a 32-bit 0, then the chunk's bytes.
+
+  pck.py list ARCHIVE                  one line per entry: offset next time blocks stored name
+  pck.py check ARCHIVE                 exit 1 unless the chain is valid to the end of the file
+  pck.py craft OUT SPEC...             writes entries with stored blocks; SPEC is name=text,
+                                       name@path (bytes of a file), or name= (empty)
+  pck.py patch FILE OFFSET FORMAT VALUE  overwrites a little-endian field (FORMAT Q or I)
+  pck.py flips IN OUTDIR COUNT SEED    writes COUNT copies of IN, each with 1-4 random bytes changed
+  pck.py mtime PATH                    the file's last-write time as a Windows file time
+  pck.py set-mtime PATH FILETIME       sets it
+"""
+import os
+import random
+import struct
+import sys
+
+EPOCH_DIFFERENCE = 116444736000000000  # 100 ns intervals from 1601-01-01 to 1970-01-01
+
+
+def entries(data):
+    """Yields (offset, next, name, time, blocks) for every entry the chain admits, then stops."""
+    at = 0
+    while at < len(data):
+        if at + 8 > len(data):
+            return
+        (nxt,) = struct.unpack_from("<Q", data, at)
+        pos = at + 8
+        units = []
+        while pos + 1 < len(data) and len(units) < 999:
+            (u,) = struct.unpack_from("<H", data, pos)
+            if u == 0:
+                break
+            units.append(u)
+            pos += 2
+        first = at + 8 + 2 * (len(units) + 1) + 9
+        if nxt == 0 or nxt > len(data) or nxt <= at or nxt < first:
+            return
+        name = struct.pack("<%dH" % len(units), *units).decode("utf-16-le", "replace")
+        (time,) = struct.unpack_from("<Q", data, first - 8)
+        blocks = []
+        pos = first
+        while pos < nxt:
+            (length,) = struct.unpack_from("<I", data, pos)
+            blocks.append(data[pos + 4:pos + 4 + length])
+            pos += 4 + length
+        yield at, nxt, name, time, blocks
+        at = nxt
+
+
+def is_stored(payload):
+    return len(payload) >= 8 and struct.unpack_from("<I", payload, 4)[0] == 0 and \
+        struct.unpack_from("<I", payload, 0)[0] == len(payload) - 8
+
+
+def entry_bytes(name, content, block=2097152, time=0):
+    units = name.encode("utf-16-le")
+    body = b""
+    for i in range(0, len(content), block):
+        chunk = content[i:i + block]
+        payload = struct.pack("<II", len(chunk), 0) + chunk
+        body += struct.pack("<I", len(payload)) + payload
+    return units + b"\0\0" + b"\0" + struct.pack("<Q", time) + body
+
+
+def craft(specs):
+    out = b""
+    for spec in specs:
+        if "@" in spec and ("=" not in spec or spec.index("@") < spec.index("=")):
+            name, path = spec.split("@", 1)
+            content = open(path, "rb").read()
+        else:
+            name, text = spec.split("=", 1)
+            content = text.encode()
+        body = entry_bytes(name, content, time=133000000000000000)
+        out += struct.pack("<Q", len(out) + 8 + len(body)) + body
+    return out
+
+
+def main(argv):
+    command = argv[1]
+    if command == "list":
+        data = open(argv[2], "rb").read()
+        for at, nxt, name, time, blocks in entries(data):
+            stored = sum(1 for b in blocks if is_stored(b))
+            print(at, nxt, time, len(blocks), stored, name)
+    elif command == "check":
+        data = open(argv[2], "rb").read()
+        end = 0
+        for _, nxt, _, _, _ in entries(data):
+            end = nxt
+        if end != len(data):
+            print("chain ends at %d of %d bytes" % (end, len(data)), file=sys.stderr)
+            return 1
+    elif command == "craft":
+        with open(argv[2], "wb") as f:
+            f.write(craft(argv[3:]))
+    elif command == "patch":
+        path, offset, fmt, value = argv[2], int(argv[3]), argv[4], int(argv[5], 0)
+        with open(path, "r+b") as f:
+            f.seek(offset)
+            f.write(struct.pack("<" + fmt, value))
+    elif command == "flips":
+        data = open(argv[2], "rb").read()
+        outdir, count, rng = argv[3], int(argv[4]), random.Random(int(argv[5]))
+        for i in range(count):
+            copy = bytearray(data)
+            for _ in range(rng.randint(1, 4)):
+                copy[rng.randrange(len(copy))] = rng.randrange(256)
+            with open(os.path.join(outdir, "f%05d.pck" % i), "wb") as f:
+                f.write(copy)
+    elif command == "mtime":
+        print(os.stat(argv[2]).st_mtime_ns // 100 + EPOCH_DIFFERENCE)
+    elif command == "set-mtime":
+        ns = (int(argv[3]) - EPOCH_DIFFERENCE) * 100
+        os.utime(argv[2], ns=(ns, ns))
+    else:
+        print(__doc__, file=sys.stderr)
+        return 2
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))

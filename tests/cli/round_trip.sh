@@ -1,0 +1,117 @@
+# Compress and restore real data with the built program: the worked example's bytes, single
+# corpus files, and a folder tree with nested and empty folders, hidden, read-only, Cyrillic and
+# 0-byte files and files of exactly k blocks and k blocks + 1.
+source "$(dirname "$0")/common.bash"
+
+# --- the 44-byte archive of a.txt holding "abc" and the 29-byte entry of an empty e.txt ---
+mkdir -p "$work/example" && cd "$work/example"
+printf abc >a.txt
+: >e.txt
+touch -d '2021-03-04 05:06:07.1234567 UTC' a.txt
+run -h a.txt
+expect_rc 0 "compress a.txt"
+check "a.pck is 44 bytes" [ "$(stat -c %s a.pck)" = 44 ]
+header="$(xxd -p -l 21 a.pck | tr -d '\n')"
+check "a.pck: offset 44, name a.txt, reserved 0 ($header)" \
+  [ "$header" = "2c0000000000000061002e00740078007400000000" ]
+block="$(xxd -p -s 29 a.pck | tr -d '\n')"
+check "a.pck block: length 11, stored 3 bytes abc ($block)" [ "$block" = "0b0000000300000000000000616263" ]
+time_field="$(python3 -c 'import struct,sys;print(struct.unpack_from("<Q",open(sys.argv[1],"rb").read(),21)[0])' a.pck)"
+check "a.pck time field is a.txt's time" [ "$time_field" = "$(pck mtime a.txt)" ]
+same_time a.txt a.pck "a.pck carries a.txt's time"
+run -h e.txt
+expect_rc 0 "compress e.txt"
+check "e.pck is 29 bytes" [ "$(stat -c %s e.pck)" = 29 ]
+header="$(xxd -p -l 21 e.pck | tr -d '\n')"
+check "e.pck: offset 29, name e.txt, reserved 0 ($header)" \
+  [ "$header" = "1d0000000000000065002e00740078007400000000" ]
+mkdir back && mv a.pck e.pck back/ && cd back
+run -h a.pck
+expect_rc 0 "restore a.pck"
+same_file ../a.txt a.txt "a.txt restored"
+same_time ../a.txt a.txt "a.txt restored with its time"
+run -h e.pck
+expect_rc 0 "restore e.pck"
+check "e.txt restored empty" test -f e.txt -a ! -s e.txt
+
+# --- single files from the corpus, restored in a fresh folder ---
+mkdir -p "$work/single/packed" "$work/single/restored"
+for source in "$corpus"/*; do
+  [ -f "$source" ] || continue
+  name="$(basename "$source")"
+  base="${name%.*}"
+  cd "$work/single/packed"
+  cp -p "$source" "$name"
+  run -h -o "$name"
+  expect_rc 0 "compress $name"
+  mv "$base.pck" "$work/single/restored/"
+  cd "$work/single/restored"
+  run -h -o "$base.pck"
+  expect_rc 0 "restore $base.pck"
+  same_file "$source" "$name" "$name round trip"
+  same_time "$work/single/packed/$name" "$name" "$name keeps its time"
+done
+cd "$work/single/packed" && cp "$corpus/alice29.txt" . && run -h -o alice29.txt
+check "alice29.txt shrinks to under half" [ "$(stat -c %s alice29.pck)" -lt 76000 ]
+
+# --- a folder tree ---
+tree="$work/tree/src/top"
+mkdir -p "$tree/sub/deeper" "$tree/empty" "$tree/only/inner" "$tree/Папка"
+cp "$corpus/alice29.txt" "$tree/sub/deeper/alice.txt"
+cp "$corpus/fireworks.jpeg" "$tree/only/inner/fireworks.jpeg"
+cp "$corpus/kppkn.gtb" "$tree/Папка/Файл.gtb"
+printf 'hidden\n' >"$tree/.hidden"
+printf 'read only\n' >"$tree/sub/readonly.txt"
+chmod 444 "$tree/sub/readonly.txt"
+: >"$tree/zero.bin"
+head -c $((3 * 65536)) "$corpus/urls.10K" >"$tree/k.bin"
+head -c $((3 * 65536 + 1)) "$corpus/urls.10K" >"$tree/k1.bin"
+i=0
+while IFS= read -r -d '' f; do
+  i=$((i + 1))
+  touch -d "2020-01-01 00:00:00 UTC + $i hours" "$f"
+done < <(find "$tree" -type f -print0)
+touch -d '2024-06-30 12:34:56.7654321 UTC' "$tree/sub/deeper/alice.txt"  # the newest
+
+cd "$work/tree/src"
+run -h -o -w=65536 top/
+expect_rc 0 "compress the tree"
+check "top.pck exists" [ -f top.pck ]
+no_part_files "$work/tree" "tree compression"
+check "the chain is valid to the end" pck check top.pck
+pck list top.pck >"$work/entries"
+check "8 entries, one per file" [ "$(wc -l <"$work/entries")" = 8 ]
+check "every name begins with top\\" [ "$(grep -vc ' top\\' "$work/entries")" = 0 ]
+check "no entry for a folder" [ "$(grep -c 'empty' "$work/entries")" = 0 ]
+check "k.bin is 3 blocks" grep -q ' 3 [0-9]* top\\k.bin$' "$work/entries"
+check "k1.bin is 4 blocks" grep -q ' 4 [0-9]* top\\k1.bin$' "$work/entries"
+check "zero.bin has no block" grep -q ' 0 0 top\\zero.bin$' "$work/entries"
+check "Cyrillic name stored" grep -q 'top\\Папка\\Файл.gtb$' "$work/entries"
+same_time top/sub/deeper/alice.txt top.pck "the archive carries the newest time"
+
+# The same folder named without the trailing slash gives the same archive.
+mv top.pck top-first.pck
+run -h -o -w=65536 top
+expect_rc 0 "compress the tree named without a slash"
+same_file top-first.pck top.pck "both spellings of the folder"
+
+mkdir -p "$work/tree/restored" && mv top.pck "$work/tree/restored/" && cd "$work/tree/restored"
+run -h -o -w=65536 top.pck
+expect_rc 0 "restore the tree"
+check "the trees hold the same files" diff -r "$tree" top -x empty
+check "no empty folder recreated" [ ! -e top/empty ]
+while IFS= read -r -d '' f; do
+  rel="${f#"$tree"/}"
+  same_file "$f" "top/$rel" "$rel"
+  same_time "$f" "top/$rel" "$rel keeps its time"
+done < <(find "$tree" -type f -print0)
+check "read-only file restored as an ordinary file" [ "$(( $(stat -c %a top/sub/readonly.txt) & 0200 ))" != 0 ]
+
+# Restored with the default window, an archive made with -w=65536 comes back the same.
+mkdir -p "$work/tree/default" && cp "$work/tree/src/top-first.pck" "$work/tree/default/top.pck"
+cd "$work/tree/default"
+run -h -o top.pck
+expect_rc 0 "restore the -w=65536 archive with the default window"
+check "default window restores the same tree" diff -r "$tree" top -x empty
+
+finish
