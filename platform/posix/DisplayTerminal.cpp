@@ -8,7 +8,8 @@
 // the button row with the focused button in brackets; the row is redrawn in place when the focus
 // moves and stderr is a terminal. Keys come from stdin when it is a terminal (switched to
 // non-canonical mode without echo while such a window is up; signals stay enabled). When stdin is
-// not a terminal the window receives Escape once, so the question gets the answer Escape gives.
+// not a terminal the window receives Escape once, when its loop would otherwise wait, so the
+// question gets the answer Escape gives.
 // A window with a bar and no buttons (the progress window) is one line redrawn in place on a
 // terminal stderr, only when the bar moves by a cell; it shows nothing when stderr is not a
 // terminal. Terminal keys go to the window shown last that takes them.
@@ -145,8 +146,10 @@ void PresentMessageWindow(posixwin::WindowRecord* record, const PosixWindowConte
     state.keyWindow = posixwin::HandleOf(record);
     EnterRawMode();
   } else if (!record->terminalAnswered) {
+    // Answered only when its loop runs out of input, so input already on its way (queued
+    // messages, a test driving the window) is served first.
     record->terminalAnswered = true;
-    PostKey(posixwin::HandleOf(record), VK_ESCAPE);
+    record->terminalAnswerDue = true;
   }
 }
 
@@ -245,6 +248,26 @@ void TerminalPresent(WindowRecord* record, const PosixWindowContent* content) {
     PresentMessageWindow(record, content);
   else if (content->progress >= 0)
     PresentProgressWindow(record, content);
+}
+
+bool TerminalAnswerIdleWindow(HWND filter) {
+  struct Search {
+    HWND filter;
+    HWND found;
+  } search{filter, nullptr};
+  ForEachWindow(
+      [](WindowRecord* record, void* context) {
+        Search* s = static_cast<Search*>(context);
+        HWND handle = HandleOf(record);
+        if (s->found != nullptr || !record->terminalAnswerDue || !record->visible || record->destroying) return;
+        if (s->filter != nullptr && s->filter != handle) return;
+        s->found = handle;
+      },
+      &search);
+  if (search.found == nullptr) return false;
+  FindWindowRecord(search.found)->terminalAnswerDue = false;
+  PostKey(search.found, VK_ESCAPE);
+  return true;
 }
 
 int TerminalInputFd() {

@@ -251,6 +251,7 @@ BOOL GetMessageA(LPMSG message, HWND window, UINT filterMin, UINT filterMax) {
     if (Retrieve(message, window, filterMin, filterMax, true)) return message->message == WM_QUIT ? FALSE : TRUE;
     GatherInput();
     if (Retrieve(message, window, filterMin, filterMax, true)) return message->message == WM_QUIT ? FALSE : TRUE;
+    if (posixwin::TerminalAnswerIdleWindow(window)) continue;
     WaitForInput(window);
   }
 }

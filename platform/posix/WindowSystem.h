@@ -36,6 +36,7 @@ struct WindowRecord {
   unsigned long xWindow = 0;
   uint64_t escapedQuitRequest = 0;  // the quit request already answered with Escape here
   bool terminalAnswered = false;    // the terminal has answered this window (non-tty stdin)
+  bool terminalAnswerDue = false;   // ... and gives that answer once the window's loop would wait
   std::string content;              // serialised last presented content (terminal)
 };
 
@@ -75,6 +76,9 @@ void TerminalWindowDestroyed(WindowRecord* record);
 void TerminalPresent(WindowRecord* record, const PosixWindowContent* content);
 int TerminalInputFd();  // -1 while no shown window takes terminal keys
 void TerminalProcessInput();
+// A loop about to wait for messages of `filter` (null: any window): a shown message window with
+// no one at the terminal to answer it gets its Escape now. True when input was posted.
+bool TerminalAnswerIdleWindow(HWND filter);
 
 // Fonts (Font.cpp).
 struct FontFace;
