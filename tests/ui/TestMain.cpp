@@ -2,9 +2,16 @@
 // so that the code-page table file is never written into the tree, runs the tests and stops the
 // units in reverse.
 //
+// The windows run on canvases only (no display is opened) and no question waits for a person:
+// standard input is not a terminal, so the terminal presentation answers an unattended message
+// window as Escape does once its loop has nothing else to serve.
+//
 // Units of this layer that are not linked into the test program (no test uses them) are
 // referenced weakly and skipped, so a new test file only has to exist to join the program.
 #include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -68,6 +75,14 @@ void RestartKernelInTestFolder() { RestartKernelAs(testFolder + "/test_ui", "--s
 
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
+  unsetenv("DISPLAY");
+  if (isatty(STDIN_FILENO)) {
+    const int nothing = open("/dev/null", O_RDONLY);
+    if (nothing >= 0) {
+      dup2(nothing, STDIN_FILENO);
+      close(nothing);
+    }
+  }
   std::string pattern = (std::filesystem::temp_directory_path() / "velmora-ui-XXXXXX").string();
   if (mkdtemp(&pattern[0]) == nullptr) {
     std::perror("mkdtemp");

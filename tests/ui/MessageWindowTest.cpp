@@ -1,0 +1,463 @@
+// The message window: button sets and default buttons, keyboard and mouse answers, size from the
+// text, the painted canvas, the filtered loop, the terminal presentation and the notice snooze.
+//
+// A window object is built directly so that input can be posted to its window before its loop
+// runs; the message-box shaped calls themselves get the unattended answer (Escape).
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "platform/win32.h"
+#include "ui/Kernel.h"
+#include "ui/Toknosoobzheniy.h"
+
+namespace {
+
+const uint32_t kFace = 0xC0C0C0;
+const uint32_t kShadow = 0x808080;
+const uint32_t kHighlight = 0xFFFFFF;
+const uint32_t kCaptionBand = 0x000080;
+
+void Key(HWND w, WPARAM key) {
+  PostMessageA(w, WM_KEYDOWN, key, 1);
+  PostMessageA(w, WM_KEYUP, key, static_cast<LPARAM>(0xC0000001u));
+}
+
+void KeyUp(HWND w, WPARAM key) { PostMessageA(w, WM_KEYUP, key, static_cast<LPARAM>(0xC0000001u)); }
+
+void Mouse(HWND w, UINT message, int x, int y) { PostMessageA(w, message, 0, MAKELPARAM(x, y)); }
+
+void DropThreadMessages() {
+  MSG message;
+  while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+  }
+}
+
+// Runs every thread message that is due, as a program loop would.
+void DispatchThreadMessages() {
+  MSG message;
+  while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
+}
+
+struct TCanvas {
+  const uint32_t* pixels = nullptr;
+  int width = 0;
+  int height = 0;
+  uint32_t At(int x, int y) const { return pixels[y * width + x]; }
+  // Pixels of colour c inside [left, right) x [top, bottom).
+  int Count(int left, int top, int right, int bottom, uint32_t c) const {
+    int n = 0;
+    for (int y = top; y < bottom; ++y)
+      for (int x = left; x < right; ++x) n += At(x, y) == c;
+    return n;
+  }
+};
+
+TCanvas CanvasOf(HWND w) {
+  TCanvas c;
+  EXPECT_TRUE(PosixWindowCanvas(w, &c.pixels, &c.width, &c.height));
+  return c;
+}
+
+std::string Text(const TAnsiString& s) { return s.Data() ? std::string(s.Data(), s.Length()) : std::string(); }
+
+// Width of a text in the window font, as the window measures it.
+int WidthOf(const char* text) {
+  HDC dc = CreateCompatibleDC(nullptr);
+  LOGFONTA lf = {};
+  lf.lfHeight = 15;
+  lf.lfWeight = FW_NORMAL;
+  lf.lfCharSet = DEFAULT_CHARSET;
+  std::strcpy(lf.lfFaceName, "MS Sans Serif");
+  HFONT font = CreateFontIndirectA(&lf);
+  HGDIOBJ old = SelectObject(dc, font);
+  SIZE size = {0, 0};
+  MeasureText(dc, text, static_cast<int>(std::strlen(text)), &size);
+  SelectObject(dc, old);
+  DeleteObject(font);
+  DeleteDC(dc);
+  return size.cx;
+}
+
+// Centre of button i in client coordinates.
+POINT ButtonCentre(const TOknoSoobzheniy& box, uint32_t i) {
+  RECT client;
+  GetClientRect(box.window, &client);
+  const int left = (client.right - box.ButtonRowWidth()) / 2 + 104 * static_cast<int>(i);
+  return POINT{left + 48, client.bottom - 33 + 12};
+}
+
+class MessageWindowTest : public ::testing::Test {
+ protected:
+  void TearDown() override { DropThreadMessages(); }
+};
+
+TEST_F(MessageWindowTest, ButtonSetsFollowTheLowFlagBits) {
+  struct {
+    UINT flags;
+    const char* labels;
+    int32_t codes[3];
+  } cases[] = {
+      {0, "OK", {1}},
+      {1, "OK,Cancel", {1, 2}},
+      {2, "Ignore,Retry,Cancel", {5, 4, 2}},
+      {3, "Yes,No,Cancel", {6, 7, 2}},
+      {4, "Yes,No", {6, 7}},
+      {5, "Retry,Cancel", {4, 2}},
+      {6, "OK", {1}},
+      {15, "OK", {1}},
+      {0x34, "Yes,No", {6, 7}},  // icon bits change nothing
+  };
+  for (const auto& c : cases) {
+    TOknoSoobzheniy box(TAnsiString(), TAnsiString("Question"), c.flags);
+    ASSERT_NE(box.window, nullptr);
+    std::string labels;
+    for (uint32_t i = 0; i < box.count; ++i) {
+      labels += (i ? "," : "") + Text(box.buttonLabels[i]);
+      EXPECT_EQ(box.buttonCodes[i], c.codes[i]) << c.flags << " " << i;
+    }
+    EXPECT_EQ(labels, c.labels) << c.flags;
+    EXPECT_EQ(box.selected, 0u) << c.flags;
+    EXPECT_EQ(Text(box.caption), "Error");
+  }
+}
+
+TEST_F(MessageWindowTest, DefaultButtonIsClampedToTheLast) {
+  EXPECT_EQ(TOknoSoobzheniy("c", "t", MB_OKCANCEL | MB_DEFBUTTON3).selected, 1u);
+  EXPECT_EQ(TOknoSoobzheniy("c", "t", MB_YESNOCANCEL | MB_DEFBUTTON4).selected, 2u);
+  EXPECT_EQ(TOknoSoobzheniy("c", "t", MB_YESNOCANCEL | MB_DEFBUTTON2).selected, 1u);
+  EXPECT_EQ(TOknoSoobzheniy("c", "t", MB_OK | MB_DEFBUTTON2).selected, 0u);
+
+  TOknoSoobzheniy box("c", "t", MB_OKCANCEL | MB_DEFBUTTON3);
+  Key(box.window, VK_RETURN);
+  EXPECT_EQ(box.RunModal(), IDCANCEL);
+}
+
+TEST_F(MessageWindowTest, KeyboardAnswers) {
+  struct {
+    UINT flags;
+    WPARAM keys[4];
+    int32_t expected;
+  } cases[] = {
+      {MB_YESNO, {VK_RETURN}, IDYES},
+      {MB_YESNO, {VK_ESCAPE}, IDNO},  // no Cancel button: the last button's code
+      {MB_ABORTRETRYIGNORE, {VK_ESCAPE}, IDCANCEL},
+      {MB_OK, {VK_ESCAPE}, IDOK},
+      {MB_YESNO, {VK_RIGHT, VK_SPACE}, IDNO},
+      {MB_YESNOCANCEL, {VK_TAB, VK_TAB, VK_TAB, VK_RETURN}, IDYES},  // Tab on the last wraps
+      {MB_YESNOCANCEL, {VK_LEFT, VK_RETURN}, IDCANCEL},             // Left on the first wraps
+      {MB_RETRYCANCEL, {VK_LEFT, VK_LEFT, VK_RETURN}, IDRETRY},
+      {MB_YESNO, {'Y', VK_DOWN, VK_RETURN}, IDYES},  // other keys do nothing
+  };
+  for (const auto& c : cases) {
+    TOknoSoobzheniy box(TAnsiString(), TAnsiString("Overwrite?"), c.flags);
+    for (WPARAM key : c.keys)
+      if (key != 0) Key(box.window, key);
+    EXPECT_EQ(box.RunModal(), c.expected) << c.flags << " " << c.keys[0];
+  }
+}
+
+TEST_F(MessageWindowTest, ReleaseWithoutPressDoesNotAnswer) {
+  TOknoSoobzheniy box("c", "t", MB_YESNOCANCEL);
+  KeyUp(box.window, VK_RETURN);  // its press happened before the window was up
+  KeyUp(box.window, VK_SPACE);
+  KeyUp(box.window, VK_RIGHT);
+  KeyUp(box.window, VK_ESCAPE);
+  EXPECT_EQ(box.RunModal(), IDCANCEL);
+  EXPECT_EQ(box.selected, 3u);
+}
+
+TEST_F(MessageWindowTest, RightClickAnywhereIsEscape) {
+  TOknoSoobzheniy box("c", "t", MB_OK);
+  Mouse(box.window, WM_RBUTTONDOWN, 3, 3);
+  Mouse(box.window, WM_RBUTTONUP, 3, 3);
+  EXPECT_EQ(box.RunModal(), IDOK);
+
+  TOknoSoobzheniy question("c", "t", MB_YESNO);
+  Mouse(question.window, WM_RBUTTONUP, 3, 3);
+  EXPECT_EQ(question.RunModal(), IDNO);
+}
+
+TEST_F(MessageWindowTest, MouseClicksAndDrags) {
+  {
+    TOknoSoobzheniy box("c", "t", MB_YESNO);
+    const POINT no = ButtonCentre(box, 1);
+    Mouse(box.window, WM_LBUTTONDOWN, no.x, no.y);
+    Mouse(box.window, WM_LBUTTONUP, no.x, no.y);
+    EXPECT_EQ(box.RunModal(), IDNO);
+  }
+  {
+    // Pressed on Yes, dragged into the band below the text but off the buttons: it pops up, and
+    // the release back on Yes does nothing.
+    TOknoSoobzheniy box("c", "t", MB_YESNO);
+    const POINT yes = ButtonCentre(box, 0);
+    RECT client;
+    GetClientRect(box.window, &client);
+    Mouse(box.window, WM_LBUTTONDOWN, yes.x, yes.y);
+    Mouse(box.window, WM_MOUSEMOVE, yes.x, client.bottom - 38);
+    Mouse(box.window, WM_LBUTTONUP, yes.x, yes.y);
+    KeyUp(box.window, VK_ESCAPE);
+    EXPECT_EQ(box.RunModal(), IDNO);
+    EXPECT_FALSE(box.mousePressed);
+  }
+  {
+    // Released on the other button or in the gap: nothing; back on the pressed one: chosen.
+    TOknoSoobzheniy box("c", "t", MB_YESNOCANCEL);
+    const POINT yes = ButtonCentre(box, 0);
+    const POINT cancel = ButtonCentre(box, 2);
+    Mouse(box.window, WM_LBUTTONDOWN, cancel.x, cancel.y);
+    Mouse(box.window, WM_LBUTTONUP, yes.x, yes.y);
+    Mouse(box.window, WM_LBUTTONUP, yes.x + 48 + 4, yes.y);  // the gap after Yes
+    Mouse(box.window, WM_MOUSEMOVE, yes.x, yes.y);
+    Mouse(box.window, WM_LBUTTONUP, cancel.x, cancel.y);
+    EXPECT_EQ(box.RunModal(), IDCANCEL);
+    EXPECT_EQ(box.selected, 2u);
+  }
+  {
+    // A press in the gap or above the buttons selects nothing.
+    TOknoSoobzheniy box("c", "t", MB_YESNO);
+    const POINT yes = ButtonCentre(box, 0);
+    Mouse(box.window, WM_LBUTTONDOWN, yes.x + 48 + 4, yes.y);
+    Mouse(box.window, WM_LBUTTONDOWN, ButtonCentre(box, 1).x, yes.y - 14);
+    EXPECT_FALSE(box.mousePressed);
+    Key(box.window, VK_RETURN);
+    EXPECT_EQ(box.RunModal(), IDYES);
+  }
+}
+
+TEST_F(MessageWindowTest, TitleBandDragsTheWindow) {
+  TOknoSoobzheniy box("c", "t", MB_OK);
+  RECT outer;
+  ASSERT_TRUE(GetWindowRect(box.window, &outer));
+  const int sx = outer.left + 1 + 30;
+  EXPECT_EQ(SendMessageA(box.window, WM_NCHITTEST, 0, MAKELPARAM(sx, outer.top + 1 + 21)), HTCAPTION);
+  EXPECT_EQ(SendMessageA(box.window, WM_NCHITTEST, 0, MAKELPARAM(sx, outer.top + 1 + 22)), HTCLIENT);
+}
+
+TEST_F(MessageWindowTest, WindowSizeFollowsTheText) {
+  auto outer = [](const char* caption, const char* text, UINT flags) {
+    TOknoSoobzheniy box(caption, text, flags);
+    RECT r = {0, 0, 0, 0};
+    EXPECT_TRUE(GetWindowRect(box.window, &r));
+    return SIZE{r.right - r.left, r.bottom - r.top};
+  };
+  const int error = WidthOf("Error");
+  SIZE s = outer(nullptr, "", MB_OK);
+  EXPECT_EQ(s.cx, std::max(112, error + 24));
+  EXPECT_EQ(s.cy, 70);
+
+  // CR LF: two lines, the second measured with its LF.
+  s = outer("Q", "one\r\ntwo", MB_YESNOCANCEL);
+  EXPECT_EQ(s.cy, 70 + 2 * 17);
+  EXPECT_EQ(s.cx, std::max(3 * 104 - 8 + 16, std::max(WidthOf("one"), WidthOf("\ntwo")) + 16));
+
+  const char* wide = "A text much wider than the row of buttons below it";
+  s = outer("Q", wide, MB_OK);
+  EXPECT_EQ(s.cx, WidthOf(wide) + 16);
+  EXPECT_EQ(s.cy, 70 + 17);
+
+  EXPECT_EQ(outer("Q", "line\r", MB_OK).cy, 70 + 2 * 17);       // a final empty piece
+  EXPECT_EQ(outer("Q", "one\ntwo", MB_OK).cy, 70 + 17);         // a lone LF is a character
+  EXPECT_EQ(outer("Q", "\r\r", MB_OK).cy, 70 + 3 * 17);
+
+  const char* longCaption = "A caption that is longer than any of the buttons";
+  EXPECT_EQ(outer(longCaption, "x", MB_OK).cx, WidthOf(longCaption) + 8 + 16);
+
+  // Centred on the screen.
+  TOknoSoobzheniy box("c", "t", MB_OK);
+  RECT r;
+  GetWindowRect(box.window, &r);
+  EXPECT_EQ(r.left, (GetSystemMetrics(SM_CXSCREEN) - (r.right - r.left)) / 2);
+  EXPECT_EQ(r.top, (GetSystemMetrics(SM_CYSCREEN) - (r.bottom - r.top)) / 2);
+}
+
+TEST_F(MessageWindowTest, PaintedWindow) {
+  TOknoSoobzheniy box("Velmora", "first line\r\nsecond line", MB_YESNO | MB_DEFBUTTON2);
+  // A posted WM_CLOSE ends the loop as the window's own requests do, keeping the selection.
+  PostMessageA(box.window, WM_CLOSE, 0, 0);
+  EXPECT_EQ(box.RunModal(), IDNO);
+  box.Paint(nullptr);  // the window stays until the object goes; the close came before WM_PAINT
+  const TCanvas c = CanvasOf(box.window);
+  RECT outer;
+  ASSERT_TRUE(GetWindowRect(box.window, &outer));
+  ASSERT_EQ(c.width, outer.right - outer.left - 2);  // inside the one-pixel border
+  ASSERT_EQ(c.height, outer.bottom - outer.top - 2);
+  const int left = (c.width - box.ButtonRowWidth()) / 2;
+  const int top = c.height - 33;
+
+  EXPECT_EQ(c.At(0, 0), kCaptionBand);
+  EXPECT_EQ(c.At(c.width - 1, 20), kCaptionBand);
+  EXPECT_EQ(c.At(c.width - 1, 21), kFace);
+  EXPECT_GT(c.Count(8, 0, c.width, 21, 0xFFFFFF), 10);  // the caption
+
+  // First button: light top and left edges, dark bottom and right, no focus frame.
+  EXPECT_EQ(c.At(left + 40, top), kHighlight);
+  EXPECT_EQ(c.At(left, top + 12), kHighlight);
+  EXPECT_EQ(c.At(left + 40, top + 24), kShadow);
+  EXPECT_EQ(c.At(left + 95, top + 12), kShadow);
+  EXPECT_EQ(c.At(left + 40, top + 2), kFace);
+  EXPECT_EQ(c.At(left + 96, top + 12), kFace);  // the gap
+  // Second button, the default: framed 2 pixels inside.
+  EXPECT_EQ(c.At(left + 104 + 40, top + 2), kShadow);
+  EXPECT_EQ(c.At(left + 104 + 2, top + 12), kShadow);
+  EXPECT_EQ(c.At(left + 104 + 93, top + 12), kShadow);
+  EXPECT_EQ(c.At(left + 104 + 40, top + 3), kFace);
+  // Labels in button text colour.
+  EXPECT_GT(c.Count(left + 2, top + 2, left + 94, top + 23, 0x000000), 5);
+
+  // Two lines of text, 17 apart from 29 down.
+  EXPECT_GT(c.Count(8, 29, c.width, 46, 0x000000), 10);
+  EXPECT_GT(c.Count(8, 46, c.width, 63, 0x000000), 10);
+  EXPECT_EQ(c.Count(0, 29, 8, 63, 0x000000), 0);
+}
+
+TEST_F(MessageWindowTest, ShownWindowIsPaintedBeforeTheUnattendedAnswer) {
+  testing::internal::CaptureStderr();
+  TOknoSoobzheniy box("c", "t", MB_OKCANCEL);
+  EXPECT_EQ(box.RunModal(), IDCANCEL);
+  testing::internal::GetCapturedStderr();
+  EXPECT_GT(PosixWindowPaintCount(box.window), 0u);
+  const TCanvas c = CanvasOf(box.window);
+  EXPECT_EQ(c.At(5, 5), kCaptionBand);
+  EXPECT_EQ(c.At((c.width - box.ButtonRowWidth()) / 2 + 10, c.height - 33), kHighlight);
+}
+
+TEST_F(MessageWindowTest, PressedButtonSwapsItsEdges) {
+  TOknoSoobzheniy box("c", "t", MB_OKCANCEL);
+  PostMessageA(box.window, WM_KEYDOWN, VK_SPACE, 1);
+  PostMessageA(box.window, WM_CLOSE, 0, 0);
+  EXPECT_EQ(box.RunModal(), IDOK);
+  box.Paint(nullptr);
+  const TCanvas c = CanvasOf(box.window);
+  const int left = (c.width - box.ButtonRowWidth()) / 2;
+  const int top = c.height - 33;
+  EXPECT_EQ(c.At(left + 40, top), kShadow);
+  EXPECT_EQ(c.At(left + 40, top + 24), kHighlight);
+  EXPECT_EQ(c.At(left + 104 + 40, top), kHighlight);  // the other button stays up
+}
+
+TEST_F(MessageWindowTest, LoneLineFeedDrawsOneLine) {
+  TOknoSoobzheniy crlf("c", "one\r\ntwo\r", MB_OK);
+  TOknoSoobzheniy lf("c", "one\ntwo", MB_OK);
+  Key(crlf.window, VK_ESCAPE);
+  Key(lf.window, VK_ESCAPE);
+  crlf.RunModal();
+  lf.RunModal();
+  crlf.Paint(nullptr);
+  lf.Paint(nullptr);
+  const TCanvas a = CanvasOf(crlf.window);
+  const TCanvas b = CanvasOf(lf.window);
+  EXPECT_GT(a.Count(8, 46, a.width, 63, 0), 5);
+  EXPECT_EQ(a.Count(8, 63, a.width, 80, 0), 0);  // the piece after the final CR is not drawn
+  EXPECT_EQ(b.Count(8, 46, b.width, b.height - 33, 0), 0);
+}
+
+TEST_F(MessageWindowTest, LoopLeavesThreadMessagesQueued) {
+  PostMessageA(nullptr, WM_USER + 7, 1, 2);
+  int fired = 0;
+  static int* counter;
+  counter = &fired;
+  const UINT_PTR timer = SetTimer(nullptr, 0, 10, [](HWND, UINT, UINT_PTR, DWORD) { ++*counter; });
+  PosixAdvanceTimerClock(20);
+  {
+    TOknoSoobzheniy box("c", "t", MB_OK);
+    Key(box.window, VK_RETURN);
+    EXPECT_EQ(box.RunModal(), IDOK);
+  }
+  EXPECT_EQ(fired, 0);
+  MSG message;
+  ASSERT_TRUE(PeekMessageA(&message, nullptr, WM_USER + 7, WM_USER + 7, PM_REMOVE));
+  EXPECT_EQ(message.wParam, 1u);
+  KillTimer(nullptr, timer);
+}
+
+TEST_F(MessageWindowTest, ClosedFromOutsideChoosesNothing) {
+  TOknoSoobzheniy box("c", "Replace the file?", MB_YESNO);  // Yes is the default
+  PostMessageA(box.window, WM_SYSKEYDOWN, VK_F4, static_cast<LPARAM>(1u << 29));
+  EXPECT_EQ(box.RunModal(), IDNO);
+  EXPECT_EQ(box.window, nullptr);
+}
+
+TEST_F(MessageWindowTest, ClassIsRegisteredOnlyWhileAWindowExists) {
+  {
+    TOknoSoobzheniy box("c", "t", MB_OK);
+    EXPECT_NE(box.window, nullptr);
+  }
+  // The class is gone again, so a fresh registration succeeds and the next window works.
+  {
+    TOknoSoobzheniy box("c", "t", MB_YESNO);
+    ASSERT_NE(box.window, nullptr);
+    Key(box.window, VK_RETURN);
+    EXPECT_EQ(box.RunModal(), IDYES);
+  }
+  EXPECT_EQ(CreateWindowExA(0, "MessageBox Class", "x", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr),
+            nullptr);
+}
+
+TEST_F(MessageWindowTest, UnattendedCallsShowTheTextOnStandardError) {
+  ASSERT_EQ(PosixDisplayKind(), 't');
+  testing::internal::CaptureStderr();
+  const int32_t answer = ShowMessageWindow(nullptr, "Overwrite photos.pck?", nullptr, MB_YESNO);
+  const std::string shown = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(answer, IDNO);
+  EXPECT_NE(shown.find("Error"), std::string::npos) << shown;
+  EXPECT_NE(shown.find("Overwrite photos.pck?"), std::string::npos) << shown;
+  EXPECT_NE(shown.find("[Yes]"), std::string::npos) << shown;
+  EXPECT_NE(shown.find("No"), std::string::npos) << shown;
+
+  // The wide call converts through the code-page tables.
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(ShowMessageWindowW(nullptr, u"\u0424\u0430\u0439\u043B \u043D\u0435 \u043D\u0430\u0439\u0434\u0435\u043D",
+                               u"\u041E\u0448\u0438\u0431\u043A\u0430", MB_OK),
+            IDOK);
+  const std::string wide = testing::internal::GetCapturedStderr();
+  EXPECT_NE(wide.find("\xD0\xA4\xD0\xB0\xD0\xB9\xD0\xBB"), std::string::npos) << wide;  // Файл, UTF-8
+  EXPECT_NE(wide.find("\xD0\x9E\xD1\x88\xD0\xB8\xD0\xB1\xD0\xBA\xD0\xB0"), std::string::npos) << wide;
+  EXPECT_EQ(ShowMessageWindowW(nullptr, nullptr, nullptr, MB_RETRYCANCEL), IDCANCEL);
+}
+
+TEST_F(MessageWindowTest, CancelledNoticeSnoozesUntilTheTimerIsDispatched) {
+  ASSERT_FALSE(NoticesSnoozed());
+  testing::internal::CaptureStderr();
+  EXPECT_TRUE(ShowNotice("Disk full", "Notice"));  // answered unattended: Cancel
+  std::string shown = testing::internal::GetCapturedStderr();
+  EXPECT_NE(shown.find("Disk full"), std::string::npos);
+  ASSERT_TRUE(NoticesSnoozed());
+
+  testing::internal::CaptureStderr();
+  EXPECT_FALSE(ShowNotice("Second", "Notice"));
+  EXPECT_FALSE(ShowNoticeW(u"Third", nullptr));
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+
+  DispatchThreadMessages();  // not due yet
+  EXPECT_TRUE(NoticesSnoozed());
+  PosixAdvanceTimerClock(9000);
+  DispatchThreadMessages();
+  EXPECT_TRUE(NoticesSnoozed());
+  PosixAdvanceTimerClock(1001);
+  {
+    // A message window up meanwhile does not serve the thread's timer.
+    TOknoSoobzheniy box("c", "t", MB_OK);
+    Key(box.window, VK_RETURN);
+    box.RunModal();
+  }
+  EXPECT_TRUE(NoticesSnoozed());
+  DispatchThreadMessages();
+  EXPECT_FALSE(NoticesSnoozed());
+
+  // Cancel again arms a new timer.
+  testing::internal::CaptureStderr();
+  EXPECT_TRUE(ShowNoticeW(u"\u041D\u0435\u0442 \u043C\u0435\u0441\u0442\u0430", nullptr));
+  shown = testing::internal::GetCapturedStderr();
+  EXPECT_NE(shown.find("\xD0\x9D\xD0\xB5\xD1\x82"), std::string::npos) << shown;
+  EXPECT_TRUE(NoticesSnoozed());
+  EXPECT_FALSE(ShowNotice("x", nullptr));
+  PosixAdvanceTimerClock(10001);
+  DispatchThreadMessages();
+  EXPECT_FALSE(NoticesSnoozed());
+  MSG message;
+  EXPECT_FALSE(PeekMessageA(&message, nullptr, WM_TIMER, WM_TIMER, PM_NOREMOVE));  // the timer is gone
+}
+
+}  // namespace

@@ -1,0 +1,469 @@
+// The modal message window.
+//
+// One object per call lives on the caller's stack: construction measures the texts and creates
+// the window hidden, the modal loop shows it and serves only this window's messages until the
+// window posts itself a WM_CLOSE (a button chosen, Escape, a right click) or disappears, and
+// destruction takes the window, its font and its class away again. Thread messages (timers,
+// WM_QUIT) and other windows stay untouched while it is up.
+//
+// Layout, in client pixels: a title band of 21 at the top with the caption 8 from the left; text
+// lines from 29 down at a pitch of 17; a centred row of 96 x 25 buttons at a pitch of 104 whose
+// tops lie 33 above the bottom. Lines are cut at CR; the LFs after a CR are skipped when drawing
+// but measured as part of the next line, so the window may be a little wider than its text.
+#include "ui/Toknosoobzheniy.h"
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "ui/Kernel.h"
+
+namespace {
+
+const char kClassName[] = "MessageBox Class";
+const int kTitleBand = 21;
+const int kFirstLineTop = 29;
+const int kLinePitch = 17;
+const int kMargin = 8;
+const int kButtonWidth = 96;
+const int kButtonHeight = 25;
+const int kButtonPitch = 104;
+const int kButtonBand = 33;
+const int kTrackingBand = 41;
+const int kFocusInset = 2;
+const UINT kSnoozeMilliseconds = 10000;
+
+bool snoozed = false;
+UINT_PTR snoozeTimer = 0;
+int startups = 0;
+
+struct TButtonSet {
+  uint32_t count;
+  const char* labels[3];
+  int32_t codes[3];
+};
+
+const TButtonSet kOk = {1, {"OK"}, {IDOK}};
+const TButtonSet kButtonSets[6] = {
+    kOk,
+    {2, {"OK", "Cancel"}, {IDOK, IDCANCEL}},
+    {3, {"Ignore", "Retry", "Cancel"}, {IDIGNORE, IDRETRY, IDCANCEL}},
+    {3, {"Yes", "No", "Cancel"}, {IDYES, IDNO, IDCANCEL}},
+    {2, {"Yes", "No"}, {IDYES, IDNO}},
+    {2, {"Retry", "Cancel"}, {IDRETRY, IDCANCEL}},
+};
+
+int Length(const TAnsiString& s) { return static_cast<int>(s.Length()); }
+
+// Position of the next CR at or after start, or the length.
+uint32_t NextBreak(const char* d, uint32_t n, uint32_t start) {
+  while (start < n && d[start] != '\r') ++start;
+  return start;
+}
+
+struct TDrawnLine {
+  uint32_t start;
+  uint32_t length;
+};
+
+// The lines as drawn: cut at CR, the LFs right after a CR skipped.
+std::vector<TDrawnLine> DrawnLines(const TAnsiString& text) {
+  std::vector<TDrawnLine> lines;
+  const char* d = text.Data();
+  const uint32_t n = text.Length();
+  uint32_t p = 0;
+  while (p < n) {
+    const uint32_t end = NextBreak(d, n, p);
+    lines.push_back({p, end - p});
+    p = end;
+    if (p < n) ++p;
+    while (p < n && d[p] == '\n') ++p;
+  }
+  return lines;
+}
+
+LRESULT CALLBACK MessageWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  TOknoSoobzheniy* object = reinterpret_cast<TOknoSoobzheniy*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+  if (object == nullptr) return DefWindowProcA(window, message, wParam, lParam);
+  return object->HandleMessage(message, wParam, lParam);
+}
+
+void CALLBACK SnoozeEnded(HWND, UINT, UINT_PTR, DWORD) {
+  if (snoozeTimer != 0 && KillTimer(nullptr, snoozeTimer)) snoozeTimer = 0;
+  snoozed = false;
+}
+
+TAnsiString NarrowOf(const WCHAR* text) {
+  if (text == nullptr) return TAnsiString();
+  return FromWide(TWideString(text));
+}
+
+}  // namespace
+
+TOknoSoobzheniy::TOknoSoobzheniy(const TAnsiString& captionText, const TAnsiString& messageText, UINT flags)
+    : instance(GetModuleHandleA(nullptr)),
+      window(nullptr),
+      font(nullptr),
+      className(kClassName),
+      caption(captionText),
+      text(messageText),
+      buttonCodes{0, 0, 0, 0},
+      count(0),
+      selected(0),
+      mousePressed(false),
+      keyPressed(false) {
+  if (caption.Length() == 0) caption = "Error";
+
+  const uint32_t set = flags & 15u;
+  const TButtonSet& buttons = set < 6 ? kButtonSets[set] : kOk;
+  count = buttons.count;
+  for (uint32_t i = 0; i < count; ++i) {
+    buttonLabels[i] = buttons.labels[i];
+    buttonCodes[i] = buttons.codes[i];
+  }
+  selected = (flags >> 8) & 3u;
+  if (selected >= count) selected = count - 1;
+
+  LOGFONTA lf;
+  std::memset(&lf, 0, sizeof lf);
+  lf.lfHeight = 15;
+  lf.lfWeight = FW_NORMAL;
+  lf.lfCharSet = DEFAULT_CHARSET;
+  std::strcpy(lf.lfFaceName, "MS Sans Serif");
+  font = CreateFontIndirectA(&lf);
+
+  WNDCLASSEXA wc;
+  std::memset(&wc, 0, sizeof wc);
+  wc.cbSize = sizeof wc;
+  wc.style = CS_BYTEALIGNWINDOW | CS_HREDRAW | CS_VREDRAW;
+  wc.lpfnWndProc = MessageWindowProc;
+  wc.hInstance = instance;
+  wc.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+  wc.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<uintptr_t>(COLOR_BTNFACE + 1));
+  wc.lpszClassName = kClassName;
+  RegisterClassExA(&wc);
+
+  // Size from the texts, measured with the window font.
+  HDC dc = CreateCompatibleDC(nullptr);
+  HGDIOBJ oldFont = SelectObject(dc, font);
+  SIZE size = {0, 0};
+  MeasureText(dc, caption.Data(), Length(caption), &size);
+  int width = size.cx + kMargin;
+  int height = kFirstLineTop;
+  const char* d = text.Data();
+  const uint32_t n = text.Length();
+  if (n > 0) {
+    uint32_t start = 0;
+    for (;;) {
+      const uint32_t end = NextBreak(d, n, start);
+      MeasureText(dc, d + start, static_cast<int>(end - start), &size);
+      height += kLinePitch;
+      if (size.cx > width) width = size.cx;
+      if (end >= n) break;
+      start = end + 1;
+    }
+  }
+  height += kMargin;
+  width += 2 * kMargin;
+  if (oldFont != nullptr) SelectObject(dc, oldFont);
+  DeleteDC(dc);
+
+  const int rowWidth = ButtonRowWidth();
+  const int windowWidth = rowWidth + 2 * kMargin > width ? rowWidth + 2 * kMargin : width;
+  const int windowHeight = height + kButtonBand;
+  const int x = (GetSystemMetrics(SM_CXSCREEN) - windowWidth) / 2;
+  const int y = (GetSystemMetrics(SM_CYSCREEN) - windowHeight) / 2;
+  window = CreateWindowExA(0, kClassName, caption.Data(), WS_POPUP | WS_BORDER, x, y, windowWidth, windowHeight,
+                           nullptr, nullptr, instance, nullptr);
+  if (window != nullptr) {
+    SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    SetMenu(window, nullptr);
+  }
+}
+
+TOknoSoobzheniy::~TOknoSoobzheniy() {
+  if (font != nullptr) DeleteObject(font);
+  if (window != nullptr) DestroyWindow(window);
+  UnregisterClassA(kClassName, instance);
+}
+
+int32_t TOknoSoobzheniy::ButtonRowWidth() const { return kButtonPitch * static_cast<int32_t>(count) - kMargin; }
+
+void TOknoSoobzheniy::Paint(HDC given) {
+  RECT client;
+  if (window == nullptr || !GetClientRect(window, &client)) return;
+  HDC dc = given != nullptr ? given : GetDC(window);
+  if (dc == nullptr) return;
+
+  RECT band = {client.left, client.top, client.right, client.top + kTitleBand};
+  FillRect(dc, &band, GetSysColorBrush(COLOR_ACTIVECAPTION));
+
+  HPEN lightPen = CreatePen(PS_SOLID, 0, GetSysColor(COLOR_BTNHIGHLIGHT));
+  HPEN darkPen = CreatePen(PS_SOLID, 0, GetSysColor(COLOR_BTNSHADOW));
+  HBRUSH focusBrush = CreateSolidBrush(GetSysColor(COLOR_GRAYTEXT));
+  HGDIOBJ oldPen = SelectObject(dc, darkPen);
+  HGDIOBJ oldFont = SelectObject(dc, font);
+  SetBkMode(dc, TRANSPARENT);
+  SetTextAlign(dc, TA_LEFT | TA_TOP);
+  SetTextColor(dc, GetSysColor(COLOR_CAPTIONTEXT));
+
+  SIZE size = {0, 0};
+  MeasureText(dc, caption.Data(), Length(caption), &size);
+  DrawTextChars(dc, client.left + kMargin, client.top + (kTitleBand - size.cy) / 2, caption.Data(), Length(caption));
+
+  SetTextColor(dc, GetSysColor(COLOR_BTNTEXT));
+  RECT button;
+  button.left = (client.right - client.left - ButtonRowWidth()) / 2;
+  button.top = client.bottom - kButtonBand;
+  button.right = button.left + kButtonWidth;
+  button.bottom = button.top + kButtonHeight;
+  for (uint32_t i = 0; i < count; ++i) {
+    FillRect(dc, &button, GetSysColorBrush(COLOR_BTNFACE));
+    const bool pressed = (mousePressed || keyPressed) && i == selected;
+    HPEN shadow = pressed ? lightPen : darkPen;
+    HPEN light = pressed ? darkPen : lightPen;
+    SelectObject(dc, shadow);
+    MoveToEx(dc, button.left, button.bottom - 1, nullptr);
+    LineTo(dc, button.right, button.bottom - 1);
+    MoveToEx(dc, button.right - 1, button.top, nullptr);
+    LineTo(dc, button.right - 1, button.bottom);
+    SelectObject(dc, light);
+    MoveToEx(dc, button.left, button.top, nullptr);
+    LineTo(dc, button.right, button.top);
+    MoveToEx(dc, button.left, button.top, nullptr);
+    LineTo(dc, button.left, button.bottom);
+    if (i == selected) {
+      RECT focus = {button.left + kFocusInset, button.top + kFocusInset, button.right - kFocusInset,
+                    button.bottom - kFocusInset};
+      FrameRect(dc, &focus, focusBrush);
+    }
+    const TAnsiString& label = buttonLabels[i];
+    MeasureText(dc, label.Data(), Length(label), &size);
+    DrawTextChars(dc, button.left + (kButtonWidth - size.cx) / 2, button.top + (kButtonHeight - size.cy) / 2,
+                  label.Data(), Length(label));
+    button.left += kButtonPitch;
+    button.right += kButtonPitch;
+  }
+
+  SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
+  const std::vector<TDrawnLine> lines = DrawnLines(text);
+  int y = client.top + kFirstLineTop;
+  for (const TDrawnLine& line : lines) {
+    DrawTextChars(dc, client.left + kMargin, y, text.Data() + line.start, static_cast<int>(line.length));
+    y += kLinePitch;
+  }
+
+  SelectObject(dc, oldPen);
+  if (oldFont != nullptr) SelectObject(dc, oldFont);
+  DeleteObject(lightPen);
+  DeleteObject(darkPen);
+  DeleteObject(focusBrush);
+  if (given == nullptr) ReleaseDC(window, dc);
+
+#ifndef _WIN32
+  // Presentations without pixels (the terminal) get the same content as text.
+  std::vector<std::string> lineTexts;
+  for (const TDrawnLine& line : lines) lineTexts.emplace_back(text.Data() + line.start, line.length);
+  std::vector<const char*> linePointers;
+  for (const std::string& line : lineTexts) linePointers.push_back(line.c_str());
+  const char* labels[4];
+  for (uint32_t i = 0; i < count; ++i) labels[i] = buttonLabels[i].Data();
+  PosixWindowContent content;
+  content.caption = caption.Data();
+  content.lines = linePointers.data();
+  content.lineCount = static_cast<int>(linePointers.size());
+  content.buttons = labels;
+  content.buttonCount = static_cast<int>(count);
+  content.focused = static_cast<int>(selected);
+  content.pressed = mousePressed || keyPressed;
+  content.progress = -1.0f;
+  PosixPresentContent(window, &content);
+#endif
+}
+
+void TOknoSoobzheniy::MouseRule(UINT message, LPARAM lParam) {
+  RECT client;
+  if (!GetClientRect(window, &client)) return;
+  const int rowWidth = ButtonRowWidth();
+  const int stripLeft = client.left + (client.right - client.left - rowWidth) / 2;
+  const int stripRight = stripLeft + rowWidth;
+  const int stripTop = client.bottom - kButtonBand;
+  const int stripBottom = stripTop + kButtonHeight;
+  const int x = static_cast<int16_t>(LOWORD(lParam));
+  const int y = static_cast<int16_t>(HIWORD(lParam));
+
+  const bool tracking = message == WM_MOUSEMOVE && mousePressed;
+  const bool inStrip = x >= stripLeft && x < stripRight && y >= stripTop && y < stripBottom;
+  const bool inBand = x >= client.left && x < client.right && y >= client.bottom - kTrackingBand && y < client.bottom;
+  if (!(tracking ? inBand : inStrip)) return;
+
+  if (!inStrip) {
+    mousePressed = false;  // dragged off the buttons: the button pops up
+  } else {
+    const int offset = x - stripLeft;
+    const uint32_t index = static_cast<uint32_t>(offset / kButtonPitch);
+    if (offset % kButtonPitch < kButtonWidth && index < count) {
+      if (message == WM_LBUTTONDOWN && !mousePressed) {
+        selected = index;
+        mousePressed = true;
+      } else if (message == WM_LBUTTONUP && mousePressed && index == selected) {
+        PostMessageA(window, WM_CLOSE, 0, 0);
+      }
+    }
+  }
+  Paint(nullptr);
+}
+
+LRESULT TOknoSoobzheniy::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_PAINT:
+      Paint(reinterpret_cast<HDC>(wParam));
+      DefWindowProcA(window, message, wParam, lParam);
+      return 0;
+    case WM_NCHITTEST: {
+      POINT point = {static_cast<int16_t>(LOWORD(lParam)), static_cast<int16_t>(HIWORD(lParam))};
+      if (ScreenToClient(window, &point) && point.y <= kTitleBand) return HTCAPTION;
+      return DefWindowProcA(window, message, wParam, lParam);
+    }
+    case WM_KEYDOWN:
+      if ((wParam == VK_SPACE || wParam == VK_RETURN) && !keyPressed) {
+        keyPressed = true;
+        Paint(nullptr);
+        return 0;
+      }
+      return DefWindowProcA(window, message, wParam, lParam);
+    case WM_KEYUP:
+      switch (wParam) {
+        case VK_TAB:
+        case VK_RIGHT:
+          selected = selected + 1 >= count ? 0 : selected + 1;
+          Paint(nullptr);
+          break;
+        case VK_LEFT:
+          selected = selected == 0 || selected > count ? count - 1 : selected - 1;
+          Paint(nullptr);
+          break;
+        case VK_ESCAPE:
+          selected = count;
+          PostMessageA(window, WM_CLOSE, 0, 0);
+          break;
+        case VK_SPACE:
+        case VK_RETURN:
+          if (keyPressed) {
+            keyPressed = false;
+            PostMessageA(window, WM_CLOSE, 0, 0);
+          }
+          break;
+        default:
+          break;
+      }
+      return 0;
+    case WM_RBUTTONUP:
+      selected = count;
+      PostMessageA(window, WM_CLOSE, 0, 0);
+      return 0;
+    case WM_MOUSEMOVE:
+      if (!mousePressed) return DefWindowProcA(window, message, wParam, lParam);
+      MouseRule(message, lParam);
+      return DefWindowProcA(window, message, wParam, lParam);
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONUP:
+      MouseRule(message, lParam);
+      return DefWindowProcA(window, message, wParam, lParam);
+    case WM_CLOSE:
+      // Sent by the system (the window's own close requests are posted and end the loop before
+      // they are dispatched): closed from outside, so no button was chosen.
+      selected = count;
+      return DefWindowProcA(window, message, wParam, lParam);
+    default:
+      return DefWindowProcA(window, message, wParam, lParam);
+  }
+}
+
+int32_t TOknoSoobzheniy::Result() const {
+  if (selected < count) return buttonCodes[selected];
+  for (uint32_t i = 0; i < count; ++i)
+    if (buttonCodes[i] == IDCANCEL) return IDCANCEL;
+  return count > 0 ? buttonCodes[count - 1] : IDCANCEL;
+}
+
+int32_t TOknoSoobzheniy::RunModal() {
+  mousePressed = false;
+  keyPressed = false;
+  if (window == nullptr) {
+    // Without a window there is nothing to answer; a loop unfiltered by a window would serve
+    // the whole thread instead.
+    selected = count;
+    return Result();
+  }
+  UpdateWindow(window);
+  ShowWindow(window, SW_SHOWNORMAL);
+  bool answered = false;
+  MSG message;
+  for (;;) {
+    const BOOL got = GetMessageA(&message, window, 0, 0);
+    if (got == 0 || got == -1) break;
+    if (message.hwnd == window) {
+      if (message.message == WM_NULL) {
+        window = nullptr;  // destroyed from outside
+        break;
+      }
+      if (message.message == WM_CLOSE) {
+        answered = true;
+        break;
+      }
+    }
+    DispatchMessageA(&message);
+  }
+  if (!answered) selected = count;
+  return Result();
+}
+
+int32_t ShowMessageWindow(HWND, const char* text, const char* caption, UINT flags) {
+  TOknoSoobzheniy box(TAnsiString(caption), TAnsiString(text), flags);
+  return box.RunModal();
+}
+
+int32_t ShowMessageWindowW(HWND owner, const WCHAR* text, const WCHAR* caption, UINT flags) {
+  const TAnsiString narrowText = NarrowOf(text);
+  const TAnsiString narrowCaption = NarrowOf(caption);
+  return ShowMessageWindow(owner, narrowText.Data(), narrowCaption.Data(), flags);
+}
+
+namespace {
+
+void SnoozeAfter(int32_t answer) {
+  if (answer != IDCANCEL) return;
+  snoozeTimer = SetTimer(nullptr, 0, kSnoozeMilliseconds, SnoozeEnded);
+  // Without a timer nothing would ever end the snooze, and every later notice would be lost.
+  snoozed = snoozeTimer != 0;
+}
+
+}  // namespace
+
+bool ShowNotice(const char* text, const char* caption) {
+  if (snoozed) return false;
+  SnoozeAfter(ShowMessageWindow(nullptr, text, caption, MB_OKCANCEL));
+  return true;
+}
+
+bool ShowNoticeW(const WCHAR* text, const WCHAR* caption) {
+  if (snoozed) return false;
+  SnoozeAfter(ShowMessageWindowW(nullptr, text, caption, MB_OKCANCEL));
+  return true;
+}
+
+bool NoticesSnoozed() { return snoozed; }
+
+void ToknosoobzheniyStartup() {
+  if (startups++ > 0) return;
+  snoozed = false;
+  snoozeTimer = 0;
+}
+
+void ToknosoobzheniyShutdown() {
+  if (startups == 0 || --startups > 0) return;
+  if (snoozeTimer != 0) KillTimer(nullptr, snoozeTimer);
+  snoozeTimer = 0;
+  snoozed = false;
+}
