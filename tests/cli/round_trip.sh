@@ -114,4 +114,19 @@ run -h -o top.pck
 expect_rc 0 "restore the -w=65536 archive with the default window"
 check "default window restores the same tree" diff -r "$tree" top -x empty
 
+# Folder links: one back to the top folder and one to its parent's child are not walked again;
+# a link to a folder outside the tree is walked like a folder.
+mkdir -p "$work/links/top/sub" "$work/links/outside" && cd "$work/links"
+printf a >top/a.txt
+printf b >top/sub/b.txt
+printf c >outside/c.txt
+ln -s .. top/sub/up
+ln -s ../top top/self
+ln -s ../outside top/ext
+run -h -o top
+expect_rc 0 "compress a tree with folder links"
+pck list top.pck | awk '{print $6}' | sort >"$work/linked"
+check "each file once, the outside folder through its link ($(tr '\n' ' ' <"$work/linked"))" \
+  [ "$(tr '\n' ' ' <"$work/linked")" = 'top\a.txt top\ext\c.txt top\sub\b.txt ' ]
+
 finish
