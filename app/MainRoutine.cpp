@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "app/ArchiveFormat.h"
 #include "app/CommandLine.h"
 #include "app/FileJobs.h"
 #include "app/FolderArchive.h"
