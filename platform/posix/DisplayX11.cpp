@@ -89,7 +89,9 @@ void HandleEvent(XEvent& event) {
       if (event.xexpose.count == 0) posixwin::X11Present(record);
       break;
     case MapNotify:
-      XSetInputFocus(display, record->xWindow, RevertToParent, CurrentTime);
+      // A window hidden again before its map was reported is not viewable: focusing it would be
+      // a BadMatch error, which ends the process.
+      if (record->visible) XSetInputFocus(display, record->xWindow, RevertToParent, CurrentTime);
       break;
     case KeyPress:
     case KeyRelease: {

@@ -66,15 +66,35 @@ void FillWithBackground(WindowRecord* record) {
   record->canvas.Resize(record->canvas.width, record->canvas.height, fill);
 }
 
+// Before the first window the display is not open yet; it is looked at once then, so that the
+// first window is centred on the real screen.
+bool ScreenSize(int* width, int* height) {
+  if (X11ScreenSize(width, height)) return true;
+  static bool probed = false;
+  static bool known = false;
+  static int knownWidth = 0, knownHeight = 0;
+  if (!probed && windows.empty()) {
+    probed = true;
+    if (X11OpenIfAvailable()) {
+      known = X11ScreenSize(&knownWidth, &knownHeight);
+      X11CloseIfUnused();
+    }
+  }
+  if (!known) return false;
+  *width = knownWidth;
+  *height = knownHeight;
+  return true;
+}
+
 int ScreenWidth() {
   int width = 0, height = 0;
-  if (X11ScreenSize(&width, &height)) return width;
+  if (ScreenSize(&width, &height)) return width;
   return 1024;
 }
 
 int ScreenHeight() {
   int width = 0, height = 0;
-  if (X11ScreenSize(&width, &height)) return height;
+  if (ScreenSize(&width, &height)) return height;
   return 768;
 }
 

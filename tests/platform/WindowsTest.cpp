@@ -1,0 +1,529 @@
+// The thread's message queue, windows and canvas drawing, as the program's windows use them:
+// retrieval order and filters, WM_QUIT, thread timers, destroyed windows, client sizes, default
+// handling, and the pixel rules of lines, rectangles and text.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/win32.h"
+
+namespace {
+
+const char kClass[] = "Platform Test Class";
+const uint32_t kFace = 0xC0C0C0;
+
+// What the test window procedure saw, in order.
+std::vector<UINT> seen;
+std::vector<UINT_PTR> timerCalls;
+
+LRESULT CALLBACK RecordingProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  seen.push_back(message);
+  return DefWindowProcA(window, message, wParam, lParam);
+}
+
+void CALLBACK CountTimer(HWND, UINT, UINT_PTR id, DWORD) { timerCalls.push_back(id); }
+
+void DropAllMessages() {
+  MSG message;
+  while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+  }
+}
+
+class WindowsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    seen.clear();
+    timerCalls.clear();
+    WNDCLASSEXA windowClass;
+    std::memset(&windowClass, 0, sizeof windowClass);
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.lpfnWndProc = RecordingProc;
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<uintptr_t>(COLOR_BTNFACE + 1));
+    windowClass.lpszClassName = kClass;
+    ASSERT_NE(0, RegisterClassExA(&windowClass));
+  }
+
+  void TearDown() override {
+    for (HWND window : windows)
+      if (IsWindow(window)) DestroyWindow(window);
+    DropAllMessages();
+    EXPECT_TRUE(UnregisterClassA(kClass, nullptr));
+  }
+
+  HWND Make(DWORD style = WS_POPUP | WS_BORDER, int width = 60, int height = 40) {
+    HWND window = CreateWindowExA(0, kClass, "test", style, 10, 20, width, height, nullptr, nullptr, nullptr, nullptr);
+    EXPECT_NE(nullptr, window);
+    windows.push_back(window);
+    return window;
+  }
+
+  std::vector<HWND> windows;
+};
+
+uint32_t PixelAt(HWND window, int x, int y) {
+  const uint32_t* pixels = nullptr;
+  int width = 0, height = 0;
+  if (!PosixWindowCanvas(window, &pixels, &width, &height) || x < 0 || y < 0 || x >= width || y >= height)
+    return 0xFFFFFFFF;
+  return pixels[static_cast<size_t>(y) * width + x];
+}
+
+// Bounding box of the pixels that differ from `background`; false when there are none.
+bool InkBox(HWND window, uint32_t background, RECT* box) {
+  const uint32_t* pixels = nullptr;
+  int width = 0, height = 0;
+  if (!PosixWindowCanvas(window, &pixels, &width, &height)) return false;
+  bool any = false;
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) {
+      if (pixels[static_cast<size_t>(y) * width + x] == background) continue;
+      if (!any) *box = RECT{x, y, x + 1, y + 1};
+      any = true;
+      if (x < box->left) box->left = x;
+      if (y < box->top) box->top = y;
+      if (x + 1 > box->right) box->right = x + 1;
+      if (y + 1 > box->bottom) box->bottom = y + 1;
+    }
+  return any;
+}
+
+TEST_F(WindowsTest, PeekFiltersByWindowAndRemovesOnlyWithPmRemove) {
+  HWND a = Make();
+  HWND b = Make();
+  ASSERT_TRUE(PostMessageA(a, WM_USER + 1, 11, 0));
+  ASSERT_TRUE(PostMessageA(b, WM_USER + 2, 22, 0));
+  ASSERT_TRUE(PostMessageA(nullptr, WM_USER + 3, 33, 0));
+
+  MSG message;
+  ASSERT_TRUE(PeekMessageA(&message, b, 0, 0, PM_NOREMOVE));
+  EXPECT_EQ(b, message.hwnd);
+  EXPECT_EQ(static_cast<UINT>(WM_USER + 2), message.message);
+  EXPECT_EQ(22u, message.wParam);
+  ASSERT_TRUE(PeekMessageA(&message, b, 0, 0, PM_REMOVE));  // still there after PM_NOREMOVE
+  EXPECT_EQ(22u, message.wParam);
+  // Hidden windows ask for no WM_PAINT, so b has nothing left.
+  EXPECT_FALSE(PeekMessageA(&message, b, 0, 0, PM_REMOVE));
+
+  // A range filter skips what lies outside it.
+  ASSERT_TRUE(PeekMessageA(&message, nullptr, WM_USER + 3, WM_USER + 3, PM_REMOVE));
+  EXPECT_EQ(33u, message.wParam);
+  EXPECT_EQ(nullptr, message.hwnd);
+  // The thread-only filter never returns a window's message.
+  EXPECT_FALSE(PeekMessageA(&message, reinterpret_cast<HWND>(static_cast<intptr_t>(-1)), 0, 0, PM_REMOVE));
+  ASSERT_TRUE(PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE));
+  EXPECT_EQ(a, message.hwnd);
+  EXPECT_FALSE(PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE));
+
+  // Dispatching hands the message to the window procedure.
+  PostMessageA(a, WM_USER + 4, 0, 0);
+  ASSERT_TRUE(PeekMessageA(&message, a, 0, 0, PM_REMOVE));
+  DispatchMessageA(&message);
+  ASSERT_FALSE(seen.empty());
+  EXPECT_EQ(static_cast<UINT>(WM_USER + 4), seen.back());
+}
+
+TEST_F(WindowsTest, QuitComesAfterPostedMessagesAndOnlyToUnfilteredLoops) {
+  HWND window = Make();
+  PostQuitMessage(7);
+  PostMessageA(window, WM_USER, 1, 0);
+  MSG message;
+  // A loop filtered to the window sees its message but never the quit.
+  ASSERT_TRUE(PeekMessageA(&message, window, 0, 0, PM_REMOVE));
+  EXPECT_EQ(static_cast<UINT>(WM_USER), message.message);
+  EXPECT_FALSE(PeekMessageA(&message, window, 0, 0, PM_REMOVE));
+
+  PostMessageA(nullptr, WM_USER + 9, 0, 0);
+  ASSERT_TRUE(PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE));
+  EXPECT_EQ(static_cast<UINT>(WM_USER + 9), message.message);
+  ASSERT_TRUE(PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE));
+  EXPECT_EQ(static_cast<UINT>(WM_QUIT), message.message);
+  EXPECT_EQ(nullptr, message.hwnd);
+  EXPECT_EQ(7u, message.wParam);
+  EXPECT_EQ(FALSE, GetMessageA(&message, nullptr, 0, 0));  // GetMessage ends on the quit
+  EXPECT_EQ(static_cast<UINT>(WM_QUIT), message.message);
+  EXPECT_FALSE(PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE));  // taken once
+}
+
+TEST_F(WindowsTest, DestroyedWindowLosesItsMessagesAndFiltersOnItYieldMessageZero) {
+  HWND window = Make();
+  HWND other = Make();
+  PostMessageA(window, WM_USER, 1, 0);
+  PostMessageA(other, WM_USER, 2, 0);
+  ASSERT_TRUE(DestroyWindow(window));
+  EXPECT_FALSE(IsWindow(window));
+  // WM_DESTROY then WM_NCDESTROY reached the procedure.
+  ASSERT_GE(seen.size(), 2u);
+  EXPECT_EQ(static_cast<UINT>(WM_DESTROY), seen[seen.size() - 2]);
+  EXPECT_EQ(static_cast<UINT>(WM_NCDESTROY), seen.back());
+
+  MSG message;
+  ASSERT_TRUE(PeekMessageA(&message, window, 0, 0, PM_REMOVE));
+  EXPECT_EQ(window, message.hwnd);
+  EXPECT_EQ(static_cast<UINT>(WM_NULL), message.message);
+  // Its queued message is gone; the other window's is not.
+  ASSERT_TRUE(PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE));
+  EXPECT_EQ(other, message.hwnd);
+  EXPECT_EQ(2u, message.wParam);
+
+  SetLastError(0);
+  EXPECT_FALSE(PostMessageA(window, WM_USER, 0, 0));
+  EXPECT_EQ(ERROR_INVALID_WINDOW_HANDLE, GetLastError());
+  EXPECT_FALSE(DestroyWindow(window));
+  RECT rect;
+  EXPECT_FALSE(GetClientRect(window, &rect));
+  EXPECT_EQ(nullptr, GetDC(window));
+  // A handle is not given out again.
+  HWND next = Make();
+  EXPECT_NE(window, next);
+}
+
+TEST_F(WindowsTest, ThreadTimerRunsItsCallbackOnlyWhenDispatched) {
+  HWND window = Make();
+  const UINT_PTR id = SetTimer(nullptr, 0, 10000, CountTimer);
+  ASSERT_NE(0u, id);
+  MSG message;
+  EXPECT_FALSE(PeekMessageA(&message, nullptr, WM_TIMER, WM_TIMER, PM_REMOVE));
+
+  PosixAdvanceTimerClock(10000);
+  // Not for a loop filtered to a window.
+  EXPECT_FALSE(PeekMessageA(&message, window, 0, 0, PM_REMOVE));
+  ASSERT_TRUE(PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE));
+  EXPECT_EQ(static_cast<UINT>(WM_TIMER), message.message);
+  EXPECT_EQ(nullptr, message.hwnd);
+  EXPECT_EQ(id, message.wParam);
+  EXPECT_TRUE(timerCalls.empty());
+  DispatchMessageA(&message);
+  ASSERT_EQ(1u, timerCalls.size());
+  EXPECT_EQ(id, timerCalls[0]);
+  // Removal started the next period.
+  EXPECT_FALSE(PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE));
+
+  // A tick removed without dispatching is simply dropped.
+  PosixAdvanceTimerClock(10000);
+  ASSERT_TRUE(PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE));
+  EXPECT_EQ(static_cast<UINT>(WM_TIMER), message.message);
+  EXPECT_FALSE(PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE));
+  EXPECT_EQ(1u, timerCalls.size());
+
+  // Posted messages come before a due timer.
+  PosixAdvanceTimerClock(10000);
+  PostMessageA(nullptr, WM_USER, 0, 0);
+  ASSERT_TRUE(PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE));
+  EXPECT_EQ(static_cast<UINT>(WM_USER), message.message);
+
+  ASSERT_TRUE(KillTimer(nullptr, id));
+  EXPECT_FALSE(PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE));
+  EXPECT_FALSE(KillTimer(nullptr, id));
+  // A second thread timer asked for with identifier 0 gets an identifier of its own.
+  const UINT_PTR first = SetTimer(nullptr, 0, 50, CountTimer);
+  const UINT_PTR second = SetTimer(nullptr, 0, 50, CountTimer);
+  EXPECT_NE(first, second);
+  EXPECT_TRUE(KillTimer(nullptr, first));
+  EXPECT_TRUE(KillTimer(nullptr, second));
+}
+
+TEST_F(WindowsTest, WindowTimerGoesWithItsWindow) {
+  HWND window = Make();
+  ASSERT_EQ(5u, SetTimer(window, 5, 100, nullptr));
+  PosixAdvanceTimerClock(100);
+  MSG message;
+  ASSERT_TRUE(PeekMessageA(&message, window, WM_TIMER, WM_TIMER, PM_NOREMOVE));
+  EXPECT_EQ(5u, message.wParam);
+  DestroyWindow(window);
+  EXPECT_FALSE(PeekMessageA(&message, nullptr, WM_TIMER, WM_TIMER, PM_REMOVE));
+  EXPECT_FALSE(KillTimer(window, 5));
+}
+
+TEST_F(WindowsTest, ClientAreaIsTheWindowLessItsBorder) {
+  HWND bordered = Make(WS_POPUP | WS_BORDER, 60, 40);
+  HWND plain = Make(WS_POPUP, 60, 40);
+  RECT client, outer;
+  ASSERT_TRUE(GetClientRect(bordered, &client));
+  EXPECT_EQ(0, client.left);
+  EXPECT_EQ(0, client.top);
+  EXPECT_EQ(58, client.right);
+  EXPECT_EQ(38, client.bottom);
+  ASSERT_TRUE(GetWindowRect(bordered, &outer));
+  EXPECT_EQ(10, outer.left);
+  EXPECT_EQ(20, outer.top);
+  EXPECT_EQ(70, outer.right);
+  EXPECT_EQ(60, outer.bottom);
+  int width = 0, height = 0;
+  ASSERT_TRUE(PosixWindowCanvas(bordered, nullptr, &width, &height));
+  EXPECT_EQ(58, width);
+  EXPECT_EQ(38, height);
+  ASSERT_TRUE(GetClientRect(plain, &client));
+  EXPECT_EQ(60, client.right);
+  EXPECT_EQ(40, client.bottom);
+
+  // Client coordinates start inside the border.
+  POINT point{11, 21};
+  ASSERT_TRUE(ScreenToClient(bordered, &point));
+  EXPECT_EQ(0, point.x);
+  EXPECT_EQ(0, point.y);
+  ASSERT_TRUE(ClientToScreen(bordered, &point));
+  EXPECT_EQ(11, point.x);
+
+  // The class background fills a new canvas.
+  EXPECT_EQ(kFace, PixelAt(bordered, 0, 0));
+  EXPECT_EQ(kFace, PixelAt(bordered, 57, 37));
+  ASSERT_TRUE(MoveWindow(bordered, 0, 0, 30, 20, FALSE));
+  ASSERT_TRUE(GetClientRect(bordered, &client));
+  EXPECT_EQ(28, client.right);
+  EXPECT_EQ(18, client.bottom);
+}
+
+TEST_F(WindowsTest, DefaultHandlingClosesValidatesAndHitTests) {
+  HWND window = Make();
+  LONG_PTR object = 0x1234;
+  SetWindowLongPtrA(window, GWLP_USERDATA, object);
+  EXPECT_EQ(object, GetWindowLongPtrA(window, GWLP_USERDATA));
+  EXPECT_EQ(HTCLIENT, DefWindowProcA(window, WM_NCHITTEST, 0, 0));
+
+  // A shown window asks for WM_PAINT after posted messages, until DefWindowProc validates it.
+  ShowWindow(window, SW_SHOWNORMAL);
+  EXPECT_TRUE(IsWindowVisible(window));
+  PostMessageA(window, WM_USER, 0, 0);
+  MSG message;
+  ASSERT_TRUE(PeekMessageA(&message, window, 0, 0, PM_REMOVE));
+  EXPECT_EQ(static_cast<UINT>(WM_USER), message.message);
+  ASSERT_TRUE(PeekMessageA(&message, window, 0, 0, PM_REMOVE));
+  EXPECT_EQ(static_cast<UINT>(WM_PAINT), message.message);
+  ASSERT_TRUE(PeekMessageA(&message, window, 0, 0, PM_REMOVE));  // not validated yet
+  EXPECT_EQ(static_cast<UINT>(WM_PAINT), message.message);
+  DispatchMessageA(&message);
+  EXPECT_FALSE(PeekMessageA(&message, window, 0, 0, PM_REMOVE));
+  InvalidateRect(window, nullptr, FALSE);
+  ASSERT_TRUE(PeekMessageA(&message, window, 0, 0, PM_REMOVE));
+  EXPECT_EQ(static_cast<UINT>(WM_PAINT), message.message);
+  DispatchMessageA(&message);
+
+  // Alt+F4 becomes a system close, and the default close destroys the window.
+  seen.clear();
+  DefWindowProcA(window, WM_SYSKEYDOWN, VK_F4, static_cast<LPARAM>(1u | (1u << 29)));
+  EXPECT_FALSE(IsWindow(window));
+  ASSERT_GE(seen.size(), 3u);
+  EXPECT_EQ(static_cast<UINT>(WM_SYSCOMMAND), seen[0]);
+  EXPECT_EQ(static_cast<UINT>(WM_CLOSE), seen[1]);
+  EXPECT_EQ(static_cast<UINT>(WM_DESTROY), seen[2]);
+
+  HWND second = Make();
+  EXPECT_EQ(0, SendMessageA(second, WM_CLOSE, 0, 0));
+  EXPECT_FALSE(IsWindow(second));
+  // A class with windows left cannot go.
+  HWND third = Make();
+  EXPECT_FALSE(UnregisterClassA(kClass, nullptr));
+  DestroyWindow(third);
+}
+
+TEST_F(WindowsTest, RectangleAndLineFollowWin32PixelRules) {
+  HWND window = Make(WS_POPUP | WS_BORDER, 42, 32);  // 40 x 30 client
+  HDC dc = GetDC(window);
+  ASSERT_NE(nullptr, dc);
+  const uint32_t before = PosixWindowPaintCount(window);
+  HPEN nullPen = CreatePen(PS_NULL, 0, RGB(1, 2, 3));
+  HPEN redPen = CreatePen(PS_SOLID, 0, RGB(255, 0, 0));
+  HBRUSH blue = CreateSolidBrush(RGB(0, 0, 255));
+  HGDIOBJ oldPen = SelectObject(dc, nullPen);
+  HGDIOBJ oldBrush = SelectObject(dc, blue);
+
+  // With the null pen the fill covers [left, right - 1) x [top, bottom - 1).
+  ASSERT_TRUE(Rectangle(dc, 2, 3, 12, 8));
+  RECT box;
+  ASSERT_TRUE(InkBox(window, kFace, &box));
+  EXPECT_EQ(2, box.left);
+  EXPECT_EQ(3, box.top);
+  EXPECT_EQ(11, box.right);
+  EXPECT_EQ(7, box.bottom);
+  EXPECT_EQ(0x0000FFu, PixelAt(window, 10, 6));
+
+  // With a pen the outline takes the whole rectangle and the brush the inside.
+  SelectObject(dc, redPen);
+  ASSERT_TRUE(Rectangle(dc, 20, 10, 30, 20));
+  EXPECT_EQ(0xFF0000u, PixelAt(window, 20, 10));
+  EXPECT_EQ(0xFF0000u, PixelAt(window, 29, 19));
+  EXPECT_EQ(0x0000FFu, PixelAt(window, 21, 11));
+  EXPECT_EQ(0x0000FFu, PixelAt(window, 28, 18));
+  EXPECT_EQ(kFace, PixelAt(window, 30, 20));
+  EXPECT_EQ(kFace, PixelAt(window, 19, 9));
+
+  // Lines leave out their end point; the position moves to it.
+  POINT previous{-1, -1};
+  ASSERT_TRUE(MoveToEx(dc, 2, 25, &previous));
+  EXPECT_EQ(0, previous.x);  // drawing rectangles does not move the position
+  ASSERT_TRUE(LineTo(dc, 10, 25));
+  EXPECT_EQ(0xFF0000u, PixelAt(window, 2, 25));
+  EXPECT_EQ(0xFF0000u, PixelAt(window, 9, 25));
+  EXPECT_EQ(kFace, PixelAt(window, 10, 25));
+  ASSERT_TRUE(LineTo(dc, 10, 28));
+  EXPECT_EQ(0xFF0000u, PixelAt(window, 10, 25));
+  EXPECT_EQ(0xFF0000u, PixelAt(window, 10, 27));
+  EXPECT_EQ(kFace, PixelAt(window, 10, 28));
+  // Drawing past the canvas is clipped, not a crash.
+  Rectangle(dc, -5, -5, 100, 100);
+  MoveToEx(dc, -10, -10, nullptr);
+  LineTo(dc, 200, 200);
+
+  // An object still selected cannot be deleted; after restoring, it can.
+  EXPECT_FALSE(DeleteObject(blue));
+  SelectObject(dc, oldPen);
+  SelectObject(dc, oldBrush);
+  EXPECT_TRUE(DeleteObject(blue));
+  EXPECT_TRUE(DeleteObject(redPen));
+  EXPECT_TRUE(DeleteObject(nullPen));
+  EXPECT_EQ(1, ReleaseDC(window, dc));
+  EXPECT_EQ(before + 1, PosixWindowPaintCount(window));
+}
+
+TEST_F(WindowsTest, FrameAndFillRectAcceptSystemColourBrushes) {
+  HWND window = Make(WS_POPUP | WS_BORDER, 22, 22);
+  HDC dc = GetDC(window);
+  RECT all{0, 0, 20, 20};
+  ASSERT_EQ(1, FillRect(dc, &all, reinterpret_cast<HBRUSH>(static_cast<uintptr_t>(COLOR_ACTIVECAPTION + 1))));
+  EXPECT_EQ(0x000080u, PixelAt(window, 19, 19));
+  RECT frame{2, 2, 10, 10};
+  ASSERT_EQ(1, FrameRect(dc, &frame, GetSysColorBrush(COLOR_BTNHIGHLIGHT)));
+  EXPECT_EQ(0xFFFFFFu, PixelAt(window, 2, 2));
+  EXPECT_EQ(0xFFFFFFu, PixelAt(window, 9, 9));
+  EXPECT_EQ(0x000080u, PixelAt(window, 3, 3));
+  EXPECT_EQ(0x000080u, PixelAt(window, 10, 10));
+  ReleaseDC(window, dc);
+}
+
+TEST_F(WindowsTest, TextIsMeasuredAndDrawnWithCyrillicGlyphs) {
+  HWND window = Make(WS_POPUP | WS_BORDER, 82, 42);
+  LOGFONTA logFont;
+  std::memset(&logFont, 0, sizeof logFont);
+  logFont.lfHeight = 15;
+  logFont.lfWeight = FW_NORMAL;
+  logFont.lfCharSet = DEFAULT_CHARSET;
+  std::strcpy(logFont.lfFaceName, "MS Sans Serif");
+  HFONT font = CreateFontIndirectA(&logFont);
+  ASSERT_NE(nullptr, font);
+
+  HDC memory = CreateCompatibleDC(nullptr);
+  HGDIOBJ old = SelectObject(memory, font);
+  const char zhe[] = "\xC6";  // cp1251 capital ZHE
+  SIZE one{0, 0}, three{0, 0}, empty{-1, -1};
+  ASSERT_TRUE(GetTextExtentPoint32A(memory, zhe, 1, &one));
+  EXPECT_GT(one.cx, 0);
+  EXPECT_GT(one.cy, 0);
+  ASSERT_TRUE(GetTextExtentPoint32A(memory, "\xC6\xC6\xC6", 3, &three));
+  EXPECT_EQ(3 * one.cx, three.cx);
+  EXPECT_EQ(one.cy, three.cy);
+  ASSERT_TRUE(GetTextExtentPoint32A(memory, "", 0, &empty));
+  EXPECT_EQ(0, empty.cx);
+  SIZE dot{0, 0};
+  ASSERT_TRUE(GetTextExtentPoint32A(memory, ".", 1, &dot));
+  EXPECT_LT(dot.cx, one.cx);  // a real proportional face
+  EXPECT_FALSE(GetTextExtentPoint32A(memory, zhe, -1, &one));
+  SelectObject(memory, old);
+  EXPECT_TRUE(DeleteDC(memory));
+
+  HDC dc = GetDC(window);
+  old = SelectObject(dc, font);
+  SetBkMode(dc, TRANSPARENT);
+  SetTextAlign(dc, TA_LEFT | TA_TOP);
+  SetTextColor(dc, RGB(0, 0, 0));
+  ASSERT_TRUE(TextOutA(dc, 5, 4, zhe, 1));
+  RECT box;
+  ASSERT_TRUE(InkBox(window, kFace, &box));
+  // The glyph lies in its cell, starting near the pen position.
+  EXPECT_GE(box.left, 4);
+  EXPECT_LE(box.right, 5 + one.cx + 1);
+  EXPECT_GE(box.top, 4);
+  EXPECT_LE(box.bottom, 4 + one.cy);
+  EXPECT_GT(box.right - box.left, 4);
+  EXPECT_GT(box.bottom - box.top, 5);
+  bool dark = false;
+  for (int y = box.top; y < box.bottom; ++y)
+    for (int x = box.left; x < box.right; ++x)
+      if (PixelAt(window, x, y) < 0x404040u) dark = true;
+  EXPECT_TRUE(dark);
+
+  // Control characters take their width but leave no ink.
+  RECT full{0, 0, 80, 40};
+  FillRect(dc, &full, GetSysColorBrush(COLOR_BTNFACE));
+  ASSERT_TRUE(TextOutA(dc, 5, 4, "\r\n\t", 3));
+  EXPECT_FALSE(InkBox(window, kFace, &box));
+
+  // Opaque mode fills the text's box with the background colour.
+  SetBkMode(dc, OPAQUE);
+  SetBkColor(dc, RGB(255, 255, 0));
+  ASSERT_TRUE(TextOutA(dc, 40, 10, ".", 1));
+  EXPECT_EQ(0xFFFF00u, PixelAt(window, 40, 10));
+  SelectObject(dc, old);
+  ReleaseDC(window, dc);
+  EXPECT_TRUE(DeleteObject(font));
+}
+
+}  // namespace
+
+// With a display (for example under xvfb-run) the windows are real X windows showing their
+// canvases; without one these checks are skipped.
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <time.h>
+
+namespace {
+
+void PumpFor(int milliseconds) {
+  for (int i = 0; i < milliseconds / 10; ++i) {
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
+    timespec pause{0, 10 * 1000 * 1000};
+    nanosleep(&pause, nullptr);
+  }
+}
+
+TEST_F(WindowsTest, X11ShowsTheCanvasInsideABlackBorder) {
+  const char* name = std::getenv("DISPLAY");
+  if (name == nullptr || *name == 0) GTEST_SKIP() << "no display";
+  Display* display = XOpenDisplay(name);
+  if (display == nullptr) GTEST_SKIP() << "display cannot be opened";
+  const int screenWidth = DisplayWidth(display, DefaultScreen(display));
+  const int screenHeight = DisplayHeight(display, DefaultScreen(display));
+
+  // Screen metrics asked before any window exists already describe the real screen.
+  EXPECT_EQ(screenWidth, GetSystemMetrics(SM_CXSCREEN));
+  EXPECT_EQ(screenHeight, GetSystemMetrics(SM_CYSCREEN));
+
+  HWND window = CreateWindowExA(0, kClass, "x11", WS_POPUP | WS_BORDER, 30, 40, 50, 30, nullptr, nullptr, nullptr,
+                                nullptr);
+  ASSERT_NE(nullptr, window);
+  windows.push_back(window);
+  EXPECT_EQ('x', PosixDisplayKind());
+  ShowWindow(window, SW_SHOWNORMAL);
+  PumpFor(200);
+  HDC dc = GetDC(window);
+  RECT all{0, 0, 48, 28};
+  HBRUSH red = CreateSolidBrush(RGB(255, 0, 0));
+  FillRect(dc, &all, red);
+  ReleaseDC(window, dc);  // presents the canvas
+  DeleteObject(red);
+  PumpFor(100);
+
+  XImage* image = XGetImage(display, DefaultRootWindow(display), 30, 40, 50, 30, AllPlanes, ZPixmap);
+  ASSERT_NE(nullptr, image);
+  EXPECT_EQ(0x000000u, XGetPixel(image, 0, 0) & 0xFFFFFF);    // border
+  EXPECT_EQ(0x000000u, XGetPixel(image, 49, 29) & 0xFFFFFF);  // border
+  EXPECT_EQ(0xFF0000u, XGetPixel(image, 1, 1) & 0xFFFFFF);    // client
+  EXPECT_EQ(0xFF0000u, XGetPixel(image, 48, 28) & 0xFFFFFF);
+  XDestroyImage(image);
+
+  // Hiding a window whose map the display has not reported yet must not upset the connection.
+  HWND quick = Make();
+  ShowWindow(quick, SW_SHOWNORMAL);
+  ShowWindow(quick, SW_HIDE);
+  PumpFor(100);
+  ShowWindow(quick, SW_SHOWNORMAL);
+  DestroyWindow(quick);
+  PumpFor(100);
+  EXPECT_TRUE(IsWindow(window));
+  XCloseDisplay(display);
+}
+
+}  // namespace
