@@ -4,6 +4,11 @@
 // zstd level 3 and lz4 run on the same blocks in the same process, and the speed of the literal
 // reference match search.
 //   engine_bench [file or folder] [-w=window] [-r=runs] [--no-reference]
+//   engine_bench --rss file [-w=window]
+// The second form measures what the program itself holds: it streams the file through one
+// window-sized input buffer and one output area (as the file job does), compresses and restores
+// each block, and reports the peak resident memory of that alone.
+// bench/make_mixed_file.sh builds a large mixed file from the machine's own files.
 #include <dirent.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -179,6 +184,52 @@ std::vector<SCodec> Codecs() {
 
 double MBps(uint64_t bytes, double seconds) { return seconds > 0 ? bytes / 1e6 / seconds : 0; }
 
+// Streams path through the compressor block by block; 0 on success.
+int StreamForResidentMemory(const std::string& path, uint32_t window) {
+  FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) {
+    std::fprintf(stderr, "cannot open %s\n", path.c_str());
+    return 2;
+  }
+  uint8_t* input = nullptr;
+  uint8_t* output = nullptr;
+  uint8_t* restored = nullptr;
+  Create(input, window);
+  Create(output, uint32_t(CompressBoundFor(window)));
+  // The restore side gets an output area of the same size as the compression side, as in the
+  // program: a block's pre-pass output, which the decoder rebuilds first, may exceed the window.
+  Create(restored, uint32_t(CompressBoundFor(window)));
+  if (!input || !output || !restored) {
+    std::fprintf(stderr, "no memory for the buffers\n");
+    return 2;
+  }
+  uint64_t in = 0, out = 0;
+  double compressSeconds = 0, decompressSeconds = 0;
+  bool ok = true;
+  size_t got;
+  while ((got = std::fread(input, 1, window, f)) > 0) {
+    uint32_t len = 0;
+    double t0 = Now();
+    ok = CompressBlock(output, len, input, uint32_t(got)) && ok;
+    double t1 = Now();
+    uint32_t back = uint32_t(CompressBoundFor(window));
+    ok = DecompressBlock(restored, back, output, len) && back == got && std::memcmp(restored, input, got) == 0 && ok;
+    decompressSeconds += Now() - t1;
+    compressSeconds += t1 - t0;
+    in += got;
+    out += len;
+  }
+  std::fclose(f);
+  std::printf("%s: %llu -> %llu bytes (ratio %.3f), window %u, compression %.1f MB/s, decompression %.1f MB/s%s\n",
+              path.c_str(), (unsigned long long)in, (unsigned long long)out, out ? double(in) / out : 0.0, window,
+              MBps(in, compressSeconds), MBps(in, decompressSeconds), ok ? "" : ", ROUND TRIP FAILED");
+  std::printf("peak resident memory: %.1f MiB\n", PeakResidentKiB() / 1024.0);
+  Free(restored);
+  Free(output);
+  Free(input);
+  return ok ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -186,6 +237,7 @@ int main(int argc, char** argv) {
   uint32_t window = 2097152;
   int runs = 5;
   bool reference = true;
+  bool residentOnly = false;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     if (a.rfind("-w=", 0) == 0) {
@@ -194,6 +246,8 @@ int main(int argc, char** argv) {
       runs = std::max(1, std::atoi(a.c_str() + 3));
     } else if (a == "--no-reference") {
       reference = false;
+    } else if (a == "--rss") {
+      residentOnly = true;
     } else {
       path = a;
     }
@@ -213,6 +267,7 @@ int main(int argc, char** argv) {
   MatematicheskieoperaciiStartup();
   KodirovaniechiselStartup();
   CompressionStartup();
+  if (residentOnly) return StreamForResidentMemory(path, window);
 
   std::vector<SCodec> codecs = Codecs();
   std::vector<std::vector<SResult>> results(codecs.size());

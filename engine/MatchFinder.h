@@ -51,7 +51,7 @@ namespace matchfinder {
 const uint32_t kKeys = 65536;
 const uint32_t kRing = 256;
 const uint32_t kSlotBytes = kRing * 4;
-const uint32_t kChainHashBits = 17;
+const uint32_t kChainHashBits = 20;
 // The farthest distance at which a match shorter than four bytes passes the cost test.
 const uint32_t kShortMatchReach = 4095;
 
@@ -198,8 +198,8 @@ inline bool FindMatches(const uint8_t* s, uint32_t S, const SCompressWork& work,
     const uint32_t maxLength = S - cur;
     SBest best = {1, 0};
     if (maxLength >= 2 && total > 1) {
-      // Positions of the key below the bucket's oldest entry have dropped out of the bucket.
-      const uint32_t oldest = total >= kRing ? positions[total & (kRing - 1)] : 0;
+      // No position of the key lies below the bucket's oldest entry and is still in the bucket.
+      const uint32_t oldest = positions[total >= kRing ? total & (kRing - 1) : 0];
       bool going = true;
       if (maxLength >= 4) {
         const uint32_t head = Load32Raw(s + cur);
