@@ -275,6 +275,11 @@ TEST(KernelPause, ZeroReturnsAndShortPauseBlocks) {
 TEST(KernelText, MeasureIsTheSumOfCharacters) {
   HDC dc = CreateCompatibleDC(nullptr);
   ASSERT_NE(dc, nullptr);
+  LOGFONTA lf = {};
+  lf.lfHeight = 15;
+  std::strcpy(lf.lfFaceName, "MS Sans Serif");
+  HFONT font = CreateFontIndirectA(&lf);
+  HGDIOBJ old = SelectObject(dc, font);
   SIZE size = {-1, -1};
   EXPECT_TRUE(MeasureText(dc, "", 0, &size));
   EXPECT_EQ(size.cx, 0);
@@ -293,6 +298,8 @@ TEST(KernelText, MeasureIsTheSumOfCharacters) {
   EXPECT_EQ(size.cx, sum);
   EXPECT_EQ(size.cy, tallest);
   EXPECT_GT(size.cx, 0);
+  SelectObject(dc, old);
+  DeleteObject(font);
   DeleteDC(dc);
 }
 
