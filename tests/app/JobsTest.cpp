@@ -1,0 +1,246 @@
+// The file jobs on small windows: block cutting, the restore limits (too long, compressed form
+// beyond the window), the cancel check, and the names a restore accepts.
+#include <cstdint>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "app/ArchiveFormat.h"
+#include "app/FileJobs.h"
+#include "app/FolderArchive.h"
+#include "app/MainRoutine.h"
+#include "engine/Compression.h"
+#include "foundation/Tstring.h"
+#include "platform/win32.h"
+#include "tests/platform/PlatformTestSupport.h"
+
+namespace {
+
+using TBytes = std::vector<uint8_t>;
+
+TBytes ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return TBytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+void WriteAll(const std::string& path, const TBytes& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+TBytes Text(size_t n) {
+  static const char line[] = "the quick brown fox jumps over the lazy dog; ";
+  TBytes bytes;
+  for (size_t i = 0; i < n; ++i) bytes.push_back(uint8_t(line[i % (sizeof line - 1)]));
+  return bytes;
+}
+
+void DrainQueue() {
+  MSG message;
+  while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+  }
+}
+
+// Every test runs in a scratch folder that is the current directory, as the driver arranges.
+class JobsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char here[4096];
+    ASSERT_NE(0u, GetCurrentDirectoryA(sizeof here, here));
+    saved = here;
+    ASSERT_TRUE(SetCurrentDirectoryA(scratch.narrow.c_str()));
+    DrainQueue();
+    ResetFailures();
+  }
+  void TearDown() override {
+    ReleaseBlockBuffer();
+    DrainQueue();
+    SetCurrentDirectoryA(saved.c_str());
+  }
+  std::string Path(const char* name) const { return scratch.system + "/" + name; }
+
+  // Compresses `name` into a new archive x.pck with the given window; returns the job's result.
+  int32_t Compress(const char* name, int32_t window) {
+    EXPECT_TRUE(AllocateBlockBuffer(window));
+    BlockSize = window;
+    HANDLE archive = CreateFileA("x.pck", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+    EXPECT_NE(INVALID_HANDLE_VALUE, archive);
+    uint64_t time = 77;
+    const int32_t result = CompressFileEntry(archive, TAnsiString(name), 0.0f, nullptr, time);
+    CloseHandle(archive);
+    return result;
+  }
+  // Restores the first entry of x.pck under `target` with the given window.
+  TRestoreOutcome Restore(const char* target, int32_t window, bool& returned) {
+    EXPECT_TRUE(AllocateBlockBuffer(window));
+    BlockSize = window;
+    HANDLE archive = CreateFileA("x.pck", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+    EXPECT_NE(INVALID_HANDLE_VALUE, archive);
+    uint64_t size = 0;
+    EXPECT_TRUE(FileSize64(archive, size));
+    TEntryHeader header;
+    EXPECT_TRUE(ReadEntryHeader(archive, 0, size, header));
+    bool ask = false;
+    TRestoreOutcome outcome = RestoreStopped;
+    returned = RestoreEntry(archive, TAnsiString(target), header.nextEntryOffset, 0.0f, nullptr, ask, outcome);
+    CloseHandle(archive);
+    return outcome;
+  }
+  // Payload lengths of the first entry's blocks.
+  std::vector<uint32_t> BlockLengths() {
+    const TBytes archive = ReadAll(Path("x.pck"));
+    std::vector<uint32_t> lengths;
+    uint32_t units = 0;
+    while (GetU32(archive.data() + 8 + 2 * units) & 0xFFFF) ++units;
+    for (uint64_t at = EntryHeaderSize(units); at + 4 <= archive.size(); at += 4 + lengths.back())
+      lengths.push_back(GetU32(archive.data() + at));
+    return lengths;
+  }
+
+  TScratchFolder scratch;
+  std::string saved;
+};
+
+TEST_F(JobsTest, SourceOfTwoBlocksAndOneByteGivesThreeBlocksAndRestores) {
+  const TBytes data = Text(2 * 4096 + 1);
+  WriteAll(Path("s.txt"), data);
+  ASSERT_EQ(EntryWritten, Compress("s.txt", 4096));
+  const std::vector<uint32_t> lengths = BlockLengths();
+  ASSERT_EQ(3u, lengths.size());
+  EXPECT_EQ(9u, lengths[2]) << "the last block is a stored 1-byte chunk";
+  EXPECT_EQ(ReadAll(Path("x.pck")).size(), GetU64(ReadAll(Path("x.pck")).data()));
+
+  bool returned = false;
+  EXPECT_EQ(RestoreComplete, Restore("back.txt", 4096, returned));
+  EXPECT_TRUE(returned);
+  EXPECT_EQ(data, ReadAll(Path("back.txt")));
+  EXPECT_FALSE(FailureReported());
+}
+
+TEST_F(JobsTest, MissingSourceWritesNothingAndIsReported) {
+  EXPECT_EQ(EntrySourceNotOpened, Compress("absent.txt", 4096));
+  EXPECT_TRUE(ReadAll(Path("x.pck")).empty());
+  EXPECT_TRUE(FailureReported());
+}
+
+TEST_F(JobsTest, PendingQuitCancelsAtTheFirstBlockButNotAnEmptyFile) {
+  WriteAll(Path("s.txt"), Text(10000));
+  PostQuitMessage(0);
+  EXPECT_EQ(EntryCancelled, Compress("s.txt", 4096));
+  EXPECT_EQ(0u, GetU64(ReadAll(Path("x.pck")).data())) << "a cancelled entry is never back-patched";
+
+  // A released Escape key counts like WM_QUIT, and the check drops every message it removes.
+  PostMessageA(nullptr, WM_USER + 7, 0, 0);
+  PostMessageA(nullptr, WM_KEYUP, VK_ESCAPE, 0);
+  EXPECT_TRUE(CancelRequested());
+  PostMessageA(nullptr, WM_KEYUP, 'A', 0);
+  EXPECT_FALSE(CancelRequested());
+  MSG left;
+  EXPECT_FALSE(PeekMessageA(&left, nullptr, 0, 0, PM_NOREMOVE));
+
+  WriteAll(Path("e.txt"), {});
+  PostQuitMessage(0);
+  EXPECT_EQ(EntryWritten, Compress("e.txt", 4096)) << "no block, so no cancel check";
+  EXPECT_EQ(ReadAll(Path("x.pck")).size(), 29u);
+}
+
+TEST_F(JobsTest, TinyWindowRestoresItsOwnStoredFullBlocks) {
+  const TBytes data = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11};
+  WriteAll(Path("t.bin"), data);
+  ASSERT_EQ(EntryWritten, Compress("t.bin", 5));
+  const std::vector<uint32_t> lengths = BlockLengths();
+  ASSERT_EQ(3u, lengths.size());
+  EXPECT_EQ(13u, lengths[0]) << "a stored full block is window + 8 bytes, more than 2 x window";
+  bool returned = false;
+  EXPECT_EQ(RestoreComplete, Restore("t.out", 5, returned));
+  EXPECT_EQ(data, ReadAll(Path("t.out")));
+}
+
+TEST_F(JobsTest, SmallerWindowRefusesLongerBlocksWithoutTouchingMemoryOutsideTheBuffer) {
+  // One 64 KiB block of text compresses to a compressed-form payload of a few KiB.
+  const TBytes data = Text(65536);
+  WriteAll(Path("s.txt"), data);
+  ASSERT_EQ(EntryWritten, Compress("s.txt", 65536));
+  const std::vector<uint32_t> lengths = BlockLengths();
+  ASSERT_EQ(1u, lengths.size());
+  ASSERT_LT(lengths[0], 65536u);
+
+  bool returned = false;
+  // The payload is within 2 x window but longer than the window: refused, never decoded over
+  // the output area it overlaps.
+  const int32_t window = int32_t(lengths[0] * 3 / 4);
+  EXPECT_EQ(RestoreDamaged, Restore("a.out", window, returned));
+  EXPECT_TRUE(returned) << "damage ends only the entry";
+  EXPECT_TRUE(ReadAll(Path("a.out")).empty());
+  EXPECT_TRUE(FailureReported());
+  // Over 2 x window: refused by its length.
+  EXPECT_EQ(RestoreDamaged, Restore("b.out", int32_t(lengths[0] / 3), returned));
+  EXPECT_TRUE(ReadAll(Path("b.out")).empty());
+  // A window big enough for the payload but not for the restored bytes: the engine refuses it.
+  EXPECT_EQ(RestoreDamaged, Restore("c.out", int32_t(lengths[0] + 16), returned));
+  EXPECT_TRUE(ReadAll(Path("c.out")).empty());
+  // The window it was made with restores it.
+  EXPECT_EQ(RestoreComplete, Restore("d.out", 65536, returned));
+  EXPECT_EQ(data, ReadAll(Path("d.out")));
+}
+
+TEST_F(JobsTest, BlockBufferFollowsTheEngineBoundAndRefusesUnworkableWindows) {
+  ASSERT_TRUE(AllocateBlockBuffer(4096));
+  EXPECT_EQ(BlockBuffer, InputArea);
+  EXPECT_EQ(InputArea + 4096, OutputArea);
+  ASSERT_TRUE(AllocateBlockBuffer(5));
+  EXPECT_EQ(InputArea + 5, OutputArea);
+  // floor(9 x 5 / 4) + 27 = 38 bytes may be written for a 5-byte block; all of them are ours.
+  for (uint32_t i = 0; i < CompressBoundFor(5); ++i) OutputArea[i] = 0xAB;
+  EXPECT_FALSE(AllocateBlockBuffer(0));
+  EXPECT_EQ(nullptr, BlockBuffer);
+  EXPECT_FALSE(AllocateBlockBuffer(-1));
+  EXPECT_FALSE(AllocateBlockBuffer(0x7FFFFFFF)) << "3 x window does not fit 32 bits";
+  EXPECT_EQ(nullptr, InputArea);
+  EXPECT_EQ(nullptr, OutputArea);
+}
+
+struct TNameCase {
+  std::u16string name;
+  bool restorable;
+};
+
+TEST(RestorableNames, OnlyRelativeNamesThatStayInsideTheFolderAndSurviveCodePage1251) {
+  const TNameCase cases[] = {
+      {u"a.txt", true},
+      {u"photos\\trip\\b.jpg", true},
+      {u"\u041F\u0430\u043F\u043A\u0430\\\u0444.txt", true},  // Cyrillic: in code page 1251
+      {u"a..b", true},
+      {u"..hidden", true},
+      {u"", false},
+      {u"\\abs.txt", false},
+      {u"\\\\server\\share\\x", false},
+      {u"/abs.txt", false},
+      {u"C:\\x.txt", false},
+      {u"C:x.txt", false},
+      {u"a\\b:stream", false},
+      {u"..", false},
+      {u"..\\x", false},
+      {u"a\\..\\..\\x", false},
+      {u"a\\..", false},
+      {u".\\x", false},
+      {u"a\\.\\x", false},
+      {u"a\\\\x", false},
+      {u"a\\", false},
+      {u"a/../x", false},
+      {u"\u4E2D.txt", false},  // not in code page 1251
+      {u"\u20AC.txt", true},   // the euro sign is
+  };
+  for (const TNameCase& c : cases) {
+    TAnsiString narrow;
+    EXPECT_EQ(c.restorable, IsRestorableName(c.name.c_str(), uint32_t(c.name.size()), narrow))
+        << "name of " << c.name.size() << " units, first unit " << (c.name.empty() ? 0 : int(c.name[0]));
+    if (c.restorable) {
+      EXPECT_EQ(c.name.size(), narrow.Length());
+    }
+  }
+}
+
+}  // namespace
