@@ -7,7 +7,7 @@ length (u32), a 32-bit 0, then the chunk's bytes.
 
   pck.py list ARCHIVE                  one line per entry: offset next time blocks stored name
   pck.py check ARCHIVE                 exit 1 unless the chain is valid to the end of the file
-  pck.py craft OUT SPEC...             writes entries with stored blocks; SPEC is name=text,
+  pck.py craft OUT ITEM...             writes entries with stored blocks; ITEM is name=text,
                                        name@path (bytes of a file), or name= (empty)
   pck.py patch FILE OFFSET FORMAT VALUE  overwrites a little-endian field (FORMAT Q or I)
   pck.py flips IN OUTDIR COUNT SEED    writes COUNT copies of IN, each with 1-4 random bytes changed
@@ -67,14 +67,14 @@ def entry_bytes(name, content, block=2097152, time=0):
     return units + b"\0\0" + b"\0" + struct.pack("<Q", time) + body
 
 
-def craft(specs):
+def craft(items):
     out = b""
-    for spec in specs:
-        if "@" in spec and ("=" not in spec or spec.index("@") < spec.index("=")):
-            name, path = spec.split("@", 1)
+    for item in items:
+        if "@" in item and ("=" not in item or item.index("@") < item.index("=")):
+            name, path = item.split("@", 1)
             content = open(path, "rb").read()
         else:
-            name, text = spec.split("=", 1)
+            name, text = item.split("=", 1)
             content = text.encode()
         body = entry_bytes(name, content, time=133000000000000000)
         out += struct.pack("<Q", len(out) + 8 + len(body)) + body
