@@ -10,6 +10,8 @@
 // bytes up to 32, so a command line splits into its words with their quotes removed.
 #include "ui/Kernel.h"
 
+#include <cstring>
+
 #include "foundation/Memdiag.h"
 
 namespace {
@@ -183,6 +185,29 @@ bool Pause(uint32_t milliseconds) {
   }
   CloseHandle(timer);
   return true;
+}
+
+HFONT CreateWindowFont() {
+  LOGFONTA logFont;
+  std::memset(&logFont, 0, sizeof logFont);
+  logFont.lfHeight = 15;
+  logFont.lfWeight = FW_NORMAL;
+  logFont.lfCharSet = DEFAULT_CHARSET;
+  std::strcpy(logFont.lfFaceName, "MS Sans Serif");
+  return CreateFontIndirectA(&logFont);
+}
+
+void RegisterWindowClass(const char* className, WNDPROC procedure, HINSTANCE instance) {
+  WNDCLASSEXA windowClass;
+  std::memset(&windowClass, 0, sizeof windowClass);
+  windowClass.cbSize = sizeof windowClass;
+  windowClass.style = CS_BYTEALIGNWINDOW | CS_HREDRAW | CS_VREDRAW;
+  windowClass.lpfnWndProc = procedure;
+  windowClass.hInstance = instance;
+  windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+  windowClass.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<uintptr_t>(COLOR_BTNFACE + 1));
+  windowClass.lpszClassName = className;
+  RegisterClassExA(&windowClass);
 }
 
 bool FileExists(const char* path) {

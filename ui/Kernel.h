@@ -44,6 +44,11 @@ bool Pause(uint32_t milliseconds);
 // True when the path opens for reading without sharing (a folder counts as absent).
 bool FileExists(const char* path);
 
+// The two custom windows share their look: the 15-pixel "MS Sans Serif" window font, and a window
+// class on the button-face background with the arrow cursor, redrawn whole on every resize.
+HFONT CreateWindowFont();
+void RegisterWindowClass(const char* className, WNDPROC procedure, HINSTANCE instance);
+
 // Cuts text at the first separator outside double quotes (in a run of separators, the last one
 // of the run); first and rest are trimmed and first is unquoted. When no separator is found both
 // keep their old values (first is still unquoted). Returns whether one was found.

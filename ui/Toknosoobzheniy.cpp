@@ -124,24 +124,9 @@ TOknoSoobzheniy::TOknoSoobzheniy(const TAnsiString& captionText, const TAnsiStri
   selected = (flags >> 8) & 3u;
   if (selected >= count) selected = count - 1;
 
-  LOGFONTA lf;
-  std::memset(&lf, 0, sizeof lf);
-  lf.lfHeight = 15;
-  lf.lfWeight = FW_NORMAL;
-  lf.lfCharSet = DEFAULT_CHARSET;
-  std::strcpy(lf.lfFaceName, "MS Sans Serif");
-  font = CreateFontIndirectA(&lf);
+  font = CreateWindowFont();
 
-  WNDCLASSEXA wc;
-  std::memset(&wc, 0, sizeof wc);
-  wc.cbSize = sizeof wc;
-  wc.style = CS_BYTEALIGNWINDOW | CS_HREDRAW | CS_VREDRAW;
-  wc.lpfnWndProc = MessageWindowProc;
-  wc.hInstance = instance;
-  wc.hCursor = LoadCursorA(nullptr, IDC_ARROW);
-  wc.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<uintptr_t>(COLOR_BTNFACE + 1));
-  wc.lpszClassName = kClassName;
-  RegisterClassExA(&wc);
+  RegisterWindowClass(kClassName, MessageWindowProc, instance);
 
   // Size from the texts, measured with the window font.
   HDC dc = CreateCompatibleDC(nullptr);

@@ -140,24 +140,9 @@ TOknoSostoyaniya::TOknoSostoyaniya(const char* captionText, const char* bodyText
   selected = (flags >> 8) & 3u;
   if (selected >= count) selected = count - 1;
 
-  LOGFONTA logFont;
-  std::memset(&logFont, 0, sizeof logFont);
-  logFont.lfHeight = 15;
-  logFont.lfWeight = FW_NORMAL;
-  logFont.lfCharSet = DEFAULT_CHARSET;
-  std::strcpy(logFont.lfFaceName, "MS Sans Serif");
-  font = CreateFontIndirectA(&logFont);
+  font = CreateWindowFont();
 
-  WNDCLASSEXA windowClass;
-  std::memset(&windowClass, 0, sizeof windowClass);
-  windowClass.cbSize = sizeof windowClass;
-  windowClass.style = CS_BYTEALIGNWINDOW | CS_HREDRAW | CS_VREDRAW;
-  windowClass.lpfnWndProc = ProgressWindowProc;
-  windowClass.hInstance = instance;
-  windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
-  windowClass.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<uintptr_t>(COLOR_BTNFACE + 1));
-  windowClass.lpszClassName = kClassName;
-  RegisterClassExA(&windowClass);
+  RegisterWindowClass(kClassName, ProgressWindowProc, instance);
 
   // Size from the caption and the text pieces (cut at CR; an LF after a CR is measured with the
   // next piece, and a text ending in CR has a final empty piece).
