@@ -61,6 +61,14 @@ bool SplitAt(TAnsiString& first, TAnsiString& rest, const TAnsiString& text, cha
   return p >= 0;
 }
 
+// The module's file name; empty when the system cannot tell or the name is longer than the
+// longest path Windows allows (it cuts such a name and returns the buffer's size).
+TAnsiString ModulePath() {
+  static char buffer[32768];
+  const DWORD length = GetModuleFileNameA(nullptr, buffer, sizeof buffer);
+  return TAnsiString(length > 0 && length < sizeof buffer ? buffer : "");
+}
+
 }  // namespace
 
 void TAnsi1251::Load(const TAnsiString& tablePath) {
@@ -243,10 +251,13 @@ void KernelStartup() {
   programFolder = TAnsiString();
   commandTail = TAnsiString();
 
-  const TAnsiString commandLine(GetCommandLineA());
-  // A command line with no space outside quotes is the program's path alone.
-  if (!SplitAtFirst(programPath, commandTail, commandLine, ' ')) programPath = Trim(commandLine);
-  Unquote(programPath);
+  // The tail is what follows the command line's first word; a command line with no space
+  // outside quotes is the program's name alone.
+  TAnsiString firstWord;
+  SplitAtFirst(firstWord, commandTail, TAnsiString(GetCommandLineA()), ' ');
+  // The program's path is its module's own file, not the first word: started through a search
+  // path, that word holds no folder, and the table file would land in whatever folder is current.
+  programPath = ModulePath();
   const char* d = programPath.Data();
   for (uint32_t n = programPath.Length(); n > 0; --n) {
     if (d[n - 1] == '\\') {

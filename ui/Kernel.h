@@ -58,8 +58,8 @@ bool SplitAtLast(TAnsiString& first, TAnsiString& rest, TAnsiString text, char s
 // Removes a pair of enclosing double quotes from a text of at least two characters.
 void Unquote(TAnsiString& text);
 
-// The program's path as the command line names it (unquoted), its folder up to and including the
-// last backslash (empty when there is none), and the rest of the command line.
+// The program's own file (its module's path), its folder up to and including the last backslash
+// (empty when there is none), and the command line after its first word.
 const TAnsiString& ProgramPath();
 const TAnsiString& ProgramFolder();
 const TAnsiString& CommandTail();

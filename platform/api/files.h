@@ -151,4 +151,7 @@ DWORD GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize);
 // POSIX only: the entry hands the process's arguments over first thing, before any unit starts.
 // Without it GetCommandLineA falls back to /proc/self/cmdline.
 void PosixSetArguments(int argc, char** argv);
+// POSIX only, for tests: the path (POSIX form) that GetModuleFileNameA reports for the program's
+// module instead of the running executable; nullptr goes back to the executable.
+void PosixSetModulePath(const char* posixPath);
 #endif

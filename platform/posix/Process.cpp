@@ -77,7 +77,15 @@ struct TModule {
 };
 TModule thisModule;
 
+// The module's path as a POSIX path; empty means the running executable (/proc/self/exe).
+std::string modulePathOverride;
+
 }  // namespace
+
+void PosixSetModulePath(const char* posixPath) {
+  std::lock_guard<std::mutex> guard(commandLineLock);
+  modulePathOverride = posixPath != nullptr ? posixPath : "";
+}
 
 void PosixSetArguments(int argc, char** argv) {
   std::vector<std::string> arguments;
@@ -119,19 +127,26 @@ DWORD GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize) {
     SetLastError(ERROR_INVALID_HANDLE);
     return 0;
   }
-  std::vector<char> target(4096);
-  ssize_t length;
-  for (;;) {
-    length = readlink("/proc/self/exe", target.data(), target.size());
-    if (length < 0) {
-      SetLastErrorFromErrno(errno);
-      return 0;
-    }
-    if (static_cast<size_t>(length) < target.size()) break;
-    target.resize(target.size() * 2);
+  std::string posixPath;
+  {
+    std::lock_guard<std::mutex> guard(commandLineLock);
+    posixPath = modulePathOverride;
   }
-  target[static_cast<size_t>(length)] = 0;
-  std::string narrow = SystemNameToNarrow(target.data());
+  if (posixPath.empty()) {
+    std::vector<char> target(4096);
+    ssize_t length;
+    for (;;) {
+      length = readlink("/proc/self/exe", target.data(), target.size());
+      if (length < 0) {
+        SetLastErrorFromErrno(errno);
+        return 0;
+      }
+      if (static_cast<size_t>(length) < target.size()) break;
+      target.resize(target.size() * 2);
+    }
+    posixPath.assign(target.data(), static_cast<size_t>(length));
+  }
+  std::string narrow = SystemNameToNarrow(posixPath.c_str());
   if (nSize == 0 || lpFilename == nullptr) {
     SetLastError(ERROR_INSUFFICIENT_BUFFER);
     return 0;

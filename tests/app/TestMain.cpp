@@ -62,6 +62,7 @@ int main(int argc, char** argv) {
   std::string program = scratchFolder + "/test_app";
   char* scratchArgv[] = {&program[0], nullptr};
   PosixSetArguments(1, scratchArgv);
+  PosixSetModulePath(program.c_str());
 
   OperaciispamyatyuStartup();
   MemdiagStartup();

@@ -47,6 +47,13 @@ int Narrow(WCHAR w) {
 
 std::string Text(const TAnsiString& s) { return s.Data() ? std::string(s.Data(), s.Length()) : std::string(); }
 
+// A POSIX folder as the program sees it: backslashes, one at the end.
+std::string WindowsFolder(const fs::path& folder) {
+  std::string f = folder.string() + "/";
+  std::replace(f.begin(), f.end(), '/', '\\');
+  return f;
+}
+
 // Each test gets its own program folder; the scratch folder's kernel comes back afterwards.
 class KernelTableTest : public ::testing::Test {
  protected:
@@ -79,15 +86,8 @@ TEST_F(KernelTableTest, FirstRunWritesTheStandardTable) {
     EXPECT_EQ(Narrow(static_cast<WCHAR>(0x0410 + (b - 0xC0))), b) << b;
   }
 
-  // The program's path comes from the first word of the command line, in Windows form.
-  const std::string expectedFolder = [&] {
-    std::string f = folder.string() + "/";
-    for (char& c : f)
-      if (c == '/') c = '\\';
-    return f;
-  }();
-  EXPECT_EQ(Text(ProgramFolder()), expectedFolder);
-  EXPECT_EQ(Text(ProgramPath()), expectedFolder + "velmora");
+  EXPECT_EQ(Text(ProgramFolder()), WindowsFolder(folder));
+  EXPECT_EQ(Text(ProgramPath()), WindowsFolder(folder) + "velmora");
   EXPECT_EQ(Text(CommandTail()), "photos");
 
   // The narrow and wide strings convert through the tables.
@@ -125,8 +125,36 @@ TEST_F(KernelTableTest, TableFileIsReadNotRecomputed) {
   EXPECT_EQ(Widen(0xE1), 0x0431);
 }
 
+TEST_F(KernelTableTest, ProgramPathIsTheModuleNotTheFirstWord) {
+  // Started through the search path from another folder: the first word holds no folder, yet the
+  // program's folder, and the table file, are where the program file is.
+  const fs::path elsewhere = folder / "elsewhere";
+  fs::create_directories(elsewhere);
+  const fs::path before = fs::current_path();
+  fs::current_path(elsewhere);
+  RestartKernelAs((folder / "velmora").string(), "-c photos", "velmora");
+  fs::current_path(before);
+  EXPECT_EQ(Text(ProgramPath()), WindowsFolder(folder) + "velmora");
+  EXPECT_EQ(Text(ProgramFolder()), WindowsFolder(folder));
+  EXPECT_EQ(Text(CommandTail()), "\"-c photos\"");
+  EXPECT_TRUE(fs::exists(table));
+  EXPECT_FALSE(fs::exists(elsewhere / "Ansi1251.wcs"));
+
+  // A program path with spaces, started by a quoted name: the tail still starts after it.
+  const fs::path spaced = folder / "my tools";
+  fs::create_directories(spaced);
+  RestartKernelAs((spaced / "velmora").string(), "x.txt");
+  EXPECT_EQ(Text(ProgramFolder()), WindowsFolder(spaced));
+  EXPECT_EQ(Text(CommandTail()), "x.txt");
+  EXPECT_TRUE(fs::exists(spaced / "Ansi1251.wcs"));
+
+  // Only the program's name: no tail.
+  RestartKernelAs((folder / "velmora").string(), nullptr, "velmora");
+  EXPECT_EQ(Text(CommandTail()), "");
+}
+
 TEST_F(KernelTableTest, UnwritableFolderStillConverts) {
-  // The folder named on the command line does not exist: nothing can be saved there.
+  // The program's folder does not exist: nothing can be saved there.
   const fs::path missing = folder / "gone";
   RestartKernelAs((missing / "velmora").string(), "x");
   EXPECT_FALSE(fs::exists(missing));

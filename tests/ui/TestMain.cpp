@@ -54,8 +54,10 @@ const TOptionalUnit optionalUnits[] = {
     {VvodchiselStartup, VvodchiselShutdown},
 };
 
-void SetProgram(const std::string& programPath, const char* argument) {
-  std::string program = programPath;
+// The module is the program file; the command line's first word is the name it was started by.
+void SetProgram(const std::string& programPath, const char* argument, const char* startedAs) {
+  PosixSetModulePath(programPath.c_str());
+  std::string program = startedAs != nullptr ? startedAs : programPath;
   std::string extra = argument != nullptr ? argument : "";
   char* argv[3] = {&program[0], argument != nullptr ? &extra[0] : nullptr, nullptr};
   PosixSetArguments(argument != nullptr ? 2 : 1, argv);
@@ -65,9 +67,9 @@ void SetProgram(const std::string& programPath, const char* argument) {
 
 const std::string& UiTestFolder() { return testFolder; }
 
-void RestartKernelAs(const std::string& programPath, const char* argument) {
+void RestartKernelAs(const std::string& programPath, const char* argument, const char* startedAs) {
   KernelShutdown();
-  SetProgram(programPath, argument);
+  SetProgram(programPath, argument, startedAs);
   KernelStartup();
 }
 
@@ -89,7 +91,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   testFolder = pattern;
-  SetProgram(testFolder + "/test_ui", "--scratch");
+  SetProgram(testFolder + "/test_ui", "--scratch", nullptr);
 
   OperaciispamyatyuStartup();
   MemdiagStartup();
