@@ -4,6 +4,9 @@
 // are kept in a small fixed table (no heap use: the memory manager sits on top of this file).
 // Decommitting drops the pages and makes them inaccessible but keeps the address range
 // reserved, as Windows does, so no other mapping can land inside it until it is released.
+// Large committed ranges are advised as candidates for transparent huge pages: the memory
+// manager's regions hold the engine's hash tables, whose scattered reads otherwise miss the TLB
+// on nearly every probe, and a region's pages are faulted in 2 MiB at a time instead of 4 KiB.
 #include "platform/api/memory.h"
 
 #include <pthread.h>
@@ -44,6 +47,13 @@ int FindReservation(uintptr_t address) {
   return -1;
 }
 
+const size_t kHugePageBytes = 2u << 20;
+
+// Advice only: where the system has no transparent huge pages the call fails and nothing changes.
+void AdviseHugePages(void* begin, size_t length) {
+  if (length >= kHugePageBytes) madvise(begin, length, MADV_HUGEPAGE);
+}
+
 int FreeReservationSlot() {
   for (int i = 0; i < kMaxReservations; ++i)
     if (reservations[i].size == 0) return i;
@@ -81,6 +91,7 @@ LPVOID VirtualAlloc(LPVOID address, SIZE_T size, DWORD allocationType, DWORD pro
       } else {
         reservations[slot].base = reinterpret_cast<uintptr_t>(p);
         reservations[slot].size = length;
+        if (commit) AdviseHugePages(p, length);
         result = p;
       }
     }
@@ -96,6 +107,8 @@ LPVOID VirtualAlloc(LPVOID address, SIZE_T size, DWORD allocationType, DWORD pro
     } else if (mprotect(reinterpret_cast<void*>(begin), RoundUpToPages(end - begin), protection) != 0) {
       SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     } else {
+      // A decommit replaced the mapping, and the advice with it: give it again.
+      AdviseHugePages(reinterpret_cast<void*>(begin), RoundUpToPages(end - begin));
       result = reinterpret_cast<LPVOID>(begin);
     }
   }
