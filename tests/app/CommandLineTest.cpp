@@ -1,0 +1,496 @@
+// Reading the command line: the options, the source name, the mode decision, the names of the
+// run and the change of the current directory, first over raw command lines as Windows passes
+// them, then over the process's own arguments as a shell passes them, which the platform turns
+// into such a command line. Without a display the usage and number notices go to standard error.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "app/CommandLine.h"
+#include "engine/Compression.h"
+#include "foundation/Tstring.h"
+#include "platform/win32.h"
+#include "tests/platform/PlatformTestSupport.h"
+#include "ui/Toknosoobzheniy.h"
+
+void RestoreProgramArguments();
+
+namespace {
+
+std::string Text(const TAnsiString& text) {
+  return text.Length() > 0 ? std::string(text.Data(), text.Length()) : std::string();
+}
+
+std::string Cwd() {
+  char here[4096];
+  return getcwd(here, sizeof here) != nullptr ? std::string(here) : std::string();
+}
+
+// A notice answered unattended (Cancel) snoozes the next ones; this lets the snooze run out.
+void Unsnooze() {
+  if (!NoticesSnoozed()) return;
+  PosixAdvanceTimerClock(10001);
+  MSG message;
+  while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
+}
+
+struct TOutcome {
+  int code = -100;
+  TRunRequest request;
+  std::string cwd;  // the current directory afterwards (POSIX form)
+  std::string shown;  // standard error meanwhile
+};
+
+struct TExpected {
+  TRunMode mode;
+  bool isFolder;
+  std::string source;
+  std::string output;
+  double window;
+  bool hidden;
+  bool ask;
+};
+
+const double kDefaultWindow = 2097152.0;
+
+// The usage notice as the terminal presents it: caption, then the lines of the text.
+const char kUsageShown[] =
+    "\n== Velmora v1.2 ==\n"
+    "Command line usage:\n"
+    "  [-c] [-uc] [filename]\n"
+    "\n"
+    "Description:\n"
+    "  filename - Source file name\n"
+    "  -c - Compress file\n"
+    "  -uc - Decompress file\n"
+    "  -s - Store files without compression\n"
+    "  -h - Hidden mode\n"
+    "  -o - Overwrite files\n"
+    "  -w=n - Set window size to n bytes\n";
+
+class CommandLineTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    saved = Cwd();
+    ASSERT_FALSE(scratch.system.empty());
+    ASSERT_EQ(0, chdir(scratch.system.c_str()));
+    Unsnooze();
+    SetCompression(true);
+  }
+  void TearDown() override {
+    EXPECT_EQ(0, chdir(saved.c_str()));
+    RestoreProgramArguments();
+    SetCompression(true);
+    Unsnooze();
+  }
+
+  std::string Path(const std::string& name) const { return scratch.system + "/" + name; }
+  // The scratch folder's name inside the program: "\tmp\...\" ending in a backslash.
+  const std::string& Root() const { return scratch.narrow; }
+  void File(const std::string& name) { std::ofstream(Path(name), std::ios::binary) << "data"; }
+  void Folder(const std::string& name) { ASSERT_EQ(0, mkdir(Path(name).c_str(), 0755)) << name; }
+
+  TOutcome Read(const std::string& commandLine) {
+    TOutcome outcome;
+    Unsnooze();
+    testing::internal::CaptureStderr();
+    outcome.code = ReadCommandLineText(TAnsiString(commandLine.c_str()), outcome.request);
+    outcome.shown = testing::internal::GetCapturedStderr();
+    outcome.cwd = Cwd();
+    return outcome;
+  }
+  TOutcome ReadArguments(std::vector<std::string> arguments) {
+    std::vector<char*> argv;
+    for (std::string& argument : arguments) argv.push_back(&argument[0]);
+    argv.push_back(nullptr);
+    PosixSetArguments(static_cast<int>(arguments.size()), argv.data());
+    TOutcome outcome;
+    Unsnooze();
+    testing::internal::CaptureStderr();
+    outcome.code = ReadCommandLine(outcome.request);
+    outcome.shown = testing::internal::GetCapturedStderr();
+    outcome.cwd = Cwd();
+    return outcome;
+  }
+
+  // Both readings start in the scratch folder and must agree on everything they decide.
+  TOutcome Same(const std::vector<std::string>& arguments, const std::string& windowsLine) {
+    EXPECT_EQ(0, chdir(scratch.system.c_str()));
+    const TOutcome fromArguments = ReadArguments(arguments);
+    EXPECT_EQ(0, chdir(scratch.system.c_str()));
+    const TOutcome fromLine = Read(windowsLine);
+    EXPECT_EQ(0, chdir(scratch.system.c_str()));
+    EXPECT_EQ(Text(TAnsiString(GetCommandLineA())), windowsLine);
+    EXPECT_EQ(fromArguments.code, fromLine.code);
+    EXPECT_EQ(fromArguments.cwd, fromLine.cwd);
+    EXPECT_EQ(fromArguments.shown, fromLine.shown);
+    if (fromArguments.code == CommandLineRun && fromLine.code == CommandLineRun) {
+      const TRunRequest& a = fromArguments.request;
+      const TRunRequest& b = fromLine.request;
+      EXPECT_EQ(a.mode, b.mode);
+      EXPECT_EQ(a.isFolder, b.isFolder);
+      EXPECT_EQ(Text(a.sourceName), Text(b.sourceName));
+      EXPECT_EQ(Text(a.outputName), Text(b.outputName));
+      EXPECT_EQ(a.windowSize, b.windowSize);
+      EXPECT_EQ(a.hidden, b.hidden);
+      EXPECT_EQ(a.askBeforeOverwrite, b.askBeforeOverwrite);
+    }
+    return fromArguments;
+  }
+
+  static void ExpectRun(const TOutcome& outcome, const TExpected& e) {
+    ASSERT_EQ(outcome.code, CommandLineRun) << outcome.shown;
+    EXPECT_EQ(outcome.request.mode, e.mode);
+    EXPECT_EQ(outcome.request.isFolder, e.isFolder);
+    EXPECT_EQ(Text(outcome.request.sourceName), e.source);
+    EXPECT_EQ(Text(outcome.request.outputName), e.output);
+    EXPECT_EQ(outcome.request.windowSize, e.window);
+    EXPECT_EQ(outcome.request.hidden, e.hidden);
+    EXPECT_EQ(outcome.request.askBeforeOverwrite, e.ask);
+  }
+  static void ExpectUsage(const TOutcome& outcome) {
+    EXPECT_EQ(outcome.code, CommandLineUsageShown);
+    EXPECT_EQ(outcome.shown.rfind(kUsageShown, 0), 0u) << outcome.shown;
+  }
+
+  std::string saved;
+  TScratchFolder scratch;
+};
+
+// ---- Raw command lines, as Windows hands them to the program ----
+
+TEST_F(CommandLineTest, OnlyTheProgramsNameShowsTheUsage) {
+  for (const char* line : {"velmora.exe", "\"C:\\Program Files\\Velmora\\velmora.exe\"", "velmora.exe   ",
+                           "\"C:\\Program Files\\Velmora\\velmora.exe\"    ", ""}) {
+    SCOPED_TRACE(line);
+    const TOutcome outcome = Read(line);
+    ExpectUsage(outcome);
+    EXPECT_EQ(outcome.cwd, scratch.system);
+  }
+}
+
+TEST_F(CommandLineTest, UsageNoticeTextAndCaption) {
+  const TOutcome outcome = Read("velmora.exe /?");
+  EXPECT_EQ(outcome.code, CommandLineUsageShown);
+  // The text's CR LF pairs are its line breaks; OK and Cancel follow, the terminal's answer is
+  // Cancel.
+  ASSERT_EQ(outcome.shown.rfind(kUsageShown, 0), 0u) << outcome.shown;
+  const std::string buttons = outcome.shown.substr(sizeof kUsageShown - 1);
+  EXPECT_NE(buttons.find("OK"), std::string::npos) << buttons;
+  EXPECT_NE(buttons.find("Cancel"), std::string::npos) << buttons;
+  EXPECT_EQ(buttons.find('\n'), buttons.size() - 1) << buttons;
+  EXPECT_TRUE(NoticesSnoozed());
+  // While notices are snoozed the usage is not shown, and the exit code is 3 all the same.
+  TRunRequest request;
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(ReadCommandLineText(TAnsiString("velmora.exe"), request), CommandLineUsageShown);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+}
+
+TEST_F(CommandLineTest, UsageWinsOverAName) {
+  File("x.txt");
+  ExpectUsage(Read("velmora.exe /? x.txt"));
+  ExpectUsage(Read("velmora.exe -h /? -o x.txt"));
+  // "/?" after the name is no option.
+  ExpectRun(Read("velmora.exe x.txt /?"), {RunCompress, false, "x.txt", "x.pck", kDefaultWindow, false, true});
+}
+
+TEST_F(CommandLineTest, QuotedNameKeepsItsSpace) {
+  File("my file.txt");
+  const TExpected expected{RunCompress, false, "my file.txt", "my file.pck", kDefaultWindow, false, true};
+  ExpectRun(Read("velmora.exe \"my file.txt\""), expected);
+  ExpectRun(Read("\"C:\\Program Files\\Velmora\\velmora.exe\" \"my file.txt\""), expected);
+  ExpectRun(Read("velmora.exe    \"my file.txt\"   "), expected);
+  // Unquoted, the space ends the name and the rest of the line is ignored.
+  ExpectRun(Read("velmora.exe my file.txt"), {RunCompress, false, "my", "my.pck", kDefaultWindow, false, true});
+}
+
+TEST_F(CommandLineTest, OptionsBeforeTheNameOnly) {
+  File("data.txt");
+  ExpectRun(Read("velmora.exe -o -h data.txt -c"), {RunCompress, false, "data.txt", "data.pck", kDefaultWindow, true, false});
+  // Options after the name have no effect.
+  ExpectRun(Read("velmora.exe data.txt -uc -h -o -w=4096"),
+            {RunCompress, false, "data.txt", "data.pck", kDefaultWindow, false, true});
+  Read("velmora.exe data.txt -s");
+  EXPECT_TRUE(CompressionEnabled());
+}
+
+TEST_F(CommandLineTest, StoreOptionSwitchesTheEngineAtOnce) {
+  File("data.txt");
+  const TOutcome outcome = Read("velmora.exe -s data.txt");
+  ExpectRun(outcome, {RunCompress, false, "data.txt", "data.pck", kDefaultWindow, false, true});
+  EXPECT_FALSE(CompressionEnabled());
+  // Also when the run then ends with the usage.
+  SetCompression(true);
+  ExpectUsage(Read("velmora.exe -s"));
+  EXPECT_FALSE(CompressionEnabled());
+}
+
+TEST_F(CommandLineTest, OptionsAreComparedByteForByte) {
+  File("x.txt");
+  const TExpected plain{RunCompress, false, "x.txt", "x.pck", kDefaultWindow, false, true};
+  for (const char* line : {"velmora.exe -H x.txt", "velmora.exe -O x.txt", "velmora.exe -UC x.txt",
+                           "velmora.exe -S x.txt", "velmora.exe -hh x.txt", "velmora.exe /h x.txt",
+                           "velmora.exe -x /x - / x.txt", "velmora.exe -W=5 x.txt", "velmora.exe -w5 x.txt",
+                           "velmora.exe -wx=5 x.txt", "velmora.exe -w:5 x.txt"}) {
+    SCOPED_TRACE(line);
+    const TOutcome outcome = Read(line);
+    ExpectRun(outcome, plain);
+    EXPECT_EQ(outcome.shown, "");  // ignored without a message
+    EXPECT_TRUE(CompressionEnabled());
+  }
+  // A token loses its enclosing quotes when it is cut off: a quoted option is still one.
+  ExpectRun(Read("velmora.exe \"-h\" x.txt"), {RunCompress, false, "x.txt", "x.pck", kDefaultWindow, true, true});
+}
+
+TEST_F(CommandLineTest, WindowOption) {
+  struct {
+    const char* line;
+    double window;
+  } cases[] = {
+      {"velmora.exe -w=65536 x", 65536.0},
+      {"velmora.exe -w=4096 -w=8192 x", 8192.0},  // a later one replaces an earlier one
+      {"velmora.exe -w=1.5 x", 1.5},
+      {"velmora.exe -w=1,5 x", 1.5},  // both separators in any locale
+      {"velmora.exe -w=-5 x", -5.0},  // no range check here
+      {"velmora.exe -w=2e3 x", 2000.0},
+      {"velmora.exe -w= x", 0.0},  // an empty value gives 0
+      {"velmora.exe -w=4096 -w= x", 0.0},
+      {"velmora.exe -w=1=2 x", kDefaultWindow},  // the value "1=2" is refused with its notice
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    const TOutcome outcome = Read(c.line);
+    ExpectRun(outcome, {RunCompress, false, "x", "x.pck", c.window, false, true});
+    if (c.window != kDefaultWindow) {
+      EXPECT_EQ(outcome.shown, "");
+    } else {
+      EXPECT_NE(outcome.shown.find("== Error =="), std::string::npos) << outcome.shown;
+    }
+  }
+}
+
+TEST_F(CommandLineTest, MalformedWindowShowsTheNoticeAndKeepsTheWindow) {
+  const TExpected defaults{RunCompress, false, "x", "x.pck", kDefaultWindow, false, true};
+  TOutcome outcome = Read("velmora.exe -w=abc x");
+  ExpectRun(outcome, defaults);
+  EXPECT_EQ(outcome.shown.rfind("\n== Error ==\nСтрока не содержит цифр между разделителями.\n", 0), 0u)
+      << outcome.shown;
+
+  // The previous value stays, not the default.
+  outcome = Read("velmora.exe -w=65536 -w=abc x");
+  ExpectRun(outcome, {RunCompress, false, "x", "x.pck", 65536.0, false, true});
+  EXPECT_NE(outcome.shown.find("Строка не содержит цифр"), std::string::npos) << outcome.shown;
+
+  // Out of range: the reader's clamped value is not taken.
+  outcome = Read("velmora.exe -w=1e400 x");
+  ExpectRun(outcome, defaults);
+  EXPECT_EQ(outcome.shown.rfind(
+                "\n== Error ==\nПорядок числа. Должен быть больше или равен -307 и меньше или равен 307.\n", 0),
+            0u)
+      << outcome.shown;
+
+  outcome = Read("velmora.exe -w=123456789012345678901234567890123 x");
+  ExpectRun(outcome, defaults);
+  EXPECT_EQ(outcome.shown.rfind("\n== Error ==\nЧисло выходит за допустимый диапазон значений.\n", 0), 0u)
+      << outcome.shown;
+
+  // A snoozed notice stays silent; the value is refused all the same.
+  outcome = Read("velmora.exe -w=abc -w=1e400 x");
+  ExpectRun(outcome, defaults);
+  EXPECT_NE(outcome.shown.find("Строка не содержит цифр"), std::string::npos) << outcome.shown;
+  EXPECT_EQ(outcome.shown.find("Порядок числа"), std::string::npos) << outcome.shown;
+}
+
+TEST_F(CommandLineTest, ExtensionAndFolderDecideTheMode) {
+  File("archive.pck");
+  File("data.txt");
+  File("archive.PCK2");
+  Folder("somefolder");
+  Folder("backup.pck");
+  ExpectRun(Read("velmora.exe -c archive.pck"), {RunDecompress, false, "archive.pck", "", kDefaultWindow, false, true});
+  ExpectRun(Read("velmora.exe -uc somefolder"),
+            {RunCompress, true, "somefolder\\", "somefolder.pck", kDefaultWindow, false, true});
+  ExpectRun(Read("velmora.exe -uc data.txt"), {RunDecompress, false, "data.txt", "", kDefaultWindow, false, true});
+  ExpectRun(Read("velmora.exe -uc -c data.txt"), {RunCompress, false, "data.txt", "data.pck", kDefaultWindow, false, true});
+  // A folder with the extension is restored too; the comparison is case-sensitive.
+  ExpectRun(Read("velmora.exe backup.pck"), {RunDecompress, true, "backup.pck\\", "", kDefaultWindow, false, true});
+  ExpectRun(Read("velmora.exe archive.PCK"), {RunCompress, false, "archive.PCK", "archive.pck", kDefaultWindow, false, true});
+  // A name that does not exist is decided by its text alone.
+  ExpectRun(Read("velmora.exe -c missing.pck"), {RunDecompress, false, "missing.pck", "", kDefaultWindow, false, true});
+}
+
+TEST_F(CommandLineTest, BaseNameAndExtension) {
+  File(".profile");
+  File("x.tar.gz");
+  ExpectUsage(Read("velmora.exe .profile"));
+  ExpectUsage(Read("velmora.exe -h .profile"));
+  ExpectRun(Read("velmora.exe x.tar.gz"), {RunCompress, false, "x.tar.gz", "x.tar.pck", kDefaultWindow, false, true});
+  ExpectRun(Read("velmora.exe x.tar.pck"), {RunDecompress, false, "x.tar.pck", "", kDefaultWindow, false, true});
+  ExpectRun(Read("velmora.exe noext"), {RunCompress, false, "noext", "noext.pck", kDefaultWindow, false, true});
+  // A trailing dot leaves an empty extension: the name loses its dot.
+  ExpectRun(Read("velmora.exe dot."), {RunCompress, false, "dot", "dot.pck", kDefaultWindow, false, true});
+  // A folder's extension goes as well: my.album\ is compressed into my.pck.
+  Folder("my.album");
+  ExpectRun(Read("velmora.exe my.album"), {RunCompress, true, "my.album\\", "my.pck", kDefaultWindow, false, true});
+  // Cyrillic names are code page 1251 bytes: отчёт.txt.
+  ExpectRun(Read("velmora.exe \"\xEE\xF2\xF7\xB8\xF2.txt\""),
+            {RunCompress, false, "\xEE\xF2\xF7\xB8\xF2.txt", "\xEE\xF2\xF7\xB8\xF2.pck", kDefaultWindow, false, true});
+}
+
+TEST_F(CommandLineTest, FolderWithAndWithoutTrailingBackslashes) {
+  Folder("data");
+  Folder("data/photos");
+  File("data/photos/a.jpg");
+  const TExpected photos{RunCompress, true, "photos\\", "photos.pck", kDefaultWindow, false, true};
+  for (const std::string& name : {Root() + "data\\photos\\", Root() + "data\\photos", Root() + "data\\photos\\\\\\",
+                                  std::string("data\\photos"), std::string("data\\photos\\"),
+                                  "\"" + Root() + "data\\photos\\\""}) {
+    SCOPED_TRACE(name);
+    ASSERT_EQ(0, chdir(scratch.system.c_str()));
+    const TOutcome outcome = Read("velmora.exe " + name);
+    ExpectRun(outcome, photos);
+    EXPECT_EQ(outcome.cwd, Path("data"));
+  }
+  // A folder in the current directory keeps it.
+  ASSERT_EQ(0, chdir(Path("data").c_str()));
+  TOutcome outcome = Read("velmora.exe photos\\");
+  ExpectRun(outcome, photos);
+  EXPECT_EQ(outcome.cwd, Path("data"));
+}
+
+TEST_F(CommandLineTest, FileInAnotherFolderMakesItCurrent) {
+  Folder("sub");
+  File("sub/report.txt");
+  TOutcome outcome = Read("velmora.exe sub\\report.txt");
+  ExpectRun(outcome, {RunCompress, false, "report.txt", "report.pck", kDefaultWindow, false, true});
+  EXPECT_EQ(outcome.cwd, Path("sub"));
+  ASSERT_EQ(0, chdir(scratch.system.c_str()));
+  outcome = Read("velmora.exe -o \"" + Root() + "sub\\report.txt\"");
+  ExpectRun(outcome, {RunCompress, false, "report.txt", "report.pck", kDefaultWindow, false, false});
+  EXPECT_EQ(outcome.cwd, Path("sub"));
+  // Only the backslash separates folders: a forward slash is part of the name.
+  ASSERT_EQ(0, chdir(scratch.system.c_str()));
+  outcome = Read("velmora.exe sub/report.txt");
+  ExpectRun(outcome, {RunCompress, false, "sub/report.txt", "sub/report.pck", kDefaultWindow, false, true});
+  EXPECT_EQ(outcome.cwd, scratch.system);
+}
+
+TEST_F(CommandLineTest, NameOfBackslashesOnly) {
+  for (const char* line : {"velmora.exe \\", "velmora.exe \\\\\\\\", "velmora.exe \"\\\\\"", "velmora.exe nosuch\\"}) {
+    SCOPED_TRACE(line);
+    const TOutcome outcome = Read(line);
+    ExpectUsage(outcome);
+    EXPECT_EQ(outcome.cwd, scratch.system);
+  }
+}
+
+TEST_F(CommandLineTest, MissingFolderPartGivesOne) {
+  File("data.txt");
+  for (const std::string& line : {std::string("velmora.exe nosuch\\x.txt"), "velmora.exe " + Root() + "nosuch\\x.pck",
+                                  std::string("velmora.exe data.txt\\x.txt"),
+                                  std::string("velmora.exe -h \"no such\\my file.txt\"")}) {
+    SCOPED_TRACE(line);
+    const TOutcome outcome = Read(line);
+    EXPECT_EQ(outcome.code, CommandLineFolderMissing);
+    EXPECT_EQ(outcome.shown, "");  // nothing is shown
+    EXPECT_EQ(outcome.cwd, scratch.system);
+  }
+}
+
+// ---- The process's arguments, as a shell passes them ----
+
+TEST_F(CommandLineTest, ArgumentsOnlyTheProgram) {
+  const TOutcome outcome = Same({"/opt/my tools/velmora"}, "\"\\opt\\my tools\\velmora\"");
+  ExpectUsage(outcome);
+  ExpectUsage(Same({"velmora", "/?"}, "velmora /?"));
+}
+
+TEST_F(CommandLineTest, ArgumentsWithSpacesAndAbsolutePaths) {
+  File("my file.txt");
+  File("data.txt");
+  const std::string program = "/opt/my tools/velmora";
+  const std::string programLine = "\"\\opt\\my tools\\velmora\"";
+
+  TOutcome outcome = Same({program, Path("my file.txt")}, programLine + " \"" + Root() + "my file.txt\"");
+  ExpectRun(outcome, {RunCompress, false, "my file.txt", "my file.pck", kDefaultWindow, false, true});
+  EXPECT_EQ(outcome.cwd, scratch.system);
+
+  outcome = Same({program, "-o", "-h", Path("data.txt"), "-c"}, programLine + " -o -h " + Root() + "data.txt -c");
+  ExpectRun(outcome, {RunCompress, false, "data.txt", "data.pck", kDefaultWindow, true, false});
+
+  // A name made of two words is one argument; quoting it again is up to the platform.
+  outcome = Same({"velmora", "my file.txt"}, "velmora \"my file.txt\"");
+  ExpectRun(outcome, {RunCompress, false, "my file.txt", "my file.pck", kDefaultWindow, false, true});
+}
+
+TEST_F(CommandLineTest, ArgumentsOptions) {
+  File("x.txt");
+  File("archive.pck");
+  Folder("some folder");
+  TOutcome outcome = Same({"velmora", "-w=abc", "x"}, "velmora -w=abc x");
+  ExpectRun(outcome, {RunCompress, false, "x", "x.pck", kDefaultWindow, false, true});
+  EXPECT_NE(outcome.shown.find("Строка не содержит цифр между разделителями."), std::string::npos) << outcome.shown;
+
+  ExpectRun(Same({"velmora", "-H", "x.txt"}, "velmora -H x.txt"),
+            {RunCompress, false, "x.txt", "x.pck", kDefaultWindow, false, true});
+  ExpectRun(Same({"velmora", "-c", Path("archive.pck")}, "velmora -c " + Root() + "archive.pck"),
+            {RunDecompress, false, "archive.pck", "", kDefaultWindow, false, true});
+  outcome = Same({"velmora", "-uc", Path("some folder")}, "velmora -uc \"" + Root() + "some folder\"");
+  ExpectRun(outcome, {RunCompress, true, "some folder\\", "some folder.pck", kDefaultWindow, false, true});
+  EXPECT_EQ(outcome.cwd, scratch.system);
+  ExpectRun(Same({"velmora", "-w=", "x"}, "velmora -w= x"), {RunCompress, false, "x", "x.pck", 0.0, false, true});
+  // An empty argument is a quoted empty token: an empty source name.
+  ExpectUsage(Same({"velmora", ""}, "velmora \"\""));
+}
+
+TEST_F(CommandLineTest, ArgumentsNames) {
+  File(".profile");
+  File("x.tar.gz");
+  Folder("data");
+  Folder("data/photos");
+  Folder("data/my photos");
+  Folder("фото");
+  File("data/photos/a.jpg");
+  ExpectUsage(Same({"velmora", ".profile"}, "velmora .profile"));
+  ExpectRun(Same({"velmora", Path("x.tar.gz")}, "velmora " + Root() + "x.tar.gz"),
+            {RunCompress, false, "x.tar.gz", "x.tar.pck", kDefaultWindow, false, true});
+
+  const TExpected photos{RunCompress, true, "photos\\", "photos.pck", kDefaultWindow, false, true};
+  TOutcome outcome = Same({"velmora", Path("data/photos/")}, "velmora " + Root() + "data\\photos\\");
+  ExpectRun(outcome, photos);
+  EXPECT_EQ(outcome.cwd, Path("data"));
+  outcome = Same({"velmora", Path("data/photos")}, "velmora " + Root() + "data\\photos");
+  ExpectRun(outcome, photos);
+  EXPECT_EQ(outcome.cwd, Path("data"));
+  outcome = Same({"velmora", "data/photos//"}, "velmora data\\photos\\\\");
+  ExpectRun(outcome, photos);
+  EXPECT_EQ(outcome.cwd, Path("data"));
+
+  // A quoted folder with a trailing slash reaches the program with its backslash doubled before
+  // the closing quote; the trailing backslashes of a folder go all the same.
+  outcome = Same({"velmora", Path("data/my photos/")}, "velmora \"" + Root() + "data\\my photos\\\\\"");
+  ExpectRun(outcome, {RunCompress, true, "my photos\\", "my photos.pck", kDefaultWindow, false, true});
+  EXPECT_EQ(outcome.cwd, Path("data"));
+
+  // A UTF-8 name becomes code page 1251: фото.
+  outcome = Same({"velmora", "фото"}, "velmora \xF4\xEE\xF2\xEE");
+  ExpectRun(outcome, {RunCompress, true, "\xF4\xEE\xF2\xEE\\", "\xF4\xEE\xF2\xEE.pck", kDefaultWindow, false, true});
+
+  // The root alone is a name of backslashes only.
+  outcome = Same({"velmora", "/"}, "velmora \\");
+  ExpectUsage(outcome);
+  EXPECT_EQ(outcome.cwd, scratch.system);
+  ExpectUsage(Same({"velmora", "//"}, "velmora \\\\"));
+
+  outcome = Same({"velmora", Path("nosuch/x.txt")}, "velmora " + Root() + "nosuch\\x.txt");
+  EXPECT_EQ(outcome.code, CommandLineFolderMissing);
+  EXPECT_EQ(outcome.cwd, scratch.system);
+}
+
+}  // namespace
