@@ -1,0 +1,334 @@
+// The file and folder questions, the creation of the folders of a file path with its two kinds
+// of failure notice, and the display of the system's reason for the last error. Without a
+// display the notices reach standard error as the terminal presents the message window.
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <set>
+#include <string>
+
+#include "app/Operaciisfaylamiipapkami.h"
+#include "app/Sistemniesoobzheniya.h"
+#include "foundation/Tstring.h"
+#include "platform/win32.h"
+#include "tests/platform/PlatformTestSupport.h"
+#include "ui/Toknosoobzheniy.h"
+
+namespace {
+
+std::string Cwd() {
+  char here[8192];
+  return getcwd(here, sizeof here) != nullptr ? std::string(here) : std::string();
+}
+
+// A notice answered unattended (Cancel) snoozes the next ones; this lets the snooze run out.
+void Unsnooze() {
+  if (!NoticesSnoozed()) return;
+  PosixAdvanceTimerClock(10001);
+  MSG message;
+  while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
+}
+
+void AppendUtf8(std::string& out, char16_t c) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xE0 | (c >> 12));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
+
+// The system's text for the current last error, as the terminal would show it: without its
+// final line break, in UTF-8. Empty when the system has none (the last error then changes).
+std::string SystemReasonShown() {
+  const DWORD code = GetLastError();
+  WCHAR* text = nullptr;
+  const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, nullptr, code, 0x400,
+                                 reinterpret_cast<LPWSTR>(&text), 0, nullptr);
+  std::string shown;
+  for (DWORD i = 0; i < n; ++i)
+    if (text[i] >= 0x20 || text[i] == '\t') AppendUtf8(shown, text[i]);
+  if (text != nullptr) LocalFree(text);
+  if (n > 0) {
+    EXPECT_EQ(GetLastError(), code);
+  }
+  return shown;
+}
+
+const char kUnusableNameShown[] = "\n== Ошибка ==\nНе удаётся создать папку. Имя неправильное.\n";
+const char kSystemCaptionShown[] = "\n== Системное сообщение ==\n";
+
+class FolderHelpersTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    saved = Cwd();
+    ASSERT_FALSE(scratch.system.empty());
+    ASSERT_EQ(0, chdir(scratch.system.c_str()));
+    Unsnooze();
+  }
+  void TearDown() override {
+    EXPECT_EQ(0, chdir(saved.c_str()));
+    Unsnooze();
+  }
+
+  std::string Path(const std::string& name) const { return scratch.system + "/" + name; }
+  void File(const std::string& name) { std::ofstream(Path(name), std::ios::binary) << "data"; }
+  void Folder(const std::string& name) { ASSERT_EQ(0, mkdir(Path(name).c_str(), 0755)) << name; }
+  bool IsFolder(const std::string& name) const {
+    struct stat s;
+    return stat(Path(name).c_str(), &s) == 0 && S_ISDIR(s.st_mode);
+  }
+  bool Exists(const std::string& name) const {
+    struct stat s;
+    return lstat(Path(name).c_str(), &s) == 0;
+  }
+  std::set<std::string> Entries(const std::string& folder = "") const {
+    std::set<std::string> names;
+    if (DIR* d = opendir(folder.empty() ? scratch.system.c_str() : Path(folder).c_str())) {
+      while (dirent* e = readdir(d))
+        if (std::string(e->d_name) != "." && std::string(e->d_name) != "..") names.insert(e->d_name);
+      closedir(d);
+    }
+    return names;
+  }
+
+  // CreateFolderPath with errors shown; returns its result and leaves what was shown in `shown`.
+  bool CreateShown(const char* path, std::string& shown) {
+    Unsnooze();
+    testing::internal::CaptureStderr();
+    const bool made = CreateFolderPath(TAnsiString(path), true);
+    shown = testing::internal::GetCapturedStderr();
+    return made;
+  }
+
+  std::string saved;
+  TScratchFolder scratch;
+};
+
+TEST_F(FolderHelpersTest, PlainFileNameCreatesNothing) {
+  std::string shown;
+  EXPECT_TRUE(CreateShown("b.jpg", shown));
+  EXPECT_EQ(shown, "");
+  EXPECT_TRUE(Entries().empty());
+  EXPECT_EQ(Cwd(), scratch.system);
+}
+
+TEST_F(FolderHelpersTest, CreatesEveryFolderOfThePathButNotTheFile) {
+  const TAnsiString path("photos\\trip\\b.jpg");
+  const TAnsiString copy = path;
+  std::string shown;
+  Unsnooze();
+  testing::internal::CaptureStderr();
+  EXPECT_TRUE(CreateFolderPath(path, true));
+  shown = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(shown, "");
+  EXPECT_TRUE(IsFolder("photos"));
+  EXPECT_TRUE(IsFolder("photos/trip"));
+  EXPECT_TRUE(Entries("photos/trip").empty());  // b.jpg is not made
+  EXPECT_EQ(std::string(path.Data(), path.Length()), "photos\\trip\\b.jpg");  // the text is unchanged
+  EXPECT_EQ(path.Data(), copy.Data());                                        // and still shared
+  EXPECT_EQ(Cwd(), scratch.system);
+
+  // Called again, it finds both and succeeds.
+  EXPECT_TRUE(CreateShown("photos\\trip\\b.jpg", shown));
+  EXPECT_EQ(shown, "");
+  // Only the missing part is made when the outer folder exists.
+  EXPECT_TRUE(CreateShown("photos\\other\\deeper\\c.jpg", shown));
+  EXPECT_TRUE(IsFolder("photos/other/deeper"));
+  EXPECT_EQ(Entries("photos"), (std::set<std::string>{"trip", "other"}));
+  // A path ending in a backslash names no file: all its folders are made.
+  EXPECT_TRUE(CreateShown("x\\y\\", shown));
+  EXPECT_TRUE(IsFolder("x/y"));
+  // A doubled backslash names the same folder again.
+  EXPECT_TRUE(CreateShown("z\\\\w.txt", shown));
+  EXPECT_TRUE(IsFolder("z"));
+  // Cyrillic names are code page 1251 bytes: папка\файл.txt.
+  EXPECT_TRUE(CreateShown("\xEF\xE0\xEF\xEA\xE0\\\xF4\xE0\xE9\xEB.txt", shown));
+  EXPECT_TRUE(IsFolder("папка"));
+  EXPECT_EQ(Entries().count("папка"), 1u);
+}
+
+TEST_F(FolderHelpersTest, DrivePrefixIsSkipped) {
+  // No folder "D:" is made: the walk starts after "D:\", so D:\x fails while D: is missing...
+  EXPECT_FALSE(CreateFolderPath(TAnsiString("D:\\x\\y.txt"), false));
+  EXPECT_FALSE(Exists("D:"));
+  // ...and succeeds once it is there.
+  Folder("D:");
+  EXPECT_TRUE(CreateFolderPath(TAnsiString("D:\\x\\y.txt"), false));
+  EXPECT_TRUE(IsFolder("D:/x"));
+}
+
+TEST_F(FolderHelpersTest, UnusableNameShowsItsNotice) {
+  for (const char* path : {"", "D:"}) {
+    SCOPED_TRACE(path);
+    std::string shown;
+    EXPECT_FALSE(CreateShown(path, shown));
+    // The lone line feed of the text is no line break for the window: one line.
+    ASSERT_EQ(shown.rfind(kUnusableNameShown, 0), 0u) << shown;
+    EXPECT_NE(shown.find("OK", sizeof kUnusableNameShown - 1), std::string::npos) << shown;
+    // Without errors shown, the same result silently.
+    Unsnooze();
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(CreateFolderPath(TAnsiString(path), false));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  }
+  EXPECT_TRUE(Entries().empty());
+}
+
+TEST_F(FolderHelpersTest, FileInTheWayFailsThereWithTheSystemsReason) {
+  File("photos");
+  EXPECT_FALSE(CreateFolderPath(TAnsiString("photos\\trip\\b.jpg"), false));
+  const DWORD code = GetLastError();
+  EXPECT_NE(code, static_cast<DWORD>(ERROR_SUCCESS));
+  const std::string reason = SystemReasonShown();
+  ASSERT_FALSE(reason.empty());
+
+  std::string shown;
+  EXPECT_FALSE(CreateShown("photos\\trip\\b.jpg", shown));
+  ASSERT_EQ(shown.rfind(std::string(kSystemCaptionShown) + reason + "\n", 0), 0u) << shown;
+  EXPECT_EQ(Entries(), (std::set<std::string>{"photos"}));  // nothing made beyond it
+  EXPECT_FALSE(IsFolder("photos"));
+
+  // Deeper down: the folders before the failing one stay.
+  Folder("keep");
+  File("keep/trip");
+  EXPECT_FALSE(CreateShown("keep\\trip\\b.jpg", shown));
+  EXPECT_EQ(shown.rfind(kSystemCaptionShown, 0), 0u) << shown;
+  EXPECT_EQ(Entries("keep"), (std::set<std::string>{"trip"}));
+}
+
+TEST_F(FolderHelpersTest, FoldersMadeBeforeAFailureStay) {
+  // A component longer than any name the system allows cannot be made.
+  const std::string path = "made\\" + std::string(300, 'x') + "\\f.txt";
+  EXPECT_FALSE(CreateFolderPath(TAnsiString(path.c_str()), false));
+  EXPECT_NE(GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
+  const std::string reason = SystemReasonShown();
+  EXPECT_TRUE(IsFolder("made"));
+  EXPECT_TRUE(Entries("made").empty());
+  std::string shown;
+  EXPECT_FALSE(CreateShown(path.c_str(), shown));
+  EXPECT_EQ(shown.rfind(std::string(kSystemCaptionShown) + reason + "\n", 0), 0u) << shown;
+}
+
+TEST_F(FolderHelpersTest, NetworkPathHasAnEmptyFirstComponent) {
+  EXPECT_FALSE(CreateFolderPath(TAnsiString("\\\\server\\share\\a.txt"), false));
+  const std::string reason = SystemReasonShown();
+  std::string shown;
+  EXPECT_FALSE(CreateShown("\\\\server\\share\\a.txt", shown));
+  EXPECT_EQ(shown.rfind(std::string(kSystemCaptionShown) + reason + "\n", 0), 0u) << shown;
+  EXPECT_TRUE(Entries().empty());
+}
+
+TEST_F(FolderHelpersTest, FilesAndFoldersAreToldApart) {
+  File("a.txt");
+  Folder("dir");
+  File("dir/inner.txt");
+  EXPECT_TRUE(IsExistingFile(TAnsiString("a.txt")));
+  EXPECT_TRUE(IsExistingFile(TAnsiString("dir\\inner.txt")));
+  EXPECT_TRUE(IsExistingFile(TAnsiString((scratch.narrow + "a.txt").c_str())));
+  EXPECT_FALSE(IsExistingFile(TAnsiString("dir")));
+  EXPECT_FALSE(IsExistingFile(TAnsiString("dir\\")));
+  EXPECT_FALSE(IsExistingFile(TAnsiString("missing.txt")));
+  EXPECT_FALSE(IsExistingFile(TAnsiString()));
+
+  EXPECT_TRUE(FolderExists(TAnsiString("dir")));
+  EXPECT_TRUE(FolderExists(TAnsiString("dir\\")));
+  EXPECT_TRUE(FolderExists(TAnsiString(scratch.narrow.c_str())));
+  EXPECT_TRUE(FolderExists(TAnsiString("..")));
+  EXPECT_FALSE(FolderExists(TAnsiString("a.txt")));
+  EXPECT_FALSE(FolderExists(TAnsiString("dir\\inner.txt")));
+  EXPECT_FALSE(FolderExists(TAnsiString("missing")));
+  EXPECT_FALSE(FolderExists(TAnsiString()));
+  EXPECT_EQ(Cwd(), scratch.system);
+}
+
+TEST_F(FolderHelpersTest, FolderExistsLeavesTheCurrentDirectory) {
+  Folder("dir");
+  File("f");
+  for (const char* path : {"dir", "..", "\\", "missing", "f", "dir\\..\\dir"}) {
+    SCOPED_TRACE(path);
+    FolderExists(TAnsiString(path));
+    EXPECT_EQ(Cwd(), scratch.system);
+  }
+
+  // A current directory too long for the saved copy is not left either.
+  std::string deep = scratch.system;
+  while (deep.size() <= 2 * MAX_PATH) {
+    deep += "/" + std::string(40, 'd');
+    ASSERT_EQ(0, mkdir(deep.c_str(), 0755));
+  }
+  ASSERT_EQ(0, mkdir((deep + "/sub").c_str(), 0755));
+  { std::ofstream(deep + "/file", std::ios::binary) << "x"; }
+  ASSERT_EQ(0, chdir(deep.c_str()));
+  EXPECT_TRUE(FolderExists(TAnsiString("sub")));
+  EXPECT_EQ(Cwd(), deep);
+  EXPECT_FALSE(FolderExists(TAnsiString("missing")));
+  EXPECT_FALSE(FolderExists(TAnsiString("file")));
+  EXPECT_TRUE(FolderExists(TAnsiString(scratch.narrow.c_str())));
+  EXPECT_EQ(Cwd(), deep);
+
+  // Nor is a current directory that no longer exists, whose name cannot be read at all.
+  Folder("gone");
+  ASSERT_EQ(0, chdir(Path("gone").c_str()));
+  ASSERT_EQ(0, rmdir(Path("gone").c_str()));
+  char buffer[MAX_PATH];
+  ASSERT_EQ(GetCurrentDirectoryA(MAX_PATH, buffer), 0u);
+  EXPECT_TRUE(FolderExists(TAnsiString(scratch.narrow.c_str())));
+  EXPECT_FALSE(FolderExists(TAnsiString("missing")));
+  char link[8192];
+  const ssize_t n = readlink("/proc/self/cwd", link, sizeof link - 1);
+  ASSERT_GT(n, 0);
+  EXPECT_EQ(std::string(link, static_cast<size_t>(n)), Path("gone") + " (deleted)");
+}
+
+TEST_F(FolderHelpersTest, SystemErrorShowsTheSystemsText) {
+  SetLastError(ERROR_FILE_NOT_FOUND);
+  const std::string reason = SystemReasonShown();
+  ASSERT_FALSE(reason.empty());
+  testing::internal::CaptureStderr();
+  EXPECT_TRUE(ShowSystemError());
+  std::string shown = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(shown.rfind(std::string(kSystemCaptionShown) + reason + "\n", 0), 0u) << shown;
+
+  // The text for success is shown too, where the system has one.
+  Unsnooze();
+  SetLastError(ERROR_SUCCESS);
+  const std::string success = SystemReasonShown();
+  testing::internal::CaptureStderr();
+  EXPECT_TRUE(ShowSystemError());
+  shown = testing::internal::GetCapturedStderr();
+  if (success.empty()) {
+    EXPECT_EQ(shown, "");
+  } else {
+    EXPECT_EQ(shown.rfind(std::string(kSystemCaptionShown) + success + "\n", 0), 0u) << shown;
+  }
+
+  // A code the system has no text for shows nothing.
+  Unsnooze();
+  SetLastError(0x2000ABCDu);
+  ASSERT_EQ(SystemReasonShown(), "");
+  testing::internal::CaptureStderr();
+  EXPECT_TRUE(ShowSystemError());
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  EXPECT_FALSE(NoticesSnoozed());
+
+  // While notices are snoozed nothing is shown either, and the result is still true.
+  SetLastError(ERROR_FILE_NOT_FOUND);
+  testing::internal::CaptureStderr();
+  ShowSystemError();
+  testing::internal::GetCapturedStderr();
+  ASSERT_TRUE(NoticesSnoozed());
+  testing::internal::CaptureStderr();
+  EXPECT_TRUE(ShowSystemError());
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+}
+
+}  // namespace
