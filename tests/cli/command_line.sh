@@ -1,0 +1,89 @@
+# The command line of the real program as a shell passes it: the usage text, absolute paths with
+# spaces from another folder, the extension and folder decisions, and the window option with its
+# notice.
+source "$(dirname "$0")/common.bash"
+
+mkdir -p "$work/elsewhere" "$work/c/my dir" "$work/c/some folder/inner" "$work/c/фото"
+cp "$corpus/alice29.txt" "$work/c/my dir/my file.txt"
+cp "$corpus/alice29.txt" "$work/c/alice.txt"
+cp "$corpus/alice29.txt" "$work/c/x.tar.gz"
+echo one >"$work/c/some folder/a.txt"
+echo two >"$work/c/some folder/inner/b.txt"
+echo три >"$work/c/фото/снимок.txt"
+names() { pck list "$1" | awk '{ $1 = $2 = $3 = $4 = $5 = ""; sub(/^ +/, ""); print }'; }
+blocks() { pck list "$1" | awk '{ n += $4 } END { print n }'; }
+
+# Only the program's name: the usage notice, its caption and exact text, and exit code 3.
+cd "$work/elsewhere"
+run
+expect_rc 3 "no arguments"
+cat >"$work/usage" <<'EOF'
+
+== Velmora v1.2 ==
+Command line usage:
+  [-c] [-uc] [filename]
+
+Description:
+  filename - Source file name
+  -c - Compress file
+  -uc - Decompress file
+  -s - Store files without compression
+  -h - Hidden mode
+  -o - Overwrite files
+  -w=n - Set window size to n bytes
+EOF
+check "usage text on standard error" cmp -s "$work/usage" <(head -n 13 "$work/stderr")
+run -h "$work/c/.profile"
+expect_rc 3 "empty base name"
+stderr_has "== Velmora v1.2 ==" "empty base name shows the usage"
+
+# An absolute path with spaces, run from another folder: the archive lies next to the source and
+# holds the bare name.
+run -h "$work/c/my dir/my file.txt"
+expect_rc 0 "absolute path with spaces"
+check "my file.pck next to the source" test -f "$work/c/my dir/my file.pck"
+check "nothing written in the current folder" [ -z "$(ls -A "$work/elsewhere")" ]
+check "entry holds the bare name" [ "$(names "$work/c/my dir/my file.pck")" = "my file.txt" ]
+
+# The last extension is replaced; restoring gives back the stored name.
+run -h "$work/c/x.tar.gz"
+expect_rc 0 "compress x.tar.gz"
+check "x.tar.pck written" test -f "$work/c/x.tar.pck"
+mkdir -p "$work/r1" && mv "$work/c/x.tar.pck" "$work/r1/"
+run -h -c "$work/r1/x.tar.pck"
+expect_rc 0 "-c on a pck restores"
+same_file "$work/c/x.tar.gz" "$work/r1/x.tar.gz" "x.tar.pck gives back x.tar.gz"
+
+# -uc on a folder (with a trailing slash and a space) compresses it beside itself.
+run -h -uc "$work/c/some folder/"
+expect_rc 0 "-uc on a folder"
+check "some folder.pck written beside the folder" test -f "$work/c/some folder.pck"
+check "entries named below the folder's parent" \
+  [ "$(names "$work/c/some folder.pck" | sort | tr '\n' '|')" = 'some folder\a.txt|some folder\inner\b.txt|' ]
+
+# A Cyrillic folder name: the archive is фото.pck, the entries keep the names.
+run -h "$work/c/фото"
+expect_rc 0 "Cyrillic folder"
+check "фото.pck written" test -f "$work/c/фото.pck"
+check "Cyrillic entry name" [ "$(names "$work/c/фото.pck")" = 'фото\снимок.txt' ]
+
+# -w=abc: the number notice, then the default window (alice29.txt is one block of it); an earlier
+# -w value stays.
+cd "$work/c"
+run -h -o -w=abc alice.txt
+expect_rc 0 "-w=abc compresses"
+stderr_has "Строка не содержит цифр между разделителями." "-w=abc notice"
+check "-w=abc keeps the default window: 1 block" [ "$(blocks alice.pck)" = 1 ]
+run -h -o -w=65536 -w=abc alice.txt
+expect_rc 0 "-w=65536 -w=abc compresses"
+check "-w=65536 -w=abc keeps 65536: 3 blocks" [ "$(blocks alice.pck)" = 3 ]
+run -h -o -w=1e400 alice.txt
+expect_rc 0 "-w=1e400 compresses"
+stderr_has "Порядок числа" "-w=1e400 notice"
+check "-w=1e400 keeps the default window" [ "$(blocks alice.pck)" = 1 ]
+# Options after the name have no effect.
+run -h -o alice.txt -w=65536
+expect_rc 0 "option after the name"
+check "-w after the name is ignored: 1 block" [ "$(blocks alice.pck)" = 1 ]
+
+finish
