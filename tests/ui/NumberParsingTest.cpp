@@ -134,25 +134,24 @@ TEST(IsNumberText, SyntaxTable) {
 }
 
 TEST(ParseNumber, WorkedValues) {
-  EXPECT_EQ(65536.0, Parse("65536").value);
-  EXPECT_EQ(65536.0, Parse("6,5536e4").value);
-  EXPECT_EQ(65536.0, Parse("6.5536e4").value);
-  EXPECT_EQ(200.0, Parse("2E2").value);
-  EXPECT_EQ(12.0, Parse("12.").value);
-  EXPECT_EQ(-12.0, Parse("-12").value);
-  EXPECT_EQ(2097152.0, Parse("2097152").value);
-  EXPECT_EQ(1.2e6, Parse("12.e5").value);
-  EXPECT_EQ(-250.0, Parse("-2.5e2").value);
-  EXPECT_EQ(0.0, Parse("0").value);
-  EXPECT_EQ(0.0, Parse("0e999").value) << "a zero mantissa is 0 whatever the exponent";
-  EXPECT_LE(UlpDistance(0.0015, Parse("1.5e-3").value), 1u);
-  EXPECT_LE(UlpDistance(0.0015, Parse("1.5E-3").value), 1u);
-  for (const char* text : {"65536", "1.5e-3", "12.", "0"}) EXPECT_EQ(NumberParsed, Parse(text).code) << text;
-
+  const struct {
+    const char* text;
+    double value;
+    uint64_t ulps;  // 0: exact
+  } cases[] = {
+      {"65536", 65536.0}, {"6,5536e4", 65536.0}, {"6.5536e4", 65536.0}, {"2E2", 200.0},  {"12.", 12.0},
+      {"-12", -12.0},     {"2097152", 2097152.0}, {"12.e5", 1.2e6},      {"-2.5e2", -250.0}, {"0", 0.0},
+      {"0e999", 0.0},  // a zero mantissa is 0 whatever the exponent
+      {"1.5e-3", 0.0015, 1}, {"1.5E-3", 0.0015, 1},
+  };
+  for (const auto& c : cases) {
+    const TParsed parsed = Parse(c.text);
+    EXPECT_EQ(NumberParsed, parsed.code) << c.text;
+    EXPECT_LE(UlpDistance(c.value, parsed.value), c.ulps) << c.text;
+  }
   double value = kUntouched;
   EXPECT_EQ(NumberParsed, ParseNumber(value, nullptr, 5, false));
   EXPECT_EQ(0.0, value) << "a null text is 0";
-  value = kUntouched;
   EXPECT_EQ(NumberParsed, ParseNumber(value, "2048 trailing", 4, false));
   EXPECT_EQ(2048.0, value);
 }
@@ -285,20 +284,20 @@ namespace {
 
 }  // namespace
 
-TEST_F(NumberNoticeTest, NotANumber) {
-  EXPECT_EXIT(ParseAndExit("abc", NumberNotANumber), ::testing::ExitedWithCode(0),
-              "== Error ==\nСтрока не содержит цифр между разделителями\\.\n");
-}
-
-TEST_F(NumberNoticeTest, TooManyDigits) {
-  EXPECT_EXIT(ParseAndExit("123456789012345678901234567890123", NumberTooManyDigits), ::testing::ExitedWithCode(0),
-              "== Error ==\nЧисло выходит за допустимый диапазон значений\\.\n");
-}
-
-TEST_F(NumberNoticeTest, OutOfRangeWithItsLoneLineFeedAsOneLine) {
-  // The lone line feed is no line break for the window; the terminal drops the control character.
-  EXPECT_EXIT(ParseAndExit("1e400", NumberOutOfRange), ::testing::ExitedWithCode(0),
-              "== Error ==\nПорядок числа\\. Должен быть больше или равен -307 и меньше или равен 307\\.\n");
+TEST_F(NumberNoticeTest, EachFailureShowsItsNotice) {
+  // The lone line feed of the range notice is no line break for the window; the terminal drops it.
+  const struct {
+    const char* text;
+    int code;
+    const char* shown;
+  } cases[] = {
+      {"abc", NumberNotANumber, "== Error ==\nСтрока не содержит цифр между разделителями\\.\n"},
+      {"123456789012345678901234567890123", NumberTooManyDigits,
+       "== Error ==\nЧисло выходит за допустимый диапазон значений\\.\n"},
+      {"1e400", NumberOutOfRange,
+       "== Error ==\nПорядок числа\\. Должен быть больше или равен -307 и меньше или равен 307\\.\n"},
+  };
+  for (const auto& c : cases) EXPECT_EXIT(ParseAndExit(c.text, c.code), ::testing::ExitedWithCode(0), c.shown) << c.text;
 }
 
 TEST_F(NumberNoticeTest, CancelSnoozesTheNextNotices) {
