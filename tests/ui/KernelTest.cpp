@@ -45,8 +45,6 @@ int Narrow(WCHAR w) {
   return static_cast<uint8_t>(c);
 }
 
-std::string Text(const TAnsiString& s) { return s.Data() ? std::string(s.Data(), s.Length()) : std::string(); }
-
 // A POSIX folder as the program sees it: backslashes, one at the end.
 std::string WindowsFolder(const fs::path& folder) {
   std::string f = folder.string() + "/";
@@ -187,77 +185,41 @@ TEST(KernelConversion, RefusalsWriteNothing) {
   EXPECT_EQ(Ansi1251ToWide(1251, 0, narrow, 0, wide, 0), 0);
 }
 
-struct TSplit {
-  bool found;
-  std::string first;
-  std::string rest;
-};
-
-TSplit First(const char* text, char separator, const char* oldFirst = "old1", const char* oldRest = "old2") {
-  TAnsiString first(oldFirst), rest(oldRest);
-  const bool found = SplitAtFirst(first, rest, TAnsiString(text), separator);
-  return {found, Text(first), Text(rest)};
-}
-
-TSplit Last(const char* text, char separator, const char* oldFirst = "old1", const char* oldRest = "old2") {
-  TAnsiString first(oldFirst), rest(oldRest);
-  const bool found = SplitAtLast(first, rest, TAnsiString(text), separator);
-  return {found, Text(first), Text(rest)};
-}
-
-TEST(KernelSplit, FirstSeparatorOutsideQuotes) {
-  TSplit s = First("\"C:\\Program Files\\Velmora\\velmora.exe\"  -c \"D:\\my data\"", ' ');
-  EXPECT_TRUE(s.found);
-  EXPECT_EQ(s.first, "C:\\Program Files\\Velmora\\velmora.exe");
-  EXPECT_EQ(s.rest, "-c \"D:\\my data\"");
-
-  s = First("x==5", '=');
-  EXPECT_TRUE(s.found);
-  EXPECT_EQ(s.first, "x=");
-  EXPECT_EQ(s.rest, "5");
-
-  s = First("=x", '=');
-  EXPECT_TRUE(s.found);
-  EXPECT_EQ(s.first, "");
-  EXPECT_EQ(s.rest, "x");
-
-  s = First("name=", '=');
-  EXPECT_TRUE(s.found);
-  EXPECT_EQ(s.first, "name");
-  EXPECT_EQ(s.rest, "");
-}
-
-TEST(KernelSplit, FirstWithoutSeparatorKeepsOutputs) {
-  TSplit s = First("\"a b\"", ' ', "\"quoted old\"", "\"rest\"");
-  EXPECT_FALSE(s.found);
-  EXPECT_EQ(s.first, "quoted old");  // unquoted all the same
-  EXPECT_EQ(s.rest, "\"rest\"");
-
+TEST(KernelSplit, FirstAndLastSeparatorOutsideQuotes) {
+  const struct {
+    bool atLast;
+    const char* text;
+    char separator;
+    const char* oldFirst;
+    const char* oldRest;
+    bool found;
+    const char* first;
+    const char* rest;
+  } cases[] = {
+      {false, "\"C:\\Program Files\\Velmora\\velmora.exe\"  -c \"D:\\my data\"", ' ', "old1", "old2", true,
+       "C:\\Program Files\\Velmora\\velmora.exe", "-c \"D:\\my data\""},  // a run of separators
+      {false, "x==5", '=', "old1", "old2", true, "x=", "5"},
+      {false, "=x", '=', "old1", "old2", true, "", "x"},
+      {false, "name=", '=', "old1", "old2", true, "name", ""},
+      // Without a separator the outputs stay, except that the first is unquoted.
+      {false, "\"a b\"", ' ', "\"quoted old\"", "\"rest\"", false, "quoted old", "\"rest\""},
+      {true, "photos.backup.pck", '.', "old1", "old2", true, "photos.backup", "pck"},
+      {true, "README", '.', "\"keep\"", "\"old second\"", false, "\"keep\"", "old second"},
+      {true, "D:\\data\\\"my.photos\"", '.', "old1", "old2", false, "old1", "old2"},  // the only dot is quoted
+      {true, "D:\\data\\\"my photos\"", '\\', "old1", "old2", true, "D:\\data", "my photos"},
+      {true, "a..b", '.', "old1", "old2", true, "a.", "b"},  // no special treatment of runs
+  };
+  for (const auto& c : cases) {
+    TAnsiString first(c.oldFirst), rest(c.oldRest);
+    const bool found = c.atLast ? SplitAtLast(first, rest, TAnsiString(c.text), c.separator)
+                                : SplitAtFirst(first, rest, TAnsiString(c.text), c.separator);
+    EXPECT_EQ(found, c.found) << c.text;
+    EXPECT_EQ(Text(first), c.first) << c.text;
+    EXPECT_EQ(Text(rest), c.rest) << c.text;
+  }
   TAnsiString first("\"q\""), rest("r");
   EXPECT_FALSE(SplitAtFirst(first, rest, TAnsiString(), ' '));  // no buffer at all: untouched
   EXPECT_EQ(Text(first), "\"q\"");
-}
-
-TEST(KernelSplit, LastSeparator) {
-  TSplit s = Last("photos.backup.pck", '.');
-  EXPECT_TRUE(s.found);
-  EXPECT_EQ(s.first, "photos.backup");
-  EXPECT_EQ(s.rest, "pck");
-
-  s = Last("README", '.', "\"keep\"", "\"old second\"");
-  EXPECT_FALSE(s.found);
-  EXPECT_EQ(s.first, "\"keep\"");
-  EXPECT_EQ(s.rest, "old second");
-
-  s = Last("D:\\data\\\"my.photos\"", '.');  // the only dot is quoted
-  EXPECT_FALSE(s.found);
-
-  s = Last("D:\\data\\\"my photos\"", '\\');
-  EXPECT_TRUE(s.found);
-  EXPECT_EQ(s.first, "D:\\data");
-  EXPECT_EQ(s.rest, "my photos");
-
-  EXPECT_EQ(Last("a..b", '.').first, "a.");  // no special treatment of runs
 }
 
 TEST(KernelSplit, Unquote) {
@@ -303,10 +265,7 @@ TEST(KernelPause, ZeroReturnsAndShortPauseBlocks) {
 TEST(KernelText, MeasureIsTheSumOfCharacters) {
   HDC dc = CreateCompatibleDC(nullptr);
   ASSERT_NE(dc, nullptr);
-  LOGFONTA lf = {};
-  lf.lfHeight = 15;
-  std::strcpy(lf.lfFaceName, "MS Sans Serif");
-  HFONT font = CreateFontIndirectA(&lf);
+  HFONT font = CreateWindowFont();
   HGDIOBJ old = SelectObject(dc, font);
   SIZE size = {-1, -1};
   EXPECT_TRUE(MeasureText(dc, "", 0, &size));

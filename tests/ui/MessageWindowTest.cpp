@@ -9,7 +9,7 @@
 #include <cstring>
 #include <string>
 
-#include "platform/win32.h"
+#include "UiTestSupport.h"
 #include "ui/Kernel.h"
 #include "ui/Toknosoobzheniy.h"
 
@@ -28,18 +28,6 @@ void Key(HWND w, WPARAM key) {
 void KeyUp(HWND w, WPARAM key) { PostMessageA(w, WM_KEYUP, key, static_cast<LPARAM>(0xC0000001u)); }
 
 void Mouse(HWND w, UINT message, int x, int y) { PostMessageA(w, message, 0, MAKELPARAM(x, y)); }
-
-void DropThreadMessages() {
-  MSG message;
-  while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-  }
-}
-
-// Runs every thread message that is due, as a program loop would.
-void DispatchThreadMessages() {
-  MSG message;
-  while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
-}
 
 struct TCanvas {
   const uint32_t* pixels = nullptr;
@@ -61,17 +49,10 @@ TCanvas CanvasOf(HWND w) {
   return c;
 }
 
-std::string Text(const TAnsiString& s) { return s.Data() ? std::string(s.Data(), s.Length()) : std::string(); }
-
 // Width of a text in the window font, as the window measures it.
 int WidthOf(const char* text) {
   HDC dc = CreateCompatibleDC(nullptr);
-  LOGFONTA lf = {};
-  lf.lfHeight = 15;
-  lf.lfWeight = FW_NORMAL;
-  lf.lfCharSet = DEFAULT_CHARSET;
-  std::strcpy(lf.lfFaceName, "MS Sans Serif");
-  HFONT font = CreateFontIndirectA(&lf);
+  HFONT font = CreateWindowFont();
   HGDIOBJ old = SelectObject(dc, font);
   SIZE size = {0, 0};
   MeasureText(dc, text, static_cast<int>(std::strlen(text)), &size);
@@ -91,7 +72,7 @@ POINT ButtonCentre(const TOknoSoobzheniy& box, uint32_t i) {
 
 class MessageWindowTest : public ::testing::Test {
  protected:
-  void TearDown() override { DropThreadMessages(); }
+  void TearDown() override { DrainThreadMessages(false); }
 };
 
 TEST_F(MessageWindowTest, ButtonSetsFollowTheLowFlagBits) {
@@ -408,10 +389,10 @@ TEST_F(MessageWindowTest, CancelledNoticeSnoozesUntilTheTimerIsDispatched) {
   EXPECT_FALSE(ShowNoticeW(u"Third", nullptr));
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
 
-  DispatchThreadMessages();  // not due yet
+  DrainThreadMessages(true);  // not due yet
   EXPECT_TRUE(NoticesSnoozed());
   PosixAdvanceTimerClock(9000);
-  DispatchThreadMessages();
+  DrainThreadMessages(true);
   EXPECT_TRUE(NoticesSnoozed());
   PosixAdvanceTimerClock(1001);
   {
@@ -421,7 +402,7 @@ TEST_F(MessageWindowTest, CancelledNoticeSnoozesUntilTheTimerIsDispatched) {
     box.RunModal();
   }
   EXPECT_TRUE(NoticesSnoozed());
-  DispatchThreadMessages();
+  DrainThreadMessages(true);
   EXPECT_FALSE(NoticesSnoozed());
 
   // Cancel again arms a new timer.
@@ -432,7 +413,7 @@ TEST_F(MessageWindowTest, CancelledNoticeSnoozesUntilTheTimerIsDispatched) {
   EXPECT_TRUE(NoticesSnoozed());
   EXPECT_FALSE(ShowNotice("x", nullptr));
   PosixAdvanceTimerClock(10001);
-  DispatchThreadMessages();
+  DrainThreadMessages(true);
   EXPECT_FALSE(NoticesSnoozed());
   MSG message;
   EXPECT_FALSE(PeekMessageA(&message, nullptr, WM_TIMER, WM_TIMER, PM_NOREMOVE));  // the timer is gone

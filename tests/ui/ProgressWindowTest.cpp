@@ -9,6 +9,7 @@
 #include <cstring>
 #include <vector>
 
+#include "UiTestSupport.h"
 #include "foundation/Memdiag.h"
 #include "platform/win32.h"
 #include "ui/Kernel.h"
@@ -27,13 +28,6 @@ uint32_t Bits(float value) {
   return bits;
 }
 
-// Takes every thread message that tests left behind (WM_QUIT above all) without dispatching.
-void DropThreadMessages() {
-  MSG message;
-  while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-  }
-}
-
 bool QuitQueued() {
   MSG message;
   return PeekMessageA(&message, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE) != FALSE;
@@ -47,7 +41,7 @@ class ProgressWindowTest : public ::testing::Test {
  protected:
   void TearDown() override {
     Close();
-    DropThreadMessages();
+    DrainThreadMessages(false);
   }
 
   TOknoSostoyaniya* Open(const char* text = "Compressing file...", UINT flags = 0) {
