@@ -1,20 +1,10 @@
 // The compressed file's container: entries written byte for byte with their back-patched
 // nextEntryOffset, headers read back with the 999-unit name limit, and the chain walk, which must
 // stop at the first entry it cannot trust (cut, zero, beyond the end, not moving forward).
-#include <cstdint>
-#include <fstream>
-#include <gtest/gtest.h>
-#include <iterator>
-#include <string>
-#include <vector>
-
+#include "AppTestSupport.h"
 #include "app/ArchiveFormat.h"
-#include "platform/win32.h"
-#include "tests/platform/PlatformTestSupport.h"
 
 namespace {
-
-using TBytes = std::vector<uint8_t>;
 
 const uint64_t kTime = 0x01D9A1B2C3D4E5F6ull;
 
@@ -22,16 +12,6 @@ std::u16string Units(const char* ascii) {
   std::u16string units;
   for (; *ascii; ++ascii) units.push_back(char16_t(*ascii));
   return units;
-}
-
-TBytes ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return TBytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void WriteAll(const std::string& path, const TBytes& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
 }
 
 // An entry assembled by hand, so the reader is checked against bytes the writer did not make.

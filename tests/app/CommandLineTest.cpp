@@ -4,40 +4,13 @@
 // into such a command line. Without a display the usage and number notices go to standard error.
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <fstream>
-#include <string>
-#include <vector>
-
+#include "AppTestSupport.h"
 #include "app/CommandLine.h"
 #include "engine/Compression.h"
-#include "foundation/Tstring.h"
-#include "platform/win32.h"
-#include "tests/platform/PlatformTestSupport.h"
-#include "ui/Toknosoobzheniy.h"
 
 void RestoreProgramArguments();
 
 namespace {
-
-std::string Text(const TAnsiString& text) {
-  return text.Length() > 0 ? std::string(text.Data(), text.Length()) : std::string();
-}
-
-std::string Cwd() {
-  char here[4096];
-  return getcwd(here, sizeof here) != nullptr ? std::string(here) : std::string();
-}
-
-// A notice answered unattended (Cancel) snoozes the next ones; this lets the snooze run out.
-void Unsnooze() {
-  if (!NoticesSnoozed()) return;
-  PosixAdvanceTimerClock(10001);
-  MSG message;
-  while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
-}
 
 struct TOutcome {
   int code = -100;
@@ -73,27 +46,20 @@ const char kUsageShown[] =
     "  -o - Overwrite files\n"
     "  -w=n - Set window size to n bytes\n";
 
-class CommandLineTest : public ::testing::Test {
+class CommandLineTest : public TScratchFolderTest {
  protected:
   void SetUp() override {
-    saved = Cwd();
-    ASSERT_FALSE(scratch.system.empty());
-    ASSERT_EQ(0, chdir(scratch.system.c_str()));
-    Unsnooze();
+    TScratchFolderTest::SetUp();
     SetCompression(true);
   }
   void TearDown() override {
-    EXPECT_EQ(0, chdir(saved.c_str()));
     RestoreProgramArguments();
     SetCompression(true);
-    Unsnooze();
+    TScratchFolderTest::TearDown();
   }
 
-  std::string Path(const std::string& name) const { return scratch.system + "/" + name; }
   // The scratch folder's name inside the program: "\tmp\...\" ending in a backslash.
   const std::string& Root() const { return scratch.narrow; }
-  void File(const std::string& name) { std::ofstream(Path(name), std::ios::binary) << "data"; }
-  void Folder(const std::string& name) { ASSERT_EQ(0, mkdir(Path(name).c_str(), 0755)) << name; }
 
   TOutcome Read(const std::string& commandLine) {
     TOutcome outcome;
@@ -157,9 +123,6 @@ class CommandLineTest : public ::testing::Test {
     EXPECT_EQ(outcome.code, CommandLineUsageShown);
     EXPECT_EQ(outcome.shown.rfind(kUsageShown, 0), 0u) << outcome.shown;
   }
-
-  std::string saved;
-  TScratchFolder scratch;
 };
 
 // ---- Raw command lines, as Windows hands them to the program ----

@@ -4,34 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <fstream>
 #include <set>
-#include <string>
 
+#include "AppTestSupport.h"
 #include "app/Operaciisfaylamiipapkami.h"
 #include "app/Sistemniesoobzheniya.h"
-#include "foundation/Tstring.h"
-#include "platform/win32.h"
-#include "tests/platform/PlatformTestSupport.h"
-#include "ui/Toknosoobzheniy.h"
 
 namespace {
-
-std::string Cwd() {
-  char here[8192];
-  return getcwd(here, sizeof here) != nullptr ? std::string(here) : std::string();
-}
-
-// A notice answered unattended (Cancel) snoozes the next ones; this lets the snooze run out.
-void Unsnooze() {
-  if (!NoticesSnoozed()) return;
-  PosixAdvanceTimerClock(10001);
-  MSG message;
-  while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
-}
 
 void AppendUtf8(std::string& out, char16_t c) {
   if (c < 0x80) {
@@ -66,22 +46,8 @@ std::string SystemReasonShown() {
 const char kUnusableNameShown[] = "\n== Ошибка ==\nНе удаётся создать папку. Имя неправильное.\n";
 const char kSystemCaptionShown[] = "\n== Системное сообщение ==\n";
 
-class FolderHelpersTest : public ::testing::Test {
+class FolderHelpersTest : public TScratchFolderTest {
  protected:
-  void SetUp() override {
-    saved = Cwd();
-    ASSERT_FALSE(scratch.system.empty());
-    ASSERT_EQ(0, chdir(scratch.system.c_str()));
-    Unsnooze();
-  }
-  void TearDown() override {
-    EXPECT_EQ(0, chdir(saved.c_str()));
-    Unsnooze();
-  }
-
-  std::string Path(const std::string& name) const { return scratch.system + "/" + name; }
-  void File(const std::string& name) { std::ofstream(Path(name), std::ios::binary) << "data"; }
-  void Folder(const std::string& name) { ASSERT_EQ(0, mkdir(Path(name).c_str(), 0755)) << name; }
   bool IsFolder(const std::string& name) const {
     struct stat s;
     return stat(Path(name).c_str(), &s) == 0 && S_ISDIR(s.st_mode);
@@ -108,9 +74,6 @@ class FolderHelpersTest : public ::testing::Test {
     shown = testing::internal::GetCapturedStderr();
     return made;
   }
-
-  std::string saved;
-  TScratchFolder scratch;
 };
 
 TEST_F(FolderHelpersTest, PlainFileNameCreatesNothing) {

@@ -1,34 +1,15 @@
 // The file jobs on small windows: block cutting, the restore limits (too long, compressed form
 // beyond the window), the cancel check, and the names a restore accepts.
-#include <cstdint>
-#include <fstream>
-#include <gtest/gtest.h>
-#include <iterator>
-#include <string>
-#include <vector>
-
+#include "AppTestSupport.h"
 #include "app/ArchiveFormat.h"
 #include "app/FileJobs.h"
 #include "app/FolderArchive.h"
 #include "app/MainRoutine.h"
 #include "engine/Compression.h"
-#include "foundation/Tstring.h"
-#include "platform/win32.h"
-#include "tests/platform/PlatformTestSupport.h"
 
 namespace {
 
-using TBytes = std::vector<uint8_t>;
-
-TBytes ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return TBytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-void WriteAll(const std::string& path, const TBytes& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-}
-TBytes Text(size_t n) {
+TBytes Prose(size_t n) {
   static const char line[] = "the quick brown fox jumps over the lazy dog; ";
   TBytes bytes;
   for (size_t i = 0; i < n; ++i) bytes.push_back(uint8_t(line[i % (sizeof line - 1)]));
@@ -104,7 +85,7 @@ class JobsTest : public ::testing::Test {
 };
 
 TEST_F(JobsTest, SourceOfTwoBlocksAndOneByteGivesThreeBlocksAndRestores) {
-  const TBytes data = Text(2 * 4096 + 1);
+  const TBytes data = Prose(2 * 4096 + 1);
   WriteAll(Path("s.txt"), data);
   ASSERT_EQ(EntryWritten, Compress("s.txt", 4096));
   const std::vector<uint32_t> lengths = BlockLengths();
@@ -126,7 +107,7 @@ TEST_F(JobsTest, MissingSourceWritesNothingAndIsReported) {
 }
 
 TEST_F(JobsTest, PendingQuitCancelsAtTheFirstBlockButNotAnEmptyFile) {
-  WriteAll(Path("s.txt"), Text(10000));
+  WriteAll(Path("s.txt"), Prose(10000));
   PostQuitMessage(0);
   EXPECT_EQ(EntryCancelled, Compress("s.txt", 4096));
   EXPECT_EQ(0u, GetU64(ReadAll(Path("x.pck")).data())) << "a cancelled entry is never back-patched";
@@ -160,7 +141,7 @@ TEST_F(JobsTest, TinyWindowRestoresItsOwnStoredFullBlocks) {
 
 TEST_F(JobsTest, SmallerWindowRefusesLongerBlocksWithoutTouchingMemoryOutsideTheBuffer) {
   // One 64 KiB block of text compresses to a compressed-form payload of a few KiB.
-  const TBytes data = Text(65536);
+  const TBytes data = Prose(65536);
   WriteAll(Path("s.txt"), data);
   ASSERT_EQ(EntryWritten, Compress("s.txt", 65536));
   const std::vector<uint32_t> lengths = BlockLengths();
