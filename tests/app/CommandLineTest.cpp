@@ -163,24 +163,52 @@ TEST_F(CommandLineTest, UsageWinsOverAName) {
   ExpectRun(Read("velmora.exe x.txt /?"), {RunCompress, false, "x.txt", "x.pck", kDefaultWindow, false, true});
 }
 
-TEST_F(CommandLineTest, QuotedNameKeepsItsSpace) {
-  File("my file.txt");
-  const TExpected expected{RunCompress, false, "my file.txt", "my file.pck", kDefaultWindow, false, true};
-  ExpectRun(Read("velmora.exe \"my file.txt\""), expected);
-  ExpectRun(Read("\"C:\\Program Files\\Velmora\\velmora.exe\" \"my file.txt\""), expected);
-  ExpectRun(Read("velmora.exe    \"my file.txt\"   "), expected);
-  // Unquoted, the space ends the name and the rest of the line is ignored.
-  ExpectRun(Read("velmora.exe my file.txt"), {RunCompress, false, "my", "my.pck", kDefaultWindow, false, true});
-}
-
-TEST_F(CommandLineTest, OptionsBeforeTheNameOnly) {
-  File("data.txt");
-  ExpectRun(Read("velmora.exe -o -h data.txt -c"), {RunCompress, false, "data.txt", "data.pck", kDefaultWindow, true, false});
-  // Options after the name have no effect.
-  ExpectRun(Read("velmora.exe data.txt -uc -h -o -w=4096"),
-            {RunCompress, false, "data.txt", "data.pck", kDefaultWindow, false, true});
-  Read("velmora.exe data.txt -s");
-  EXPECT_TRUE(CompressionEnabled());
+TEST_F(CommandLineTest, RawLinesDecideTheRun) {
+  for (const char* name : {"my file.txt", "data.txt", "archive.pck", "archive.PCK2", ".profile", "x.tar.gz"}) File(name);
+  for (const char* name : {"somefolder", "backup.pck", "my.album"}) Folder(name);
+  const double w = kDefaultWindow;
+  const struct {
+    const char* line;
+    TExpected run;
+  } cases[] = {
+      {"velmora.exe \"my file.txt\"", {RunCompress, false, "my file.txt", "my file.pck", w, false, true}},
+      {"\"C:\\Program Files\\Velmora\\velmora.exe\" \"my file.txt\"",
+       {RunCompress, false, "my file.txt", "my file.pck", w, false, true}},
+      {"velmora.exe    \"my file.txt\"   ", {RunCompress, false, "my file.txt", "my file.pck", w, false, true}},
+      // Unquoted, the space ends the name and the rest of the line is ignored.
+      {"velmora.exe my file.txt", {RunCompress, false, "my", "my.pck", w, false, true}},
+      {"velmora.exe -o -h data.txt -c", {RunCompress, false, "data.txt", "data.pck", w, true, false}},
+      // Options after the name have no effect.
+      {"velmora.exe data.txt -uc -h -o -w=4096 -s", {RunCompress, false, "data.txt", "data.pck", w, false, true}},
+      {"velmora.exe -c archive.pck", {RunDecompress, false, "archive.pck", "", w, false, true}},
+      {"velmora.exe -uc somefolder", {RunCompress, true, "somefolder\\", "somefolder.pck", w, false, true}},
+      {"velmora.exe -uc data.txt", {RunDecompress, false, "data.txt", "", w, false, true}},
+      {"velmora.exe -uc -c data.txt", {RunCompress, false, "data.txt", "data.pck", w, false, true}},
+      // A folder with the extension is restored too; the comparison is case-sensitive.
+      {"velmora.exe backup.pck", {RunDecompress, true, "backup.pck\\", "", w, false, true}},
+      {"velmora.exe archive.PCK", {RunCompress, false, "archive.PCK", "archive.pck", w, false, true}},
+      // A name that does not exist is decided by its text alone.
+      {"velmora.exe -c missing.pck", {RunDecompress, false, "missing.pck", "", w, false, true}},
+      {"velmora.exe x.tar.gz", {RunCompress, false, "x.tar.gz", "x.tar.pck", w, false, true}},
+      {"velmora.exe x.tar.pck", {RunDecompress, false, "x.tar.pck", "", w, false, true}},
+      {"velmora.exe noext", {RunCompress, false, "noext", "noext.pck", w, false, true}},
+      // A trailing dot leaves an empty extension: the name loses its dot.
+      {"velmora.exe dot.", {RunCompress, false, "dot", "dot.pck", w, false, true}},
+      // A folder's extension goes as well: my.album\ is compressed into my.pck.
+      {"velmora.exe my.album", {RunCompress, true, "my.album\\", "my.pck", w, false, true}},
+      // Cyrillic names are code page 1251 bytes: отчёт.txt.
+      {"velmora.exe \"\xEE\xF2\xF7\xB8\xF2.txt\"",
+       {RunCompress, false, "\xEE\xF2\xF7\xB8\xF2.txt", "\xEE\xF2\xF7\xB8\xF2.pck", w, false, true}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    ExpectRun(Read(c.line), c.run);
+    EXPECT_TRUE(CompressionEnabled());
+    EXPECT_EQ(Cwd(), scratch.system);
+  }
+  // A name made only of a dot and its extension is no name.
+  ExpectUsage(Read("velmora.exe .profile"));
+  ExpectUsage(Read("velmora.exe -h .profile"));
 }
 
 TEST_F(CommandLineTest, StoreOptionSwitchesTheEngineAtOnce) {
@@ -268,42 +296,6 @@ TEST_F(CommandLineTest, MalformedWindowShowsTheNoticeAndKeepsTheWindow) {
   ExpectRun(outcome, defaults);
   EXPECT_NE(outcome.shown.find("Строка не содержит цифр"), std::string::npos) << outcome.shown;
   EXPECT_EQ(outcome.shown.find("Порядок числа"), std::string::npos) << outcome.shown;
-}
-
-TEST_F(CommandLineTest, ExtensionAndFolderDecideTheMode) {
-  File("archive.pck");
-  File("data.txt");
-  File("archive.PCK2");
-  Folder("somefolder");
-  Folder("backup.pck");
-  ExpectRun(Read("velmora.exe -c archive.pck"), {RunDecompress, false, "archive.pck", "", kDefaultWindow, false, true});
-  ExpectRun(Read("velmora.exe -uc somefolder"),
-            {RunCompress, true, "somefolder\\", "somefolder.pck", kDefaultWindow, false, true});
-  ExpectRun(Read("velmora.exe -uc data.txt"), {RunDecompress, false, "data.txt", "", kDefaultWindow, false, true});
-  ExpectRun(Read("velmora.exe -uc -c data.txt"), {RunCompress, false, "data.txt", "data.pck", kDefaultWindow, false, true});
-  // A folder with the extension is restored too; the comparison is case-sensitive.
-  ExpectRun(Read("velmora.exe backup.pck"), {RunDecompress, true, "backup.pck\\", "", kDefaultWindow, false, true});
-  ExpectRun(Read("velmora.exe archive.PCK"), {RunCompress, false, "archive.PCK", "archive.pck", kDefaultWindow, false, true});
-  // A name that does not exist is decided by its text alone.
-  ExpectRun(Read("velmora.exe -c missing.pck"), {RunDecompress, false, "missing.pck", "", kDefaultWindow, false, true});
-}
-
-TEST_F(CommandLineTest, BaseNameAndExtension) {
-  File(".profile");
-  File("x.tar.gz");
-  ExpectUsage(Read("velmora.exe .profile"));
-  ExpectUsage(Read("velmora.exe -h .profile"));
-  ExpectRun(Read("velmora.exe x.tar.gz"), {RunCompress, false, "x.tar.gz", "x.tar.pck", kDefaultWindow, false, true});
-  ExpectRun(Read("velmora.exe x.tar.pck"), {RunDecompress, false, "x.tar.pck", "", kDefaultWindow, false, true});
-  ExpectRun(Read("velmora.exe noext"), {RunCompress, false, "noext", "noext.pck", kDefaultWindow, false, true});
-  // A trailing dot leaves an empty extension: the name loses its dot.
-  ExpectRun(Read("velmora.exe dot."), {RunCompress, false, "dot", "dot.pck", kDefaultWindow, false, true});
-  // A folder's extension goes as well: my.album\ is compressed into my.pck.
-  Folder("my.album");
-  ExpectRun(Read("velmora.exe my.album"), {RunCompress, true, "my.album\\", "my.pck", kDefaultWindow, false, true});
-  // Cyrillic names are code page 1251 bytes: отчёт.txt.
-  ExpectRun(Read("velmora.exe \"\xEE\xF2\xF7\xB8\xF2.txt\""),
-            {RunCompress, false, "\xEE\xF2\xF7\xB8\xF2.txt", "\xEE\xF2\xF7\xB8\xF2.pck", kDefaultWindow, false, true});
 }
 
 TEST_F(CommandLineTest, FolderWithAndWithoutTrailingBackslashes) {
