@@ -64,23 +64,13 @@ TEST(Array, AnchorAtEndMovesTheTail) {
   EXPECT_EQ(0, std::memcmp(a.data, "yz", 2));
 }
 
-TEST(Array, WideBuffersAreTwoBytesPerElement) {
+TEST(Array, WideBufferOfTwoByteElementsRefusesTooManyAndKeepsEverything) {
   WideArray w(200);
-  ASSERT_TRUE(w.Resize(5, false, false));
+  ASSERT_TRUE(w.Resize(3, false, false));
   uint32_t size = 0, elementSize = 0;
   ASSERT_TRUE(MemoryBlockInfo(w.data, size, elementSize));
   EXPECT_EQ(size, 400u);
   EXPECT_EQ(elementSize, 2u);
-  MEMORYSTATUS status;
-  GlobalMemoryStatus(&status);
-  const uint64_t physical = status.dwTotalPhys;
-  EXPECT_EQ(w.MaxElements(), physical / 2 > 0xFFFFFFFFu ? 0xFFFFFFFFu : physical / 2);
-  EXPECT_EQ(NarrowArray(200).MaxElements(), physical > 0xFFFFFFFFu ? 0xFFFFFFFFu : physical);
-}
-
-TEST(Array, ResizeBeyondMaxElementsFailsAndKeepsEverything) {
-  WideArray w(200);
-  ASSERT_TRUE(w.Resize(3, false, false));
   w.data[0] = u'q';
   // Beyond MaxElements, or (on a machine with more than 8 GiB) beyond what 32-bit sizes hold.
   const uint32_t tooMany = w.MaxElements() < 0xFFFFFFFFu ? w.MaxElements() + 1 : 0xFFFFFFFFu;
@@ -130,10 +120,7 @@ TEST(AnsiString, ConstructionAndRecordShape) {
   EXPECT_EQ(abc.Length(), 3u);
   EXPECT_STREQ(abc.CStr(), "abc");
 
-  TAnsiString letter('x');
-  EXPECT_EQ(Text(letter), "x");
-  TAnsiString zero('\0');
-  EXPECT_EQ(zero.SharedRecord(), nullptr);
+  EXPECT_EQ(TAnsiString('\0').SharedRecord(), nullptr);
 
   std::string long199(199, 'a');
   std::string long200(200, 'b');
@@ -273,10 +260,6 @@ TEST(AnsiString, CompareUsesSignedBytes) {
   EXPECT_EQ(Compare(TAnsiString("a"), TAnsiString()), 1);
   const char upperA[] = {static_cast<char>(0xC0), 0};
   EXPECT_EQ(Compare(TAnsiString(upperA), TAnsiString("A")), -1);
-  EXPECT_TRUE(Equal(TAnsiString("same"), TAnsiString("same")));
-  EXPECT_TRUE(NotEqual(TAnsiString("same"), TAnsiString("Same")));
-  EXPECT_TRUE(TAnsiString("x") == "x");
-  EXPECT_TRUE(TAnsiString("x") != "y");
 }
 
 const WCHAR kOshibka[] = u"\u041e\u0448\u0438\u0431\u043a\u0430";  // "Ошибка"
@@ -353,16 +336,11 @@ TEST(WideString, HandlesShareAndCopyOnWrite) {
   TWideString a(u"wide");
   TWideString b(a);
   EXPECT_EQ(a.SharedRecord()->references, 2u);
-  uint32_t size = 0, elementSize = 0;
-  ASSERT_TRUE(MemoryBlockInfo(a.Data(), size, elementSize));
-  EXPECT_EQ(elementSize, 2u);
   b.SetLength(2);
   EXPECT_EQ(b.Length(), 2u);
   EXPECT_EQ(a.Length(), 4u);
   EXPECT_EQ(a.SharedRecord()->references, 1u);
   EXPECT_EQ(TWideString(u"").SharedRecord(), nullptr);
-  EXPECT_EQ(TWideString(static_cast<WCHAR>(0)).SharedRecord(), nullptr);
-  EXPECT_EQ(TWideString(static_cast<WCHAR>(0x416)).Data()[0], 0x416);
 }
 
 TEST(AnsiString, RecordsAndBuffersGoBackToTheManager) {
