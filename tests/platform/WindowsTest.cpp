@@ -63,6 +63,11 @@ class WindowsTest : public ::testing::Test {
   std::vector<HWND> windows;
 };
 
+std::string Show(const RECT& r) {
+  return std::to_string(r.left) + "," + std::to_string(r.top) + "," + std::to_string(r.right) + "," +
+         std::to_string(r.bottom);
+}
+
 uint32_t PixelAt(HWND window, int x, int y) {
   const uint32_t* pixels = nullptr;
   int width = 0, height = 0;
@@ -242,22 +247,15 @@ TEST_F(WindowsTest, ClientAreaIsTheWindowLessItsBorder) {
   HWND plain = Make(WS_POPUP, 60, 40);
   RECT client, outer;
   ASSERT_TRUE(GetClientRect(bordered, &client));
-  EXPECT_EQ(0, client.left);
-  EXPECT_EQ(0, client.top);
-  EXPECT_EQ(58, client.right);
-  EXPECT_EQ(38, client.bottom);
+  EXPECT_EQ("0,0,58,38", Show(client));
   ASSERT_TRUE(GetWindowRect(bordered, &outer));
-  EXPECT_EQ(10, outer.left);
-  EXPECT_EQ(20, outer.top);
-  EXPECT_EQ(70, outer.right);
-  EXPECT_EQ(60, outer.bottom);
+  EXPECT_EQ("10,20,70,60", Show(outer));
   int width = 0, height = 0;
   ASSERT_TRUE(PosixWindowCanvas(bordered, nullptr, &width, &height));
   EXPECT_EQ(58, width);
   EXPECT_EQ(38, height);
   ASSERT_TRUE(GetClientRect(plain, &client));
-  EXPECT_EQ(60, client.right);
-  EXPECT_EQ(40, client.bottom);
+  EXPECT_EQ("0,0,60,40", Show(client));
 
   // Client coordinates start inside the border.
   POINT point{11, 21};
@@ -272,8 +270,7 @@ TEST_F(WindowsTest, ClientAreaIsTheWindowLessItsBorder) {
   EXPECT_EQ(kFace, PixelAt(bordered, 57, 37));
   ASSERT_TRUE(MoveWindow(bordered, 0, 0, 30, 20, FALSE));
   ASSERT_TRUE(GetClientRect(bordered, &client));
-  EXPECT_EQ(28, client.right);
-  EXPECT_EQ(18, client.bottom);
+  EXPECT_EQ("0,0,28,18", Show(client));
 }
 
 TEST_F(WindowsTest, DefaultHandlingClosesValidatesAndHitTests) {
@@ -334,10 +331,7 @@ TEST_F(WindowsTest, RectangleAndLineFollowWin32PixelRules) {
   ASSERT_TRUE(Rectangle(dc, 2, 3, 12, 8));
   RECT box;
   ASSERT_TRUE(InkBox(window, kFace, &box));
-  EXPECT_EQ(2, box.left);
-  EXPECT_EQ(3, box.top);
-  EXPECT_EQ(11, box.right);
-  EXPECT_EQ(7, box.bottom);
+  EXPECT_EQ("2,3,11,7", Show(box));
   EXPECT_EQ(0x0000FFu, PixelAt(window, 10, 6));
 
   // With a pen the outline takes the whole rectangle and the brush the inside.
