@@ -253,13 +253,4 @@ TEST_F(ArchiveFormatTest, AcceptedBlockLengthCoversStoredFullBlocksOfTinyWindows
   EXPECT_EQ(0xFFFFFFFEu, AcceptedBlockLength(0x7FFFFFFF));
 }
 
-TEST_F(ArchiveFormatTest, LittleEndianFieldsRoundTrip) {
-  uint8_t bytes[8];
-  PutU64(bytes, 0x0102030405060708ull);
-  EXPECT_EQ(TBytes({8, 7, 6, 5, 4, 3, 2, 1}), TBytes(bytes, bytes + 8));
-  EXPECT_EQ(0x0102030405060708ull, GetU64(bytes));
-  PutU32(bytes, 0xFFFFFFFEu);
-  EXPECT_EQ(0xFFFFFFFEu, GetU32(bytes));
-}
-
 }  // namespace

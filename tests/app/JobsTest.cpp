@@ -190,29 +190,14 @@ struct TNameCase {
 
 TEST(RestorableNames, OnlyRelativeNamesThatStayInsideTheFolderAndSurviveCodePage1251) {
   const TNameCase cases[] = {
-      {u"a.txt", true},
-      {u"photos\\trip\\b.jpg", true},
+      {u"a.txt", true}, {u"photos\\trip\\b.jpg", true}, {u"a..b", true}, {u"..hidden", true},
       {u"\u041F\u0430\u043F\u043A\u0430\\\u0444.txt", true},  // Cyrillic: in code page 1251
-      {u"a..b", true},
-      {u"..hidden", true},
-      {u"", false},
-      {u"\\abs.txt", false},
-      {u"\\\\server\\share\\x", false},
-      {u"/abs.txt", false},
-      {u"C:\\x.txt", false},
-      {u"C:x.txt", false},
-      {u"a\\b:stream", false},
-      {u"..", false},
-      {u"..\\x", false},
-      {u"a\\..\\..\\x", false},
-      {u"a\\..", false},
-      {u".\\x", false},
-      {u"a\\.\\x", false},
-      {u"a\\\\x", false},
-      {u"a\\", false},
-      {u"a/../x", false},
-      {u"\u4E2D.txt", false},  // not in code page 1251
-      {u"\u20AC.txt", true},   // the euro sign is
+      {u"\u20AC.txt", true},                                  // so is the euro sign
+      {u"\u4E2D.txt", false},                                 // not in code page 1251
+      {u"", false}, {u"\\abs.txt", false}, {u"\\\\server\\share\\x", false}, {u"/abs.txt", false},
+      {u"C:\\x.txt", false}, {u"C:x.txt", false}, {u"a\\b:stream", false}, {u"..", false}, {u"..\\x", false},
+      {u"a\\..\\..\\x", false}, {u"a\\..", false}, {u".\\x", false}, {u"a\\.\\x", false},
+      {u"a\\\\x", false}, {u"a\\", false}, {u"a/../x", false},
   };
   for (const TNameCase& c : cases) {
     TAnsiString narrow;
