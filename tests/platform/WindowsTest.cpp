@@ -26,6 +26,11 @@ LRESULT CALLBACK RecordingProc(HWND window, UINT message, WPARAM wParam, LPARAM 
 
 void CALLBACK CountTimer(HWND, UINT, UINT_PTR id, DWORD) { timerCalls.push_back(id); }
 
+// The next message the filter lets through, left in `message`; ~0u when there is none.
+UINT Take(MSG& message, HWND filter, UINT removal) {
+  return PeekMessageA(&message, filter, 0, 0, removal) ? message.message : ~0u;
+}
+
 void DropAllMessages() {
   MSG message;
   while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
@@ -136,15 +141,12 @@ TEST_F(WindowsTest, QuitComesAfterPostedMessagesAndOnlyToUnfilteredLoops) {
   PostMessageA(window, WM_USER, 1, 0);
   MSG message;
   // A loop filtered to the window sees its message but never the quit.
-  ASSERT_TRUE(PeekMessageA(&message, window, 0, 0, PM_REMOVE));
-  EXPECT_EQ(static_cast<UINT>(WM_USER), message.message);
+  EXPECT_EQ(static_cast<UINT>(WM_USER), Take(message, window, PM_REMOVE));
   EXPECT_FALSE(PeekMessageA(&message, window, 0, 0, PM_REMOVE));
 
   PostMessageA(nullptr, WM_USER + 9, 0, 0);
-  ASSERT_TRUE(PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE));
-  EXPECT_EQ(static_cast<UINT>(WM_USER + 9), message.message);
-  ASSERT_TRUE(PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE));
-  EXPECT_EQ(static_cast<UINT>(WM_QUIT), message.message);
+  EXPECT_EQ(static_cast<UINT>(WM_USER + 9), Take(message, nullptr, PM_REMOVE));
+  EXPECT_EQ(static_cast<UINT>(WM_QUIT), Take(message, nullptr, PM_NOREMOVE));
   EXPECT_EQ(nullptr, message.hwnd);
   EXPECT_EQ(7u, message.wParam);
   EXPECT_EQ(FALSE, GetMessageA(&message, nullptr, 0, 0));  // GetMessage ends on the quit
@@ -195,8 +197,7 @@ TEST_F(WindowsTest, ThreadTimerRunsItsCallbackOnlyWhenDispatched) {
   PosixAdvanceTimerClock(10000);
   // Not for a loop filtered to a window.
   EXPECT_FALSE(PeekMessageA(&message, window, 0, 0, PM_REMOVE));
-  ASSERT_TRUE(PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE));
-  EXPECT_EQ(static_cast<UINT>(WM_TIMER), message.message);
+  EXPECT_EQ(static_cast<UINT>(WM_TIMER), Take(message, nullptr, PM_REMOVE));
   EXPECT_EQ(nullptr, message.hwnd);
   EXPECT_EQ(id, message.wParam);
   EXPECT_TRUE(timerCalls.empty());
@@ -208,16 +209,14 @@ TEST_F(WindowsTest, ThreadTimerRunsItsCallbackOnlyWhenDispatched) {
 
   // A tick removed without dispatching is simply dropped.
   PosixAdvanceTimerClock(10000);
-  ASSERT_TRUE(PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE));
-  EXPECT_EQ(static_cast<UINT>(WM_TIMER), message.message);
+  EXPECT_EQ(static_cast<UINT>(WM_TIMER), Take(message, nullptr, PM_REMOVE));
   EXPECT_FALSE(PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE));
   EXPECT_EQ(1u, timerCalls.size());
 
   // Posted messages come before a due timer.
   PosixAdvanceTimerClock(10000);
   PostMessageA(nullptr, WM_USER, 0, 0);
-  ASSERT_TRUE(PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE));
-  EXPECT_EQ(static_cast<UINT>(WM_USER), message.message);
+  EXPECT_EQ(static_cast<UINT>(WM_USER), Take(message, nullptr, PM_REMOVE));
 
   ASSERT_TRUE(KillTimer(nullptr, id));
   EXPECT_FALSE(PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE));
@@ -285,17 +284,13 @@ TEST_F(WindowsTest, DefaultHandlingClosesValidatesAndHitTests) {
   EXPECT_TRUE(IsWindowVisible(window));
   PostMessageA(window, WM_USER, 0, 0);
   MSG message;
-  ASSERT_TRUE(PeekMessageA(&message, window, 0, 0, PM_REMOVE));
-  EXPECT_EQ(static_cast<UINT>(WM_USER), message.message);
-  ASSERT_TRUE(PeekMessageA(&message, window, 0, 0, PM_REMOVE));
-  EXPECT_EQ(static_cast<UINT>(WM_PAINT), message.message);
-  ASSERT_TRUE(PeekMessageA(&message, window, 0, 0, PM_REMOVE));  // not validated yet
-  EXPECT_EQ(static_cast<UINT>(WM_PAINT), message.message);
+  EXPECT_EQ(static_cast<UINT>(WM_USER), Take(message, window, PM_REMOVE));
+  EXPECT_EQ(static_cast<UINT>(WM_PAINT), Take(message, window, PM_REMOVE));
+  EXPECT_EQ(static_cast<UINT>(WM_PAINT), Take(message, window, PM_REMOVE));  // not validated yet
   DispatchMessageA(&message);
   EXPECT_FALSE(PeekMessageA(&message, window, 0, 0, PM_REMOVE));
   InvalidateRect(window, nullptr, FALSE);
-  ASSERT_TRUE(PeekMessageA(&message, window, 0, 0, PM_REMOVE));
-  EXPECT_EQ(static_cast<UINT>(WM_PAINT), message.message);
+  EXPECT_EQ(static_cast<UINT>(WM_PAINT), Take(message, window, PM_REMOVE));
   DispatchMessageA(&message);
 
   // Alt+F4 becomes a system close, and the default close destroys the window.
