@@ -62,6 +62,13 @@ HANDLE CreateForWriting(const std::string& name) {
   return CreateFileA(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
+// The last error of a failed open; a handle that opened after all is closed and gives 0.
+DWORD ErrorOf(HANDLE file) {
+  if (file == INVALID_HANDLE_VALUE) return GetLastError();
+  CloseHandle(file);
+  return 0;
+}
+
 }  // namespace
 
 TEST(Files, CyrillicAndAsciiNamesRoundTripThroughCreateListAndOpen) {
@@ -141,8 +148,7 @@ TEST(Files, ListingGivesWindowsAttributes) {
   EXPECT_EQ(FILE_ATTRIBUTE_NORMAL, GetFileAttributesA((folder.narrow + "plain").c_str()));
 
   WIN32_FIND_DATAA data;
-  EXPECT_EQ(INVALID_HANDLE_VALUE, FindFirstFileA((folder.narrow + "missing\\*.*").c_str(), &data));
-  EXPECT_EQ(ERROR_PATH_NOT_FOUND, GetLastError());
+  EXPECT_EQ(ERROR_PATH_NOT_FOUND, ErrorOf(FindFirstFileA((folder.narrow + "missing\\*.*").c_str(), &data)));
   HANDLE search = FindFirstFileA((folder.narrow + "sub\\*.*").c_str(), &data);
   ASSERT_NE(INVALID_HANDLE_VALUE, search);
   EXPECT_STREQ(".", data.cFileName);
@@ -163,8 +169,7 @@ TEST(Files, OpenModesAndTheirFailures) {
   EXPECT_FALSE(ReadFile(file, &byte, 1, &got, nullptr)) << "opened for writing only";
   EXPECT_EQ(ERROR_ACCESS_DENIED, GetLastError());
   CloseHandle(file);
-  EXPECT_EQ(INVALID_HANDLE_VALUE, CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
-  EXPECT_EQ(ERROR_FILE_EXISTS, GetLastError());
+  EXPECT_EQ(ERROR_FILE_EXISTS, ErrorOf(CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr)));
 
   file = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, 0, nullptr);
   ASSERT_NE(INVALID_HANDLE_VALUE, file);
@@ -176,18 +181,13 @@ TEST(Files, OpenModesAndTheirFailures) {
   EXPECT_EQ(0u, GetFileSize(file, nullptr)) << "CREATE_ALWAYS truncates";
   CloseHandle(file);
 
-  EXPECT_EQ(INVALID_HANDLE_VALUE, OpenForReading(folder.narrow + "nothing.bin"));
-  EXPECT_EQ(ERROR_FILE_NOT_FOUND, GetLastError());
-  EXPECT_EQ(INVALID_HANDLE_VALUE, OpenForReading(folder.narrow + "no\\nothing.bin"));
-  EXPECT_EQ(ERROR_PATH_NOT_FOUND, GetLastError());
-  EXPECT_EQ(INVALID_HANDLE_VALUE, CreateForWriting(folder.narrow + "no\\nothing.bin"));
-  EXPECT_EQ(ERROR_PATH_NOT_FOUND, GetLastError());
+  EXPECT_EQ(ERROR_FILE_NOT_FOUND, ErrorOf(OpenForReading(folder.narrow + "nothing.bin")));
+  EXPECT_EQ(ERROR_PATH_NOT_FOUND, ErrorOf(OpenForReading(folder.narrow + "no\\nothing.bin")));
+  EXPECT_EQ(ERROR_PATH_NOT_FOUND, ErrorOf(CreateForWriting(folder.narrow + "no\\nothing.bin")));
 
   ASSERT_TRUE(CreateDirectoryA((folder.narrow + "dir").c_str(), nullptr));
-  EXPECT_EQ(INVALID_HANDLE_VALUE, OpenForReading(folder.narrow + "dir"));
-  EXPECT_EQ(ERROR_ACCESS_DENIED, GetLastError());
-  EXPECT_EQ(INVALID_HANDLE_VALUE, CreateForWriting(folder.narrow + "dir"));
-  EXPECT_EQ(ERROR_ACCESS_DENIED, GetLastError());
+  EXPECT_EQ(ERROR_ACCESS_DENIED, ErrorOf(OpenForReading(folder.narrow + "dir")));
+  EXPECT_EQ(ERROR_ACCESS_DENIED, ErrorOf(CreateForWriting(folder.narrow + "dir")));
   EXPECT_FALSE(DeleteFileA((folder.narrow + "dir").c_str()));
 
   EXPECT_FALSE(CloseHandle(INVALID_HANDLE_VALUE));
@@ -203,10 +203,8 @@ TEST(Files, ShareModesHoldAmongTheHandlesOfTheProcess) {
   ASSERT_TRUE(WriteFile(writer, "data", 4, nullptr, nullptr));
   // The writer's handle does not share writing: a reader that does not share writing either is
   // refused, and the file keeps its contents.
-  EXPECT_EQ(INVALID_HANDLE_VALUE, OpenForReading(name));
-  EXPECT_EQ(ERROR_SHARING_VIOLATION, GetLastError());
-  EXPECT_EQ(INVALID_HANDLE_VALUE, CreateForWriting(name));
-  EXPECT_EQ(ERROR_SHARING_VIOLATION, GetLastError());
+  EXPECT_EQ(ERROR_SHARING_VIOLATION, ErrorOf(OpenForReading(name)));
+  EXPECT_EQ(ERROR_SHARING_VIOLATION, ErrorOf(CreateForWriting(name)));
   EXPECT_EQ(4u, GetFileSize(writer, nullptr));
   HANDLE reader = CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(INVALID_HANDLE_VALUE, reader);
