@@ -360,92 +360,73 @@ TEST_F(CommandLineTest, MissingFolderPartGivesOne) {
 
 // ---- The process's arguments, as a shell passes them ----
 
-TEST_F(CommandLineTest, ArgumentsOnlyTheProgram) {
-  const TOutcome outcome = Same({"/opt/my tools/velmora"}, "\"\\opt\\my tools\\velmora\"");
-  ExpectUsage(outcome);
-  ExpectUsage(Same({"velmora", "/?"}, "velmora /?"));
-}
-
-TEST_F(CommandLineTest, ArgumentsWithSpacesAndAbsolutePaths) {
-  File("my file.txt");
-  File("data.txt");
+TEST_F(CommandLineTest, ArgumentsLeadToTheSameDecisions) {
+  for (const char* name : {"my file.txt", "data.txt", "x.txt", "archive.pck", ".profile", "x.tar.gz"}) File(name);
+  for (const char* name : {"some folder", "data", "data/photos", "data/my photos", "фото"}) Folder(name);
+  File("data/photos/a.jpg");
   const std::string program = "/opt/my tools/velmora";
   const std::string programLine = "\"\\opt\\my tools\\velmora\"";
-
-  TOutcome outcome = Same({program, Path("my file.txt")}, programLine + " \"" + Root() + "my file.txt\"");
-  ExpectRun(outcome, {RunCompress, false, "my file.txt", "my file.pck", kDefaultWindow, false, true});
-  EXPECT_EQ(outcome.cwd, scratch.system);
-
-  outcome = Same({program, "-o", "-h", Path("data.txt"), "-c"}, programLine + " -o -h " + Root() + "data.txt -c");
-  ExpectRun(outcome, {RunCompress, false, "data.txt", "data.pck", kDefaultWindow, true, false});
-
-  // A name made of two words is one argument; quoting it again is up to the platform.
-  outcome = Same({"velmora", "my file.txt"}, "velmora \"my file.txt\"");
-  ExpectRun(outcome, {RunCompress, false, "my file.txt", "my file.pck", kDefaultWindow, false, true});
-}
-
-TEST_F(CommandLineTest, ArgumentsOptions) {
-  File("x.txt");
-  File("archive.pck");
-  Folder("some folder");
-  TOutcome outcome = Same({"velmora", "-w=abc", "x"}, "velmora -w=abc x");
-  ExpectRun(outcome, {RunCompress, false, "x", "x.pck", kDefaultWindow, false, true});
+  const double w = kDefaultWindow;
+  const TExpected photos{RunCompress, true, "photos\\", "photos.pck", w, false, true};
+  const TExpected none{};
+  const struct {
+    std::vector<std::string> arguments;
+    std::string line;  // the command line Windows would have passed
+    int code;
+    TExpected run;
+    std::string cwd;  // the current directory afterwards, inside the scratch folder
+  } cases[] = {
+      {{program}, programLine, CommandLineUsageShown, none, ""},
+      {{"velmora", "/?"}, "velmora /?", CommandLineUsageShown, none, ""},
+      {{program, Path("my file.txt")}, programLine + " \"" + Root() + "my file.txt\"", CommandLineRun,
+       {RunCompress, false, "my file.txt", "my file.pck", w, false, true}, ""},
+      {{program, "-o", "-h", Path("data.txt"), "-c"}, programLine + " -o -h " + Root() + "data.txt -c", CommandLineRun,
+       {RunCompress, false, "data.txt", "data.pck", w, true, false}, ""},
+      // A name made of two words is one argument; quoting it again is up to the platform.
+      {{"velmora", "my file.txt"}, "velmora \"my file.txt\"", CommandLineRun,
+       {RunCompress, false, "my file.txt", "my file.pck", w, false, true}, ""},
+      {{"velmora", "-H", "x.txt"}, "velmora -H x.txt", CommandLineRun,
+       {RunCompress, false, "x.txt", "x.pck", w, false, true}, ""},
+      {{"velmora", "-c", Path("archive.pck")}, "velmora -c " + Root() + "archive.pck", CommandLineRun,
+       {RunDecompress, false, "archive.pck", "", w, false, true}, ""},
+      {{"velmora", "-uc", Path("some folder")}, "velmora -uc \"" + Root() + "some folder\"", CommandLineRun,
+       {RunCompress, true, "some folder\\", "some folder.pck", w, false, true}, ""},
+      {{"velmora", "-w=", "x"}, "velmora -w= x", CommandLineRun, {RunCompress, false, "x", "x.pck", 0.0, false, true}, ""},
+      // An empty argument is a quoted empty token: an empty source name.
+      {{"velmora", ""}, "velmora \"\"", CommandLineUsageShown, none, ""},
+      {{"velmora", ".profile"}, "velmora .profile", CommandLineUsageShown, none, ""},
+      {{"velmora", Path("x.tar.gz")}, "velmora " + Root() + "x.tar.gz", CommandLineRun,
+       {RunCompress, false, "x.tar.gz", "x.tar.pck", w, false, true}, ""},
+      {{"velmora", Path("data/photos/")}, "velmora " + Root() + "data\\photos\\", CommandLineRun, photos, "/data"},
+      {{"velmora", Path("data/photos")}, "velmora " + Root() + "data\\photos", CommandLineRun, photos, "/data"},
+      {{"velmora", "data/photos//"}, "velmora data\\photos\\\\", CommandLineRun, photos, "/data"},
+      // A quoted folder with a trailing slash reaches the program with its backslash doubled
+      // before the closing quote; the trailing backslashes of a folder go all the same.
+      {{"velmora", Path("data/my photos/")}, "velmora \"" + Root() + "data\\my photos\\\\\"", CommandLineRun,
+       {RunCompress, true, "my photos\\", "my photos.pck", w, false, true}, "/data"},
+      // A UTF-8 name becomes code page 1251: фото.
+      {{"velmora", "фото"}, "velmora \xF4\xEE\xF2\xEE", CommandLineRun,
+       {RunCompress, true, "\xF4\xEE\xF2\xEE\\", "\xF4\xEE\xF2\xEE.pck", w, false, true}, ""},
+      // The root alone is a name of backslashes only.
+      {{"velmora", "/"}, "velmora \\", CommandLineUsageShown, none, ""},
+      {{"velmora", "//"}, "velmora \\\\", CommandLineUsageShown, none, ""},
+      {{"velmora", Path("nosuch/x.txt")}, "velmora " + Root() + "nosuch\\x.txt", CommandLineFolderMissing, none, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    const TOutcome outcome = Same(c.arguments, c.line);
+    if (c.code == CommandLineRun)
+      ExpectRun(outcome, c.run);
+    else if (c.code == CommandLineUsageShown)
+      ExpectUsage(outcome);
+    else
+      EXPECT_EQ(outcome.code, c.code);
+    EXPECT_EQ(outcome.cwd, scratch.system + c.cwd);
+  }
+  // The window's notice is shown the same way too.
+  const TOutcome outcome = Same({"velmora", "-w=abc", "x"}, "velmora -w=abc x");
+  ExpectRun(outcome, {RunCompress, false, "x", "x.pck", w, false, true});
   EXPECT_NE(outcome.shown.find("Строка не содержит цифр между разделителями."), std::string::npos) << outcome.shown;
-
-  ExpectRun(Same({"velmora", "-H", "x.txt"}, "velmora -H x.txt"),
-            {RunCompress, false, "x.txt", "x.pck", kDefaultWindow, false, true});
-  ExpectRun(Same({"velmora", "-c", Path("archive.pck")}, "velmora -c " + Root() + "archive.pck"),
-            {RunDecompress, false, "archive.pck", "", kDefaultWindow, false, true});
-  outcome = Same({"velmora", "-uc", Path("some folder")}, "velmora -uc \"" + Root() + "some folder\"");
-  ExpectRun(outcome, {RunCompress, true, "some folder\\", "some folder.pck", kDefaultWindow, false, true});
-  EXPECT_EQ(outcome.cwd, scratch.system);
-  ExpectRun(Same({"velmora", "-w=", "x"}, "velmora -w= x"), {RunCompress, false, "x", "x.pck", 0.0, false, true});
-  // An empty argument is a quoted empty token: an empty source name.
-  ExpectUsage(Same({"velmora", ""}, "velmora \"\""));
-}
-
-TEST_F(CommandLineTest, ArgumentsNames) {
-  File(".profile");
-  File("x.tar.gz");
-  Folder("data");
-  Folder("data/photos");
-  Folder("data/my photos");
-  Folder("фото");
-  File("data/photos/a.jpg");
-  ExpectUsage(Same({"velmora", ".profile"}, "velmora .profile"));
-  ExpectRun(Same({"velmora", Path("x.tar.gz")}, "velmora " + Root() + "x.tar.gz"),
-            {RunCompress, false, "x.tar.gz", "x.tar.pck", kDefaultWindow, false, true});
-
-  const TExpected photos{RunCompress, true, "photos\\", "photos.pck", kDefaultWindow, false, true};
-  TOutcome outcome = Same({"velmora", Path("data/photos/")}, "velmora " + Root() + "data\\photos\\");
-  ExpectRun(outcome, photos);
-  EXPECT_EQ(outcome.cwd, Path("data"));
-  outcome = Same({"velmora", Path("data/photos")}, "velmora " + Root() + "data\\photos");
-  ExpectRun(outcome, photos);
-  EXPECT_EQ(outcome.cwd, Path("data"));
-  outcome = Same({"velmora", "data/photos//"}, "velmora data\\photos\\\\");
-  ExpectRun(outcome, photos);
-  EXPECT_EQ(outcome.cwd, Path("data"));
-
-  // A quoted folder with a trailing slash reaches the program with its backslash doubled before
-  // the closing quote; the trailing backslashes of a folder go all the same.
-  outcome = Same({"velmora", Path("data/my photos/")}, "velmora \"" + Root() + "data\\my photos\\\\\"");
-  ExpectRun(outcome, {RunCompress, true, "my photos\\", "my photos.pck", kDefaultWindow, false, true});
-  EXPECT_EQ(outcome.cwd, Path("data"));
-
-  // A UTF-8 name becomes code page 1251: фото.
-  outcome = Same({"velmora", "фото"}, "velmora \xF4\xEE\xF2\xEE");
-  ExpectRun(outcome, {RunCompress, true, "\xF4\xEE\xF2\xEE\\", "\xF4\xEE\xF2\xEE.pck", kDefaultWindow, false, true});
-
-  // The root alone is a name of backslashes only.
-  outcome = Same({"velmora", "/"}, "velmora \\");
-  ExpectUsage(outcome);
-  EXPECT_EQ(outcome.cwd, scratch.system);
-  ExpectUsage(Same({"velmora", "//"}, "velmora \\\\"));
-
-  outcome = Same({"velmora", Path("nosuch/x.txt")}, "velmora " + Root() + "nosuch\\x.txt");
-  EXPECT_EQ(outcome.code, CommandLineFolderMissing);
-  EXPECT_EQ(outcome.cwd, scratch.system);
 }
 
 }  // namespace
