@@ -74,6 +74,19 @@ class FolderHelpersTest : public TScratchFolderTest {
     shown = testing::internal::GetCapturedStderr();
     return made;
   }
+
+  // Fails silently with a last error the system has a text for, and shown, with that text under
+  // the system-message caption.
+  void ExpectSystemFailure(const std::string& path) {
+    SCOPED_TRACE(path);
+    EXPECT_FALSE(CreateFolderPath(TAnsiString(path.c_str()), false));
+    EXPECT_NE(GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
+    const std::string reason = SystemReasonShown();
+    EXPECT_FALSE(reason.empty());
+    std::string shown;
+    EXPECT_FALSE(CreateShown(path.c_str(), shown));
+    EXPECT_EQ(shown.rfind(std::string(kSystemCaptionShown) + reason + "\n", 0), 0u) << shown;
+  }
 };
 
 TEST_F(FolderHelpersTest, PlainFileNameCreatesNothing) {
@@ -146,48 +159,23 @@ TEST_F(FolderHelpersTest, UnusableNameShowsItsNotice) {
   EXPECT_TRUE(Entries().empty());
 }
 
-TEST_F(FolderHelpersTest, FileInTheWayFailsThereWithTheSystemsReason) {
+TEST_F(FolderHelpersTest, SystemFailuresShowTheSystemsReasonAndKeepWhatWasMade) {
   File("photos");
-  EXPECT_FALSE(CreateFolderPath(TAnsiString("photos\\trip\\b.jpg"), false));
-  const DWORD code = GetLastError();
-  EXPECT_NE(code, static_cast<DWORD>(ERROR_SUCCESS));
-  const std::string reason = SystemReasonShown();
-  ASSERT_FALSE(reason.empty());
-
-  std::string shown;
-  EXPECT_FALSE(CreateShown("photos\\trip\\b.jpg", shown));
-  ASSERT_EQ(shown.rfind(std::string(kSystemCaptionShown) + reason + "\n", 0), 0u) << shown;
+  ExpectSystemFailure("photos\\trip\\b.jpg");  // a file in the way
   EXPECT_EQ(Entries(), (std::set<std::string>{"photos"}));  // nothing made beyond it
   EXPECT_FALSE(IsFolder("photos"));
-
   // Deeper down: the folders before the failing one stay.
   Folder("keep");
   File("keep/trip");
-  EXPECT_FALSE(CreateShown("keep\\trip\\b.jpg", shown));
-  EXPECT_EQ(shown.rfind(kSystemCaptionShown, 0), 0u) << shown;
+  ExpectSystemFailure("keep\\trip\\b.jpg");
   EXPECT_EQ(Entries("keep"), (std::set<std::string>{"trip"}));
-}
-
-TEST_F(FolderHelpersTest, FoldersMadeBeforeAFailureStay) {
   // A component longer than any name the system allows cannot be made.
-  const std::string path = "made\\" + std::string(300, 'x') + "\\f.txt";
-  EXPECT_FALSE(CreateFolderPath(TAnsiString(path.c_str()), false));
-  EXPECT_NE(GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
-  const std::string reason = SystemReasonShown();
+  ExpectSystemFailure("made\\" + std::string(300, 'x') + "\\f.txt");
   EXPECT_TRUE(IsFolder("made"));
   EXPECT_TRUE(Entries("made").empty());
-  std::string shown;
-  EXPECT_FALSE(CreateShown(path.c_str(), shown));
-  EXPECT_EQ(shown.rfind(std::string(kSystemCaptionShown) + reason + "\n", 0), 0u) << shown;
-}
-
-TEST_F(FolderHelpersTest, NetworkPathHasAnEmptyFirstComponent) {
-  EXPECT_FALSE(CreateFolderPath(TAnsiString("\\\\server\\share\\a.txt"), false));
-  const std::string reason = SystemReasonShown();
-  std::string shown;
-  EXPECT_FALSE(CreateShown("\\\\server\\share\\a.txt", shown));
-  EXPECT_EQ(shown.rfind(std::string(kSystemCaptionShown) + reason + "\n", 0), 0u) << shown;
-  EXPECT_TRUE(Entries().empty());
+  // A network path has an empty first component.
+  ExpectSystemFailure("\\\\server\\share\\a.txt");
+  EXPECT_EQ(Entries(), (std::set<std::string>{"photos", "keep", "made"}));
 }
 
 TEST_F(FolderHelpersTest, FilesAndFoldersAreToldApart) {
