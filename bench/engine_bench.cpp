@@ -5,6 +5,9 @@
 // reference match search.
 //   engine_bench [file or folder] [-w=window] [-r=runs] [--no-reference]
 //   engine_bench --rss file [-w=window]
+// After the table of the first form comes a section of generated inputs of 8 MiB each (random
+// bytes, a four-letter alphabet, long runs, short repeated patterns) with our compression speed
+// on each next to the speed on the files; --no-pathological leaves it out.
 // The second form measures what the program itself holds: it streams the file through one
 // window-sized input buffer and one output area (as the file job does), compresses and restores
 // each block, and reports the peak resident memory of that alone.
@@ -230,6 +233,50 @@ int StreamForResidentMemory(const std::string& path, uint32_t window) {
   return ok ? 0 : 1;
 }
 
+// Generated inputs that stress a match finder: no matches at all, matches everywhere, runs
+// longer than any bucket, and periods shorter than a machine word.
+struct SGenerated {
+  const char* name;
+  Bytes data;
+};
+
+std::vector<SGenerated> PathologicalInputs() {
+  const size_t n = 8u << 20;
+  uint64_t state = 0x9E3779B97F4A7C15ull;
+  auto next = [&state]() {
+    state ^= state << 13;
+    state ^= state >> 7;
+    state ^= state << 17;
+    return state;
+  };
+  std::vector<SGenerated> inputs;
+  Bytes random(n);
+  for (size_t i = 0; i < n; ++i) random[i] = uint8_t(next() >> 24);
+  inputs.push_back({"random", random});
+  Bytes letters(n);
+  const char* alphabet = "ACGT";
+  for (size_t i = 0; i < n; ++i) letters[i] = uint8_t(alphabet[(next() >> 30) & 3]);
+  inputs.push_back({"4-letter", letters});
+  Bytes runs;
+  runs.reserve(n);
+  while (runs.size() < n) {
+    size_t length = 200 + next() % 5000;
+    runs.insert(runs.end(), std::min(length, n - runs.size()), uint8_t(next() >> 40));
+  }
+  inputs.push_back({"long runs", runs});
+  Bytes patterns;
+  patterns.reserve(n);
+  while (patterns.size() < n) {
+    // A pattern of 2 to 17 bytes repeated over 64 KiB, then the next one.
+    uint8_t pattern[17];
+    size_t period = 2 + next() % 16;
+    for (size_t k = 0; k < period; ++k) pattern[k] = uint8_t(next() >> 32);
+    for (size_t k = 0; k < 65536 && patterns.size() < n; ++k) patterns.push_back(pattern[k % period]);
+  }
+  inputs.push_back({"short patterns", patterns});
+  return inputs;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -238,6 +285,7 @@ int main(int argc, char** argv) {
   int runs = 5;
   bool reference = true;
   bool residentOnly = false;
+  bool pathological = true;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     if (a.rfind("-w=", 0) == 0) {
@@ -246,6 +294,8 @@ int main(int argc, char** argv) {
       runs = std::max(1, std::atoi(a.c_str() + 3));
     } else if (a == "--no-reference") {
       reference = false;
+    } else if (a == "--no-pathological") {
+      pathological = false;
     } else if (a == "--rss") {
       residentOnly = true;
     } else {
@@ -360,6 +410,23 @@ int main(int argc, char** argv) {
     double refSeconds = seconds - Median(totals[0].compressSeconds);
     std::printf("\nreference search: %.1f MB/s (ours %.1f MB/s, %.2fx); blocks %s\n", MBps(in, refSeconds), oc,
                 oc / MBps(in, refSeconds), same ? "identical" : "DIFFER");
+  }
+  if (pathological) {
+    std::printf("\ngenerated inputs, window %u, %d runs: our compression next to the files' %.1f MB/s\n", window, runs,
+                oc);
+    std::printf("%-16s %10s %10s %8s %8s %10s %8s\n", "input", "in", "out", "comp", "decomp", "/ files", "zlib6 c");
+    for (const SGenerated& g : PathologicalInputs()) {
+      std::vector<Bytes> blocks;
+      for (size_t at = 0; at < g.data.size(); at += window)
+        blocks.emplace_back(g.data.begin() + at, g.data.begin() + std::min(g.data.size(), at + size_t(window)));
+      SResult r = Measure(codecs[0], blocks, window, runs);
+      SResult z = Measure(codecs[1], blocks, window, 1);
+      double c = MBps(r.in, Median(r.compressSeconds));
+      std::printf("%-16s %10llu %10llu %8.1f %8.1f %10.3f %8.1f%s\n", g.name, (unsigned long long)r.in,
+                  (unsigned long long)r.out, c, MBps(r.in, Median(r.decompressSeconds)), oc > 0 ? c / oc : 0.0,
+                  MBps(z.in, Median(z.compressSeconds)), r.ok ? "" : "  ROUND TRIP FAILED");
+    }
+    std::printf("(/ files: our compression speed on the input / on the files above)\n");
   }
   std::printf("peak resident memory of the whole run: %.1f MiB\n", PeakResidentKiB() / 1024.0);
 
