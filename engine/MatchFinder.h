@@ -37,7 +37,9 @@
 // a count of insertions and a slot number per key, per key that has occurred a slot of 256
 // positions used as a ring (entry = ordinal mod 256; the ring replaces the shift of the bucket's
 // entries), the heads of the four-byte chains and one chain link per position. Slots are given
-// out in order of first use, so a block with few distinct keys touches few pages. Only the
+// out in order of first use, so a block with few distinct keys touches few pages; a ring is laid
+// out lane by lane across planes (see TRing), so a key with few positions touches few pages too.
+// The chain-head table grows with the block up to 2^kChainHashBits heads. Only the
 // counts, slot numbers and chain heads rely on the zero fill.
 #pragma once
 #include <cstdint>
@@ -98,6 +100,20 @@ inline uint32_t MatchLength(const uint8_t* a, const uint8_t* b, uint32_t from, u
   return l;
 }
 
+// A key's ring of positions. The ring is cut into lanes of kLane entries (one cache line), and
+// lane j of every slot lies in plane j: a key with few positions touches only the first planes,
+// so a block with many keys of few positions each (random data, binaries) touches a fraction of
+// the pages a slot-after-slot layout would.
+const uint32_t kLane = 16;
+struct TRing {
+  uint32_t* lane;        // lane 0 of the slot
+  uint64_t planeStride;  // entries from one plane to the next
+  // The entry of the position with this ordinal (taken mod kRing).
+  inline uint32_t& At(uint32_t ordinal) const {
+    return lane[((ordinal & (kRing - 1)) / kLane) * planeStride + (ordinal & (kLane - 1))];
+  }
+};
+
 // The finder's tables laid over the key-table area of the work area.
 class TFinder {
  public:
@@ -114,12 +130,13 @@ class TFinder {
     hashBits_ = 10;
     while (hashBits_ < kChainHashBits && (1u << hashBits_) < S) ++hashBits_;
     const uint64_t fixed = 8ull * kKeys + 4ull * (1u << kChainHashBits) + 4ull * S;
-    if (skip + fixed + slotsNeeded * kSlotBytes > areaBytes) return false;
+    if (skip + fixed + 64 + slotsNeeded * kSlotBytes > areaBytes) return false;
     counts_ = reinterpret_cast<uint32_t*>(aligned);
     slotOf_ = counts_ + kKeys;
     heads_ = slotOf_ + kKeys;
     links_ = heads_ + (1u << hashBits_);
-    slots_ = reinterpret_cast<uint8_t*>(links_ + S);
+    slots_ = reinterpret_cast<uint32_t*>((reinterpret_cast<uintptr_t>(links_ + S) + 63) & ~uintptr_t(63));
+    planeStride_ = slotsNeeded * kLane;
     usedSlots_ = 0;
     return true;
   }
@@ -127,13 +144,13 @@ class TFinder {
   // Files p (key bytes s[p], s[p + 1] or 0 past the end) and returns its ring, with total set to
   // the key's insertion count including p. A position with four bytes left also joins the chain
   // of its first four bytes.
-  inline uint32_t* Insert(const uint8_t* s, uint32_t S, uint32_t p, uint32_t& total) {
+  inline TRing Insert(const uint8_t* s, uint32_t S, uint32_t p, uint32_t& total) {
     const uint32_t key = uint32_t(s[p]) | (p + 1 < S ? uint32_t(s[p + 1]) << 8 : 0u);
     uint32_t slot = slotOf_[key];
     if (slot == 0) slot = slotOf_[key] = ++usedSlots_;
-    uint32_t* positions = reinterpret_cast<uint32_t*>(slots_ + uint64_t(slot - 1) * kSlotBytes);
+    const TRing positions = {slots_ + uint64_t(slot - 1) * kLane, planeStride_};
     const uint32_t ordinal = counts_[key]++;
-    positions[ordinal & (kRing - 1)] = p;
+    positions.At(ordinal) = p;
     total = ordinal + 1;
     if (p + 4 <= S) {
       uint32_t& head = heads_[ChainHash(Load32Raw(s + p))];
@@ -160,7 +177,8 @@ class TFinder {
   uint32_t* slotOf_ = nullptr;
   uint32_t* heads_ = nullptr;
   uint32_t* links_ = nullptr;
-  uint8_t* slots_ = nullptr;
+  uint32_t* slots_ = nullptr;
+  uint64_t planeStride_ = 0;
   uint32_t usedSlots_ = 0;
   uint32_t hashBits_ = kChainHashBits;
 };
@@ -206,12 +224,12 @@ inline bool FindMatches(const uint8_t* s, uint32_t S, const SCompressWork& work,
   while (cur < S) {
     uint32_t total = 0;
     if (cur + 5 <= S) finder.PrefetchHead(s, cur + 1);
-    const uint32_t* positions = finder.Insert(s, S, cur, total);
+    const TRing positions = finder.Insert(s, S, cur, total);
     const uint32_t maxLength = S - cur;
     SBest best = {1, 0};
     if (maxLength >= 2 && total > 1) {
       // No position of the key lies below the bucket's oldest entry and is still in the bucket.
-      const uint32_t oldest = positions[total >= kRing ? total & (kRing - 1) : 0];
+      const uint32_t oldest = positions.At(total >= kRing ? total : 0);
       bool going = true;
       if (maxLength >= 4) {
         const uint32_t head = Load32Raw(s + cur);
@@ -228,7 +246,7 @@ inline bool FindMatches(const uint8_t* s, uint32_t S, const SCompressWork& work,
         const uint32_t older = total - 1 < kRing - 1 ? total - 1 : kRing - 1;
         const uint32_t limit = maxLength < 3 ? maxLength : 3;
         for (uint32_t k = 1; k <= older && best.length < limit; ++k) {
-          const uint32_t c = positions[(total - 1 - k) & (kRing - 1)];
+          const uint32_t c = positions.At(total - 1 - k);
           if (c + 1 >= cur) continue;
           const uint32_t distance = cur - c;
           if (distance > kShortMatchReach) break;
