@@ -437,56 +437,98 @@ constexpr SByteReversal kByteReversal{};
 class TDeltaReader {
  public:
   TDeltaReader(const uint8_t* bytes, uint32_t bitCount)
-      : bytes_(bytes), bitCount_(bitCount), byteCount_(BytesForBits(bitCount)), pos_(0) {}
+      : bytes_(bytes), bitCount_(bitCount), byteCount_(BytesForBits(bitCount)), fastLimit_(0), pos_(0) {
+    // Below fastLimit_ at least 57 bits are left and 8 whole bytes can be read from the current
+    // byte on.
+    if (bitCount_ >= 57 && byteCount_ >= 8) {
+      const uint32_t byBits = bitCount_ - 57 + 1;
+      const uint32_t byBytes = (byteCount_ - 8) * 8 + 8;
+      fastLimit_ = byBits < byBytes ? byBits : byBytes;
+    }
+  }
 
   bool Read(uint32_t& value) {
-    if (Fast()) {
-      const uint64_t w = Window();
-      const uint32_t entry = kShortWords.entry[w & ((1u << kShortWordBits) - 1)];
-      if (entry != 0) {
-        value = entry >> 8;
-        pos_ += entry & 0xFF;
-        return true;
-      }
-      uint32_t k, bitLength;
-      if (!Prefix(w, k, bitLength)) return false;
-      const uint32_t total = 2 * k + bitLength;
-      if (total <= 57) {
-        // The L - 1 mantissa bits, most significant first in the stream.
-        const uint32_t m = bitLength - 1;
-        const uint64_t field = (w >> (2 * k + 1)) & ((uint64_t(1) << m) - 1);
-        const uint64_t n = (ReverseBits64(field) >> (64 - m)) | (uint64_t(1) << m);
-        value = static_cast<uint32_t>(n - 1);
-        pos_ += total;
+    if (pos_ < fastLimit_) {
+      const uint32_t used = WordAt(Window(), value);
+      if (used != 0) {
+        pos_ += used;
         return true;
       }
     }
     return ReadSlow(&value);
   }
 
-  // Moves past one word without forming its value; refuses exactly what Read refuses.
-  bool Skip() {
-    if (Fast()) {
+  // Two words in a row, from one load of the bits where they fit in it.
+  bool ReadPair(uint32_t& first, uint32_t& second) {
+    if (pos_ < fastLimit_) {
       const uint64_t w = Window();
-      const uint32_t entry = kShortWords.entry[w & ((1u << kShortWordBits) - 1)];
-      if (entry != 0) {
-        pos_ += entry & 0xFF;
-        return true;
-      }
-      uint32_t k, bitLength;
-      if (!Prefix(w, k, bitLength)) return false;
-      const uint32_t total = 2 * k + bitLength;
-      if (total <= 57) {
-        pos_ += total;
-        return true;
+      const uint32_t used = WordAt(w, first);
+      if (used != 0) {
+        if (used <= 57 - kShortWordBits) {
+          const uint32_t entry = kShortWords.entry[(w >> used) & ((1u << kShortWordBits) - 1)];
+          if (entry != 0) {
+            second = entry >> 8;
+            pos_ += used + (entry & 0xFF);
+            return true;
+          }
+        }
+        pos_ += used;
+        return Read(second);
       }
     }
-    return ReadSlow(nullptr);
+    return ReadSlow(&first) && Read(second);
+  }
+
+  // Moves past one word without forming its value, then reads the next; refuses exactly what
+  // ReadPair refuses.
+  bool SkipThenRead(uint32_t& second) {
+    if (pos_ < fastLimit_) {
+      const uint64_t w = Window();
+      const uint32_t used = LengthAt(w);
+      if (used != 0) {
+        if (used <= 57 - kShortWordBits) {
+          const uint32_t entry = kShortWords.entry[(w >> used) & ((1u << kShortWordBits) - 1)];
+          if (entry != 0) {
+            second = entry >> 8;
+            pos_ += used + (entry & 0xFF);
+            return true;
+          }
+        }
+        pos_ += used;
+        return Read(second);
+      }
+    }
+    return ReadSlow(nullptr) && Read(second);
   }
 
  private:
-  // At least 57 bits left, and 8 whole bytes readable from the current byte.
-  bool Fast() const { return bitCount_ - pos_ >= 57 && byteCount_ - (pos_ >> 3) >= 8; }
+  // The word at the start of w, which holds at least 57 stream bits: its length in bits, or 0
+  // when it is longer than that or does not decode (the bit-by-bit reading then decides).
+  static uint32_t WordAt(uint64_t w, uint32_t& value) {
+    const uint32_t entry = kShortWords.entry[w & ((1u << kShortWordBits) - 1)];
+    if (entry != 0) {
+      value = entry >> 8;
+      return entry & 0xFF;
+    }
+    uint32_t k, bitLength;
+    if (!Prefix(w, k, bitLength)) return 0;
+    const uint32_t total = 2 * k + bitLength;
+    if (total > 57) return 0;
+    // The L - 1 mantissa bits, most significant first in the stream.
+    const uint32_t m = bitLength - 1;
+    const uint64_t field = (w >> (2 * k + 1)) & ((uint64_t(1) << m) - 1);
+    const uint64_t n = (ReverseBits64(field) >> (64 - m)) | (uint64_t(1) << m);
+    value = static_cast<uint32_t>(n - 1);
+    return total;
+  }
+  static uint32_t LengthAt(uint64_t w) {
+    const uint32_t entry = kShortWords.entry[w & ((1u << kShortWordBits) - 1)];
+    if (entry != 0) return entry & 0xFF;
+    uint32_t k, bitLength;
+    if (!Prefix(w, k, bitLength)) return 0;
+    const uint32_t total = 2 * k + bitLength;
+    return total > 57 ? 0 : total;
+  }
   uint64_t Window() const {
     uint64_t w;
     std::memcpy(&w, bytes_ + (pos_ >> 3), 8);
@@ -533,6 +575,7 @@ class TDeltaReader {
   const uint8_t* bytes_;
   uint32_t bitCount_;
   uint32_t byteCount_;
+  uint32_t fastLimit_;
   uint32_t pos_;
 };
 
@@ -599,6 +642,30 @@ class TStoredFlagRuns {
   uint64_t q_;
 };
 
+// Pairs kept by the first pass (65,536 pairs of two 32-bit codes), then the rest of the match
+// section.
+const uint32_t kKeptPairs = 65536;
+
+class TPairSource {
+ public:
+  TPairSource(const uint32_t* kept, uint32_t keptCount, const TDeltaReader& rest)
+      : next_(kept), end_(kept + 2 * keptCount), rest_(rest) {}
+  bool Next(uint32_t& distanceCode, uint32_t& lengthCode) {
+    if (next_ != end_) {
+      distanceCode = next_[0];
+      lengthCode = next_[1];
+      next_ += 2;
+      return true;
+    }
+    return rest_.ReadPair(distanceCode, lengthCode);
+  }
+
+ private:
+  const uint32_t* next_;
+  const uint32_t* end_;
+  TDeltaReader rest_;
+};
+
 inline void Copy16(uint8_t* to, const uint8_t* from) { std::memcpy(to, from, 16); }
 
 // Rebuilds the pre-pass output at out[0 .. rebuiltLen) from the flags, the literals and the
@@ -610,7 +677,7 @@ inline void Copy16(uint8_t* to, const uint8_t* from) { std::memcpy(to, from, 16)
 // that follow overwrite them. literalsEnd bounds the over-reads of the literal copies.
 template <typename TFlagRuns>
 bool RebuildPrePass(TFlagRuns& runs, uint32_t N, uint8_t* out, uint32_t rebuiltLen, const uint8_t* literals,
-                    const uint8_t* literalsEnd, TDeltaReader& matches, uint32_t& built) {
+                    const uint8_t* literalsEnd, TPairSource& matches, uint32_t& built) {
   uint32_t q = 0;
   uint32_t at = 0;
   uint32_t v = 0;
@@ -629,7 +696,7 @@ bool RebuildPrePass(TFlagRuns& runs, uint32_t N, uint8_t* out, uint32_t rebuiltL
     } else {
       for (uint32_t m = 0; m < count; ++m) {
         uint32_t distanceCode = 0, lengthCode = 0;
-        if (!matches.Read(distanceCode) || !matches.Read(lengthCode)) return false;
+        if (!matches.Next(distanceCode, lengthCode)) return false;
         const uint64_t distance = uint64_t(distanceCode) + 1;
         const uint32_t length = lengthCode + 1;
         if (distance > at) return false;
@@ -820,33 +887,52 @@ bool DecodeCompressedForm(uint8_t* dst, uint32_t& dstLen, const uint8_t* src, ui
   const uint8_t* literals = src + pos;
   pos += literalCount;
 
-  // The match section is read twice: here to check every code word and sum the lengths, and
-  // again while the output is rebuilt, so that no list of the pairs is kept.
+  // The first pairs are kept in a list as the match section is checked; the pairs past them
+  // are only checked and summed here, and read a second time while the output is rebuilt. The
+  // list (512 KiB at most) stays below the size from which the memory manager hands out fresh
+  // pages after a free, so it reuses memory already resident instead of faulting in new pages.
   uint32_t matchCount = 0;
   uint64_t matchTotal = 0;
-  const uint8_t* matchBytes = src + pos;
-  uint32_t matchBits = 0;
+  uint32_t* pairs = nullptr;
+  uint32_t keptPairs = 0;
+  TDeltaReader rest(src, 0);
   if (pos < srcLen && src[pos] == 3) {
     ++pos;
     if (srcLen - pos < 4) return false;
-    matchBits = Load32(src + pos);
+    const uint32_t matchBits = Load32(src + pos);
     pos += 4;
     if (srcLen - pos < BytesForBits(matchBits)) return false;
-    matchBytes = src + pos;
-    TDeltaReader reader(matchBytes, matchBits);
+    TDeltaReader reader(src + pos, matchBits);
     if (!reader.Read(matchCount) || matchCount > S) return false;
-    for (uint32_t m = 0; m < matchCount; ++m) {
+    keptPairs = matchCount < kKeptPairs ? matchCount : kKeptPairs;
+    if (keptPairs > 0) {
+      Create(pairs, 2 * keptPairs);
+      if (pairs == nullptr) return false;
+    }
+    bool good = true;
+    for (uint32_t m = 0; m < keptPairs && good; ++m) {
+      good = reader.ReadPair(pairs[2 * m], pairs[2 * m + 1]);
+      matchTotal += uint64_t(pairs[2 * m + 1]) + 1;
+    }
+    rest = reader;
+    for (uint32_t m = keptPairs; m < matchCount && good; ++m) {
       uint32_t lengthCode = 0;
-      if (!reader.Skip() || !reader.Read(lengthCode)) return false;
+      good = reader.SkipThenRead(lengthCode);
       matchTotal += uint64_t(lengthCode) + 1;
     }
+    if (!good) {
+      ::operator delete(pairs);
+      return false;
+    }
   }
-  if (matchFlags > matchCount || uint64_t(literalCount) + matchTotal > capacity) return false;
+  if (matchFlags > matchCount || uint64_t(literalCount) + matchTotal > capacity) {
+    if (pairs != nullptr) ::operator delete(pairs);
+    return false;
+  }
 
   const uint32_t rebuiltLen = static_cast<uint32_t>(literalCount + matchTotal);
   const uint32_t base = capacity - rebuiltLen;
-  TDeltaReader matches(matchBytes, matchBits);
-  if (matchCount > 0) matches.Read(matchCount);
+  TPairSource matches(pairs, keptPairs, rest);
   bool ok;
   uint32_t built = 0;
   if (flagTag == 0) {
@@ -856,6 +942,7 @@ bool DecodeCompressedForm(uint8_t* dst, uint32_t& dstLen, const uint8_t* src, ui
     TStoredFlagRuns runs(flagBytes, runBits);
     ok = RebuildPrePass(runs, N, dst + base, rebuiltLen, literals, src + srcLen, matches, built);
   }
+  if (pairs != nullptr) ::operator delete(pairs);
   uint32_t restored = 0;
   if (ok) ok = RestorePrePassInPlace(dst, capacity, base, built, restored);
   if (!ok) return false;

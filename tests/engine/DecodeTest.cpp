@@ -324,3 +324,32 @@ TEST(DecodeAgainstPlainDecoder, EveryCut) {
 }
 
 }  // namespace
+
+namespace {
+
+// A block with well over 65,536 matches: the decoder keeps the first pairs in a list and reads
+// the later ones a second time; both parts, and damage in the later part, must come out alike.
+TEST(DecodeAgainstPlainDecoder, ManyMatches) {
+  std::mt19937 rng(3);
+  Bytes data;
+  while (data.size() < 1500000) {
+    uint32_t word = rng() % 4000;
+    for (int c = 0; c < 3 + int(word % 5); ++c) data.push_back(uint8_t('a' + (word >> (2 * c)) % 26));
+    data.push_back(' ');
+  }
+  const Bytes block = Compress(data);
+  ASSERT_NE(Load32(block.data() + 4), 0u);
+  const uint32_t n = uint32_t(data.size());
+  Bytes back;
+  ASSERT_TRUE(Decompress(block, n, back));
+  ASSERT_TRUE(back == data);
+  ExpectSameVerdict(block, n, "whole");
+  for (int trial = 0; trial < 6; ++trial) {
+    Bytes damaged = block;
+    damaged[damaged.size() - 1 - rng() % (damaged.size() / 4)] ^= uint8_t(1u << (rng() % 8));
+    ExpectSameVerdict(damaged, 2 * n, "damaged late match " + std::to_string(trial));
+  }
+  ExpectSameVerdict(Bytes(block.begin(), block.end() - 3), 2 * n, "cut");
+}
+
+}  // namespace
