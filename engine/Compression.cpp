@@ -462,7 +462,7 @@ class TDeltaReader {
   bool ReadPair(uint32_t& first, uint32_t& second) {
     if (pos_ < fastLimit_) {
       const uint64_t w = Window();
-      const uint32_t used = WordAt(w, first);
+      const uint32_t used = LongWordAt(w, first);
       if (used != 0) {
         if (used <= 57 - kShortWordBits) {
           const uint32_t entry = kShortWords.entry[(w >> used) & ((1u << kShortWordBits) - 1)];
@@ -484,7 +484,7 @@ class TDeltaReader {
   bool SkipThenRead(uint32_t& second) {
     if (pos_ < fastLimit_) {
       const uint64_t w = Window();
-      const uint32_t used = LengthAt(w);
+      const uint32_t used = LongLengthAt(w);
       if (used != 0) {
         if (used <= 57 - kShortWordBits) {
           const uint32_t entry = kShortWords.entry[(w >> used) & ((1u << kShortWordBits) - 1)];
@@ -521,9 +521,20 @@ class TDeltaReader {
     value = static_cast<uint32_t>(n - 1);
     return total;
   }
-  static uint32_t LengthAt(uint64_t w) {
-    const uint32_t entry = kShortWords.entry[w & ((1u << kShortWordBits) - 1)];
-    if (entry != 0) return entry & 0xFF;
+  // The same without the look-up, for words that are seldom short (distances): fewer branches
+  // that the processor cannot foresee.
+  static uint32_t LongWordAt(uint64_t w, uint32_t& value) {
+    uint32_t k, bitLength;
+    if (!Prefix(w, k, bitLength)) return 0;
+    const uint32_t total = 2 * k + bitLength;
+    if (total > 57) return 0;
+    const uint32_t m = bitLength - 1;
+    const uint64_t field = (w >> (2 * k + 1)) & ((uint64_t(1) << m) - 1);
+    const uint64_t n = ((ReverseBits64(field) >> 1) >> (63 - m)) | (uint64_t(1) << m);
+    value = static_cast<uint32_t>(n - 1);
+    return total;
+  }
+  static uint32_t LongLengthAt(uint64_t w) {
     uint32_t k, bitLength;
     if (!Prefix(w, k, bitLength)) return 0;
     const uint32_t total = 2 * k + bitLength;
