@@ -395,6 +395,14 @@ namespace {
 
 uint32_t BytesForBits(uint32_t bits) { return bits / 8 + (bits % 8 != 0 ? 1u : 0u); }
 
+}  // namespace
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace {
+
 const uint32_t kShortWordBits = 12;
 // Words of at most 12 bits by one look-up: indexed by the next 12 stream bits, an entry holds
 // the word's length in its low byte (0: a longer word or none) and its value above.
@@ -653,9 +661,9 @@ class TStoredFlagRuns {
   uint64_t q_;
 };
 
-// Pairs kept by the first pass (65,536 pairs of two 32-bit codes), then the rest of the match
-// section.
-const uint32_t kKeptPairs = 65536;
+// Pairs kept by the first pass (8,192 pairs of two 32-bit codes, 64 KiB on the stack), then the
+// rest of the match section.
+const uint32_t kKeptPairs = 8192;
 
 class TPairSource {
  public:
@@ -749,25 +757,39 @@ bool RestorePrePassInPlace(uint8_t* dst, uint32_t capacity, uint32_t base, uint3
   uint32_t i = 0;
   uint32_t out = 0;
   uint8_t* moved = nullptr;
-  // Room kept between output and input for the word-sized steps: a record's 255 bytes and an
-  // 8-byte store.
-  const uint64_t kRoom = 255 + 16;
+  // Room kept between output and input for the wide steps: a record's 255 bytes and a 32-byte
+  // store.
+  const uint64_t kRoom = 255 + 32;
   bool ok = true;
   while (i < len) {
-    if (moved == nullptr && uint64_t(base) + i - out >= kRoom && len - i >= 8) {
-      uint64_t w;
-      std::memcpy(&w, in + i, 8);
-      const uint64_t zeros = ZeroBytesMask(w);
-      std::memcpy(dst + out, &w, 8);
+    if (moved == nullptr && uint64_t(base) + i - out >= kRoom && len - i >= 16) {
+      // Sixteen bytes are stored at once; those up to the first escape byte are plain ones.
+#if defined(__SSE2__)
+      const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + out), chunk);
+      const uint32_t zeros = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(chunk, _mm_setzero_si128())));
       if (zeros == 0) {
-        out += 8;
-        i += 8;
+        out += 16;
+        i += 16;
         continue;
       }
-      const uint32_t plain = static_cast<uint32_t>(__builtin_ctzll(zeros)) >> 3;
+      const uint32_t plain = static_cast<uint32_t>(__builtin_ctz(zeros));
+#else
+      uint64_t w[2];
+      std::memcpy(w, in + i, 16);
+      std::memcpy(dst + out, w, 16);
+      const uint64_t low = ZeroBytesMask(w[0]), high = ZeroBytesMask(w[1]);
+      if ((low | high) == 0) {
+        out += 16;
+        i += 16;
+        continue;
+      }
+      const uint32_t plain = low != 0 ? static_cast<uint32_t>(__builtin_ctzll(low)) >> 3
+                                      : 8 + (static_cast<uint32_t>(__builtin_ctzll(high)) >> 3);
+#endif
       out += plain;
       i += plain;
-      // An escape item at in[i]; at least one more byte is there when plain < 7.
+      // An escape item at in[i].
       if (len - i < 2) { ok = false; break; }
       const uint8_t count = in[i + 1];
       if (count == 0) {
@@ -776,7 +798,14 @@ bool RestorePrePassInPlace(uint8_t* dst, uint32_t capacity, uint32_t base, uint3
         continue;
       }
       if (len - i < 3) { ok = false; break; }
-      std::memset(dst + out, in[i + 2], count);
+      const uint8_t value = in[i + 2];
+      if (count <= 32) {
+        uint8_t fill[32];
+        std::memset(fill, value, 32);
+        std::memcpy(dst + out, fill, 32);
+      } else {
+        std::memset(dst + out, value, count);
+      }
       out += count;
       i += 3;
       continue;
@@ -904,7 +933,7 @@ bool DecodeCompressedForm(uint8_t* dst, uint32_t& dstLen, const uint8_t* src, ui
   // pages after a free, so it reuses memory already resident instead of faulting in new pages.
   uint32_t matchCount = 0;
   uint64_t matchTotal = 0;
-  uint32_t* pairs = nullptr;
+  uint32_t pairs[2 * kKeptPairs];
   uint32_t keptPairs = 0;
   TDeltaReader rest(src, 0);
   if (pos < srcLen && src[pos] == 3) {
@@ -916,10 +945,6 @@ bool DecodeCompressedForm(uint8_t* dst, uint32_t& dstLen, const uint8_t* src, ui
     TDeltaReader reader(src + pos, matchBits);
     if (!reader.Read(matchCount) || matchCount > S) return false;
     keptPairs = matchCount < kKeptPairs ? matchCount : kKeptPairs;
-    if (keptPairs > 0) {
-      Create(pairs, 2 * keptPairs);
-      if (pairs == nullptr) return false;
-    }
     bool good = true;
     for (uint32_t m = 0; m < keptPairs && good; ++m) {
       good = reader.ReadPair(pairs[2 * m], pairs[2 * m + 1]);
@@ -931,15 +956,9 @@ bool DecodeCompressedForm(uint8_t* dst, uint32_t& dstLen, const uint8_t* src, ui
       good = reader.SkipThenRead(lengthCode);
       matchTotal += uint64_t(lengthCode) + 1;
     }
-    if (!good) {
-      ::operator delete(pairs);
-      return false;
-    }
+    if (!good) return false;
   }
-  if (matchFlags > matchCount || uint64_t(literalCount) + matchTotal > capacity) {
-    if (pairs != nullptr) ::operator delete(pairs);
-    return false;
-  }
+  if (matchFlags > matchCount || uint64_t(literalCount) + matchTotal > capacity) return false;
 
   const uint32_t rebuiltLen = static_cast<uint32_t>(literalCount + matchTotal);
   const uint32_t base = capacity - rebuiltLen;
@@ -953,7 +972,6 @@ bool DecodeCompressedForm(uint8_t* dst, uint32_t& dstLen, const uint8_t* src, ui
     TStoredFlagRuns runs(flagBytes, runBits);
     ok = RebuildPrePass(runs, N, dst + base, rebuiltLen, literals, src + srcLen, matches, built);
   }
-  if (pairs != nullptr) ::operator delete(pairs);
   uint32_t restored = 0;
   if (ok) ok = RestorePrePassInPlace(dst, capacity, base, built, restored);
   if (!ok) return false;
