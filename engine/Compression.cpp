@@ -397,17 +397,470 @@ uint32_t BytesForBits(uint32_t bits) { return bits / 8 + (bits % 8 != 0 ? 1u : 0
 
 }  // namespace
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace {
+
+const uint32_t kShortWordBits = 12;
+// Words of at most 12 bits by one look-up: indexed by the next 12 stream bits, an entry holds
+// the word's length in its low byte (0: a longer word or none) and its value above.
+struct SShortWords {
+  uint32_t entry[1u << kShortWordBits];
+  constexpr SShortWords() : entry() {
+    for (uint32_t i = 0; i < (1u << kShortWordBits); ++i) {
+      uint32_t k = 0;
+      while (k < kShortWordBits && ((i >> k) & 1u) != 0) ++k;
+      uint32_t p = k + 1;
+      if (p + k > kShortWordBits) continue;
+      uint32_t bitLength = 1;
+      for (uint32_t j = 0; j < k; ++j) bitLength = (bitLength << 1) | ((i >> p++) & 1u);
+      if (p + bitLength - 1 > kShortWordBits) continue;
+      uint32_t n = 1;
+      for (uint32_t j = 0; j + 1 < bitLength; ++j) n = (n << 1) | ((i >> p++) & 1u);
+      entry[i] = ((n - 1) << 8) | p;
+    }
+  }
+};
+// Bit reversal of one byte.
+struct SByteReversal {
+  uint8_t entry[256];
+  constexpr SByteReversal() : entry() {
+    for (uint32_t i = 0; i < 256; ++i) {
+      uint32_t r = 0;
+      for (uint32_t j = 0; j < 8; ++j) r |= ((i >> j) & 1u) << (7 - j);
+      entry[i] = static_cast<uint8_t>(r);
+    }
+  }
+};
+constexpr SShortWords kShortWords{};
+constexpr SByteReversal kByteReversal{};
+
+// Unsigned delta-code words read straight from packed section bytes (stream bit j is bit j mod 8
+// of byte j div 8), never past bitCount bits, which the caller has checked to lie inside the
+// block. Each word keeps the low 32 bits of its value. A word is refused, as undecodable, when
+// no zero closes its k ones within k <= 6, when its length field exceeds 65, or when the bits
+// that remain do not hold it.
+class TDeltaReader {
+ public:
+  TDeltaReader(const uint8_t* bytes, uint32_t bitCount)
+      : bytes_(bytes), bitCount_(bitCount), byteCount_(BytesForBits(bitCount)), fastLimit_(0), pos_(0) {
+    // Below fastLimit_ at least 57 bits are left and 8 whole bytes can be read from the current
+    // byte on.
+    if (bitCount_ >= 57 && byteCount_ >= 8) {
+      const uint32_t byBits = bitCount_ - 57 + 1;
+      const uint32_t byBytes = (byteCount_ - 8) * 8 + 8;
+      fastLimit_ = byBits < byBytes ? byBits : byBytes;
+    }
+  }
+
+  bool Read(uint32_t& value) {
+    if (pos_ < fastLimit_) {
+      const uint32_t used = WordAt(Window(), value);
+      if (used != 0) {
+        pos_ += used;
+        return true;
+      }
+    }
+    return ReadSlow(&value);
+  }
+
+  // Two words in a row, from one load of the bits where they fit in it.
+  bool ReadPair(uint32_t& first, uint32_t& second) {
+    if (pos_ < fastLimit_) {
+      const uint64_t w = Window();
+      const uint32_t used = LongWordAt(w, first);
+      if (used != 0) {
+        if (used <= 57 - kShortWordBits) {
+          const uint32_t entry = kShortWords.entry[(w >> used) & ((1u << kShortWordBits) - 1)];
+          if (entry != 0) {
+            second = entry >> 8;
+            pos_ += used + (entry & 0xFF);
+            return true;
+          }
+        }
+        pos_ += used;
+        return Read(second);
+      }
+    }
+    return ReadSlow(&first) && Read(second);
+  }
+
+  // Moves past one word without forming its value, then reads the next; refuses exactly what
+  // ReadPair refuses.
+  bool SkipThenRead(uint32_t& second) {
+    if (pos_ < fastLimit_) {
+      const uint64_t w = Window();
+      const uint32_t used = LongLengthAt(w);
+      if (used != 0) {
+        if (used <= 57 - kShortWordBits) {
+          const uint32_t entry = kShortWords.entry[(w >> used) & ((1u << kShortWordBits) - 1)];
+          if (entry != 0) {
+            second = entry >> 8;
+            pos_ += used + (entry & 0xFF);
+            return true;
+          }
+        }
+        pos_ += used;
+        return Read(second);
+      }
+    }
+    return ReadSlow(nullptr) && Read(second);
+  }
+
+ private:
+  // The word at the start of w, which holds at least 57 stream bits: its length in bits, or 0
+  // when it is longer than that or does not decode (the bit-by-bit reading then decides).
+  static uint32_t WordAt(uint64_t w, uint32_t& value) {
+    const uint32_t entry = kShortWords.entry[w & ((1u << kShortWordBits) - 1)];
+    if (entry != 0) {
+      value = entry >> 8;
+      return entry & 0xFF;
+    }
+    uint32_t k, bitLength;
+    if (!Prefix(w, k, bitLength)) return 0;
+    const uint32_t total = 2 * k + bitLength;
+    if (total > 57) return 0;
+    // The L - 1 mantissa bits, most significant first in the stream.
+    const uint32_t m = bitLength - 1;
+    const uint64_t field = (w >> (2 * k + 1)) & ((uint64_t(1) << m) - 1);
+    const uint64_t n = (ReverseBits64(field) >> (64 - m)) | (uint64_t(1) << m);
+    value = static_cast<uint32_t>(n - 1);
+    return total;
+  }
+  // The same without the look-up, for words that are seldom short (distances): fewer branches
+  // that the processor cannot foresee.
+  static uint32_t LongWordAt(uint64_t w, uint32_t& value) {
+    uint32_t k, bitLength;
+    if (!Prefix(w, k, bitLength)) return 0;
+    const uint32_t total = 2 * k + bitLength;
+    if (total > 57) return 0;
+    const uint32_t m = bitLength - 1;
+    const uint64_t field = (w >> (2 * k + 1)) & ((uint64_t(1) << m) - 1);
+    const uint64_t n = ((ReverseBits64(field) >> 1) >> (63 - m)) | (uint64_t(1) << m);
+    value = static_cast<uint32_t>(n - 1);
+    return total;
+  }
+  static uint32_t LongLengthAt(uint64_t w) {
+    uint32_t k, bitLength;
+    if (!Prefix(w, k, bitLength)) return 0;
+    const uint32_t total = 2 * k + bitLength;
+    return total > 57 ? 0 : total;
+  }
+  uint64_t Window() const {
+    uint64_t w;
+    std::memcpy(&w, bytes_ + (pos_ >> 3), 8);
+    return w >> (pos_ & 7);
+  }
+  // k and L of the word at the start of w, which holds at least 57 stream bits.
+  static bool Prefix(uint64_t w, uint32_t& k, uint32_t& bitLength) {
+    const uint64_t zeros = ~w;
+    k = static_cast<uint32_t>(__builtin_ctzll(zeros | (uint64_t(1) << 63)));
+    if (k > 6) return false;
+    const uint32_t field = static_cast<uint32_t>(w >> (k + 1)) & ((1u << k) - 1u);
+    bitLength = (1u << k) | (kByteReversal.entry[field] >> (8 - k));
+    return bitLength <= 65;
+  }
+  static uint64_t ReverseBits64(uint64_t x) {
+    x = ((x >> 1) & 0x5555555555555555ull) | ((x & 0x5555555555555555ull) << 1);
+    x = ((x >> 2) & 0x3333333333333333ull) | ((x & 0x3333333333333333ull) << 2);
+    x = ((x >> 4) & 0x0F0F0F0F0F0F0F0Full) | ((x & 0x0F0F0F0F0F0F0F0Full) << 4);
+    return __builtin_bswap64(x);
+  }
+  uint32_t Bit(uint32_t j) const { return (bytes_[j >> 3] >> (j & 7)) & 1u; }
+
+  bool ReadSlow(uint32_t* value) {
+    uint32_t p = pos_;
+    uint32_t k = 0;
+    while (p < bitCount_ && Bit(p) != 0 && k <= 6) {
+      ++k;
+      ++p;
+    }
+    if (k > 6 || p >= bitCount_) return false;
+    ++p;
+    if (bitCount_ - p < k) return false;
+    uint32_t bitLength = 1;
+    for (uint32_t i = 0; i < k; ++i) bitLength = (bitLength << 1) | Bit(p++);
+    if (bitLength > 65) return false;
+    if (bitCount_ - p < bitLength - 1) return false;
+    uint64_t n = 1;
+    for (uint32_t i = 0; i + 1 < bitLength; ++i) n = (n << 1) | Bit(p++);
+    if (value != nullptr) *value = static_cast<uint32_t>(n - 1);
+    pos_ = p;
+    return true;
+  }
+
+  const uint8_t* bytes_;
+  uint32_t bitCount_;
+  uint32_t byteCount_;
+  uint32_t fastLimit_;
+  uint32_t pos_;
+};
+
+// A plain flag section read as alternating runs of equal flags, up to 57 flags per step.
+class TPlainFlagRuns {
+ public:
+  TPlainFlagRuns(const uint8_t* bytes, uint32_t N) : bytes_(bytes), byteCount_(BytesForBits(N)), N_(N), q_(0) {}
+
+  // Length of the run of flags equal to v that starts at the current flag; moves past it.
+  bool Next(uint32_t v, uint32_t& length) {
+    const uint32_t start = q_;
+    while (q_ < N_) {
+      uint64_t w = Window(q_);
+      if (v != 0) w = ~w;
+      const uint32_t valid = N_ - q_ < 57 ? N_ - q_ : 57;
+      const uint32_t run = w == 0 ? 64u : static_cast<uint32_t>(__builtin_ctzll(w));
+      if (run < valid) {
+        q_ += run;
+        break;
+      }
+      q_ += valid;
+    }
+    length = q_ - start;
+    return true;
+  }
+
+ private:
+  // The flags from q on in the low bits (at least 57 of them, or all that are left).
+  uint64_t Window(uint32_t q) const {
+    const uint32_t byte = q >> 3;
+    uint64_t w = 0;
+    if (byteCount_ - byte >= 8) {
+      std::memcpy(&w, bytes_ + byte, 8);
+    } else {
+      for (uint32_t i = 0; byte + i < byteCount_; ++i) w |= uint64_t(bytes_[byte + i]) << (8 * i);
+    }
+    return w >> (q & 7);
+  }
+
+  const uint8_t* bytes_;
+  uint32_t byteCount_;
+  uint32_t N_;
+  uint32_t q_;
+};
+
+// The run form of the flags, read run by run; ExpandFlagRuns has checked it beforehand.
+class TStoredFlagRuns {
+ public:
+  TStoredFlagRuns(const uint8_t* bytes, uint32_t bitCount) : reader_(bytes, bitCount), q_(0) {
+    uint32_t runCount = 0;
+    reader_.Read(runCount);
+  }
+
+  bool Next(uint32_t, uint32_t& length) {
+    uint32_t stored = 0;
+    if (!reader_.Read(stored)) return false;
+    length = stored + (q_ != 0 ? 1u : 0u);
+    q_ += length;
+    return true;
+  }
+
+ private:
+  TDeltaReader reader_;
+  uint64_t q_;
+};
+
+// Pairs kept by the first pass (8,192 pairs of two 32-bit codes, 64 KiB on the stack), then the
+// rest of the match section.
+const uint32_t kKeptPairs = 8192;
+
+class TPairSource {
+ public:
+  TPairSource(const uint32_t* kept, uint32_t keptCount, const TDeltaReader& rest)
+      : next_(kept), end_(kept + 2 * keptCount), rest_(rest) {}
+  bool Next(uint32_t& distanceCode, uint32_t& lengthCode) {
+    if (next_ != end_) {
+      distanceCode = next_[0];
+      lengthCode = next_[1];
+      next_ += 2;
+      return true;
+    }
+    return rest_.ReadPair(distanceCode, lengthCode);
+  }
+
+ private:
+  const uint32_t* next_;
+  const uint32_t* end_;
+  TDeltaReader rest_;
+};
+
+inline void Copy16(uint8_t* to, const uint8_t* from) { std::memcpy(to, from, 16); }
+
+// Rebuilds the pre-pass output at out[0 .. rebuiltLen) from the flags, the literals and the
+// (distance - 1, length - 1) pairs read from matches (placed after the match count), and gives its length in built (less than rebuiltLen
+// when the match section holds more pairs than there are match flags: the rest go unused). The
+// counts have been checked against each other; what is left to check is that no distance reaches
+// before the start of the output. Fixed-size
+// copies may write up to 32 bytes past a token while that stays inside the output: the tokens
+// that follow overwrite them. literalsEnd bounds the over-reads of the literal copies.
+template <typename TFlagRuns>
+bool RebuildPrePass(TFlagRuns& runs, uint32_t N, uint8_t* out, uint32_t rebuiltLen, const uint8_t* literals,
+                    const uint8_t* literalsEnd, TPairSource& matches, uint32_t& built) {
+  uint32_t q = 0;
+  uint32_t at = 0;
+  uint32_t v = 0;
+  while (q < N) {
+    uint32_t count = 0;
+    if (!runs.Next(v, count) || count > N - q) return false;
+    q += count;
+    if (v == 0) {
+      if (count <= 16 && rebuiltLen - at >= 16 && literalsEnd - literals >= 16) {
+        Copy16(out + at, literals);
+      } else {
+        std::memcpy(out + at, literals, count);
+      }
+      literals += count;
+      at += count;
+    } else {
+      for (uint32_t m = 0; m < count; ++m) {
+        uint32_t distanceCode = 0, lengthCode = 0;
+        if (!matches.Next(distanceCode, lengthCode)) return false;
+        const uint64_t distance = uint64_t(distanceCode) + 1;
+        const uint32_t length = lengthCode + 1;
+        if (distance > at) return false;
+        uint8_t* to = out + at;
+        const uint8_t* from = to - distance;
+        if (distance >= 16 && length <= 32 && rebuiltLen - at >= 32) {
+          // Two 16-byte steps: the second may read what the first wrote, as a byte-by-byte copy
+          // would, since the source lies at least 16 bytes back.
+          Copy16(to, from);
+          Copy16(to + 16, from + 16);
+        } else if (distance >= length) {
+          std::memcpy(to, from, length);
+        } else {
+          // The source overlaps the bytes being produced: byte by byte.
+          for (uint32_t i = 0; i < length; ++i) to[i] = from[i];
+        }
+        at += length;
+      }
+    }
+    v ^= 1;
+  }
+  built = at;
+  return true;
+}
+
+inline uint64_t ZeroBytesMask(uint64_t w) {
+  return (w - 0x0101010101010101ull) & ~w & 0x8080808080808080ull;
+}
+
+// Undoes the pre-pass for a stream that lies in dst itself, dst[base .. base + len), with
+// base + len <= capacity.
+// The restored bytes are written from dst[0] upward, which never passes the unread input as long
+// as every item's output fits below the input that follows it; an item that would reach into
+// unread input first moves the rest of the input to a buffer of its own. Fails, like
+// RunLengthUnpackLimited, when the stream ends inside an escape item or the restored bytes would
+// exceed the capacity.
+bool RestorePrePassInPlace(uint8_t* dst, uint32_t capacity, uint32_t base, uint32_t len, uint32_t& restored) {
+  const uint8_t* in = dst + base;
+  uint32_t i = 0;
+  uint32_t out = 0;
+  uint8_t* moved = nullptr;
+  // Room kept between output and input for the wide steps: a record's 255 bytes and a 32-byte
+  // store.
+  const uint64_t kRoom = 255 + 32;
+  bool ok = true;
+  while (i < len) {
+    if (moved == nullptr && uint64_t(base) + i - out >= kRoom && len - i >= 16) {
+      // Sixteen bytes are stored at once; those up to the first escape byte are plain ones.
+#if defined(__SSE2__)
+      const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + out), chunk);
+      const uint32_t zeros = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(chunk, _mm_setzero_si128())));
+      if (zeros == 0) {
+        out += 16;
+        i += 16;
+        continue;
+      }
+      const uint32_t plain = static_cast<uint32_t>(__builtin_ctz(zeros));
+#else
+      uint64_t w[2];
+      std::memcpy(w, in + i, 16);
+      std::memcpy(dst + out, w, 16);
+      const uint64_t low = ZeroBytesMask(w[0]), high = ZeroBytesMask(w[1]);
+      if ((low | high) == 0) {
+        out += 16;
+        i += 16;
+        continue;
+      }
+      const uint32_t plain = low != 0 ? static_cast<uint32_t>(__builtin_ctzll(low)) >> 3
+                                      : 8 + (static_cast<uint32_t>(__builtin_ctzll(high)) >> 3);
+#endif
+      out += plain;
+      i += plain;
+      // An escape item at in[i].
+      if (len - i < 2) { ok = false; break; }
+      const uint8_t count = in[i + 1];
+      if (count == 0) {
+        dst[out++] = 0;
+        i += 2;
+        continue;
+      }
+      if (len - i < 3) { ok = false; break; }
+      const uint8_t value = in[i + 2];
+      if (count <= 32) {
+        uint8_t fill[32];
+        std::memset(fill, value, 32);
+        std::memcpy(dst + out, fill, 32);
+      } else {
+        std::memset(dst + out, value, count);
+      }
+      out += count;
+      i += 3;
+      continue;
+    }
+    // One item at a time, with every bound checked.
+    const uint8_t x = in[i];
+    if (x != 0) {
+      if (out == capacity) { ok = false; break; }
+      dst[out++] = x;
+      ++i;
+      continue;
+    }
+    if (len - i < 2) { ok = false; break; }
+    const uint8_t count = in[i + 1];
+    if (count == 0) {
+      if (out == capacity) { ok = false; break; }
+      dst[out++] = 0;
+      i += 2;
+      continue;
+    }
+    if (len - i < 3) { ok = false; break; }
+    const uint8_t value = in[i + 2];
+    if (capacity - out < count) { ok = false; break; }
+    if (moved == nullptr && uint64_t(out) + count > uint64_t(base) + i + 3) {
+      // The record would overwrite input not read yet.
+      const uint32_t rest = len - i;
+      Create(moved, rest);
+      if (moved == nullptr) { ok = false; break; }
+      std::memcpy(moved, in + i, rest);
+      in = moved;
+      len = rest;
+      i = 0;
+    }
+    std::memset(dst + out, value, count);
+    out += count;
+    i += 3;
+  }
+  if (moved != nullptr) ::operator delete(moved);
+  restored = out;
+  return ok;
+}
+
+}  // namespace
+
 bool ExpandFlagRuns(const uint8_t* packedRuns, uint32_t bitCount, uint32_t S, uint32_t N, uint8_t* flags,
                     uint32_t& zeroFlags) {
-  TPackedBitReader reader(packedRuns, bitCount);
+  TDeltaReader reader(packedRuns, bitCount);
   uint32_t runCount = 0;
-  if (!reader.ReadNumber(runCount) || runCount > S) return false;
+  if (!reader.Read(runCount) || runCount > S) return false;
   uint64_t q = 0;
   uint64_t zeros = 0;
   uint8_t v = 0;
   for (uint32_t r = 0; r < runCount; ++r) {
     uint32_t stored = 0;
-    if (!reader.ReadNumber(stored)) return false;
+    if (!reader.Read(stored)) return false;
     // While still at flag 0 a run stores its own length, afterwards its length minus one.
     uint64_t length = uint64_t(stored) + (q != 0 ? 1u : 0u);
     if (q + length > N) return false;
@@ -424,10 +877,9 @@ bool ExpandFlagRuns(const uint8_t* packedRuns, uint32_t bitCount, uint32_t S, ui
 namespace {
 
 // Decodes a compressed-form block in two passes over its sections. The first checks every count
-// and code word and sums the literals and match lengths; only then is the scratch buffer (flags
-// and the rebuilt pre-pass output) obtained, and the second pass rebuilds the pre-pass output in
-// it, checking each distance against the bytes already there. dst is written only by the final
-// unpack, which stops at the capacity.
+// and code word and sums the literals and match lengths; nothing is written before all of that
+// holds. The second rebuilds the pre-pass output at the top of dst, checking each distance
+// against the bytes already there, and the pre-pass is then undone downward into dst itself.
 bool DecodeCompressedForm(uint8_t* dst, uint32_t& dstLen, const uint8_t* src, uint32_t srcLen,
                           uint32_t S, uint32_t N) {
   const uint32_t capacity = dstLen;
@@ -442,10 +894,16 @@ bool DecodeCompressedForm(uint8_t* dst, uint32_t& dstLen, const uint8_t* src, ui
     uint32_t bytes = BytesForBits(N);
     if (srcLen - pos < bytes) return false;
     flagBytes = src + pos;
-    uint32_t ones = 0;
-    for (uint32_t i = 0; i < N / 8; ++i) ones += uint32_t(__builtin_popcount(flagBytes[i]));
+    uint64_t ones = 0;
+    uint32_t i = 0;
+    for (; i + 8 <= N / 8; i += 8) {
+      uint64_t w;
+      std::memcpy(&w, flagBytes + i, 8);
+      ones += uint64_t(__builtin_popcountll(w));
+    }
+    for (; i < N / 8; ++i) ones += uint32_t(__builtin_popcount(flagBytes[i]));
     if (N % 8 != 0) ones += uint32_t(__builtin_popcount(flagBytes[N / 8] & ((1u << (N % 8)) - 1u)));
-    literalCount = N - ones;
+    literalCount = N - static_cast<uint32_t>(ones);
     pos += bytes;
   } else {
     if (srcLen - pos < 4) return false;
@@ -469,94 +927,53 @@ bool DecodeCompressedForm(uint8_t* dst, uint32_t& dstLen, const uint8_t* src, ui
   const uint8_t* literals = src + pos;
   pos += literalCount;
 
-  // Matches are decoded once into a list of (distance - 1, length - 1) pairs.
+  // The first pairs are kept in a list as the match section is checked; the pairs past them
+  // are only checked and summed here, and read a second time while the output is rebuilt. The
+  // list (512 KiB at most) stays below the size from which the memory manager hands out fresh
+  // pages after a free, so it reuses memory already resident instead of faulting in new pages.
   uint32_t matchCount = 0;
   uint64_t matchTotal = 0;
-  uint32_t* pairs = nullptr;
+  uint32_t pairs[2 * kKeptPairs];
+  uint32_t keptPairs = 0;
+  TDeltaReader rest(src, 0);
   if (pos < srcLen && src[pos] == 3) {
     ++pos;
     if (srcLen - pos < 4) return false;
-    uint32_t matchBits = Load32(src + pos);
+    const uint32_t matchBits = Load32(src + pos);
     pos += 4;
     if (srcLen - pos < BytesForBits(matchBits)) return false;
-    TPackedBitReader reader(src + pos, matchBits);
-    if (!reader.ReadNumber(matchCount) || matchCount > S) return false;
-    if (matchCount > 0) {
-      Create(pairs, 2 * matchCount);
-      if (pairs == nullptr) return false;
-    }
-    for (uint32_t m = 0; m < matchCount; ++m) {
-      if (!reader.ReadNumber(pairs[2 * m]) || !reader.ReadNumber(pairs[2 * m + 1])) {
-        ::operator delete(pairs);
-        return false;
-      }
+    TDeltaReader reader(src + pos, matchBits);
+    if (!reader.Read(matchCount) || matchCount > S) return false;
+    keptPairs = matchCount < kKeptPairs ? matchCount : kKeptPairs;
+    bool good = true;
+    for (uint32_t m = 0; m < keptPairs && good; ++m) {
+      good = reader.ReadPair(pairs[2 * m], pairs[2 * m + 1]);
       matchTotal += uint64_t(pairs[2 * m + 1]) + 1;
     }
+    rest = reader;
+    for (uint32_t m = keptPairs; m < matchCount && good; ++m) {
+      uint32_t lengthCode = 0;
+      good = reader.SkipThenRead(lengthCode);
+      matchTotal += uint64_t(lengthCode) + 1;
+    }
+    if (!good) return false;
   }
-  if (matchFlags > matchCount || uint64_t(literalCount) + matchTotal > capacity) {
-    if (pairs != nullptr) ::operator delete(pairs);
-    return false;
-  }
+  if (matchFlags > matchCount || uint64_t(literalCount) + matchTotal > capacity) return false;
 
-  const uint32_t rebuiltCapacity = static_cast<uint32_t>(literalCount + matchTotal);
-  uint8_t* scratch = nullptr;
-  Create(scratch, N + rebuiltCapacity);
-  if (scratch == nullptr) {
-    if (pairs != nullptr) ::operator delete(pairs);
-    return false;
-  }
-  uint8_t* flags = scratch;
-  uint8_t* rebuilt = scratch + N;
+  const uint32_t rebuiltLen = static_cast<uint32_t>(literalCount + matchTotal);
+  const uint32_t base = capacity - rebuiltLen;
+  TPairSource matches(pairs, keptPairs, rest);
+  bool ok;
+  uint32_t built = 0;
   if (flagTag == 0) {
-    for (uint32_t t = 0; t < N; ++t) flags[t] = (flagBytes[t >> 3] >> (t & 7)) & 1u;
+    TPlainFlagRuns runs(flagBytes, N);
+    ok = RebuildPrePass(runs, N, dst + base, rebuiltLen, literals, src + srcLen, matches, built);
   } else {
-    uint32_t zeros = 0;
-    ExpandFlagRuns(flagBytes, runBits, S, N, flags, zeros);
+    TStoredFlagRuns runs(flagBytes, runBits);
+    ok = RebuildPrePass(runs, N, dst + base, rebuiltLen, literals, src + srcLen, matches, built);
   }
-
-  uint32_t out = 0, lit = 0;
-  const uint32_t* pair = pairs;
-  bool ok = true;
-  for (uint32_t t = 0; t < N; ++t) {
-    if (flags[t] == 0) {
-      // A stretch of literals is copied at once.
-      uint32_t end = t + 1;
-      while (end < N && flags[end] == 0) ++end;
-      if (end - t <= 8 && rebuiltCapacity - out >= 8 && literalCount - lit >= 8) {
-        std::memcpy(rebuilt + out, literals + lit, 8);
-      } else {
-        std::memcpy(rebuilt + out, literals + lit, end - t);
-      }
-      out += end - t;
-      lit += end - t;
-      t = end - 1;
-      continue;
-    }
-    uint64_t distance = uint64_t(pair[0]) + 1;
-    uint32_t length = pair[1] + 1;
-    pair += 2;
-    if (distance > out) {
-      ok = false;
-      break;
-    }
-    uint8_t* to = rebuilt + out;
-    const uint8_t* from = to - distance;
-    if (length <= 16 && distance >= 16 && rebuiltCapacity - out >= 16) {
-      // Short match: a fixed 16-byte copy; the bytes past its length are rewritten by the tokens
-      // that follow, and its source lies wholly in bytes already rebuilt.
-      std::memcpy(to, from, 8);
-      std::memcpy(to + 8, from + 8, 8);
-    } else if (distance >= length) {
-      std::memcpy(to, from, length);
-    } else {
-      for (uint32_t i = 0; i < length; ++i) to[i] = from[i];
-    }
-    out += length;
-  }
-  if (pairs != nullptr) ::operator delete(pairs);
   uint32_t restored = 0;
-  if (ok) ok = RunLengthUnpackLimited(dst, capacity, restored, rebuilt, out);
-  ::operator delete(scratch);
+  if (ok) ok = RestorePrePassInPlace(dst, capacity, base, built, restored);
   if (!ok) return false;
   dstLen = restored;
   return true;
