@@ -466,22 +466,28 @@ class TDeltaReader {
     return ReadSlow(&value);
   }
 
+  // The word after one of `used` bits at the start of the window w: from w itself when it is a
+  // short word that still lies inside w, else from the bits.
+  bool ReadAfter(uint64_t w, uint32_t used, uint32_t& second) {
+    if (used <= 57 - kShortWordBits) {
+      const uint32_t entry = kShortWords.entry[(w >> used) & ((1u << kShortWordBits) - 1)];
+      if (entry != 0) {
+        second = entry >> 8;
+        pos_ += used + (entry & 0xFF);
+        return true;
+      }
+    }
+    pos_ += used;
+    return Read(second);
+  }
+
   // Two words in a row, from one load of the bits where they fit in it.
   bool ReadPair(uint32_t& first, uint32_t& second) {
     if (pos_ < fastLimit_) {
       const uint64_t w = Window();
       const uint32_t used = LongWordAt(w, first);
       if (used != 0) {
-        if (used <= 57 - kShortWordBits) {
-          const uint32_t entry = kShortWords.entry[(w >> used) & ((1u << kShortWordBits) - 1)];
-          if (entry != 0) {
-            second = entry >> 8;
-            pos_ += used + (entry & 0xFF);
-            return true;
-          }
-        }
-        pos_ += used;
-        return Read(second);
+        return ReadAfter(w, used, second);
       }
     }
     return ReadSlow(&first) && Read(second);
@@ -494,16 +500,7 @@ class TDeltaReader {
       const uint64_t w = Window();
       const uint32_t used = LongLengthAt(w);
       if (used != 0) {
-        if (used <= 57 - kShortWordBits) {
-          const uint32_t entry = kShortWords.entry[(w >> used) & ((1u << kShortWordBits) - 1)];
-          if (entry != 0) {
-            second = entry >> 8;
-            pos_ += used + (entry & 0xFF);
-            return true;
-          }
-        }
-        pos_ += used;
-        return Read(second);
+        return ReadAfter(w, used, second);
       }
     }
     return ReadSlow(nullptr) && Read(second);
