@@ -19,6 +19,9 @@
 #include "engine/Compression.h"
 
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "engine/Kodirovaniechisel.h"
 #include "engine/MatchFinder.h"
@@ -38,36 +41,9 @@ uint32_t WriteStored(uint8_t* dst, const uint8_t* src, uint32_t n) {
   return n + 8;
 }
 
-// Code words of at most kShortCodeBits bits decoded by one look-up: indexed by the next
-// kShortCodeBits stream bits (stream bit j as bit j of the index), each entry holds the word's
-// length in its low byte (0: longer word) and its value above.
-const uint32_t kShortCodeBits = 12;
-uint32_t shortCodes[1u << kShortCodeBits];
-
-void BuildShortCodes() {
-  std::memset(shortCodes, 0, sizeof shortCodes);
-  for (uint32_t value = 0;; ++value) {
-    uint32_t length = DeltaCodeLength(value);
-    if (length > kShortCodeBits) {
-      if (value > 1000) break;
-      continue;
-    }
-    uint8_t bits[kShortCodeBits];
-    SelectNumberCode(0, false);
-    EncodeNumber(bits, kShortCodeBits, value);
-    uint32_t pattern = 0;
-    for (uint32_t j = 0; j < length; ++j) pattern |= uint32_t(bits[j]) << j;
-    for (uint32_t rest = 0; rest < (1u << (kShortCodeBits - length)); ++rest)
-      shortCodes[pattern | (rest << length)] = (value << 8) | length;
-  }
-}
-
 }  // namespace
 
-void CompressionStartup() {
-  compressionEnabled = true;
-  BuildShortCodes();
-}
+void CompressionStartup() { compressionEnabled = true; }
 
 void CompressionShutdown() {}
 
@@ -309,99 +285,7 @@ bool CompressBlock(uint8_t* dst, uint32_t& dstLen, const uint8_t* src, uint32_t 
 
 namespace {
 
-// Reads delta-code words straight from packed section bytes, never past bitCount bits (which
-// the caller has checked to lie inside the block).
-class TPackedBitReader {
- public:
-  TPackedBitReader(const uint8_t* bytes, uint32_t bitCount) : bytes_(bytes), bitCount_(bitCount), pos_(0) {}
-
-  // Decodes one unsigned delta-code word and keeps its low 32 bits; false when the remaining
-  // bits hold no whole code word.
-  bool ReadNumber(uint32_t& value) {
-    uint64_t remaining = uint64_t(bitCount_) - pos_;
-    if (remaining >= 57 && (pos_ >> 3) + 8 <= byteCount()) {
-      uint64_t w;
-      std::memcpy(&w, bytes_ + (pos_ >> 3), 8);
-      w >>= (pos_ & 7);
-      uint32_t entry = shortCodes[w & ((1u << kShortCodeBits) - 1)];
-      if (entry != 0) {
-        value = entry >> 8;
-        pos_ += entry & 0xFF;
-        return true;
-      }
-      // Longer words: 57 bits with the next stream bit in the most significant position.
-      w = ReverseBits(w << (pos_ & 7)) << (pos_ & 7);
-      uint64_t ones = ~w;
-      uint32_t k = static_cast<uint32_t>(__builtin_clzll(ones));
-      if (k > 6) return false;
-      uint32_t bitLength = (1u << k) | static_cast<uint32_t>(Take(w, k + 1, k));
-      if (bitLength > 65) return false;
-      uint32_t total = 2 * k + bitLength;
-      if (total <= 57) {
-        uint64_t n = Take(w, 2 * k + 1, bitLength - 1) | (uint64_t(1) << (bitLength - 1));
-        value = static_cast<uint32_t>(n - 1);
-        pos_ += total;
-        return true;
-      }
-    }
-    return ReadSlow(value);
-  }
-
-  uint32_t position() const { return pos_; }
-
- private:
-  uint32_t byteCount() const { return bitCount_ / 8 + (bitCount_ % 8 != 0 ? 1u : 0u); }
-  uint32_t Bit(uint32_t j) const { return (bytes_[j >> 3] >> (j & 7)) & 1u; }
-
-  // count bits (count <= 56) starting first bits below the top of w, most significant first.
-  static uint64_t Take(uint64_t w, uint32_t first, uint32_t count) {
-    if (count == 0) return 0;
-    return (w << first) >> (64 - count);
-  }
-
-  static uint64_t ReverseBits(uint64_t x) {
-    x = ((x >> 1) & 0x5555555555555555ull) | ((x & 0x5555555555555555ull) << 1);
-    x = ((x >> 2) & 0x3333333333333333ull) | ((x & 0x3333333333333333ull) << 2);
-    x = ((x >> 4) & 0x0F0F0F0F0F0F0F0Full) | ((x & 0x0F0F0F0F0F0F0F0Full) << 4);
-    return __builtin_bswap64(x);
-  }
-
-  bool ReadSlow(uint32_t& value) {
-    uint32_t p = pos_;
-    uint32_t k = 0;
-    while (p < bitCount_ && Bit(p) != 0 && k <= 6) { ++k; ++p; }
-    if (k > 6 || p >= bitCount_) return false;
-    ++p;
-    if (bitCount_ - p < k) return false;
-    uint32_t bitLength = 1;
-    for (uint32_t i = 0; i < k; ++i) bitLength = (bitLength << 1) | Bit(p++);
-    if (bitLength > 65) return false;
-    if (bitCount_ - p < bitLength - 1) return false;
-    uint64_t n = 1;
-    for (uint32_t i = 0; i + 1 < bitLength; ++i) n = (n << 1) | Bit(p++);
-    value = static_cast<uint32_t>(n - 1);
-    pos_ = p;
-    return true;
-  }
-
-  const uint8_t* bytes_;
-  uint32_t bitCount_;
-  uint32_t pos_;
-};
-
-}  // namespace
-
-namespace {
-
 uint32_t BytesForBits(uint32_t bits) { return bits / 8 + (bits % 8 != 0 ? 1u : 0u); }
-
-}  // namespace
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
-namespace {
 
 const uint32_t kShortWordBits = 12;
 // Words of at most 12 bits by one look-up: indexed by the next 12 stream bits, an entry holds
