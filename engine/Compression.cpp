@@ -542,10 +542,20 @@ class TStoredFlagRuns {
   uint64_t q_;
 };
 
-// Pairs kept by the first pass (8,192 pairs of two 32-bit codes, 64 KiB on the stack), then the
-// rest of the match section.
+// Pairs a block may keep on the stack (two 32-bit codes each, 64 KiB).
 const uint32_t kKeptPairs = 8192;
 
+// A block from Create, given back when its owner goes out of scope.
+template <typename T>
+struct TOwned {
+  T* block = nullptr;
+  TOwned() = default;
+  TOwned(const TOwned&) = delete;
+  TOwned& operator=(const TOwned&) = delete;
+  ~TOwned() { ::operator delete(block); }
+};
+
+// The pairs listed by the first pass, then those read afresh from the rest of the match section.
 class TPairSource {
  public:
   TPairSource(const uint32_t* kept, uint32_t keptCount, const TDeltaReader& rest)
@@ -808,13 +818,15 @@ bool DecodeCompressedForm(uint8_t* dst, uint32_t& dstLen, const uint8_t* src, ui
   const uint8_t* literals = src + pos;
   pos += literalCount;
 
-  // The first pairs are kept in a list as the match section is checked; the pairs past them
-  // are only checked and summed here, and read a second time while the output is rebuilt. The
-  // list (512 KiB at most) stays below the size from which the memory manager hands out fresh
-  // pages after a free, so it reuses memory already resident instead of faulting in new pages.
+  // The pairs are kept in a list as the match section is checked, so they are decoded once: a
+  // short list on the stack, a longer one from the memory manager (8 bytes per pair, well below
+  // the 22 bytes per pre-pass byte a block may take). Should that list not be had, only the
+  // first pairs are kept and the rest are read a second time while the output is rebuilt.
   uint32_t matchCount = 0;
   uint64_t matchTotal = 0;
-  uint32_t pairs[2 * kKeptPairs];
+  uint32_t stackPairs[2 * kKeptPairs];
+  uint32_t* pairs = stackPairs;
+  TOwned<uint32_t> heapPairs;
   uint32_t keptPairs = 0;
   TDeltaReader rest(src, 0);
   if (pos < srcLen && src[pos] == 3) {
@@ -825,7 +837,12 @@ bool DecodeCompressedForm(uint8_t* dst, uint32_t& dstLen, const uint8_t* src, ui
     if (srcLen - pos < BytesForBits(matchBits)) return false;
     TDeltaReader reader(src + pos, matchBits);
     if (!reader.Read(matchCount) || matchCount > S) return false;
-    keptPairs = matchCount < kKeptPairs ? matchCount : kKeptPairs;
+    // A pair takes at least two bits, so a count beyond half the bits cannot be read anyway.
+    if (matchCount > kKeptPairs && matchCount <= matchBits / 2) {
+      Create(heapPairs.block, 2 * matchCount);
+      if (heapPairs.block != nullptr) pairs = heapPairs.block;
+    }
+    keptPairs = pairs != stackPairs || matchCount < kKeptPairs ? matchCount : kKeptPairs;
     bool good = true;
     for (uint32_t m = 0; m < keptPairs && good; ++m) {
       good = reader.ReadPair(pairs[2 * m], pairs[2 * m + 1]);

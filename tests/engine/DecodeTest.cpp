@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
@@ -12,6 +13,7 @@
 #include "EngineTestData.h"
 #include "engine/Compression.h"
 #include "engine/Kodirovaniechisel.h"
+#include "foundation/Memdiag.h"
 
 namespace {
 
@@ -327,8 +329,26 @@ TEST(DecodeAgainstPlainDecoder, EveryCut) {
 
 namespace {
 
-// A block with well over 65,536 matches: the decoder keeps the first pairs in a list and reads
-// the later ones a second time; both parts, and damage in the later part, must come out alike.
+// Runs a job from inside the hundredth nested creation, where the memory manager gives out no
+// further block.
+struct TAtFullNesting {
+  static int depth;
+  static std::function<void()> job;
+  TAtFullNesting* inner = nullptr;
+  TAtFullNesting() {
+    if (++depth < 100) Create(inner, 1);
+    else job();
+    --depth;
+  }
+  ~TAtFullNesting() { delete inner; }
+};
+int TAtFullNesting::depth = 0;
+std::function<void()> TAtFullNesting::job;
+
+// A block with well over 8,192 matches: the decoder keeps their pairs in a list from the
+// memory manager, or, when the manager has none to give, keeps the first ones on the stack and
+// reads the later ones a second time. Either way the bytes, and the verdicts on damage in the
+// later part, must come out as the plain decoder's.
 TEST(DecodeAgainstPlainDecoder, ManyMatches) {
   std::mt19937 rng(3);
   Bytes data;
@@ -340,16 +360,33 @@ TEST(DecodeAgainstPlainDecoder, ManyMatches) {
   const Bytes block = Compress(data);
   ASSERT_NE(Load32(block.data() + 4), 0u);
   const uint32_t n = uint32_t(data.size());
-  Bytes back;
-  ASSERT_TRUE(Decompress(block, n, back));
-  ASSERT_TRUE(back == data);
-  ExpectSameVerdict(block, n, "whole");
+  std::vector<Bytes> damaged;
   for (int trial = 0; trial < 6; ++trial) {
-    Bytes damaged = block;
-    damaged[damaged.size() - 1 - rng() % (damaged.size() / 4)] ^= uint8_t(1u << (rng() % 8));
-    ExpectSameVerdict(damaged, 2 * n, "damaged late match " + std::to_string(trial));
+    damaged.push_back(block);
+    damaged.back()[block.size() - 1 - rng() % (block.size() / 4)] ^= uint8_t(1u << (rng() % 8));
   }
-  ExpectSameVerdict(Bytes(block.begin(), block.end() - 3), 2 * n, "cut");
+  const auto checkAll = [&](const std::string& how) {
+    Bytes back;
+    EXPECT_TRUE(Decompress(block, n, back)) << how;
+    EXPECT_TRUE(back == data) << how;
+    ExpectSameVerdict(block, n, how + " whole");
+    for (size_t trial = 0; trial < damaged.size(); ++trial)
+      ExpectSameVerdict(damaged[trial], 2 * n, how + " damaged late match " + std::to_string(trial));
+    ExpectSameVerdict(Bytes(block.begin(), block.end() - 3), 2 * n, how + " cut");
+  };
+  checkAll("pairs listed");
+  bool ran = false;
+  TAtFullNesting::job = [&] {
+    uint8_t* probe = nullptr;
+    Create(probe, 1);
+    EXPECT_EQ(probe, nullptr);
+    checkAll("pairs read twice");
+    ran = true;
+  };
+  TAtFullNesting* outer = nullptr;
+  Create(outer, 1);
+  delete outer;
+  EXPECT_TRUE(ran);
 }
 
 }  // namespace
