@@ -24,26 +24,28 @@
 //     end or the minimum for the distance already rules out every farther candidate, the search
 //     ends.
 //   * A match of four bytes or more needs a candidate whose first four bytes equal those at cur.
-//     Positions are also chained by a hash of their first four bytes, so those candidates are
-//     met directly, nearest first, without the bucket entries that share only two or three
-//     bytes; the chain is left as soon as it reaches below the bucket's oldest entry (beyond
-//     that no position of the key is still in the bucket). Only when no candidate of four
-//     bytes or more is found do the bucket entries come into play, and then only those within
-//     distance 4,095, the farthest at which a three-byte match passes.
+//     Every bucket entry carries a tag, the two bytes after its key, so those candidates are
+//     picked out of the bucket sixteen tags at a time, nearest first, and their bytes are
+//     fetched together before they are measured: no walk from one candidate to the next waits
+//     on memory. Only when no candidate of four bytes or more is found do the other bucket
+//     entries come into play, and then only those within distance 4,095, the farthest at which
+//     a three-byte match passes.
 //   * A candidate that survives is rejected from the byte at offset need - 1 before the match
 //     is measured, eight bytes at a time.
 //
 // Storage (all of it inside the compressor's key-table area, which is handed out zero-filled):
-// a count of insertions and a slot number per key, per key that has occurred a slot of 256
-// positions used as a ring (entry = ordinal mod 256; the ring replaces the shift of the bucket's
-// entries), the heads of the four-byte chains and one chain link per position. Slots are given
-// out in order of first use, so a block with few distinct keys touches few pages; a ring is laid
-// out lane by lane across planes (see TRing), so a key with few positions touches few pages too.
-// The chain-head table grows with the block up to 2^kChainHashBits heads. Only the
-// counts, slot numbers and chain heads rely on the zero fill.
+// a count of insertions and a slot number per key, and per key that occurs in the block a slot
+// of 256 positions and their tags used as a ring (entry = ordinal mod 256; the ring replaces the
+// shift of the bucket's entries). The keys that occur are counted before the parse, so there are
+// exactly as many slots as the block needs; slots are given out in order of first use, and a
+// ring is laid out lane by lane across planes (see TRing), so a block with few keys, or keys
+// with few positions, touches few pages. Only the counts and slot numbers rely on the zero fill.
 #pragma once
 #include <cstdint>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "engine/Compression.h"
 #include "engine/Kodirovaniechisel.h"
@@ -52,8 +54,6 @@ namespace matchfinder {
 
 const uint32_t kKeys = 65536;
 const uint32_t kRing = 256;
-const uint32_t kSlotBytes = kRing * 4;
-const uint32_t kChainHashBits = 20;
 // The farthest distance at which a match shorter than four bytes passes the cost test.
 const uint32_t kShortMatchReach = 4095;
 
@@ -79,12 +79,6 @@ inline uint64_t Load64(const uint8_t* p) {
   return v;
 }
 
-inline uint32_t Load32Raw(const uint8_t* p) {
-  uint32_t v;
-  std::memcpy(&v, p, 4);
-  return v;
-}
-
 // Length of the common prefix of a and b, starting at `from` (already known to match), at most
 // limit. Reads only below a + limit and b + limit.
 inline uint32_t MatchLength(const uint8_t* a, const uint8_t* b, uint32_t from, uint32_t limit) {
@@ -100,19 +94,51 @@ inline uint32_t MatchLength(const uint8_t* a, const uint8_t* b, uint32_t from, u
   return l;
 }
 
-// A key's ring of positions. The ring is cut into lanes of kLane entries (one cache line), and
-// lane j of every slot lies in plane j: a key with few positions touches only the first planes,
-// so a block with many keys of few positions each (random data, binaries) touches a fraction of
-// the pages a slot-after-slot layout would.
+// A key's ring of positions, with a tag per entry: the two bytes after the position's key (0 past
+// the end of the block). The ring is cut into lanes of kLane entries; a lane's unit holds its 16
+// positions (one cache line) and then their 16 tags. Lane j of every slot lies in plane j: a key
+// with few positions touches only the first planes, so a block with many keys of few positions
+// each (random data, binaries) touches a fraction of the pages a slot-after-slot layout would.
 const uint32_t kLane = 16;
+const uint32_t kUnitBytes = kLane * 4 + kLane * 2;
 struct TRing {
-  uint32_t* lane;        // lane 0 of the slot
-  uint64_t planeStride;  // entries from one plane to the next
-  // The entry of the position with this ordinal (taken mod kRing).
+  uint8_t* unit;        // lane 0 of the slot
+  uint64_t planeBytes;  // from one plane to the next
+  inline uint8_t* Unit(uint32_t laneIndex) const { return unit + laneIndex * planeBytes; }
+  inline uint32_t* Positions(uint32_t laneIndex) const { return reinterpret_cast<uint32_t*>(Unit(laneIndex)); }
+  inline uint16_t* Tags(uint32_t laneIndex) const {
+    return reinterpret_cast<uint16_t*>(Unit(laneIndex) + kLane * 4);
+  }
+  // The entry and the tag of the position with this ordinal (taken mod kRing).
   inline uint32_t& At(uint32_t ordinal) const {
-    return lane[((ordinal & (kRing - 1)) / kLane) * planeStride + (ordinal & (kLane - 1))];
+    return Positions((ordinal & (kRing - 1)) / kLane)[ordinal & (kLane - 1)];
+  }
+  inline uint16_t& TagAt(uint32_t ordinal) const { return Tags((ordinal & (kRing - 1)) / kLane)[ordinal & (kLane - 1)]; }
+  // Bit i set when the tag of entry i of the lane equals tag.
+  inline uint32_t LaneTagMatches(uint32_t laneIndex, uint16_t tag) const {
+    const uint16_t* tags = Tags(laneIndex);
+#if defined(__SSE2__)
+    const __m128i wanted = _mm_set1_epi16(static_cast<short>(tag));
+    const __m128i low = _mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(tags)), wanted);
+    const __m128i high = _mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(tags + 8)), wanted);
+    return static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(low, high)));
+#else
+    uint32_t bits = 0;
+    for (uint32_t i = 0; i < kLane; ++i) bits |= uint32_t(tags[i] == tag) << i;
+    return bits;
+#endif
   }
 };
+
+inline uint32_t KeyOf(const uint8_t* s, uint32_t S, uint32_t p) {
+  return uint32_t(s[p]) | (p + 1 < S ? uint32_t(s[p + 1]) << 8 : 0u);
+}
+
+// The tag of position p: its two bytes after the key, 0 past the end.
+inline uint16_t TagOf(const uint8_t* s, uint32_t S, uint32_t p) {
+  if (p + 4 <= S) return static_cast<uint16_t>(s[p + 2] | s[p + 3] << 8);
+  return static_cast<uint16_t>((p + 2 < S ? s[p + 2] : 0) | (p + 3 < S ? s[p + 3] << 8 : 0));
+}
 
 // The finder's tables laid over the key-table area of the work area.
 class TFinder {
@@ -120,67 +146,49 @@ class TFinder {
   // area: start of the key-table part of the work area, areaBytes: bytes from there to the end of
   // the work area. False when the tables do not fit (never for the work-area size of the block
   // format, checked anyway).
-  bool Attach(uint8_t* area, uint64_t areaBytes, uint32_t S) {
+  bool Attach(uint8_t* area, uint64_t areaBytes, const uint8_t* s, uint32_t S) {
     uintptr_t aligned = (reinterpret_cast<uintptr_t>(area) + 63) & ~uintptr_t(63);
     const uint64_t skip = aligned - reinterpret_cast<uintptr_t>(area);
-    const uint64_t slotsNeeded = S < kKeys ? S : kKeys;
-    // About one chain head per position, at most 2^kChainHashBits: a small block then touches
-    // few pages and cache lines of the heads. Chains stay exact (every candidate is checked
-    // against the four bytes at cur), so the width changes only the time a walk takes.
-    hashBits_ = 10;
-    while (hashBits_ < kChainHashBits && (1u << hashBits_) < S) ++hashBits_;
-    const uint64_t fixed = 8ull * kKeys + 4ull * (1u << kChainHashBits) + 4ull * S;
-    if (skip + fixed + 64 + slotsNeeded * kSlotBytes > areaBytes) return false;
+    if (skip + 8ull * kKeys + 64 > areaBytes) return false;
     counts_ = reinterpret_cast<uint32_t*>(aligned);
     slotOf_ = counts_ + kKeys;
-    heads_ = slotOf_ + kKeys;
-    links_ = heads_ + (1u << hashBits_);
-    slots_ = reinterpret_cast<uint32_t*>((reinterpret_cast<uintptr_t>(links_ + S) + 63) & ~uintptr_t(63));
-    planeStride_ = slotsNeeded * kLane;
+    // One slot per key that occurs (marked in the counts, which start at 0 and are cleared
+    // again): the planes are then no larger than the block needs.
+    uint32_t keys = 0;
+    for (uint32_t p = 0; p < S; ++p) {
+      uint32_t& seen = counts_[KeyOf(s, S, p)];
+      keys += seen ^ 1u;
+      seen = 1;
+    }
+    std::memset(counts_, 0, 4ull * kKeys);
+    units_ = reinterpret_cast<uint8_t*>(slotOf_ + kKeys);
+    units_ += (64 - reinterpret_cast<uintptr_t>(units_) % 64) % 64;
+    if (uint64_t(units_ - area) + uint64_t(keys) * kUnitBytes * (kRing / kLane) > areaBytes) return false;
+    planeBytes_ = uint64_t(keys) * kUnitBytes;
     usedSlots_ = 0;
     return true;
   }
 
-  // Files p (key bytes s[p], s[p + 1] or 0 past the end) and returns its ring, with total set to
-  // the key's insertion count including p. A position with four bytes left also joins the chain
-  // of its first four bytes.
+  // Files p (key bytes s[p], s[p + 1], tag bytes s[p + 2], s[p + 3], each 0 past the end) and
+  // returns its ring, with total set to the key's insertion count including p.
   inline TRing Insert(const uint8_t* s, uint32_t S, uint32_t p, uint32_t& total) {
-    const uint32_t key = uint32_t(s[p]) | (p + 1 < S ? uint32_t(s[p + 1]) << 8 : 0u);
+    const uint32_t key = KeyOf(s, S, p);
     uint32_t slot = slotOf_[key];
     if (slot == 0) slot = slotOf_[key] = ++usedSlots_;
-    const TRing positions = {slots_ + uint64_t(slot - 1) * kLane, planeStride_};
+    const TRing positions = {units_ + uint64_t(slot - 1) * kUnitBytes, planeBytes_};
     const uint32_t ordinal = counts_[key]++;
     positions.At(ordinal) = p;
+    positions.TagAt(ordinal) = TagOf(s, S, p);
     total = ordinal + 1;
-    if (p + 4 <= S) {
-      uint32_t& head = heads_[ChainHash(Load32Raw(s + p))];
-      links_[p] = head;
-      head = p + 1;
-    }
     return positions;
   }
 
-  // Brings the chain head of position p (four bytes left) towards the cache ahead of its Insert.
-  inline void PrefetchHead(const uint8_t* s, uint32_t p) const {
-    __builtin_prefetch(&heads_[ChainHash(Load32Raw(s + p))], 1);
-  }
-
-  // The position before p in p's chain, plus one; 0 at the chain's end.
-  inline uint32_t LinkOf(uint32_t p) const { return links_[p]; }
-
  private:
-  inline uint32_t ChainHash(uint32_t fourBytes) const {
-    return (fourBytes * 2654435761u) >> (32 - hashBits_);
-  }
-
   uint32_t* counts_ = nullptr;
   uint32_t* slotOf_ = nullptr;
-  uint32_t* heads_ = nullptr;
-  uint32_t* links_ = nullptr;
-  uint32_t* slots_ = nullptr;
-  uint64_t planeStride_ = 0;
+  uint8_t* units_ = nullptr;
+  uint64_t planeBytes_ = 0;
   uint32_t usedSlots_ = 0;
-  uint32_t hashBits_ = kChainHashBits;
 };
 
 struct SBest {
@@ -208,6 +216,31 @@ inline bool Offer(const uint8_t* s, uint32_t cur, uint32_t maxLength, uint32_t c
   return true;
 }
 
+// The positions of the older entries of the ring whose tag is tag, nearest first: older entries
+// in all, below the newest (of ordinal total - 1). Returns their number.
+inline uint32_t EntriesWithTag(const TRing& positions, uint32_t total, uint32_t older, uint16_t tag,
+                               uint32_t* found) {
+  uint32_t count = 0;
+  uint32_t ordinal = total - 2;
+  while (older > 0) {
+    const uint32_t index = ordinal & (kRing - 1);
+    const uint32_t laneIndex = index / kLane;
+    const uint32_t top = index & (kLane - 1);
+    const uint32_t take = older < top + 1 ? older : top + 1;
+    // Lane entries top down to top + 1 - take.
+    uint32_t bits = positions.LaneTagMatches(laneIndex, tag) & ((2u << top) - 1) & ~((1u << (top + 1 - take)) - 1);
+    const uint32_t* lane = positions.Positions(laneIndex);
+    while (bits != 0) {
+      const uint32_t i = 31u - static_cast<uint32_t>(__builtin_clz(bits));
+      bits &= ~(1u << i);
+      found[count++] = lane[i];
+    }
+    ordinal -= take;
+    older -= take;
+  }
+  return count;
+}
+
 // The greedy parse of s[0 .. S): the same tokens as the step-by-step procedure described above.
 // Returns false (and leaves everything untouched) only when its tables do not fit the work area.
 inline bool FindMatches(const uint8_t* s, uint32_t S, const SCompressWork& work, uint64_t keyAreaBytes,
@@ -215,43 +248,44 @@ inline bool FindMatches(const uint8_t* s, uint32_t S, const SCompressWork& work,
   SMinimumLengths minimum;
   minimum.Build();
   TFinder finder;
-  if (!finder.Attach(work.keyTable, keyAreaBytes, S)) return false;
+  if (!finder.Attach(work.keyTable, keyAreaBytes, s, S)) return false;
   uint32_t N = 0, M = 0;
   uint32_t cur = 0;
   uint8_t* flags = work.flags;
   uint8_t* distances = work.distances;
   uint8_t* lengths = work.lengths;
+  uint32_t found[kRing];
   while (cur < S) {
     uint32_t total = 0;
-    if (cur + 5 <= S) finder.PrefetchHead(s, cur + 1);
     const TRing positions = finder.Insert(s, S, cur, total);
     const uint32_t maxLength = S - cur;
     SBest best = {1, 0};
     if (maxLength >= 2 && total > 1) {
-      // No position of the key lies below the bucket's oldest entry and is still in the bucket.
-      const uint32_t oldest = positions.At(total >= kRing ? total : 0);
+      const uint32_t older = total - 1 < kRing - 1 ? total - 1 : kRing - 1;
       bool going = true;
       if (maxLength >= 4) {
-        const uint32_t head = Load32Raw(s + cur);
-        for (uint32_t link = finder.LinkOf(cur); link != 0 && going; link = finder.LinkOf(link - 1)) {
-          const uint32_t c = link - 1;
-          if (c < oldest) break;
-          if (c + 1 >= cur || Load32Raw(s + c) != head) continue;  // cur - 1: at most one byte
+        // Candidates of four bytes or more share the tag; they are measured nearest first, their
+        // bytes fetched all at once.
+        const uint32_t count = EntriesWithTag(positions, total, older, TagOf(s, S, cur), found);
+        for (uint32_t i = 0; i < count; ++i) __builtin_prefetch(s + found[i]);
+        for (uint32_t i = 0; i < count && going; ++i) {
+          const uint32_t c = found[i];
+          if (c + 1 >= cur) continue;  // cur - 1: at most one byte
           going = Offer(s, cur, maxLength, c, minimum, best);
         }
       }
       if (going && best.length < 4) {
         // No candidate shares four bytes with cur: what is left are matches of two or three
         // bytes, and only near ones pass.
-        const uint32_t older = total - 1 < kRing - 1 ? total - 1 : kRing - 1;
         const uint32_t limit = maxLength < 3 ? maxLength : 3;
+        const uint8_t third = limit >= 3 ? s[cur + 2] : 0;
         for (uint32_t k = 1; k <= older && best.length < limit; ++k) {
           const uint32_t c = positions.At(total - 1 - k);
           if (c + 1 >= cur) continue;
           const uint32_t distance = cur - c;
           if (distance > kShortMatchReach) break;
           const uint32_t reach = distance < limit ? distance : limit;
-          const uint32_t length = reach >= 3 && s[c + 2] == s[cur + 2] ? 3 : 2;
+          const uint32_t length = reach >= 3 && (positions.TagAt(total - 1 - k) & 0xFF) == third ? 3 : 2;
           if (length > best.length && length >= minimum.byHighestBit[HighestBitOf(distance)]) {
             best.length = length;
             best.position = c;
@@ -263,7 +297,7 @@ inline bool FindMatches(const uint8_t* s, uint32_t S, const SCompressWork& work,
         // The bucket's oldest entry may sit in a run of one byte value that goes on below it;
         // the walk reaches those positions too.
         const uint8_t b0 = s[cur], b1 = s[cur + 1];
-        uint32_t c = oldest;
+        uint32_t c = positions.At(total);
         while (going && c > 0 && s[c - 1] == b0 && s[c] == b1) {
           --c;
           going = Offer(s, cur, maxLength, c, minimum, best);
@@ -278,11 +312,7 @@ inline bool FindMatches(const uint8_t* s, uint32_t S, const SCompressWork& work,
       Store32(lengths + 4ull * M, best.length - 1);
       ++M;
       const uint32_t end = cur + best.length;
-      const uint32_t ahead = 8;
-      for (uint32_t p = cur + 1; p < end; ++p) {
-        if (p + ahead + 4 <= S) finder.PrefetchHead(s, p + ahead);
-        finder.Insert(s, S, p, total);
-      }
+      for (uint32_t p = cur + 1; p < end; ++p) finder.Insert(s, S, p, total);
       cur = end;
       flags[N] = 1;
     }
