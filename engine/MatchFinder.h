@@ -34,12 +34,11 @@
 //     is measured, eight bytes at a time.
 //
 // Storage (all of it inside the compressor's key-table area, which is handed out zero-filled):
-// a count of insertions and a slot number per key, and per key that occurs in the block a slot
-// of 256 positions and their tags used as a ring (entry = ordinal mod 256; the ring replaces the
-// shift of the bucket's entries). The keys that occur are counted before the parse, so there are
-// exactly as many slots as the block needs; slots are given out in order of first use, and a
-// ring is laid out lane by lane across planes (see TRing), so a block with few keys, or keys
-// with few positions, touches few pages. Only the counts and slot numbers rely on the zero fill.
+// a count of insertions per key, and per key that occurs in the block a ring of positions and
+// their tags (entry = ordinal mod 256; the ring replaces the shift of the bucket's entries). The
+// keys' occurrences are counted before the parse, so every ring is exactly as long as its key
+// needs (at most 256 entries, in whole lanes of 16) and the rings lie next to each other: a block
+// touches no more of the area than it fills. Only the counts rely on the zero fill.
 #pragma once
 #include <cstdint>
 #include <cstring>
@@ -95,36 +94,27 @@ inline uint32_t MatchLength(const uint8_t* a, const uint8_t* b, uint32_t from, u
 }
 
 // A key's ring of positions, with a tag per entry: the two bytes after the position's key (0 past
-// the end of the block). The ring is cut into lanes of kLane entries; a lane's unit holds its 16
-// positions (one cache line) and then their 16 tags. Lane j of every slot lies in plane j: a key
-// with few positions touches only the first planes, so a block with many keys of few positions
-// each (random data, binaries) touches a fraction of the pages a slot-after-slot layout would.
+// the end of the block). The ring is read in lanes of kLane entries: sixteen tags are compared at
+// once.
 const uint32_t kLane = 16;
-const uint32_t kUnitBytes = kLane * 4 + kLane * 2;
 struct TRing {
-  uint8_t* unit;        // lane 0 of the slot
-  uint64_t planeBytes;  // from one plane to the next
-  inline uint8_t* Unit(uint32_t laneIndex) const { return unit + laneIndex * planeBytes; }
-  inline uint32_t* Positions(uint32_t laneIndex) const { return reinterpret_cast<uint32_t*>(Unit(laneIndex)); }
-  inline uint16_t* Tags(uint32_t laneIndex) const {
-    return reinterpret_cast<uint16_t*>(Unit(laneIndex) + kLane * 4);
-  }
+  uint32_t* positions;
+  uint16_t* tags;
+  inline uint32_t* Positions(uint32_t laneIndex) const { return positions + laneIndex * kLane; }
   // The entry and the tag of the position with this ordinal (taken mod kRing).
-  inline uint32_t& At(uint32_t ordinal) const {
-    return Positions((ordinal & (kRing - 1)) / kLane)[ordinal & (kLane - 1)];
-  }
-  inline uint16_t& TagAt(uint32_t ordinal) const { return Tags((ordinal & (kRing - 1)) / kLane)[ordinal & (kLane - 1)]; }
+  inline uint32_t& At(uint32_t ordinal) const { return positions[ordinal & (kRing - 1)]; }
+  inline uint16_t& TagAt(uint32_t ordinal) const { return tags[ordinal & (kRing - 1)]; }
   // Bit i set when the tag of entry i of the lane equals tag.
   inline uint32_t LaneTagMatches(uint32_t laneIndex, uint16_t tag) const {
-    const uint16_t* tags = Tags(laneIndex);
+    const uint16_t* lane = tags + laneIndex * kLane;
 #if defined(__SSE2__)
     const __m128i wanted = _mm_set1_epi16(static_cast<short>(tag));
-    const __m128i low = _mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(tags)), wanted);
-    const __m128i high = _mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(tags + 8)), wanted);
+    const __m128i low = _mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(lane)), wanted);
+    const __m128i high = _mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(lane + 8)), wanted);
     return static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(low, high)));
 #else
     uint32_t bits = 0;
-    for (uint32_t i = 0; i < kLane; ++i) bits |= uint32_t(tags[i] == tag) << i;
+    for (uint32_t i = 0; i < kLane; ++i) bits |= uint32_t(lane[i] == tag) << i;
     return bits;
 #endif
   }
@@ -149,33 +139,38 @@ class TFinder {
   bool Attach(uint8_t* area, uint64_t areaBytes, const uint8_t* s, uint32_t S) {
     uintptr_t aligned = (reinterpret_cast<uintptr_t>(area) + 63) & ~uintptr_t(63);
     const uint64_t skip = aligned - reinterpret_cast<uintptr_t>(area);
-    if (skip + 8ull * kKeys + 64 > areaBytes) return false;
+    if (skip + 8ull * kKeys > areaBytes) return false;
     counts_ = reinterpret_cast<uint32_t*>(aligned);
-    slotOf_ = counts_ + kKeys;
-    // One slot per key that occurs (marked in the counts, which start at 0 and are cleared
-    // again): the planes are then no larger than the block needs.
-    uint32_t keys = 0;
-    for (uint32_t p = 0; p < S; ++p) {
-      uint32_t& seen = counts_[KeyOf(s, S, p)];
-      keys += seen ^ 1u;
-      seen = 1;
+    ringOf_ = counts_ + kKeys;
+    pool_ = reinterpret_cast<uint8_t*>(ringOf_ + kKeys);
+    // Every key's ring is as long as the block needs, in whole lanes (its occurrences, at most
+    // kRing), and the rings lie next to each other: the tables touch no more memory than the
+    // block fills. The occurrences are counted in the counts, which start at 0 and are cleared
+    // again.
+    for (uint32_t p = 0; p < S; ++p) ++counts_[KeyOf(s, S, p)];
+    uint64_t lanes = 0;
+    for (uint32_t key = 0; key < kKeys; ++key) {
+      const uint32_t entries = counts_[key] < kRing ? counts_[key] : kRing;
+      const uint32_t keyLanes = (entries + kLane - 1) / kLane;
+      if (keyLanes != 0) ringOf_[key] = static_cast<uint32_t>(lanes << 4 | (keyLanes - 1));
+      lanes += keyLanes;
     }
     std::memset(counts_, 0, 4ull * kKeys);
-    units_ = reinterpret_cast<uint8_t*>(slotOf_ + kKeys);
-    units_ += (64 - reinterpret_cast<uintptr_t>(units_) % 64) % 64;
-    if (uint64_t(units_ - area) + uint64_t(keys) * kUnitBytes * (kRing / kLane) > areaBytes) return false;
-    planeBytes_ = uint64_t(keys) * kUnitBytes;
-    usedSlots_ = 0;
-    return true;
+    return skip + 8ull * kKeys + lanes * kLane * (4 + 2) <= areaBytes && lanes < (1u << 28);
+  }
+
+  // The ring of a key that occurs in the block.
+  inline TRing RingOf(uint32_t key) const {
+    const uint32_t ring = ringOf_[key];
+    uint8_t* base = pool_ + uint64_t(ring >> 4) * kLane * (4 + 2);
+    return {reinterpret_cast<uint32_t*>(base), reinterpret_cast<uint16_t*>(base + ((ring & 15) + 1) * kLane * 4)};
   }
 
   // Files p (key bytes s[p], s[p + 1], tag bytes s[p + 2], s[p + 3], each 0 past the end) and
   // returns its ring, with total set to the key's insertion count including p.
   inline TRing Insert(const uint8_t* s, uint32_t S, uint32_t p, uint32_t& total) {
     const uint32_t key = KeyOf(s, S, p);
-    uint32_t slot = slotOf_[key];
-    if (slot == 0) slot = slotOf_[key] = ++usedSlots_;
-    const TRing positions = {units_ + uint64_t(slot - 1) * kUnitBytes, planeBytes_};
+    const TRing positions = RingOf(key);
     const uint32_t ordinal = counts_[key]++;
     positions.At(ordinal) = p;
     positions.TagAt(ordinal) = TagOf(s, S, p);
@@ -183,12 +178,20 @@ class TFinder {
     return positions;
   }
 
+  // Brings the tags of p's bucket towards the cache ahead of p's search.
+  inline void PrefetchTags(const uint8_t* s, uint32_t S, uint32_t p) const {
+    const uint32_t key = KeyOf(s, S, p);
+    const uint32_t count = counts_[key];
+    if (count == 0) return;
+    const uint16_t* tags = RingOf(key).tags;
+    const uint32_t entries = count < kRing ? count : kRing;
+    for (uint32_t i = 0; i < entries; i += 32) __builtin_prefetch(tags + i);
+  }
+
  private:
   uint32_t* counts_ = nullptr;
-  uint32_t* slotOf_ = nullptr;
-  uint8_t* units_ = nullptr;
-  uint64_t planeBytes_ = 0;
-  uint32_t usedSlots_ = 0;
+  uint32_t* ringOf_ = nullptr;  // first lane of the key's ring << 4 | its lanes - 1
+  uint8_t* pool_ = nullptr;
 };
 
 struct SBest {
@@ -258,6 +261,7 @@ inline bool FindMatches(const uint8_t* s, uint32_t S, const SCompressWork& work,
   while (cur < S) {
     uint32_t total = 0;
     const TRing positions = finder.Insert(s, S, cur, total);
+    if (cur + 1 < S) finder.PrefetchTags(s, S, cur + 1);
     const uint32_t maxLength = S - cur;
     SBest best = {1, 0};
     if (maxLength >= 2 && total > 1) {
