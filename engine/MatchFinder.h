@@ -219,29 +219,37 @@ inline bool Offer(const uint8_t* s, uint32_t cur, uint32_t maxLength, uint32_t c
   return true;
 }
 
-// The positions of the older entries of the ring whose tag is tag, nearest first: older entries
-// in all, below the newest (of ordinal total - 1). Returns their number.
-inline uint32_t EntriesWithTag(const TRing& positions, uint32_t total, uint32_t older, uint16_t tag,
-                               uint32_t* found) {
-  uint32_t count = 0;
-  uint32_t ordinal = total - 2;
-  while (older > 0) {
-    const uint32_t index = ordinal & (kRing - 1);
-    const uint32_t laneIndex = index / kLane;
-    const uint32_t top = index & (kLane - 1);
-    const uint32_t take = older < top + 1 ? older : top + 1;
-    // Lane entries top down to top + 1 - take.
-    uint32_t bits = positions.LaneTagMatches(laneIndex, tag) & ((2u << top) - 1) & ~((1u << (top + 1 - take)) - 1);
-    const uint32_t* lane = positions.Positions(laneIndex);
+// Appends the positions of the ring entries with index lo .. hi (inclusive) whose bit is set in
+// the 256-bit mask, highest index first.
+inline uint32_t* CollectDescending(const uint64_t* mask, const uint32_t* positions, uint32_t lo, uint32_t hi,
+                                   uint32_t* out) {
+  for (uint32_t word = hi / 64 + 1; word-- > lo / 64;) {
+    uint64_t bits = mask[word];
+    if (word == hi / 64) bits &= ~uint64_t(0) >> (63 - hi % 64);
+    if (word == lo / 64) bits &= ~uint64_t(0) << (lo % 64);
     while (bits != 0) {
-      const uint32_t i = 31u - static_cast<uint32_t>(__builtin_clz(bits));
-      bits &= ~(1u << i);
-      found[count++] = lane[i];
+      const uint32_t i = 63u - static_cast<uint32_t>(__builtin_clzll(bits));
+      bits &= ~(uint64_t(1) << i);
+      *out++ = positions[word * 64 + i];
     }
-    ordinal -= take;
-    older -= take;
   }
-  return count;
+  return out;
+}
+
+// The positions of the older entries of the ring (all but the newest, of ordinal total - 1)
+// whose tag is tag, nearest first. All tags are compared before any position is taken, so the
+// loads of the lanes do not wait on one another. Returns their number.
+inline uint32_t EntriesWithTag(const TRing& positions, uint32_t total, uint16_t tag, uint32_t* found) {
+  uint64_t mask[kRing / 64] = {0, 0, 0, 0};
+  const uint32_t entries = total < kRing ? total : kRing;
+  for (uint32_t lane = 0; lane * kLane < entries; ++lane)
+    mask[lane / 4] |= uint64_t(positions.LaneTagMatches(lane, tag)) << (kLane * (lane % 4));
+  const uint32_t newest = (total - 1) & (kRing - 1);
+  uint32_t* end = found;
+  if (newest > 0) end = CollectDescending(mask, positions.positions, 0, newest - 1, end);
+  // A full ring goes on at its top: its entries there are older still, down to the oldest.
+  if (total >= kRing && newest < kRing - 1) end = CollectDescending(mask, positions.positions, newest + 1, kRing - 1, end);
+  return static_cast<uint32_t>(end - found);
 }
 
 // The greedy parse of s[0 .. S): the same tokens as the step-by-step procedure described above.
@@ -270,7 +278,7 @@ inline bool FindMatches(const uint8_t* s, uint32_t S, const SCompressWork& work,
       if (maxLength >= 4) {
         // Candidates of four bytes or more share the tag; they are measured nearest first, their
         // bytes fetched all at once.
-        const uint32_t count = EntriesWithTag(positions, total, older, TagOf(s, S, cur), found);
+        const uint32_t count = EntriesWithTag(positions, total, TagOf(s, S, cur), found);
         for (uint32_t i = 0; i < count; ++i) __builtin_prefetch(s + found[i]);
         for (uint32_t i = 0; i < count && going; ++i) {
           const uint32_t c = found[i];
