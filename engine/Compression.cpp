@@ -159,16 +159,77 @@ void SearchMatches(const uint8_t* s, uint32_t S, const SCompressWork& work, uint
 
 namespace {
 
-// Appends one delta-code word to the bit buffer; the buffer always has room (9 S bits).
-inline void PutNumber(uint8_t* bits, uint32_t capacity, uint32_t& used, uint64_t value) {
-  used += EncodeNumber(bits + used, capacity - used, value);
+uint64_t ReverseBits64(uint64_t x) {
+  x = ((x >> 1) & 0x5555555555555555ull) | ((x & 0x5555555555555555ull) << 1);
+  x = ((x >> 2) & 0x3333333333333333ull) | ((x & 0x3333333333333333ull) << 2);
+  x = ((x >> 4) & 0x0F0F0F0F0F0F0F0Full) | ((x & 0x0F0F0F0F0F0F0F0Full) << 4);
+  return __builtin_bswap64(x);
+}
+
+// Writes unsigned delta-code words (prefix width 0) as packed bits straight into a section: k
+// ones and a zero, the k bits of L below its leading one, then the L - 1 bits of n = value + 1
+// below its leading one, each field most significant bit first; stream bit j is bit j mod 8 of
+// byte j div 8. Only whole bytes are stored until Finish, so nothing beyond the section's last
+// byte is written.
+class TDeltaWriter {
+ public:
+  explicit TDeltaWriter(uint8_t* out) : out_(out) {}
+
+  void Put(uint32_t value) {
+    const uint64_t n = uint64_t(value) + 1;
+    const uint32_t bitLength = 64u - static_cast<uint32_t>(__builtin_clzll(n));
+    const uint32_t k = 31u - static_cast<uint32_t>(__builtin_clz(bitLength));
+    const uint64_t lengthField = k == 0 ? 0 : ReverseBits64(bitLength) >> (64 - k);
+    Append(((uint64_t(1) << k) - 1) | lengthField << (k + 1), 2 * k + 1);
+    const uint32_t m = bitLength - 1;
+    if (m != 0) Append(ReverseBits64(n) >> (64 - m), m);
+  }
+
+  // Stores the last bits; returns the number of bits written.
+  uint64_t Finish() {
+    for (uint32_t left = filled_; left > 0; left = left > 8 ? left - 8 : 0) {
+      *out_++ = static_cast<uint8_t>(bits_);
+      bits_ >>= 8;
+    }
+    return total_;
+  }
+
+ private:
+  // count <= 32 bits, the first in the lowest bit.
+  void Append(uint64_t bits, uint32_t count) {
+    bits_ |= bits << filled_;
+    filled_ += count;
+    total_ += count;
+    if (filled_ >= 32) {
+      Store32(out_, static_cast<uint32_t>(bits_));
+      out_ += 4;
+      bits_ >>= 32;
+      filled_ -= 32;
+    }
+  }
+
+  uint8_t* out_;
+  uint64_t total_ = 0;
+  uint64_t bits_ = 0;
+  uint32_t filled_ = 0;
+};
+
+// Writes a bit section: its tag, its bit count and its packed words (count, then values).
+template <typename TValues>
+uint32_t WriteBitSection(uint8_t* dst, uint8_t tag, uint32_t count, const TValues& valuesInto) {
+  dst[0] = tag;
+  TDeltaWriter writer(dst + 5);
+  writer.Put(count);
+  valuesInto(writer);
+  const uint64_t bitCount = writer.Finish();
+  Store32(dst + 1, static_cast<uint32_t>(bitCount));
+  return 5 + static_cast<uint32_t>((bitCount + 7) / 8);
 }
 
 }  // namespace
 
 uint32_t WriteCompressedForm(uint8_t* dst, const uint8_t* s, uint32_t S, const SCompressWork& work,
                              uint32_t N, uint32_t M) {
-  const uint32_t bitCapacity = 9u * S;
   Store32(dst, S);
   Store32(dst + 4, N);
   uint32_t out = 8;
@@ -199,17 +260,9 @@ uint32_t WriteCompressedForm(uint8_t* dst, const uint8_t* s, uint32_t S, const S
     for (uint32_t t = 0; t < N; ++t) dst[out + t / 8] |= static_cast<uint8_t>(work.flags[t] << (t % 8));
     out += bytes;
   } else {
-    SelectNumberCode(0, false);
-    uint32_t used = 0;
-    PutNumber(work.bits, bitCapacity, used, runCount);
-    for (uint32_t r = 0; r < runCount; ++r) PutNumber(work.bits, bitCapacity, used, Load32(work.runs + 4ull * r));
-    uint32_t bitCount = used;
-    PackBits(work.bits, bitCapacity, used);
-    dst[out++] = 1;
-    Store32(dst + out, bitCount);
-    out += 4;
-    std::memcpy(dst + out, work.bits, used);
-    out += used;
+    out += WriteBitSection(dst + out, 1, runCount, [&](TDeltaWriter& writer) {
+      for (uint32_t r = 0; r < runCount; ++r) writer.Put(Load32(work.runs + 4ull * r));
+    });
   }
 
   dst[out++] = 2;
@@ -225,20 +278,12 @@ uint32_t WriteCompressedForm(uint8_t* dst, const uint8_t* s, uint32_t S, const S
     }
   }
 
-  SelectNumberCode(0, false);
-  uint32_t used = 0;
-  PutNumber(work.bits, bitCapacity, used, M);
-  for (uint32_t m = 0; m < M; ++m) {
-    PutNumber(work.bits, bitCapacity, used, Load32(work.distances + 4ull * m));
-    PutNumber(work.bits, bitCapacity, used, Load32(work.lengths + 4ull * m));
-  }
-  uint32_t bitCount = used;
-  PackBits(work.bits, bitCapacity, used);
-  dst[out++] = 3;
-  Store32(dst + out, bitCount);
-  out += 4;
-  std::memcpy(dst + out, work.bits, used);
-  out += used;
+  out += WriteBitSection(dst + out, 3, M, [&](TDeltaWriter& writer) {
+    for (uint32_t m = 0; m < M; ++m) {
+      writer.Put(Load32(work.distances + 4ull * m));
+      writer.Put(Load32(work.lengths + 4ull * m));
+    }
+  });
   return out;
 }
 
@@ -442,12 +487,6 @@ class TDeltaReader {
     const uint32_t field = static_cast<uint32_t>(w >> (k + 1)) & ((1u << k) - 1u);
     bitLength = (1u << k) | (kByteReversal.entry[field] >> (8 - k));
     return bitLength <= 65;
-  }
-  static uint64_t ReverseBits64(uint64_t x) {
-    x = ((x >> 1) & 0x5555555555555555ull) | ((x & 0x5555555555555555ull) << 1);
-    x = ((x >> 2) & 0x3333333333333333ull) | ((x & 0x3333333333333333ull) << 2);
-    x = ((x >> 4) & 0x0F0F0F0F0F0F0F0Full) | ((x & 0x0F0F0F0F0F0F0F0Full) << 4);
-    return __builtin_bswap64(x);
   }
   uint32_t Bit(uint32_t j) const { return (bytes_[j >> 3] >> (j & 7)) & 1u; }
 

@@ -42,7 +42,7 @@ bool ExpandFlagRuns(const uint8_t* packedRuns, uint32_t bitCount, uint32_t S, ui
 
 // Layout of the compressor's work area for a pre-pass output of S bytes.
 struct SCompressWork {
-  uint8_t* bits;       // 9 S bytes
+  uint8_t* bits;       // 9 S bytes (code words one bit per byte; the packed writer needs none)
   uint8_t* flags;      // S bytes
   uint8_t* runs;       // S 32-bit entries
   uint8_t* distances;  // S 32-bit entries: distance - 1
@@ -59,7 +59,7 @@ void SearchMatches(const uint8_t* s, uint32_t S, const SCompressWork& work, uint
                    uint32_t& matchCount);
 
 // Forms the compressed form from the search result into dst (header and three sections) and
-// returns its length. Uses work.bits and work.runs as scratch.
+// returns its length. Uses work.runs as scratch.
 uint32_t WriteCompressedForm(uint8_t* dst, const uint8_t* s, uint32_t S, const SCompressWork& work,
                              uint32_t tokenCount, uint32_t matchCount);
 
