@@ -41,6 +41,13 @@ uint32_t WriteStored(uint8_t* dst, const uint8_t* src, uint32_t n) {
   return n + 8;
 }
 
+using matchfinder::Load64;
+
+// Nonzero exactly when some byte of w is 0.
+inline uint64_t ZeroBytesMask(uint64_t w) {
+  return (w - 0x0101010101010101ull) & ~w & 0x8080808080808080ull;
+}
+
 }  // namespace
 
 void CompressionStartup() { compressionEnabled = true; }
@@ -52,6 +59,17 @@ bool RunLengthPack(uint8_t* dst, uint32_t& dstLen, const uint8_t* src, uint32_t 
   uint32_t out = 0;
   uint32_t pos = 0;
   while (pos < srcLen) {
+    // Eight bytes with no zero among them and no three equal bytes starting among them are
+    // copied as they are; a pair of equal bytes cut at the eighth comes out the same either way.
+    if (srcLen - pos >= 10) {
+      const uint64_t w0 = Load64(src + pos), w1 = Load64(src + pos + 1), w2 = Load64(src + pos + 2);
+      if ((ZeroBytesMask(w0) | ZeroBytesMask((w0 ^ w1) | (w1 ^ w2))) == 0) {
+        std::memcpy(dst + out, src + pos, 8);
+        out += 8;
+        pos += 8;
+        continue;
+      }
+    }
     uint8_t b = src[pos];
     uint32_t run = 1;
     while (pos + run < srcLen && src[pos + run] == b) ++run;
@@ -671,9 +689,6 @@ bool RebuildPrePass(TFlagRuns& runs, uint32_t N, uint8_t* out, uint32_t rebuiltL
   return true;
 }
 
-inline uint64_t ZeroBytesMask(uint64_t w) {
-  return (w - 0x0101010101010101ull) & ~w & 0x8080808080808080ull;
-}
 
 // Undoes the pre-pass for a stream that lies in dst itself, dst[base .. base + len), with
 // base + len <= capacity.
