@@ -48,6 +48,44 @@ TEST(PrePass, RoundTripsAndSizeBound) {
   }
 }
 
+// The pre-pass written plainly: maximal runs of three or more as records of at most 255 (the
+// last one takes what is left), other bytes as they are, a zero doubled.
+std::vector<uint8_t> PlainPack(const std::vector<uint8_t>& in) {
+  std::vector<uint8_t> out;
+  for (size_t pos = 0; pos < in.size();) {
+    size_t run = 1;
+    while (pos + run < in.size() && in[pos + run] == in[pos]) ++run;
+    if (run >= 3) {
+      for (size_t left = run; left > 0;) {
+        const size_t part = left >= 255 ? 255 : left;
+        out.insert(out.end(), {0, uint8_t(part), in[pos]});
+        left -= part;
+      }
+    } else {
+      for (size_t i = 0; i < run; ++i) in[pos] == 0 ? out.insert(out.end(), {0, 0}) : out.insert(out.end(), in[pos]);
+    }
+    pos += run;
+  }
+  return out;
+}
+
+// Mostly distinct nonzero bytes with a zero, a pair or a run of three or more dropped in here
+// and there, so every offset within eight bytes meets each of them.
+TEST(PrePass, SameAsPlainPackerAroundRareZerosPairsAndRuns) {
+  std::mt19937 rng(11);
+  for (int trial = 0; trial < 300; ++trial) {
+    std::vector<uint8_t> in;
+    const size_t n = 20 + rng() % 200;
+    while (in.size() < n) {
+      const uint32_t pick = rng() % 16;
+      const uint8_t b = uint8_t(pick == 0 ? 0 : 1 + rng() % 255);
+      const size_t count = pick == 1 ? 2 : pick == 2 ? 3 + rng() % 300 : 1;
+      in.insert(in.end(), count, b);
+    }
+    ASSERT_EQ(Pack(in), PlainPack(in)) << "trial " << trial;
+  }
+}
+
 TEST(PrePass, CutEscapeItemsAreReported) {
   uint8_t out[300];
   uint32_t len = 99;
