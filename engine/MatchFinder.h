@@ -100,7 +100,6 @@ const uint32_t kLane = 16;
 struct TRing {
   uint32_t* positions;
   uint16_t* tags;
-  inline uint32_t* Positions(uint32_t laneIndex) const { return positions + laneIndex * kLane; }
   // The entry and the tag of the position with this ordinal (taken mod kRing).
   inline uint32_t& At(uint32_t ordinal) const { return positions[ordinal & (kRing - 1)]; }
   inline uint16_t& TagAt(uint32_t ordinal) const { return tags[ordinal & (kRing - 1)]; }
