@@ -462,19 +462,10 @@ class TDeltaReader {
       value = entry >> 8;
       return entry & 0xFF;
     }
-    uint32_t k, bitLength;
-    if (!Prefix(w, k, bitLength)) return 0;
-    const uint32_t total = 2 * k + bitLength;
-    if (total > 57) return 0;
-    // The L - 1 mantissa bits, most significant first in the stream.
-    const uint32_t m = bitLength - 1;
-    const uint64_t field = (w >> (2 * k + 1)) & ((uint64_t(1) << m) - 1);
-    const uint64_t n = (ReverseBits64(field) >> (64 - m)) | (uint64_t(1) << m);
-    value = static_cast<uint32_t>(n - 1);
-    return total;
+    return LongWordAt(w, value);
   }
   // The same without the look-up, for words that are seldom short (distances): fewer branches
-  // that the processor cannot foresee.
+  // that the processor cannot foresee. The L - 1 mantissa bits come most significant first.
   static uint32_t LongWordAt(uint64_t w, uint32_t& value) {
     uint32_t k, bitLength;
     if (!Prefix(w, k, bitLength)) return 0;
