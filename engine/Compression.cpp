@@ -428,6 +428,10 @@ class TDeltaReader {
     return Read(second);
   }
 
+  // The bit position of the next word, and a return to one met before.
+  uint32_t Position() const { return pos_; }
+  void MoveTo(uint32_t position) { pos_ = position; }
+
   // Two words in a row, from one load of the bits where they fit in it.
   bool ReadPair(uint32_t& first, uint32_t& second) {
     if (pos_ < fastLimit_) {
@@ -590,37 +594,25 @@ class TStoredFlagRuns {
   uint64_t q_;
 };
 
-// Pairs a block may keep on the stack (two 32-bit codes each, 64 KiB).
-const uint32_t kKeptPairs = 8192;
-
-// A block from Create, given back when its owner goes out of scope.
-template <typename T>
-struct TOwned {
-  T* block = nullptr;
-  TOwned() = default;
-  TOwned(const TOwned&) = delete;
-  TOwned& operator=(const TOwned&) = delete;
-  ~TOwned() { ::operator delete(block); }
-};
-
-// The pairs listed by the first pass, then those read afresh from the rest of the match section.
+// The pairs listed by the first pass (two 32-bit codes each, at the bottom of dst), then those
+// read afresh from the rest of the match section.
 class TPairSource {
  public:
-  TPairSource(const uint32_t* kept, uint32_t keptCount, const TDeltaReader& rest)
-      : next_(kept), end_(kept + 2 * keptCount), rest_(rest) {}
+  TPairSource(const uint8_t* listed, uint32_t listedCount, const TDeltaReader& rest)
+      : next_(listed), end_(listed + 8ull * listedCount), rest_(rest) {}
   bool Next(uint32_t& distanceCode, uint32_t& lengthCode) {
     if (next_ != end_) {
-      distanceCode = next_[0];
-      lengthCode = next_[1];
-      next_ += 2;
+      std::memcpy(&distanceCode, next_, 4);
+      std::memcpy(&lengthCode, next_ + 4, 4);
+      next_ += 8;
       return true;
     }
     return rest_.ReadPair(distanceCode, lengthCode);
   }
 
  private:
-  const uint32_t* next_;
-  const uint32_t* end_;
+  const uint8_t* next_;
+  const uint8_t* end_;
   TDeltaReader rest_;
 };
 
@@ -813,9 +805,11 @@ bool ExpandFlagRuns(const uint8_t* packedRuns, uint32_t bitCount, uint32_t S, ui
 namespace {
 
 // Decodes a compressed-form block in two passes over its sections. The first checks every count
-// and code word and sums the literals and match lengths; nothing is written before all of that
-// holds. The second rebuilds the pre-pass output at the top of dst, checking each distance
-// against the bytes already there, and the pre-pass is then undone downward into dst itself.
+// and code word and sums the literals and match lengths, listing the decoded pairs at the bottom
+// of dst as scratch; no output is rebuilt before all of that holds. The second rebuilds the
+// pre-pass output at the top of dst, checking each distance against the bytes already there, and
+// the pre-pass is then undone downward into dst itself. A refused block may thus leave scratch
+// bytes in dst.
 bool DecodeCompressedForm(uint8_t* dst, uint32_t& dstLen, const uint8_t* src, uint32_t srcLen,
                           uint32_t S, uint32_t N) {
   const uint32_t capacity = dstLen;
@@ -863,16 +857,16 @@ bool DecodeCompressedForm(uint8_t* dst, uint32_t& dstLen, const uint8_t* src, ui
   const uint8_t* literals = src + pos;
   pos += literalCount;
 
-  // The pairs are kept in a list as the match section is checked, so they are decoded once: a
-  // short list on the stack, a longer one from the memory manager (8 bytes per pair, well below
-  // the 22 bytes per pre-pass byte a block may take). Should that list not be had, only the
-  // first pairs are kept and the rest are read a second time while the output is rebuilt.
+  // The pairs are listed as the match section is checked, so that each is decoded once. The list
+  // lies at the bottom of dst, 8 bytes a pair, below the rebuilt output, which will fill
+  // dst[capacity - literals - match lengths .. capacity) and is built upward from its start. A
+  // pair is listed while the list, the literals and the lengths so far fit in the capacity; once
+  // all lengths are known, listed pairs that would lie inside the output are given up again. The
+  // pairs not listed are read a second time while the output is rebuilt, from the position of
+  // the first of them, found from the nearest checkpoint of the reader's position.
   uint32_t matchCount = 0;
   uint64_t matchTotal = 0;
-  uint32_t stackPairs[2 * kKeptPairs];
-  uint32_t* pairs = stackPairs;
-  TOwned<uint32_t> heapPairs;
-  uint32_t keptPairs = 0;
+  uint32_t listed = 0;
   TDeltaReader rest(src, 0);
   if (pos < srcLen && src[pos] == 3) {
     ++pos;
@@ -882,30 +876,46 @@ bool DecodeCompressedForm(uint8_t* dst, uint32_t& dstLen, const uint8_t* src, ui
     if (srcLen - pos < BytesForBits(matchBits)) return false;
     TDeltaReader reader(src + pos, matchBits);
     if (!reader.Read(matchCount) || matchCount > S) return false;
-    // A pair takes at least two bits, so a count beyond half the bits cannot be read anyway.
-    if (matchCount > kKeptPairs && matchCount <= matchBits / 2) {
-      Create(heapPairs.block, 2 * matchCount);
-      if (heapPairs.block != nullptr) pairs = heapPairs.block;
+    const uint32_t kCheckpoints = 1024;
+    uint32_t checkpoint[kCheckpoints];
+    const uint32_t interval = matchCount / kCheckpoints + 1;
+    uint32_t m = 0;
+    for (uint32_t untilCheckpoint = 0; m < matchCount; ++m) {
+      if (untilCheckpoint-- == 0) {
+        checkpoint[m / interval] = reader.Position();
+        untilCheckpoint = interval - 1;
+      }
+      uint32_t distanceCode = 0, lengthCode = 0;
+      if (!reader.ReadPair(distanceCode, lengthCode)) return false;
+      matchTotal += uint64_t(lengthCode) + 1;
+      if (8ull * (m + 1) + literalCount + matchTotal > capacity) {
+        ++m;
+        break;
+      }
+      std::memcpy(dst + 8ull * m, &distanceCode, 4);
+      std::memcpy(dst + 8ull * m + 4, &lengthCode, 4);
+      listed = m + 1;
     }
-    keptPairs = pairs != stackPairs || matchCount < kKeptPairs ? matchCount : kKeptPairs;
-    bool good = true;
-    for (uint32_t m = 0; m < keptPairs && good; ++m) {
-      good = reader.ReadPair(pairs[2 * m], pairs[2 * m + 1]);
-      matchTotal += uint64_t(pairs[2 * m + 1]) + 1;
-    }
-    rest = reader;
-    for (uint32_t m = keptPairs; m < matchCount && good; ++m) {
+    for (; m < matchCount; ++m) {
       uint32_t lengthCode = 0;
-      good = reader.SkipThenRead(lengthCode);
+      if (!reader.SkipThenRead(lengthCode)) return false;
       matchTotal += uint64_t(lengthCode) + 1;
     }
-    if (!good) return false;
+    if (literalCount + matchTotal <= capacity) {
+      const uint64_t below = (capacity - literalCount - matchTotal) / 8;
+      if (listed > below) listed = static_cast<uint32_t>(below);
+      if (listed < matchCount) {
+        reader.MoveTo(checkpoint[listed / interval]);
+        for (uint32_t skip = listed % interval, unused = 0; skip > 0; --skip) reader.SkipThenRead(unused);
+        rest = reader;
+      }
+    }
   }
   if (matchFlags > matchCount || uint64_t(literalCount) + matchTotal > capacity) return false;
 
   const uint32_t rebuiltLen = static_cast<uint32_t>(literalCount + matchTotal);
   const uint32_t base = capacity - rebuiltLen;
-  TPairSource matches(pairs, keptPairs, rest);
+  TPairSource matches(dst, listed, rest);
   bool ok;
   uint32_t built = 0;
   if (flagTag == 0) {

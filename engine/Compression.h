@@ -28,7 +28,8 @@ uint64_t CompressWorkAreaSize(uint32_t prePassLength);
 // only when a work area cannot be obtained.
 bool CompressBlock(uint8_t* dst, uint32_t& dstLen, const uint8_t* src, uint32_t srcLen);
 // Restores one block. dstLen is the capacity on entry and the restored length on success; on
-// failure it is unchanged. Every inconsistent or cut block is refused.
+// failure it is unchanged (the bytes of dst may not be). Every inconsistent or cut block is
+// refused.
 bool DecompressBlock(uint8_t* dst, uint32_t& dstLen, const uint8_t* src, uint32_t srcLen);
 
 // Reads the run form of the flags from its packed bits (R, then R stored runs: alternating from
