@@ -381,7 +381,24 @@ struct SByteReversal {
     }
   }
 };
+// The prefix of a word (k ones, a zero, the k bits of L below its leading one) from its first
+// nine stream bits, when k <= 4: an entry holds L << 8 | k, and 0 for a longer prefix.
+const uint32_t kPrefixBits = 9;
+struct SPrefixes {
+  uint16_t entry[1u << kPrefixBits];
+  constexpr SPrefixes() : entry() {
+    for (uint32_t i = 0; i < (1u << kPrefixBits); ++i) {
+      uint32_t k = 0;
+      while (((i >> k) & 1u) != 0) ++k;
+      if (2 * k + 1 > kPrefixBits) continue;
+      uint32_t bitLength = 1;
+      for (uint32_t j = 0; j < k; ++j) bitLength = (bitLength << 1) | ((i >> (k + 1 + j)) & 1u);
+      entry[i] = static_cast<uint16_t>(bitLength << 8 | k);
+    }
+  }
+};
 constexpr SShortWords kShortWords{};
+constexpr SPrefixes kPrefixes{};
 constexpr SByteReversal kByteReversal{};
 
 // Unsigned delta-code words read straight from packed section bytes (stream bit j is bit j mod 8
@@ -492,8 +509,15 @@ class TDeltaReader {
     std::memcpy(&w, bytes_ + (pos_ >> 3), 8);
     return w >> (pos_ & 7);
   }
-  // k and L of the word at the start of w, which holds at least 57 stream bits.
+  // k and L of the word at the start of w, which holds at least 57 stream bits: by one look-up
+  // for k <= 4, which covers every value below 2^31 - 1.
   static bool Prefix(uint64_t w, uint32_t& k, uint32_t& bitLength) {
+    const uint32_t entry = kPrefixes.entry[w & ((1u << kPrefixBits) - 1)];
+    if (entry != 0) {
+      k = entry & 0xFF;
+      bitLength = entry >> 8;
+      return true;
+    }
     const uint64_t zeros = ~w;
     k = static_cast<uint32_t>(__builtin_ctzll(zeros | (uint64_t(1) << 63)));
     if (k > 6) return false;
