@@ -445,6 +445,40 @@ class TDeltaReader {
     return Read(second);
   }
 
+  // Reads pairs as ReadPair does and hands each to onPair(first, second, position of first), for
+  // as long as onPair returns true, fewer than count pairs are read and the pairs decode from the
+  // window without the bit-by-bit reading. Returns the number of pairs read. The position stays
+  // in a local meanwhile, so that it does not pass through memory from one pair to the next.
+  template <typename TOnPair>
+  uint32_t ReadPairsWhile(uint32_t count, TOnPair&& onPair) {
+    uint32_t pos = pos_;
+    uint32_t done = 0;
+    while (done < count && pos < fastLimit_) {
+      const uint64_t w = WindowAt(pos);
+      uint32_t first = 0, second = 0;
+      const uint32_t used = LongWordAt(w, first);
+      if (used == 0) break;
+      uint32_t end = pos + used;
+      const uint32_t entry =
+          used <= 57 - kShortWordBits ? kShortWords.entry[(w >> used) & ((1u << kShortWordBits) - 1)] : 0;
+      if (entry != 0) {
+        second = entry >> 8;
+        end += entry & 0xFF;
+      } else {
+        if (end >= fastLimit_) break;
+        const uint32_t secondUsed = WordAt(WindowAt(end), second);
+        if (secondUsed == 0) break;
+        end += secondUsed;
+      }
+      const uint32_t at = pos;
+      pos = end;
+      ++done;
+      if (!onPair(first, second, at)) break;
+    }
+    pos_ = pos;
+    return done;
+  }
+
   // The bit position of the next word, and a return to one met before.
   uint32_t Position() const { return pos_; }
   void MoveTo(uint32_t position) { pos_ = position; }
@@ -504,11 +538,12 @@ class TDeltaReader {
     const uint32_t total = 2 * k + bitLength;
     return total > 57 ? 0 : total;
   }
-  uint64_t Window() const {
+  uint64_t WindowAt(uint32_t pos) const {
     uint64_t w;
-    std::memcpy(&w, bytes_ + (pos_ >> 3), 8);
-    return w >> (pos_ & 7);
+    std::memcpy(&w, bytes_ + (pos >> 3), 8);
+    return w >> (pos & 7);
   }
+  uint64_t Window() const { return WindowAt(pos_); }
   // k and L of the word at the start of w, which holds at least 57 stream bits: by one look-up
   // for k <= 4, which covers every value below 2^31 - 1.
   static bool Prefix(uint64_t w, uint32_t& k, uint32_t& bitLength) {
@@ -904,21 +939,32 @@ bool DecodeCompressedForm(uint8_t* dst, uint32_t& dstLen, const uint8_t* src, ui
     uint32_t checkpoint[kCheckpoints];
     const uint32_t interval = matchCount / kCheckpoints + 1;
     uint32_t m = 0;
-    for (uint32_t untilCheckpoint = 0; m < matchCount; ++m) {
+    uint32_t untilCheckpoint = 0;
+    // Pair m, read from position at: a checkpoint where one is due, its length counted, and
+    // listed while the list fits; false once it does not.
+    const auto take = [&](uint32_t distanceCode, uint32_t lengthCode, uint32_t at) {
       if (untilCheckpoint-- == 0) {
-        checkpoint[m / interval] = reader.Position();
+        checkpoint[m / interval] = at;
         untilCheckpoint = interval - 1;
       }
-      uint32_t distanceCode = 0, lengthCode = 0;
-      if (!reader.ReadPair(distanceCode, lengthCode)) return false;
       matchTotal += uint64_t(lengthCode) + 1;
       if (8ull * (m + 1) + literalCount + matchTotal > capacity) {
         ++m;
-        break;
+        return false;
       }
       std::memcpy(dst + 8ull * m, &distanceCode, 4);
       std::memcpy(dst + 8ull * m + 4, &lengthCode, 4);
-      listed = m + 1;
+      listed = ++m;
+      return true;
+    };
+    while (m < matchCount && listed == m) {
+      reader.ReadPairsWhile(matchCount - m, take);
+      if (m == matchCount || listed != m) break;
+      // The next pair needs the bit-by-bit reading.
+      const uint32_t at = reader.Position();
+      uint32_t distanceCode = 0, lengthCode = 0;
+      if (!reader.ReadPair(distanceCode, lengthCode)) return false;
+      take(distanceCode, lengthCode, at);
     }
     for (; m < matchCount; ++m) {
       uint32_t lengthCode = 0;
