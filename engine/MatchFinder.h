@@ -93,41 +93,52 @@ inline uint32_t MatchLength(const uint8_t* a, const uint8_t* b, uint32_t from, u
   return l;
 }
 
-// A key's ring of positions, with a tag per entry: the two bytes after the position's key (0 past
-// the end of the block). The ring is read in lanes of kLane entries: sixteen tags are compared at
-// once.
+// A key's ring of positions, with two tags per entry: the two bytes after the position's key
+// (its tag) and the two after those (its tail), 0 past the end of the block. The ring is kept in
+// lanes of kLane entries, each lane one cache line of tags and tails followed by one of
+// positions: a search compares sixteen tags and tails from one line, and filing a position
+// touches two lines.
 const uint32_t kLane = 16;
+const uint32_t kLaneBytes = kLane * (2 + 2 + 4);
 struct TRing {
-  uint32_t* positions;
-  uint16_t* tags;
-  // The entry and the tag of the position with this ordinal (taken mod kRing).
-  inline uint32_t& At(uint32_t ordinal) const { return positions[ordinal & (kRing - 1)]; }
-  inline uint16_t& TagAt(uint32_t ordinal) const { return tags[ordinal & (kRing - 1)]; }
-  // Bit i set when the tag of entry i of the lane equals tag.
-  inline uint32_t LaneTagMatches(uint32_t laneIndex, uint16_t tag) const {
-    const uint16_t* lane = tags + laneIndex * kLane;
+  uint8_t* lanes;
+  // A lane's tags, tails and positions.
+  inline uint16_t* Tags(uint32_t lane) const { return reinterpret_cast<uint16_t*>(lanes + lane * kLaneBytes); }
+  inline uint16_t* Tails(uint32_t lane) const { return Tags(lane) + kLane; }
+  inline uint32_t* Positions(uint32_t lane) const {
+    return reinterpret_cast<uint32_t*>(lanes + lane * kLaneBytes + 4 * kLane);
+  }
+  // The entries of ring index i, and the position of an ordinal (taken mod kRing).
+  inline uint32_t& PositionAt(uint32_t i) const { return Positions(i / kLane)[i % kLane]; }
+  inline uint16_t& TagAt(uint32_t i) const { return Tags(i / kLane)[i % kLane]; }
+  inline uint16_t& TailAt(uint32_t i) const { return Tails(i / kLane)[i % kLane]; }
+  inline uint32_t& At(uint32_t ordinal) const { return PositionAt(ordinal & (kRing - 1)); }
+  // Bit i set when entry i of a lane of tags or tails equals value.
+  static inline uint32_t LaneMatches(const uint16_t* lane, uint16_t value) {
 #if defined(__SSE2__)
-    const __m128i wanted = _mm_set1_epi16(static_cast<short>(tag));
+    const __m128i wanted = _mm_set1_epi16(static_cast<short>(value));
     const __m128i low = _mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(lane)), wanted);
     const __m128i high = _mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(lane + 8)), wanted);
     return static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(low, high)));
 #else
     uint32_t bits = 0;
-    for (uint32_t i = 0; i < kLane; ++i) bits |= uint32_t(lane[i] == tag) << i;
+    for (uint32_t i = 0; i < kLane; ++i) bits |= uint32_t(lane[i] == value) << i;
     return bits;
 #endif
   }
 };
 
-inline uint32_t KeyOf(const uint8_t* s, uint32_t S, uint32_t p) {
-  return uint32_t(s[p]) | (p + 1 < S ? uint32_t(s[p + 1]) << 8 : 0u);
+// The six bytes at p, the first in the lowest byte, 0 past the end: the key of position p in bits
+// 0 - 15, its tag in bits 16 - 31 and its tail in bits 32 - 47.
+inline uint64_t SixBytesAt(const uint8_t* s, uint32_t S, uint32_t p) {
+  if (__builtin_expect(p + 6 <= S, 1)) return Load32(s + p) | uint64_t(s[p + 4]) << 32 | uint64_t(s[p + 5]) << 40;
+  uint64_t bytes = 0;
+  for (uint32_t i = 0; i < 6 && p + i < S; ++i) bytes |= uint64_t(s[p + i]) << (8 * i);
+  return bytes;
 }
-
-// The tag of position p: its two bytes after the key, 0 past the end.
-inline uint16_t TagOf(const uint8_t* s, uint32_t S, uint32_t p) {
-  if (p + 4 <= S) return static_cast<uint16_t>(s[p + 2] | s[p + 3] << 8);
-  return static_cast<uint16_t>((p + 2 < S ? s[p + 2] : 0) | (p + 3 < S ? s[p + 3] << 8 : 0));
-}
+inline uint32_t KeyOf(uint64_t bytes) { return bytes & 0xFFFF; }
+inline uint16_t TagOf(uint64_t bytes) { return static_cast<uint16_t>(bytes >> 16); }
+inline uint16_t TailOf(uint64_t bytes) { return static_cast<uint16_t>(bytes >> 32); }
 
 // The finder's tables laid over the key-table area of the work area.
 class TFinder {
@@ -139,57 +150,62 @@ class TFinder {
     uintptr_t aligned = (reinterpret_cast<uintptr_t>(area) + 63) & ~uintptr_t(63);
     const uint64_t skip = aligned - reinterpret_cast<uintptr_t>(area);
     if (skip + 8ull * kKeys > areaBytes) return false;
-    counts_ = reinterpret_cast<uint32_t*>(aligned);
-    ringOf_ = counts_ + kKeys;
-    pool_ = reinterpret_cast<uint8_t*>(ringOf_ + kKeys);
+    keys_ = reinterpret_cast<SKey*>(aligned);
+    pool_ = reinterpret_cast<uint8_t*>(keys_ + kKeys);
     // Every key's ring is as long as the block needs, in whole lanes (its occurrences, at most
     // kRing), and the rings lie next to each other: the tables touch no more memory than the
     // block fills. The occurrences are counted in the counts, which start at 0 and are cleared
     // again.
-    for (uint32_t p = 0; p < S; ++p) ++counts_[KeyOf(s, S, p)];
+    for (uint32_t p = 0; p + 1 < S; ++p) ++keys_[s[p] | s[p + 1] << 8].count;
+    if (S > 0) ++keys_[s[S - 1]].count;
     uint64_t lanes = 0;
     for (uint32_t key = 0; key < kKeys; ++key) {
-      const uint32_t entries = counts_[key] < kRing ? counts_[key] : kRing;
+      SKey& k = keys_[key];
+      const uint32_t entries = k.count < kRing ? k.count : kRing;
       const uint32_t keyLanes = (entries + kLane - 1) / kLane;
-      if (keyLanes != 0) ringOf_[key] = static_cast<uint32_t>(lanes << 4 | (keyLanes - 1));
+      if (keyLanes != 0) k.ring = static_cast<uint32_t>(lanes << 4 | (keyLanes - 1));
+      k.count = 0;
       lanes += keyLanes;
     }
-    std::memset(counts_, 0, 4ull * kKeys);
-    return skip + 8ull * kKeys + lanes * kLane * (4 + 2) <= areaBytes && lanes < (1u << 28);
+    return skip + 8ull * kKeys + lanes * kLaneBytes <= areaBytes && lanes < (1u << 28);
   }
 
   // The ring of a key that occurs in the block.
   inline TRing RingOf(uint32_t key) const {
-    const uint32_t ring = ringOf_[key];
-    uint8_t* base = pool_ + uint64_t(ring >> 4) * kLane * (4 + 2);
-    return {reinterpret_cast<uint32_t*>(base), reinterpret_cast<uint16_t*>(base + ((ring & 15) + 1) * kLane * 4)};
+    const uint32_t ring = keys_[key].ring;
+    return {pool_ + uint64_t(ring >> 4) * kLaneBytes};
   }
 
-  // Files p (key bytes s[p], s[p + 1], tag bytes s[p + 2], s[p + 3], each 0 past the end) and
-  // returns its ring, with total set to the key's insertion count including p.
-  inline TRing Insert(const uint8_t* s, uint32_t S, uint32_t p, uint32_t& total) {
-    const uint32_t key = KeyOf(s, S, p);
+  // Files p, whose six bytes are bytes (SixBytesAt), and returns its ring, with total set to the
+  // key's insertion count including p.
+  inline TRing Insert(uint32_t p, uint64_t bytes, uint32_t& total) {
+    const uint32_t key = KeyOf(bytes);
     const TRing positions = RingOf(key);
-    const uint32_t ordinal = counts_[key]++;
-    positions.At(ordinal) = p;
-    positions.TagAt(ordinal) = TagOf(s, S, p);
+    const uint32_t ordinal = keys_[key].count++;
+    const uint32_t i = ordinal & (kRing - 1);
+    positions.PositionAt(i) = p;
+    positions.TagAt(i) = TagOf(bytes);
+    positions.TailAt(i) = TailOf(bytes);
     total = ordinal + 1;
     return positions;
   }
 
-  // Brings the tags of p's bucket towards the cache ahead of p's search.
-  inline void PrefetchTags(const uint8_t* s, uint32_t S, uint32_t p) const {
-    const uint32_t key = KeyOf(s, S, p);
-    const uint32_t count = counts_[key];
+  // Brings the tags and tails of a key's bucket towards the cache ahead of a search.
+  inline void PrefetchTags(uint32_t key) const {
+    const uint32_t count = keys_[key].count;
     if (count == 0) return;
-    const uint16_t* tags = RingOf(key).tags;
+    const TRing ring = RingOf(key);
     const uint32_t entries = count < kRing ? count : kRing;
-    for (uint32_t i = 0; i < entries; i += 32) __builtin_prefetch(tags + i);
+    for (uint32_t lane = 0; lane * kLane < entries; ++lane) __builtin_prefetch(ring.Tags(lane));
   }
 
  private:
-  uint32_t* counts_ = nullptr;
-  uint32_t* ringOf_ = nullptr;  // first lane of the key's ring << 4 | its lanes - 1
+  // A key's insertion count and its ring side by side: one cache line serves both.
+  struct SKey {
+    uint32_t count;
+    uint32_t ring;  // first lane of the key's ring << 4 | its lanes - 1
+  };
+  SKey* keys_ = nullptr;
   uint8_t* pool_ = nullptr;
 };
 
@@ -218,38 +234,59 @@ inline bool Offer(const uint8_t* s, uint32_t cur, uint32_t maxLength, uint32_t c
   return true;
 }
 
-// Appends the positions of the ring entries with index lo .. hi (inclusive) whose bit is set in
-// the 256-bit mask, highest index first.
-inline uint32_t* CollectDescending(const uint64_t* mask, const uint32_t* positions, uint32_t lo, uint32_t hi,
-                                   uint32_t* out) {
-  for (uint32_t word = hi / 64 + 1; word-- > lo / 64;) {
-    uint64_t bits = mask[word];
-    if (word == hi / 64) bits &= ~uint64_t(0) >> (63 - hi % 64);
-    if (word == lo / 64) bits &= ~uint64_t(0) << (lo % 64);
-    while (bits != 0) {
-      const uint32_t i = 63u - static_cast<uint32_t>(__builtin_clzll(bits));
-      bits &= ~(uint64_t(1) << i);
-      *out++ = positions[word * 64 + i];
-    }
+// Appends the ring indices of the lane's entries whose bit is set in bits, highest entry first.
+inline uint32_t* CollectDescending(uint32_t lane, uint32_t bits, uint32_t* out) {
+  while (bits != 0) {
+    const uint32_t i = 31u - static_cast<uint32_t>(__builtin_clz(bits));
+    bits &= ~(1u << i);
+    *out++ = lane * kLane + i;
   }
   return out;
 }
 
-// The positions of the older entries of the ring (all but the newest, of ordinal total - 1)
-// whose tag is tag, nearest first. All tags are compared before any position is taken, so the
-// loads of the lanes do not wait on one another. Returns their number.
-inline uint32_t EntriesWithTag(const TRing& positions, uint32_t total, uint16_t tag, uint32_t* found) {
-  uint64_t mask[kRing / 64] = {0, 0, 0, 0};
-  const uint32_t entries = total < kRing ? total : kRing;
-  for (uint32_t lane = 0; lane * kLane < entries; ++lane)
-    mask[lane / 4] |= uint64_t(positions.LaneTagMatches(lane, tag)) << (kLane * (lane % 4));
-  const uint32_t newest = (total - 1) & (kRing - 1);
-  uint32_t* end = found;
-  if (newest > 0) end = CollectDescending(mask, positions.positions, 0, newest - 1, end);
-  // A full ring goes on at its top: its entries there are older still, down to the oldest.
-  if (total >= kRing && newest < kRing - 1) end = CollectDescending(mask, positions.positions, newest + 1, kRing - 1, end);
-  return static_cast<uint32_t>(end - found);
-}
+// The ring's match masks for one search: per lane, the entries whose tag equals the current tag
+// (a match of four bytes or more), and those whose tail equals the current tail too (six bytes
+// or more). All lanes are compared before any position is taken, so their loads do not wait on
+// one another.
+struct SLaneMasks {
+  uint32_t four[kRing / kLane];
+  uint32_t six[kRing / kLane];
+  uint32_t newest;  // ring index of the newest entry, the current position
+  bool full;
+  bool anyFour, anyFourOnly;  // some lane has a bit set in four, in four but not six
+
+  void Compare(const TRing& ring, uint32_t total, uint16_t tag, uint16_t tail) {
+    newest = (total - 1) & (kRing - 1);
+    full = total >= kRing;
+    const uint32_t lanes = full ? kRing / kLane : newest / kLane + 1;
+    const uint32_t newestLane = newest / kLane, newestBit = 1u << (newest % kLane);
+    uint32_t fours = 0, fourOnly = 0;
+    for (uint32_t lane = 0; lane < lanes; ++lane) {
+      // The newest entry is the current position itself; it is no candidate.
+      four[lane] = TRing::LaneMatches(ring.Tags(lane), tag) & ~(lane == newestLane ? newestBit : 0u);
+      six[lane] = four[lane] & TRing::LaneMatches(ring.Tails(lane), tail);
+      fours |= four[lane];
+      fourOnly |= four[lane] & ~six[lane];
+    }
+    anyFour = fours != 0;
+    anyFourOnly = fourOnly != 0;
+  }
+
+  // The ring indices of the older entries set in mask, nearest first. Returns their number.
+  template <typename TMask>
+  uint32_t Collect(TMask mask, uint32_t* found) const {
+    const uint32_t newestLane = newest / kLane;
+    const uint32_t newestBit = 1u << (newest % kLane);
+    uint32_t* end = CollectDescending(newestLane, mask(newestLane) & (newestBit - 1), found);
+    for (uint32_t lane = newestLane; lane-- > 0;) end = CollectDescending(lane, mask(lane), end);
+    if (full) {
+      // A full ring goes on at its top: its entries there are older still, down to the oldest.
+      for (uint32_t lane = kRing / kLane - 1; lane > newestLane; --lane) end = CollectDescending(lane, mask(lane), end);
+      end = CollectDescending(newestLane, mask(newestLane) & ~(newestBit - 1), end);
+    }
+    return static_cast<uint32_t>(end - found);
+  }
+};
 
 // The greedy parse of s[0 .. S): the same tokens as the step-by-step procedure described above.
 // Returns false (and leaves everything untouched) only when its tables do not fit the work area.
@@ -267,22 +304,47 @@ inline bool FindMatches(const uint8_t* s, uint32_t S, const SCompressWork& work,
   uint32_t found[kRing];
   while (cur < S) {
     uint32_t total = 0;
-    const TRing positions = finder.Insert(s, S, cur, total);
-    if (cur + 1 < S) finder.PrefetchTags(s, S, cur + 1);
+    const uint64_t bytes = SixBytesAt(s, S, cur);
+    const TRing positions = finder.Insert(cur, bytes, total);
+    if (cur + 1 < S) finder.PrefetchTags(KeyOf(SixBytesAt(s, S, cur + 1)));
     const uint32_t maxLength = S - cur;
     SBest best = {1, 0};
     if (maxLength >= 2 && total > 1) {
       const uint32_t older = total - 1 < kRing - 1 ? total - 1 : kRing - 1;
       bool going = true;
       if (maxLength >= 4) {
-        // Candidates of four bytes or more share the tag; they are measured nearest first, their
-        // bytes fetched all at once.
-        const uint32_t count = EntriesWithTag(positions, total, TagOf(s, S, cur), found);
-        for (uint32_t i = 0; i < count; ++i) __builtin_prefetch(s + found[i]);
+        // Candidates of six bytes or more share the tag and the tail; they are measured nearest
+        // first, their bytes fetched all at once. Near the end of the block, where a match is
+        // shorter than six bytes anyway, every candidate sharing the tag is measured this way.
+        SLaneMasks masks;
+        masks.Compare(positions, total, TagOf(bytes), TailOf(bytes));
+        const bool six = maxLength >= 6;
+        const uint32_t count =
+            !masks.anyFour ? 0 : masks.Collect([&](uint32_t lane) { return six ? masks.six[lane] : masks.four[lane]; }, found);
+        for (uint32_t i = 0; i < count; ++i) __builtin_prefetch(s + positions.PositionAt(found[i]));
         for (uint32_t i = 0; i < count && going; ++i) {
-          const uint32_t c = found[i];
+          const uint32_t c = positions.PositionAt(found[i]);
           if (c + 1 >= cur) continue;  // cur - 1: at most one byte
           going = Offer(s, cur, maxLength, c, minimum, best);
+        }
+        if (going && six && best.length < 6 && masks.anyFourOnly) {
+          // The other candidates sharing the tag match exactly four or five bytes, which their
+          // tails tell without reading them. A six-byte candidate that the distance cut short
+          // lies within distance 5 and ties with none of them: they lie at least their length
+          // away.
+          const uint32_t others = masks.Collect([&](uint32_t lane) { return masks.four[lane] & ~masks.six[lane]; }, found);
+          const uint8_t fifth = static_cast<uint8_t>(TailOf(bytes));
+          for (uint32_t i = 0; i < others && best.length < 5; ++i) {
+            const uint32_t c = positions.PositionAt(found[i]);
+            if (c + 1 >= cur) continue;
+            const uint32_t distance = cur - c;
+            const uint32_t length = static_cast<uint8_t>(positions.TailAt(found[i])) == fifth ? 5 : 4;
+            const uint32_t reach = length < distance ? length : distance;
+            if (reach > best.length && reach >= minimum.byHighestBit[HighestBitOf(distance)]) {
+              best.length = reach;
+              best.position = c;
+            }
+          }
         }
       }
       if (going && best.length < 4) {
@@ -296,7 +358,7 @@ inline bool FindMatches(const uint8_t* s, uint32_t S, const SCompressWork& work,
           const uint32_t distance = cur - c;
           if (distance > kShortMatchReach) break;
           const uint32_t reach = distance < limit ? distance : limit;
-          const uint32_t length = reach >= 3 && (positions.TagAt(total - 1 - k) & 0xFF) == third ? 3 : 2;
+          const uint32_t length = reach >= 3 && (positions.TagAt((total - 1 - k) & (kRing - 1)) & 0xFF) == third ? 3 : 2;
           if (length > best.length && length >= minimum.byHighestBit[HighestBitOf(distance)]) {
             best.length = length;
             best.position = c;
@@ -323,7 +385,7 @@ inline bool FindMatches(const uint8_t* s, uint32_t S, const SCompressWork& work,
       Store32(lengths + 4ull * M, best.length - 1);
       ++M;
       const uint32_t end = cur + best.length;
-      for (uint32_t p = cur + 1; p < end; ++p) finder.Insert(s, S, p, total);
+      for (uint32_t p = cur + 1; p < end; ++p) finder.Insert(p, SixBytesAt(s, S, p), total);
       cur = end;
       flags[N] = 1;
     }

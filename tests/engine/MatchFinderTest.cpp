@@ -136,6 +136,49 @@ TEST(MatchFinder, NearestOfEquallyLongCandidatesWins) {
   ExpectSameTokens(s, "ties");
 }
 
+TEST(MatchFinder, FourFiveAndSixByteCandidatesOfOneTag) {
+  // Candidates sharing four bytes with the current position, differing from the fifth or the
+  // sixth byte on, nearest or farthest, some cut short by their distance or by the block end.
+  const std::vector<std::vector<uint8_t>> earlier = {
+      {'a', 'b', 'c', 'd', 'Q'}, {'a', 'b', 'c', 'd', 'e', 'Q'}, {'a', 'b', 'c', 'd', 'e', 'f', 'Q'},
+      {'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h', 'Q'}};
+  const std::vector<std::vector<uint8_t>> current = {
+      {'a', 'b', 'c', 'd'}, {'a', 'b', 'c', 'd', 'e'}, {'a', 'b', 'c', 'd', 'e', 'f'},
+      {'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h', 'i'}, {'a', 'b', 'c', 'd', 'a', 'b', 'c', 'd', 'e', 'f'}};
+  for (size_t c = 0; c < current.size(); ++c) {
+    // Every order of the four earlier candidates, each order followed by the current bytes; the
+    // orders before add farther candidates to the later ones.
+    std::vector<uint8_t> s;
+    for (size_t order = 0; order < 24; ++order) {
+      std::vector<size_t> pick = {0, 1, 2, 3};
+      for (size_t i = 0, k = order; i < 3; k /= 4 - i, ++i) std::swap(pick[i], pick[i + k % (4 - i)]);
+      for (size_t i = 0; i < 4; ++i) {
+        Append(s, earlier[pick[i]]);
+        Append(s, Filler(30 + 7 * i, static_cast<uint32_t>(order * 4 + i)));
+      }
+      Append(s, current[c]);
+      if (order == 23) ExpectSameTokens(s, "current " + std::to_string(c) + " at the block end");
+      Append(s, Filler(12, static_cast<uint32_t>(order)));
+    }
+    ExpectSameTokens(s, "current " + std::to_string(c));
+  }
+  // A six-byte candidate at distance 4, cut short to four bytes, and a farther one of five bytes.
+  std::vector<uint8_t> s = {'K', 'w', 'x', 'y', 'z', 'R'};
+  Append(s, Filler(40, 1));
+  Append(s, {'w', 'x', 'y', 'z', 'w', 'Q'});
+  Append(s, Filler(40, 2));
+  Append(s, {'K', 'w', 'x', 'y', 'z', 'w', 'x', 'y', 'z', 'w', 'x', 'V'});
+  Append(s, Filler(12, 3));
+  ExpectSameTokens(s, "cut short");
+  // At the block end the bytes past it count as 0: a candidate followed by a 0 matches no more.
+  s = {'a', 'b', 'c', 'd', 0, 'Q'};
+  Append(s, Filler(40, 4));
+  Append(s, {'a', 'b', 'c', 'd', 'Q'});
+  Append(s, Filler(40, 5));
+  Append(s, {'a', 'b', 'c', 'd'});
+  ExpectSameTokens(s, "zero past the end");
+}
+
 TEST(MatchFinder, FullBucketsDropTheirOldestPositions) {
   // 300 occurrences of one key, the first one with a long continuation that only the oldest
   // position could give: once the bucket is full it must no longer be found.
