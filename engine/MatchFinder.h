@@ -24,21 +24,26 @@
 //     end or the minimum for the distance already rules out every farther candidate, the search
 //     ends.
 //   * A match of four bytes or more needs a candidate whose first four bytes equal those at cur.
-//     Every bucket entry carries a tag, the two bytes after its key, so those candidates are
-//     picked out of the bucket sixteen tags at a time, nearest first, and their bytes are
-//     fetched together before they are measured: no walk from one candidate to the next waits
-//     on memory. Only when no candidate of four bytes or more is found do the other bucket
-//     entries come into play, and then only those within distance 4,095, the farthest at which
-//     a three-byte match passes.
+//     Every bucket entry carries a tag, the two bytes after its key, and a tail, the two after
+//     those, so the candidates of six bytes or more are picked out of the bucket sixteen entries
+//     at a time, nearest first, and their bytes are fetched together before they are measured:
+//     no walk from one candidate to the next waits on memory. Only when none of them gives six
+//     bytes do the candidates that share the tag alone count; they match exactly four or five
+//     bytes, which the tails tell without reading the block. (A six-byte candidate that its
+//     distance cuts short lies within distance 5 and ties with none of them, since a match is
+//     never longer than its distance.) Only when no candidate of four bytes or more is found do
+//     the other bucket entries come into play, and then only those within distance 4,095, the
+//     farthest at which a three-byte match passes.
 //   * A candidate that survives is rejected from the byte at offset need - 1 before the match
 //     is measured, eight bytes at a time.
 //
 // Storage (all of it inside the compressor's key-table area, which is handed out zero-filled):
-// a count of insertions per key, and per key that occurs in the block a ring of positions and
-// their tags (entry = ordinal mod 256; the ring replaces the shift of the bucket's entries). The
-// keys' occurrences are counted before the parse, so every ring is exactly as long as its key
-// needs (at most 256 entries, in whole lanes of 16) and the rings lie next to each other: a block
-// touches no more of the area than it fills. Only the counts rely on the zero fill.
+// a count of insertions per key, and per key that occurs in the block a ring of positions with
+// their tags and tails (entry = ordinal mod 256; the ring replaces the shift of the bucket's
+// entries). The keys' occurrences are counted before the parse, so every ring is exactly as long
+// as its key needs (at most 256 entries, in whole lanes of 16) and the rings lie next to each
+// other: a block touches no more of the area than it fills. Only the counts rely on the zero
+// fill.
 #pragma once
 #include <cstdint>
 #include <cstring>
