@@ -24,26 +24,21 @@
 //     end or the minimum for the distance already rules out every farther candidate, the search
 //     ends.
 //   * A match of four bytes or more needs a candidate whose first four bytes equal those at cur.
-//     Every bucket entry carries a tag, the two bytes after its key, and a tail, the two after
-//     those, so the candidates of six bytes or more are picked out of the bucket sixteen entries
-//     at a time, nearest first, and their bytes are fetched together before they are measured:
-//     no walk from one candidate to the next waits on memory. Only when none of them gives six
-//     bytes do the candidates that share the tag alone count; they match exactly four or five
-//     bytes, which the tails tell without reading the block. (A six-byte candidate that its
-//     distance cuts short lies within distance 5 and ties with none of them, since a match is
-//     never longer than its distance.) Only when no candidate of four bytes or more is found do
-//     the other bucket entries come into play, and then only those within distance 4,095, the
-//     farthest at which a three-byte match passes.
+//     Every bucket entry carries a tag, the two bytes after its key, so those candidates are
+//     picked out of the bucket sixteen tags at a time, nearest first, and their bytes are
+//     fetched together before they are measured: no walk from one candidate to the next waits
+//     on memory. Only when no candidate of four bytes or more is found do the other bucket
+//     entries come into play, and then only those within distance 4,095, the farthest at which
+//     a three-byte match passes.
 //   * A candidate that survives is rejected from the byte at offset need - 1 before the match
 //     is measured, eight bytes at a time.
 //
 // Storage (all of it inside the compressor's key-table area, which is handed out zero-filled):
-// a count of insertions per key, and per key that occurs in the block a ring of positions with
-// their tags and tails (entry = ordinal mod 256; the ring replaces the shift of the bucket's
-// entries). The keys' occurrences are counted before the parse, so every ring is exactly as long
-// as its key needs (at most 256 entries, in whole lanes of 16) and the rings lie next to each
-// other: a block touches no more of the area than it fills. Only the counts rely on the zero
-// fill.
+// a count of insertions per key, and per key that occurs in the block a ring of positions and
+// their tags (entry = ordinal mod 256; the ring replaces the shift of the bucket's entries). The
+// keys' occurrences are counted before the parse, so every ring is exactly as long as its key
+// needs (at most 256 entries, in whole lanes of 16) and the rings lie next to each other: a block
+// touches no more of the area than it fills. Only the counts rely on the zero fill.
 #pragma once
 #include <cstdint>
 #include <cstring>
@@ -98,52 +93,42 @@ inline uint32_t MatchLength(const uint8_t* a, const uint8_t* b, uint32_t from, u
   return l;
 }
 
-// A key's ring of positions, with two tags per entry: the two bytes after the position's key
-// (its tag) and the two after those (its tail), 0 past the end of the block. The ring is kept in
-// lanes of kLane entries, each lane one cache line of tags and tails followed by one of
-// positions: a search compares sixteen tags and tails from one line, and filing a position
-// touches two lines.
+// A key's ring of positions, with a tag per entry: the two bytes after the position's key (0 past
+// the end of the block). The ring is read in lanes of kLane entries: sixteen tags are compared at
+// once.
 const uint32_t kLane = 16;
-const uint32_t kLaneBytes = kLane * (2 + 2 + 4);
 struct TRing {
-  uint8_t* lanes;
-  // A lane's tags, tails and positions.
-  inline uint16_t* Tags(uint32_t lane) const { return reinterpret_cast<uint16_t*>(lanes + lane * kLaneBytes); }
-  inline uint16_t* Tails(uint32_t lane) const { return Tags(lane) + kLane; }
-  inline uint32_t* Positions(uint32_t lane) const {
-    return reinterpret_cast<uint32_t*>(lanes + lane * kLaneBytes + 4 * kLane);
-  }
-  // The entries of ring index i, and the position of an ordinal (taken mod kRing).
-  inline uint32_t& PositionAt(uint32_t i) const { return Positions(i / kLane)[i % kLane]; }
-  inline uint16_t& TagAt(uint32_t i) const { return Tags(i / kLane)[i % kLane]; }
-  inline uint16_t& TailAt(uint32_t i) const { return Tails(i / kLane)[i % kLane]; }
-  inline uint32_t& At(uint32_t ordinal) const { return PositionAt(ordinal & (kRing - 1)); }
-  // Bit i set when entry i of a lane of tags or tails equals value.
-  static inline uint32_t LaneMatches(const uint16_t* lane, uint16_t value) {
+  uint32_t* positions;
+  uint16_t* tags;
+  // The entry and the tag of the position with this ordinal (taken mod kRing).
+  inline uint32_t& At(uint32_t ordinal) const { return positions[ordinal & (kRing - 1)]; }
+  inline uint16_t& TagAt(uint32_t ordinal) const { return tags[ordinal & (kRing - 1)]; }
+  // Bit i set when the tag of entry i of the lane equals tag.
+  inline uint32_t LaneTagMatches(uint32_t laneIndex, uint16_t tag) const {
+    const uint16_t* lane = tags + laneIndex * kLane;
 #if defined(__SSE2__)
-    const __m128i wanted = _mm_set1_epi16(static_cast<short>(value));
+    const __m128i wanted = _mm_set1_epi16(static_cast<short>(tag));
     const __m128i low = _mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(lane)), wanted);
     const __m128i high = _mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(lane + 8)), wanted);
     return static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(low, high)));
 #else
     uint32_t bits = 0;
-    for (uint32_t i = 0; i < kLane; ++i) bits |= uint32_t(lane[i] == value) << i;
+    for (uint32_t i = 0; i < kLane; ++i) bits |= uint32_t(lane[i] == tag) << i;
     return bits;
 #endif
   }
 };
 
-// The six bytes at p, the first in the lowest byte, 0 past the end: the key of position p in bits
-// 0 - 15, its tag in bits 16 - 31 and its tail in bits 32 - 47.
-inline uint64_t SixBytesAt(const uint8_t* s, uint32_t S, uint32_t p) {
-  if (__builtin_expect(p + 6 <= S, 1)) return Load32(s + p) | uint64_t(s[p + 4]) << 32 | uint64_t(s[p + 5]) << 40;
-  uint64_t bytes = 0;
-  for (uint32_t i = 0; i < 6 && p + i < S; ++i) bytes |= uint64_t(s[p + i]) << (8 * i);
-  return bytes;
+// The four bytes at p, the first in the lowest byte, 0 past the end: the key of position p in
+// the low half, its tag in the high half.
+inline uint32_t KeyAndTagOf(const uint8_t* s, uint32_t S, uint32_t p) {
+  if (__builtin_expect(p + 4 <= S, 1)) return Load32(s + p);
+  uint32_t word = 0;
+  for (uint32_t i = 0; i < 4 && p + i < S; ++i) word |= uint32_t(s[p + i]) << (8 * i);
+  return word;
 }
-inline uint32_t KeyOf(uint64_t bytes) { return bytes & 0xFFFF; }
-inline uint16_t TagOf(uint64_t bytes) { return static_cast<uint16_t>(bytes >> 16); }
-inline uint16_t TailOf(uint64_t bytes) { return static_cast<uint16_t>(bytes >> 32); }
+inline uint32_t KeyOf(uint32_t word) { return word & 0xFFFF; }
+inline uint16_t TagOf(uint32_t word) { return static_cast<uint16_t>(word >> 16); }
 
 // The finder's tables laid over the key-table area of the work area.
 class TFinder {
@@ -172,36 +157,35 @@ class TFinder {
       k.count = 0;
       lanes += keyLanes;
     }
-    return skip + 8ull * kKeys + lanes * kLaneBytes <= areaBytes && lanes < (1u << 28);
+    return skip + 8ull * kKeys + lanes * kLane * (4 + 2) <= areaBytes && lanes < (1u << 28);
   }
 
   // The ring of a key that occurs in the block.
   inline TRing RingOf(uint32_t key) const {
     const uint32_t ring = keys_[key].ring;
-    return {pool_ + uint64_t(ring >> 4) * kLaneBytes};
+    uint8_t* base = pool_ + uint64_t(ring >> 4) * kLane * (4 + 2);
+    return {reinterpret_cast<uint32_t*>(base), reinterpret_cast<uint16_t*>(base + ((ring & 15) + 1) * kLane * 4)};
   }
 
-  // Files p, whose six bytes are bytes (SixBytesAt), and returns its ring, with total set to the
+  // Files p, whose four bytes are word (KeyAndTagOf), and returns its ring, with total set to the
   // key's insertion count including p.
-  inline TRing Insert(uint32_t p, uint64_t bytes, uint32_t& total) {
-    const uint32_t key = KeyOf(bytes);
+  inline TRing Insert(uint32_t p, uint32_t word, uint32_t& total) {
+    const uint32_t key = KeyOf(word);
     const TRing positions = RingOf(key);
     const uint32_t ordinal = keys_[key].count++;
-    const uint32_t i = ordinal & (kRing - 1);
-    positions.PositionAt(i) = p;
-    positions.TagAt(i) = TagOf(bytes);
-    positions.TailAt(i) = TailOf(bytes);
+    positions.At(ordinal) = p;
+    positions.TagAt(ordinal) = TagOf(word);
     total = ordinal + 1;
     return positions;
   }
 
-  // Brings the tags and tails of a key's bucket towards the cache ahead of a search.
+  // Brings the tags of a key's bucket towards the cache ahead of a search.
   inline void PrefetchTags(uint32_t key) const {
     const uint32_t count = keys_[key].count;
     if (count == 0) return;
-    const TRing ring = RingOf(key);
+    const uint16_t* tags = RingOf(key).tags;
     const uint32_t entries = count < kRing ? count : kRing;
-    for (uint32_t lane = 0; lane * kLane < entries; ++lane) __builtin_prefetch(ring.Tags(lane));
+    for (uint32_t i = 0; i < entries; i += 32) __builtin_prefetch(tags + i);
   }
 
  private:
@@ -239,59 +223,37 @@ inline bool Offer(const uint8_t* s, uint32_t cur, uint32_t maxLength, uint32_t c
   return true;
 }
 
-// Appends the ring indices of the lane's entries whose bit is set in bits, highest entry first.
-inline uint32_t* CollectDescending(uint32_t lane, uint32_t bits, uint32_t* out) {
+// Appends the positions of the lane's entries whose bit is set in bits, highest entry first.
+inline uint32_t* CollectDescending(const uint32_t* lanePositions, uint32_t bits, uint32_t* out) {
   while (bits != 0) {
     const uint32_t i = 31u - static_cast<uint32_t>(__builtin_clz(bits));
     bits &= ~(1u << i);
-    *out++ = lane * kLane + i;
+    *out++ = lanePositions[i];
   }
   return out;
 }
-
-// The ring's match masks for one search: per lane, the entries whose tag equals the current tag
-// (a match of four bytes or more), and those whose tail equals the current tail too (six bytes
-// or more). All lanes are compared before any position is taken, so their loads do not wait on
-// one another.
-struct SLaneMasks {
-  uint32_t four[kRing / kLane];
-  uint32_t six[kRing / kLane];
-  uint32_t newest;  // ring index of the newest entry, the current position
-  bool full;
-  bool anyFour, anyFourOnly;  // some lane has a bit set in four, in four but not six
-
-  void Compare(const TRing& ring, uint32_t total, uint16_t tag, uint16_t tail) {
-    newest = (total - 1) & (kRing - 1);
-    full = total >= kRing;
-    const uint32_t lanes = full ? kRing / kLane : newest / kLane + 1;
-    const uint32_t newestLane = newest / kLane, newestBit = 1u << (newest % kLane);
-    uint32_t fours = 0, fourOnly = 0;
-    for (uint32_t lane = 0; lane < lanes; ++lane) {
-      // The newest entry is the current position itself; it is no candidate.
-      four[lane] = TRing::LaneMatches(ring.Tags(lane), tag) & ~(lane == newestLane ? newestBit : 0u);
-      six[lane] = four[lane] & TRing::LaneMatches(ring.Tails(lane), tail);
-      fours |= four[lane];
-      fourOnly |= four[lane] & ~six[lane];
-    }
-    anyFour = fours != 0;
-    anyFourOnly = fourOnly != 0;
+// The positions of the older entries of the ring (all but the newest, of ordinal total - 1)
+// whose tag is tag, nearest first. All tags are compared before any position is taken, so the
+// loads of the lanes do not wait on one another. Returns their number.
+inline uint32_t EntriesWithTag(const TRing& ring, uint32_t total, uint16_t tag, uint32_t* found) {
+  const uint32_t newest = (total - 1) & (kRing - 1);
+  const uint32_t newestLane = newest / kLane;
+  const uint32_t newestBit = 1u << (newest % kLane);
+  const bool full = total >= kRing;
+  const uint32_t lanes = full ? kRing / kLane : newestLane + 1;
+  uint32_t bits[kRing / kLane];
+  for (uint32_t lane = 0; lane < lanes; ++lane) bits[lane] = ring.LaneTagMatches(lane, tag);
+  uint32_t* end = CollectDescending(ring.positions + newestLane * kLane, bits[newestLane] & (newestBit - 1), found);
+  for (uint32_t lane = newestLane; lane-- > 0;)
+    end = CollectDescending(ring.positions + lane * kLane, bits[lane], end);
+  if (full) {
+    // A full ring goes on at its top: its entries there are older still, down to the oldest.
+    for (uint32_t lane = kRing / kLane - 1; lane > newestLane; --lane)
+      end = CollectDescending(ring.positions + lane * kLane, bits[lane], end);
+    end = CollectDescending(ring.positions + newestLane * kLane, bits[newestLane] & ~(2 * newestBit - 1), end);
   }
-
-  // The ring indices of the older entries set in mask, nearest first. Returns their number.
-  template <typename TMask>
-  uint32_t Collect(TMask mask, uint32_t* found) const {
-    const uint32_t newestLane = newest / kLane;
-    const uint32_t newestBit = 1u << (newest % kLane);
-    uint32_t* end = CollectDescending(newestLane, mask(newestLane) & (newestBit - 1), found);
-    for (uint32_t lane = newestLane; lane-- > 0;) end = CollectDescending(lane, mask(lane), end);
-    if (full) {
-      // A full ring goes on at its top: its entries there are older still, down to the oldest.
-      for (uint32_t lane = kRing / kLane - 1; lane > newestLane; --lane) end = CollectDescending(lane, mask(lane), end);
-      end = CollectDescending(newestLane, mask(newestLane) & ~(newestBit - 1), end);
-    }
-    return static_cast<uint32_t>(end - found);
-  }
-};
+  return static_cast<uint32_t>(end - found);
+}
 
 // The greedy parse of s[0 .. S): the same tokens as the step-by-step procedure described above.
 // Returns false (and leaves everything untouched) only when its tables do not fit the work area.
@@ -309,47 +271,23 @@ inline bool FindMatches(const uint8_t* s, uint32_t S, const SCompressWork& work,
   uint32_t found[kRing];
   while (cur < S) {
     uint32_t total = 0;
-    const uint64_t bytes = SixBytesAt(s, S, cur);
-    const TRing positions = finder.Insert(cur, bytes, total);
-    if (cur + 1 < S) finder.PrefetchTags(KeyOf(SixBytesAt(s, S, cur + 1)));
+    const uint32_t word = KeyAndTagOf(s, S, cur);
+    const TRing positions = finder.Insert(cur, word, total);
+    if (cur + 1 < S) finder.PrefetchTags(KeyOf(KeyAndTagOf(s, S, cur + 1)));
     const uint32_t maxLength = S - cur;
     SBest best = {1, 0};
     if (maxLength >= 2 && total > 1) {
       const uint32_t older = total - 1 < kRing - 1 ? total - 1 : kRing - 1;
       bool going = true;
       if (maxLength >= 4) {
-        // Candidates of six bytes or more share the tag and the tail; they are measured nearest
-        // first, their bytes fetched all at once. Near the end of the block, where a match is
-        // shorter than six bytes anyway, every candidate sharing the tag is measured this way.
-        SLaneMasks masks;
-        masks.Compare(positions, total, TagOf(bytes), TailOf(bytes));
-        const bool six = maxLength >= 6;
-        const uint32_t count =
-            !masks.anyFour ? 0 : masks.Collect([&](uint32_t lane) { return six ? masks.six[lane] : masks.four[lane]; }, found);
-        for (uint32_t i = 0; i < count; ++i) __builtin_prefetch(s + positions.PositionAt(found[i]));
+        // Candidates of four bytes or more share the tag; they are measured nearest first, their
+        // bytes fetched all at once.
+        const uint32_t count = EntriesWithTag(positions, total, TagOf(word), found);
+        for (uint32_t i = 0; i < count; ++i) __builtin_prefetch(s + found[i]);
         for (uint32_t i = 0; i < count && going; ++i) {
-          const uint32_t c = positions.PositionAt(found[i]);
+          const uint32_t c = found[i];
           if (c + 1 >= cur) continue;  // cur - 1: at most one byte
           going = Offer(s, cur, maxLength, c, minimum, best);
-        }
-        if (going && six && best.length < 6 && masks.anyFourOnly) {
-          // The other candidates sharing the tag match exactly four or five bytes, which their
-          // tails tell without reading them. A six-byte candidate that the distance cut short
-          // lies within distance 5 and ties with none of them: they lie at least their length
-          // away.
-          const uint32_t others = masks.Collect([&](uint32_t lane) { return masks.four[lane] & ~masks.six[lane]; }, found);
-          const uint8_t fifth = static_cast<uint8_t>(TailOf(bytes));
-          for (uint32_t i = 0; i < others && best.length < 5; ++i) {
-            const uint32_t c = positions.PositionAt(found[i]);
-            if (c + 1 >= cur) continue;
-            const uint32_t distance = cur - c;
-            const uint32_t length = static_cast<uint8_t>(positions.TailAt(found[i])) == fifth ? 5 : 4;
-            const uint32_t reach = length < distance ? length : distance;
-            if (reach > best.length && reach >= minimum.byHighestBit[HighestBitOf(distance)]) {
-              best.length = reach;
-              best.position = c;
-            }
-          }
         }
       }
       if (going && best.length < 4) {
@@ -363,7 +301,7 @@ inline bool FindMatches(const uint8_t* s, uint32_t S, const SCompressWork& work,
           const uint32_t distance = cur - c;
           if (distance > kShortMatchReach) break;
           const uint32_t reach = distance < limit ? distance : limit;
-          const uint32_t length = reach >= 3 && (positions.TagAt((total - 1 - k) & (kRing - 1)) & 0xFF) == third ? 3 : 2;
+          const uint32_t length = reach >= 3 && (positions.TagAt(total - 1 - k) & 0xFF) == third ? 3 : 2;
           if (length > best.length && length >= minimum.byHighestBit[HighestBitOf(distance)]) {
             best.length = length;
             best.position = c;
@@ -390,7 +328,7 @@ inline bool FindMatches(const uint8_t* s, uint32_t S, const SCompressWork& work,
       Store32(lengths + 4ull * M, best.length - 1);
       ++M;
       const uint32_t end = cur + best.length;
-      for (uint32_t p = cur + 1; p < end; ++p) finder.Insert(p, SixBytesAt(s, S, p), total);
+      for (uint32_t p = cur + 1; p < end; ++p) finder.Insert(p, KeyAndTagOf(s, S, p), total);
       cur = end;
       flags[N] = 1;
     }

@@ -162,7 +162,7 @@ TEST(MatchFinder, FourFiveAndSixByteCandidatesOfOneTag) {
     }
     ExpectSameTokens(s, "current " + std::to_string(c));
   }
-  // A six-byte candidate at distance 4, cut short to four bytes, and a farther one of five bytes.
+  // A long candidate at distance 4, cut short to four bytes, and a farther one of five bytes.
   std::vector<uint8_t> s = {'K', 'w', 'x', 'y', 'z', 'R'};
   Append(s, Filler(40, 1));
   Append(s, {'w', 'x', 'y', 'z', 'w', 'Q'});
