@@ -179,6 +179,9 @@ class TFinder {
     return positions;
   }
 
+  // Brings a key's count and ring towards the cache ahead of a search.
+  inline void PrefetchKey(uint32_t key) const { __builtin_prefetch(keys_ + key); }
+
   // Brings the tags of a key's bucket towards the cache ahead of a search.
   inline void PrefetchTags(uint32_t key) const {
     const uint32_t count = keys_[key].count;
@@ -273,7 +276,10 @@ inline bool FindMatches(const uint8_t* s, uint32_t S, const SCompressWork& work,
     uint32_t total = 0;
     const uint32_t word = KeyAndTagOf(s, S, cur);
     const TRing positions = finder.Insert(cur, word, total);
-    if (cur + 1 < S) finder.PrefetchTags(KeyOf(KeyAndTagOf(s, S, cur + 1)));
+    // What the searches two and four positions on will read first is fetched now: the tags,
+    // which need the key's ring, two positions on, and the key's entry itself four on.
+    if (cur + 4 < S) finder.PrefetchKey(KeyOf(KeyAndTagOf(s, S, cur + 4)));
+    if (cur + 2 < S) finder.PrefetchTags(KeyOf(KeyAndTagOf(s, S, cur + 2)));
     const uint32_t maxLength = S - cur;
     SBest best = {1, 0};
     if (maxLength >= 2 && total > 1) {
