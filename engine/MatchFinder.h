@@ -315,9 +315,9 @@ inline bool FindMatches(const uint8_t* s, uint32_t S, const SCompressWork& work,
         }
         if (best.length >= maxLength) going = false;
       }
-      if (going && total >= kRing) {
+      if (going && total >= kRing && s[cur] == s[cur + 1]) {
         // The bucket's oldest entry may sit in a run of one byte value that goes on below it;
-        // the walk reaches those positions too.
+        // the walk reaches those positions too. (Only a key of two equal bytes can sit in a run.)
         const uint8_t b0 = s[cur], b1 = s[cur + 1];
         uint32_t c = positions.At(total);
         while (going && c > 0 && s[c - 1] == b0 && s[c] == b1) {
