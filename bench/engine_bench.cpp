@@ -112,10 +112,11 @@ struct SResult {
   bool ok = true;
 };
 
-SResult Measure(const SCodec& codec, const std::vector<Bytes>& blocks, uint32_t window, int runs) {
-  SResult r;
+// Adds runs runs of one codec over the blocks to r.
+void MeasureInto(SResult& r, const SCodec& codec, const std::vector<Bytes>& blocks, uint32_t window, int runs) {
   std::vector<Bytes> packed(blocks.size());
   Bytes restored(2ull * window + 64);
+  r.in = 0;
   for (const Bytes& b : blocks) r.in += b.size();
   for (int run = 0; run < runs; ++run) {
     double t0 = Now();
@@ -137,6 +138,11 @@ SResult Measure(const SCodec& codec, const std::vector<Bytes>& blocks, uint32_t 
     r.compressSeconds.push_back(t1 - t0);
     r.decompressSeconds.push_back(t2 - t1);
   }
+}
+
+SResult Measure(const SCodec& codec, const std::vector<Bytes>& blocks, uint32_t window, int runs) {
+  SResult r;
+  MeasureInto(r, codec, blocks, window, runs);
   return r;
 }
 
@@ -331,11 +337,15 @@ int main(int argc, char** argv) {
     allBlocks.push_back(blocks);
     names.push_back(f.substr(f.find_last_of('/') + 1));
   }
-  // Ours first, so that the peak resident memory below is our own.
-  for (size_t c = 0; c < codecs.size(); ++c) {
-    for (const auto& blocks : allBlocks) results[c].push_back(Measure(codecs[c], blocks, window, runs));
-    if (c == 0) {
-      std::printf("peak resident memory after velmora runs: %.1f MiB\n", PeakResidentKiB() / 1024.0);
+  // The codecs take turns, a run each, so that a noisy stretch of the machine falls on all of them
+  // alike. Ours goes first, so that the peak resident memory after its first run is its own.
+  for (size_t c = 0; c < codecs.size(); ++c) results[c].resize(allBlocks.size());
+  for (int run = 0; run < runs; ++run) {
+    for (size_t c = 0; c < codecs.size(); ++c) {
+      for (size_t f = 0; f < allBlocks.size(); ++f) MeasureInto(results[c][f], codecs[c], allBlocks[f], window, 1);
+      if (run == 0 && c == 0) {
+        std::printf("peak resident memory after a velmora run: %.1f MiB\n", PeakResidentKiB() / 1024.0);
+      }
     }
   }
 
