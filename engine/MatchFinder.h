@@ -30,15 +30,21 @@
 //     on memory. Only when no candidate of four bytes or more is found do the other bucket
 //     entries come into play, and then only those within distance 4,095, the farthest at which
 //     a three-byte match passes.
+//   * In a block whose rings hold fewer entries than half its length (a few keys recurring all
+//     over it, as in text) the searches meet many candidates, most of them rejected from one
+//     byte each. There every entry also carries a one-byte hash of its bytes 4 - 7: the
+//     candidates with the current hash are measured first, and when one of them gives eight
+//     bytes or more, no other can come near it and the rest are never read.
 //   * A candidate that survives is rejected from the byte at offset need - 1 before the match
 //     is measured, eight bytes at a time.
 //
 // Storage (all of it inside the compressor's key-table area, which is handed out zero-filled):
 // a count of insertions per key, and per key that occurs in the block a ring of positions and
-// their tags (entry = ordinal mod 256; the ring replaces the shift of the bucket's entries). The
-// keys' occurrences are counted before the parse, so every ring is exactly as long as its key
-// needs (at most 256 entries, in whole lanes of 16) and the rings lie next to each other: a block
-// touches no more of the area than it fills. Only the counts rely on the zero fill.
+// their tags and hashes (entry = ordinal mod 256; the ring replaces the shift of the bucket's
+// entries). The keys' occurrences are counted before the parse, so every ring is exactly as long
+// as its key needs (at most 256 entries, in whole lanes of 16) and the rings lie next to each
+// other: a block touches no more of the area than it fills. Only the counts rely on the zero
+// fill.
 #pragma once
 #include <cstdint>
 #include <cstring>
@@ -94,41 +100,60 @@ inline uint32_t MatchLength(const uint8_t* a, const uint8_t* b, uint32_t from, u
 }
 
 // A key's ring of positions, with a tag per entry: the two bytes after the position's key (0 past
-// the end of the block). The ring is read in lanes of kLane entries: sixteen tags are compared at
-// once.
+// the end of the block), and in a block of mostly repeated text (see TFinder::Attach) a tail
+// hash too: one byte hashed from the four after those. The ring is read in lanes of kLane
+// entries: sixteen tags and hashes are compared at once.
 const uint32_t kLane = 16;
 struct TRing {
   uint32_t* positions;
   uint16_t* tags;
-  // The entry and the tag of the position with this ordinal (taken mod kRing).
+  uint8_t* hashes;
+  // The entry, the tag and the hash of the position with this ordinal (taken mod kRing).
   inline uint32_t& At(uint32_t ordinal) const { return positions[ordinal & (kRing - 1)]; }
   inline uint16_t& TagAt(uint32_t ordinal) const { return tags[ordinal & (kRing - 1)]; }
-  // Bit i set when the tag of entry i of the lane equals tag.
-  inline uint32_t LaneTagMatches(uint32_t laneIndex, uint16_t tag) const {
+  inline uint8_t& HashAt(uint32_t ordinal) const { return hashes[ordinal & (kRing - 1)]; }
+  // Bit i set when entry i of the lane has this tag, and in eight when it has this hash too (none
+  // without hashes).
+  template <bool kHashed>
+  inline uint32_t LaneMatches(uint32_t laneIndex, uint16_t tag, uint8_t hash, uint32_t& eight) const {
     const uint16_t* lane = tags + laneIndex * kLane;
+    const uint8_t* laneHashes = hashes + laneIndex * kLane;
 #if defined(__SSE2__)
     const __m128i wanted = _mm_set1_epi16(static_cast<short>(tag));
     const __m128i low = _mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(lane)), wanted);
     const __m128i high = _mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(lane + 8)), wanted);
-    return static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(low, high)));
+    const uint32_t four = static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(low, high)));
+    eight = 0;
+    if (kHashed) {
+      const __m128i sameHash = _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(laneHashes)),
+                                              _mm_set1_epi8(static_cast<char>(hash)));
+      eight = four & static_cast<uint32_t>(_mm_movemask_epi8(sameHash));
+    }
+    return four;
 #else
-    uint32_t bits = 0;
-    for (uint32_t i = 0; i < kLane; ++i) bits |= uint32_t(lane[i] == tag) << i;
-    return bits;
+    uint32_t four = 0;
+    eight = 0;
+    for (uint32_t i = 0; i < kLane; ++i) {
+      four |= uint32_t(lane[i] == tag) << i;
+      if (kHashed) eight |= uint32_t(lane[i] == tag && laneHashes[i] == hash) << i;
+    }
+    return four;
 #endif
   }
 };
 
-// The four bytes at p, the first in the lowest byte, 0 past the end: the key of position p in
-// the low half, its tag in the high half.
-inline uint32_t KeyAndTagOf(const uint8_t* s, uint32_t S, uint32_t p) {
-  if (__builtin_expect(p + 4 <= S, 1)) return Load32(s + p);
-  uint32_t word = 0;
-  for (uint32_t i = 0; i < 4 && p + i < S; ++i) word |= uint32_t(s[p + i]) << (8 * i);
-  return word;
+// The eight bytes at p, the first in the lowest byte, 0 past the end: the key of position p in
+// bits 0 - 15, its tag in bits 16 - 31, and the four bytes its tail hash is made of above.
+inline uint64_t EightBytesAt(const uint8_t* s, uint32_t S, uint32_t p) {
+  if (__builtin_expect(p + 8 <= S, 1)) return Load32(s + p) | uint64_t(Load32(s + p + 4)) << 32;
+  uint64_t bytes = 0;
+  for (uint32_t i = 0; i < 8 && p + i < S; ++i) bytes |= uint64_t(s[p + i]) << (8 * i);
+  return bytes;
 }
-inline uint32_t KeyOf(uint32_t word) { return word & 0xFFFF; }
-inline uint16_t TagOf(uint32_t word) { return static_cast<uint16_t>(word >> 16); }
+inline uint32_t KeyOf(uint64_t bytes) { return bytes & 0xFFFF; }
+inline uint16_t TagOf(uint64_t bytes) { return static_cast<uint16_t>(bytes >> 16); }
+// Equal hashes for equal bytes 4 - 7; unequal hashes prove them unequal.
+inline uint8_t TailHashOf(uint64_t bytes) { return static_cast<uint8_t>((uint32_t(bytes >> 32) * 0x9E3779B1u) >> 24); }
 
 // The finder's tables laid over the key-table area of the work area.
 class TFinder {
@@ -157,27 +182,36 @@ class TFinder {
       k.count = 0;
       lanes += keyLanes;
     }
-    return skip + 8ull * kKeys + lanes * kLane * (4 + 2) <= areaBytes && lanes < (1u << 28);
+    // Where the rings hold fewer entries than half the block, a few keys recur all over it
+    // (text, mostly): their searches meet many candidates, and a tail hash per entry spares
+    // reading most of them. Elsewhere it would only cost memory.
+    hashed_ = lanes * kLane < S / 2;
+    entryBytes_ = hashed_ ? 4 + 2 + 1 : 4 + 2;
+    return skip + 8ull * kKeys + lanes * kLane * entryBytes_ <= areaBytes && lanes < (1u << 28);
   }
 
   // The ring of a key that occurs in the block.
   inline TRing RingOf(uint32_t key) const {
     const uint32_t ring = keys_[key].ring;
-    uint8_t* base = pool_ + uint64_t(ring >> 4) * kLane * (4 + 2);
-    return {reinterpret_cast<uint32_t*>(base), reinterpret_cast<uint16_t*>(base + ((ring & 15) + 1) * kLane * 4)};
+    uint8_t* base = pool_ + uint64_t(ring >> 4) * kLane * entryBytes_;
+    const uint32_t entries = ((ring & 15) + 1) * kLane;
+    return {reinterpret_cast<uint32_t*>(base), reinterpret_cast<uint16_t*>(base + entries * 4), base + entries * 6};
   }
 
-  // Files p, whose four bytes are word (KeyAndTagOf), and returns its ring, with total set to the
-  // key's insertion count including p.
-  inline TRing Insert(uint32_t p, uint32_t word, uint32_t& total) {
-    const uint32_t key = KeyOf(word);
+  // Files p, whose eight bytes are bytes (EightBytesAt), and returns its ring, with total set to
+  // the key's insertion count including p.
+  inline TRing Insert(uint32_t p, uint64_t bytes, uint32_t& total) {
+    const uint32_t key = KeyOf(bytes);
     const TRing positions = RingOf(key);
     const uint32_t ordinal = keys_[key].count++;
     positions.At(ordinal) = p;
-    positions.TagAt(ordinal) = TagOf(word);
+    positions.TagAt(ordinal) = TagOf(bytes);
+    if (hashed_) positions.HashAt(ordinal) = TailHashOf(bytes);
     total = ordinal + 1;
     return positions;
   }
+
+  bool Hashed() const { return hashed_; }
 
   // Brings a key's count and ring towards the cache ahead of a search.
   inline void PrefetchKey(uint32_t key) const { __builtin_prefetch(keys_ + key); }
@@ -186,9 +220,11 @@ class TFinder {
   inline void PrefetchTags(uint32_t key) const {
     const uint32_t count = keys_[key].count;
     if (count == 0) return;
-    const uint16_t* tags = RingOf(key).tags;
+    const TRing ring = RingOf(key);
     const uint32_t entries = count < kRing ? count : kRing;
-    for (uint32_t i = 0; i < entries; i += 32) __builtin_prefetch(tags + i);
+    for (uint32_t i = 0; i < entries; i += 32) __builtin_prefetch(ring.tags + i);
+    if (hashed_)
+      for (uint32_t i = 0; i < entries; i += 64) __builtin_prefetch(ring.hashes + i);
   }
 
  private:
@@ -199,6 +235,8 @@ class TFinder {
   };
   SKey* keys_ = nullptr;
   uint8_t* pool_ = nullptr;
+  bool hashed_ = false;  // the entries carry tail hashes
+  uint32_t entryBytes_ = 4 + 2;
 };
 
 struct SBest {
@@ -235,37 +273,60 @@ inline uint32_t* CollectDescending(const uint32_t* lanePositions, uint32_t bits,
   }
   return out;
 }
-// The positions of the older entries of the ring (all but the newest, of ordinal total - 1)
-// whose tag is tag, nearest first. All tags are compared before any position is taken, so the
-// loads of the lanes do not wait on one another. Returns their number.
-inline uint32_t EntriesWithTag(const TRing& ring, uint32_t total, uint16_t tag, uint32_t* found) {
-  const uint32_t newest = (total - 1) & (kRing - 1);
-  const uint32_t newestLane = newest / kLane;
-  const uint32_t newestBit = 1u << (newest % kLane);
-  const bool full = total >= kRing;
-  const uint32_t lanes = full ? kRing / kLane : newestLane + 1;
-  uint32_t bits[kRing / kLane];
-  for (uint32_t lane = 0; lane < lanes; ++lane) bits[lane] = ring.LaneTagMatches(lane, tag);
-  uint32_t* end = CollectDescending(ring.positions + newestLane * kLane, bits[newestLane] & (newestBit - 1), found);
-  for (uint32_t lane = newestLane; lane-- > 0;)
-    end = CollectDescending(ring.positions + lane * kLane, bits[lane], end);
-  if (full) {
-    // A full ring goes on at its top: its entries there are older still, down to the oldest.
-    for (uint32_t lane = kRing / kLane - 1; lane > newestLane; --lane)
-      end = CollectDescending(ring.positions + lane * kLane, bits[lane], end);
-    end = CollectDescending(ring.positions + newestLane * kLane, bits[newestLane] & ~(2 * newestBit - 1), end);
-  }
-  return static_cast<uint32_t>(end - found);
-}
 
-// The greedy parse of s[0 .. S): the same tokens as the step-by-step procedure described above.
-// Returns false (and leaves everything untouched) only when its tables do not fit the work area.
-inline bool FindMatches(const uint8_t* s, uint32_t S, const SCompressWork& work, uint64_t keyAreaBytes,
-                        uint32_t& tokenCount, uint32_t& matchCount) {
+// The ring's match masks for one search, per lane: the older entries (all but the newest, the
+// current position) whose tag equals the current one (a match of four bytes or more), and those
+// whose tail hash is equal too (all of those of eight bytes or more). All lanes are compared
+// before any position is taken, so their loads do not wait on one another.
+struct SLaneMasks {
+  uint32_t four[kRing / kLane];
+  uint32_t eight[kRing / kLane];
+  uint32_t newest;  // ring index of the newest entry
+  bool full;
+  bool anyFour, anyEight;  // some lane has a bit set in four, in eight
+
+  template <bool kHashed>
+  void Compare(const TRing& ring, uint32_t total, uint16_t tag, uint8_t hash) {
+    newest = (total - 1) & (kRing - 1);
+    full = total >= kRing;
+    const uint32_t lanes = full ? kRing / kLane : newest / kLane + 1;
+    const uint32_t newestLane = newest / kLane, newestBit = 1u << (newest % kLane);
+    uint32_t fours = 0, eights = 0;
+    for (uint32_t lane = 0; lane < lanes; ++lane) {
+      const uint32_t others = lane == newestLane ? ~newestBit : ~0u;
+      four[lane] = ring.LaneMatches<kHashed>(lane, tag, hash, eight[lane]) & others;
+      eight[lane] &= others;
+      fours |= four[lane];
+      eights |= eight[lane];
+    }
+    anyFour = fours != 0;
+    anyEight = eights != 0;
+  }
+
+  // The positions of the entries set in mask (a lane's bits from its index), nearest first.
+  // Returns their number.
+  template <typename TMask>
+  uint32_t Collect(const TRing& ring, TMask mask, uint32_t* found) const {
+    const uint32_t newestLane = newest / kLane;
+    const uint32_t below = (1u << (newest % kLane)) - 1;
+    uint32_t* end = CollectDescending(ring.positions + newestLane * kLane, mask(newestLane) & below, found);
+    for (uint32_t lane = newestLane; lane-- > 0;) end = CollectDescending(ring.positions + lane * kLane, mask(lane), end);
+    if (full) {
+      // A full ring goes on at its top: its entries there are older still, down to the oldest.
+      for (uint32_t lane = kRing / kLane - 1; lane > newestLane; --lane)
+        end = CollectDescending(ring.positions + lane * kLane, mask(lane), end);
+      end = CollectDescending(ring.positions + newestLane * kLane, mask(newestLane) & ~below, end);
+    }
+    return static_cast<uint32_t>(end - found);
+  }
+};
+
+// The greedy parse of s[0 .. S) over the attached finder, with or without tail hashes.
+template <bool kHashed>
+inline void Parse(const uint8_t* s, uint32_t S, const SCompressWork& work, TFinder& finder, uint32_t& tokenCount,
+                  uint32_t& matchCount) {
   SMinimumLengths minimum;
   minimum.Build();
-  TFinder finder;
-  if (!finder.Attach(work.keyTable, keyAreaBytes, s, S)) return false;
   uint32_t N = 0, M = 0;
   uint32_t cur = 0;
   uint8_t* flags = work.flags;
@@ -274,26 +335,39 @@ inline bool FindMatches(const uint8_t* s, uint32_t S, const SCompressWork& work,
   uint32_t found[kRing];
   while (cur < S) {
     uint32_t total = 0;
-    const uint32_t word = KeyAndTagOf(s, S, cur);
-    const TRing positions = finder.Insert(cur, word, total);
+    const uint64_t bytes = EightBytesAt(s, S, cur);
+    const TRing positions = finder.Insert(cur, bytes, total);
     // What the searches two and four positions on will read first is fetched now: the tags,
     // which need the key's ring, two positions on, and the key's entry itself four on.
-    if (cur + 4 < S) finder.PrefetchKey(KeyOf(KeyAndTagOf(s, S, cur + 4)));
-    if (cur + 2 < S) finder.PrefetchTags(KeyOf(KeyAndTagOf(s, S, cur + 2)));
+    if (cur + 4 < S) finder.PrefetchKey(KeyOf(EightBytesAt(s, S, cur + 4)));
+    if (cur + 2 < S) finder.PrefetchTags(KeyOf(EightBytesAt(s, S, cur + 2)));
     const uint32_t maxLength = S - cur;
     SBest best = {1, 0};
     if (maxLength >= 2 && total > 1) {
       const uint32_t older = total - 1 < kRing - 1 ? total - 1 : kRing - 1;
       bool going = true;
       if (maxLength >= 4) {
-        // Candidates of four bytes or more share the tag; they are measured nearest first, their
-        // bytes fetched all at once.
-        const uint32_t count = EntriesWithTag(positions, total, TagOf(word), found);
-        for (uint32_t i = 0; i < count; ++i) __builtin_prefetch(s + found[i]);
-        for (uint32_t i = 0; i < count && going; ++i) {
-          const uint32_t c = found[i];
-          if (c + 1 >= cur) continue;  // cur - 1: at most one byte
-          going = Offer(s, cur, maxLength, c, minimum, best);
+        // Candidates of four bytes or more share the tag. The candidates set in a mask are
+        // measured nearest first, their bytes fetched all at once.
+        SLaneMasks masks;
+        masks.Compare<kHashed>(positions, total, TagOf(bytes), TailHashOf(bytes));
+        auto measure = [&](auto mask) {
+          const uint32_t count = masks.Collect(positions, mask, found);
+          for (uint32_t i = 0; i < count; ++i) __builtin_prefetch(s + found[i]);
+          for (uint32_t i = 0; i < count && going; ++i) {
+            const uint32_t c = found[i];
+            if (c + 1 >= cur) continue;  // cur - 1: at most one byte
+            going = Offer(s, cur, maxLength, c, minimum, best);
+          }
+        };
+        // Those of eight bytes or more share the tail hash too; when one of those gives eight
+        // bytes, it is the result of all (no other reaches eight). Otherwise, and near the block
+        // end, where no match reaches eight bytes, every candidate with the tag counts, measured
+        // from the start: a false hit of the hash may not stand in for a nearer equal match.
+        if (kHashed && maxLength >= 8 && masks.anyEight) measure([&](uint32_t lane) { return masks.eight[lane]; });
+        if (best.length < 8 && masks.anyFour) {
+          best = {1, 0};
+          measure([&](uint32_t lane) { return masks.four[lane]; });
         }
       }
       if (going && best.length < 4) {
@@ -334,7 +408,7 @@ inline bool FindMatches(const uint8_t* s, uint32_t S, const SCompressWork& work,
       Store32(lengths + 4ull * M, best.length - 1);
       ++M;
       const uint32_t end = cur + best.length;
-      for (uint32_t p = cur + 1; p < end; ++p) finder.Insert(p, KeyAndTagOf(s, S, p), total);
+      for (uint32_t p = cur + 1; p < end; ++p) finder.Insert(p, EightBytesAt(s, S, p), total);
       cur = end;
       flags[N] = 1;
     }
@@ -342,6 +416,18 @@ inline bool FindMatches(const uint8_t* s, uint32_t S, const SCompressWork& work,
   }
   tokenCount = N;
   matchCount = M;
+}
+
+// The greedy parse of s[0 .. S): the same tokens as the step-by-step procedure described above.
+// Returns false (and leaves everything untouched) only when its tables do not fit the work area.
+inline bool FindMatches(const uint8_t* s, uint32_t S, const SCompressWork& work, uint64_t keyAreaBytes,
+                        uint32_t& tokenCount, uint32_t& matchCount) {
+  TFinder finder;
+  if (!finder.Attach(work.keyTable, keyAreaBytes, s, S)) return false;
+  if (finder.Hashed())
+    Parse<true>(s, S, work, finder, tokenCount, matchCount);
+  else
+    Parse<false>(s, S, work, finder, tokenCount, matchCount);
   return true;
 }
 
