@@ -445,44 +445,6 @@ class TDeltaReader {
     return Read(second);
   }
 
-  // Reads pairs as ReadPair does and hands each to onPair(first, second, position of first), for
-  // as long as onPair returns true, fewer than count pairs are read and the pairs decode from the
-  // window without the bit-by-bit reading. Returns the number of pairs read. The position stays
-  // in a local meanwhile, so that it does not pass through memory from one pair to the next.
-  template <typename TOnPair>
-  uint32_t ReadPairsWhile(uint32_t count, TOnPair&& onPair) {
-    uint32_t pos = pos_;
-    uint32_t done = 0;
-    while (done < count && pos < fastLimit_) {
-      const uint64_t w = WindowAt(pos);
-      uint32_t first = 0, second = 0;
-      const uint32_t used = LongWordAt(w, first);
-      if (used == 0) break;
-      uint32_t end = pos + used;
-      const uint32_t entry =
-          used <= 57 - kShortWordBits ? kShortWords.entry[(w >> used) & ((1u << kShortWordBits) - 1)] : 0;
-      if (entry != 0) {
-        second = entry >> 8;
-        end += entry & 0xFF;
-      } else {
-        if (end >= fastLimit_) break;
-        const uint32_t secondUsed = WordAt(WindowAt(end), second);
-        if (secondUsed == 0) break;
-        end += secondUsed;
-      }
-      const uint32_t at = pos;
-      pos = end;
-      ++done;
-      if (!onPair(first, second, at)) break;
-    }
-    pos_ = pos;
-    return done;
-  }
-
-  // The bit position of the next word, and a return to one met before.
-  uint32_t Position() const { return pos_; }
-  void MoveTo(uint32_t position) { pos_ = position; }
-
   // Two words in a row, from one load of the bits where they fit in it.
   bool ReadPair(uint32_t& first, uint32_t& second) {
     if (pos_ < fastLimit_) {
@@ -653,49 +615,41 @@ class TStoredFlagRuns {
   uint64_t q_;
 };
 
-// The pairs listed by the first pass (two 32-bit codes each, at the bottom of dst), then those
-// read afresh from the rest of the match section.
-class TPairSource {
- public:
-  TPairSource(const uint8_t* listed, uint32_t listedCount, const TDeltaReader& rest)
-      : next_(listed), end_(listed + 8ull * listedCount), rest_(rest) {}
-  bool Next(uint32_t& distanceCode, uint32_t& lengthCode) {
-    if (next_ != end_) {
-      std::memcpy(&distanceCode, next_, 4);
-      std::memcpy(&lengthCode, next_ + 4, 4);
-      next_ += 8;
-      return true;
-    }
-    return rest_.ReadPair(distanceCode, lengthCode);
-  }
-
- private:
-  const uint8_t* next_;
-  const uint8_t* end_;
-  TDeltaReader rest_;
-};
-
 inline void Copy16(uint8_t* to, const uint8_t* from) { std::memcpy(to, from, 16); }
 
-// Rebuilds the pre-pass output at out[0 .. rebuiltLen) from the flags, the literals and the
-// (distance - 1, length - 1) pairs read from matches (placed after the match count), and gives its length in built (less than rebuiltLen
-// when the match section holds more pairs than there are match flags: the rest go unused). The
-// counts have been checked against each other; what is left to check is that no distance reaches
-// before the start of the output. Fixed-size
-// copies may write up to 32 bytes past a token while that stays inside the output: the tokens
-// that follow overwrite them. literalsEnd bounds the over-reads of the literal copies.
+// How a rebuild ended: done, refused (a pair that does not decode or a distance that reaches
+// before the output's start), or stopped because the output would not fit in the region given.
+enum class ERebuild { kDone, kRefused, kPastRegion };
+
+// Rebuilds the pre-pass output at out[0 .. regionLen) from the flags, the literals and the
+// (distance - 1, length - 1) pairs read from matches, and gives its length in built. Each pair is
+// decoded where its match flag is met, so that the serial reading of the bit positions and the
+// copies overlap. The caller has checked that there are at least as many pairs as match flags.
+// Fixed-size copies may write up to 32 bytes past a token while that stays inside the region: the
+// tokens that follow overwrite them. literalsEnd bounds the over-reads of the literal copies.
 template <typename TFlagRuns>
-bool RebuildPrePass(TFlagRuns& runs, uint32_t N, uint8_t* out, uint32_t rebuiltLen, const uint8_t* literals,
-                    const uint8_t* literalsEnd, TPairSource& matches, uint32_t& built) {
+ERebuild RebuildPrePass(TFlagRuns& flagRuns, uint32_t N, uint8_t* out, uint32_t regionLen, const uint8_t* literals,
+                        const uint8_t* literalsEnd, TDeltaReader& matchReader, uint32_t& built) {
+  // Local copies, so that their state stays in registers across the byte stores.
+  TFlagRuns runs = flagRuns;
+  TDeltaReader matches = matchReader;
+  ERebuild result = ERebuild::kDone;
   uint32_t q = 0;
   uint32_t at = 0;
   uint32_t v = 0;
   while (q < N) {
     uint32_t count = 0;
-    if (!runs.Next(v, count) || count > N - q) return false;
+    if (!runs.Next(v, count) || count > N - q) {
+      result = ERebuild::kRefused;
+      break;
+    }
     q += count;
     if (v == 0) {
-      if (count <= 16 && rebuiltLen - at >= 16 && literalsEnd - literals >= 16) {
+      if (count > regionLen - at) {
+        result = ERebuild::kPastRegion;
+        break;
+      }
+      if (count <= 16 && regionLen - at >= 16 && literalsEnd - literals >= 16) {
         Copy16(out + at, literals);
       } else {
         std::memcpy(out + at, literals, count);
@@ -705,13 +659,23 @@ bool RebuildPrePass(TFlagRuns& runs, uint32_t N, uint8_t* out, uint32_t rebuiltL
     } else {
       for (uint32_t m = 0; m < count; ++m) {
         uint32_t distanceCode = 0, lengthCode = 0;
-        if (!matches.Next(distanceCode, lengthCode)) return false;
+        if (!matches.ReadPair(distanceCode, lengthCode)) {
+          result = ERebuild::kRefused;
+          break;
+        }
         const uint64_t distance = uint64_t(distanceCode) + 1;
-        const uint32_t length = lengthCode + 1;
-        if (distance > at) return false;
+        const uint64_t length = uint64_t(lengthCode) + 1;
+        if (distance > at) {
+          result = ERebuild::kRefused;
+          break;
+        }
+        if (length > regionLen - at) {
+          result = ERebuild::kPastRegion;
+          break;
+        }
         uint8_t* to = out + at;
         const uint8_t* from = to - distance;
-        if (distance >= 16 && length <= 32 && rebuiltLen - at >= 32) {
+        if (distance >= 16 && length <= 32 && regionLen - at >= 32) {
           // Two 16-byte steps: the second may read what the first wrote, as a byte-by-byte copy
           // would, since the source lies at least 16 bytes back.
           Copy16(to, from);
@@ -722,15 +686,26 @@ bool RebuildPrePass(TFlagRuns& runs, uint32_t N, uint8_t* out, uint32_t rebuiltL
           // The source overlaps the bytes being produced: byte by byte.
           for (uint32_t i = 0; i < length; ++i) to[i] = from[i];
         }
-        at += length;
+        at += static_cast<uint32_t>(length);
       }
+      if (result != ERebuild::kDone) break;
     }
     v ^= 1;
   }
+  matchReader = matches;
   built = at;
-  return true;
+  return result;
 }
 
+// Reads count pairs and adds their lengths to total; false when one does not decode.
+bool AddMatchLengths(TDeltaReader& reader, uint32_t count, uint64_t& total) {
+  for (uint32_t m = 0; m < count; ++m) {
+    uint32_t lengthCode = 0;
+    if (!reader.SkipThenRead(lengthCode)) return false;
+    total += uint64_t(lengthCode) + 1;
+  }
+  return true;
+}
 
 // Undoes the pre-pass for a stream that lies in dst itself, dst[base .. base + len), with
 // base + len <= capacity.
@@ -863,12 +838,10 @@ bool ExpandFlagRuns(const uint8_t* packedRuns, uint32_t bitCount, uint32_t S, ui
 
 namespace {
 
-// Decodes a compressed-form block in two passes over its sections. The first checks every count
-// and code word and sums the literals and match lengths, listing the decoded pairs at the bottom
-// of dst as scratch; no output is rebuilt before all of that holds. The second rebuilds the
-// pre-pass output at the top of dst, checking each distance against the bytes already there, and
-// the pre-pass is then undone downward into dst itself. A refused block may thus leave scratch
-// bytes in dst.
+// Decodes a compressed-form block. The flag section is checked first; the pre-pass output is then
+// rebuilt in the top of dst while the match pairs are decoded, each distance checked against the
+// bytes already there, and the pre-pass is undone downward into dst itself. A refused block may
+// thus leave scratch bytes in dst.
 bool DecodeCompressedForm(uint8_t* dst, uint32_t& dstLen, const uint8_t* src, uint32_t srcLen,
                           uint32_t S, uint32_t N) {
   const uint32_t capacity = dstLen;
@@ -916,88 +889,52 @@ bool DecodeCompressedForm(uint8_t* dst, uint32_t& dstLen, const uint8_t* src, ui
   const uint8_t* literals = src + pos;
   pos += literalCount;
 
-  // The pairs are listed as the match section is checked, so that each is decoded once. The list
-  // lies at the bottom of dst, 8 bytes a pair, below the rebuilt output, which will fill
-  // dst[capacity - literals - match lengths .. capacity) and is built upward from its start. A
-  // pair is listed while the list, the literals and the lengths so far fit in the capacity; once
-  // all lengths are known, listed pairs that would lie inside the output are given up again. The
-  // pairs not listed are read a second time while the output is rebuilt, from the position of
-  // the first of them, found from the nearest checkpoint of the reader's position.
   uint32_t matchCount = 0;
-  uint64_t matchTotal = 0;
-  uint32_t listed = 0;
-  TDeltaReader rest(src, 0);
+  TDeltaReader matchReader(src, 0);
   if (pos < srcLen && src[pos] == 3) {
     ++pos;
     if (srcLen - pos < 4) return false;
     const uint32_t matchBits = Load32(src + pos);
     pos += 4;
     if (srcLen - pos < BytesForBits(matchBits)) return false;
-    TDeltaReader reader(src + pos, matchBits);
-    if (!reader.Read(matchCount) || matchCount > S) return false;
-    const uint32_t kCheckpoints = 1024;
-    uint32_t checkpoint[kCheckpoints];
-    const uint32_t interval = matchCount / kCheckpoints + 1;
-    uint32_t m = 0;
-    uint32_t untilCheckpoint = 0;
-    // Pair m, read from position at: a checkpoint where one is due, its length counted, and
-    // listed while the list fits; false once it does not.
-    const auto take = [&](uint32_t distanceCode, uint32_t lengthCode, uint32_t at) {
-      if (untilCheckpoint-- == 0) {
-        checkpoint[m / interval] = at;
-        untilCheckpoint = interval - 1;
-      }
-      matchTotal += uint64_t(lengthCode) + 1;
-      if (8ull * (m + 1) + literalCount + matchTotal > capacity) {
-        ++m;
-        return false;
-      }
-      std::memcpy(dst + 8ull * m, &distanceCode, 4);
-      std::memcpy(dst + 8ull * m + 4, &lengthCode, 4);
-      listed = ++m;
-      return true;
-    };
-    while (m < matchCount && listed == m) {
-      reader.ReadPairsWhile(matchCount - m, take);
-      if (m == matchCount || listed != m) break;
-      // The next pair needs the bit-by-bit reading.
-      const uint32_t at = reader.Position();
-      uint32_t distanceCode = 0, lengthCode = 0;
-      if (!reader.ReadPair(distanceCode, lengthCode)) return false;
-      take(distanceCode, lengthCode, at);
-    }
-    for (; m < matchCount; ++m) {
-      uint32_t lengthCode = 0;
-      if (!reader.SkipThenRead(lengthCode)) return false;
-      matchTotal += uint64_t(lengthCode) + 1;
-    }
-    if (literalCount + matchTotal <= capacity) {
-      const uint64_t below = (capacity - literalCount - matchTotal) / 8;
-      if (listed > below) listed = static_cast<uint32_t>(below);
-      if (listed < matchCount) {
-        reader.MoveTo(checkpoint[listed / interval]);
-        for (uint32_t skip = listed % interval, unused = 0; skip > 0; --skip) reader.SkipThenRead(unused);
-        rest = reader;
-      }
-    }
+    matchReader = TDeltaReader(src + pos, matchBits);
+    if (!matchReader.Read(matchCount) || matchCount > S) return false;
   }
-  if (matchFlags > matchCount || uint64_t(literalCount) + matchTotal > capacity) return false;
+  if (matchFlags > matchCount) return false;
 
-  const uint32_t rebuiltLen = static_cast<uint32_t>(literalCount + matchTotal);
-  const uint32_t base = capacity - rebuiltLen;
-  TPairSource matches(dst, listed, rest);
-  bool ok;
+  // The output is rebuilt at the top of dst, as long as the pre-pass length S in the header says
+  // (at most the capacity), while the pairs are read; the pre-pass is then undone downward into
+  // dst itself. The pairs past the last match flag are read afterwards, since their lengths count
+  // against the capacity too. A block whose output would not fit in S bytes, which the
+  // compressor never writes, is rebuilt again, after a pass that adds up all the match lengths,
+  // into the top literals + lengths bytes.
+  const TDeltaReader firstPair = matchReader;
   uint32_t built = 0;
-  if (flagTag == 0) {
-    TPlainFlagRuns runs(flagBytes, N);
-    ok = RebuildPrePass(runs, N, dst + base, rebuiltLen, literals, src + srcLen, matches, built);
-  } else {
+  const auto rebuild = [&](uint32_t region) {
+    matchReader = firstPair;
+    uint8_t* out = dst + (capacity - region);
+    if (flagTag == 0) {
+      TPlainFlagRuns runs(flagBytes, N);
+      return RebuildPrePass(runs, N, out, region, literals, src + srcLen, matchReader, built);
+    }
     TStoredFlagRuns runs(flagBytes, runBits);
-    ok = RebuildPrePass(runs, N, dst + base, rebuiltLen, literals, src + srcLen, matches, built);
+    return RebuildPrePass(runs, N, out, region, literals, src + srcLen, matchReader, built);
+  };
+  uint32_t region = S;
+  ERebuild result = rebuild(region);
+  if (result == ERebuild::kPastRegion) {
+    uint64_t allLengths = 0;
+    matchReader = firstPair;
+    if (!AddMatchLengths(matchReader, matchCount, allLengths) || literalCount + allLengths > capacity) return false;
+    region = static_cast<uint32_t>(literalCount + allLengths);
+    result = rebuild(region);
   }
+  if (result != ERebuild::kDone) return false;
+  uint64_t matchTotal = built - literalCount;
+  if (!AddMatchLengths(matchReader, matchCount - matchFlags, matchTotal) || literalCount + matchTotal > capacity)
+    return false;
   uint32_t restored = 0;
-  if (ok) ok = RestorePrePassInPlace(dst, capacity, base, built, restored);
-  if (!ok) return false;
+  if (!RestorePrePassInPlace(dst, capacity, capacity - region, built, restored)) return false;
   dstLen = restored;
   return true;
 }
