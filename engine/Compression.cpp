@@ -707,6 +707,35 @@ bool AddMatchLengths(TDeltaReader& reader, uint32_t count, uint64_t& total) {
   return true;
 }
 
+// Bit j set exactly when p[j] is 0, for the 64 bytes from p on.
+inline uint64_t ZeroByteBits64(const uint8_t* p) {
+#if defined(__SSE2__)
+  const __m128i zero = _mm_setzero_si128();
+  uint64_t bits = 0;
+  for (int part = 0; part < 4; ++part) {
+    const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * part));
+    bits |= uint64_t(static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(chunk, zero)))) << (16 * part);
+  }
+  return bits;
+#else
+  uint64_t bits = 0;
+  for (int part = 0; part < 8; ++part) {
+    uint64_t w;
+    std::memcpy(&w, p + 8 * part, 8);
+    // 0x80 in each zero byte and nowhere else (no borrow crosses bytes), then one bit per byte.
+    const uint64_t high = ~(((w & 0x7F7F7F7F7F7F7F7Full) + 0x7F7F7F7F7F7F7F7Full) | w) & 0x8080808080808080ull;
+    bits |= ((high >> 7) * 0x0102040810204080ull >> 56) << (8 * part);
+  }
+  return bits;
+#endif
+}
+
+inline void Fill32(uint8_t* to, uint8_t value) {
+  uint8_t fill[32];
+  std::memset(fill, value, 32);
+  std::memcpy(to, fill, 32);
+}
+
 // Undoes the pre-pass for a stream that lies in dst itself, dst[base .. base + len), with
 // base + len <= capacity.
 // The restored bytes are written from dst[0] upward, which never passes the unread input as long
@@ -724,6 +753,56 @@ bool RestorePrePassInPlace(uint8_t* dst, uint32_t capacity, uint32_t base, uint3
   const uint64_t kRoom = 255 + 32;
   bool ok = true;
   while (i < len) {
+    if (moved == nullptr && uint64_t(base) + i - out >= kRoom && len - i >= 128) {
+      // The stream in blocks of 64 bytes, from a mask of their zero bytes: each escape item is
+      // met through its bit, the plain bytes before it are copied in fixed-size steps, and a lone
+      // zero and a record of up to 32 bytes share one store. The mask is walked with bit 0 at
+      // position next, and an item's kind is read from the mask itself (a lone zero's count is the
+      // next zero bit), so that the walk does not wait for the loads. Every item and every block
+      // starts with the room checked; i may run up to 2 bytes into the next block.
+      uint32_t block = i;
+      uint64_t zeros = ZeroByteBits64(in + block);
+      for (;;) {
+        uint32_t next = block;
+        while (zeros != 0 && uint64_t(base) + i - out >= kRoom) {
+          const uint32_t skip = static_cast<uint32_t>(__builtin_ctzll(zeros));
+          const uint32_t at = next + skip;
+          zeros >>= skip;
+          // Past the block's last byte the mask holds no bits, so a lone zero there is walked
+          // as a record; no bit of this block remains after it either way.
+          const uint32_t itemLength = 3 - static_cast<uint32_t>((zeros >> 1) & 1u);
+          zeros >>= itemLength;
+          next = at + itemLength;
+          const uint32_t plain = at - i;
+          Copy16(dst + out, in + i);
+          if (plain > 16) {
+            Copy16(dst + out + 16, in + i + 16);
+            Copy16(dst + out + 32, in + i + 32);
+            Copy16(dst + out + 48, in + i + 48);
+          }
+          out += plain;
+          const uint32_t count = in[at + 1];
+          const uint8_t value = count != 0 ? in[at + 2] : 0;
+          Fill32(dst + out, value);
+          if (count > 32) std::memset(dst + out, value, count);
+          out += count != 0 ? count : 1;
+          i = at + (count != 0 ? 3 : 2);
+        }
+        if (zeros != 0 || uint64_t(base) + i - out < kRoom) break;
+        if (i < block + 64) {
+          Copy16(dst + out, in + i);
+          Copy16(dst + out + 16, in + i + 16);
+          Copy16(dst + out + 32, in + i + 32);
+          Copy16(dst + out + 48, in + i + 48);
+          out += block + 64 - i;
+          i = block + 64;
+        }
+        block += 64;
+        if (len - block < 128) break;
+        zeros = ZeroByteBits64(in + block) & (~uint64_t(0) << (i - block));
+      }
+      continue;
+    }
     if (moved == nullptr && uint64_t(base) + i - out >= kRoom && len - i >= 16) {
       // Sixteen bytes are stored at once; those up to the first escape byte are plain ones.
 #if defined(__SSE2__)

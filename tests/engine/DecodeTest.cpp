@@ -340,6 +340,46 @@ TEST(DecodeAgainstPlainDecoder, HeaderLengthUnlikeRebuiltLength) {
   }
 }
 
+// Data dense in escape items of every kind (lone zeros, zeros side by side, zero runs, long runs
+// of other bytes) with plain stretches of random length between them, so that items fall at every
+// place of the stream and across every 64-byte step of the restore; at the exact capacity the
+// restored bytes also catch up with the stream.
+TEST(DecodeAgainstPlainDecoder, EscapeItemsEverywhere) {
+  for (uint32_t seed = 1; seed <= 6; ++seed) {
+    std::mt19937 rng(seed);
+    Bytes data;
+    while (data.size() < 40000) {
+      const uint32_t plain = rng() % 4 == 0 ? rng() % 150 : rng() % 8;
+      for (uint32_t i = 0; i < plain; ++i) data.push_back(uint8_t(1 + rng() % 255));
+      switch (rng() % 5) {
+        case 0:
+          data.push_back(0);
+          break;
+        case 1:
+          data.insert(data.end(), 2, 0);
+          break;
+        case 2:
+          data.insert(data.end(), 3 + rng() % 40, 0);
+          break;
+        case 3:
+          data.insert(data.end(), 3 + rng() % 600, uint8_t(1 + rng() % 255));
+          break;
+        default:
+          data.push_back(0);
+          data.push_back(1);
+      }
+    }
+    const Bytes block = Compress(data);
+    ASSERT_NE(Load32(block.data() + 4), 0u) << "sample is stored";
+    const uint32_t n = uint32_t(data.size());
+    Bytes back;
+    ASSERT_TRUE(Decompress(block, n, back));
+    ASSERT_TRUE(back == data) << "seed " << seed;
+    for (uint32_t capacity : {n - 1, n + 1, std::max(n, Load32(block.data())) + 100})
+      ExpectSameVerdict(block, capacity, "seed " + std::to_string(seed) + " capacity " + std::to_string(capacity));
+  }
+}
+
 // Every cut of produced blocks, on both decoders: a cut lands inside each section in turn.
 TEST(DecodeAgainstPlainDecoder, EveryCut) {
   for (const Bytes& data : Samples()) {
