@@ -19,6 +19,7 @@
 #include "engine/Compression.h"
 
 #include <cstring>
+#include <type_traits>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -557,6 +558,18 @@ class TPlainFlagRuns {
  public:
   TPlainFlagRuns(const uint8_t* bytes, uint32_t N) : bytes_(bytes), byteCount_(BytesForBits(N)), N_(N), q_(0) {}
 
+  // The 0 flags from the current one on, up to 57 of them, and whether a 1 flag ends them;
+  // moves past both.
+  uint32_t NextLiterals(bool& matchFollows) {
+    const uint32_t valid = N_ - q_ < 57 ? N_ - q_ : 57;
+    const uint64_t w = Window(q_) | (uint64_t(1) << valid);
+    const uint32_t zeros = static_cast<uint32_t>(__builtin_ctzll(w));
+    matchFollows = zeros < valid;
+    q_ += zeros + (matchFollows ? 1u : 0u);
+    return zeros;
+  }
+  bool AtEnd() const { return q_ >= N_; }
+
   // Length of the run of flags equal to v that starts at the current flag; moves past it.
   bool Next(uint32_t v, uint32_t& length) {
     const uint32_t start = q_;
@@ -621,12 +634,53 @@ inline void Copy16(uint8_t* to, const uint8_t* from) { std::memcpy(to, from, 16)
 // before the output's start), or stopped because the output would not fit in the region given.
 enum class ERebuild { kDone, kRefused, kPastRegion };
 
+// Appends count literals at out[at]; false when they do not fit in the region.
+inline bool AppendLiterals(uint8_t* out, uint32_t& at, uint32_t regionLen, const uint8_t*& literals,
+                           const uint8_t* literalsEnd, uint32_t count) {
+  if (count > regionLen - at) return false;
+  if (count <= 16 && regionLen - at >= 16 && literalsEnd - literals >= 16) {
+    Copy16(out + at, literals);
+  } else {
+    std::memcpy(out + at, literals, count);
+  }
+  literals += count;
+  at += count;
+  return true;
+}
+
+// Appends at out[at] the match of the next pair.
+inline ERebuild AppendMatch(uint8_t* out, uint32_t& at, uint32_t regionLen, TDeltaReader& matches) {
+  uint32_t distanceCode = 0, lengthCode = 0;
+  if (!matches.ReadPair(distanceCode, lengthCode)) return ERebuild::kRefused;
+  const uint64_t distance = uint64_t(distanceCode) + 1;
+  const uint64_t length = uint64_t(lengthCode) + 1;
+  if (distance > at) return ERebuild::kRefused;
+  if (length > regionLen - at) return ERebuild::kPastRegion;
+  uint8_t* to = out + at;
+  const uint8_t* from = to - distance;
+  if (distance >= 16 && length <= 32 && regionLen - at >= 32) {
+    // Two 16-byte steps: the second may read what the first wrote, as a byte-by-byte copy
+    // would, since the source lies at least 16 bytes back.
+    Copy16(to, from);
+    Copy16(to + 16, from + 16);
+  } else if (distance >= length) {
+    std::memcpy(to, from, length);
+  } else {
+    // The source overlaps the bytes being produced: byte by byte.
+    for (uint32_t i = 0; i < length; ++i) to[i] = from[i];
+  }
+  at += static_cast<uint32_t>(length);
+  return ERebuild::kDone;
+}
+
 // Rebuilds the pre-pass output at out[0 .. regionLen) from the flags, the literals and the
 // (distance - 1, length - 1) pairs read from matches, and gives its length in built. Each pair is
 // decoded where its match flag is met, so that the serial reading of the bit positions and the
 // copies overlap. The caller has checked that there are at least as many pairs as match flags.
 // Fixed-size copies may write up to 32 bytes past a token while that stays inside the region: the
 // tokens that follow overwrite them. literalsEnd bounds the over-reads of the literal copies.
+// Plain flags are taken a match at a time, with the literals before it, so that no loop depends on
+// the length of a run of equal flags.
 template <typename TFlagRuns>
 ERebuild RebuildPrePass(TFlagRuns& flagRuns, uint32_t N, uint8_t* out, uint32_t regionLen, const uint8_t* literals,
                         const uint8_t* literalsEnd, TDeltaReader& matchReader, uint32_t& built) {
@@ -634,63 +688,44 @@ ERebuild RebuildPrePass(TFlagRuns& flagRuns, uint32_t N, uint8_t* out, uint32_t 
   TFlagRuns runs = flagRuns;
   TDeltaReader matches = matchReader;
   ERebuild result = ERebuild::kDone;
-  uint32_t q = 0;
   uint32_t at = 0;
-  uint32_t v = 0;
-  while (q < N) {
-    uint32_t count = 0;
-    if (!runs.Next(v, count) || count > N - q) {
-      result = ERebuild::kRefused;
-      break;
-    }
-    q += count;
-    if (v == 0) {
-      if (count > regionLen - at) {
+  if constexpr (std::is_same<TFlagRuns, TPlainFlagRuns>::value) {
+    while (!runs.AtEnd()) {
+      bool matchFollows = false;
+      const uint32_t count = runs.NextLiterals(matchFollows);
+      if (!AppendLiterals(out, at, regionLen, literals, literalsEnd, count)) {
         result = ERebuild::kPastRegion;
         break;
       }
-      if (count <= 16 && regionLen - at >= 16 && literalsEnd - literals >= 16) {
-        Copy16(out + at, literals);
-      } else {
-        std::memcpy(out + at, literals, count);
+      if (matchFollows) {
+        result = AppendMatch(out, at, regionLen, matches);
+        if (result != ERebuild::kDone) break;
       }
-      literals += count;
-      at += count;
-    } else {
-      for (uint32_t m = 0; m < count; ++m) {
-        uint32_t distanceCode = 0, lengthCode = 0;
-        if (!matches.ReadPair(distanceCode, lengthCode)) {
-          result = ERebuild::kRefused;
-          break;
-        }
-        const uint64_t distance = uint64_t(distanceCode) + 1;
-        const uint64_t length = uint64_t(lengthCode) + 1;
-        if (distance > at) {
-          result = ERebuild::kRefused;
-          break;
-        }
-        if (length > regionLen - at) {
+    }
+  } else {
+    uint32_t q = 0;
+    uint32_t v = 0;
+    while (q < N) {
+      uint32_t count = 0;
+      if (!runs.Next(v, count) || count > N - q) {
+        result = ERebuild::kRefused;
+        break;
+      }
+      q += count;
+      if (v == 0) {
+        if (!AppendLiterals(out, at, regionLen, literals, literalsEnd, count)) {
           result = ERebuild::kPastRegion;
           break;
         }
-        uint8_t* to = out + at;
-        const uint8_t* from = to - distance;
-        if (distance >= 16 && length <= 32 && regionLen - at >= 32) {
-          // Two 16-byte steps: the second may read what the first wrote, as a byte-by-byte copy
-          // would, since the source lies at least 16 bytes back.
-          Copy16(to, from);
-          Copy16(to + 16, from + 16);
-        } else if (distance >= length) {
-          std::memcpy(to, from, length);
-        } else {
-          // The source overlaps the bytes being produced: byte by byte.
-          for (uint32_t i = 0; i < length; ++i) to[i] = from[i];
+      } else {
+        for (uint32_t m = 0; m < count; ++m) {
+          result = AppendMatch(out, at, regionLen, matches);
+          if (result != ERebuild::kDone) break;
         }
-        at += static_cast<uint32_t>(length);
+        if (result != ERebuild::kDone) break;
       }
-      if (result != ERebuild::kDone) break;
+      v ^= 1;
     }
-    v ^= 1;
   }
   matchReader = matches;
   built = at;

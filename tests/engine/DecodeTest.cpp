@@ -380,6 +380,28 @@ TEST(DecodeAgainstPlainDecoder, EscapeItemsEverywhere) {
   }
 }
 
+// Plain flags with stretches of literal flags around the 57 flags read at once, each stretch
+// closed by a match flag or by the end of the flags.
+TEST(DecodeAgainstPlainDecoder, LongLiteralStretchesInPlainFlags) {
+  for (uint32_t stretch : {1u, 55u, 56u, 57u, 58u, 113u, 114u, 115u, 200u}) {
+    for (bool matchLast : {false, true}) {
+      std::string flags = std::string(stretch, '0') + "1" + std::string(stretch, '0');
+      if (matchLast) flags += "1";
+      Bytes literals;
+      for (uint32_t i = 0; i < 2 * stretch; ++i) literals.push_back(uint8_t(1 + i % 200));
+      std::vector<std::pair<uint32_t, uint32_t>> pairs = {{stretch, 4}};
+      if (matchLast) pairs.push_back({2 * stretch, 9});
+      const uint32_t rebuilt = 2 * stretch + 4 + (matchLast ? 9 : 0);
+      const Bytes block = CraftedBlock(rebuilt, flags, literals, pairs);
+      const std::string what = "stretch " + std::to_string(stretch) + (matchLast ? " match last" : "");
+      ExpectSameVerdict(block, rebuilt, what);
+      Bytes out;
+      ASSERT_TRUE(Decompress(block, rebuilt, out)) << what;
+      ASSERT_EQ(out.size(), rebuilt) << what;
+    }
+  }
+}
+
 // Every cut of produced blocks, on both decoders: a cut lands inside each section in turn.
 TEST(DecodeAgainstPlainDecoder, EveryCut) {
   for (const Bytes& data : Samples()) {
