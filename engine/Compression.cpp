@@ -765,11 +765,7 @@ inline uint64_t ZeroByteBits64(const uint8_t* p) {
 #endif
 }
 
-inline void Fill32(uint8_t* to, uint8_t value) {
-  uint8_t fill[32];
-  std::memset(fill, value, 32);
-  std::memcpy(to, fill, 32);
-}
+inline void Fill32(uint8_t* to, uint8_t value) { std::memset(to, value, 32); }
 
 // Undoes the pre-pass for a stream that lies in dst itself, dst[base .. base + len), with
 // base + len <= capacity.
@@ -786,20 +782,23 @@ bool RestorePrePassInPlace(uint8_t* dst, uint32_t capacity, uint32_t base, uint3
   // Room kept between output and input for the wide steps: a record's 255 bytes and a 32-byte
   // store.
   const uint64_t kRoom = 255 + 32;
+  // For a 64-byte block at once: each of its at most 22 items may take 252 bytes more room than
+  // it frees.
+  const uint64_t kBlockRoom = kRoom + 22 * 252;
   bool ok = true;
   while (i < len) {
-    if (moved == nullptr && uint64_t(base) + i - out >= kRoom && len - i >= 128) {
+    if (moved == nullptr && uint64_t(base) + i - out >= kBlockRoom && len - i >= 128) {
       // The stream in blocks of 64 bytes, from a mask of their zero bytes: each escape item is
       // met through its bit, the plain bytes before it are copied in fixed-size steps, and a lone
       // zero and a record of up to 32 bytes share one store. The mask is walked with bit 0 at
       // position next, and an item's kind is read from the mask itself (a lone zero's count is the
-      // next zero bit), so that the walk does not wait for the loads. Every item and every block
-      // starts with the room checked; i may run up to 2 bytes into the next block.
+      // next zero bit), so that the walk does not wait for the loads. A block starts only with
+      // room for its worst case; i may run up to 2 bytes into the next block.
       uint32_t block = i;
       uint64_t zeros = ZeroByteBits64(in + block);
       for (;;) {
         uint32_t next = block;
-        while (zeros != 0 && uint64_t(base) + i - out >= kRoom) {
+        while (zeros != 0) {
           const uint32_t skip = static_cast<uint32_t>(__builtin_ctzll(zeros));
           const uint32_t at = next + skip;
           zeros >>= skip;
@@ -810,8 +809,8 @@ bool RestorePrePassInPlace(uint8_t* dst, uint32_t capacity, uint32_t base, uint3
           next = at + itemLength;
           const uint32_t plain = at - i;
           Copy16(dst + out, in + i);
-          if (plain > 16) {
-            Copy16(dst + out + 16, in + i + 16);
+          Copy16(dst + out + 16, in + i + 16);
+          if (plain > 32) {
             Copy16(dst + out + 32, in + i + 32);
             Copy16(dst + out + 48, in + i + 48);
           }
@@ -823,7 +822,6 @@ bool RestorePrePassInPlace(uint8_t* dst, uint32_t capacity, uint32_t base, uint3
           out += count != 0 ? count : 1;
           i = at + (count != 0 ? 3 : 2);
         }
-        if (zeros != 0 || uint64_t(base) + i - out < kRoom) break;
         if (i < block + 64) {
           Copy16(dst + out, in + i);
           Copy16(dst + out + 16, in + i + 16);
@@ -833,7 +831,7 @@ bool RestorePrePassInPlace(uint8_t* dst, uint32_t capacity, uint32_t base, uint3
           i = block + 64;
         }
         block += 64;
-        if (len - block < 128) break;
+        if (len - block < 128 || uint64_t(base) + i - out < kBlockRoom) break;
         zeros = ZeroByteBits64(in + block) & (~uint64_t(0) << (i - block));
       }
       continue;

@@ -343,7 +343,8 @@ TEST(DecodeAgainstPlainDecoder, HeaderLengthUnlikeRebuiltLength) {
 // Data dense in escape items of every kind (lone zeros, zeros side by side, zero runs, long runs
 // of other bytes) with plain stretches of random length between them, so that items fall at every
 // place of the stream and across every 64-byte step of the restore; at the exact capacity the
-// restored bytes also catch up with the stream.
+// restored bytes also catch up with the stream, and at a roomy one the restore keeps its widest
+// steps throughout.
 TEST(DecodeAgainstPlainDecoder, EscapeItemsEverywhere) {
   for (uint32_t seed = 1; seed <= 6; ++seed) {
     std::mt19937 rng(seed);
@@ -375,8 +376,36 @@ TEST(DecodeAgainstPlainDecoder, EscapeItemsEverywhere) {
     Bytes back;
     ASSERT_TRUE(Decompress(block, n, back));
     ASSERT_TRUE(back == data) << "seed " << seed;
-    for (uint32_t capacity : {n - 1, n + 1, std::max(n, Load32(block.data())) + 100})
+    for (uint32_t capacity : {n - 1, n + 1, std::max(n, Load32(block.data())) + 100, 2 * n + 6000})
       ExpectSameVerdict(block, capacity, "seed " + std::to_string(seed) + " capacity " + std::to_string(capacity));
+  }
+}
+
+// At the exact capacity, full records in a row (3 stream bytes for 255 restored ones) close in on
+// the stream still to be read, which the lone zeros after them (3 stream bytes, 2 restored) give
+// back: the restore must go over to smaller steps before they overwrite it.
+TEST(DecodeAgainstPlainDecoder, RecordsCloseInOnTheStream) {
+  std::mt19937 rng(11);
+  for (uint32_t prefix : {1000u, 1001u, 1037u}) {
+    for (uint32_t records : {25u, 40u}) {
+      for (uint32_t loneZeros : {1000u, 2000u, 4000u}) {
+        Bytes data;
+        for (uint32_t i = 0; i < prefix; ++i) data.push_back(uint8_t(1 + rng() % 255));
+        data.insert(data.end(), 255 * records, 'a');
+        for (uint32_t i = 0; i < loneZeros; ++i) {
+          data.push_back(0);
+          data.push_back(uint8_t(1 + rng() % 255));
+        }
+        const Bytes block = Compress(data);
+        ASSERT_NE(Load32(block.data() + 4), 0u) << "sample is stored";
+        const uint32_t n = uint32_t(data.size());
+        const std::string what = std::to_string(prefix) + " " + std::to_string(records) + " " + std::to_string(loneZeros);
+        Bytes back;
+        ASSERT_TRUE(Decompress(block, n, back)) << what;
+        ASSERT_TRUE(back == data) << what;
+        ExpectSameVerdict(block, n + 1, what);
+      }
+    }
   }
 }
 
