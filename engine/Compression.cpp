@@ -351,6 +351,18 @@ namespace {
 
 uint32_t BytesForBits(uint32_t bits) { return bits / 8 + (bits % 8 != 0 ? 1u : 0u); }
 
+// The prefix of a word (k ones, a zero, the k bits of L below its leading one) at the start of
+// bits, stream bit j being bit j: its k and L when all of its 2k + 1 bits lie within the first
+// width bits.
+constexpr bool PrefixWithin(uint32_t bits, uint32_t width, uint32_t& k, uint32_t& bitLength) {
+  k = 0;
+  while (k < width && ((bits >> k) & 1u) != 0) ++k;
+  if (2 * k + 1 > width) return false;
+  bitLength = 1;
+  for (uint32_t j = 0; j < k; ++j) bitLength = (bitLength << 1) | ((bits >> (k + 1 + j)) & 1u);
+  return true;
+}
+
 const uint32_t kShortWordBits = 12;
 // Words of at most 12 bits by one look-up: indexed by the next 12 stream bits, an entry holds
 // the word's length in its low byte (0: a longer word or none) and its value above.
@@ -358,12 +370,9 @@ struct SShortWords {
   uint32_t entry[1u << kShortWordBits];
   constexpr SShortWords() : entry() {
     for (uint32_t i = 0; i < (1u << kShortWordBits); ++i) {
-      uint32_t k = 0;
-      while (k < kShortWordBits && ((i >> k) & 1u) != 0) ++k;
-      uint32_t p = k + 1;
-      if (p + k > kShortWordBits) continue;
-      uint32_t bitLength = 1;
-      for (uint32_t j = 0; j < k; ++j) bitLength = (bitLength << 1) | ((i >> p++) & 1u);
+      uint32_t k = 0, bitLength = 0;
+      if (!PrefixWithin(i, kShortWordBits, k, bitLength)) continue;
+      uint32_t p = 2 * k + 1;
       if (p + bitLength - 1 > kShortWordBits) continue;
       uint32_t n = 1;
       for (uint32_t j = 0; j + 1 < bitLength; ++j) n = (n << 1) | ((i >> p++) & 1u);
@@ -382,19 +391,15 @@ struct SByteReversal {
     }
   }
 };
-// The prefix of a word (k ones, a zero, the k bits of L below its leading one) from its first
-// nine stream bits, when k <= 4: an entry holds L << 8 | k, and 0 for a longer prefix.
+// The prefix of a word from its first nine stream bits, when k <= 4: an entry holds L << 8 | k,
+// and 0 for a longer prefix.
 const uint32_t kPrefixBits = 9;
 struct SPrefixes {
   uint16_t entry[1u << kPrefixBits];
   constexpr SPrefixes() : entry() {
     for (uint32_t i = 0; i < (1u << kPrefixBits); ++i) {
-      uint32_t k = 0;
-      while (((i >> k) & 1u) != 0) ++k;
-      if (2 * k + 1 > kPrefixBits) continue;
-      uint32_t bitLength = 1;
-      for (uint32_t j = 0; j < k; ++j) bitLength = (bitLength << 1) | ((i >> (k + 1 + j)) & 1u);
-      entry[i] = static_cast<uint16_t>(bitLength << 8 | k);
+      uint32_t k = 0, bitLength = 0;
+      if (PrefixWithin(i, kPrefixBits, k, bitLength)) entry[i] = static_cast<uint16_t>(bitLength << 8 | k);
     }
   }
 };
