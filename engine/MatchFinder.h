@@ -185,9 +185,10 @@ class TFinder {
     // Where the rings hold fewer entries than half the block, a few keys recur all over it
     // (text, mostly): their searches meet many candidates, and a tail hash per entry spares
     // reading most of them. Elsewhere it would only cost memory.
-    hashed_ = lanes * kLane < S / 2;
+    const auto fits = [&](uint32_t entryBytes) { return skip + 8ull * kKeys + lanes * kLane * entryBytes <= areaBytes; };
+    hashed_ = lanes * kLane < S / 2 && fits(4 + 2 + 1);
     entryBytes_ = hashed_ ? 4 + 2 + 1 : 4 + 2;
-    return skip + 8ull * kKeys + lanes * kLane * entryBytes_ <= areaBytes && lanes < (1u << 28);
+    return fits(entryBytes_) && lanes < (1u << 28);
   }
 
   // The ring of a key that occurs in the block.
