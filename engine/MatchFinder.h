@@ -151,6 +151,10 @@ inline uint64_t EightBytesAt(const uint8_t* s, uint32_t S, uint32_t p) {
   return bytes;
 }
 inline uint32_t KeyOf(uint64_t bytes) { return bytes & 0xFFFF; }
+// The key of position p alone: s[p] low, s[p + 1] high (0 past the end).
+inline uint32_t KeyAt(const uint8_t* s, uint32_t S, uint32_t p) {
+  return uint32_t(s[p]) | (p + 1 < S ? uint32_t(s[p + 1]) << 8 : 0u);
+}
 inline uint16_t TagOf(uint64_t bytes) { return static_cast<uint16_t>(bytes >> 16); }
 // Equal hashes for equal bytes 4 - 7; unequal hashes prove them unequal.
 inline uint8_t TailHashOf(uint64_t bytes) { return static_cast<uint8_t>((uint32_t(bytes >> 32) * 0x9E3779B1u) >> 24); }
@@ -171,8 +175,7 @@ class TFinder {
     // kRing), and the rings lie next to each other: the tables touch no more memory than the
     // block fills. The occurrences are counted in the counts, which start at 0 and are cleared
     // again.
-    for (uint32_t p = 0; p + 1 < S; ++p) ++keys_[s[p] | s[p + 1] << 8].count;
-    if (S > 0) ++keys_[s[S - 1]].count;
+    for (uint32_t p = 0; p < S; ++p) ++keys_[KeyAt(s, S, p)].count;
     uint64_t lanes = 0;
     for (uint32_t key = 0; key < kKeys; ++key) {
       SKey& k = keys_[key];
@@ -340,8 +343,8 @@ inline void Parse(const uint8_t* s, uint32_t S, const SCompressWork& work, TFind
     const TRing positions = finder.Insert(cur, bytes, total);
     // What the searches two and four positions on will read first is fetched now: the tags,
     // which need the key's ring, two positions on, and the key's entry itself four on.
-    if (cur + 4 < S) finder.PrefetchKey(KeyOf(EightBytesAt(s, S, cur + 4)));
-    if (cur + 2 < S) finder.PrefetchTags(KeyOf(EightBytesAt(s, S, cur + 2)));
+    if (cur + 4 < S) finder.PrefetchKey(KeyAt(s, S, cur + 4));
+    if (cur + 2 < S) finder.PrefetchTags(KeyAt(s, S, cur + 2));
     const uint32_t maxLength = S - cur;
     SBest best = {1, 0};
     if (maxLength >= 2 && total > 1) {
@@ -393,9 +396,9 @@ inline void Parse(const uint8_t* s, uint32_t S, const SCompressWork& work, TFind
       if (going && total >= kRing && s[cur] == s[cur + 1]) {
         // The bucket's oldest entry may sit in a run of one byte value that goes on below it;
         // the walk reaches those positions too. (Only a key of two equal bytes can sit in a run.)
-        const uint8_t b0 = s[cur], b1 = s[cur + 1];
+        const uint8_t b = s[cur];
         uint32_t c = positions.At(total);
-        while (going && c > 0 && s[c - 1] == b0 && s[c] == b1) {
+        while (going && c > 0 && s[c - 1] == b) {
           --c;
           going = Offer(s, cur, maxLength, c, minimum, best);
         }
