@@ -78,6 +78,8 @@ struct SMinimumLengths {
 
 inline uint32_t HighestBitOf(uint32_t x) { return 31u - static_cast<uint32_t>(__builtin_clz(x)); }
 
+inline uint32_t Load16(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8; }
+
 inline uint64_t Load64(const uint8_t* p) {
   uint64_t v;
   std::memcpy(&v, p, 8);
@@ -151,10 +153,6 @@ inline uint64_t EightBytesAt(const uint8_t* s, uint32_t S, uint32_t p) {
   return bytes;
 }
 inline uint32_t KeyOf(uint64_t bytes) { return bytes & 0xFFFF; }
-// The key of position p alone: s[p] low, s[p + 1] high (0 past the end).
-inline uint32_t KeyAt(const uint8_t* s, uint32_t S, uint32_t p) {
-  return uint32_t(s[p]) | (p + 1 < S ? uint32_t(s[p + 1]) << 8 : 0u);
-}
 inline uint16_t TagOf(uint64_t bytes) { return static_cast<uint16_t>(bytes >> 16); }
 // Equal hashes for equal bytes 4 - 7; unequal hashes prove them unequal.
 inline uint8_t TailHashOf(uint64_t bytes) { return static_cast<uint8_t>((uint32_t(bytes >> 32) * 0x9E3779B1u) >> 24); }
@@ -175,7 +173,8 @@ class TFinder {
     // kRing), and the rings lie next to each other: the tables touch no more memory than the
     // block fills. The occurrences are counted in the counts, which start at 0 and are cleared
     // again.
-    for (uint32_t p = 0; p < S; ++p) ++keys_[KeyAt(s, S, p)].count;
+    for (uint32_t p = 0; p + 1 < S; ++p) ++keys_[Load16(s + p)].count;
+    if (S != 0) ++keys_[s[S - 1]].count;
     uint64_t lanes = 0;
     for (uint32_t key = 0; key < kKeys; ++key) {
       SKey& k = keys_[key];
@@ -188,29 +187,30 @@ class TFinder {
     // Where the rings hold fewer entries than half the block, a few keys recur all over it
     // (text, mostly): their searches meet many candidates, and a tail hash per entry spares
     // reading most of them. Elsewhere it would only cost memory.
-    const auto fits = [&](uint32_t entryBytes) { return skip + 8ull * kKeys + lanes * kLane * entryBytes <= areaBytes; };
-    hashed_ = lanes * kLane < S / 2 && fits(4 + 2 + 1);
-    entryBytes_ = hashed_ ? 4 + 2 + 1 : 4 + 2;
-    return fits(entryBytes_) && lanes < (1u << 28);
+    const auto fits = [&](uint64_t entryBytes) { return skip + 8ull * kKeys + lanes * kLane * entryBytes <= areaBytes; };
+    hashed_ = lanes * kLane < S / 2 && fits(EntryBytes(true));
+    return fits(EntryBytes(hashed_)) && lanes < (1u << 28);
   }
 
-  // The ring of a key that occurs in the block.
+  // The ring of a key that occurs in the block; kHashed must equal Hashed().
+  template <bool kHashed>
   inline TRing RingOf(uint32_t key) const {
     const uint32_t ring = keys_[key].ring;
-    uint8_t* base = pool_ + uint64_t(ring >> 4) * kLane * entryBytes_;
+    uint8_t* base = pool_ + uint64_t(ring >> 4) * kLane * EntryBytes(kHashed);
     const uint32_t entries = ((ring & 15) + 1) * kLane;
     return {reinterpret_cast<uint32_t*>(base), reinterpret_cast<uint16_t*>(base + entries * 4), base + entries * 6};
   }
 
   // Files p, whose eight bytes are bytes (EightBytesAt), and returns its ring, with total set to
   // the key's insertion count including p.
+  template <bool kHashed>
   inline TRing Insert(uint32_t p, uint64_t bytes, uint32_t& total) {
     const uint32_t key = KeyOf(bytes);
-    const TRing positions = RingOf(key);
+    const TRing positions = RingOf<kHashed>(key);
     const uint32_t ordinal = keys_[key].count++;
     positions.At(ordinal) = p;
     positions.TagAt(ordinal) = TagOf(bytes);
-    if (hashed_) positions.HashAt(ordinal) = TailHashOf(bytes);
+    if (kHashed) positions.HashAt(ordinal) = TailHashOf(bytes);
     total = ordinal + 1;
     return positions;
   }
@@ -221,13 +221,14 @@ class TFinder {
   inline void PrefetchKey(uint32_t key) const { __builtin_prefetch(keys_ + key); }
 
   // Brings the tags of a key's bucket towards the cache ahead of a search.
+  template <bool kHashed>
   inline void PrefetchTags(uint32_t key) const {
     const uint32_t count = keys_[key].count;
     if (count == 0) return;
-    const TRing ring = RingOf(key);
+    const TRing ring = RingOf<kHashed>(key);
     const uint32_t entries = count < kRing ? count : kRing;
     for (uint32_t i = 0; i < entries; i += 32) __builtin_prefetch(ring.tags + i);
-    if (hashed_)
+    if (kHashed)
       for (uint32_t i = 0; i < entries; i += 64) __builtin_prefetch(ring.hashes + i);
   }
 
@@ -240,7 +241,8 @@ class TFinder {
   SKey* keys_ = nullptr;
   uint8_t* pool_ = nullptr;
   bool hashed_ = false;  // the entries carry tail hashes
-  uint32_t entryBytes_ = 4 + 2;
+  // Bytes per ring entry: its position, its tag and, with hashes, its tail hash.
+  static constexpr uint32_t EntryBytes(bool hashed) { return hashed ? 4 + 2 + 1 : 4 + 2; }
 };
 
 struct SBest {
@@ -299,9 +301,11 @@ struct SLaneMasks {
     for (uint32_t lane = 0; lane < lanes; ++lane) {
       const uint32_t others = lane == newestLane ? ~newestBit : ~0u;
       four[lane] = ring.LaneMatches<kHashed>(lane, tag, hash, eight[lane]) & others;
-      eight[lane] &= others;
       fours |= four[lane];
-      eights |= eight[lane];
+      if (kHashed) {
+        eight[lane] &= others;
+        eights |= eight[lane];
+      }
     }
     anyFour = fours != 0;
     anyEight = eights != 0;
@@ -340,11 +344,12 @@ inline void Parse(const uint8_t* s, uint32_t S, const SCompressWork& work, TFind
   while (cur < S) {
     uint32_t total = 0;
     const uint64_t bytes = EightBytesAt(s, S, cur);
-    const TRing positions = finder.Insert(cur, bytes, total);
+    const TRing positions = finder.Insert<kHashed>(cur, bytes, total);
     // What the searches two and four positions on will read first is fetched now: the tags,
-    // which need the key's ring, two positions on, and the key's entry itself four on.
-    if (cur + 4 < S) finder.PrefetchKey(KeyAt(s, S, cur + 4));
-    if (cur + 2 < S) finder.PrefetchTags(KeyAt(s, S, cur + 2));
+    // which need the key's ring, two positions on, and the key's entry itself four on. (Their
+    // keys are bytes 2 - 3 and 4 - 5 of the eight.)
+    finder.PrefetchKey(KeyOf(bytes >> 32));
+    finder.PrefetchTags<kHashed>(KeyOf(bytes >> 16));
     const uint32_t maxLength = S - cur;
     SBest best = {1, 0};
     if (maxLength >= 2 && total > 1) {
@@ -355,7 +360,7 @@ inline void Parse(const uint8_t* s, uint32_t S, const SCompressWork& work, TFind
         // measured nearest first, their bytes fetched all at once.
         SLaneMasks masks;
         masks.Compare<kHashed>(positions, total, TagOf(bytes), TailHashOf(bytes));
-        auto measure = [&](auto mask) {
+        auto measure = [&](auto mask) __attribute__((always_inline)) {
           const uint32_t count = masks.Collect(positions, mask, found);
           for (uint32_t i = 0; i < count; ++i) __builtin_prefetch(s + found[i]);
           for (uint32_t i = 0; i < count && going; ++i) {
@@ -412,7 +417,7 @@ inline void Parse(const uint8_t* s, uint32_t S, const SCompressWork& work, TFind
       Store32(lengths + 4ull * M, best.length - 1);
       ++M;
       const uint32_t end = cur + best.length;
-      for (uint32_t p = cur + 1; p < end; ++p) finder.Insert(p, EightBytesAt(s, S, p), total);
+      for (uint32_t p = cur + 1; p < end; ++p) finder.Insert<kHashed>(p, EightBytesAt(s, S, p), total);
       cur = end;
       flags[N] = 1;
     }
