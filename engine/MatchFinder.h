@@ -245,37 +245,77 @@ class TFinder {
   static constexpr uint32_t EntryBytes(bool hashed) { return hashed ? 4 + 2 + 1 : 4 + 2; }
 };
 
-struct SBest {
-  uint32_t length;
-  uint32_t position;
+// The running best of one search. Candidates (whose first two bytes equal those at cur) are
+// offered in order of growing distance, so the least length the cost test allows only grows: it
+// is looked up once per distance bit length, and a candidate is rejected on the byte at offset
+// need - 1 before its match is measured.
+class TSearch {
+ public:
+  TSearch(const uint8_t* s, uint32_t cur, uint32_t maxLength, const SMinimumLengths& minimum)
+      : s_(s), cur_(cur), maxLength_(maxLength), minimum_(minimum) {}
+
+  uint32_t length = 1;  // of the best match so far (1: none)
+  uint32_t position = 0;
+
+  // Forgets the best and starts again from the nearest distance.
+  void Restart() {
+    length = 1;
+    position = 0;
+    reach_ = 0;
+    least_ = need_ = 2;
+  }
+
+  // Makes c the best with this match length, which passes the cost test and beats the best.
+  // Candidates offered after it must still be no nearer than any offered before.
+  void Take(uint32_t c, uint32_t matchLength) {
+    length = matchLength;
+    position = c;
+    need_ = matchLength + 1 > least_ ? matchLength + 1 : least_;
+  }
+
+  // Offers candidate c, no nearer than the candidates before it; false when no farther candidate
+  // can change the result.
+  inline bool Offer(uint32_t c) {
+    const uint32_t distance = cur_ - c;
+    if (distance > reach_ && !Widen(distance)) return false;
+    // need <= maxLength here: a longer need has ended the search.
+    if (need_ > distance || s_[c + need_ - 1] != s_[cur_ + need_ - 1]) return true;
+    const uint32_t matchLength = MatchLength(s_ + c, s_ + cur_, 2, distance < maxLength_ ? distance : maxLength_);
+    if (matchLength < need_) return true;
+    Take(c, matchLength);
+    return matchLength < maxLength_;
+  }
+
+ private:
+  // Moves the least passing length on to the bit length of distance; false when no match that
+  // far fits before the block end.
+  bool Widen(uint32_t distance) {
+    const uint32_t highestBit = HighestBitOf(distance);
+    const uint32_t least = minimum_.byHighestBit[highestBit];
+    if (least > maxLength_) return false;
+    reach_ = uint32_t((uint64_t(2) << highestBit) - 1);
+    least_ = least;
+    if (least > need_) need_ = least;
+    return true;
+  }
+
+  const uint8_t* s_;
+  uint32_t cur_, maxLength_;
+  const SMinimumLengths& minimum_;
+  uint32_t reach_ = 0;  // the farthest distance of the current distance bit length
+  uint32_t least_ = 2;  // the least length that passes the cost test up to reach_
+  uint32_t need_ = 2;   // max(length + 1, least_)
 };
 
-// Offers candidate c (whose first two bytes equal those at cur) to the running best; false when
-// no farther candidate can change the result.
-inline bool Offer(const uint8_t* s, uint32_t cur, uint32_t maxLength, uint32_t c,
-                  const SMinimumLengths& minimum, SBest& best) {
-  const uint32_t distance = cur - c;
-  const uint32_t minimumForDistance = minimum.byHighestBit[HighestBitOf(distance)];
-  if (minimumForDistance > maxLength) return false;
-  const uint32_t need = best.length + 1 > minimumForDistance ? best.length + 1 : minimumForDistance;
-  const uint32_t limit = distance < maxLength ? distance : maxLength;
-  if (need > limit) return true;
-  if (need > 2 && s[c + need - 1] != s[cur + need - 1]) return true;
-  const uint32_t length = MatchLength(s + c, s + cur, 2, limit);
-  if (length >= need) {
-    best.length = length;
-    best.position = c;
-    if (length >= maxLength) return false;
-  }
-  return true;
-}
-
-// Appends the positions of the lane's entries whose bit is set in bits, highest entry first.
-inline uint32_t* CollectDescending(const uint32_t* lanePositions, uint32_t bits, uint32_t* out) {
+// Appends the positions of the lane's entries whose bit is set in bits, highest entry first, and
+// starts fetching their bytes of s.
+inline uint32_t* CollectDescending(const uint8_t* s, const uint32_t* lanePositions, uint32_t bits, uint32_t* out) {
   while (bits != 0) {
     const uint32_t i = 31u - static_cast<uint32_t>(__builtin_clz(bits));
     bits &= ~(1u << i);
-    *out++ = lanePositions[i];
+    const uint32_t position = lanePositions[i];
+    __builtin_prefetch(s + position);
+    *out++ = position;
   }
   return out;
 }
@@ -311,19 +351,19 @@ struct SLaneMasks {
     anyEight = eights != 0;
   }
 
-  // The positions of the entries set in mask (a lane's bits from its index), nearest first.
-  // Returns their number.
+  // The positions of the entries set in mask (a lane's bits from its index), nearest first, their
+  // bytes of s on their way to the cache. Returns their number.
   template <typename TMask>
-  uint32_t Collect(const TRing& ring, TMask mask, uint32_t* found) const {
+  uint32_t Collect(const uint8_t* s, const TRing& ring, TMask mask, uint32_t* found) const {
     const uint32_t newestLane = newest / kLane;
     const uint32_t below = (1u << (newest % kLane)) - 1;
-    uint32_t* end = CollectDescending(ring.positions + newestLane * kLane, mask(newestLane) & below, found);
-    for (uint32_t lane = newestLane; lane-- > 0;) end = CollectDescending(ring.positions + lane * kLane, mask(lane), end);
+    uint32_t* end = CollectDescending(s, ring.positions + newestLane * kLane, mask(newestLane) & below, found);
+    for (uint32_t lane = newestLane; lane-- > 0;) end = CollectDescending(s, ring.positions + lane * kLane, mask(lane), end);
     if (full) {
       // A full ring goes on at its top: its entries there are older still, down to the oldest.
       for (uint32_t lane = kRing / kLane - 1; lane > newestLane; --lane)
-        end = CollectDescending(ring.positions + lane * kLane, mask(lane), end);
-      end = CollectDescending(ring.positions + newestLane * kLane, mask(newestLane) & ~below, end);
+        end = CollectDescending(s, ring.positions + lane * kLane, mask(lane), end);
+      end = CollectDescending(s, ring.positions + newestLane * kLane, mask(newestLane) & ~below, end);
     }
     return static_cast<uint32_t>(end - found);
   }
@@ -351,23 +391,18 @@ inline void Parse(const uint8_t* s, uint32_t S, const SCompressWork& work, TFind
     finder.PrefetchKey(KeyOf(bytes >> 32));
     finder.PrefetchTags<kHashed>(KeyOf(bytes >> 16));
     const uint32_t maxLength = S - cur;
-    SBest best = {1, 0};
+    TSearch best(s, cur, maxLength, minimum);
     if (maxLength >= 2 && total > 1) {
       const uint32_t older = total - 1 < kRing - 1 ? total - 1 : kRing - 1;
       bool going = true;
       if (maxLength >= 4) {
         // Candidates of four bytes or more share the tag. The candidates set in a mask are
-        // measured nearest first, their bytes fetched all at once.
+        // collected first, so their bytes are fetched all at once, then measured nearest first.
         SLaneMasks masks;
         masks.Compare<kHashed>(positions, total, TagOf(bytes), TailHashOf(bytes));
         auto measure = [&](auto mask) __attribute__((always_inline)) {
-          const uint32_t count = masks.Collect(positions, mask, found);
-          for (uint32_t i = 0; i < count; ++i) __builtin_prefetch(s + found[i]);
-          for (uint32_t i = 0; i < count && going; ++i) {
-            const uint32_t c = found[i];
-            if (c + 1 >= cur) continue;  // cur - 1: at most one byte
-            going = Offer(s, cur, maxLength, c, minimum, best);
-          }
+          const uint32_t count = masks.Collect(s, positions, mask, found);
+          for (uint32_t i = 0; i < count && going; ++i) going = best.Offer(found[i]);
         };
         // Those of eight bytes or more share the tail hash too; when one of those gives eight
         // bytes, it is the result of all (no other reaches eight). Otherwise, and near the block
@@ -375,7 +410,7 @@ inline void Parse(const uint8_t* s, uint32_t S, const SCompressWork& work, TFind
         // from the start: a false hit of the hash may not stand in for a nearer equal match.
         if (kHashed && maxLength >= 8 && masks.anyEight) measure([&](uint32_t lane) { return masks.eight[lane]; });
         if (best.length < 8 && masks.anyFour) {
-          best = {1, 0};
+          best.Restart();
           measure([&](uint32_t lane) { return masks.four[lane]; });
         }
       }
@@ -392,8 +427,7 @@ inline void Parse(const uint8_t* s, uint32_t S, const SCompressWork& work, TFind
           const uint32_t reach = distance < limit ? distance : limit;
           const uint32_t length = reach >= 3 && (positions.TagAt(total - 1 - k) & 0xFF) == third ? 3 : 2;
           if (length > best.length && length >= minimum.byHighestBit[HighestBitOf(distance)]) {
-            best.length = length;
-            best.position = c;
+            best.Take(c, length);
           }
         }
         if (best.length >= maxLength) going = false;
@@ -405,7 +439,7 @@ inline void Parse(const uint8_t* s, uint32_t S, const SCompressWork& work, TFind
         uint32_t c = positions.At(total);
         while (going && c > 0 && s[c - 1] == b) {
           --c;
-          going = Offer(s, cur, maxLength, c, minimum, best);
+          going = best.Offer(c);
         }
       }
     }
