@@ -44,7 +44,8 @@ uint32_t WriteStored(uint8_t* dst, const uint8_t* src, uint32_t n) {
 
 using matchfinder::Load64;
 
-// Nonzero exactly when some byte of w is 0.
+// Nonzero exactly when some byte of w is 0; its lowest set bit is the top bit of the first such
+// byte.
 inline uint64_t ZeroBytesMask(uint64_t w) {
   return (w - 0x0101010101010101ull) & ~w & 0x8080808080808080ull;
 }
@@ -60,14 +61,18 @@ bool RunLengthPack(uint8_t* dst, uint32_t& dstLen, const uint8_t* src, uint32_t 
   uint32_t out = 0;
   uint32_t pos = 0;
   while (pos < srcLen) {
-    // Eight bytes with no zero among them and no three equal bytes starting among them are
-    // copied as they are; a pair of equal bytes cut at the eighth comes out the same either way.
+    // The bytes before the first zero or the first start of three equal bytes, among the next
+    // eight, are copied as they are. No pair of equal bytes crosses that point (it would make the
+    // byte before it a zero or a start of three), and a pair cut at the eighth comes out the same
+    // either way. dst has room for the whole eight: out <= 2 * pos, and pos + 10 <= srcLen.
     if (srcLen - pos >= 10) {
       const uint64_t w0 = Load64(src + pos), w1 = Load64(src + pos + 1), w2 = Load64(src + pos + 2);
-      if ((ZeroBytesMask(w0) | ZeroBytesMask((w0 ^ w1) | (w1 ^ w2))) == 0) {
+      const uint64_t special = ZeroBytesMask(w0) | ZeroBytesMask((w0 ^ w1) | (w1 ^ w2));
+      const uint32_t plain = special == 0 ? 8 : static_cast<uint32_t>(__builtin_ctzll(special)) / 8;
+      if (plain != 0) {
         std::memcpy(dst + out, src + pos, 8);
-        out += 8;
-        pos += 8;
+        out += plain;
+        pos += plain;
         continue;
       }
     }
@@ -190,11 +195,36 @@ uint64_t ReverseBits64(uint64_t x) {
 // below its leading one, each field most significant bit first; stream bit j is bit j mod 8 of
 // byte j div 8. Only whole bytes are stored until Finish, so nothing beyond the section's last
 // byte is written.
+// Code words of values below kShortCodeValues by one look-up: an entry holds the word's bits in
+// stream order in its low 24 bits and its length above.
+const uint32_t kShortCodeValues = 1024;
+struct SShortCodes {
+  uint32_t entry[kShortCodeValues];
+  constexpr SShortCodes() : entry() {
+    for (uint32_t value = 0; value < kShortCodeValues; ++value) {
+      const uint32_t n = value + 1;
+      uint32_t bitLength = 0, k = 0;
+      while ((n >> bitLength) != 0) ++bitLength;
+      while ((bitLength >> (k + 1)) != 0) ++k;
+      uint32_t bits = (1u << k) - 1, count = k + 1;
+      for (uint32_t i = k; i-- > 0; ++count) bits |= ((bitLength >> i) & 1) << count;
+      for (uint32_t i = bitLength - 1; i-- > 0; ++count) bits |= ((n >> i) & 1) << count;
+      entry[value] = bits | count << 24;
+    }
+  }
+};
+constexpr SShortCodes kShortCodes;
+
 class TDeltaWriter {
  public:
   explicit TDeltaWriter(uint8_t* out) : out_(out) {}
 
   void Put(uint32_t value) {
+    if (value < kShortCodeValues) {
+      const uint32_t entry = kShortCodes.entry[value];
+      Append(entry & 0xFFFFFF, entry >> 24);
+      return;
+    }
     const uint64_t n = uint64_t(value) + 1;
     const uint32_t bitLength = 64u - static_cast<uint32_t>(__builtin_clzll(n));
     const uint32_t k = 31u - static_cast<uint32_t>(__builtin_clz(bitLength));
