@@ -201,18 +201,30 @@ class TFinder {
     return {reinterpret_cast<uint32_t*>(base), reinterpret_cast<uint16_t*>(base + entries * 4), base + entries * 6};
   }
 
-  // Files p, whose eight bytes are bytes (EightBytesAt), and returns its ring, with total set to
-  // the key's insertion count including p.
+  // Files position p of this key without its tag and hash (Tag adds them) and returns the key's
+  // ring, with total set to the key's insertion count including p.
   template <bool kHashed>
-  inline TRing Insert(uint32_t p, uint64_t bytes, uint32_t& total) {
-    const uint32_t key = KeyOf(bytes);
+  inline TRing File(uint32_t p, uint32_t key, uint32_t& total) {
     const TRing positions = RingOf<kHashed>(key);
     const uint32_t ordinal = keys_[key].count++;
     positions.At(ordinal) = p;
-    positions.TagAt(ordinal) = TagOf(bytes);
-    if (kHashed) positions.HashAt(ordinal) = TailHashOf(bytes);
     total = ordinal + 1;
     return positions;
+  }
+
+  // Gives the entry with this ordinal the tag and hash of its eight bytes (EightBytesAt).
+  template <bool kHashed>
+  static inline void Tag(const TRing& positions, uint32_t ordinal, uint64_t bytes) {
+    positions.TagAt(ordinal) = TagOf(bytes);
+    if (kHashed) positions.HashAt(ordinal) = TailHashOf(bytes);
+  }
+
+  // Files p, whose eight bytes are bytes, with its tag and hash.
+  template <bool kHashed>
+  inline void Insert(uint32_t p, uint64_t bytes) {
+    uint32_t total;
+    const TRing positions = File<kHashed>(p, KeyOf(bytes), total);
+    Tag<kHashed>(positions, total - 1, bytes);
   }
 
   bool Hashed() const { return hashed_; }
@@ -321,7 +333,7 @@ inline uint32_t* CollectDescending(const uint8_t* s, const uint32_t* lanePositio
 }
 
 // The ring's match masks for one search, per lane: the older entries (all but the newest, the
-// current position) whose tag equals the current one (a match of four bytes or more), and those
+// current position, whose tag is not stored yet) whose tag equals the current one (a match of four bytes or more), and those
 // whose tail hash is equal too (all of those of eight bytes or more). All lanes are compared
 // before any position is taken, so their loads do not wait on one another.
 struct SLaneMasks {
@@ -384,7 +396,9 @@ inline void Parse(const uint8_t* s, uint32_t S, const SCompressWork& work, TFind
   while (cur < S) {
     uint32_t total = 0;
     const uint64_t bytes = EightBytesAt(s, S, cur);
-    const TRing positions = finder.Insert<kHashed>(cur, bytes, total);
+    // The current position's tag is stored only after the search: the search's first wide load of
+    // the tag lanes right after a narrow store into one of them would wait for that store.
+    const TRing positions = finder.File<kHashed>(cur, KeyOf(bytes), total);
     // What the searches two and four positions on will read first is fetched now: the tags,
     // which need the key's ring, two positions on, and the key's entry itself four on. (Their
     // keys are bytes 2 - 3 and 4 - 5 of the eight.)
@@ -443,6 +457,7 @@ inline void Parse(const uint8_t* s, uint32_t S, const SCompressWork& work, TFind
         }
       }
     }
+    finder.Tag<kHashed>(positions, total - 1, bytes);
     if (best.length <= 1) {
       flags[N] = 0;
       ++cur;
@@ -451,7 +466,7 @@ inline void Parse(const uint8_t* s, uint32_t S, const SCompressWork& work, TFind
       Store32(lengths + 4ull * M, best.length - 1);
       ++M;
       const uint32_t end = cur + best.length;
-      for (uint32_t p = cur + 1; p < end; ++p) finder.Insert<kHashed>(p, EightBytesAt(s, S, p), total);
+      for (uint32_t p = cur + 1; p < end; ++p) finder.Insert<kHashed>(p, EightBytesAt(s, S, p));
       cur = end;
       flags[N] = 1;
     }
