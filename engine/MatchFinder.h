@@ -187,7 +187,9 @@ class TFinder {
     // Where the rings hold fewer entries than half the block, a few keys recur all over it
     // (text, mostly): their searches meet many candidates, and a tail hash per entry spares
     // reading most of them. Elsewhere it would only cost memory.
-    const auto fits = [&](uint64_t entryBytes) { return skip + 8ull * kKeys + lanes * kLane * entryBytes <= areaBytes; };
+    const auto fits = [&](uint64_t entryBytes) {
+      return skip + 8ull * kKeys + lanes * kLane * entryBytes <= areaBytes;
+    };
     hashed_ = lanes * kLane < S / 2 && fits(EntryBytes(true));
     return fits(EntryBytes(hashed_)) && lanes < (1u << 28);
   }
@@ -333,9 +335,10 @@ inline uint32_t* CollectDescending(const uint8_t* s, const uint32_t* lanePositio
 }
 
 // The ring's match masks for one search, per lane: the older entries (all but the newest, the
-// current position, whose tag is not stored yet) whose tag equals the current one (a match of four bytes or more), and those
-// whose tail hash is equal too (all of those of eight bytes or more). All lanes are compared
-// before any position is taken, so their loads do not wait on one another.
+// current position, whose tag is not stored yet) whose tag equals the current one (a match of
+// four bytes or more), and those whose tail hash is equal too (all of those of eight bytes or
+// more). All lanes are compared before any position is taken, so their loads do not wait on one
+// another.
 struct SLaneMasks {
   uint32_t four[kRing / kLane];
   uint32_t eight[kRing / kLane];
@@ -370,7 +373,8 @@ struct SLaneMasks {
     const uint32_t newestLane = newest / kLane;
     const uint32_t below = (1u << (newest % kLane)) - 1;
     uint32_t* end = CollectDescending(s, ring.positions + newestLane * kLane, mask(newestLane) & below, found);
-    for (uint32_t lane = newestLane; lane-- > 0;) end = CollectDescending(s, ring.positions + lane * kLane, mask(lane), end);
+    for (uint32_t lane = newestLane; lane-- > 0;)
+      end = CollectDescending(s, ring.positions + lane * kLane, mask(lane), end);
     if (full) {
       // A full ring goes on at its top: its entries there are older still, down to the oldest.
       for (uint32_t lane = kRing / kLane - 1; lane > newestLane; --lane)
@@ -440,9 +444,7 @@ inline void Parse(const uint8_t* s, uint32_t S, const SCompressWork& work, TFind
           if (distance > kShortMatchReach) break;
           const uint32_t reach = distance < limit ? distance : limit;
           const uint32_t length = reach >= 3 && (positions.TagAt(total - 1 - k) & 0xFF) == third ? 3 : 2;
-          if (length > best.length && length >= minimum.byHighestBit[HighestBitOf(distance)]) {
-            best.Take(c, length);
-          }
+          if (length > best.length && length >= minimum.byHighestBit[HighestBitOf(distance)]) best.Take(c, length);
         }
         if (best.length >= maxLength) going = false;
       }
