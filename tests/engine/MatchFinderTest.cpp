@@ -218,6 +218,24 @@ TEST(MatchFinder, RunsBelowAFullBucketAreWalked) {
   ExpectSameTokens(t, "runs and a full bucket");
 }
 
+TEST(MatchFinder, RunBelowAFullBucketAfterANearThreeByteMatch) {
+  // The search at "zzzzW" meets only far four-byte candidates (the run, 150,000 bytes back, where
+  // five bytes are needed), then takes a near three-byte match ("zzzY"), then walks the run
+  // below the bucket's oldest entry: at that distance a four-byte match still does not pass.
+  std::vector<uint8_t> s = Filler(8, 1);
+  s.insert(s.end(), 40, 'z');
+  s.push_back('Q');
+  Append(s, Filler(150000, 2));
+  // 118 pieces of two "zz" keys each: with the run's 39 and the search's own, the bucket holds
+  // the newest 256 and its oldest sits 20 bytes into the run.
+  for (uint32_t i = 0; i < 118; ++i) {
+    Append(s, {'z', 'z', 'z', 'Y'});
+    Append(s, Filler(16, 3 + i));
+  }
+  Append(s, {1, 2, 3, 'z', 'z', 'z', 'z', 'W', 4, 5, 6});
+  ExpectSameTokens(s, "run below a full bucket after a near match");
+}
+
 TEST(MatchFinder, BlockEndLimitsMatches) {
   for (uint32_t tail = 0; tail < 12; ++tail) {
     std::vector<uint8_t> s = {'h', 'e', 'l', 'l', 'o', ' ', 'w', 'o', 'r', 'l', 'd'};
