@@ -418,18 +418,22 @@ inline void Parse(const uint8_t* s, uint32_t S, const SCompressWork& work, TFind
         // collected first, so their bytes are fetched all at once, then measured nearest first.
         SLaneMasks masks;
         masks.Compare<kHashed>(positions, total, TagOf(bytes), TailHashOf(bytes));
-        auto measure = [&](auto mask) __attribute__((always_inline)) {
+        // A mask's candidates are measured until one gives longest bytes, which none can beat.
+        auto measure = [&](auto mask, uint32_t longest) __attribute__((always_inline)) {
           const uint32_t count = masks.Collect(s, positions, mask, found);
-          for (uint32_t i = 0; i < count && going; ++i) going = best.Offer(found[i]);
+          for (uint32_t i = 0; i < count && going && best.length < longest; ++i) going = best.Offer(found[i]);
         };
         // Those of eight bytes or more share the tail hash too; when one of those gives eight
         // bytes, it is the result of all (no other reaches eight). Otherwise, and near the block
         // end, where no match reaches eight bytes, every candidate with the tag counts, measured
-        // from the start: a false hit of the hash may not stand in for a nearer equal match.
-        if (kHashed && maxLength >= 8 && masks.anyEight) measure([&](uint32_t lane) { return masks.eight[lane]; });
+        // from the start: a false hit of the hash may not stand in for a nearer equal match. Then
+        // no bucket entry gives eight bytes (it would have the hash, and none of those did), so a
+        // match of seven ends the measuring.
+        if (kHashed && maxLength >= 8 && masks.anyEight)
+          measure([&](uint32_t lane) { return masks.eight[lane]; }, maxLength);
         if (best.length < 8 && masks.anyFour) {
           best.Restart();
-          measure([&](uint32_t lane) { return masks.four[lane]; });
+          measure([&](uint32_t lane) { return masks.four[lane]; }, kHashed ? 7 : maxLength);
         }
       }
       if (going && best.length < 4) {
