@@ -190,11 +190,6 @@ uint64_t ReverseBits64(uint64_t x) {
   return __builtin_bswap64(x);
 }
 
-// Writes unsigned delta-code words (prefix width 0) as packed bits straight into a section: k
-// ones and a zero, the k bits of L below its leading one, then the L - 1 bits of n = value + 1
-// below its leading one, each field most significant bit first; stream bit j is bit j mod 8 of
-// byte j div 8. Only whole bytes are stored until Finish, so nothing beyond the section's last
-// byte is written.
 // Code words of values below kShortCodeValues by one look-up: an entry holds the word's bits in
 // stream order in its low 24 bits and its length above.
 const uint32_t kShortCodeValues = 1024;
@@ -215,6 +210,11 @@ struct SShortCodes {
 };
 constexpr SShortCodes kShortCodes;
 
+// Writes unsigned delta-code words (prefix width 0) as packed bits straight into a section: k
+// ones and a zero, the k bits of L below its leading one, then the L - 1 bits of n = value + 1
+// below its leading one, each field most significant bit first; stream bit j is bit j mod 8 of
+// byte j div 8. Only whole bytes are stored until Finish, so nothing beyond the section's last
+// byte is written.
 class TDeltaWriter {
  public:
   explicit TDeltaWriter(uint8_t* out) : out_(out) {}
