@@ -670,8 +670,9 @@ inline void Copy16(uint8_t* to, const uint8_t* from) { std::memcpy(to, from, 16)
 enum class ERebuild { kDone, kRefused, kPastRegion };
 
 // Appends count literals at out[at]; false when they do not fit in the region.
-__attribute__((always_inline)) inline bool AppendLiterals(uint8_t* out, uint32_t& at, uint32_t regionLen, const uint8_t*& literals,
-                           const uint8_t* literalsEnd, uint32_t count) {
+__attribute__((always_inline)) inline bool AppendLiterals(uint8_t* out, uint32_t& at, uint32_t regionLen,
+                                                         const uint8_t*& literals, const uint8_t* literalsEnd,
+                                                         uint32_t count) {
   if (count > regionLen - at) return false;
   if (count <= 16 && regionLen - at >= 16 && literalsEnd - literals >= 16) {
     Copy16(out + at, literals);
@@ -684,7 +685,8 @@ __attribute__((always_inline)) inline bool AppendLiterals(uint8_t* out, uint32_t
 }
 
 // Appends at out[at] the match of the next pair.
-__attribute__((always_inline)) inline ERebuild AppendMatch(uint8_t* out, uint32_t& at, uint32_t regionLen, TDeltaReader& matches) {
+__attribute__((always_inline)) inline ERebuild AppendMatch(uint8_t* out, uint32_t& at, uint32_t regionLen,
+                                                           TDeltaReader& matches) {
   uint32_t distanceCode = 0, lengthCode = 0;
   if (!matches.ReadPair(distanceCode, lengthCode)) return ERebuild::kRefused;
   const uint64_t distance = uint64_t(distanceCode) + 1;
