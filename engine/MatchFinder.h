@@ -30,17 +30,20 @@
 //     on memory. Only when no candidate of four bytes or more is found do the other bucket
 //     entries come into play, and then only those within distance 4,095, the farthest at which
 //     a three-byte match passes.
-//   * In a block whose rings hold fewer entries than half its length (a few keys recurring all
-//     over it, as in text) the searches meet many candidates, most of them rejected from one
-//     byte each. There every entry also carries a one-byte hash of its bytes 4 - 7: the
-//     candidates with the current hash are measured first, and when one of them gives eight
-//     bytes or more, no other can come near it and the rest are never read.
+//   * Every entry also carries a second tier of its bytes, so that the candidates of that tier
+//     are measured first and the others mostly never read. In a block whose rings hold fewer
+//     entries than half its length (a few keys recurring all over it, as in text) the tier is
+//     a one-byte hash of bytes 4 - 7: when a candidate with the current hash gives eight bytes
+//     or more, no other can come near it. Elsewhere the tier is byte 4 itself, kept in the top
+//     byte of the position: when a candidate with the current byte 4 gives five bytes or more,
+//     no other can come near it, and otherwise every other candidate gives exactly four bytes,
+//     so the nearest that passes is the result without measuring any.
 //   * A candidate that survives is rejected from the byte at offset need - 1 before the match
 //     is measured, eight bytes at a time.
 //
 // Storage (all of it inside the compressor's key-table area, which is handed out zero-filled):
 // a count of insertions per key, and per key that occurs in the block a ring of positions and
-// their tags and hashes (entry = ordinal mod 256; the ring replaces the shift of the bucket's
+// their tags (and hashes) (entry = ordinal mod 256; the ring replaces the shift of the bucket's
 // entries). The keys' occurrences are counted before the parse, so every ring is exactly as long
 // as its key needs (at most 256 entries, in whole lanes of 16) and the rings lie next to each
 // other: a block touches no more of the area than it fills. Only the counts rely on the zero
@@ -101,49 +104,6 @@ inline uint32_t MatchLength(const uint8_t* a, const uint8_t* b, uint32_t from, u
   return l;
 }
 
-// A key's ring of positions, with a tag per entry: the two bytes after the position's key (0 past
-// the end of the block), and in a block of mostly repeated text (see TFinder::Attach) a tail
-// hash too: one byte hashed from the four after those. The ring is read in lanes of kLane
-// entries: sixteen tags and hashes are compared at once.
-const uint32_t kLane = 16;
-struct TRing {
-  uint32_t* positions;
-  uint16_t* tags;
-  uint8_t* hashes;
-  // The entry, the tag and the hash of the position with this ordinal (taken mod kRing).
-  inline uint32_t& At(uint32_t ordinal) const { return positions[ordinal & (kRing - 1)]; }
-  inline uint16_t& TagAt(uint32_t ordinal) const { return tags[ordinal & (kRing - 1)]; }
-  inline uint8_t& HashAt(uint32_t ordinal) const { return hashes[ordinal & (kRing - 1)]; }
-  // Bit i set when entry i of the lane has this tag, and in eight when it has this hash too (none
-  // without hashes).
-  template <bool kHashed>
-  inline uint32_t LaneMatches(uint32_t laneIndex, uint16_t tag, uint8_t hash, uint32_t& eight) const {
-    const uint16_t* lane = tags + laneIndex * kLane;
-    const uint8_t* laneHashes = hashes + laneIndex * kLane;
-#if defined(__SSE2__)
-    const __m128i wanted = _mm_set1_epi16(static_cast<short>(tag));
-    const __m128i low = _mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(lane)), wanted);
-    const __m128i high = _mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(lane + 8)), wanted);
-    const uint32_t four = static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(low, high)));
-    eight = 0;
-    if (kHashed) {
-      const __m128i sameHash = _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(laneHashes)),
-                                              _mm_set1_epi8(static_cast<char>(hash)));
-      eight = four & static_cast<uint32_t>(_mm_movemask_epi8(sameHash));
-    }
-    return four;
-#else
-    uint32_t four = 0;
-    eight = 0;
-    for (uint32_t i = 0; i < kLane; ++i) {
-      four |= uint32_t(lane[i] == tag) << i;
-      if (kHashed) eight |= uint32_t(lane[i] == tag && laneHashes[i] == hash) << i;
-    }
-    return four;
-#endif
-  }
-};
-
 // The eight bytes at p, the first in the lowest byte, 0 past the end: the key of position p in
 // bits 0 - 15, its tag in bits 16 - 31, and the four bytes its tail hash is made of above.
 inline uint64_t EightBytesAt(const uint8_t* s, uint32_t S, uint32_t p) {
@@ -156,6 +116,71 @@ inline uint32_t KeyOf(uint64_t bytes) { return bytes & 0xFFFF; }
 inline uint16_t TagOf(uint64_t bytes) { return static_cast<uint16_t>(bytes >> 16); }
 // Equal hashes for equal bytes 4 - 7; unequal hashes prove them unequal.
 inline uint8_t TailHashOf(uint64_t bytes) { return static_cast<uint8_t>((uint32_t(bytes >> 32) * 0x9E3779B1u) >> 24); }
+inline uint8_t FifthOf(uint64_t bytes) { return static_cast<uint8_t>(bytes >> 32); }
+
+// A key's ring of positions, with a tag per entry: the two bytes after the position's key (0 past
+// the end of the block). Each entry has a second tier too (see the top of this file): in a block
+// of mostly repeated text (see TFinder::Attach) a tail hash, one byte hashed from the four bytes
+// after the tag, held beside the tags; elsewhere byte 4 itself, held in the top byte of the
+// position's word (such blocks are shorter than kTierShift bits can count). The ring is read in
+// lanes of kLane entries: sixteen tags, and sixteen tiers, are compared at once.
+const uint32_t kLane = 16;
+const uint32_t kTierShift = 24;
+template <bool kHashed>
+struct TRing {
+  uint32_t* positions;
+  uint16_t* tags;
+  uint8_t* hashes;  // with kHashed only
+  // The word (position, with byte 4 above it without hashes) and the tag and the hash of the
+  // position with this ordinal (taken mod kRing).
+  inline uint32_t& WordAt(uint32_t ordinal) const { return positions[ordinal & (kRing - 1)]; }
+  inline uint16_t& TagAt(uint32_t ordinal) const { return tags[ordinal & (kRing - 1)]; }
+  inline uint8_t& HashAt(uint32_t ordinal) const { return hashes[ordinal & (kRing - 1)]; }
+  static inline uint32_t PositionOf(uint32_t word) { return kHashed ? word : word & ((1u << kTierShift) - 1); }
+  inline uint32_t At(uint32_t ordinal) const { return PositionOf(WordAt(ordinal)); }
+  // The word that files position p whose eight bytes (EightBytesAt) are bytes.
+  static inline uint32_t WordOf(uint32_t p, uint64_t bytes) {
+    return kHashed ? p : p | uint32_t(FifthOf(bytes)) << kTierShift;
+  }
+
+  // Bit i set when entry i of the lane has this tag.
+  inline uint32_t TagMatches(uint32_t laneIndex, uint16_t tag) const {
+    const uint16_t* lane = tags + laneIndex * kLane;
+#if defined(__SSE2__)
+    const __m128i wanted = _mm_set1_epi16(static_cast<short>(tag));
+    const __m128i low = _mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(lane)), wanted);
+    const __m128i high = _mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(lane + 8)), wanted);
+    return static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(low, high)));
+#else
+    uint32_t four = 0;
+    for (uint32_t i = 0; i < kLane; ++i) four |= uint32_t(lane[i] == tag) << i;
+    return four;
+#endif
+  }
+
+  // Bit i set when entry i of the lane has this tier (the tail hash or byte 4).
+  inline uint32_t TierMatches(uint32_t laneIndex, uint8_t tier) const {
+#if defined(__SSE2__)
+    if (kHashed) {
+      const __m128i hashes16 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(hashes + laneIndex * kLane));
+      return static_cast<uint32_t>(
+          _mm_movemask_epi8(_mm_cmpeq_epi8(hashes16, _mm_set1_epi8(static_cast<char>(tier)))));
+    }
+    const __m128i* words = reinterpret_cast<const __m128i*>(positions + laneIndex * kLane);
+    const __m128i wanted = _mm_set1_epi32(static_cast<int>(tier));
+    auto same = [&](int i) { return _mm_cmpeq_epi32(_mm_srli_epi32(_mm_loadu_si128(words + i), kTierShift), wanted); };
+    const __m128i low = _mm_packs_epi32(same(0), same(1)), high = _mm_packs_epi32(same(2), same(3));
+    return static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(low, high)));
+#else
+    uint32_t bits = 0;
+    for (uint32_t i = 0; i < kLane; ++i) {
+      const uint32_t entry = laneIndex * kLane + i;
+      bits |= uint32_t((kHashed ? hashes[entry] : positions[entry] >> kTierShift) == tier) << i;
+    }
+    return bits;
+#endif
+  }
+};
 
 // The finder's tables laid over the key-table area of the work area.
 class TFinder {
@@ -185,48 +210,44 @@ class TFinder {
       lanes += keyLanes;
     }
     // Where the rings hold fewer entries than half the block, a few keys recur all over it
-    // (text, mostly): their searches meet many candidates, and a tail hash per entry spares
-    // reading most of them. Elsewhere it would only cost memory.
-    const auto fits = [&](uint64_t entryBytes) {
-      return skip + 8ull * kKeys + lanes * kLane * entryBytes <= areaBytes;
-    };
-    hashed_ = lanes * kLane < S / 2 && fits(EntryBytes(true));
-    return fits(EntryBytes(hashed_)) && lanes < (1u << 28);
+    // (text, mostly): their searches meet many candidates of five bytes and more, and a tail
+    // hash per entry spares reading most of them. Elsewhere byte 4 in the position's word serves
+    // better and costs no memory, in every block whose positions leave that byte free.
+    hashed_ = lanes * kLane < S / 2 || S > (1u << kTierShift);
+    return skip + 8ull * kKeys + lanes * kLane * EntryBytes(hashed_) <= areaBytes && lanes < (1u << 28);
   }
 
   // The ring of a key that occurs in the block; kHashed must equal Hashed().
   template <bool kHashed>
-  inline TRing RingOf(uint32_t key) const {
+  inline TRing<kHashed> RingOf(uint32_t key) const {
     const uint32_t ring = keys_[key].ring;
     uint8_t* base = pool_ + uint64_t(ring >> 4) * kLane * EntryBytes(kHashed);
     const uint32_t entries = ((ring & 15) + 1) * kLane;
     return {reinterpret_cast<uint32_t*>(base), reinterpret_cast<uint16_t*>(base + entries * 4), base + entries * 6};
   }
 
-  // Files position p of this key without its tag and hash (Tag adds them) and returns the key's
-  // ring, with total set to the key's insertion count including p.
+  // Counts one more position of this key and returns the key's ring, with total set to the key's
+  // insertion count including that position. Store fills in its entry.
   template <bool kHashed>
-  inline TRing File(uint32_t p, uint32_t key, uint32_t& total) {
-    const TRing positions = RingOf<kHashed>(key);
-    const uint32_t ordinal = keys_[key].count++;
-    positions.At(ordinal) = p;
-    total = ordinal + 1;
-    return positions;
+  inline TRing<kHashed> File(uint32_t key, uint32_t& total) {
+    total = ++keys_[key].count;
+    return RingOf<kHashed>(key);
   }
 
-  // Gives the entry with this ordinal the tag and hash of its eight bytes (EightBytesAt).
+  // Writes the entry with this ordinal: position p, whose eight bytes are bytes.
   template <bool kHashed>
-  static inline void Tag(const TRing& positions, uint32_t ordinal, uint64_t bytes) {
+  static inline void Store(const TRing<kHashed>& positions, uint32_t ordinal, uint32_t p, uint64_t bytes) {
+    positions.WordAt(ordinal) = TRing<kHashed>::WordOf(p, bytes);
     positions.TagAt(ordinal) = TagOf(bytes);
     if (kHashed) positions.HashAt(ordinal) = TailHashOf(bytes);
   }
 
-  // Files p, whose eight bytes are bytes, with its tag and hash.
+  // Files p, whose eight bytes are bytes.
   template <bool kHashed>
   inline void Insert(uint32_t p, uint64_t bytes) {
     uint32_t total;
-    const TRing positions = File<kHashed>(p, KeyOf(bytes), total);
-    Tag<kHashed>(positions, total - 1, bytes);
+    const TRing<kHashed> positions = File<kHashed>(KeyOf(bytes), total);
+    Store<kHashed>(positions, total - 1, p, bytes);
   }
 
   bool Hashed() const { return hashed_; }
@@ -239,7 +260,7 @@ class TFinder {
   inline void PrefetchTags(uint32_t key) const {
     const uint32_t count = keys_[key].count;
     if (count == 0) return;
-    const TRing ring = RingOf<kHashed>(key);
+    const TRing<kHashed> ring = RingOf<kHashed>(key);
     const uint32_t entries = count < kRing ? count : kRing;
     for (uint32_t i = 0; i < entries; i += 32) __builtin_prefetch(ring.tags + i);
     if (kHashed)
@@ -254,8 +275,8 @@ class TFinder {
   };
   SKey* keys_ = nullptr;
   uint8_t* pool_ = nullptr;
-  bool hashed_ = false;  // the entries carry tail hashes
-  // Bytes per ring entry: its position, its tag and, with hashes, its tail hash.
+  bool hashed_ = false;  // the entries carry tail hashes, not byte 4
+  // Bytes per ring entry: its word, its tag and, with hashes, its tail hash.
   static constexpr uint32_t EntryBytes(bool hashed) { return hashed ? 4 + 2 + 1 : 4 + 2; }
 };
 
@@ -321,71 +342,78 @@ class TSearch {
   uint32_t need_ = 2;   // max(length + 1, least_)
 };
 
-// Appends the positions of the lane's entries whose bit is set in bits, highest entry first, and
-// starts fetching their bytes of s.
-inline uint32_t* CollectDescending(const uint8_t* s, const uint32_t* lanePositions, uint32_t bits, uint32_t* out) {
-  while (bits != 0) {
-    const uint32_t i = 31u - static_cast<uint32_t>(__builtin_clz(bits));
-    bits &= ~(1u << i);
-    const uint32_t position = lanePositions[i];
-    __builtin_prefetch(s + position);
-    *out++ = position;
-  }
-  return out;
-}
-
 // The ring's match masks for one search, per lane: the older entries (all but the newest, the
-// current position, whose tag is not stored yet) whose tag equals the current one (a match of
-// four bytes or more), and those whose tail hash is equal too (all of those of eight bytes or
-// more). All lanes are compared before any position is taken, so their loads do not wait on one
-// another.
+// current position, whose entry is not stored yet) whose tag equals the current one (a match of
+// four bytes or more), and those whose tier is equal too (with hashes all of those of eight bytes
+// or more, without them exactly those of five bytes or more). All lanes are compared before any
+// position is taken, so their loads do not wait on one another.
+template <bool kHashed>
 struct SLaneMasks {
   uint32_t four[kRing / kLane];
-  uint32_t eight[kRing / kLane];
+  uint32_t tier[kRing / kLane];
   uint32_t newest;  // ring index of the newest entry
   bool full;
-  bool anyFour, anyEight;  // some lane has a bit set in four, in eight
+  bool anyFour, anyTier;  // some lane has a bit set in four, in tier
 
-  template <bool kHashed>
-  void Compare(const TRing& ring, uint32_t total, uint16_t tag, uint8_t hash) {
+  void Compare(const TRing<kHashed>& ring, uint32_t total, uint16_t tag, uint8_t tierByte) {
     newest = (total - 1) & (kRing - 1);
     full = total >= kRing;
     const uint32_t lanes = full ? kRing / kLane : newest / kLane + 1;
     const uint32_t newestLane = newest / kLane, newestBit = 1u << (newest % kLane);
-    uint32_t fours = 0, eights = 0;
+    uint32_t fours = 0, tiers = 0;
     for (uint32_t lane = 0; lane < lanes; ++lane) {
-      const uint32_t others = lane == newestLane ? ~newestBit : ~0u;
-      four[lane] = ring.LaneMatches<kHashed>(lane, tag, hash, eight[lane]) & others;
+      four[lane] = ring.TagMatches(lane, tag) & (lane == newestLane ? ~newestBit : ~0u);
       fours |= four[lane];
-      if (kHashed) {
-        eight[lane] &= others;
-        eights |= eight[lane];
-      }
+      // The words of a lane without a tag match are not read: the collecting reads those that
+      // have one anyway.
+      tier[lane] = kHashed || four[lane] != 0 ? four[lane] & ring.TierMatches(lane, tierByte) : 0;
+      tiers |= tier[lane];
     }
     anyFour = fours != 0;
-    anyEight = eights != 0;
+    anyTier = tiers != 0;
   }
 
-  // The positions of the entries set in mask (a lane's bits from its index), nearest first, their
-  // bytes of s on their way to the cache. Returns their number.
-  template <typename TMask>
-  uint32_t Collect(const uint8_t* s, const TRing& ring, TMask mask, uint32_t* found) const {
+  // Calls visit with the positions of the entries set in mask (a lane's bits from its index),
+  // nearest first, until it returns false.
+  template <typename TMask, typename TVisit>
+  __attribute__((always_inline)) void Visit(const TRing<kHashed>& ring, TMask mask, TVisit visit) const {
+    const auto lane = [&](uint32_t index, uint32_t bits) __attribute__((always_inline)) {
+      while (bits != 0) {
+        const uint32_t i = HighestBitOf(bits);
+        bits &= ~(1u << i);
+        if (!visit(TRing<kHashed>::PositionOf(ring.positions[index * kLane + i]))) return false;
+      }
+      return true;
+    };
     const uint32_t newestLane = newest / kLane;
     const uint32_t below = (1u << (newest % kLane)) - 1;
-    uint32_t* end = CollectDescending(s, ring.positions + newestLane * kLane, mask(newestLane) & below, found);
-    for (uint32_t lane = newestLane; lane-- > 0;)
-      end = CollectDescending(s, ring.positions + lane * kLane, mask(lane), end);
+    if (!lane(newestLane, mask(newestLane) & below)) return;
+    for (uint32_t index = newestLane; index-- > 0;)
+      if (!lane(index, mask(index))) return;
     if (full) {
       // A full ring goes on at its top: its entries there are older still, down to the oldest.
-      for (uint32_t lane = kRing / kLane - 1; lane > newestLane; --lane)
-        end = CollectDescending(s, ring.positions + lane * kLane, mask(lane), end);
-      end = CollectDescending(s, ring.positions + newestLane * kLane, mask(newestLane) & ~below, end);
+      for (uint32_t index = kRing / kLane - 1; index > newestLane; --index)
+        if (!lane(index, mask(index))) return;
+      lane(newestLane, mask(newestLane) & ~below);
     }
+  }
+
+  // The positions of the entries set in mask, nearest first, their bytes of s on their way to the
+  // cache. Returns their number.
+  template <typename TMask>
+  __attribute__((always_inline)) uint32_t Collect(const uint8_t* s, const TRing<kHashed>& ring, TMask mask,
+                                                  uint32_t* found) const {
+    uint32_t* end = found;
+    Visit(ring, mask, [&](uint32_t position) __attribute__((always_inline)) {
+      __builtin_prefetch(s + position);
+      *end++ = position;
+      return true;
+    });
     return static_cast<uint32_t>(end - found);
   }
 };
 
-// The greedy parse of s[0 .. S) over the attached finder, with or without tail hashes.
+// The greedy parse of s[0 .. S) over the attached finder, with tail hashes or byte 4 as the tier.
 template <bool kHashed>
 inline void Parse(const uint8_t* s, uint32_t S, const SCompressWork& work, TFinder& finder, uint32_t& tokenCount,
                   uint32_t& matchCount) {
@@ -400,9 +428,9 @@ inline void Parse(const uint8_t* s, uint32_t S, const SCompressWork& work, TFind
   while (cur < S) {
     uint32_t total = 0;
     const uint64_t bytes = EightBytesAt(s, S, cur);
-    // The current position's tag is stored only after the search: the search's first wide load of
-    // the tag lanes right after a narrow store into one of them would wait for that store.
-    const TRing positions = finder.File<kHashed>(cur, KeyOf(bytes), total);
+    // The current position's entry is stored only after the search (which passes over it): the
+    // search's wide loads of its lane right after a narrow store into it would wait for the store.
+    const TRing<kHashed> positions = finder.File<kHashed>(KeyOf(bytes), total);
     // What the searches two and four positions on will read first is fetched now: the tags,
     // which need the key's ring, two positions on, and the key's entry itself four on. (Their
     // keys are bytes 2 - 3 and 4 - 5 of the eight.)
@@ -416,24 +444,38 @@ inline void Parse(const uint8_t* s, uint32_t S, const SCompressWork& work, TFind
       if (maxLength >= 4) {
         // Candidates of four bytes or more share the tag. The candidates set in a mask are
         // collected first, so their bytes are fetched all at once, then measured nearest first.
-        SLaneMasks masks;
-        masks.Compare<kHashed>(positions, total, TagOf(bytes), TailHashOf(bytes));
+        SLaneMasks<kHashed> masks;
+        masks.Compare(positions, total, TagOf(bytes), kHashed ? TailHashOf(bytes) : FifthOf(bytes));
         // A mask's candidates are measured until one gives longest bytes, which none can beat.
         auto measure = [&](auto mask, uint32_t longest) __attribute__((always_inline)) {
           const uint32_t count = masks.Collect(s, positions, mask, found);
           for (uint32_t i = 0; i < count && going && best.length < longest; ++i) going = best.Offer(found[i]);
         };
-        // Those of eight bytes or more share the tail hash too; when one of those gives eight
-        // bytes, it is the result of all (no other reaches eight). Otherwise, and near the block
-        // end, where no match reaches eight bytes, every candidate with the tag counts, measured
-        // from the start: a false hit of the hash may not stand in for a nearer equal match. Then
-        // no bucket entry gives eight bytes (it would have the hash, and none of those did), so a
-        // match of seven ends the measuring.
-        if (kHashed && maxLength >= 8 && masks.anyEight)
-          measure([&](uint32_t lane) { return masks.eight[lane]; }, maxLength);
-        if (best.length < 8 && masks.anyFour) {
+        // All candidates of tierLength bytes or more share the tier too; when one of those gives
+        // tierLength bytes, the best of them is the result of all. Otherwise, and near the block
+        // end, where no match reaches tierLength bytes, every candidate with the tag counts,
+        // searched from the start (a false hit of the hash may not stand in for a nearer equal
+        // match), and none of them gives tierLength bytes (it would have the tier, and none of
+        // those did).
+        const uint32_t tierLength = kHashed ? 8 : 5;
+        if (maxLength >= tierLength && masks.anyTier)
+          measure([&](uint32_t lane) { return masks.tier[lane]; }, maxLength);
+        if (best.length < tierLength && masks.anyFour) {
           best.Restart();
-          measure([&](uint32_t lane) { return masks.four[lane]; }, kHashed ? 7 : maxLength);
+          going = true;
+          const auto four = [&](uint32_t lane) { return masks.four[lane]; };
+          if (kHashed || maxLength < tierLength) {
+            measure(four, maxLength < tierLength ? maxLength : tierLength - 1);
+          } else {
+            // Every candidate gives exactly four bytes, or fewer when it is nearer than four: the
+            // nearest of the others is the result if four bytes pass that far.
+            masks.Visit(positions, four, [&](uint32_t c) {
+              const uint32_t distance = cur - c;
+              if (distance < 4) return true;
+              if (minimum.byHighestBit[HighestBitOf(distance)] <= 4) best.Take(c, 4);
+              return false;
+            });
+          }
         }
       }
       if (going && best.length < 4) {
@@ -463,7 +505,7 @@ inline void Parse(const uint8_t* s, uint32_t S, const SCompressWork& work, TFind
         }
       }
     }
-    finder.Tag<kHashed>(positions, total - 1, bytes);
+    finder.Store<kHashed>(positions, total - 1, cur, bytes);
     if (best.length <= 1) {
       flags[N] = 0;
       ++cur;

@@ -273,6 +273,23 @@ TEST(MatchFinder, EveryTwoByteKey) {
   ExpectSameTokens(s, "every key");
 }
 
+TEST(MatchFinder, BlocksLongerThanTheWordsPositionBitsCarryTailHashes) {
+  // Random bytes give every key a full ring, so only the block length decides the layout: byte 4
+  // may ride in the top byte of a position's word only while every position fits below it.
+  const uint32_t longest = 1u << matchfinder::kTierShift;
+  const std::vector<uint8_t> s = RandomBytes(longest + 1, 7);
+  const uint64_t areaBytes = 64 + 8ull * matchfinder::kKeys + 7ull * matchfinder::kKeys * matchfinder::kRing;
+  for (uint32_t S : {longest, longest + 1}) {
+    uint8_t* area = nullptr;
+    Create(area, static_cast<uint32_t>(areaBytes));
+    ASSERT_NE(nullptr, area);
+    matchfinder::TFinder finder;
+    EXPECT_TRUE(finder.Attach(area, areaBytes, s.data(), S));
+    EXPECT_EQ(S > longest, finder.Hashed()) << S;
+    Free(area);
+  }
+}
+
 TEST(MatchFinder, CorpusFilesAfterThePrePass) {
   for (const std::string& path : CorpusFiles()) {
     std::vector<uint8_t> data = ReadWholeFile(path);
