@@ -42,9 +42,9 @@
 //     is measured, eight bytes at a time.
 //
 // Storage (all of it inside the compressor's key-table area, which is handed out zero-filled):
-// a count of insertions per key, and per key that occurs in the block a ring of positions and
-// their tags (and hashes) (entry = ordinal mod 256; the ring replaces the shift of the bucket's
-// entries). The keys' occurrences are counted before the parse, so every ring is exactly as long
+// a count of insertions per key, and per key that occurs in the block a ring of position words
+// and their tags, with the tail hashes beside them in hashed blocks (entry = ordinal mod 256; the
+// ring replaces the shift of the bucket's entries). The keys' occurrences are counted before the parse, so every ring is exactly as long
 // as its key needs (at most 256 entries, in whole lanes of 16) and the rings lie next to each
 // other: a block touches no more of the area than it fills. Only the counts rely on the zero
 // fill.
@@ -116,6 +116,7 @@ inline uint32_t KeyOf(uint64_t bytes) { return bytes & 0xFFFF; }
 inline uint16_t TagOf(uint64_t bytes) { return static_cast<uint16_t>(bytes >> 16); }
 // Equal hashes for equal bytes 4 - 7; unequal hashes prove them unequal.
 inline uint8_t TailHashOf(uint64_t bytes) { return static_cast<uint8_t>((uint32_t(bytes >> 32) * 0x9E3779B1u) >> 24); }
+// Byte 4, the first after the tag.
 inline uint8_t FifthOf(uint64_t bytes) { return static_cast<uint8_t>(bytes >> 32); }
 
 // A key's ring of positions, with a tag per entry: the two bytes after the position's key (0 past
