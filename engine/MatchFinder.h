@@ -44,10 +44,10 @@
 // Storage (all of it inside the compressor's key-table area, which is handed out zero-filled):
 // a count of insertions per key, and per key that occurs in the block a ring of position words
 // and their tags, with the tail hashes beside them in hashed blocks (entry = ordinal mod 256; the
-// ring replaces the shift of the bucket's entries). The keys' occurrences are counted before the parse, so every ring is exactly as long
-// as its key needs (at most 256 entries, in whole lanes of 16) and the rings lie next to each
-// other: a block touches no more of the area than it fills. Only the counts rely on the zero
-// fill.
+// ring replaces the shift of the bucket's entries). The keys' occurrences are counted before the
+// parse, so every ring is exactly as long as its key needs (at most 256 entries, in whole lanes
+// of 16) and the rings lie next to each other: a block touches no more of the area than it
+// fills. Only the counts rely on the zero fill.
 #pragma once
 #include <cstdint>
 #include <cstring>
