@@ -3,14 +3,14 @@
 # progress window) and, on the same input, with tar piped through gzip -6 and zstd -3, and
 # reports wall time, speed, size and the peak resident memory of each run (GNU time's %M).
 #   program_bench.sh [velmora] [file or folder...]
-# Defaults: build/velmora, the corpus folder and the 64 MiB mixed file of make_mixed_file.sh.
+# Defaults: build/velmora, the test data folder and the 64 MiB mixed file of make_mixed_file.sh.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 program=$(realpath "${1:-$here/../build/velmora}")
 shift || true
 inputs=("$@")
 if [ ${#inputs[@]} -eq 0 ]; then
-  inputs=("$here/../../shared/corpus" "$(bash "$here/make_mixed_file.sh")")
+  inputs=("$here/../tests/data" "$(bash "$here/make_mixed_file.sh")")
 fi
 [ -x "$program" ] || { echo "no program at $program (build it first)" >&2; exit 1; }
 [ -x /usr/bin/time ] || { echo "GNU time (/usr/bin/time) is needed" >&2; exit 1; }
