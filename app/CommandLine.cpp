@@ -6,6 +6,7 @@
 // The folder part becomes the current directory, so the job sees names relative to it.
 #include "app/CommandLine.h"
 
+#include "app/FileJobs.h"
 #include "app/Operaciisfaylamiipapkami.h"
 #include "engine/Compression.h"
 #include "platform/win32.h"
@@ -105,8 +106,11 @@ int ReadCommandLineText(const TAnsiString& commandLine, TRunRequest& request) {
   else if (isFolder)
     mode = RunCompress;
 
-  if (folderPart.Length() > 0 && (!FolderExists(folderPart) || !SetCurrentDirectoryA(folderPart.Data())))
+  if (folderPart.Length() > 0 && (!FolderExists(folderPart) || !SetCurrentDirectoryA(folderPart.Data()))) {
+    ReportFailure(Substring(folderPart, 1, int32_t(folderPart.Length()) - 1).Data(),
+                  "the folder does not exist or cannot be entered");
     return CommandLineFolderMissing;
+  }
 
   TAnsiString sourceName = baseName;
   if (extension.Length() > 0) sourceName = Concatenate(Concatenate(sourceName, TAnsiString(".")), extension);

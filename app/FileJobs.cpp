@@ -17,15 +17,19 @@ namespace {
 
 volatile std::sig_atomic_t quitSignal = 0;
 bool failureReported = false;
+bool skipReported = false;
 
 // Writes UTF-16 units as UTF-8 into out (capacity bytes, zero-terminated); unpaired surrogates
-// become U+FFFD.
+// become U+FFFD. Control characters are written visibly as \xNN, so a stored name cannot move
+// the cursor, retitle the terminal or overwrite the lines above.
 void Utf8FromUnits(const WCHAR* units, uint32_t count, char* out, uint32_t capacity) {
   uint32_t at = 0;
   auto put = [&](uint32_t c) {
-    char bytes[4];
+    char bytes[5];
     uint32_t n;
-    if (c < 0x80) {
+    if (c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0)) {
+      n = uint32_t(std::snprintf(bytes, sizeof bytes, "\\x%02X", unsigned(c)));
+    } else if (c < 0x80) {
       bytes[0] = char(c);
       n = 1;
     } else if (c < 0x800) {
@@ -88,11 +92,11 @@ bool DrainForCancel() {
   return last == WM_QUIT;
 }
 
-// Progress within one file: base + (done / total) x (1 - base), in extended precision.
-float PositionWithin(float base, uint64_t done, uint64_t total) {
+// Progress within one file: base + (done / total) x (end - base), in extended precision.
+float PositionWithin(float base, float end, uint64_t done, uint64_t total) {
   if (total == 0) return base;
   const long double share = static_cast<long double>(done) / static_cast<long double>(total);
-  return static_cast<float>(base + share * (1.0L - base));
+  return static_cast<float>(base + share * (static_cast<long double>(end) - base));
 }
 
 // True when both handles name the same file (so restoring must not overwrite the archive it reads).
@@ -141,33 +145,60 @@ void PostProgress(TOknoSostoyaniya* window, float position, float base) {
   PumpProgressMessages(window);
 }
 
-void ReportFailure(const char* name, const char* reason) {
-  failureReported = true;
-  char utf8[4096];
-  Utf8FromNarrow(name, utf8, sizeof utf8);
-  std::fprintf(stderr, "velmora: %s: %s\n", utf8, reason);
+void ReportLine(const char* text) {
+#ifndef _WIN32
+  PosixEndTerminalLine();
+#endif
+  std::fprintf(stderr, "velmora: %s\n", text);
   std::fflush(stderr);
 }
 
-void ReportSystemFailure(const char* name, DWORD error) {
-  char reason[1024] = "system error";
+void ReportNamed(const char* name, const char* reason) {
+  char utf8[4096];
+  Utf8FromNarrow(name, utf8, sizeof utf8);
+  char line[4096 + 1024];
+  std::snprintf(line, sizeof line, "%s: %s", utf8, reason);
+  ReportLine(line);
+}
+
+void ReportFailure(const char* name, const char* reason) {
+  failureReported = true;
+  ReportNamed(name, reason);
+}
+
+void ReportSkipped(const char* name, const char* reason) {
+  skipReported = true;
+  ReportNamed(name, reason);
+}
+
+void SystemReason(DWORD error, char* reason, uint32_t capacity) {
+  std::snprintf(reason, capacity, "system error %lu", static_cast<unsigned long>(error));
   WCHAR* text = nullptr;
   const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
                                  nullptr, error, 0x400, reinterpret_cast<LPWSTR>(&text), 0, nullptr);
   if (n > 0 && text != nullptr) {
     uint32_t length = n;
     while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r' || text[length - 1] == ' ')) --length;
-    Utf8FromUnits(text, length, reason, sizeof reason);
+    Utf8FromUnits(text, length, reason, capacity);
   }
   if (text != nullptr) LocalFree(text);
+}
+
+void ReportSystemFailure(const char* name, DWORD error) {
+  char reason[1024];
+  SystemReason(error, reason, sizeof reason);
   ReportFailure(name, reason);
 }
 
 bool FailureReported() { return failureReported; }
-void ResetFailures() { failureReported = false; }
+bool SkipReported() { return skipReported; }
+void ResetFailures() {
+  failureReported = false;
+  skipReported = false;
+}
 
 int32_t CompressFileEntry(HANDLE archive, const TAnsiString& name, float base, TOknoSostoyaniya* window,
-                          uint64_t& lastWriteTime) {
+                          uint64_t& lastWriteTime, float end) {
   const char* narrow = NameOf(name);
   const TWideString wide = FromNarrow(name);
   if (wide.Length() > kEntryNameLimit) {
@@ -203,7 +234,7 @@ int32_t CompressFileEntry(HANDLE archive, const TAnsiString& name, float base, T
   if (!FileSize64(source, size)) return fail(EntryInputOutputFailed, nullptr, true);
   uint64_t done = 0;
   while (done < size) {
-    PostProgress(window, PositionWithin(base, done, size), base);
+    PostProgress(window, PositionWithin(base, end, done, size), base);
     if (CancelRequested()) return fail(EntryCancelled, "cancelled", false);
     uint32_t chunk = uint32_t(BlockSize);
     if (size - done < chunk) chunk = uint32_t(size - done);
@@ -228,21 +259,109 @@ int32_t CompressFileEntry(HANDLE archive, const TAnsiString& name, float base, T
     ReportSystemFailure("compressed file", error);
     return EntryInputOutputFailed;
   }
-  PostProgress(window, 1.0f, 1.0f);
+  PostProgress(window, end, end);
   CloseHandle(source);
   return EntryWritten;
 }
 
+namespace {
+
+// A symbolic link (or another reparse point) at the name or at any folder on its way: restoring
+// through it would write outside the archive's folder or into a file elsewhere.
+bool PathCrossesLink(const char* name) {
+  char prefix[MAX_PATH * 4];
+  for (uint32_t i = 0;; ++i) {
+    if (name[i] == '\\' || name[i] == 0) {
+      if (i >= sizeof prefix) return true;
+      std::memcpy(prefix, name, i);
+      prefix[i] = 0;
+      const DWORD attributes = GetFileAttributesA(prefix);
+      if (attributes == INVALID_FILE_ATTRIBUTES) return false;  // nothing there yet: nothing beyond either
+      if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return true;
+      if (name[i] == 0) return false;
+    }
+  }
+}
+
+// The smallest window that restores a block this run's window refused, from the block itself: a
+// stored block says its length; a compressed one is restored into scratch as large as its
+// pre-pass length allows (the pre-pass expands a byte at most 85 times). 0 when no larger window
+// restores it (the block is damaged).
+uint32_t WindowNeeded(const uint8_t* payload, uint32_t length) {
+  if (length < 8) return 0;
+  if (GetU32(payload + 4) == 0) return length - 8;
+  const uint64_t largest = uint64_t(1) << 30;
+  uint64_t capacity = 85 * uint64_t(GetU32(payload));
+  if (capacity > largest) capacity = largest;
+  if (capacity <= 2 * uint64_t(BlockSize)) return 0;
+  uint8_t* scratch = nullptr;
+  Create(scratch, uint32_t(capacity));
+  if (scratch == nullptr) return 0;
+  uint32_t restored = uint32_t(capacity);
+  const bool fits = DecompressBlock(scratch, restored, payload, length);
+  Free(scratch);
+  return fits ? restored : 0;
+}
+
+// Where a restore writes an entry before it takes the entry's name, and what it does with it.
+struct TRestoreTarget {
+  const char* name;
+  bool existed;               // a file of that name was there: it is replaced only by a whole entry
+  TAnsiString temporaryName;
+  HANDLE file = INVALID_HANDLE_VALUE;
+
+  // The file takes the entry's name: a whole entry always, a part only where no file was there.
+  bool Finish(bool whole) {
+    CloseHandle(file);
+    file = INVALID_HANDLE_VALUE;
+    if (!whole && existed) {
+      DeleteFileA(temporaryName.Data());
+      return false;
+    }
+    if (MoveFileExA(temporaryName.Data(), name, MOVEFILE_REPLACE_EXISTING)) return true;
+    const DWORD error = GetLastError();
+    DeleteFileA(temporaryName.Data());
+    ReportSystemFailure(name, error);
+    return false;
+  }
+
+  // Ends a failed entry with one line that says what became of the file.
+  void Fail(const char* reason) {
+    const bool kept = Finish(false);
+    char line[512];
+    std::snprintf(line, sizeof line, "%s; %s", reason,
+                  existed ? "the existing file was left as it was"
+                          : kept ? "the file holds what could be restored" : "nothing was kept");
+    ReportFailure(name, line);
+  }
+};
+
+}  // namespace
+
 bool RestoreEntry(HANDLE archive, const TAnsiString& name, uint64_t nextEntryOffset, float base,
-                  TOknoSostoyaniya* window, bool& askBeforeOverwrite, TRestoreOutcome& outcome) {
+                  TOknoSostoyaniya* window, bool& askBeforeOverwrite, TRestoreOutcome& outcome, float end) {
   const char* narrow = NameOf(name);
   if (NamesArchive(archive, narrow)) {
     ReportFailure(narrow, "the entry names the compressed file itself; skipped");
     outcome = RestoreDamaged;
     return true;
   }
-  if (askBeforeOverwrite && IsExistingFile(name)) {
-    if (!AskYesNo(OverwriteQuestion(name))) {
+  if (PathCrossesLink(narrow)) {
+    ReportFailure(narrow, "a symbolic link lies in its path; skipped");
+    outcome = RestoreDamaged;
+    return true;
+  }
+  TRestoreTarget target;
+  target.name = narrow;
+  target.existed = IsExistingFile(name);
+  if (askBeforeOverwrite && target.existed) {
+    const bool yes = AskYesNo(OverwriteQuestion(name));
+    if (QuitSignalled()) {
+      ReportFailure(narrow, "cancelled; the existing file was left as it was");
+      outcome = RestoreCancelled;
+      return true;
+    }
+    if (!yes) {
       outcome = RestoreKept;
       return true;
     }
@@ -254,15 +373,20 @@ bool RestoreEntry(HANDLE archive, const TAnsiString& name, uint64_t nextEntryOff
     outcome = RestoreStopped;
     return false;
   }
-  HANDLE target = CreateFileA(narrow, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (target == INVALID_HANDLE_VALUE) {
+  const DWORD attributes = GetFileAttributesA(narrow);
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    ReportSystemFailure(narrow, ERROR_ACCESS_DENIED);
+    outcome = RestoreStopped;
+    return false;
+  }
+  target.file = CreateTemporaryBeside(name, ".velmora-part", target.temporaryName);
+  if (target.file == INVALID_HANDLE_VALUE) {
     ReportSystemFailure(narrow, GetLastError());
     outcome = RestoreStopped;
     return false;
   }
   auto damaged = [&](const char* reason) {
-    CloseHandle(target);
-    ReportFailure(narrow, reason);
+    target.Fail(reason);
     outcome = RestoreDamaged;
     return true;
   };
@@ -271,38 +395,49 @@ bool RestoreEntry(HANDLE archive, const TAnsiString& name, uint64_t nextEntryOff
   if (!CurrentPosition(archive, start) || nextEntryOffset < start) return damaged("entry cannot be read");
   const uint64_t total = nextEntryOffset - start;
   const uint32_t limit = AcceptedBlockLength(BlockSize);
+  char reason[160];
+  auto tooSmallWindow = [&](uint32_t needed) {
+    std::snprintf(reason, sizeof reason, "made with a window of at least %u bytes: restore with -w=%u", needed, needed);
+    return damaged(reason);
+  };
   uint64_t done = 0;
   while (done < total) {
-    PostProgress(window, PositionWithin(base, done, total), base);
+    PostProgress(window, PositionWithin(base, end, done, total), base);
     if (CancelRequested()) {
-      CloseHandle(target);
-      ReportFailure(narrow, "cancelled; the file holds what was restored so far");
+      target.Fail("cancelled");
       outcome = RestoreCancelled;
       return true;
     }
-    uint8_t field[4];
+    uint8_t field[8];
     if (total - done < 4 || !ReadExact(archive, field, 4)) return damaged("damaged entry: a block length is cut off");
     const uint32_t length = GetU32(field);
-    if (length > limit) return damaged("damaged entry, or made with a larger window: a block is too long");
     if (length > total - done - 4) return damaged("damaged entry: a block runs past the end of its entry");
+    if (length > limit) {
+      // Too long to read here: its header still tells the stored form's length, or a lower bound.
+      if (length < 8 || !ReadExact(archive, field, 8)) return damaged("damaged entry: a block is cut off");
+      return tooSmallWindow(GetU32(field + 4) == 0 ? length - 8 : length);
+    }
     if (!ReadExact(archive, InputArea, length)) return damaged("damaged entry: a block is cut off");
     // A compressed-form payload longer than InputArea would run into OutputArea, which the engine
     // writes while it still reads the payload; only the stored form may overlap (it is moved).
-    if (length > uint32_t(BlockSize) && length >= 8 && GetU32(InputArea + 4) != 0)
-      return damaged("made with a larger window: a compressed block does not fit this window");
+    if (length > uint32_t(BlockSize) && length >= 8 && GetU32(InputArea + 4) != 0) return tooSmallWindow(length);
     uint32_t restored = 2 * uint32_t(BlockSize);
-    if (!DecompressBlock(OutputArea, restored, InputArea, length))
-      return damaged("damaged entry, or made with a larger window: a block cannot be restored");
-    if (!WriteExact(target, OutputArea, restored)) {
-      const DWORD error = GetLastError();
-      CloseHandle(target);
-      ReportSystemFailure(narrow, error);
-      outcome = RestoreDamaged;
-      return true;
+    if (!DecompressBlock(OutputArea, restored, InputArea, length)) {
+      const uint32_t needed = WindowNeeded(InputArea, length);
+      if (needed > uint32_t(BlockSize)) return tooSmallWindow(needed);
+      return damaged("damaged entry: a block cannot be restored");
+    }
+    if (!WriteExact(target.file, OutputArea, restored)) {
+      SystemReason(GetLastError(), reason, sizeof reason);
+      return damaged(reason);
     }
     done += uint64_t(length) + 4;
   }
-  CloseHandle(target);
+  if (!target.Finish(true)) {
+    outcome = RestoreStopped;
+    return false;
+  }
+  PostProgress(window, end, end);
   outcome = RestoreComplete;
   return true;
 }

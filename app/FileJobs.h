@@ -23,18 +23,24 @@ enum : int32_t {
 enum TRestoreOutcome {
   RestoreComplete,   // every block restored
   RestoreKept,       // the user kept the existing file; it was not touched
-  RestoreDamaged,    // a block was cut, too long, refused by the engine, or could not be written
-  RestoreCancelled,  // the user or a signal cancelled; the file keeps what was written
+  RestoreDamaged,    // a block was cut, too long, refused by the engine, or could not be written; or
+                     // the name leads through a link (skipped)
+  RestoreCancelled,  // the user or a signal cancelled (a new file keeps what was written)
   RestoreStopped,    // the entry's folders or file could not be created
 };
 
 // Answers Yes to the per-file overwrite question during the run (8 bits, wraps).
 extern int8_t overwriteYesCount;
 
+// The progress of one file moves the bar from base to end (1 for a single file; the share of the
+// files up to and including this one in a folder), so the bar only grows over a whole run.
 int32_t CompressFileEntry(HANDLE archive, const TAnsiString& name, float base, TOknoSostoyaniya* window,
-                          uint64_t& lastWriteTime);
+                          uint64_t& lastWriteTime, float end = 1.0f);
+// Restores into a temporary file beside the entry's name, which takes the name only when the entry
+// is whole, or when it is not but no file of that name was there. An entry whose name or folders
+// pass through a symbolic link is skipped.
 bool RestoreEntry(HANDLE archive, const TAnsiString& name, uint64_t nextEntryOffset, float base,
-                  TOknoSostoyaniya* window, bool& askBeforeOverwrite, TRestoreOutcome& outcome);
+                  TOknoSostoyaniya* window, bool& askBeforeOverwrite, TRestoreOutcome& outcome, float end = 1.0f);
 
 // Once per block: drains every pending message of the thread and reports whether it held a
 // cancel (WM_QUIT, or an Escape key release); a quit signal also counts.
@@ -49,10 +55,19 @@ bool QuitSignalled();
 // Posts a progress position and pumps the window (nothing without a window).
 void PostProgress(TOknoSostoyaniya* window, float position, float base);
 
-// One line on standard error naming the file and the reason; the run is then not a success.
+// One line "velmora: text" on standard error, on a line of its own below any progress line.
+void ReportLine(const char* text);
+// One line on standard error naming the file (control characters escaped) and the reason; the
+// run is then not a success.
 void ReportFailure(const char* name, const char* reason);
 // The same with the system's text for an error code as the reason.
 void ReportSystemFailure(const char* name, DWORD error);
-// Whether any failure was reported since the last reset (the exit code follows it).
+// The system's text for an error code, as UTF-8.
+void SystemReason(DWORD error, char* reason, uint32_t capacity);
+// One line naming something the job left out on purpose (a folder it cannot list, a link that
+// points nowhere): what it wrote is kept, but the run ends with the exit code of an incomplete job.
+void ReportSkipped(const char* name, const char* reason);
+// Whether any failure, or any skip, was reported since the last reset (the exit code follows).
 bool FailureReported();
+bool SkipReported();
 void ResetFailures();

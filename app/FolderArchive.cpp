@@ -73,15 +73,37 @@ uint32_t CountTree(const TAnsiString& folder, const TWalkLevel* parent) {
   return count;
 }
 
+// A link whose target does not exist (as opposed to a file that exists and cannot be read).
+bool PointsNowhere(const TAnsiString& name) {
+  HANDLE file = CreateFileA(name.Data(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file != INVALID_HANDLE_VALUE) {
+    CloseHandle(file);
+    return false;
+  }
+  const DWORD error = GetLastError();
+  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+// The share of the bar that `done` of `total` items fill.
+float ShareOf(uint32_t done, uint32_t total) {
+  if (total == 0 || done >= total) return 1.0f;
+  return static_cast<float>(double(done) / double(total));
+}
+
 bool CompressTree(HANDLE archive, const TAnsiString& folder, const TWalkLevel* parent, uint32_t& counter,
                       uint32_t& total, TOknoSostoyaniya* window, uint64_t& latestTime) {
   const TWalkLevel level{ResolvedFolder(folder), parent};
   WIN32_FIND_DATAA item;
   HANDLE search = FindFirstFileA(Joined(folder, "*.*").Data(), &item);
   if (search == INVALID_HANDLE_VALUE) {
-    // Leaving a folder out would make an archive that silently lacks its files.
-    ReportSystemFailure(folder.Data(), GetLastError());
-    return false;
+    // It contributes nothing and the walk goes on; the report and the exit code say the archive
+    // lacks it.
+    char reason[1024];
+    SystemReason(GetLastError(), reason, sizeof reason - 40);
+    std::strcat(reason, "; the folder is left out");
+    ReportSkipped(folder.Data(), reason);
+    return true;
   }
   bool failed = false;
   do {
@@ -89,8 +111,10 @@ bool CompressTree(HANDLE archive, const TAnsiString& folder, const TWalkLevel* p
       if (IsDotName(item.cFileName)) continue;
       const TAnsiString sub = Joined(Joined(folder, item.cFileName), "\\");
       if (LeadsBack(ResolvedFolder(sub), &level)) {
-        std::fprintf(stderr, "velmora: note: folder link %s leads back into the tree; not walked again\n",
-                     item.cFileName);
+        char line[MAX_PATH + 80];
+        std::snprintf(line, sizeof line, "note: folder link %s leads back into the tree; not walked again",
+                      item.cFileName);
+        ReportLine(line);
         continue;
       }
       if (!CompressTree(archive, sub, &level, counter, total, window, latestTime)) {
@@ -98,17 +122,21 @@ bool CompressTree(HANDLE archive, const TAnsiString& folder, const TWalkLevel* p
         break;
       }
     } else {
-      const float base = total != 0 ? static_cast<float>(double(counter) / double(total)) : 0.0f;
+      const TAnsiString name = Joined(folder, item.cFileName);
+      if ((item.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && PointsNowhere(name)) {
+        ReportSkipped(name.Data(), "a link that points nowhere; left out");
+        continue;
+      }
+      const float base = ShareOf(counter, total);
+      const float end = ShareOf(counter + 1, total);
       uint64_t time = 0;
-      const int32_t result = CompressFileEntry(archive, Joined(folder, item.cFileName), base, window, time);
+      const int32_t result = CompressFileEntry(archive, name, base, window, time, end);
       ++counter;
       if (result != EntryWritten) {
         failed = true;
         break;
       }
       if (time > latestTime) latestTime = time;
-      const float share = total != 0 ? static_cast<float>(double(counter) / double(total)) : 1.0f;
-      PostProgress(window, share, share);
     }
   } while (FindNextFileA(search, &item));
   FindClose(search);
@@ -178,8 +206,13 @@ bool RestoreArchive(const TAnsiString& archiveName, TOknoSostoyaniya* window, bo
     return false;
   }
   while (at < size) {
-    const float share = total != 0 ? static_cast<float>(double(restored) / double(total)) : 0.0f;
+    const float share = ShareOf(restored, total);
     PostProgress(window, share, share);
+    if (QuitSignalled()) {
+      ReportFailure(archiveName.Data(), "cancelled");
+      whole = false;
+      break;
+    }
     if (!ReadEntryHeader(archive, at, size, *header)) {
       char reason[96];
       std::snprintf(reason, sizeof reason, "damaged: the chain of entries breaks at offset %llu",
@@ -195,7 +228,8 @@ bool RestoreArchive(const TAnsiString& archiveName, TOknoSostoyaniya* window, bo
       whole = false;
     } else {
       TRestoreOutcome outcome = RestoreComplete;
-      if (!RestoreEntry(archive, name, header->nextEntryOffset, share, window, askBeforeOverwrite, outcome)) {
+      if (!RestoreEntry(archive, name, header->nextEntryOffset, share, window, askBeforeOverwrite, outcome,
+                        ShareOf(restored + 1, total))) {
         Free(header);
         CloseHandle(archive);
         return false;
@@ -219,10 +253,7 @@ bool RestoreArchive(const TAnsiString& archiveName, TOknoSostoyaniya* window, bo
     at = header->nextEntryOffset;
   }
   Free(header);
-  if (window != nullptr) {
-    const float share = total != 0 ? static_cast<float>(double(restored) / double(total)) : 1.0f;
-    PostProgress(window, share, share);
-  }
+  if (whole) PostProgress(window, 1.0f, 1.0f);
   CloseHandle(archive);
   complete = whole;
   return true;

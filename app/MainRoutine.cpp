@@ -24,27 +24,6 @@ namespace {
 
 bool memoryAvailable = true;
 
-// The compressed file is written under a name of its own in the output's folder and takes the
-// output's name only once it is complete, so a failed or cancelled run leaves an older archive as
-// it was. CREATE_NEW never takes over a file that happens to exist.
-HANDLE CreateTemporaryFor(const TAnsiString& outputName, TAnsiString& temporaryName) {
-  for (int attempt = 0; attempt < 1000; ++attempt) {
-    char suffix[24];
-    std::snprintf(suffix, sizeof suffix, attempt == 0 ? ".part" : ".part%d", attempt);
-    temporaryName = Concatenate(outputName, TAnsiString(suffix));
-    HANDLE file = CreateFileA(temporaryName.Data(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file != INVALID_HANDLE_VALUE) return file;
-    const DWORD error = GetLastError();
-    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
-      SetLastError(error);
-      return INVALID_HANDLE_VALUE;
-    }
-  }
-  SetLastError(ERROR_FILE_EXISTS);
-  return INVALID_HANDLE_VALUE;
-}
-
 // On a file system that ignores case, X.PCK compressed into X.pck would overwrite its own source.
 bool OutputIsSource(const TAnsiString& sourceName, const TAnsiString& outputName) {
   HANDLE source = CreateFileA(sourceName.Data(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
@@ -127,7 +106,9 @@ int MainRoutine() {
       question = Concatenate(question, TAnsiString("\" already exist. Overwrite?"));
       if (ShowMessageWindow(nullptr, question.Data(), nullptr, MB_YESNO) == IDNO) return ExitOutputRefused;
     }
-    output = CreateTemporaryFor(request.outputName, temporaryName);
+    // Written under a name of its own beside the output, which it takes only once it is complete,
+    // so a failed or cancelled run leaves an older archive as it was.
+    output = CreateTemporaryBeside(request.outputName, ".part", temporaryName);
     if (output == INVALID_HANDLE_VALUE) {
       ReportSystemFailure(request.outputName.Data(), GetLastError());
       return ExitOutputRefused;
@@ -136,7 +117,9 @@ int MainRoutine() {
 
   BlockSize = RoundToInt(request.windowSize);
   if (!AllocateBlockBuffer(BlockSize)) {
-    std::fprintf(stderr, "velmora: a window of %.0f bytes cannot be used\n", request.windowSize);
+    char line[96];
+    std::snprintf(line, sizeof line, "a window of %.0f bytes cannot be used", request.windowSize);
+    ReportLine(line);
     if (output != INVALID_HANDLE_VALUE) {
       CloseHandle(output);
       DeleteFileA(temporaryName.Data());
@@ -178,6 +161,9 @@ int MainRoutine() {
     }
   }
   ok = ok && !FailureReported();
+  // Left out on purpose and reported (a folder that cannot be listed, a link to nothing): the
+  // archive of everything else is kept, but the run was not complete.
+  const bool skipped = SkipReported();
 
   if (ok && window != nullptr) {
     PostMessageA(window->window, WM_PROGRESS_FINISH, 0, 0);
@@ -201,5 +187,5 @@ int MainRoutine() {
     }
     if (!ok) DeleteFileA(temporaryName.Data());
   }
-  return ok ? ExitDone : ExitIncomplete;
+  return ok && !skipped ? ExitDone : ExitIncomplete;
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "foundation/Tstring.h"
+#include "platform/win32.h"
 
 // True when path names a folder that can be entered. The current directory is the same
 // afterwards as before, on every way out.
@@ -19,6 +20,12 @@ bool IsExistingFile(const TAnsiString& name);
 // reported: an unusable name (empty, or nothing after the drive prefix) with a notice, a folder
 // that cannot be created with the system's reason. The path itself is not changed.
 bool CreateFolderPath(const TAnsiString& path, bool showErrors);
+
+// Creates (CREATE_NEW, write access, read sharing) the file a job writes before it takes its final
+// name: finalName + suffix, or with a number after the suffix when that exists. Leftovers of
+// killed runs under these names, which no running process still writes, are deleted first.
+// INVALID_HANDLE_VALUE with the last error on failure.
+HANDLE CreateTemporaryBeside(const TAnsiString& finalName, const char* suffix, TAnsiString& temporaryName);
 
 void OperaciisfaylamiipapkamiStartup();
 void OperaciisfaylamiipapkamiShutdown();

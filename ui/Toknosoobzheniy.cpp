@@ -182,6 +182,9 @@ void TOknoSoobzheniy::Paint(HDC given) {
 
   RECT band = {client.left, client.top, client.right, client.top + kTitleBand};
   FillRect(dc, &band, GetSysColorBrush(COLOR_ACTIVECAPTION));
+  // Smoothed glyphs drawn over themselves grow darker: every paint starts from a clear body.
+  RECT body = {client.left, band.bottom, client.right, client.bottom};
+  FillRect(dc, &body, GetSysColorBrush(COLOR_BTNFACE));
 
   HPEN lightPen = CreatePen(PS_SOLID, 0, GetSysColor(COLOR_BTNHIGHLIGHT));
   HPEN darkPen = CreatePen(PS_SOLID, 0, GetSysColor(COLOR_BTNSHADOW));

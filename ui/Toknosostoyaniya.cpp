@@ -8,7 +8,8 @@
 // dark when there is no base).
 //
 // Painting is rate-limited by the bar itself: a paint whose progress differs from the last full
-// paint by less than one bar pixel draws nothing, so jobs may post an update after every block.
+// paint by less than one bar pixel draws nothing (unless it completes the bar), so jobs may post
+// an update after every block.
 // WM_PAINT forces a full paint by forgetting the last painted value; until the first update the
 // progress is -1 and the window stays in its class background.
 //
@@ -203,7 +204,10 @@ void TOknoSostoyaniya::Paint(HDC given) {
   RECT client;
   if (window == nullptr || !GetClientRect(window, &client)) return;
   const float barPixels = static_cast<float>((client.right - client.left) - 17);
-  if (std::floor(std::fabs(progress - lastPainted) * barPixels) <= 0.0f) return;
+  // Less than a pixel of change draws nothing, except the step that completes the bar: the
+  // finished state is always shown.
+  const bool completes = progress >= 1.0f && lastPainted < 1.0f;
+  if (!completes && std::floor(std::fabs(progress - lastPainted) * barPixels) <= 0.0f) return;
 
   HDC dc = given != nullptr ? given : GetDC(window);
   if (dc == nullptr) return;

@@ -222,6 +222,10 @@ void PosixRequestQuit();
 // any time and from a signal handler (only restores the saved settings, idempotent).
 void PosixRestoreTerminal();
 
+// Ends a progress line or button row that the terminal presentation left open, so that the next
+// line written to standard error starts on a line of its own.
+void PosixEndTerminalLine();
+
 // Read-back of a window's client canvas: pixels are 0x00RRGGBB, rows top to bottom, `width`
 // pixels per row. The pointer stays valid until the window is destroyed or resized.
 bool PosixWindowCanvas(HWND window, const uint32_t** pixels, int* width, int* height);

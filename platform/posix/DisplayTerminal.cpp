@@ -87,8 +87,12 @@ std::string ToUtf8(const char* text) {
   for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text != nullptr ? text : ""); *p != 0; ++p) {
     uint32_t code = posixwin::UnicodeOfByte(*p);
     if (code == 0) code = '?';
-    if (code < 0x20 && code != '\t') continue;  // stray control characters (the LF after CR)
-    if (code < 0x80) {
+    if (code == '\r' || code == '\n') continue;  // line breaks left over from the window's line split
+    if ((code < 0x20 && code != '\t') || code == 0x7F) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02X", static_cast<unsigned>(code));
+      out += escaped;
+    } else if (code < 0x80) {
       out += static_cast<char>(code);
     } else if (code < 0x800) {
       out += static_cast<char>(0xC0 | (code >> 6));
@@ -218,6 +222,8 @@ void HandleInput(const unsigned char* bytes, ssize_t length) {
 }
 
 }  // namespace
+
+void PosixEndTerminalLine() { EndOpenLine(); }
 
 void PosixRestoreTerminal() {
   if (!rawActive) return;

@@ -4,8 +4,10 @@
 // with Win32 virtual-key codes (WM_SYSKEYDOWN with Alt), buttons and motion in client
 // coordinates. A left press is first offered to WM_NCHITTEST; HTCAPTION starts a drag that moves
 // the window with the pointer. The window manager's close request is a system close (WM_CLOSE
-// sent to the window). A display is opened when the first window is created and DISPLAY names one
-// that can be opened, and closed again with the last window.
+// sent to the window). The display is opened once, when a window first needs it and DISPLAY names
+// one, and kept for the rest of the process: reopening it for every window made a run fall back to
+// the terminal whenever one of those connections was refused. A display that was asked for and
+// cannot be opened is reported once on standard error.
 #include "platform/posix/WindowSystem.h"
 
 #include <X11/Xatom.h>
@@ -13,6 +15,7 @@
 #include <X11/Xutil.h>
 #include <X11/keysym.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -183,11 +186,16 @@ namespace posixwin {
 bool X11Active() { return display != nullptr; }
 
 bool X11OpenIfAvailable() {
-  if (display != nullptr) return true;
+  static bool tried = false;
+  if (display != nullptr || tried) return display != nullptr;
+  tried = true;
   const char* name = std::getenv("DISPLAY");
   if (name == nullptr || *name == 0) return false;
   display = XOpenDisplay(name);
-  if (display == nullptr) return false;
+  if (display == nullptr) {
+    std::fprintf(stderr, "velmora: the display %s cannot be opened; the windows are shown in the terminal\n", name);
+    return false;
+  }
   deleteWindowAtom = XInternAtom(display, "WM_DELETE_WINDOW", False);
   protocolsAtom = XInternAtom(display, "WM_PROTOCOLS", False);
   motifHintsAtom = XInternAtom(display, "_MOTIF_WM_HINTS", False);
@@ -195,14 +203,6 @@ bool X11OpenIfAvailable() {
   utf8Atom = XInternAtom(display, "UTF8_STRING", False);
   gc = XCreateGC(display, DefaultRootWindow(display), 0, nullptr);
   return true;
-}
-
-void X11CloseIfUnused() {
-  if (display == nullptr) return;
-  XFreeGC(display, gc);
-  XCloseDisplay(display);
-  display = nullptr;
-  dragging = nullptr;
 }
 
 void X11CreateWindow(WindowRecord* record) {

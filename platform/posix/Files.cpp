@@ -11,6 +11,13 @@
 // already open on the same file (device and inode), and a delete or rename of a file open without
 // FILE_SHARE_DELETE is refused the same way. Other processes are not consulted.
 //
+// A symbolic link is reported as Windows reports one: FILE_ATTRIBUTE_REPARSE_POINT beside the
+// attributes of what it points to (none but the flag when it points nowhere).
+//
+// A handle that may write and does not share deletion also holds a shared flock on its file, and
+// DeleteFileA refuses a file whose exclusive flock it cannot take: so, as on Windows, another
+// process cannot delete a file while this one writes it without FILE_SHARE_DELETE.
+//
 // Only regular files open as files: a folder fails with ERROR_ACCESS_DENIED, as on Windows, and a
 // device, pipe or socket fails the same way instead of blocking. Truncation (CREATE_ALWAYS,
 // TRUNCATE_EXISTING) happens only after those checks, so a refused open leaves the file as it was.
@@ -20,6 +27,7 @@
 #include <fcntl.h>
 #include <mutex>
 #include <string>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -91,6 +99,24 @@ const char* LeafOf(const std::string& path) {
   return path.c_str() + (slash == std::string::npos ? 0 : slash + 1);
 }
 
+// Attributes of the item named `entryName` in `directory`, for listings and GetFileAttributesA.
+// False when it does not exist even as a link.
+bool ItemAttributes(int directory, const char* entryName, const char* leafName, struct stat& st, DWORD& attributes) {
+  struct stat own;
+  if (fstatat(directory, entryName, &own, AT_SYMLINK_NOFOLLOW) != 0) return false;
+  const bool link = S_ISLNK(own.st_mode);
+  const bool resolves = !link || fstatat(directory, entryName, &st, 0) == 0;
+  if (!link) st = own;
+  if (resolves) {
+    attributes = AttributesOf(st, leafName, directory, entryName);
+  } else {
+    st = own;
+    attributes = 0;
+  }
+  if (link) attributes = (attributes & ~FILE_ATTRIBUTE_NORMAL) | FILE_ATTRIBUTE_REPARSE_POINT;
+  return true;
+}
+
 bool SharingConflicts(const TOpenFile& open, DWORD access, DWORD share) {
   if ((open.access & GENERIC_READ) && !(share & FILE_SHARE_READ)) return true;
   if ((open.access & GENERIC_WRITE) && !(share & FILE_SHARE_WRITE)) return true;
@@ -99,14 +125,22 @@ bool SharingConflicts(const TOpenFile& open, DWORD access, DWORD share) {
   return false;
 }
 
-// True when a handle of this process holds the named file open without FILE_SHARE_DELETE.
+// True when a handle of this process, or a writer in another process, holds the named file open
+// without FILE_SHARE_DELETE.
 bool HeldAgainstDelete(const std::string& systemName) {
   struct stat st;
   if (lstat(systemName.c_str(), &st) != 0) return false;
-  std::lock_guard<std::mutex> guard(OpenFilesLock());
-  for (TOpenFile* open : OpenFiles())
-    if (open->device == st.st_dev && open->inode == st.st_ino && !(open->share & FILE_SHARE_DELETE)) return true;
-  return false;
+  {
+    std::lock_guard<std::mutex> guard(OpenFilesLock());
+    for (TOpenFile* open : OpenFiles())
+      if (open->device == st.st_dev && open->inode == st.st_ino && !(open->share & FILE_SHARE_DELETE)) return true;
+  }
+  if (!S_ISREG(st.st_mode)) return false;
+  const int fd = open(systemName.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return false;
+  const bool held = flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+  close(fd);
+  return held;
 }
 
 TOpenFile* FileOf(HANDLE handle) {
@@ -180,6 +214,7 @@ HANDLE OpenSystemFile(const std::string& name, DWORD access, DWORD share, DWORD 
     OpenFiles().push_back(file);
   }
   fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  if ((access & GENERIC_WRITE) && !(share & FILE_SHARE_DELETE)) flock(fd, LOCK_SH | LOCK_NB);
   if (truncate && st.st_size != 0 && ftruncate(fd, 0) != 0) {
     int e = errno;
     CloseHandle(RegisterHandle(HandleKindFile, file));
@@ -226,9 +261,10 @@ bool FillFindData(TSearch& search, const char* entryName, LPWIN32_FIND_DATAA dat
   std::memset(data, 0, sizeof *data);
   int directory = dirfd(search.stream);
   struct stat st;
-  if (fstatat(directory, entryName, &st, 0) != 0 && fstatat(directory, entryName, &st, AT_SYMLINK_NOFOLLOW) != 0)
+  DWORD attributes = FILE_ATTRIBUTE_NORMAL;
+  if (!ItemAttributes(directory, entryName, entryName, st, attributes))
     std::memset(&st, 0, sizeof st);  // vanished meanwhile: still listed, opening it fails later
-  data->dwFileAttributes = AttributesOf(st, entryName, directory, entryName);
+  data->dwFileAttributes = attributes;
   uint64_t size = S_ISDIR(st.st_mode) ? 0 : static_cast<uint64_t>(st.st_size);
   data->nFileSizeHigh = static_cast<DWORD>(size >> 32);
   data->nFileSizeLow = static_cast<DWORD>(size);
@@ -566,14 +602,15 @@ DWORD GetFileAttributesA(LPCSTR lpFileName) {
     SetLastError(ERROR_PATH_NOT_FOUND);
     return INVALID_FILE_ATTRIBUTES;
   }
+  std::string trimmed = name;
+  while (trimmed.size() > 1 && trimmed.back() == '/') trimmed.pop_back();
   struct stat st;
-  if (stat(name.c_str(), &st) != 0) {
+  DWORD attributes = 0;
+  if (!ItemAttributes(AT_FDCWD, trimmed.c_str(), LeafOf(trimmed), st, attributes)) {
     SetLastErrorFromErrno(errno);
     return INVALID_FILE_ATTRIBUTES;
   }
-  std::string trimmed = name;
-  while (trimmed.size() > 1 && trimmed.back() == '/') trimmed.pop_back();
-  return AttributesOf(st, LeafOf(trimmed), AT_FDCWD, name.c_str());
+  return attributes;
 }
 
 BOOL CloseHandle(HANDLE hObject) {

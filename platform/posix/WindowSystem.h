@@ -59,7 +59,6 @@ void PresentCanvas(WindowRecord* record);
 // X11 (DisplayX11.cpp). All are no-ops while no display is open.
 bool X11Active();
 bool X11OpenIfAvailable();
-void X11CloseIfUnused();
 void X11CreateWindow(WindowRecord* record);
 void X11DestroyWindow(WindowRecord* record);
 void X11ShowWindow(WindowRecord* record, bool show);

@@ -66,24 +66,10 @@ void FillWithBackground(WindowRecord* record) {
   record->canvas.Resize(record->canvas.width, record->canvas.height, fill);
 }
 
-// Before the first window the display is not open yet; it is looked at once then, so that the
-// first window is centred on the real screen.
+// The display is opened here at the latest, so that the first window is centred on the real screen.
 bool ScreenSize(int* width, int* height) {
-  if (X11ScreenSize(width, height)) return true;
-  static bool probed = false;
-  static bool known = false;
-  static int knownWidth = 0, knownHeight = 0;
-  if (!probed && windows.empty()) {
-    probed = true;
-    if (X11OpenIfAvailable()) {
-      known = X11ScreenSize(&knownWidth, &knownHeight);
-      X11CloseIfUnused();
-    }
-  }
-  if (!known) return false;
-  *width = knownWidth;
-  *height = knownHeight;
-  return true;
+  X11OpenIfAvailable();
+  return X11ScreenSize(width, height);
 }
 
 int ScreenWidth() {
@@ -143,7 +129,7 @@ HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR caption, DWORD styl
   }
   if (width < 0) width = 0;
   if (height < 0) height = 0;
-  if (windows.empty()) posixwin::X11OpenIfAvailable();
+  posixwin::X11OpenIfAvailable();
   std::unique_ptr<WindowRecord> record(new WindowRecord);
   record->id = nextWindowId;
   nextWindowId += 4;
@@ -189,7 +175,6 @@ BOOL DestroyWindow(HWND window) {
   posixwin::DiscardWindowMessages(window);
   posixwin::KillWindowTimers(window);
   windows.erase(record->id);
-  if (windows.empty()) posixwin::X11CloseIfUnused();
   return TRUE;
 }
 

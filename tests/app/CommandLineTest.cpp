@@ -345,15 +345,18 @@ TEST_F(CommandLineTest, NameOfBackslashesOnly) {
   }
 }
 
-TEST_F(CommandLineTest, MissingFolderPartGivesOne) {
+TEST_F(CommandLineTest, MissingFolderPartGivesOneAndNamesTheFolder) {
   File("data.txt");
-  for (const std::string& line : {std::string("velmora.exe nosuch\\x.txt"), "velmora.exe " + Root() + "nosuch\\x.pck",
-                                  std::string("velmora.exe data.txt\\x.txt"),
-                                  std::string("velmora.exe -h \"no such\\my file.txt\"")}) {
-    SCOPED_TRACE(line);
-    const TOutcome outcome = Read(line);
+  const std::string tail = ": the folder does not exist or cannot be entered\n";
+  for (const std::pair<std::string, std::string>& run :
+       {std::make_pair(std::string("velmora.exe nosuch\\x.txt"), std::string("nosuch")),
+        std::make_pair("velmora.exe " + Root() + "nosuch\\x.pck", Root() + "nosuch"),
+        std::make_pair(std::string("velmora.exe data.txt\\x.txt"), std::string("data.txt")),
+        std::make_pair(std::string("velmora.exe -h \"no such\\my file.txt\""), std::string("no such"))}) {
+    SCOPED_TRACE(run.first);
+    const TOutcome outcome = Read(run.first);
     EXPECT_EQ(outcome.code, CommandLineFolderMissing);
-    EXPECT_EQ(outcome.shown, "");  // nothing is shown
+    EXPECT_EQ(outcome.shown, "velmora: " + run.second + tail);
     EXPECT_EQ(outcome.cwd, scratch.system);
   }
 }

@@ -35,14 +35,19 @@ stderr_has "b.html" "the unreadable file is named"
 old_kept tree.pck "unreadable file"
 no_part_files "$work/perm" "unreadable file"
 
-# A subfolder that cannot be listed would silently lose its files: the run fails as well.
+# A subfolder that cannot be listed and a link that points nowhere are left out and named; the
+# archive of everything else is kept, and the exit code says it is incomplete.
 chmod 644 tree/sub/b.html && chmod 000 tree/sub
+ln -s /nonexistent/target tree/dangling
 as_nobody timeout 300 "$velmora" -h -o tree </dev/null >/dev/null 2>"$work/stderr"
 rc=$?
 expect_rc 4 "unlistable subfolder"
-old_kept tree.pck "unlistable subfolder"
+stderr_has "tree\\sub" "the unlistable folder is named"
+stderr_has "dangling: a link that points nowhere" "the dangling link is named"
+check "the archive of the rest is kept" test "$(pck list tree.pck | awk '{print $NF}')" = 'tree\a.txt'
 no_part_files "$work/perm" "unlistable subfolder"
 chmod 755 tree/sub
+rm tree/dangling
 
 # --- a full disk: a 1 MiB tmpfs holding the source, the older archive and the output ---
 disk="$work/disk"

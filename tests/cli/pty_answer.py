@@ -4,15 +4,18 @@
   pty_answer.py LOG ANSWERS program args...
 
 Every time the program's terminal output shows a new question (a line ending in "?"), the next
-letter of ANSWERS is typed (y or n picks the button of that letter). The questions seen are
-written to LOG, one a line. The exit code is the program's; 124 when it hangs, 125 when it asks
-more questions than there are answers.
+letter of ANSWERS is typed (y or n picks the button of that letter; c types Ctrl-C). The
+questions seen are written to LOG, one a line, and everything the terminal showed to LOG.out.
+When PTY_BEFORE_ANSWER is set, that shell command runs before the first answer is typed. The
+exit code is the program's; 124 when it hangs, 125 when it asks more questions than there are
+answers.
 """
 import os
 import pty
 import re
 import select
 import signal
+import subprocess
 import sys
 import time
 
@@ -55,8 +58,11 @@ def main(argv):
                     os.waitpid(pid, 0)
                     status = 125
                     break
+                if len(seen) == 1 and os.environ.get("PTY_BEFORE_ANSWER"):
+                    subprocess.run(os.environ["PTY_BEFORE_ANSWER"], shell=True, check=False)
                 time.sleep(0.05)
-                os.write(fd, answers[len(seen) - 1].encode())
+                answer = answers[len(seen) - 1]
+                os.write(fd, b"\x03" if answer == "c" else answer.encode())
             if status is not None:
                 break
         else:
@@ -64,6 +70,8 @@ def main(argv):
             if done:
                 status = os.waitstatus_to_exitcode(raw)
                 break
+    with open(log_path + ".out", "wb") as shown:
+        shown.write(output)
     with open(log_path, "w", encoding="utf-8") as log:
         for question in seen:
             log.write(question + "\n")

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 #include <string>
 
 #include "UiTestSupport.h"
@@ -279,6 +280,18 @@ TEST_F(MessageWindowTest, PaintedWindow) {
   EXPECT_GT(c.Count(8, 29, c.width, 46, 0x000000), 10);
   EXPECT_GT(c.Count(8, 46, c.width, 63, 0x000000), 10);
   EXPECT_EQ(c.Count(0, 29, 8, 63, 0x000000), 0);
+}
+
+TEST_F(MessageWindowTest, RepaintingGivesTheSamePixels) {
+  TOknoSoobzheniy box("Velmora", "smoothed text must not darken\r\nwhen it is painted again", MB_YESNO);
+  PostMessageA(box.window, WM_CLOSE, 0, 0);
+  box.RunModal();
+  box.Paint(nullptr);
+  const TCanvas c = CanvasOf(box.window);
+  const std::vector<uint32_t> first(c.pixels, c.pixels + c.width * c.height);
+  for (int i = 0; i < 5; ++i) box.Paint(nullptr);
+  const TCanvas again = CanvasOf(box.window);
+  EXPECT_TRUE(std::equal(first.begin(), first.end(), again.pixels));
 }
 
 TEST_F(MessageWindowTest, ShownWindowIsPaintedBeforeTheUnattendedAnswer) {

@@ -1,0 +1,140 @@
+# What a restore must never do, and how a run talks to its user: no writing through symbolic
+# links, no good file destroyed by a failed entry, no raw control bytes from stored names on the
+# terminal, no temporary archives piling up after killed runs, Ctrl-C at a question cancels,
+# report lines on lines of their own, and a missing folder is named.
+source "$(dirname "$0")/common.bash"
+
+ask() {  # ask ANSWERS args...: velmora on a pty in the current folder; questions in $work/asked
+  python3 "$here/pty_answer.py" "$work/asked" "$1" "$velmora" "${@:2}" >/dev/null 2>&1
+  rc=$?
+}
+outside="$work/outside"
+mkdir -p "$outside"
+nothing_outside() {  # nothing_outside "description"
+  check "$1: nothing was written outside" test -z "$(find "$outside" -mindepth 1 ! -name keep)"
+}
+
+# --- links planted in the target before the run ---
+mkdir -p "$work/links" && cd "$work/links"
+pck craft links.pck 'd\evil.txt=evil' 'd\sub\e=evil' 'n=evil' 'ok.txt=fine' 'h.txt=new bytes'
+ln -s "$outside" d
+ln -s "$outside/new" n
+printf 'old bytes' >"$outside/keep"
+ln "$outside/keep" h.txt
+run -h -o links.pck
+expect_rc 4 "entries through planted links"
+nothing_outside "planted links"
+check "a dangling link is not followed or replaced" test -L n
+check "the other entries are restored" test "$(cat ok.txt)" = fine
+check "a hard-linked file is replaced as a name" test "$(cat h.txt)" = 'new bytes'
+check "its other name keeps the old bytes" test "$(cat "$outside/keep")" = 'old bytes'
+stderr_has 'd\evil.txt: a symbolic link lies in its path; skipped' "the skipped entry is named"
+stderr_has 'd\sub\e: a symbolic link lies in its path' "the nested entry is named"
+
+# --- a link that appears between two entries of one archive (while the first one's question is up) ---
+mkdir -p "$work/late" && cd "$work/late"
+pck craft late.pck 'a.txt=new' 'later\evil.txt=evil'
+printf 'old' >a.txt
+PTY_BEFORE_ANSWER="ln -s '$outside' '$work/late/later'" ask y late.pck
+expect_rc 4 "a link planted during the run"
+nothing_outside "a link planted during the run"
+check "the first entry was restored" test "$(cat a.txt)" = new
+
+# --- a failed entry over an existing file leaves it as it was ---
+mkdir -p "$work/fail" && cd "$work/fail"
+head -c 20000000 /dev/zero >z.bin
+run -h -w=8388608 z.bin
+expect_rc 0 "compress with a wide window"
+run -h -o z.pck
+expect_rc 4 "restore with a narrower window"
+check "the existing file keeps its bytes" cmp -s z.bin <(head -c 20000000 /dev/zero)
+stderr_has "made with a window of at least 8388608 bytes: restore with -w=8388608" "the window is named"
+stderr_has "the existing file was left as it was" "the report says the file was kept"
+run -h -o -w=8388608 z.pck
+expect_rc 0 "restore with the window the report names"
+
+cp "$corpus/alice29.txt" book.txt
+run -h book.txt
+# The first block's token count (4 bytes into its payload) made impossible.
+pck patch book.pck $((17 + 2 * 9 + 4 + 4)) I 0x7fffffff
+printf 'precious' >book.txt
+run -h -o book.pck
+expect_rc 4 "a damaged entry over an existing file"
+check "the existing file keeps its bytes" test "$(cat book.txt)" = precious
+rm book.txt
+run -h book.pck
+expect_rc 4 "a damaged entry with no file before"
+check "what could be restored is kept under the name" test -f book.txt
+stderr_has "the file holds what could be restored" "the report says what was kept"
+no_part_files . "failed restores"
+
+# --- names with control bytes are escaped on standard error and in the question ---
+mkdir -p "$work/ctl" && cd "$work/ctl"
+pck craft ctl.pck $'\\abs\e]0;owned\a.txt=x' $'bell\a\e[2J.txt=new'
+printf 'old' >$'bell\a\e[2J.txt'
+ask n ctl.pck
+check "no raw escape byte reaches the terminal's report lines" \
+  bash -c "! grep -a 'velmora:' '$work/asked.out' | grep -q $'\e'"
+check "the skipped name is shown escaped" grep -qaF 'abs\x1B]0;owned\x07.txt' "$work/asked.out"
+check "the question shows the name escaped" grep -qF 'bell\x07\x1B[2J.txt' "$work/asked"
+
+# --- a killed run's temporary archive is removed by the next run into the same output ---
+mkdir -p "$work/kill" && cd "$work/kill"
+head -c 30000000 /dev/urandom >big.bin
+env -u DISPLAY "$velmora" -h -w=65536 big.bin </dev/null >/dev/null 2>&1 &
+victim=$!
+for _ in $(seq 1 200); do [ -s big.pck.part ] && break; sleep 0.05; done
+kill -9 "$victim"; wait "$victim" 2>/dev/null
+check "the killed run left its temporary" test -e big.pck.part
+cp big.pck.part big.pck.part1
+head -c 1000 "$corpus/alice29.txt" >big.bin
+run -h big.bin
+expect_rc 0 "the run after the killed one"
+no_part_files . "after a killed run"
+
+# --- Ctrl-C at a restore question cancels the run ---
+mkdir -p "$work/intr/src" && cd "$work/intr/src"
+for i in 1 2 3; do printf 'file %s' "$i" >"f$i.txt"; done
+cd .. && run -h src
+ask c src.pck
+expect_rc 4 "Ctrl-C at the first question"
+check "no second question" test "$(wc -l <"$work/asked")" = 1
+check "the cancel is reported on a line of its own" grep -qa $'\nvelmora: .*cancelled' "$work/asked.out"
+
+# --- the terminal progress line only grows, and report lines start on their own line ---
+mkdir -p "$work/bar/tree/sub" && cd "$work/bar"
+for i in $(seq 1 40); do head -c $((i * 3000)) "$corpus/lcet10.txt" >"tree/f$i.txt"; done
+cp "$corpus/alice29.txt" tree/sub/last.txt
+ask "" -w=4096 tree
+expect_rc 0 "compress a folder on a terminal"
+percents() { grep -ao '[0-9]\+%' "$1" | tr -d '%'; }
+check "the bar never goes back" bash -c "percents() { grep -ao '[0-9]\\+%' \"\$1\" | tr -d '%'; }; percents '$work/asked.out' | sort -n -c"
+check "the bar ends at 100%" test "$(percents "$work/asked.out" | tail -1)" = 100
+mkdir -p out && mv tree.pck out/ && cd out
+ask "" tree.pck
+expect_rc 0 "restore a folder on a terminal"
+check "a restore ends at 100%" test "$(percents "$work/asked.out" | tail -1)" = 100
+chmod 000 "$work/bar/tree/sub"
+cd "$work/bar" && rm -f tree.pck
+if [ "$(id -u)" = 0 ]; then
+  chmod 777 "$work/bar" && chmod -R o+rX tree 2>/dev/null; chmod 000 tree/sub
+  python3 "$here/pty_answer.py" "$work/asked" "" setpriv --reuid=65534 --regid=65534 --clear-groups "$velmora" tree \
+    >/dev/null 2>&1
+else
+  ask "" tree
+fi
+check "a skipped folder's line starts on a line of its own" grep -qa $'\nvelmora: tree\\\\sub' "$work/asked.out"
+chmod 755 "$work/bar/tree/sub"
+
+# --- a missing folder is named; a display that cannot be opened is said once ---
+cd "$work"
+run /nonexistent/dir/f.txt
+expect_rc 1 "a missing folder"
+stderr_has 'nonexistent\dir: the folder does not exist' "the missing folder is named"
+printf 'x' >"$work/d.txt"
+DISPLAY=:99999 timeout 60 "$velmora" -o "$work/d.txt" </dev/null >/dev/null 2>"$work/stderr"
+rc=$?
+expect_rc 0 "no display"
+check "the display that cannot be opened is said once" test "$(grep -c 'display :99999 cannot be opened' "$work/stderr")" = 1
+
+finish
