@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <string>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 #include "PlatformTestSupport.h"
@@ -140,11 +141,14 @@ TEST(Files, ListingGivesWindowsAttributes) {
   EXPECT_TRUE(Find(items, ".")->attributes & FILE_ATTRIBUTE_DIRECTORY);
   EXPECT_TRUE(Find(items, "..")->attributes & FILE_ATTRIBUTE_DIRECTORY);
   EXPECT_TRUE(Find(items, "sub")->attributes & FILE_ATTRIBUTE_DIRECTORY);
-  EXPECT_TRUE(Find(items, "link")->attributes & FILE_ATTRIBUTE_DIRECTORY);
+  EXPECT_EQ(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT, Find(items, "link")->attributes);
   EXPECT_EQ(FILE_ATTRIBUTE_HIDDEN, Find(items, ".hidden")->attributes);
   EXPECT_EQ(FILE_ATTRIBUTE_READONLY, Find(items, "locked")->attributes);
   EXPECT_EQ(FILE_ATTRIBUTE_NORMAL, Find(items, "plain")->attributes);
   EXPECT_EQ(FILE_ATTRIBUTE_DIRECTORY, GetFileAttributesA((folder.narrow + "sub\\").c_str()));
+  EXPECT_EQ(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT, GetFileAttributesA((folder.narrow + "link").c_str()));
+  ASSERT_EQ(0, symlink("/nonexistent/target", (folder.system + "/nowhere").c_str()));
+  EXPECT_EQ(FILE_ATTRIBUTE_REPARSE_POINT, GetFileAttributesA((folder.narrow + "nowhere").c_str()));
   EXPECT_EQ(FILE_ATTRIBUTE_NORMAL, GetFileAttributesA((folder.narrow + "plain").c_str()));
 
   WIN32_FIND_DATAA data;
@@ -215,6 +219,33 @@ TEST(Files, ShareModesHoldAmongTheHandlesOfTheProcess) {
   CloseHandle(writer);
   EXPECT_TRUE(DeleteFileA(name.c_str()));
   EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(name.c_str()));
+}
+
+TEST(Files, AnotherProcessWritingWithoutDeleteSharingHoldsTheFile) {
+  TScratchFolder folder;
+  const std::string name = folder.narrow + "held.part";
+  int ready[2], release[2];
+  ASSERT_EQ(0, pipe(ready));
+  ASSERT_EQ(0, pipe(release));
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    HANDLE writer = CreateForWriting(name);
+    char byte = writer != INVALID_HANDLE_VALUE ? 'y' : 'n';
+    (void)!write(ready[1], &byte, 1);
+    (void)!read(release[0], &byte, 1);
+    _exit(0);
+  }
+  char byte = 0;
+  ASSERT_EQ(1, read(ready[0], &byte, 1));
+  ASSERT_EQ('y', byte);
+  EXPECT_FALSE(DeleteFileA(name.c_str()));
+  EXPECT_EQ(ERROR_SHARING_VIOLATION, GetLastError());
+  ASSERT_EQ(1, write(release[1], &byte, 1));
+  int status = 0;
+  waitpid(child, &status, 0);
+  EXPECT_TRUE(DeleteFileA(name.c_str())) << "the writer is gone";
+  for (int fd : {ready[0], ready[1], release[0], release[1]}) close(fd);
 }
 
 TEST(Files, TimesKeepTheHundredNanosecondUnit) {
