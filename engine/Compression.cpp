@@ -173,12 +173,12 @@ SCompressWork CompressWorkLayout(uint8_t* area, uint32_t S) {
   return w;
 }
 
-void SearchMatches(const uint8_t* s, uint32_t S, const SCompressWork& work, uint32_t& tokenCount,
+bool SearchMatches(const uint8_t* s, uint32_t S, const SCompressWork& work, uint32_t& tokenCount,
                    uint32_t& matchCount) {
   // The key-table part of the work area runs from work.keyTable to the end of the request.
   const uint64_t keyAreaBytes = CompressWorkAreaSize(S) - 22ull * S;
   tokenCount = matchCount = 0;
-  matchfinder::FindMatches(s, S, work, keyAreaBytes, tokenCount, matchCount);
+  return matchfinder::FindMatches(s, S, work, keyAreaBytes, tokenCount, matchCount);
 }
 
 namespace {
@@ -285,7 +285,6 @@ uint32_t WriteCompressedForm(uint8_t* dst, const uint8_t* s, uint32_t S, const S
 
   // Flag runs: alternating, starting with zeros; while still at flag 0 the length itself is
   // stored, afterwards the length minus one.
-  SelectNumberCode(0, false);
   uint32_t runCount = 0;
   uint64_t runCost = 0;
   {
@@ -298,7 +297,7 @@ uint32_t WriteCompressedForm(uint8_t* dst, const uint8_t* s, uint32_t S, const S
       uint32_t stored = start == 0 ? length : length - 1;
       Store32(work.runs + 4ull * runCount, stored);
       ++runCount;
-      runCost += NumberCodeLength(stored);
+      runCost += DeltaCodeLength(stored);
       expected ^= 1;
     }
   }
@@ -336,45 +335,66 @@ uint32_t WriteCompressedForm(uint8_t* dst, const uint8_t* s, uint32_t S, const S
   return out;
 }
 
-bool CompressBlockWith(TMatchSearch search, uint8_t* dst, uint32_t& dstLen, const uint8_t* src,
-                       uint32_t srcLen) {
-  TMemoryLock guard;
-  const uint32_t n = srcLen;
-  if (n == 0) {
-    dstLen = 0;
-    return true;
-  }
-  if (!compressionEnabled) {
-    dstLen = WriteStored(dst, src, n);
-    return true;
-  }
-  uint8_t* prePass = nullptr;
-  if (4ull * n <= 0xFFFFFFFFull) Create(prePass, 4u * n);
-  if (prePass == nullptr) return false;
-  uint32_t S = 0;
-  RunLengthPack(prePass, S, src, n);
-
-  uint8_t* area = nullptr;
-  uint64_t areaSize = CompressWorkAreaSize(S);
-  if (areaSize <= 0xFFFFFFFFull) Create(area, static_cast<uint32_t>(areaSize));
-  if (area == nullptr) {
-    ::operator delete(prePass);
+bool CreateBlockWork(SBlockWork& work, uint32_t maxBlock) {
+  FreeBlockWork(work);
+  // The pre-pass writes at most twice the block, and the work area is the one its output asks for.
+  if (maxBlock == 0 || 4ull * maxBlock > 0xFFFFFFFFull) return false;
+  const uint32_t prePassBytes = 4 * maxBlock;
+  const uint64_t areaBytes = CompressWorkAreaSize(2 * maxBlock);
+  if (areaBytes > 0xFFFFFFFFull) return false;
+  Create(work.prePass, prePassBytes);
+  Create(work.area, uint32_t(areaBytes));
+  if (work.prePass == nullptr || work.area == nullptr) {
+    FreeBlockWork(work);
     return false;
   }
-  // Fresh blocks come zero-filled, so every bucket count already starts at 0.
-  SCompressWork work = CompressWorkLayout(area, S);
-  SelectNumberCode(0, false);
+  work.maxBlock = maxBlock;
+  return true;
+}
+
+void FreeBlockWork(SBlockWork& work) {
+  if (work.prePass != nullptr) Free(work.prePass);
+  if (work.area != nullptr) Free(work.area);
+  work = SBlockWork();
+}
+
+namespace {
+
+// The blocks that need no search: the empty block (no bytes at all), and every block while
+// compression is off (the stored form).
+bool WithoutSearch(uint8_t* dst, uint32_t& dstLen, const uint8_t* src, uint32_t n) {
+  if (n == 0)
+    dstLen = 0;
+  else if (!compressionEnabled)
+    dstLen = WriteStored(dst, src, n);
+  else
+    return false;
+  return true;
+}
+
+}  // namespace
+
+bool CompressBlockIn(SBlockWork& work, uint8_t* dst, uint32_t& dstLen, const uint8_t* src, uint32_t srcLen) {
+  const uint32_t n = srcLen;
+  if (WithoutSearch(dst, dstLen, src, n)) return true;
+  if (n > work.maxBlock || work.area == nullptr) return false;
+  uint32_t S = 0;
+  RunLengthPack(work.prePass, S, src, n);
+  const SCompressWork layout = CompressWorkLayout(work.area, S);
   uint32_t N = 0, M = 0;
-  search(prePass, S, work, N, M);
-  uint32_t written = WriteCompressedForm(dst, prePass, S, work, N, M);
-  ::operator delete(area);
-  ::operator delete(prePass);
+  if (!SearchMatches(work.prePass, S, layout, N, M)) return false;
+  const uint32_t written = WriteCompressedForm(dst, work.prePass, S, layout, N, M);
   dstLen = written > n ? WriteStored(dst, src, n) : written;
   return true;
 }
 
 bool CompressBlock(uint8_t* dst, uint32_t& dstLen, const uint8_t* src, uint32_t srcLen) {
-  return CompressBlockWith(SearchMatches, dst, dstLen, src, srcLen);
+  if (WithoutSearch(dst, dstLen, src, srcLen)) return true;
+  SBlockWork work;
+  if (!CreateBlockWork(work, srcLen)) return false;
+  const bool done = CompressBlockIn(work, dst, dstLen, src, srcLen);
+  FreeBlockWork(work);
+  return done;
 }
 
 namespace {
@@ -1091,7 +1111,6 @@ bool DecodeCompressedForm(uint8_t* dst, uint32_t& dstLen, const uint8_t* src, ui
 }  // namespace
 
 bool DecompressBlock(uint8_t* dst, uint32_t& dstLen, const uint8_t* src, uint32_t srcLen) {
-  TMemoryLock guard;
   if (srcLen == 0) {
     dstLen = 0;
     return true;
@@ -1106,6 +1125,5 @@ bool DecompressBlock(uint8_t* dst, uint32_t& dstLen, const uint8_t* src, uint32_
     dstLen = S;
     return true;
   }
-  SelectNumberCode(0, false);
   return DecodeCompressedForm(dst, dstLen, src, srcLen, S, N);
 }

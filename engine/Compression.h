@@ -25,8 +25,24 @@ uint64_t CompressBoundFor(uint32_t n);
 uint64_t CompressWorkAreaSize(uint32_t prePassLength);
 
 // Compresses src[0 .. srcLen) into dst (which must hold CompressBoundFor(srcLen) bytes). False
-// only when a work area cannot be obtained.
+// when a work area cannot be obtained or the match finder's tables do not fit it.
 bool CompressBlock(uint8_t* dst, uint32_t& dstLen, const uint8_t* src, uint32_t srcLen);
+
+// A compressing thread's own memory for blocks of up to maxBlock bytes: the pre-pass output and the
+// work area, obtained once through the memory manager at the sizes the largest such block asks for
+// and reused for every block (the match finder leaves it ready for the next one). Blocks in
+// different work areas compress at the same time without a lock; the result of a block does not
+// depend on the area it was made in.
+struct SBlockWork {
+  uint8_t* prePass = nullptr;
+  uint8_t* area = nullptr;
+  uint32_t maxBlock = 0;
+};
+bool CreateBlockWork(SBlockWork& work, uint32_t maxBlock);
+void FreeBlockWork(SBlockWork& work);
+// CompressBlock in a work area made for blocks of at least srcLen bytes.
+bool CompressBlockIn(SBlockWork& work, uint8_t* dst, uint32_t& dstLen, const uint8_t* src, uint32_t srcLen);
+
 // Restores one block. dstLen is the capacity on entry and the restored length on success; on
 // failure it is unchanged (the bytes of dst may not be). Every inconsistent or cut block is
 // refused.
@@ -53,20 +69,14 @@ struct SCompressWork {
 SCompressWork CompressWorkLayout(uint8_t* area, uint32_t prePassLength);
 
 // The greedy match search over the pre-pass output s[0 .. S): fills flags, distances and lengths
-// and returns the token count N and the match count M.
-typedef void (*TMatchSearch)(const uint8_t* s, uint32_t S, const SCompressWork& work,
-                             uint32_t& tokenCount, uint32_t& matchCount);
-void SearchMatches(const uint8_t* s, uint32_t S, const SCompressWork& work, uint32_t& tokenCount,
+// and sets the token count N and the match count M. False when its tables do not fit the area.
+bool SearchMatches(const uint8_t* s, uint32_t S, const SCompressWork& work, uint32_t& tokenCount,
                    uint32_t& matchCount);
 
 // Forms the compressed form from the search result into dst (header and three sections) and
 // returns its length. Uses work.runs as scratch.
 uint32_t WriteCompressedForm(uint8_t* dst, const uint8_t* s, uint32_t S, const SCompressWork& work,
                              uint32_t tokenCount, uint32_t matchCount);
-
-// CompressBlock with a given match search (the production one is SearchMatches).
-bool CompressBlockWith(TMatchSearch search, uint8_t* dst, uint32_t& dstLen, const uint8_t* src,
-                       uint32_t srcLen);
 
 inline uint32_t Load32(const uint8_t* p) {
   return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;

@@ -47,7 +47,7 @@
 // ring replaces the shift of the bucket's entries). The keys' occurrences are counted before the
 // parse, so every ring is exactly as long as its key needs (at most 256 entries, in whole lanes
 // of 16) and the rings lie next to each other: a block touches no more of the area than it
-// fills. Only the counts rely on the zero fill.
+// fills. Only the counts rely on the zero fill, and the parse sets them back to 0 when it ends.
 #pragma once
 #include <cstdint>
 #include <cstring>
@@ -199,16 +199,23 @@ class TFinder {
     // kRing), and the rings lie next to each other: the tables touch no more memory than the
     // block fills. The occurrences are counted in the counts, which start at 0 and are cleared
     // again.
+    // A short block lays out the rings of its own keys, in the order they first occur, so that
+    // its cost follows its length rather than the number of keys; where the rings lie does not
+    // change the parse.
     for (uint32_t p = 0; p + 1 < S; ++p) ++keys_[Load16(s + p)].count;
     if (S != 0) ++keys_[s[S - 1]].count;
     uint64_t lanes = 0;
-    for (uint32_t key = 0; key < kKeys; ++key) {
-      SKey& k = keys_[key];
+    auto layOut = [&](SKey& k) {
       const uint32_t entries = k.count < kRing ? k.count : kRing;
       const uint32_t keyLanes = (entries + kLane - 1) / kLane;
       if (keyLanes != 0) k.ring = static_cast<uint32_t>(lanes << 4 | (keyLanes - 1));
       k.count = 0;
       lanes += keyLanes;
+    };
+    if (Short(S)) {
+      for (uint32_t p = 0; p < S; ++p) layOut(keys_[KeyAt(s, S, p)]);
+    } else {
+      for (uint32_t key = 0; key < kKeys; ++key) layOut(keys_[key]);
     }
     // Where the rings hold fewer entries than half the block, a few keys recur all over it
     // (text, mostly): their searches meet many candidates of five bytes and more, and a tail
@@ -253,6 +260,17 @@ class TFinder {
 
   bool Hashed() const { return hashed_; }
 
+  // Sets the insertion counts back to 0 after a parse, so the area serves the next block without
+  // being cleared as a whole: a short block clears only its own keys.
+  void Detach(const uint8_t* s, uint32_t S) {
+    if (keys_ == nullptr) return;
+    if (Short(S)) {
+      for (uint32_t p = 0; p < S; ++p) keys_[KeyAt(s, S, p)].count = 0;
+    } else {
+      std::memset(static_cast<void*>(keys_), 0, sizeof(SKey) * kKeys);
+    }
+  }
+
   // Brings a key's count and ring towards the cache ahead of a search.
   inline void PrefetchKey(uint32_t key) const { __builtin_prefetch(keys_ + key); }
 
@@ -274,6 +292,11 @@ class TFinder {
     uint32_t count;
     uint32_t ring;  // first lane of the key's ring << 4 | its lanes - 1
   };
+  // Blocks this short walk their own positions instead of all keys.
+  static bool Short(uint32_t S) { return S < kKeys / 4; }
+  // The key position p is filed under: its two bytes, the last position's byte alone.
+  static uint32_t KeyAt(const uint8_t* s, uint32_t S, uint32_t p) { return p + 1 < S ? Load16(s + p) : s[p]; }
+
   SKey* keys_ = nullptr;
   uint8_t* pool_ = nullptr;
   bool hashed_ = false;  // the entries carry tail hashes, not byte 4
@@ -526,16 +549,18 @@ inline void Parse(const uint8_t* s, uint32_t S, const SCompressWork& work, TFind
 }
 
 // The greedy parse of s[0 .. S): the same tokens as the step-by-step procedure described above.
-// Returns false (and leaves everything untouched) only when its tables do not fit the work area.
+// Returns false only when its tables do not fit the work area. The key-table area must hold zero
+// counts, and it is left with zero counts: one area serves any number of blocks.
 inline bool FindMatches(const uint8_t* s, uint32_t S, const SCompressWork& work, uint64_t keyAreaBytes,
                         uint32_t& tokenCount, uint32_t& matchCount) {
   TFinder finder;
-  if (!finder.Attach(work.keyTable, keyAreaBytes, s, S)) return false;
-  if (finder.Hashed())
+  const bool fits = finder.Attach(work.keyTable, keyAreaBytes, s, S);
+  if (fits && finder.Hashed())
     Parse<true>(s, S, work, finder, tokenCount, matchCount);
-  else
+  else if (fits)
     Parse<false>(s, S, work, finder, tokenCount, matchCount);
-  return true;
+  finder.Detach(s, S);
+  return fits;
 }
 
 }  // namespace matchfinder

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <string>
@@ -206,6 +207,35 @@ TEST(SameAsReference, GeneratedData) {
     hist.push_back(uint8_t(rng() % 40 + 1));
   }
   ExpectSameAsReference(hist, "full buckets");
+}
+
+// One work area serves block after block, long and short, in any order: every block comes out as
+// the reference makes it, so nothing of an earlier block leaks into a later one.
+TEST(SameAsReference, OneWorkAreaForManyBlocks) {
+  SBlockWork work;
+  ASSERT_TRUE(CreateBlockWork(work, 300000));
+  std::vector<Bytes> blocks;
+  for (const std::string& path : CorpusFiles()) {
+    Bytes data = ReadWholeFile(path);
+    blocks.push_back(Bytes(data.begin(), data.begin() + std::min<size_t>(data.size(), 300000)));
+    blocks.push_back(Bytes(data.begin(), data.begin() + std::min<size_t>(data.size(), 700)));
+  }
+  blocks.push_back(RandomBytes(5000, 11, 3));
+  blocks.push_back(Bytes(1, 'a'));
+  blocks.push_back(RandomBytes(20000, 12, 2));
+  for (size_t i = 0; i < blocks.size(); ++i) {
+    const Bytes& block = blocks[i];
+    Bytes out(CompressBoundFor(uint32_t(block.size())));
+    uint32_t length = 0;
+    ASSERT_TRUE(CompressBlockIn(work, out.data(), length, block.data(), uint32_t(block.size())));
+    out.resize(length);
+    EXPECT_EQ(ReferenceCompressBlock(block.data(), uint32_t(block.size())), out) << "block " << i;
+  }
+  Bytes tooLong(300001, 'x');
+  Bytes out(CompressBoundFor(uint32_t(tooLong.size())));
+  uint32_t length = 0;
+  EXPECT_FALSE(CompressBlockIn(work, out.data(), length, tooLong.data(), uint32_t(tooLong.size())));
+  FreeBlockWork(work);
 }
 
 // --- the decoder ---
