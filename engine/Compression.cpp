@@ -18,6 +18,7 @@
 // start, no section may run past the block, and the restored length may not exceed the capacity.
 #include "engine/Compression.h"
 
+#include <algorithm>
 #include <cstring>
 #include <type_traits>
 #if defined(__SSE2__)
@@ -162,20 +163,22 @@ uint64_t CompressWorkAreaSize(uint32_t S) {
   return used + used / 2;  // floor(1.5 x used)
 }
 
+// The key table comes first, so that it lies at the same place whatever the block: an area reused
+// for many blocks keeps its key counts where the next block looks for them.
 SCompressWork CompressWorkLayout(uint8_t* area, uint32_t S) {
   SCompressWork w;
-  w.bits = area;
+  w.keyTable = area;
+  w.bits = area + (CompressWorkAreaSize(S) - 22ull * S);
   w.flags = w.bits + 9ull * S;
   w.runs = w.flags + S;
   w.distances = w.runs + 4ull * S;
   w.lengths = w.distances + 4ull * S;
-  w.keyTable = w.lengths + 4ull * S;
   return w;
 }
 
 bool SearchMatches(const uint8_t* s, uint32_t S, const SCompressWork& work, uint32_t& tokenCount,
                    uint32_t& matchCount) {
-  // The key-table part of the work area runs from work.keyTable to the end of the request.
+  // The key-table part of the work area runs from work.keyTable up to work.bits.
   const uint64_t keyAreaBytes = CompressWorkAreaSize(S) - 22ull * S;
   tokenCount = matchCount = 0;
   return matchfinder::FindMatches(s, S, work, keyAreaBytes, tokenCount, matchCount);
@@ -337,17 +340,10 @@ uint32_t WriteCompressedForm(uint8_t* dst, const uint8_t* s, uint32_t S, const S
 
 bool CreateBlockWork(SBlockWork& work, uint32_t maxBlock) {
   FreeBlockWork(work);
-  // The pre-pass writes at most twice the block, and the work area is the one its output asks for.
+  // The pre-pass writes at most twice the block.
   if (maxBlock == 0 || 4ull * maxBlock > 0xFFFFFFFFull) return false;
-  const uint32_t prePassBytes = 4 * maxBlock;
-  const uint64_t areaBytes = CompressWorkAreaSize(2 * maxBlock);
-  if (areaBytes > 0xFFFFFFFFull) return false;
-  Create(work.prePass, prePassBytes);
-  Create(work.area, uint32_t(areaBytes));
-  if (work.prePass == nullptr || work.area == nullptr) {
-    FreeBlockWork(work);
-    return false;
-  }
+  Create(work.prePass, 4 * maxBlock);
+  if (work.prePass == nullptr) return false;
   work.maxBlock = maxBlock;
   return true;
 }
@@ -359,6 +355,29 @@ void FreeBlockWork(SBlockWork& work) {
 }
 
 namespace {
+
+// Makes the work area fit a pre-pass output of S bytes. It grows only when a block needs more,
+// with room for a quarter more so that blocks of similar size do not ask again, and falls back to
+// the exact size when that much cannot be had.
+bool EnsureWorkArea(SBlockWork& work, uint32_t S) {
+  const uint64_t needed = CompressWorkAreaSize(S);
+  if (work.area != nullptr && work.areaBytes >= needed) return true;
+  if (work.area != nullptr) Free(work.area);
+  work.area = nullptr;
+  work.areaBytes = 0;
+  uint64_t roomy = CompressWorkAreaSize(uint32_t(std::min<uint64_t>(S + uint64_t(S) / 4, 2ull * work.maxBlock)));
+  for (uint64_t size : {roomy, needed}) {
+    if (size > 0xFFFFFFFFull) continue;
+    Create(work.area, uint32_t(size));
+    if (work.area != nullptr) {
+      work.areaBytes = size;
+      return true;
+    }
+  }
+  return false;
+}
+
+
 
 // The blocks that need no search: the empty block (no bytes at all), and every block while
 // compression is off (the stored form).
@@ -377,9 +396,10 @@ bool WithoutSearch(uint8_t* dst, uint32_t& dstLen, const uint8_t* src, uint32_t 
 bool CompressBlockIn(SBlockWork& work, uint8_t* dst, uint32_t& dstLen, const uint8_t* src, uint32_t srcLen) {
   const uint32_t n = srcLen;
   if (WithoutSearch(dst, dstLen, src, n)) return true;
-  if (n > work.maxBlock || work.area == nullptr) return false;
+  if (n > work.maxBlock || work.prePass == nullptr) return false;
   uint32_t S = 0;
   RunLengthPack(work.prePass, S, src, n);
+  if (!EnsureWorkArea(work, S)) return false;
   const SCompressWork layout = CompressWorkLayout(work.area, S);
   uint32_t N = 0, M = 0;
   if (!SearchMatches(work.prePass, S, layout, N, M)) return false;

@@ -28,14 +28,15 @@ uint64_t CompressWorkAreaSize(uint32_t prePassLength);
 // when a work area cannot be obtained or the match finder's tables do not fit it.
 bool CompressBlock(uint8_t* dst, uint32_t& dstLen, const uint8_t* src, uint32_t srcLen);
 
-// A compressing thread's own memory for blocks of up to maxBlock bytes: the pre-pass output and the
-// work area, obtained once through the memory manager at the sizes the largest such block asks for
-// and reused for every block (the match finder leaves it ready for the next one). Blocks in
-// different work areas compress at the same time without a lock; the result of a block does not
-// depend on the area it was made in.
+// A compressing thread's own memory for blocks of up to maxBlock bytes: the pre-pass output, and
+// the work area at the size a block's pre-pass output asks for, obtained through the memory
+// manager when a block first needs it and reused for every later block that fits (the match
+// finder leaves it ready for the next one). Blocks in different work areas compress at the same
+// time without a lock; the result of a block does not depend on the area it was made in.
 struct SBlockWork {
   uint8_t* prePass = nullptr;
   uint8_t* area = nullptr;
+  uint64_t areaBytes = 0;
   uint32_t maxBlock = 0;
 };
 bool CreateBlockWork(SBlockWork& work, uint32_t maxBlock);
@@ -64,7 +65,7 @@ struct SCompressWork {
   uint8_t* runs;       // S 32-bit entries
   uint8_t* distances;  // S 32-bit entries: distance - 1
   uint8_t* lengths;    // S 32-bit entries: length - 1
-  uint8_t* keyTable;   // 65,536 buckets of 1,028 bytes: a 32-bit count, then 256 positions
+  uint8_t* keyTable;   // first: the match finder's tables, 1.5 x (22 S + 67,371,008) - 22 S bytes
 };
 SCompressWork CompressWorkLayout(uint8_t* area, uint32_t prePassLength);
 
