@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <deque>
 
 #include "app/ArchiveFormat.h"
 #include "app/MainRoutine.h"
@@ -197,9 +198,133 @@ void ResetFailures() {
   skipReported = false;
 }
 
-int32_t CompressFileEntry(HANDLE archive, const TAnsiString& name, float base, TOknoSostoyaniya* window,
-                          uint64_t& lastWriteTime, float end) {
+namespace {
+
+// The entries being compressed, in archive order: a header, the blocks, the back-patch. Each waits
+// here until everything before it is written, so the blocks of one file are compressed while the
+// next blocks, or the next files, are read. Only the run's thread uses it.
+class TArchiveWriter {
+ public:
+  // EntryWritten while nothing has failed, else the first failure's result.
+  int32_t State() const { return state_; }
+
+  void QueueHeader(HANDLE archive, const TWideString& name, uint64_t time, const char* fileName) {
+    TPending p;
+    p.kind = PendingHeader;
+    p.archive = archive;
+    p.name = name;
+    p.time = time;
+    p.fileName = TAnsiString(fileName);
+    pending_.push_back(p);
+  }
+  void QueueBlock(TBlockSlot* slot, uint32_t length, float position, float base) {
+    TPending p;
+    p.kind = PendingBlock;
+    p.slot = slot;
+    p.position = position;
+    p.base = base;
+    BlockPipeline.Submit(slot, BlockCompress, length);
+    pending_.push_back(p);
+  }
+  void QueueFinish(float end) {
+    TPending p;
+    p.kind = PendingFinish;
+    p.position = p.base = end;
+    pending_.push_back(p);
+  }
+
+  // A slot to read the next block into: blocks are written, oldest first, until one is free.
+  TBlockSlot* Slot(uint32_t length, TOknoSostoyaniya* window) {
+    for (;;) {
+      if (state_ != EntryWritten) return nullptr;
+      if (TBlockSlot* slot = BlockPipeline.FreeSlot(length)) return slot;
+      WriteOldest(window);
+    }
+  }
+
+  // Writes everything queued; false (with the failure reported) when something could not be.
+  bool Drain(TOknoSostoyaniya* window) {
+    while (state_ == EntryWritten && !pending_.empty()) WriteOldest(window);
+    return state_ == EntryWritten;
+  }
+
+  // Ends the run's writing without writing what is queued (a failure or a cancel).
+  void Abandon(int32_t result) {
+    if (state_ == EntryWritten) state_ = result;
+    BlockPipeline.Discard();
+    pending_.clear();
+  }
+
+  // A failure ends what was queued with it; entries queued afterwards start afresh.
+  void StartIfIdle() {
+    if (pending_.empty()) state_ = EntryWritten;
+  }
+
+ private:
+  enum TPendingKind : uint8_t { PendingHeader, PendingBlock, PendingFinish };
+  struct TPending {
+    TPendingKind kind;
+    HANDLE archive = INVALID_HANDLE_VALUE;
+    TWideString name;
+    TAnsiString fileName;
+    uint64_t time = 0;
+    TBlockSlot* slot = nullptr;
+    float position = 0, base = 0;
+  };
+
+  void Fail(int32_t result, const char* name, const char* reason, DWORD error) {
+    if (reason != nullptr)
+      ReportFailure(name, reason);
+    else
+      ReportSystemFailure(name, error);
+    Abandon(result);
+  }
+
+  void WriteOldest(TOknoSostoyaniya* window) {
+    TPending p = pending_.front();
+    pending_.pop_front();
+    switch (p.kind) {
+      case PendingHeader:
+        archive_ = p.archive;
+        fileName_ = p.fileName;
+        if (!WriteEntryHeader(archive_, p.name.Data(), p.name.Length(), p.time, entryStart_))
+          return Fail(EntryInputOutputFailed, fileName_.Data(), nullptr, GetLastError());
+        if (window != nullptr) PumpProgressMessages(window);
+        return;
+      case PendingBlock: {
+        TBlockSlot* slot = BlockPipeline.Oldest();
+        const bool compressed = slot->ok;
+        const bool written = compressed && WriteEntryBlock(archive_, slot->output, slot->outputLength);
+        const DWORD error = GetLastError();
+        BlockPipeline.Release(slot);
+        if (!compressed)
+          return Fail(EntryEngineFailed, fileName_.Data(), "the compression engine could not get its work area", 0);
+        if (!written) return Fail(EntryInputOutputFailed, "compressed file", nullptr, error);
+        PostProgress(window, p.position, p.base);
+        return;
+      }
+      case PendingFinish:
+        if (!FinishEntry(archive_, entryStart_)) return Fail(EntryInputOutputFailed, "compressed file", nullptr, GetLastError());
+        PostProgress(window, p.position, p.base);
+        return;
+    }
+  }
+
+  std::deque<TPending> pending_;
+  int32_t state_ = EntryWritten;
+  HANDLE archive_ = INVALID_HANDLE_VALUE;
+  TAnsiString fileName_;
+  uint64_t entryStart_ = 0;
+};
+
+TArchiveWriter writer;
+
+}  // namespace
+
+int32_t QueueFileEntry(HANDLE archive, const TAnsiString& name, float base, TOknoSostoyaniya* window,
+                       uint64_t& lastWriteTime, float end) {
   const char* narrow = NameOf(name);
+  writer.StartIfIdle();
   const TWideString wide = FromNarrow(name);
   if (wide.Length() > kEntryNameLimit) {
     ReportFailure(narrow, "name longer than 999 UTF-16 units");
@@ -214,54 +339,46 @@ int32_t CompressFileEntry(HANDLE archive, const TAnsiString& name, float base, T
   lastWriteTime = GetFileTime(source, nullptr, nullptr, &written)
                       ? uint64_t(written.dwHighDateTime) << 32 | written.dwLowDateTime
                       : 0;
-
   auto fail = [&](int32_t result, const char* reason, bool systemReason) {
     const DWORD error = GetLastError();
     CloseHandle(source);
     if (systemReason)
       ReportSystemFailure(narrow, error);
-    else
+    else if (reason != nullptr)
       ReportFailure(narrow, reason);
+    writer.Abandon(result);
     return result;
   };
 
-  uint64_t entryStart = 0;
-  if (!WriteEntryHeader(archive, wide.Data(), wide.Length(), lastWriteTime, entryStart))
-    return fail(EntryInputOutputFailed, nullptr, true);
-  if (window != nullptr) PumpProgressMessages(window);
-
   uint64_t size = 0;
   if (!FileSize64(source, size)) return fail(EntryInputOutputFailed, nullptr, true);
+  writer.QueueHeader(archive, wide, lastWriteTime, narrow);
   uint64_t done = 0;
   while (done < size) {
-    PostProgress(window, PositionWithin(base, end, done, size), base);
-    if (CancelRequested()) return fail(EntryCancelled, "cancelled", false);
     uint32_t chunk = uint32_t(BlockSize);
     if (size - done < chunk) chunk = uint32_t(size - done);
+    TBlockSlot* slot = writer.Slot(chunk, window);
+    if (slot == nullptr) return fail(writer.State(), nullptr, false);
+    if (CancelRequested()) return fail(EntryCancelled, "cancelled", false);
     DWORD got = 0;
-    if (!ReadFile(source, InputArea, chunk, &got, nullptr)) return fail(EntryInputOutputFailed, nullptr, true);
+    if (!ReadFile(source, slot->input, chunk, &got, nullptr)) return fail(EntryInputOutputFailed, nullptr, true);
     // A file that shrank while it was read: bytes that were never read are not compressed.
     if (got != chunk) return fail(EntryInputOutputFailed, "the file delivered fewer bytes than its size", false);
-    uint32_t length = 0;
-    if (!CompressBlock(OutputArea, length, InputArea, chunk))
-      return fail(EntryEngineFailed, "the compression engine could not get its work area", false);
-    if (!WriteEntryBlock(archive, OutputArea, length)) {
-      const DWORD error = GetLastError();
-      CloseHandle(source);
-      ReportSystemFailure("compressed file", error);
-      return EntryInputOutputFailed;
-    }
     done += chunk;
+    writer.QueueBlock(slot, chunk, PositionWithin(base, end, done, size), base);
   }
-  if (!FinishEntry(archive, entryStart)) {
-    const DWORD error = GetLastError();
-    CloseHandle(source);
-    ReportSystemFailure("compressed file", error);
-    return EntryInputOutputFailed;
-  }
-  PostProgress(window, end, end);
+  writer.QueueFinish(end);
   CloseHandle(source);
   return EntryWritten;
+}
+
+bool FinishQueuedEntries(TOknoSostoyaniya* window) { return writer.Drain(window); }
+
+int32_t CompressFileEntry(HANDLE archive, const TAnsiString& name, float base, TOknoSostoyaniya* window,
+                          uint64_t& lastWriteTime, float end) {
+  const int32_t result = QueueFileEntry(archive, name, base, window, lastWriteTime, end);
+  if (result != EntryWritten) return result;
+  return FinishQueuedEntries(window) ? EntryWritten : writer.State();
 }
 
 namespace {
@@ -395,44 +512,74 @@ bool RestoreEntry(HANDLE archive, const TAnsiString& name, uint64_t nextEntryOff
   if (!CurrentPosition(archive, start) || nextEntryOffset < start) return damaged("entry cannot be read");
   const uint64_t total = nextEntryOffset - start;
   const uint32_t limit = AcceptedBlockLength(BlockSize);
-  char reason[160];
+  // Blocks are read ahead into the workers' slots and written in order. Damage found while reading
+  // is reported once the blocks before it are written, so a new file keeps all that was whole.
+  char damage[160] = "";
   auto tooSmallWindow = [&](uint32_t needed) {
-    std::snprintf(reason, sizeof reason, "made with a window of at least %u bytes: restore with -w=%u", needed, needed);
-    return damaged(reason);
+    std::snprintf(damage, sizeof damage, "made with a window of at least %u bytes: restore with -w=%u", needed, needed);
   };
+  bool cancelled = false;
+  std::deque<uint64_t> readAfter;  // bytes of the entry read up to the end of each block in flight
   uint64_t done = 0;
-  while (done < total) {
-    PostProgress(window, PositionWithin(base, end, done, total), base);
-    if (CancelRequested()) {
-      target.Fail("cancelled");
-      outcome = RestoreCancelled;
-      return true;
+  for (;;) {
+    TBlockSlot* slot = nullptr;
+    while (damage[0] == 0 && !cancelled && done < total && (slot = BlockPipeline.FreeSlot(uint32_t(BlockSize))) != nullptr) {
+      if (CancelRequested()) {
+        cancelled = true;
+        break;
+      }
+      uint8_t field[8];
+      if (total - done < 4 || !ReadExact(archive, field, 4)) {
+        std::snprintf(damage, sizeof damage, "damaged entry: a block length is cut off");
+        break;
+      }
+      const uint32_t length = GetU32(field);
+      if (length > total - done - 4) {
+        std::snprintf(damage, sizeof damage, "damaged entry: a block runs past the end of its entry");
+      } else if (length > limit) {
+        // Too long to read here: its header still tells the stored form's length, or a lower bound.
+        if (length < 8 || !ReadExact(archive, field, 8))
+          std::snprintf(damage, sizeof damage, "damaged entry: a block is cut off");
+        else
+          tooSmallWindow(GetU32(field + 4) == 0 ? length - 8 : length);
+      } else if (!ReadExact(archive, slot->input, length)) {
+        std::snprintf(damage, sizeof damage, "damaged entry: a block is cut off");
+      } else if (length > uint32_t(BlockSize) && length >= 8 && GetU32(slot->input + 4) != 0) {
+        // A compressed-form payload longer than the window would run into the output, which the
+        // engine writes while it still reads the payload; only the stored form may overlap.
+        tooSmallWindow(length);
+      }
+      if (damage[0] != 0) break;
+      done += uint64_t(length) + 4;
+      BlockPipeline.Submit(slot, BlockRestore, length);
+      readAfter.push_back(done);
     }
-    uint8_t field[8];
-    if (total - done < 4 || !ReadExact(archive, field, 4)) return damaged("damaged entry: a block length is cut off");
-    const uint32_t length = GetU32(field);
-    if (length > total - done - 4) return damaged("damaged entry: a block runs past the end of its entry");
-    if (length > limit) {
-      // Too long to read here: its header still tells the stored form's length, or a lower bound.
-      if (length < 8 || !ReadExact(archive, field, 8)) return damaged("damaged entry: a block is cut off");
-      return tooSmallWindow(GetU32(field + 4) == 0 ? length - 8 : length);
-    }
-    if (!ReadExact(archive, InputArea, length)) return damaged("damaged entry: a block is cut off");
-    // A compressed-form payload longer than InputArea would run into OutputArea, which the engine
-    // writes while it still reads the payload; only the stored form may overlap (it is moved).
-    if (length > uint32_t(BlockSize) && length >= 8 && GetU32(InputArea + 4) != 0) return tooSmallWindow(length);
-    uint32_t restored = 2 * uint32_t(BlockSize);
-    if (!DecompressBlock(OutputArea, restored, InputArea, length)) {
-      const uint32_t needed = WindowNeeded(InputArea, length);
-      if (needed > uint32_t(BlockSize)) return tooSmallWindow(needed);
-      return damaged("damaged entry: a block cannot be restored");
-    }
-    if (!WriteExact(target.file, OutputArea, restored)) {
+    TBlockSlot* oldest = BlockPipeline.Oldest();
+    if (oldest == nullptr) break;
+    char reason[160] = "";
+    if (!oldest->ok) {
+      const uint32_t needed = WindowNeeded(oldest->input, oldest->inputLength);
+      if (needed > uint32_t(BlockSize))
+        std::snprintf(reason, sizeof reason, "made with a window of at least %u bytes: restore with -w=%u", needed, needed);
+      else
+        std::snprintf(reason, sizeof reason, "damaged entry: a block cannot be restored");
+    } else if (!WriteExact(target.file, oldest->output, oldest->outputLength)) {
       SystemReason(GetLastError(), reason, sizeof reason);
+    }
+    BlockPipeline.Release(oldest);
+    if (reason[0] != 0) {
+      BlockPipeline.Discard();
       return damaged(reason);
     }
-    done += uint64_t(length) + 4;
+    PostProgress(window, PositionWithin(base, end, readAfter.front(), total), base);
+    readAfter.pop_front();
   }
+  if (cancelled) {
+    target.Fail("cancelled");
+    outcome = RestoreCancelled;
+    return true;
+  }
+  if (damage[0] != 0) return damaged(damage);
   if (!target.Finish(true)) {
     outcome = RestoreStopped;
     return false;

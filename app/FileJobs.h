@@ -36,6 +36,13 @@ extern int8_t overwriteYesCount;
 // files up to and including this one in a folder), so the bar only grows over a whole run.
 int32_t CompressFileEntry(HANDLE archive, const TAnsiString& name, float base, TOknoSostoyaniya* window,
                           uint64_t& lastWriteTime, float end = 1.0f);
+// CompressFileEntry for a run of many files: the file is read and its blocks handed to the run's
+// workers, and the call returns while they may still be compressed; everything is written in
+// order, as the next blocks need slots, and at the latest by FinishQueuedEntries. A failure found
+// while writing an earlier entry is reported and returned by the call that finds it.
+int32_t QueueFileEntry(HANDLE archive, const TAnsiString& name, float base, TOknoSostoyaniya* window,
+                       uint64_t& lastWriteTime, float end);
+bool FinishQueuedEntries(TOknoSostoyaniya* window);
 // Restores into a temporary file beside the entry's name, which takes the name only when the entry
 // is whole, or when it is not but no file of that name was there. An entry whose name or folders
 // pass through a symbolic link is skipped.

@@ -130,7 +130,7 @@ bool CompressTree(HANDLE archive, const TAnsiString& folder, const TWalkLevel* p
       const float base = ShareOf(counter, total);
       const float end = ShareOf(counter + 1, total);
       uint64_t time = 0;
-      const int32_t result = CompressFileEntry(archive, name, base, window, time, end);
+      const int32_t result = QueueFileEntry(archive, name, base, window, time, end);
       ++counter;
       if (result != EntryWritten) {
         failed = true;
@@ -151,7 +151,8 @@ uint32_t CountFolderFiles(const TAnsiString& folder) { return CountTree(folder, 
 
 uint32_t CompressFolder(HANDLE archive, const TAnsiString& folder, uint32_t& counter, uint32_t& total,
                         TOknoSostoyaniya* window, uint64_t& latestTime) {
-  return CompressTree(archive, folder, nullptr, counter, total, window, latestTime) ? counter : 0;
+  const bool walked = CompressTree(archive, folder, nullptr, counter, total, window, latestTime);
+  return FinishQueuedEntries(window) && walked ? counter : 0;
 }
 
 bool IsRestorableName(const WCHAR* name, uint32_t units, TAnsiString& narrow) {

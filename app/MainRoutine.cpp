@@ -19,6 +19,7 @@ int32_t BlockSize = 0;
 uint8_t* BlockBuffer = nullptr;
 uint8_t* InputArea = nullptr;
 uint8_t* OutputArea = nullptr;
+TBlockPipeline BlockPipeline;
 
 namespace {
 
@@ -61,10 +62,15 @@ bool AllocateBlockBuffer(int32_t blockSize) {
   if (BlockBuffer == nullptr) return false;
   InputArea = BlockBuffer;
   OutputArea = BlockBuffer + blockSize;
+  if (!BlockPipeline.Start(RunWorkerCount(blockSize), blockSize, BlockBuffer, total)) {
+    ReleaseBlockBuffer();
+    return false;
+  }
   return true;
 }
 
 void ReleaseBlockBuffer() {
+  BlockPipeline.Stop();
   if (BlockBuffer != nullptr) {
     TMemoryLock guard;
     Free(BlockBuffer);

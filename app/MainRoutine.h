@@ -3,6 +3,8 @@
 #pragma once
 #include <cstdint>
 
+#include "app/BlockPipeline.h"
+
 // Exit codes.
 enum : int {
   ExitDone = 0,            // the job did all of its work
@@ -22,8 +24,12 @@ extern uint8_t* BlockBuffer;
 extern uint8_t* InputArea;
 extern uint8_t* OutputArea;
 
-// Sets BlockSize and creates BlockBuffer for it (freeing an earlier one); false when the size is
-// not positive, not representable, or the memory manager cannot give it.
+// The run's workers, with BlockBuffer as their first slot; started with the buffer.
+extern TBlockPipeline BlockPipeline;
+
+// Sets BlockSize and creates BlockBuffer for it (freeing an earlier one), and starts the run's
+// workers; false when the size is not positive, not representable, or the memory manager cannot
+// give it.
 bool AllocateBlockBuffer(int32_t blockSize);
 void ReleaseBlockBuffer();
 

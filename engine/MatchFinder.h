@@ -293,7 +293,7 @@ class TFinder {
     uint32_t ring;  // first lane of the key's ring << 4 | its lanes - 1
   };
   // Blocks this short walk their own positions instead of all keys.
-  static bool Short(uint32_t S) { return S < kKeys / 4; }
+  static bool Short(uint32_t S) { return S < kKeys; }
   // The key position p is filed under: its two bytes, the last position's byte alone.
   static uint32_t KeyAt(const uint8_t* s, uint32_t S, uint32_t p) { return p + 1 < S ? Load16(s + p) : s[p]; }
 

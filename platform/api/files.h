@@ -148,6 +148,19 @@ LPSTR GetCommandLineA();
 HMODULE GetModuleHandleA(LPCSTR lpModuleName);
 DWORD GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize);
 
+// The process's processors and environment. The affinity masks have a bit per processor the
+// process (and the system) may run on; processors beyond the mask's width are not reported.
+typedef ULONG_PTR DWORD_PTR;
+typedef DWORD_PTR* PDWORD_PTR;
+HANDLE GetCurrentProcess();
+BOOL GetProcessAffinityMask(HANDLE hProcess, PDWORD_PTR lpProcessAffinityMask, PDWORD_PTR lpSystemAffinityMask);
+// The variable's value (code page 1251) and its length without the terminator; the size needed,
+// terminator included, when the buffer is too small; 0 with ERROR_ENVVAR_NOT_FOUND when unset.
+DWORD GetEnvironmentVariableA(LPCSTR lpName, LPSTR lpBuffer, DWORD nSize);
+#ifndef ERROR_ENVVAR_NOT_FOUND
+#define ERROR_ENVVAR_NOT_FOUND 203u
+#endif
+
 #ifndef _WIN32
 // POSIX only: the entry hands the process's arguments over first thing, before any unit starts.
 // Without it GetCommandLineA falls back to /proc/self/cmdline.

@@ -8,7 +8,9 @@
 // double quote is enclosed in double quotes, with the escaping that Windows' argument rules
 // undo: backslashes before a double quote are doubled and the quote itself gets a backslash;
 // backslashes before the closing quote are doubled.
+#include <sched.h>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -160,5 +162,46 @@ DWORD GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize) {
   }
   std::memcpy(lpFilename, narrow.c_str(), narrow.size() + 1);
   SetLastError(ERROR_SUCCESS);
+  return static_cast<DWORD>(narrow.size());
+}
+
+HANDLE GetCurrentProcess() { return reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1)); }
+
+BOOL GetProcessAffinityMask(HANDLE hProcess, PDWORD_PTR lpProcessAffinityMask, PDWORD_PTR lpSystemAffinityMask) {
+  if (hProcess != GetCurrentProcess() || lpProcessAffinityMask == nullptr || lpSystemAffinityMask == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (sched_getaffinity(0, sizeof set, &set) != 0) {
+    SetLastErrorFromErrno(errno);
+    return FALSE;
+  }
+  const unsigned width = 8 * sizeof(DWORD_PTR);
+  DWORD_PTR process = 0, system = 0;
+  const long online = sysconf(_SC_NPROCESSORS_ONLN);
+  for (unsigned cpu = 0; cpu < width; ++cpu) {
+    if (CPU_ISSET(cpu, &set)) process |= DWORD_PTR(1) << cpu;
+    if (static_cast<long>(cpu) < online) system |= DWORD_PTR(1) << cpu;
+  }
+  *lpProcessAffinityMask = process;
+  *lpSystemAffinityMask = system | process;
+  return TRUE;
+}
+
+DWORD GetEnvironmentVariableA(LPCSTR lpName, LPSTR lpBuffer, DWORD nSize) {
+  const char* value = lpName != nullptr ? std::getenv(lpName) : nullptr;
+  if (value == nullptr) {
+    SetLastError(ERROR_ENVVAR_NOT_FOUND);
+    return 0;
+  }
+  std::string narrow;
+  for (size_t i = 0, n = std::strlen(value); i < n;) {
+    const int byte = UnicodeToCp1251(DecodeUtf8(value, n, i));
+    narrow += byte > 0 ? static_cast<char>(byte) : '?';
+  }
+  if (lpBuffer == nullptr || nSize < narrow.size() + 1) return static_cast<DWORD>(narrow.size() + 1);
+  std::memcpy(lpBuffer, narrow.c_str(), narrow.size() + 1);
   return static_cast<DWORD>(narrow.size());
 }

@@ -110,7 +110,8 @@ TEST_F(JobsTest, PendingQuitCancelsAtTheFirstBlockButNotAnEmptyFile) {
   WriteAll(Path("s.txt"), Prose(10000));
   PostQuitMessage(0);
   EXPECT_EQ(EntryCancelled, Compress("s.txt", 4096));
-  EXPECT_EQ(0u, GetU64(ReadAll(Path("x.pck")).data())) << "a cancelled entry is never back-patched";
+  const TBytes cancelled = ReadAll(Path("x.pck"));
+  EXPECT_TRUE(cancelled.size() < 8 || GetU64(cancelled.data()) == 0) << "a cancelled entry is never back-patched";
 
   // A released Escape key counts like WM_QUIT, and the check drops every message it removes.
   PostMessageA(nullptr, WM_USER + 7, 0, 0);

@@ -1,0 +1,215 @@
+#include "app/BlockPipeline.h"
+
+#include <condition_variable>
+#include <cstdlib>
+#include <deque>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "engine/Compression.h"
+#include "foundation/Memdiag.h"
+#include "platform/win32.h"
+
+namespace {
+
+struct TSlotState {
+  TBlockSlot slot;
+  TBlockTask task = BlockCompress;
+  bool done = false;
+  bool ownsBuffer = false;
+};
+
+// The engine's work on one slot, in the calling worker's own work area.
+void RunTask(TSlotState& s, SBlockWork& work, int32_t blockSize) {
+  TBlockSlot& slot = s.slot;
+  if (s.task == BlockCompress) {
+    if (work.prePass == nullptr) CreateBlockWork(work, uint32_t(blockSize));
+    slot.ok = CompressBlockIn(work, slot.output, slot.outputLength, slot.input, slot.inputLength);
+  } else {
+    slot.outputLength = 2 * uint32_t(blockSize);
+    slot.ok = DecompressBlock(slot.output, slot.outputLength, slot.input, slot.inputLength);
+  }
+}
+
+}  // namespace
+
+class TBlockPipelineState {
+ public:
+  int32_t blockSize = 0;
+  std::vector<TSlotState> slots;
+  std::deque<TSlotState*> inFlight;  // oldest first; owned by the run's thread
+  std::vector<std::thread> threads;
+  SBlockWork inlineWork;             // with one worker, the run's thread compresses here
+
+  std::mutex lock;
+  std::condition_variable workArrived;
+  std::condition_variable workDone;
+  std::deque<TSlotState*> queue;     // submitted, not yet taken by a worker
+  bool stopping = false;
+
+  void Work() {
+    SBlockWork work;
+    for (;;) {
+      TSlotState* s;
+      {
+        std::unique_lock<std::mutex> guard(lock);
+        workArrived.wait(guard, [&] { return stopping || !queue.empty(); });
+        if (queue.empty()) break;
+        s = queue.front();
+        queue.pop_front();
+      }
+      RunTask(*s, work, blockSize);
+      {
+        std::lock_guard<std::mutex> guard(lock);
+        s->done = true;
+      }
+      workDone.notify_all();
+    }
+    FreeBlockWork(work);
+  }
+
+  TSlotState* StateOf(TBlockSlot* slot) {
+    for (TSlotState& s : slots)
+      if (&s.slot == slot) return &s;
+    return nullptr;
+  }
+};
+
+bool TBlockPipeline::Start(uint32_t workers, int32_t blockSize, uint8_t* firstBuffer, uint64_t bufferBytes) {
+  Stop();
+  if (workers == 0 || blockSize <= 0 || firstBuffer == nullptr) return false;
+  TBlockPipelineState* state = new TBlockPipelineState;
+  state->blockSize = blockSize;
+  const uint32_t slotCount = workers == 1 ? 1 : 8 * workers + 1;
+  state->slots.resize(slotCount);
+  for (uint32_t i = 0; i < slotCount; ++i) {
+    TSlotState& s = state->slots[i];
+    uint8_t* buffer = firstBuffer;
+    if (i != 0) {
+      buffer = nullptr;
+      if (bufferBytes <= 0xFFFFFFFFull) Create(buffer, uint32_t(bufferBytes));
+      if (buffer == nullptr) {  // fewer slots still work, with less in flight
+        state->slots.resize(i);
+        break;
+      }
+      s.ownsBuffer = true;
+    }
+    s.slot.input = buffer;
+    s.slot.output = buffer + blockSize;
+  }
+  if (workers > 1 && state->slots.size() > 1) {
+    for (uint32_t i = 0; i < workers; ++i) {
+      try {
+        state->threads.emplace_back([state] { state->Work(); });
+      } catch (...) {
+        break;  // as many workers as the system gives
+      }
+    }
+  }
+  state_ = state;
+  return true;
+}
+
+void TBlockPipeline::Stop() {
+  if (state_ == nullptr) return;
+  Discard();
+  {
+    std::lock_guard<std::mutex> guard(state_->lock);
+    state_->stopping = true;
+  }
+  state_->workArrived.notify_all();
+  for (std::thread& t : state_->threads) t.join();
+  FreeBlockWork(state_->inlineWork);
+  for (TSlotState& s : state_->slots)
+    if (s.ownsBuffer) Free(s.slot.input);
+  delete state_;
+  state_ = nullptr;
+}
+
+uint32_t TBlockPipeline::Workers() const {
+  if (state_ == nullptr) return 0;
+  return state_->threads.empty() ? 1 : uint32_t(state_->threads.size());
+}
+
+TBlockSlot* TBlockPipeline::FreeSlot(uint32_t length) {
+  if (state_ == nullptr) return nullptr;
+  // With no threads there is one slot in flight at most: the run's thread does the work itself.
+  const size_t capacity = state_->threads.empty() ? 1 : state_->slots.size();
+  if (state_->inFlight.size() >= capacity) return nullptr;
+  uint64_t bytes = length;
+  for (TSlotState* f : state_->inFlight) bytes += f->slot.inputLength;
+  const uint64_t budget = uint64_t(state_->threads.size() + 1) * uint32_t(state_->blockSize);
+  if (!state_->inFlight.empty() && bytes > budget) return nullptr;
+  // The lowest free slot: the same few buffers serve while blocks are large.
+  for (TSlotState& s : state_->slots) {
+    bool busy = false;
+    for (TSlotState* f : state_->inFlight) busy = busy || f == &s;
+    if (!busy) return &s.slot;
+  }
+  return nullptr;
+}
+
+void TBlockPipeline::Submit(TBlockSlot* slot, TBlockTask task, uint32_t inputLength) {
+  TSlotState* s = state_->StateOf(slot);
+  s->task = task;
+  s->slot.inputLength = inputLength;
+  s->slot.outputLength = 0;
+  s->slot.ok = false;
+  s->done = false;
+  state_->inFlight.push_back(s);
+  if (state_->threads.empty()) {
+    RunTask(*s, state_->inlineWork, state_->blockSize);
+    s->done = true;
+    return;
+  }
+  {
+    std::lock_guard<std::mutex> guard(state_->lock);
+    state_->queue.push_back(s);
+  }
+  state_->workArrived.notify_one();
+}
+
+TBlockSlot* TBlockPipeline::Oldest() {
+  if (state_ == nullptr || state_->inFlight.empty()) return nullptr;
+  TSlotState* s = state_->inFlight.front();
+  std::unique_lock<std::mutex> guard(state_->lock);
+  state_->workDone.wait(guard, [s] { return s->done; });
+  return &s->slot;
+}
+
+void TBlockPipeline::Release(TBlockSlot* slot) {
+  if (state_ != nullptr && !state_->inFlight.empty() && &state_->inFlight.front()->slot == slot)
+    state_->inFlight.pop_front();
+}
+
+void TBlockPipeline::Discard() {
+  while (TBlockSlot* slot = Oldest()) Release(slot);
+}
+
+bool TBlockPipeline::Idle() const { return state_ == nullptr || state_->inFlight.empty(); }
+
+uint32_t RunWorkerCount(int32_t blockSize) {
+  char text[16];
+  const DWORD length = GetEnvironmentVariableA("VELMORA_THREADS", text, sizeof text);
+  if (length > 0 && length < sizeof text) {
+    char* end = nullptr;
+    const long wanted = std::strtol(text, &end, 10);
+    if (end != text && *end == 0 && wanted >= 1 && wanted <= 64) return uint32_t(wanted);
+  }
+  // Blocks this small cost less to compress than to hand to another thread.
+  if (blockSize < 4096) return 1;
+  uint32_t count = 0;
+  DWORD_PTR processMask = 0, systemMask = 0;
+  if (GetProcessAffinityMask(GetCurrentProcess(), &processMask, &systemMask))
+    for (; processMask != 0; processMask &= processMask - 1) ++count;
+  if (count == 0) count = 1;
+  if (sizeof(void*) == 4) {
+    // About 1.25 GiB of a 2 GiB address space for the workers' areas and slot buffers.
+    const uint64_t perWorker = CompressWorkAreaSize(2 * uint32_t(blockSize)) + 4ull * uint32_t(blockSize) +
+                               2 * (CompressBoundFor(uint32_t(blockSize)) + 3ull * uint32_t(blockSize));
+    const uint64_t fit = (5ull << 28) / (perWorker != 0 ? perWorker : 1);
+    if (count > fit) count = fit > 0 ? uint32_t(fit) : 1;
+  }
+  return count;
+}

@@ -1,0 +1,62 @@
+// Blocks of a run go through the engine on worker threads and come back in the order they were
+// given.
+//
+// The thread that owns the run reads a block into a free slot, submits it, and takes the slots
+// back oldest first, waiting for a slot's result only when it needs it; it alone touches files,
+// names and windows. A worker takes the next submitted slot, runs the engine on the slot's own
+// buffers (compressing in a work area that it obtains once and keeps for the run) and marks the
+// slot done. Results are taken in submission order and a block's bytes depend only on the block,
+// so what the jobs write is the same whatever the number of workers. The blocks in flight hold at
+// most a window per worker and one more (which the run's thread fills while the workers are busy),
+// so the memory in flight is bounded whatever the input; small blocks (small files) may be many
+// more, up to eight per worker, so that one large block ahead of them does not idle the others. With one worker
+// there is no thread: a slot is processed when it is submitted.
+#pragma once
+#include <cstdint>
+
+enum TBlockTask : uint8_t { BlockCompress, BlockRestore };
+
+struct TBlockSlot {
+  // input: the block (compressing) or the payload (restoring); output directly after it, with
+  // room for the engine's bound and for two windows. A payload longer than the window may run
+  // into output, as in the run's own buffer.
+  uint8_t* input = nullptr;
+  uint8_t* output = nullptr;
+  uint32_t inputLength = 0;
+  uint32_t outputLength = 0;  // the result's length once done
+  bool ok = false;            // the engine's result
+};
+
+class TBlockPipelineState;
+
+class TBlockPipeline {
+ public:
+  // Starts `workers` workers for blocks of up to blockSize bytes; the first slot uses
+  // firstBuffer (the run's own buffer), the others get buffers of its size from the memory
+  // manager. False when no worker can be had; the pipeline then stays stopped.
+  bool Start(uint32_t workers, int32_t blockSize, uint8_t* firstBuffer, uint64_t bufferBytes);
+  // Waits for the blocks in flight, ends the workers and gives every buffer and work area back.
+  void Stop();
+  bool Started() const { return state_ != nullptr; }
+  uint32_t Workers() const;
+
+  // A slot for a block of `length` bytes, or nullptr when every slot, or the bytes allowed in
+  // flight, are taken (take the oldest back first).
+  TBlockSlot* FreeSlot(uint32_t length);
+  void Submit(TBlockSlot* slot, TBlockTask task, uint32_t inputLength);
+  // The oldest slot in flight once its result is in, or nullptr when none is in flight. It stays
+  // in flight until Release.
+  TBlockSlot* Oldest();
+  void Release(TBlockSlot* slot);
+  // Waits for every slot in flight and drops the results.
+  void Discard();
+  bool Idle() const;
+
+ private:
+  TBlockPipelineState* state_ = nullptr;
+};
+
+// The workers a run uses: VELMORA_THREADS when it is set to a number from 1 to 64, otherwise one
+// per processor the process may run on; on a 32-bit build no more than fit the address space
+// with their work areas for blocks of blockSize bytes.
+uint32_t RunWorkerCount(int32_t blockSize);
