@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
-# Whole-program benchmark: compresses and restores each input with the built program (no
-# progress window) and, on the same input, with tar piped through gzip -6 and zstd -3, and
-# reports wall time, speed, size and the peak resident memory of each run (GNU time's %M).
+# Whole-program benchmark: compresses and restores each input with the built program (no progress
+# window), once with one worker (VELMORA_THREADS=1) and once with the default (a worker per
+# processor), and on the same input tar piped through gzip -6, pigz -6, zstd -3 and zstd -3 -T0.
+# Each figure is the median of RUNS runs (default 3), the tools taking turns run by run; it reports
+# size, ratio, speed and the peak resident memory of each (GNU time's %M), and the speed of the
+# default run over the one-worker run.
 #   program_bench.sh [velmora] [file or folder...]
 # Defaults: build/velmora, the test data folder and the 64 MiB mixed file of make_mixed_file.sh.
 set -euo pipefail
@@ -12,6 +15,7 @@ inputs=("$@")
 if [ ${#inputs[@]} -eq 0 ]; then
   inputs=("$here/../tests/data" "$(bash "$here/make_mixed_file.sh")")
 fi
+runs=${RUNS:-3}
 [ -x "$program" ] || { echo "no program at $program (build it first)" >&2; exit 1; }
 [ -x /usr/bin/time ] || { echo "GNU time (/usr/bin/time) is needed" >&2; exit 1; }
 
@@ -24,12 +28,11 @@ measure() {
     { cat "$work/stderr" >&2; echo "failed: $*" >&2; exit 1; }
   cat "$work/time"
 }
+median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
-row() {  # name bytes packed seconds-c kib-c seconds-u kib-u
-  awk -v n="$1" -v b="$2" -v p="$3" -v tc="$4" -v kc="$5" -v tu="$6" -v ku="$7" 'BEGIN {
-    mb = b / 1e6; printf "%-10s %12d %7.3f %9.1f %9.1f %9.1f %9.1f\n", n, p, b / p,
-      (tc > 0 ? mb / tc : 0), (tu > 0 ? mb / tu : 0), kc / 1024, ku / 1024 }'
-}
+# One tool: compress and restore commands (run in $work, input $name), and the packed file.
+declare -A compress restore packed
+add() { compress[$1]=$2; restore[$1]=$3; packed[$1]=$4; }
 
 for input in "${inputs[@]}"; do
   input=$(realpath "$input")
@@ -37,29 +40,50 @@ for input in "${inputs[@]}"; do
   rm -rf "${work:?}"/*
   cp -r "$input" "$work/$name"
   bytes=$(du -sb --apparent-size "$work/$name" | cut -f1)
-  echo "== $input ($bytes bytes)"
-  printf "%-10s %12s %7s %9s %9s %9s %9s\n" tool size ratio "c MB/s" "u MB/s" "c MiB" "u MiB"
-
-  # The program: a folder becomes name.pck beside it, a file name.ext becomes name.pck.
-  cd "$work"
-  read -r tc kc < <(measure "$program" -h -o "$name")
-  archive="$work/${name%.*}.pck"
-  [ -d "$work/$name" ] && archive="$work/$name.pck"
-  packed=$(stat -c %s "$archive")
-  mkdir "$work/restore" && mv "$archive" "$work/restore/"
-  read -r tu ku < <(measure "$program" -h -o "$work/restore/$(basename "$archive")")
-  diff -r -q "$work/$name" "$work/restore/$name" >/dev/null ||
-    { echo "restored data differs from $input" >&2; exit 1; }
-  row velmora "$bytes" "$packed" "$tc" "$kc" "$tu" "$ku"
-  rm -rf "$work/restore"
-
-  for tool in "gzip -6" "zstd -3 -q"; do
-    read -r tc kc < <(measure bash -c "tar -cf - -C '$work' '$name' | $tool -c > '$work/peer'")
-    packed=$(stat -c %s "$work/peer")
-    mkdir "$work/restore-peer"
-    read -r tu ku < <(measure bash -c "${tool%% *} -d -c < '$work/peer' | tar -xf - -C '$work/restore-peer'")
-    row "${tool%% -q}" "$bytes" "$packed" "$tc" "$kc" "$tu" "$ku"
-    rm -rf "$work/peer" "$work/restore-peer"
+  archive="${name%.*}.pck"
+  [ -d "$work/$name" ] && archive="$name.pck"
+  compress=() restore=() packed=()
+  tools=()
+  for workers in 1 default; do
+    env=""
+    [ "$workers" = 1 ] && env="VELMORA_THREADS=1"
+    add "velmora-$workers" "env $env '$program' -h -o '$name'" \
+      "mkdir -p out && mv '$archive' out/ && env $env '$program' -h -o 'out/$archive'" "out/$archive"
+    tools+=("velmora-$workers")
   done
-  cd - >/dev/null
+  peers=("gzip -6" "pigz -6 -p 2" "zstd -3 -q" "zstd -3 -q -T0")
+  for peer in "${peers[@]}"; do
+    command -v "${peer%% *}" >/dev/null || { echo "(${peer%% *} is not installed: left out)"; continue; }
+    add "$peer" "tar -cf - '$name' | $peer -c > peer" "mkdir -p out && ${peer%% *} -d -c < peer | tar -xf - -C out" peer
+    tools+=("$peer")
+  done
+  declare -A ct ck ut uk size
+  for tool in "${tools[@]}"; do ct[$tool]=""; ck[$tool]=""; ut[$tool]=""; uk[$tool]=""; done
+  for ((run = 0; run < runs; ++run)); do
+    for tool in "${tools[@]}"; do
+      cd "$work"
+      rm -rf out peer "$archive"
+      read -r t k < <(measure bash -c "${compress[$tool]}")
+      ct[$tool]+="$t "; ck[$tool]+="$k "
+      size[$tool]=$(stat -c %s "${packed[$tool]}" 2>/dev/null || stat -c %s "$archive")
+      read -r t k < <(measure bash -c "${restore[$tool]}")
+      ut[$tool]+="$t "; uk[$tool]+="$k "
+      diff -r -q "$work/$name" "$work/out/$name" >/dev/null || { echo "$tool: restored data differs" >&2; exit 1; }
+      cd - >/dev/null
+    done
+  done
+  echo "== $input ($bytes bytes, medians of $runs runs)"
+  printf "%-16s %11s %6s %9s %9s %8s %8s\n" tool size ratio "c MB/s" "u MB/s" "c MiB" "u MiB"
+  for tool in "${tools[@]}"; do
+    tc=$(tr ' ' '\n' <<<"${ct[$tool]}" | grep . | median); kc=$(tr ' ' '\n' <<<"${ck[$tool]}" | grep . | median)
+    tu=$(tr ' ' '\n' <<<"${ut[$tool]}" | grep . | median); ku=$(tr ' ' '\n' <<<"${uk[$tool]}" | grep . | median)
+    awk -v n="$tool" -v b="$bytes" -v p="${size[$tool]}" -v tc="$tc" -v kc="$kc" -v tu="$tu" -v ku="$ku" 'BEGIN {
+      mb = b / 1e6; printf "%-16s %11d %6.3f %9.1f %9.1f %8.1f %8.1f\n", n, p, b / p,
+        (tc > 0 ? mb / tc : 0), (tu > 0 ? mb / tu : 0), kc / 1024, ku / 1024 }'
+    [ "$tool" = velmora-1 ] && { one_c=$tc; one_u=$tu; }
+    [ "$tool" = velmora-default ] && { many_c=$tc; many_u=$tu; }
+  done
+  awk -v a="$one_c" -v b="$many_c" -v c="$one_u" -v d="$many_u" 'BEGIN {
+    printf "default workers over one worker: compress %.2fx, restore %.2fx\n", (b > 0 ? a / b : 0), (d > 0 ? c / d : 0) }'
+  unset ct ck ut uk size
 done

@@ -5,7 +5,7 @@ packages=(cmake g++ clang libclang-rt-14-dev pkg-config make
           libgtest-dev libgmock-dev googletest libbenchmark-dev
           libfreetype-dev libfontconfig-dev fontconfig fonts-dejavu-core
           libx11-dev libxtst-dev xvfb xauth libpng-dev
-          zlib1g-dev libzstd-dev liblz4-dev zstd zip util-linux time)
+          zlib1g-dev libzstd-dev liblz4-dev zstd pigz zip util-linux time)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

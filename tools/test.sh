@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: the normal build, the same tests under AddressSanitizer
-# and UBSan, and a bounded run of the fuzz targets over the golden blocks.
+# and UBSan, the workers under ThreadSanitizer, and a bounded run of the fuzz targets over the
+# golden blocks.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/deps.sh
@@ -13,6 +14,12 @@ ctest --test-dir build -j"$jobs" --output-on-failure
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DVELMORA_SANITIZE=ON >/dev/null
 cmake --build build-asan -j"$jobs"
 ASAN_OPTIONS=detect_leaks=0 ctest --test-dir build-asan -j"$jobs" --output-on-failure
+
+# The workers under ThreadSanitizer: the job tests and the end-to-end run of several workers.
+cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMORA_TSAN=ON >/dev/null
+cmake --build build-tsan -j"$jobs" --target velmora test_app
+VELMORA_THREADS=3 TSAN_OPTIONS=halt_on_error=1 build-tsan/tests/test_app --gtest_brief=1
+TSAN_OPTIONS=halt_on_error=1 bash tests/cli/workers.sh build-tsan/velmora tests/data
 
 if [ -f fuzz/CMakeLists.txt ]; then
   CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMORA_FUZZ=ON >/dev/null

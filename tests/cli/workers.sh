@@ -1,0 +1,63 @@
+# The number of workers changes nothing a user sees: archives written with 1, 2 and 7 workers are
+# byte for byte the same, each restores the same files, times and questions, and a cancel that
+# arrives while several blocks are in flight leaves neither an archive nor a temporary file.
+source "$(dirname "$0")/common.bash"
+
+mkdir -p "$work/w/tree/sub/deeper" "$work/w/tree/empty-dir" && cd "$work/w"
+cp "$corpus/alice29.txt" tree/a.txt
+cp "$corpus/fireworks.jpeg" tree/sub/b.jpeg
+cp "$corpus/kppkn.gtb" tree/sub/deeper/c.gtb
+: >tree/empty.txt
+: >tree/sub/also-empty
+window=65536
+head -c $((2 * window + 1)) "$corpus/urls.10K" >tree/two-windows-and-one.bin
+cat "$corpus"/* >tree/sub/many-blocks.bin
+for i in $(seq 1 40); do head -c $((i * 700)) "$corpus/lcet10.txt" >"tree/sub/small$i.txt"; done
+
+for n in 1 2 7; do
+  VELMORA_THREADS=$n run -h -o -w=$window tree
+  expect_rc 0 "compress with $n workers"
+  mv tree.pck "tree-$n.pck"
+  VELMORA_THREADS=$n run -h -o -w=$window tree/sub/many-blocks.bin
+  expect_rc 0 "compress one file with $n workers"
+  mv tree/sub/many-blocks.pck "single-$n.pck"
+done
+same_file tree-1.pck tree-2.pck "a folder with 2 workers"
+same_file tree-1.pck tree-7.pck "a folder with 7 workers"
+same_file single-1.pck single-2.pck "a file with 2 workers"
+same_file single-1.pck single-7.pck "a file with 7 workers"
+check "the folder archive is a valid chain" pck check tree-1.pck
+
+for n in 1 2 7; do
+  mkdir -p "out-$n" && cp tree-1.pck "out-$n/tree.pck" && cd "out-$n"
+  VELMORA_THREADS=$n run -h -w=$window tree.pck
+  expect_rc 0 "restore with $n workers"
+  cd ..
+  check "$n workers restore every file" diff -r --exclude=empty-dir tree "out-$n/tree"
+  same_time tree/sub/many-blocks.bin "out-$n/tree/sub/many-blocks.bin" "$n workers restore the times"
+done
+
+# The same questions, in the same order, whatever the workers: every file exists already.
+for n in 1 2; do
+  cd "out-$n"
+  VELMORA_THREADS=$n python3 "$here/pty_answer.py" "$work/asked-$n" yyyy "$velmora" -w=$window tree.pck \
+    >/dev/null 2>&1
+  cd ..
+done
+check "the same questions with 1 and 2 workers" cmp -s "$work/asked-1" "$work/asked-2"
+check "three questions, then Overwrite all" test "$(wc -l <"$work/asked-1")" = 4
+
+# A cancel while several blocks are in flight: no archive, no temporary file, exit 4.
+mkdir -p "$work/c" && cd "$work/c"
+head -c 40000000 /dev/urandom >big.bin
+env -u DISPLAY VELMORA_THREADS=7 "$velmora" -h -w=65536 big.bin </dev/null >/dev/null 2>"$work/stderr" &
+victim=$!
+for _ in $(seq 1 400); do [ "$(stat -c %s big.pck.part 2>/dev/null || echo 0)" -gt 1000000 ] && break; sleep 0.02; done
+kill -TERM "$victim"
+wait "$victim"
+rc=$?
+expect_rc 4 "SIGTERM with blocks in flight"
+check "no archive after the cancel" test ! -e big.pck
+no_part_files . "SIGTERM with blocks in flight"
+
+finish
