@@ -5,21 +5,8 @@
 
 #include "app/FileJobs.h"
 #include "app/MainRoutine.h"
-#include "app/Operaciisfaylamiipapkami.h"
-#include "app/Sistemniesoobzheniya.h"
-#include "engine/Compression.h"
-#include "engine/Kodirovaniechisel.h"
-#include "engine/Matematicheskieoperacii.h"
-#include "foundation/Memdiag.h"
-#include "foundation/Operaciisostrokami.h"
-#include "foundation/Operaciispamyatyu.h"
-#include "foundation/Tstring.h"
+#include "app/Units.h"
 #include "platform/win32.h"
-#include "ui/Kernel.h"
-#include "ui/Preobrazovaniechisel.h"
-#include "ui/Toknosoobzheniy.h"
-#include "ui/Toknosostoyaniya.h"
-#include "ui/Vvodchisel.h"
 
 namespace {
 
@@ -46,38 +33,12 @@ int main(int argc, char** argv) {
 #endif
   InstallQuitSignals();
 
-  OperaciispamyatyuStartup();
-  MemdiagStartup();
-  OperaciisostrokamiStartup();
-  TstringStartup();
-  KernelStartup();
-  ToknosoobzheniyStartup();
-  MatematicheskieoperaciiStartup();
-  ToknosostoyaniyaStartup();
-  SistemniesoobzheniyaStartup();
-  OperaciisfaylamiipapkamiStartup();
-  PreobrazovaniechiselStartup();
-  VvodchiselStartup();
-  KodirovaniechiselStartup();
-  CompressionStartup();
+  StartUnits();
 
   MemoryProbe();
   const int code = MainRoutine();
 
-  CompressionShutdown();
-  KodirovaniechiselShutdown();
-  VvodchiselShutdown();
-  PreobrazovaniechiselShutdown();
-  OperaciisfaylamiipapkamiShutdown();
-  SistemniesoobzheniyaShutdown();
-  ToknosostoyaniyaShutdown();
-  MatematicheskieoperaciiShutdown();
-  ToknosoobzheniyShutdown();
-  KernelShutdown();
-  TstringShutdown();
-  OperaciisostrokamiShutdown();
-  MemdiagShutdown();
-  OperaciispamyatyuShutdown();
+  StopUnits();
 
 #ifndef _WIN32
   PosixRestoreTerminal();

@@ -39,6 +39,7 @@ for input in "${inputs[@]}"; do
   name=$(basename "$input")
   rm -rf "${work:?}"/*
   cp -r "$input" "$work/$name"
+  find "$work/$name" -xtype l -delete  # links to nothing are left out by every tool alike
   bytes=$(du -sb --apparent-size "$work/$name" | cut -f1)
   archive="${name%.*}.pck"
   [ -d "$work/$name" ] && archive="$name.pck"

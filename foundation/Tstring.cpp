@@ -23,8 +23,6 @@ uint64_t TotalPhysicalMemory() {
   return status.dwTotalPhys;
 }
 
-const uint32_t kStringGranularity = 200;
-
 }  // namespace
 
 // ---- the dynamic array ----

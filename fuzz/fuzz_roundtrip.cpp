@@ -1,4 +1,5 @@
-// Compresses arbitrary bytes and requires the block to restore to them exactly.
+// Compresses arbitrary bytes and requires the block to restore to them exactly. One work area
+// serves every input, as it serves every block of a compressing thread.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -7,17 +8,21 @@
 #include "FuzzSetup.h"
 #include "engine/Compression.h"
 
+const uint32_t kLargest = 1u << 18;
+SBlockWork work;
+
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   StartEngineUnits();
+  if (!CreateBlockWork(work, kLargest)) __builtin_trap();
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (size > (1u << 18)) return 0;
+  if (size > kLargest) return 0;
   uint32_t n = uint32_t(size);
   std::vector<uint8_t> block(CompressBoundFor(n));
   uint32_t blockLen = 0;
-  if (!CompressBlock(block.data(), blockLen, data, n)) __builtin_trap();
+  if (!CompressBlockIn(work, block.data(), blockLen, data, n)) __builtin_trap();
   if (blockLen > n + 8 || blockLen > block.size()) __builtin_trap();
   block.resize(blockLen);
   std::vector<uint8_t> out(2 * size + 1);

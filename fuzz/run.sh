@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
 # Runs every fuzz target for its share of the given seconds on a seed corpus made from the golden
-# blocks. Exits non-zero as soon as a target finds a crash.
+# blocks (the golden archives for the restore target). Exits non-zero as soon as a target finds a crash.
 #   bash fuzz/run.sh <build dir> <seconds>
 set -euo pipefail
 build=${1:?build directory}
 seconds=${2:-60}
 here=$(cd "$(dirname "$0")" && pwd)
-targets=(fuzz_decompress fuzz_roundtrip)
+targets=(fuzz_decompress fuzz_roundtrip fuzz_restore)
 share=$(( seconds / ${#targets[@]} ))
 [ "$share" -ge 1 ] || share=1
 work=$(mktemp -d)
@@ -19,11 +19,21 @@ for target in "${targets[@]}"; do
   fi
   corpus="$work/$target"
   mkdir -p "$corpus" "$work/artifacts-$target"
-  cp "$here/../tests/golden/"*.blk "$corpus/"
+  # Inputs as long as the target needs to reach every path, and short enough for many a second.
+  case "$target" in
+    fuzz_decompress) max_len=300000 ;;
+    fuzz_roundtrip) max_len=16384 ;;
+    *) max_len=65536 ;;
+  esac
+  if [ "$target" = fuzz_restore ]; then
+    cp "$here/../tests/golden/"*.pck "$corpus/"
+  else
+    cp "$here/../tests/golden/"*.blk "$corpus/"
+  fi
   echo "fuzz: $target for ${share}s"
   # The memory manager replaces the global operator delete and hands blocks it does not own to the
   # C library's free, which the sanitizer reports as a new/free mismatch although it is harmless.
-  if ! ASAN_OPTIONS=detect_leaks=0:alloc_dealloc_mismatch=0 "$exe" -max_total_time="$share" -max_len=300000 -rss_limit_mb=4096 \
+  if ! ASAN_OPTIONS=detect_leaks=0:alloc_dealloc_mismatch=0 "$exe" -max_total_time="$share" -max_len=$max_len -rss_limit_mb=4096 \
       -artifact_prefix="$work/artifacts-$target/" "$corpus" >"$work/$target.log" 2>&1; then
     tail -n 40 "$work/$target.log" >&2
     mkdir -p "$build/fuzz-crashes"

@@ -179,8 +179,8 @@ void GlobalMemoryStatus(LPMEMORYSTATUS status) {
   }
   if (availPhys > totalPhys) availPhys = totalPhys;
   // Win32 saturates the fields it cannot represent in SIZE_T.
-  const uint64_t sizeMax = static_cast<uint64_t>(static_cast<SIZE_T>(-1));
-  auto clamp = [sizeMax](uint64_t v) { return static_cast<SIZE_T>(v > sizeMax ? sizeMax : v); };
+  constexpr uint64_t sizeMax = static_cast<uint64_t>(static_cast<SIZE_T>(-1));
+  auto clamp = [](uint64_t v) { return static_cast<SIZE_T>(v > sizeMax ? sizeMax : v); };
   status->dwLength = sizeof(MEMORYSTATUS);
   status->dwMemoryLoad = totalPhys ? static_cast<DWORD>((totalPhys - availPhys) * 100 / totalPhys) : 0;
   status->dwTotalPhys = clamp(totalPhys);

@@ -14,21 +14,8 @@
 #include <filesystem>
 #include <string>
 
-#include "app/Operaciisfaylamiipapkami.h"
-#include "app/Sistemniesoobzheniya.h"
-#include "engine/Compression.h"
-#include "engine/Kodirovaniechisel.h"
-#include "engine/Matematicheskieoperacii.h"
-#include "foundation/Memdiag.h"
-#include "foundation/Operaciisostrokami.h"
-#include "foundation/Operaciispamyatyu.h"
-#include "foundation/Tstring.h"
+#include "app/Units.h"
 #include "platform/win32.h"
-#include "ui/Kernel.h"
-#include "ui/Preobrazovaniechisel.h"
-#include "ui/Toknosoobzheniy.h"
-#include "ui/Toknosostoyaniya.h"
-#include "ui/Vvodchisel.h"
 
 namespace {
 int programArgc = 0;
@@ -64,38 +51,12 @@ int main(int argc, char** argv) {
   PosixSetArguments(1, scratchArgv);
   PosixSetModulePath(program.c_str());
 
-  OperaciispamyatyuStartup();
-  MemdiagStartup();
-  OperaciisostrokamiStartup();
-  TstringStartup();
-  KernelStartup();
-  ToknosoobzheniyStartup();
-  MatematicheskieoperaciiStartup();
-  ToknosostoyaniyaStartup();
-  SistemniesoobzheniyaStartup();
-  OperaciisfaylamiipapkamiStartup();
-  PreobrazovaniechiselStartup();
-  VvodchiselStartup();
-  KodirovaniechiselStartup();
-  CompressionStartup();
+  StartUnits();
   RestoreProgramArguments();
 
   const int result = RUN_ALL_TESTS();
 
-  CompressionShutdown();
-  KodirovaniechiselShutdown();
-  VvodchiselShutdown();
-  PreobrazovaniechiselShutdown();
-  OperaciisfaylamiipapkamiShutdown();
-  SistemniesoobzheniyaShutdown();
-  ToknosostoyaniyaShutdown();
-  MatematicheskieoperaciiShutdown();
-  ToknosoobzheniyShutdown();
-  KernelShutdown();
-  TstringShutdown();
-  OperaciisostrokamiShutdown();
-  MemdiagShutdown();
-  OperaciispamyatyuShutdown();
+  StopUnits();
 
   std::error_code ignored;
   std::filesystem::remove_all(scratchFolder, ignored);

@@ -7,6 +7,10 @@ if [ ! -x "$1" ]; then
   exit 0
 fi
 
+if [ ! -d "${2:-}" ] || [ ! -f "$2/alice29.txt" ]; then
+  echo "FAIL: the test data folder '${2:-}' is missing (tests/data in the repository)" >&2
+  exit 1
+fi
 velmora="$(cd "$(dirname "$1")" && pwd)/$(basename "$1")"
 corpus="$(cd "$2" && pwd)"
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"

@@ -10,12 +10,10 @@ length (u32), a 32-bit 0, then the chunk's bytes.
   pck.py craft OUT ITEM...             writes entries with stored blocks; ITEM is name=text,
                                        name@path (bytes of a file), or name= (empty)
   pck.py patch FILE OFFSET FORMAT VALUE  overwrites a little-endian field (FORMAT Q or I)
-  pck.py flips IN OUTDIR COUNT SEED    writes COUNT copies of IN, each with 1-4 random bytes changed
   pck.py mtime PATH                    the file's last-write time as a Windows file time
   pck.py set-mtime PATH FILETIME       sets it
 """
 import os
-import random
 import struct
 import sys
 
@@ -82,6 +80,9 @@ def craft(items):
 
 
 def main(argv):
+    if len(argv) < 2:
+        print(__doc__, file=sys.stderr)
+        return 2
     command = argv[1]
     if command == "list":
         data = open(argv[2], "rb").read()
@@ -104,15 +105,6 @@ def main(argv):
         with open(path, "r+b") as f:
             f.seek(offset)
             f.write(struct.pack("<" + fmt, value))
-    elif command == "flips":
-        data = open(argv[2], "rb").read()
-        outdir, count, rng = argv[3], int(argv[4]), random.Random(int(argv[5]))
-        for i in range(count):
-            copy = bytearray(data)
-            for _ in range(rng.randint(1, 4)):
-                copy[rng.randrange(len(copy))] = rng.randrange(256)
-            with open(os.path.join(outdir, "f%05d.pck" % i), "wb") as f:
-                f.write(copy)
     elif command == "mtime":
         print(os.stat(argv[2]).st_mtime_ns // 100 + EPOCH_DIFFERENCE)
     elif command == "set-mtime":
