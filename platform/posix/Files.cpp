@@ -18,9 +18,12 @@
 // DeleteFileA refuses a file whose exclusive flock it cannot take: so, as on Windows, another
 // process cannot delete a file while this one writes it without FILE_SHARE_DELETE.
 //
+// A folder is listed in the order NTFS gives, names compared by their upper-cased UTF-16 units.
+//
 // Only regular files open as files: a folder fails with ERROR_ACCESS_DENIED, as on Windows, and a
 // device, pipe or socket fails the same way instead of blocking. Truncation (CREATE_ALWAYS,
 // TRUNCATE_EXISTING) happens only after those checks, so a refused open leaves the file as it was.
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <dirent.h>
@@ -234,8 +237,54 @@ struct TSearch {
   DIR* stream;
   std::string folder;  // system name of the folder, "." for the current one
   std::string mask;    // cp1251 mask; "*" matches everything
-  int dotEntriesGiven; // "." and ".." come first, as Windows lists them
+  std::vector<std::string> names;  // the folder's system names in NTFS order, "." and ".." first
+  size_t next;
 };
+
+// NTFS keeps a folder's names ordered by their UTF-16 units after upper-casing each unit; this is
+// that upper-casing for the letters code page 1251 can hold (Latin, Latin-1, Cyrillic).
+char16_t UpcaseUnit(char16_t u) {
+  if ((u >= u'a' && u <= u'z') || (u >= 0xE0 && u <= 0xFE && u != 0xF7) || (u >= 0x430 && u <= 0x44F)) return u - 0x20;
+  if (u >= 0x450 && u <= 0x45F) return u - 0x50;
+  if (u == 0xFF) return 0x178;
+  if (u >= 0x460 && u <= 0x4FF && (u & 1)) return u - 1;
+  return u;
+}
+
+std::u16string NtfsKey(const std::string& systemName) {
+  std::u16string key;
+  for (size_t i = 0; i < systemName.size();) {
+    uint32_t c = DecodeUtf8(systemName.data(), systemName.size(), i);
+    if (c == 0xFFFFFFFFu) c = 0xFFFD;
+    if (c >= 0x10000) {
+      key += char16_t(0xD800 + ((c - 0x10000) >> 10));
+      key += char16_t(0xDC00 + ((c - 0x10000) & 0x3FF));
+    } else {
+      key += UpcaseUnit(char16_t(c));
+    }
+  }
+  return key;
+}
+
+// Reads the whole folder and orders it as NTFS lists it, so that one tree is walked, and archived,
+// in the same order here as on Windows. Names equal after upper-casing keep their byte order.
+bool ReadFolderInNtfsOrder(TSearch& search) {
+  std::vector<std::pair<std::u16string, std::string>> items;
+  for (;;) {
+    errno = 0;
+    struct dirent* entry = readdir(search.stream);
+    if (entry == nullptr) {
+      if (errno != 0) return false;
+      break;
+    }
+    if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
+    items.emplace_back(NtfsKey(entry->d_name), entry->d_name);
+  }
+  std::sort(items.begin(), items.end());
+  search.names = {".", ".."};
+  for (auto& item : items) search.names.push_back(std::move(item.second));
+  return true;
+}
 
 char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
@@ -278,24 +327,10 @@ bool FillFindData(TSearch& search, const char* entryName, LPWIN32_FIND_DATAA dat
 }
 
 bool NextMatch(TSearch& search, LPWIN32_FIND_DATAA data) {
-  while (search.dotEntriesGiven < 2) {
-    const char* dotName = search.dotEntriesGiven == 0 ? "." : "..";
-    ++search.dotEntriesGiven;
-    if (FillFindData(search, dotName, data)) return true;
-  }
-  for (;;) {
-    errno = 0;
-    struct dirent* entry = readdir(search.stream);
-    if (entry == nullptr) {
-      if (errno != 0)
-        SetLastErrorFromErrno(errno);
-      else
-        SetLastError(ERROR_NO_MORE_FILES);
-      return false;
-    }
-    if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
-    if (FillFindData(search, entry->d_name, data)) return true;
-  }
+  while (search.next < search.names.size())
+    if (FillFindData(search, search.names[search.next++].c_str(), data)) return true;
+  SetLastError(ERROR_NO_MORE_FILES);
+  return false;
 }
 
 }  // namespace
@@ -674,7 +709,14 @@ HANDLE FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData) {
     SetLastErrorWithErrno(e == ENOENT || e == ENOTDIR ? ERROR_PATH_NOT_FOUND : Win32ErrorFromErrno(e), e);
     return INVALID_HANDLE_VALUE;
   }
-  TSearch* search = new TSearch{stream, folder, mask, 0};
+  TSearch* search = new TSearch{stream, folder, mask, {}, 0};
+  if (!ReadFolderInNtfsOrder(*search)) {
+    const int e = errno;
+    closedir(stream);
+    delete search;
+    SetLastErrorFromErrno(e);
+    return INVALID_HANDLE_VALUE;
+  }
   if (!NextMatch(*search, lpFindFileData)) {
     if (GetLastError() == ERROR_NO_MORE_FILES) SetLastError(ERROR_FILE_NOT_FOUND);
     closedir(stream);

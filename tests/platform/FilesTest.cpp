@@ -221,6 +221,24 @@ TEST(Files, ShareModesHoldAmongTheHandlesOfTheProcess) {
   EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(name.c_str()));
 }
 
+TEST(Files, FoldersAreListedInNtfsOrder) {
+  TScratchFolder folder;
+  // Created in an order of their own; listed by upper-cased UTF-16 units, files and folders mixed.
+  const char* created[] = {"_under", "beta", "Zeta", "alpha2", "\xFF\xE1\xEB\xEE\xEA\xEE" /* яблоко */, "Alpha",
+                           "\xDF\xC1" /* ЯБ */, "b.sub"};
+  for (const char* name : created) {
+    if (std::string(name) == "b.sub")
+      ASSERT_TRUE(CreateDirectoryA((folder.narrow + name).c_str(), nullptr));
+    else
+      CloseHandle(CreateForWriting(folder.narrow + name));
+  }
+  std::vector<std::string> listed;
+  for (const TListedItem& item : List(folder.narrow)) listed.push_back(item.name);
+  const std::vector<std::string> expected = {".", "..", "Alpha", "alpha2", "b.sub", "beta", "Zeta", "_under",
+                                             "\xDF\xC1", "\xFF\xE1\xEB\xEE\xEA\xEE"};
+  EXPECT_EQ(expected, listed);
+}
+
 TEST(Files, AnotherProcessWritingWithoutDeleteSharingHoldsTheFile) {
   TScratchFolder folder;
   const std::string name = folder.narrow + "held.part";
