@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
+#include <string>
 
 #include "app/ArchiveFormat.h"
 #include "app/MainRoutine.h"
@@ -146,12 +147,51 @@ void PostProgress(TOknoSostoyaniya* window, float position, float base) {
   PumpProgressMessages(window);
 }
 
+#ifdef _WIN32
+namespace {
+
+// A windowed program has a standard error only when it was redirected or when the console it was
+// started from lends it one.
+bool HasStandardError() {
+  static int known = -1;
+  if (known < 0) {
+    HANDLE handle = GetStdHandle(STD_ERROR_HANDLE);
+    known = handle != nullptr && handle != INVALID_HANDLE_VALUE && GetFileType(handle) != FILE_TYPE_UNKNOWN;
+    if (!known && AttachConsole(ATTACH_PARENT_PROCESS)) known = std::freopen("CONOUT$", "w", stderr) != nullptr;
+  }
+  return known != 0;
+}
+
+// Report lines of a run without a standard error, shown together when the run ends.
+std::string heldReport;
+
+}  // namespace
+#endif
+
 void ReportLine(const char* text) {
-#ifndef _WIN32
+#ifdef _WIN32
+  if (!HasStandardError()) {
+    if (heldReport.size() < 4000) heldReport.append(text).append("\n");
+    return;
+  }
+#else
   PosixEndTerminalLine();
 #endif
   std::fprintf(stderr, "velmora: %s\n", text);
   std::fflush(stderr);
+}
+
+void ShowHeldReport(bool hidden) {
+#ifdef _WIN32
+  if (!heldReport.empty() && !hidden) {
+    std::wstring wide(heldReport.size() + 1, L'\0');
+    const int units = MultiByteToWideChar(CP_UTF8, 0, heldReport.c_str(), -1, &wide[0], int(wide.size()));
+    if (units > 0) ShowNoticeW(wide.c_str(), WIDE_TEXT("Velmora"));
+  }
+  heldReport.clear();
+#else
+  (void)hidden;
+#endif
 }
 
 void ReportNamed(const char* name, const char* reason) {

@@ -62,8 +62,12 @@ bool QuitSignalled();
 // Posts a progress position and pumps the window (nothing without a window).
 void PostProgress(TOknoSostoyaniya* window, float position, float base);
 
-// One line "velmora: text" on standard error, on a line of its own below any progress line.
+// One line "velmora: text" on standard error, on a line of its own below any progress line. On
+// Windows, a run without a standard error keeps its lines for ShowHeldReport.
 void ReportLine(const char* text);
+// Shows the lines kept back (Windows, no standard error) in the message window as one notice,
+// unless the run is hidden; then forgets them.
+void ShowHeldReport(bool hidden);
 // One line on standard error naming the file (control characters escaped) and the reason; the
 // run is then not a success.
 void ReportFailure(const char* name, const char* reason);

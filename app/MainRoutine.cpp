@@ -193,5 +193,6 @@ int MainRoutine() {
     }
     if (!ok) DeleteFileA(temporaryName.Data());
   }
+  ShowHeldReport(request.hidden);
   return ok && !skipped ? ExitDone : ExitIncomplete;
 }

@@ -82,7 +82,7 @@ bool CreateFolderPath(const TAnsiString& path, bool showErrors) {
   }
   if (status != FolderPathMade && showErrors) {
     if (status == FolderPathUnusable)
-      ShowNoticeW(u"Не удаётся создать папку.\n Имя неправильное.", u"Ошибка");
+      ShowNoticeW(WIDE_TEXT("Не удаётся создать папку.\n Имя неправильное."), WIDE_TEXT("Ошибка"));
     else
       ShowSystemError();
   }

@@ -16,7 +16,7 @@ bool ShowSystemError() {
   while (n > 0 && text[n - 1] == 0x0D) --n;
   if (n > 0) {
     text[n] = 0;
-    ShowNoticeW(text, u"Системное сообщение");
+    ShowNoticeW(text, WIDE_TEXT("Системное сообщение"));
   }
   // Given back also when nothing was left to show.
   LocalFree(text);

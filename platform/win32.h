@@ -7,7 +7,11 @@
 
 #ifdef _WIN32
 #include <windows.h>
+// A UTF-16 literal as WCHAR text: wchar_t holds UTF-16 on Windows.
+#define WIDE_TEXT(text) L##text
 #else
+// A UTF-16 literal as WCHAR text: char16_t stands in for Windows' wchar_t.
+#define WIDE_TEXT(text) u##text
 #include "platform/api/base.h"
 #include "platform/api/memory.h"
 #include "platform/api/files.h"

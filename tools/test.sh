@@ -21,6 +21,10 @@ cmake --build build-tsan -j"$jobs" --target velmora test_app
 VELMORA_THREADS=3 TSAN_OPTIONS=halt_on_error=1 build-tsan/tests/test_app --gtest_brief=1
 TSAN_OPTIONS=halt_on_error=1 bash tests/cli/workers.sh build-tsan/velmora tests/data
 
+# The Windows programs, cross-built from the same sources and run under Wine.
+bash tools/build-windows.sh
+bash tests/windows/end_to_end.sh build build-win64 build-win32
+
 if [ -f fuzz/CMakeLists.txt ]; then
   CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMORA_FUZZ=ON >/dev/null
   cmake --build build-fuzz -j"$jobs"

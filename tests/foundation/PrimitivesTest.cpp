@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include "platform/win32.h"
 
 #include <cstring>
 
@@ -50,8 +51,8 @@ TEST(StringPrimitives, LengthsAndSearches) {
   EXPECT_EQ(StrLength(""), 0u);
   EXPECT_EQ(StrLength("abc"), 3u);
   EXPECT_EQ(WStrLength(nullptr), 0u);
-  EXPECT_EQ(WStrLength(u""), 0u);
-  EXPECT_EQ(WStrLength(u"\u041e\u0448"), 2u);
+  EXPECT_EQ(WStrLength(WIDE_TEXT("")), 0u);
+  EXPECT_EQ(WStrLength(WIDE_TEXT("\u041e\u0448")), 2u);
 
   const uint8_t text[4] = {'a', '\r', 'b', '\r'};
   EXPECT_EQ(FindByte(text, '\r', 4), text + 1);

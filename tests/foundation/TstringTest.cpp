@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include "platform/win32.h"
 
 #include <cstring>
 #include <string>
@@ -262,7 +263,7 @@ TEST(AnsiString, CompareUsesSignedBytes) {
   EXPECT_EQ(Compare(TAnsiString(upperA), TAnsiString("A")), -1);
 }
 
-const WCHAR kOshibka[] = u"\u041e\u0448\u0438\u0431\u043a\u0430";  // "Ошибка"
+const WCHAR kOshibka[] = WIDE_TEXT("\u041e\u0448\u0438\u0431\u043a\u0430");  // "Ошибка"
 const uint8_t kOshibka1251[] = {0xCE, 0xF8, 0xE8, 0xE1, 0xEA, 0xE0};
 
 // A converter for the Cyrillic block only, standing for the code-page tables.
@@ -328,19 +329,19 @@ TEST(Conversion, ThroughTheInstalledConverters) {
   EXPECT_EQ(0, std::memcmp(wide.Data(), kOshibka, 12));
 
   SetCodePageConverters(CyrillicToWide, HalvingToNarrow);
-  TAnsiString shorter = FromWide(TWideString(u"abcdef"));
+  TAnsiString shorter = FromWide(TWideString(WIDE_TEXT("abcdef")));
   EXPECT_EQ(Text(shorter), "ace");
 }
 
 TEST(WideString, HandlesShareAndCopyOnWrite) {
-  TWideString a(u"wide");
+  TWideString a(WIDE_TEXT("wide"));
   TWideString b(a);
   EXPECT_EQ(a.SharedRecord()->references, 2u);
   b.SetLength(2);
   EXPECT_EQ(b.Length(), 2u);
   EXPECT_EQ(a.Length(), 4u);
   EXPECT_EQ(a.SharedRecord()->references, 1u);
-  EXPECT_EQ(TWideString(u"").SharedRecord(), nullptr);
+  EXPECT_EQ(TWideString(WIDE_TEXT("")).SharedRecord(), nullptr);
 }
 
 TEST(AnsiString, RecordsAndBuffersGoBackToTheManager) {
