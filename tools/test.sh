@@ -21,6 +21,11 @@ cmake --build build-tsan -j"$jobs" --target velmora test_app
 VELMORA_THREADS=3 TSAN_OPTIONS=halt_on_error=1 build-tsan/tests/test_app --gtest_brief=1
 TSAN_OPTIONS=halt_on_error=1 bash tests/cli/workers.sh build-tsan/velmora tests/data
 
+# The engine on its portable paths, the ones a 32-bit build without SSE2 takes.
+cmake -S . -B build-portable -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS=-U__SSE2__ -DVELMORA_BENCH=OFF >/dev/null
+cmake --build build-portable -j"$jobs" --target test_engine
+build-portable/tests/test_engine --gtest_brief=1
+
 # The Windows programs, cross-built from the same sources and run under Wine.
 bash tools/build-windows.sh
 bash tests/windows/end_to_end.sh build build-win64 build-win32
