@@ -278,6 +278,10 @@ class TArchiveWriter {
     for (;;) {
       if (state_ != EntryWritten) return nullptr;
       if (TBlockSlot* slot = BlockPipeline.FreeSlot(length)) return slot;
+      if (pending_.empty()) {  // no slot at all: the run has no working buffer
+        Fail(EntryEngineFailed, fileName_.Data(), "no working buffer", 0);
+        return nullptr;
+      }
       WriteOldest(window);
     }
   }
@@ -460,6 +464,11 @@ uint32_t WindowNeeded(const uint8_t* payload, uint32_t length) {
   return fits ? restored : 0;
 }
 
+// The report of a block this run's window is too small for.
+void WindowReason(uint32_t needed, char* reason, size_t capacity) {
+  std::snprintf(reason, capacity, "made with a window of at least %u bytes: restore with -w=%u", needed, needed);
+}
+
 // Where a restore writes an entry before it takes the entry's name, and what it does with it.
 struct TRestoreTarget {
   const char* name;
@@ -550,14 +559,13 @@ bool RestoreEntry(HANDLE archive, const TAnsiString& name, uint64_t nextEntryOff
 
   uint64_t start = 0;
   if (!CurrentPosition(archive, start) || nextEntryOffset < start) return damaged("entry cannot be read");
+  if (!BlockPipeline.Started()) return damaged("no working buffer");
   const uint64_t total = nextEntryOffset - start;
   const uint32_t limit = AcceptedBlockLength(BlockSize);
   // Blocks are read ahead into the workers' slots and written in order. Damage found while reading
   // is reported once the blocks before it are written, so a new file keeps all that was whole.
   char damage[160] = "";
-  auto tooSmallWindow = [&](uint32_t needed) {
-    std::snprintf(damage, sizeof damage, "made with a window of at least %u bytes: restore with -w=%u", needed, needed);
-  };
+  auto tooSmallWindow = [&](uint32_t needed) { WindowReason(needed, damage, sizeof damage); };
   bool cancelled = false;
   std::deque<uint64_t> readAfter;  // bytes of the entry read up to the end of each block in flight
   uint64_t done = 0;
@@ -600,7 +608,7 @@ bool RestoreEntry(HANDLE archive, const TAnsiString& name, uint64_t nextEntryOff
     if (!oldest->ok) {
       const uint32_t needed = WindowNeeded(oldest->input, oldest->inputLength);
       if (needed > uint32_t(BlockSize))
-        std::snprintf(reason, sizeof reason, "made with a window of at least %u bytes: restore with -w=%u", needed, needed);
+        WindowReason(needed, reason, sizeof reason);
       else
         std::snprintf(reason, sizeof reason, "damaged entry: a block cannot be restored");
     } else if (!WriteExact(target.file, oldest->output, oldest->outputLength)) {

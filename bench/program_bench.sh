@@ -39,7 +39,9 @@ for input in "${inputs[@]}"; do
   name=$(basename "$input")
   rm -rf "${work:?}"/*
   cp -r "$input" "$work/$name"
-  find "$work/$name" -xtype l -delete  # links to nothing are left out by every tool alike
+  # Links to nothing and folders without files are left out by velmora; the others get neither.
+  find "$work/$name" -xtype l -delete
+  find "$work/$name" -depth -type d -empty -delete
   bytes=$(du -sb --apparent-size "$work/$name" | cut -f1)
   archive="${name%.*}.pck"
   [ -d "$work/$name" ] && archive="$name.pck"
