@@ -194,7 +194,7 @@ void ShowHeldReport(bool hidden) {
 #endif
 }
 
-void ReportNamed(const char* name, const char* reason) {
+void ReportNote(const char* name, const char* reason) {
   char utf8[4096];
   Utf8FromNarrow(name, utf8, sizeof utf8);
   char line[4096 + 1024];
@@ -204,12 +204,12 @@ void ReportNamed(const char* name, const char* reason) {
 
 void ReportFailure(const char* name, const char* reason) {
   failureReported = true;
-  ReportNamed(name, reason);
+  ReportNote(name, reason);
 }
 
 void ReportSkipped(const char* name, const char* reason) {
   skipReported = true;
-  ReportNamed(name, reason);
+  ReportNote(name, reason);
 }
 
 void SystemReason(DWORD error, char* reason, uint32_t capacity) {

@@ -68,8 +68,10 @@ void ReportLine(const char* text);
 // Shows the lines kept back (Windows, no standard error) in the message window as one notice,
 // unless the run is hidden; then forgets them.
 void ShowHeldReport(bool hidden);
-// One line on standard error naming the file (control characters escaped) and the reason; the
-// run is then not a success.
+// One line on standard error naming the file (control characters escaped) and a remark; the run
+// goes on as it was.
+void ReportNote(const char* name, const char* reason);
+// The same for a failure: the run is then not a success.
 void ReportFailure(const char* name, const char* reason);
 // The same with the system's text for an error code as the reason.
 void ReportSystemFailure(const char* name, DWORD error);

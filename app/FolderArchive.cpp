@@ -111,10 +111,7 @@ bool CompressTree(HANDLE archive, const TAnsiString& folder, const TWalkLevel* p
       if (IsDotName(item.cFileName)) continue;
       const TAnsiString sub = Joined(Joined(folder, item.cFileName), "\\");
       if (LeadsBack(ResolvedFolder(sub), &level)) {
-        char line[MAX_PATH + 80];
-        std::snprintf(line, sizeof line, "note: folder link %s leads back into the tree; not walked again",
-                      item.cFileName);
-        ReportLine(line);
+        ReportNote(Joined(folder, item.cFileName).Data(), "a folder link that leads back into the tree; not walked again");
         continue;
       }
       if (!CompressTree(archive, sub, &level, counter, total, window, latestTime)) {
