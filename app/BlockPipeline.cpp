@@ -81,7 +81,7 @@ bool TBlockPipeline::Start(uint32_t workers, int32_t blockSize, uint8_t* firstBu
   if (workers == 0 || blockSize <= 0 || firstBuffer == nullptr) return false;
   TBlockPipelineState* state = new TBlockPipelineState;
   state->blockSize = blockSize;
-  const uint32_t slotCount = workers == 1 ? 1 : 8 * workers + 1;
+  const uint32_t slotCount = workers == 1 ? 1 : 4 * workers + 1;
   state->slots.resize(slotCount);
   for (uint32_t i = 0; i < slotCount; ++i) {
     TSlotState& s = state->slots[i];

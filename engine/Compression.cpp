@@ -356,18 +356,21 @@ void FreeBlockWork(SBlockWork& work) {
 
 namespace {
 
-// Makes the work area fit a pre-pass output of S bytes. It grows only when a block needs more,
-// with room for a quarter more so that blocks of similar size do not ask again, and falls back to
-// the exact size when that much cannot be had.
+// Makes the work area fit a pre-pass output of S bytes. The first time it asks for the area the
+// largest block needs, so that one area serves every block (its pages are touched only as far as
+// blocks use them); when that much cannot be had, it asks for what this block needs with room for
+// a quarter more, or for exactly that, and grows again only when a later block needs more.
 bool EnsureWorkArea(SBlockWork& work, uint32_t S) {
   const uint64_t needed = CompressWorkAreaSize(S);
   if (work.area != nullptr && work.areaBytes >= needed) return true;
+  const bool first = work.area == nullptr;
   if (work.area != nullptr) Free(work.area);
   work.area = nullptr;
   work.areaBytes = 0;
-  uint64_t roomy = CompressWorkAreaSize(uint32_t(std::min<uint64_t>(S + uint64_t(S) / 4, 2ull * work.maxBlock)));
-  for (uint64_t size : {roomy, needed}) {
-    if (size > 0xFFFFFFFFull) continue;
+  const uint64_t largest = CompressWorkAreaSize(uint32_t(std::min<uint64_t>(2ull * work.maxBlock, 0xFFFFFFFFull)));
+  const uint64_t roomy = CompressWorkAreaSize(uint32_t(std::min<uint64_t>(S + uint64_t(S) / 4, 2ull * work.maxBlock)));
+  for (uint64_t size : {first ? largest : roomy, roomy, needed}) {
+    if (size > 0xFFFFFFFFull || size < needed) continue;
     Create(work.area, uint32_t(size));
     if (work.area != nullptr) {
       work.areaBytes = size;
@@ -376,8 +379,6 @@ bool EnsureWorkArea(SBlockWork& work, uint32_t S) {
   }
   return false;
 }
-
-
 
 // The blocks that need no search: the empty block (no bytes at all), and every block while
 // compression is off (the stored form).
