@@ -25,9 +25,13 @@ export DISPLAY="$display" WINEPREFIX="$work/prefix" WINEDEBUG=-all LANG=ru_RU.UT
 # shot NAME: the whole screen, and the geometry of the program's top-level windows.
 shot() {
   import -window root "$out/$1.png"
-  echo "$1.png: $(xwininfo -root -tree | grep -E '^\s+0x[0-9a-f]+ .*[0-9]+x[0-9]+\+' | grep -v '1024x768' |
+  echo "$1.png: $(xwininfo -root -children | grep -E '^\s+0x[0-9a-f]+ .*[0-9]+x[0-9]+\+' | grep -v -E ' 1x1\+' |
     sed -E 's/.* ([0-9]+x[0-9]+\+-?[0-9]+\+-?[0-9]+).*/\1/' | tr '\n' ' ')"
 }
+
+# Wine makes its prefix first (with a window of its own), before any picture is taken.
+/usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1
+wineserver -w 2>/dev/null
 
 for build in linux win64; do
   case $build in
@@ -35,13 +39,22 @@ for build in linux win64; do
     win64) run() { /usr/lib/wine/wine64 "$root/build-win64/velmora.exe" "$@"; } ;;
   esac
   mkdir -p "$work/$build" && cd "$work/$build"
-  run /? >/dev/null 2>&1 &
-  sleep 4; shot "$build-usage"; kill %1 2>/dev/null; wait 2>/dev/null
+  # take NAME SECONDS args...: runs the build, waits, takes the shot, ends the run.
+  take() {
+    local name=$1 seconds=$2
+    shift 2
+    run "$@" >/dev/null 2>&1 &
+    local pid=$!
+    sleep "$seconds"
+    shot "$build-$name"
+    kill -9 "$pid" 2>/dev/null
+    [ "$build" = linux ] || wineserver -k 2>/dev/null
+    wait "$pid" 2>/dev/null
+  }
+  take usage 4 /?
   printf 'x' >a.txt && printf 'old' >a.pck
-  run a.txt >/dev/null 2>&1 &
-  sleep 4; shot "$build-question"; kill %1 2>/dev/null; wait 2>/dev/null
+  take question 4 a.txt
   head -c 60000000 /dev/urandom >big.bin
-  VELMORA_THREADS=1 run -o -w=65536 big.bin >/dev/null 2>&1 &
-  sleep 3; shot "$build-progress"; kill %1 2>/dev/null; wait 2>/dev/null
+  VELMORA_THREADS=1 take progress 3 -o -w=65536 big.bin
 done
 echo "pictures in $out"
