@@ -6,7 +6,7 @@ source "$(dirname "$0")/common.bash"
 mkdir -p "$work/src/d" && cd "$work/src"
 head -c 150000 "$corpus/alice29.txt" >d/a.txt
 cp "$corpus/kppkn.gtb" d/b.gtb
-head -c 70000 "$corpus/urls.10K" >d/c.txt
+head -c 70000 "$corpus/html_x_4" >d/c.txt
 run -h -o -w=65536 d
 expect_rc 0 "compress d"
 archive="$work/src/d.pck"

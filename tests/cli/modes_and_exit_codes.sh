@@ -3,7 +3,7 @@ source "$(dirname "$0")/common.bash"
 
 mkdir -p "$work/m" && cd "$work/m"
 cp "$corpus/alice29.txt" alice.txt
-cat "$corpus/lcet10.txt" "$corpus/plrabn12.txt" "$corpus/alice29.txt" | head -c 1048576 >mega.txt
+cat "$corpus/plrabn12.txt" "$corpus/asyoulik.txt" "$corpus/alice29.txt" "$corpus/html_x_4" | head -c 1048576 >mega.txt
 
 # -s stores every block, and the stored archive restores.
 run -h -o -s -w=65536 alice.txt

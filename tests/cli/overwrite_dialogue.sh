@@ -37,7 +37,7 @@ check "-o replaced the archive" pck check book.pck
 # --- restore: five files that all exist already ---
 mkdir -p "$work/r/src/set" && cd "$work/r/src"
 for i in 1 2 3 4 5; do
-  head -c $((i * 1000)) "$corpus/lcet10.txt" >"set/f$i.txt"
+  head -c $((i * 1000)) "$corpus/plrabn12.txt" >"set/f$i.txt"
   touch -d "2022-01-0$i 10:00:00 UTC" "set/f$i.txt"
 done
 run -h -o set

@@ -103,7 +103,7 @@ check "the cancel is reported on a line of its own" grep -qa $'\nvelmora: .*canc
 
 # --- the terminal progress line only grows, and report lines start on their own line ---
 mkdir -p "$work/bar/tree/sub" && cd "$work/bar"
-for i in $(seq 1 40); do head -c $((i * 3000)) "$corpus/lcet10.txt" >"tree/f$i.txt"; done
+for i in $(seq 1 40); do head -c $((i * 3000)) "$corpus/plrabn12.txt" >"tree/f$i.txt"; done
 cp "$corpus/alice29.txt" tree/sub/last.txt
 ask "" -w=4096 tree
 expect_rc 0 "compress a folder on a terminal"

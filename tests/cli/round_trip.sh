@@ -64,8 +64,8 @@ printf 'hidden\n' >"$tree/.hidden"
 printf 'read only\n' >"$tree/sub/readonly.txt"
 chmod 444 "$tree/sub/readonly.txt"
 : >"$tree/zero.bin"
-head -c $((3 * 65536)) "$corpus/urls.10K" >"$tree/k.bin"
-head -c $((3 * 65536 + 1)) "$corpus/urls.10K" >"$tree/k1.bin"
+head -c $((3 * 65536)) "$corpus/html_x_4" >"$tree/k.bin"
+head -c $((3 * 65536 + 1)) "$corpus/html_x_4" >"$tree/k1.bin"
 i=0
 while IFS= read -r -d '' f; do
   i=$((i + 1))

@@ -10,9 +10,9 @@ cp "$corpus/kppkn.gtb" tree/sub/deeper/c.gtb
 : >tree/empty.txt
 : >tree/sub/also-empty
 window=65536
-head -c $((2 * window + 1)) "$corpus/urls.10K" >tree/two-windows-and-one.bin
+head -c $((2 * window + 1)) "$corpus/html_x_4" >tree/two-windows-and-one.bin
 cat "$corpus"/* >tree/sub/many-blocks.bin
-for i in $(seq 1 40); do head -c $((i * 700)) "$corpus/lcet10.txt" >"tree/sub/small$i.txt"; done
+for i in $(seq 1 40); do head -c $((i * 700)) "$corpus/plrabn12.txt" >"tree/sub/small$i.txt"; done
 
 for n in 1 2 7; do
   VELMORA_THREADS=$n run -h -o -w=$window tree
