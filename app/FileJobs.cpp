@@ -519,8 +519,10 @@ bool RestoreEntry(HANDLE archive, const TAnsiString& name, uint64_t nextEntryOff
   }
   TRestoreTarget target;
   target.name = narrow;
-  target.existed = IsExistingFile(name);
-  if (askBeforeOverwrite && target.existed) {
+  // Any file there counts as one to keep, also one this process cannot read (the question is
+  // asked, as always, only for a file that opens for reading).
+  target.existed = GetFileAttributesA(narrow) != INVALID_FILE_ATTRIBUTES;
+  if (askBeforeOverwrite && IsExistingFile(name)) {
     const bool yes = AskYesNo(OverwriteQuestion(name));
     if (QuitSignalled()) {
       ReportFailure(narrow, "cancelled; the existing file was left as it was");

@@ -66,6 +66,13 @@ run -h book.pck
 expect_rc 4 "a damaged entry with no file before"
 check "what could be restored is kept under the name" test -f book.txt
 stderr_has "the file holds what could be restored" "the report says what was kept"
+if [ "$(id -u)" = 0 ]; then
+  # A file that exists but cannot be read by the restoring user is kept all the same.
+  printf 'unreadable but mine' >book.txt && chmod 200 book.txt && chmod 777 . && chmod 644 book.pck
+  env -u DISPLAY setpriv --reuid=65534 --regid=65534 --clear-groups "$velmora" -h -o book.pck </dev/null >/dev/null 2>&1
+  chmod 644 book.txt
+  check "an unreadable existing file keeps its bytes" test "$(cat book.txt)" = 'unreadable but mine'
+fi
 no_part_files . "failed restores"
 
 # --- names with control bytes are escaped on standard error and in the question ---
