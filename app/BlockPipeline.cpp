@@ -127,11 +127,6 @@ void TBlockPipeline::Stop() {
   state_ = nullptr;
 }
 
-uint32_t TBlockPipeline::Workers() const {
-  if (state_ == nullptr) return 0;
-  return state_->threads.empty() ? 1 : uint32_t(state_->threads.size());
-}
-
 TBlockSlot* TBlockPipeline::FreeSlot(uint32_t length) {
   if (state_ == nullptr) return nullptr;
   // With no threads there is one slot in flight at most: the run's thread does the work itself.
@@ -186,8 +181,6 @@ void TBlockPipeline::Release(TBlockSlot* slot) {
 void TBlockPipeline::Discard() {
   while (TBlockSlot* slot = Oldest()) Release(slot);
 }
-
-bool TBlockPipeline::Idle() const { return state_ == nullptr || state_->inFlight.empty(); }
 
 uint32_t RunWorkerCount(int32_t blockSize) {
   char text[16];

@@ -38,7 +38,6 @@ class TBlockPipeline {
   // Waits for the blocks in flight, ends the workers and gives every buffer and work area back.
   void Stop();
   bool Started() const { return state_ != nullptr; }
-  uint32_t Workers() const;
 
   // A slot for a block of `length` bytes, or nullptr when every slot, or the bytes allowed in
   // flight, are taken (take the oldest back first).
@@ -50,7 +49,6 @@ class TBlockPipeline {
   void Release(TBlockSlot* slot);
   // Waits for every slot in flight and drops the results.
   void Discard();
-  bool Idle() const;
 
  private:
   TBlockPipelineState* state_ = nullptr;
