@@ -18,7 +18,7 @@ work="$(mktemp -d /tmp/velmora-shots.XXXXXX)"
 display=:57
 Xvfb "$display" -screen 0 1024x768x24 >/dev/null 2>&1 &
 xvfb=$!
-trap 'kill "$xvfb" 2>/dev/null; wineserver -k 2>/dev/null; rm -rf "$work"' EXIT
+trap 'kill "$xvfb" 2>/dev/null; /usr/lib/wine/wineserver -k 2>/dev/null; rm -rf "$work"' EXIT
 sleep 2
 export DISPLAY="$display" WINEPREFIX="$work/prefix" WINEDEBUG=-all LANG=ru_RU.UTF-8
 
@@ -31,7 +31,7 @@ shot() {
 
 # Wine makes its prefix first (with a window of its own), before any picture is taken.
 /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1
-wineserver -w 2>/dev/null
+/usr/lib/wine/wineserver -w 2>/dev/null
 
 for build in linux win64; do
   case $build in
@@ -48,7 +48,7 @@ for build in linux win64; do
     sleep "$seconds"
     shot "$build-$name"
     kill -9 "$pid" 2>/dev/null
-    [ "$build" = linux ] || wineserver -k 2>/dev/null
+    [ "$build" = linux ] || /usr/lib/wine/wineserver -k 2>/dev/null
     wait "$pid" 2>/dev/null
   }
   take usage 4 /?

@@ -15,7 +15,7 @@ for need in "$linux" "$win64" "$wine"; do
 done
 work="$(mktemp -d /tmp/velmora-windows.XXXXXX)"
 export WINEPREFIX="$work/prefix" WINEDEBUG=-all LANG=ru_RU.UTF-8
-trap 'wineserver -k 2>/dev/null; rm -rf "$work"' EXIT
+trap '/usr/lib/wine/wineserver -k 2>/dev/null; rm -rf "$work"' EXIT
 failures=0
 fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 mtime() { python3 "$root/tests/cli/pck.py" mtime "$1" 2>/dev/null; }
