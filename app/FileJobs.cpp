@@ -567,7 +567,6 @@ bool RestoreEntry(HANDLE archive, const TAnsiString& name, uint64_t nextEntryOff
   // Blocks are read ahead into the workers' slots and written in order. Damage found while reading
   // is reported once the blocks before it are written, so a new file keeps all that was whole.
   char damage[160] = "";
-  auto tooSmallWindow = [&](uint32_t needed) { WindowReason(needed, damage, sizeof damage); };
   bool cancelled = false;
   std::deque<uint64_t> readAfter;  // bytes of the entry read up to the end of each block in flight
   uint64_t done = 0;
@@ -591,13 +590,13 @@ bool RestoreEntry(HANDLE archive, const TAnsiString& name, uint64_t nextEntryOff
         if (length < 8 || !ReadExact(archive, field, 8))
           std::snprintf(damage, sizeof damage, "damaged entry: a block is cut off");
         else
-          tooSmallWindow(GetU32(field + 4) == 0 ? length - 8 : length);
+          WindowReason(GetU32(field + 4) == 0 ? length - 8 : length, damage, sizeof damage);
       } else if (!ReadExact(archive, slot->input, length)) {
         std::snprintf(damage, sizeof damage, "damaged entry: a block is cut off");
       } else if (length > uint32_t(BlockSize) && length >= 8 && GetU32(slot->input + 4) != 0) {
         // A compressed-form payload longer than the window would run into the output, which the
         // engine writes while it still reads the payload; only the stored form may overlap.
-        tooSmallWindow(length);
+        WindowReason(length, damage, sizeof damage);
       }
       if (damage[0] != 0) break;
       done += uint64_t(length) + 4;

@@ -99,9 +99,9 @@ bool CompressTree(HANDLE archive, const TAnsiString& folder, const TWalkLevel* p
   if (search == INVALID_HANDLE_VALUE) {
     // It contributes nothing and the walk goes on; the report and the exit code say the archive
     // lacks it.
-    char reason[1024];
-    SystemReason(GetLastError(), reason, sizeof reason - 40);
-    std::strcat(reason, "; the folder is left out");
+    char system[960], reason[1024];
+    SystemReason(GetLastError(), system, sizeof system);
+    std::snprintf(reason, sizeof reason, "%s; the folder is left out", system);
     ReportSkipped(folder.Data(), reason);
     return true;
   }
