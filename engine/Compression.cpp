@@ -683,7 +683,7 @@ class TPlainFlagRuns {
   uint32_t q_;
 };
 
-// The run form of the flags, read run by run; ExpandFlagRuns has checked it beforehand.
+// The run form of the flags, read run by run; CheckFlagRuns has checked it beforehand.
 class TStoredFlagRuns {
  public:
   TStoredFlagRuns(const uint8_t* bytes, uint32_t bitCount) : reader_(bytes, bitCount), q_(0) {
@@ -1000,10 +1000,11 @@ bool RestorePrePassInPlace(uint8_t* dst, uint32_t capacity, uint32_t base, uint3
   return ok;
 }
 
-}  // namespace
-
-bool ExpandFlagRuns(const uint8_t* packedRuns, uint32_t bitCount, uint32_t S, uint32_t N, uint8_t* flags,
-                    uint32_t& zeroFlags) {
+// Checks the run form of the flags in its packed bits (R, then R stored runs, alternating from 0;
+// while still at flag 0 a run stores its own length, afterwards its length minus one): false when
+// a code word does not decode, R > S, or the runs do not cover exactly N flags. zeroFlags receives
+// the number of 0 flags.
+bool CheckFlagRuns(const uint8_t* packedRuns, uint32_t bitCount, uint32_t S, uint32_t N, uint32_t& zeroFlags) {
   TDeltaReader reader(packedRuns, bitCount);
   uint32_t runCount = 0;
   if (!reader.Read(runCount) || runCount > S) return false;
@@ -1015,8 +1016,6 @@ bool ExpandFlagRuns(const uint8_t* packedRuns, uint32_t bitCount, uint32_t S, ui
     if (!reader.Read(stored)) return false;
     // While still at flag 0 a run stores its own length, afterwards its length minus one.
     uint64_t length = uint64_t(stored) + (q != 0 ? 1u : 0u);
-    if (q + length > N) return false;
-    if (flags != nullptr) std::memset(flags + q, v, static_cast<size_t>(length));
     if (v == 0) zeros += length;
     q += length;
     v ^= 1;
@@ -1025,8 +1024,6 @@ bool ExpandFlagRuns(const uint8_t* packedRuns, uint32_t bitCount, uint32_t S, ui
   zeroFlags = static_cast<uint32_t>(zeros);
   return true;
 }
-
-namespace {
 
 // Decodes a compressed-form block. The flag section is checked first; the pre-pass output is then
 // rebuilt in the top of dst while the match pairs are decoded, each distance checked against the
@@ -1064,7 +1061,7 @@ bool DecodeCompressedForm(uint8_t* dst, uint32_t& dstLen, const uint8_t* src, ui
     uint32_t bytes = BytesForBits(runBits);
     if (srcLen - pos < bytes) return false;
     flagBytes = src + pos;
-    if (!ExpandFlagRuns(flagBytes, runBits, S, N, nullptr, literalCount)) return false;
+    if (!CheckFlagRuns(flagBytes, runBits, S, N, literalCount)) return false;
     pos += bytes;
   }
   const uint32_t matchFlags = N - literalCount;

@@ -49,12 +49,6 @@ bool CompressBlockIn(SBlockWork& work, uint8_t* dst, uint32_t& dstLen, const uin
 // refused.
 bool DecompressBlock(uint8_t* dst, uint32_t& dstLen, const uint8_t* src, uint32_t srcLen);
 
-// Reads the run form of the flags from its packed bits (R, then R stored runs: alternating from
-// 0; while still at flag 0 a run stores its own length, afterwards its length minus one) and
-// writes the N flags to flags (null: check only). False when a code word does not decode, R > S,
-// or the runs do not cover exactly N flags. zeroFlags receives the number of 0 flags.
-bool ExpandFlagRuns(const uint8_t* packedRuns, uint32_t bitCount, uint32_t S, uint32_t N, uint8_t* flags,
-                    uint32_t& zeroFlags);
 
 // --- pieces shared with the tests and the bench ---
 

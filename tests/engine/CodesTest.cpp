@@ -5,18 +5,11 @@
 #include <string>
 #include <vector>
 
+#include "EngineTestData.h"
 #include "engine/Kodirovaniechisel.h"
 #include "engine/Matematicheskieoperacii.h"
 
 namespace {
-
-std::string Word(uint64_t value) {
-  uint8_t bits[128] = {};
-  uint32_t length = EncodeNumber(bits, sizeof bits, value);
-  std::string s;
-  for (uint32_t i = 0; i < length; ++i) s += char('0' + bits[i]);
-  return s;
-}
 
 uint64_t RoundTrip(uint64_t value, uint32_t* length = nullptr) {
   uint8_t bits[128] = {};
@@ -34,13 +27,13 @@ struct DeltaCode : ::testing::Test {
 };
 
 TEST_F(DeltaCode, WorkedWords) {
-  EXPECT_EQ(Word(0), "0");
-  EXPECT_EQ(Word(1), "1000");
-  EXPECT_EQ(Word(2), "1001");
-  EXPECT_EQ(Word(3), "10100");
-  EXPECT_EQ(Word(7), "11000000");
-  EXPECT_EQ(Word(127), "1110" + std::string(10, '0'));
-  EXPECT_EQ(Word(UINT64_MAX), "1111110000001" + std::string(64, '0'));
+  EXPECT_EQ(DeltaWord(0), "0");
+  EXPECT_EQ(DeltaWord(1), "1000");
+  EXPECT_EQ(DeltaWord(2), "1001");
+  EXPECT_EQ(DeltaWord(3), "10100");
+  EXPECT_EQ(DeltaWord(7), "11000000");
+  EXPECT_EQ(DeltaWord(127), "1110" + std::string(10, '0'));
+  EXPECT_EQ(DeltaWord(UINT64_MAX), "1111110000001" + std::string(64, '0'));
 }
 
 TEST_F(DeltaCode, LengthTable) {
@@ -52,7 +45,7 @@ TEST_F(DeltaCode, LengthTable) {
     EXPECT_EQ(DeltaCodeLength(row.valuePlusOne - 1), row.length);
   }
   EXPECT_EQ(NumberCodeLength(UINT64_MAX), 77u);
-  for (uint64_t v = 0; v < 5000; ++v) ASSERT_EQ(NumberCodeLength(v), Word(v).size());
+  for (uint64_t v = 0; v < 5000; ++v) ASSERT_EQ(NumberCodeLength(v), DeltaWord(v).size());
 }
 
 TEST_F(DeltaCode, RoundTripsOverTheRange) {
@@ -106,8 +99,8 @@ TEST(OtherCodes, SignedDelta) {
   SelectNumberCode(0, true);
   EXPECT_EQ(NumberCodeLength(0), 2u);
   EXPECT_EQ(NumberCodeLength(uint64_t(-1)), 2u);
-  EXPECT_EQ(Word(0), "00");
-  EXPECT_EQ(Word(uint64_t(-1)), "01");
+  EXPECT_EQ(CodeWord(0), "00");
+  EXPECT_EQ(CodeWord(uint64_t(-1)), "01");
   const int64_t samples[] = {0, -1, 1, -2, 100, -100, INT64_MAX, INT64_MIN, INT64_MIN + 1};
   for (int64_t s : samples) EXPECT_EQ(int64_t(RoundTrip(uint64_t(s))), s) << s;
   uint32_t length = 0;
@@ -124,8 +117,8 @@ TEST(OtherCodes, FixedPrefix) {
     ASSERT_EQ(RoundTrip(v, &length), v);
     EXPECT_EQ(length, 3 + HighestBit64(v + 1));
   }
-  EXPECT_EQ(Word(254).substr(0, 3), "000");  // L = 8 written as zeros
-  EXPECT_EQ(Word(0), "001");
+  EXPECT_EQ(CodeWord(254).substr(0, 3), "000");  // L = 8 written as zeros
+  EXPECT_EQ(CodeWord(0), "001");
   EXPECT_EQ(NumberCodeLength(255), 0u);
   uint8_t bits[32] = {};
   EXPECT_EQ(EncodeNumber(bits, sizeof bits, 255), 0u);

@@ -16,12 +16,6 @@ namespace {
 
 typedef std::vector<uint8_t> Bytes;
 
-Bytes Hex(std::initializer_list<int> v) {
-  Bytes b;
-  for (int x : v) b.push_back(uint8_t(x));
-  return b;
-}
-
 void ExpectRoundTrip(const Bytes& data, const char* what) {
   Bytes block = Compress(data);
   ASSERT_LE(block.size(), data.size() + 8) << what;
@@ -39,16 +33,16 @@ void ExpectSameAsReference(const Bytes& data, const char* what) {
 
 TEST(CompressBlock, WorkedBlocks) {
   EXPECT_TRUE(Compress(Bytes{}).empty());
-  EXPECT_EQ(Compress(Hex({0x61})), Hex({1, 0, 0, 0, 0, 0, 0, 0, 0x61}));
-  Bytes abab = Hex({0x61, 0x62, 0x61, 0x62, 0x61, 0x62, 0x61, 0x62});
-  Bytes stored = Hex({8, 0, 0, 0, 0, 0, 0, 0});
+  EXPECT_EQ(Compress(Bytes({0x61})), Bytes({1, 0, 0, 0, 0, 0, 0, 0, 0x61}));
+  Bytes abab = Bytes({0x61, 0x62, 0x61, 0x62, 0x61, 0x62, 0x61, 0x62});
+  Bytes stored = Bytes({8, 0, 0, 0, 0, 0, 0, 0});
   stored.insert(stored.end(), abab.begin(), abab.end());
   EXPECT_EQ(Compress(abab), stored);
   EXPECT_EQ(Compress(Bytes(1000, 0)),
-            Hex({0x0C, 0, 0, 0, 0x07, 0, 0, 0, 0x00, 0x18, 0x02, 0x00, 0xFF, 0x00, 0xEB, 0x00,
+            Bytes({0x0C, 0, 0, 0, 0x07, 0, 0, 0, 0x00, 0x18, 0x02, 0x00, 0xFF, 0x00, 0xEB, 0x00,
                  0x03, 0x16, 0x00, 0x00, 0x00, 0x99, 0xD9, 0x0A}));
   EXPECT_EQ(Compress(Bytes(300, 0x61)),
-            Hex({0x06, 0, 0, 0, 0x06, 0, 0, 0, 0x01, 0x09, 0, 0, 0, 0xD1, 0x01, 0x02, 0x00, 0xFF,
+            Bytes({0x06, 0, 0, 0, 0x06, 0, 0, 0, 0x01, 0x09, 0, 0, 0, 0xD1, 0x01, 0x02, 0x00, 0xFF,
                  0x61, 0x00, 0x2D, 0x61, 0x03, 0x01, 0, 0, 0, 0x00}));
 }
 
@@ -66,7 +60,7 @@ TEST(CompressBlock, TrialFormsOfTheSmallExamples) {
   uint8_t pre8[16];
   RunLengthPack(pre8, S, abab, 8);
   ReferenceSearch(pre8, S, tokens);
-  ASSERT_EQ(tokens.flags, Hex({0, 0, 1, 1}));
+  ASSERT_EQ(tokens.flags, Bytes({0, 0, 1, 1}));
   EXPECT_EQ(tokens.distancesMinusOne, (std::vector<uint32_t>{1, 3}));
   EXPECT_EQ(tokens.lengthsMinusOne, (std::vector<uint32_t>{1, 3}));
 }
@@ -237,183 +231,6 @@ TEST(SameAsReference, OneWorkAreaForManyBlocks) {
   uint32_t length = 0;
   EXPECT_FALSE(CompressBlockIn(work, out.data(), length, tooLong.data(), uint32_t(tooLong.size())));
   FreeBlockWork(work);
-}
-
-// --- the decoder ---
-
-TEST(DecompressBlock, WorkedCases) {
-  Bytes out;
-  uint32_t len = 77;
-  uint8_t dummy[4];
-  EXPECT_TRUE(DecompressBlock(dummy, len, nullptr, 0));
-  EXPECT_EQ(len, 0u);
-  const uint8_t two[] = {1, 0};
-  len = 4;
-  EXPECT_FALSE(DecompressBlock(dummy, len, two, 2));
-  EXPECT_EQ(len, 4u);
-
-  Bytes stored = Hex({1, 0, 0, 0, 0, 0, 0, 0, 0x61});
-  ASSERT_TRUE(Decompress(stored, 1, out));
-  EXPECT_EQ(out, Hex({0x61}));
-  EXPECT_FALSE(Decompress(stored, 0, out));
-  EXPECT_FALSE(Decompress(Bytes(stored.begin(), stored.begin() + 8), 1, out));
-
-  Bytes zeros = Compress(Bytes(1000, 0));
-  ASSERT_TRUE(Decompress(zeros, 1000, out));
-  EXPECT_EQ(out, Bytes(1000, 0));
-  ASSERT_TRUE(Decompress(zeros, 5000, out));
-  EXPECT_EQ(out.size(), 1000u);
-  EXPECT_FALSE(Decompress(zeros, 11, out));
-  EXPECT_FALSE(Decompress(zeros, 999, out));  // restored length over the capacity
-
-  ASSERT_TRUE(Decompress(Compress(Bytes(300, 0x61)), 300, out));
-  EXPECT_EQ(out, Bytes(300, 0x61));
-}
-
-std::string DeltaBits(uint64_t v) {
-  uint8_t bits[96];
-  uint32_t n = EncodeNumber(bits, sizeof bits, v);
-  std::string s;
-  for (uint32_t i = 0; i < n; ++i) s += char('0' + bits[i]);
-  return s;
-}
-
-// Packs a bit string ("1001...") the way the sections hold it.
-Bytes PackedBits(const char* bits) {
-  Bytes out;
-  for (size_t i = 0; bits[i]; ++i) {
-    if (i % 8 == 0) out.push_back(0);
-    out.back() |= uint8_t((bits[i] - '0') << (i % 8));
-  }
-  return out;
-}
-
-// A run-form block: header, tag 1, the run bits, the literals, tag 3 and the match bits.
-Bytes RunFormBlock(uint32_t S, uint32_t N, const char* runBits, const Bytes& literals,
-                   const char* matchBits) {
-  Bytes b = Hex({int(S & 0xFF), int(S >> 8 & 0xFF), 0, 0, int(N), 0, 0, 0, 1});
-  uint32_t B = uint32_t(std::strlen(runBits));
-  b.insert(b.end(), {uint8_t(B), 0, 0, 0});
-  Bytes rp = PackedBits(runBits);
-  b.insert(b.end(), rp.begin(), rp.end());
-  b.push_back(2);
-  b.insert(b.end(), literals.begin(), literals.end());
-  uint32_t B2 = uint32_t(std::strlen(matchBits));
-  b.insert(b.end(), {3, uint8_t(B2), 0, 0, 0});
-  Bytes mp = PackedBits(matchBits);
-  b.insert(b.end(), mp.begin(), mp.end());
-  return b;
-}
-
-TEST(DecompressBlock, FlagRunsStartingWithAnEmptyRun) {
-  // Stored runs 0, 3: the first (zeros) is empty, so the second counts its own length.
-  uint8_t flags[8] = {};
-  uint32_t zeros = 99;
-  Bytes runs = PackedBits("1001" "0" "10100");
-  ASSERT_TRUE(ExpandFlagRuns(runs.data(), 10, 8, 3, flags, zeros));
-  EXPECT_EQ(Bytes(flags, flags + 3), Hex({1, 1, 1}));
-  EXPECT_EQ(zeros, 0u);
-  // Usual form: runs 1, 1 are one zero flag and then two one flags.
-  Bytes usual = PackedBits("1001" "1000" "1000");
-  ASSERT_TRUE(ExpandFlagRuns(usual.data(), 12, 8, 3, flags, zeros));
-  EXPECT_EQ(Bytes(flags, flags + 3), Hex({0, 1, 1}));
-  EXPECT_EQ(zeros, 1u);
-  // Runs that fall short of N or reach past it, and more runs than S, are refused.
-  EXPECT_FALSE(ExpandFlagRuns(runs.data(), 10, 8, 4, flags, zeros));
-  EXPECT_FALSE(ExpandFlagRuns(runs.data(), 10, 8, 2, flags, zeros));
-  EXPECT_FALSE(ExpandFlagRuns(runs.data(), 10, 1, 3, flags, zeros));
-  EXPECT_FALSE(ExpandFlagRuns(runs.data(), 9, 8, 3, flags, zeros));  // last word cut
-
-  // As whole blocks: R = 2, runs 0, 3 with three matches; the first match has no output to copy
-  // from, so the block is refused.
-  Bytes out;
-  EXPECT_FALSE(Decompress(RunFormBlock(6, 3, "1001" "0" "10100", {}, "10100" "0" "1000" "0" "1000" "0" "1000"), 100, out));
-  // R = 2, runs 1, 1 (flags 0, 1, 1), literal A, matches (distance 1, length 1) twice.
-  ASSERT_TRUE(Decompress(RunFormBlock(3, 3, "1001" "1000" "1000", {0x41}, "1001" "0" "0" "0" "0"), 100, out));
-  EXPECT_EQ(out, Hex({0x41, 0x41, 0x41}));
-}
-
-// Every check of the decoder on blocks that the compressor never writes. Each case starts from
-// a good block and breaks one thing; the decoder must refuse it and leave dst alone.
-TEST(DecompressBlock, RefusesCorruptBlocks) {
-  Bytes out;
-  const Bytes good = RunFormBlock(3, 3, "1001" "1000" "1000", {0x41}, "1001" "0" "0" "0" "0");
-  ASSERT_TRUE(Decompress(good, 3, out));
-
-  // Header: fewer than 8 bytes, N > S, flag tag missing.
-  EXPECT_FALSE(Decompress(Bytes(good.begin(), good.begin() + 6), 100, out));
-  Bytes nOverS = good;
-  nOverS[4] = 4;
-  nOverS[0] = 3;
-  EXPECT_FALSE(Decompress(nOverS, 100, out));
-  EXPECT_FALSE(Decompress(Bytes(good.begin(), good.begin() + 8), 100, out));
-  // A run code word that does not decode in its B bits.
-  EXPECT_FALSE(Decompress(RunFormBlock(3, 3, "1001" "1000" "100", {0x41}, "1001" "0" "0" "0" "0"), 100, out));
-  EXPECT_FALSE(Decompress(RunFormBlock(3, 3, "1111111", {0x41}, "1001" "0" "0" "0" "0"), 100, out));
-  // More runs than S.
-  EXPECT_FALSE(Decompress(RunFormBlock(3, 3, "11000000" "1000" "1000", {0x41}, "1001" "0" "0" "0" "0"), 100, out));
-  // Runs that do not add up to N, or reach past it.
-  EXPECT_FALSE(Decompress(RunFormBlock(3, 3, "1001" "1000" "0", {0x41}, "1001" "0" "0" "0" "0"), 100, out));
-  EXPECT_FALSE(Decompress(RunFormBlock(3, 3, "1001" "1000" "1001", {0x41}, "1001" "0" "0" "0" "0"), 100, out));
-  // Literal tag wrong, literal bytes past the end.
-  Bytes badTag = good;
-  badTag[8 + 1 + 4 + 2] = 7;
-  EXPECT_FALSE(Decompress(badTag, 100, out));
-  // More match flags than matches.
-  EXPECT_FALSE(Decompress(RunFormBlock(3, 3, "1001" "1000" "1000", {0x41}, "1000" "0" "0"), 100, out));
-  // More matches than S.
-  EXPECT_FALSE(Decompress(RunFormBlock(3, 3, "1001" "1000" "1000", {0x41}, "10100"), 100, out));
-  // A distance before the start of the output (distance 2 after one byte).
-  EXPECT_FALSE(Decompress(RunFormBlock(3, 3, "1001" "1000" "1000", {0x41}, "1001" "1000" "0" "0" "0"), 100, out));
-  // A match code word cut off by its bit count.
-  EXPECT_FALSE(Decompress(RunFormBlock(3, 3, "1001" "1000" "1000", {0x41}, "1001" "0" "0" "0"), 100, out));
-  // A bit count that runs past the block.
-  Bytes longBits = good;
-  longBits[good.size() - 5] = 200;
-  EXPECT_FALSE(Decompress(longBits, 100, out));
-  Bytes longRuns = good;
-  longRuns[9] = 250;
-  EXPECT_FALSE(Decompress(longRuns, 100, out));
-  // Every cut of a good block is refused or restores something within the capacity; none reads
-  // outside the block (the sanitizer build watches that).
-  Bytes text(4000);
-  for (size_t i = 0; i < text.size(); ++i) text[i] = uint8_t("abcab cabbage "[i % 14] + (i % 97 == 0));
-  Bytes block = Compress(text);
-  ASSERT_LT(block.size(), text.size());
-  for (size_t cut = 0; cut < block.size(); ++cut) {
-    Bytes part(block.begin(), block.begin() + cut);
-    Decompress(part, 4000, out);
-  }
-  // Literals plus match lengths over the capacity, and a huge crafted match length.
-  EXPECT_FALSE(Decompress(good, 2, out));
-  std::string huge = "1001" "0" + DeltaBits(1u << 20) + "0" "0";
-  EXPECT_FALSE(Decompress(RunFormBlock(3, 3, "1001" "1000" "1000", {0x41}, huge.c_str()), 100, out));
-}
-
-TEST(DecompressBlock, CutEscapeAndOversizedRestore) {
-  Bytes out;
-  // Rebuilt pre-pass stream 41 00 (an escape cut after its first byte): refused.
-  EXPECT_FALSE(Decompress(Hex({2, 0, 0, 0, 2, 0, 0, 0, 0, 0, 2, 0x41, 0x00, 3, 1, 0, 0, 0, 0}), 100, out));
-  // Rebuilt stream 00 FF 41 (255 bytes) with a capacity of 200 (at least S = 3): refused.
-  Bytes rec = Hex({3, 0, 0, 0, 3, 0, 0, 0, 0, 0, 2, 0x00, 0xFF, 0x41, 3, 1, 0, 0, 0, 0});
-  EXPECT_FALSE(Decompress(rec, 200, out));
-  ASSERT_TRUE(Decompress(rec, 255, out));
-  EXPECT_EQ(out, Bytes(255, 0x41));
-}
-
-TEST(DecompressBlock, FullStoredBlockOverlappingItsDestination) {
-  const uint32_t window = 2097152;
-  Bytes data = RandomBytes(window, 21);
-  Bytes block = Compress(data);
-  ASSERT_EQ(block.size(), window + 8u);
-  // Input area directly followed by the output area: the block's last 8 bytes lie in dst.
-  Bytes buffer(window + 8 + window);
-  std::memcpy(buffer.data(), block.data(), block.size());
-  uint8_t* dst = buffer.data() + window;
-  uint32_t len = window;
-  ASSERT_TRUE(DecompressBlock(dst, len, buffer.data(), window + 8));
-  ASSERT_EQ(len, window);
-  EXPECT_EQ(0, std::memcmp(dst, data.data(), window));
 }
 
 }  // namespace

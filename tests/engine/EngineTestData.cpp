@@ -8,6 +8,7 @@
 #include <random>
 
 #include "engine/Compression.h"
+#include "engine/Kodirovaniechisel.h"
 
 std::vector<std::string> CorpusFiles() {
   std::vector<std::string> files;
@@ -74,4 +75,60 @@ std::vector<uint8_t> RandomBytes(size_t n, uint32_t seed, uint32_t alphabet) {
   std::vector<uint8_t> data(n);
   for (auto& b : data) b = uint8_t(rng() % alphabet);
   return data;
+}
+
+std::string DeltaWord(uint64_t value) {
+  SelectNumberCode(0, false);
+  return CodeWord(value);
+}
+
+std::string CodeWord(uint64_t value) {
+  uint8_t bits[128];
+  const uint32_t n = EncodeNumber(bits, sizeof bits, value);
+  std::string word;
+  for (uint32_t i = 0; i < n; ++i) word += char('0' + bits[i]);
+  return word;
+}
+
+std::vector<uint8_t> PackedBits(const std::string& bits) {
+  std::vector<uint8_t> packed((bits.size() + 7) / 8);
+  for (size_t i = 0; i < bits.size(); ++i)
+    if (bits[i] == '1') packed[i / 8] |= uint8_t(1u << (i % 8));
+  return packed;
+}
+
+namespace {
+void Append32(std::vector<uint8_t>& b, uint32_t v) {
+  for (int i = 0; i < 4; ++i) b.push_back(uint8_t(v >> (8 * i)));
+}
+void AppendBytes(std::vector<uint8_t>& b, const std::vector<uint8_t>& more) { b.insert(b.end(), more.begin(), more.end()); }
+}  // namespace
+
+std::vector<uint8_t> CraftedBlock(uint32_t S, const std::string& flags, const std::vector<uint8_t>& literals,
+                                  const std::vector<std::pair<uint32_t, uint32_t>>& pairs, const std::string& runBits,
+                                  const std::string* matchBits) {
+  std::vector<uint8_t> b;
+  Append32(b, S);
+  Append32(b, uint32_t(flags.size()));
+  if (runBits.empty()) {
+    b.push_back(0);
+    AppendBytes(b, PackedBits(flags));
+  } else {
+    b.push_back(1);
+    Append32(b, uint32_t(runBits.size()));
+    AppendBytes(b, PackedBits(runBits));
+  }
+  b.push_back(2);
+  AppendBytes(b, literals);
+  std::string bits;
+  if (matchBits != nullptr) {
+    bits = *matchBits;
+  } else {
+    bits = DeltaWord(pairs.size());
+    for (const auto& pair : pairs) bits += DeltaWord(pair.first - 1) + DeltaWord(pair.second - 1);
+  }
+  b.push_back(3);
+  Append32(b, uint32_t(bits.size()));
+  AppendBytes(b, PackedBits(bits));
+  return b;
 }

@@ -2,6 +2,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 std::vector<std::string> CorpusFiles();
@@ -14,3 +15,16 @@ std::vector<uint8_t> Compress(const uint8_t* data, uint32_t n);
 // Restores one block with the given capacity; false when the decoder refuses it.
 bool Decompress(const std::vector<uint8_t>& block, uint32_t capacity, std::vector<uint8_t>& out);
 std::vector<uint8_t> RandomBytes(size_t n, uint32_t seed, uint32_t alphabet = 256);
+
+// The word of value as a string of '0' and '1', in stream order: in the delta code (which it
+// selects), in the code selected now.
+std::string DeltaWord(uint64_t value);
+std::string CodeWord(uint64_t value);
+// A bit string packed the way a block's sections hold it: bit j is bit j % 8 of byte j / 8.
+std::vector<uint8_t> PackedBits(const std::string& bits);
+// A compressed-form block: header S and N (the number of flags), the flags in plain form (tag 0),
+// or in run form (tag 1) when runBits is given, tag 2 and the literals, tag 3 and the match
+// section: matchBits when given, else the count and the (distance, length) pairs.
+std::vector<uint8_t> CraftedBlock(uint32_t S, const std::string& flags, const std::vector<uint8_t>& literals,
+                                  const std::vector<std::pair<uint32_t, uint32_t>>& pairs,
+                                  const std::string& runBits = "", const std::string* matchBits = nullptr);
