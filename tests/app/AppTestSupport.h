@@ -14,6 +14,7 @@
 
 #include "foundation/Tstring.h"
 #include "platform/win32.h"
+#include "tests/TestMain.h"
 #include "tests/platform/PlatformTestSupport.h"
 #include "ui/Toknosoobzheniy.h"
 

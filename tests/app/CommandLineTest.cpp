@@ -8,8 +8,6 @@
 #include "app/CommandLine.h"
 #include "engine/Compression.h"
 
-void RestoreProgramArguments();
-
 namespace {
 
 struct TOutcome {

@@ -3,7 +3,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "app/Units.h"
 #include "foundation/Memdiag.h"
+#include "foundation/Operaciispamyatyu.h"
 
 namespace {
 
@@ -204,11 +206,12 @@ TEST(Memdiag, ForeignNullAndMidBlockFreesChangeNothing) {
   ::operator delete[](array);
 }
 
-// Restarts the manager so that the first region is fresh; run last in this file's order of
-// dependence: nothing created above is still alive here.
+// Stops every unit and starts the manager alone, so that the first region is fresh; the units
+// start again afterwards.
 TEST(Memdiag, FreshRegionBoundaryAndShutDown) {
-  MemdiagShutdown();
+  StopUnits();
   EXPECT_FALSE(MemoryManagerActive());
+  OperaciispamyatyuStartup();
   MemdiagStartup();
   ASSERT_TRUE(MemoryManagerActive());
 
@@ -242,7 +245,8 @@ TEST(Memdiag, FreshRegionBoundaryAndShutDown) {
   uint8_t* refused = nullptr;
   Create(refused, 4);
   EXPECT_EQ(refused, nullptr);
-  MemdiagStartup();
+  OperaciispamyatyuShutdown();
+  StartUnits();
   ASSERT_TRUE(MemoryManagerActive());
 }
 

@@ -56,7 +56,7 @@ std::string WindowsFolder(const fs::path& folder) {
 class KernelTableTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    folder = fs::path(UiTestFolder()) / ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    folder = fs::path(TestScratchFolder()) / ::testing::UnitTest::GetInstance()->current_test_info()->name();
     fs::remove_all(folder);
     fs::create_directories(folder);
     table = folder / "Ansi1251.wcs";
@@ -232,7 +232,7 @@ TEST(KernelSplit, Unquote) {
 }
 
 TEST(KernelFiles, FileExistsOpensWithoutSharing) {
-  const fs::path dir = fs::path(UiTestFolder()) / "exists";
+  const fs::path dir = fs::path(TestScratchFolder()) / "exists";
   fs::create_directories(dir);
   const fs::path file = dir / "f.txt";
   WriteAll(file, {1, 2, 3});

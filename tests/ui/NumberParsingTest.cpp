@@ -87,7 +87,7 @@ std::string CommaLocaleFolder() {
   static bool tried = false;
   if (tried) return folder;
   tried = true;
-  const std::string target = UiTestFolder() + "/locales";
+  const std::string target = TestScratchFolder() + "/locales";
   std::filesystem::create_directories(target);
   const std::string command =
       "localedef -i ru_RU -f UTF-8 '" + target + "/ru_RU.UTF-8' >/dev/null 2>&1";
@@ -270,7 +270,7 @@ namespace {
   double value = kUntouched;
   const int code = ParseNumber(value, text, static_cast<int32_t>(std::strlen(text)), true);
   std::error_code ignored;
-  std::filesystem::remove_all(UiTestFolder(), ignored);
+  std::filesystem::remove_all(TestScratchFolder(), ignored);
   std::fflush(stderr);
   _exit(code == expectedCode ? 0 : 1);
 }
@@ -301,7 +301,7 @@ TEST_F(NumberNoticeTest, CancelSnoozesTheNextNotices) {
     const int second = ParseNumber(value, "1e400", 5, true);
     std::fputs(snoozed ? "snoozed\n" : "awake\n", stderr);
     std::error_code ignored;
-    std::filesystem::remove_all(UiTestFolder(), ignored);
+    std::filesystem::remove_all(TestScratchFolder(), ignored);
     std::fflush(stderr);
     _exit(second == NumberOutOfRange && value == 1e307 ? 0 : 1);
   };

@@ -1,23 +1,28 @@
-// Shared by the user-interface tests: the scratch folder the test program runs "from", and small
-// helpers for strings, the thread's queue and the window font.
+// Shared by the user-interface tests: restarting the Kernel unit elsewhere, and small helpers for
+// strings, the thread's queue and the window font.
 #pragma once
 #include <cstring>
 #include <string>
 
 #include "foundation/Tstring.h"
 #include "platform/win32.h"
-
-// A private temporary folder (POSIX path, no trailing slash). The test program's module is a
-// program inside it, so the code-page table file is made there and not in the tree.
-const std::string& UiTestFolder();
+#include "tests/TestMain.h"
+#include "ui/Kernel.h"
 
 // Restarts the Kernel unit as if the program file were `programPath` (POSIX path), started by the
 // name `startedAs` (the path itself when null) with the given further argument; the code-page
 // tables are loaded from or made in the program file's folder.
-void RestartKernelAs(const std::string& programPath, const char* argument = nullptr,
-                     const char* startedAs = nullptr);
-// Restarts the Kernel unit from the scratch folder again.
-void RestartKernelInTestFolder();
+inline void RestartKernelAs(const std::string& programPath, const char* argument = nullptr,
+                            const char* startedAs = nullptr) {
+  KernelShutdown();
+  SetTestProgram(programPath, argument, startedAs);
+  KernelStartup();
+}
+// Restarts the Kernel unit from the scratch folder again, with the test program's arguments.
+inline void RestartKernelInTestFolder() {
+  RestartKernelAs(TestScratchFolder() + "/test");
+  RestoreProgramArguments();
+}
 
 inline std::string Text(const TAnsiString& s) { return s.Data() ? std::string(s.Data(), s.Length()) : std::string(); }
 
