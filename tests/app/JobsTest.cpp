@@ -122,6 +122,13 @@ TEST_F(JobsTest, PendingQuitCancelsAtTheFirstBlockButNotAnEmptyFile) {
   MSG left;
   EXPECT_FALSE(PeekMessageA(&left, nullptr, 0, 0, PM_NOREMOVE));
 
+  // A restore is cancelled at its first block too: nothing of the entry is written.
+  ASSERT_EQ(EntryWritten, Compress("s.txt", 4096));
+  PostQuitMessage(0);
+  bool returned = false;
+  EXPECT_EQ(RestoreCancelled, Restore("back.txt", 4096, returned));
+  EXPECT_TRUE(ReadAll(Path("back.txt")).empty());
+
   WriteAll(Path("e.txt"), {});
   PostQuitMessage(0);
   EXPECT_EQ(EntryWritten, Compress("e.txt", 4096)) << "no block, so no cancel check";

@@ -84,6 +84,13 @@ for value in 0xFFFFFFFF 4194305 0; do
   restored_same 2 "block length $value: third file still restored"
 done
 
+# A block that runs past its entry by less than a length field is still reported as running past.
+pck craft "$work/past.pck" "a.txt=abc"
+pck patch "$work/past.pck" $((17 + 2 * 6)) I 13
+restore "$work/past.pck"
+expect_rc 4 "a block two bytes past its entry"
+stderr_has "a block runs past the end of its entry" "the overrun is named"
+
 # Names that would leave the folder are skipped and reported; the others are restored.
 mkdir -p "$work/t"
 pck craft "$work/names.pck" "ok.txt=fine" "..\\up.txt=evil" "sub\\..\\..\\up2.txt=evil" \

@@ -53,6 +53,20 @@ stderr_has "the existing file was left as it was" "the report says the file was 
 run -h -o -w=8388608 z.pck
 expect_rc 0 "restore with the window the report names"
 
+# At the edge of what a window accepts: a stored block one byte longer than twice the window, and
+# a compressed block longer than the window (1,311 bytes) whose output would fit in twice it.
+head -c 1993 /dev/urandom >edge.bin
+awk 'BEGIN { srand(7); for (i = 0; i < 1990; ++i) printf "%c", 97 + int(rand() * 6) }' >over.txt
+for case in edge.bin:1993 over.txt:1311; do
+  name=${case%:*}
+  run -h "$name"
+  rm -f "$name"
+  run -h -w=1000 "${name%.*}.pck"
+  expect_rc 4 "$name restored with too small a window"
+  stderr_has "made with a window of at least ${case#*:} bytes: restore with -w=${case#*:}" "$name: the window is named"
+  check "$name: nothing of it is under the name" test ! -s "$name"
+done
+
 cp "$corpus/alice29.txt" book.txt
 run -h book.txt
 # The first block's token count (4 bytes into its payload) made impossible.
@@ -77,12 +91,12 @@ no_part_files . "failed restores"
 
 # --- names with control bytes are escaped on standard error and in the question ---
 mkdir -p "$work/ctl" && cd "$work/ctl"
-pck craft ctl.pck $'\\abs\e]0;owned\a.txt=x' $'bell\a\e[2J.txt=new'
+pck craft ctl.pck $'\\abs\e]0;owned\a\x7f.txt=x' $'bell\a\e[2J.txt=new'
 printf 'old' >$'bell\a\e[2J.txt'
 ask n ctl.pck
 check "no raw escape byte reaches the terminal's report lines" \
   bash -c "! grep -a 'velmora:' '$work/asked.out' | grep -q $'\e'"
-check "the skipped name is shown escaped" grep -qaF 'abs\x1B]0;owned\x07.txt' "$work/asked.out"
+check "the skipped name is shown escaped" grep -qaF 'abs\x1B]0;owned\x07\x7F.txt' "$work/asked.out"
 check "the question shows the name escaped" grep -qF 'bell\x07\x1B[2J.txt' "$work/asked"
 
 # --- a killed run's temporary archive is removed by the next run into the same output ---
