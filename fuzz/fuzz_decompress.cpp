@@ -6,11 +6,11 @@
 #include <cstring>
 #include <vector>
 
-#include "FuzzSetup.h"
+#include "app/Units.h"
 #include "engine/Compression.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  StartEngineUnits();
+  StartUnits();
   return 0;
 }
 

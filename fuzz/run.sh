@@ -22,7 +22,7 @@ for target in "${targets[@]}"; do
   # Inputs as long as the target needs to reach every path, and short enough for many a second.
   case "$target" in
     fuzz_decompress) max_len=300000 ;;
-    fuzz_roundtrip) max_len=16384 ;;
+    fuzz_roundtrip) max_len=8192 ;;
     *) max_len=65536 ;;
   esac
   if [ "$target" = fuzz_restore ]; then
