@@ -2,8 +2,9 @@
 // program lay in a scratch folder (so the code-page table file is made there, never in the tree),
 // runs the tests, and stops the units in reverse.
 //
-// No display is opened and standard input is not a terminal, so a message window is answered the
-// way Escape answers it and its text goes to standard error.
+// No display is opened (DISPLAY is put aside as VELMORA_TEST_DISPLAY) and standard input is not a
+// terminal, so a message window is answered the way Escape answers it and its text goes to
+// standard error.
 #include "tests/TestMain.h"
 
 #include <gtest/gtest.h>
@@ -62,6 +63,8 @@ int main(int argc, char** argv) {
   programArgc = argc;
   programArgv = argv;
   ::testing::InitGoogleTest(&argc, argv);
+  // The display, if any, is kept for the one test that asks for it (see TestDisplay).
+  if (const char* display = std::getenv("DISPLAY")) setenv("VELMORA_TEST_DISPLAY", display, 1);
   unsetenv("DISPLAY");
   if (isatty(STDIN_FILENO)) {
     const int nothing = open("/dev/null", O_RDONLY);
