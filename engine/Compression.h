@@ -49,7 +49,6 @@ bool CompressBlockIn(SBlockWork& work, uint8_t* dst, uint32_t& dstLen, const uin
 // refused.
 bool DecompressBlock(uint8_t* dst, uint32_t& dstLen, const uint8_t* src, uint32_t srcLen);
 
-
 // --- pieces shared with the tests and the bench ---
 
 // Layout of the compressor's work area for a pre-pass output of S bytes.
