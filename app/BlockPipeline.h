@@ -8,9 +8,9 @@
 // slot done. Results are taken in submission order and a block's bytes depend only on the block,
 // so what the jobs write is the same whatever the number of workers. The blocks in flight hold at
 // most a window per worker and one more (which the run's thread fills while the workers are busy),
-// so the memory in flight is bounded whatever the input; small blocks (small files) may be many
-// more, up to eight per worker, so that one large block ahead of them does not idle the others. With one worker
-// there is no thread: a slot is processed when it is submitted.
+// so the memory in flight is bounded whatever the input; small blocks (small files) may be more,
+// up to four per worker and one, so that one large block ahead of them does not idle the others.
+// With one worker there is no thread: a slot is processed when it is submitted.
 #pragma once
 #include <cstdint>
 

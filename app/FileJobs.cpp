@@ -521,7 +521,8 @@ bool RestoreEntry(HANDLE archive, const TAnsiString& name, uint64_t nextEntryOff
   target.name = narrow;
   // Any file there counts as one to keep, also one this process cannot read (the question is
   // asked, as always, only for a file that opens for reading).
-  target.existed = GetFileAttributesA(narrow) != INVALID_FILE_ATTRIBUTES;
+  const DWORD attributes = GetFileAttributesA(narrow);
+  target.existed = attributes != INVALID_FILE_ATTRIBUTES;
   if (askBeforeOverwrite && IsExistingFile(name)) {
     const bool yes = AskYesNo(OverwriteQuestion(name));
     if (QuitSignalled()) {
@@ -541,8 +542,7 @@ bool RestoreEntry(HANDLE archive, const TAnsiString& name, uint64_t nextEntryOff
     outcome = RestoreStopped;
     return false;
   }
-  const DWORD attributes = GetFileAttributesA(narrow);
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+  if (target.existed && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
     ReportSystemFailure(narrow, ERROR_ACCESS_DENIED);
     outcome = RestoreStopped;
     return false;

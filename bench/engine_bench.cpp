@@ -20,7 +20,6 @@
 #include <zstd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -29,6 +28,7 @@
 #include <vector>
 
 #include "ReferenceCompressor.h"
+#include "bench/BenchTiming.h"
 #include "engine/Compression.h"
 #include "engine/Kodirovaniechisel.h"
 #include "engine/Matematicheskieoperacii.h"
@@ -39,16 +39,6 @@
 namespace {
 
 typedef std::vector<uint8_t> Bytes;
-
-double Now() {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  size_t n = v.size();
-  return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
 
 long PeakResidentKiB() {
   long peak = 0;

@@ -8,7 +8,6 @@
 // --only runs one finder alone (for hardware counters around the whole process); the other's
 // column then shows 0.
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -16,18 +15,11 @@
 #include <vector>
 
 #include "baseline/MatchFinder.h"
+#include "bench/BenchTiming.h"
 #include "engine/Compression.h"
 #include "engine/MatchFinder.h"
 
 namespace {
-
-double Now() { return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count(); }
-
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  const size_t n = v.size();
-  return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
 
 struct SBlock {
   uint32_t n = 0, S = 0;

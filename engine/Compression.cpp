@@ -392,11 +392,8 @@ bool WithoutSearch(uint8_t* dst, uint32_t& dstLen, const uint8_t* src, uint32_t 
   return true;
 }
 
-}  // namespace
-
-bool CompressBlockIn(SBlockWork& work, uint8_t* dst, uint32_t& dstLen, const uint8_t* src, uint32_t srcLen) {
-  const uint32_t n = srcLen;
-  if (WithoutSearch(dst, dstLen, src, n)) return true;
+// A block that needs the search, in a work area made for blocks of at least n bytes.
+bool SearchedBlock(SBlockWork& work, uint8_t* dst, uint32_t& dstLen, const uint8_t* src, uint32_t n) {
   if (n > work.maxBlock || work.prePass == nullptr) return false;
   uint32_t S = 0;
   RunLengthPack(work.prePass, S, src, n);
@@ -409,11 +406,17 @@ bool CompressBlockIn(SBlockWork& work, uint8_t* dst, uint32_t& dstLen, const uin
   return true;
 }
 
+}  // namespace
+
+bool CompressBlockIn(SBlockWork& work, uint8_t* dst, uint32_t& dstLen, const uint8_t* src, uint32_t srcLen) {
+  return WithoutSearch(dst, dstLen, src, srcLen) || SearchedBlock(work, dst, dstLen, src, srcLen);
+}
+
 bool CompressBlock(uint8_t* dst, uint32_t& dstLen, const uint8_t* src, uint32_t srcLen) {
   if (WithoutSearch(dst, dstLen, src, srcLen)) return true;
   SBlockWork work;
   if (!CreateBlockWork(work, srcLen)) return false;
-  const bool done = CompressBlockIn(work, dst, dstLen, src, srcLen);
+  const bool done = SearchedBlock(work, dst, dstLen, src, srcLen);
   FreeBlockWork(work);
   return done;
 }
