@@ -7,9 +7,9 @@
 
 #include "app/ArchiveFormat.h"
 #include "app/MainRoutine.h"
-#include "app/Operaciisfaylamiipapkami.h"
 #include "engine/Compression.h"
 #include "foundation/Memdiag.h"
+#include "platform/Beneath.h"
 #include "ui/Kernel.h"
 #include "ui/Toknosoobzheniy.h"
 
@@ -107,16 +107,6 @@ bool SameFile(HANDLE a, HANDLE b) {
   if (!GetFileInformationByHandle(a, &x) || !GetFileInformationByHandle(b, &y)) return false;
   return x.dwVolumeSerialNumber == y.dwVolumeSerialNumber && x.nFileIndexHigh == y.nFileIndexHigh &&
          x.nFileIndexLow == y.nFileIndexLow;
-}
-
-// The archive being read is itself the file the entry names.
-bool NamesArchive(HANDLE archive, const char* name) {
-  HANDLE existing = CreateFileA(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (existing == INVALID_HANDLE_VALUE) return false;
-  const bool same = SameFile(archive, existing);
-  CloseHandle(existing);
-  return same;
 }
 
 bool AskYesNo(const TAnsiString& text) { return ShowMessageWindow(nullptr, text.Data(), nullptr, MB_YESNO) == IDYES; }
@@ -427,23 +417,6 @@ int32_t CompressFileEntry(HANDLE archive, const TAnsiString& name, float base, T
 
 namespace {
 
-// A symbolic link (or another reparse point) at the name or at any folder on its way: restoring
-// through it would write outside the archive's folder or into a file elsewhere.
-bool PathCrossesLink(const char* name) {
-  char prefix[MAX_PATH * 4];
-  for (uint32_t i = 0;; ++i) {
-    if (name[i] == '\\' || name[i] == 0) {
-      if (i >= sizeof prefix) return true;
-      std::memcpy(prefix, name, i);
-      prefix[i] = 0;
-      const DWORD attributes = GetFileAttributesA(prefix);
-      if (attributes == INVALID_FILE_ATTRIBUTES) return false;  // nothing there yet: nothing beyond either
-      if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return true;
-      if (name[i] == 0) return false;
-    }
-  }
-}
-
 // The smallest window that restores a block this run's window refused, from the block itself: a
 // stored block says its length; a compressed one is restored into scratch as large as its
 // pre-pass length allows (the pre-pass expands a byte at most 85 times). 0 when no larger window
@@ -471,29 +444,40 @@ void WindowReason(uint32_t needed, char* reason, size_t capacity) {
 
 // Where a restore writes an entry before it takes the entry's name, and what it does with it.
 struct TRestoreTarget {
-  const char* name;
-  bool existed;               // a file of that name was there: it is replaced only by a whole entry
-  TAnsiString temporaryName;
+  const char* name;         // the entry's name, for the reports
+  HANDLE folder;            // the folder the file goes into
+  const char* leaf;         // the file's name in that folder
+  bool existed = false;     // a file of that name was there: it is replaced only by a whole entry
+  char temporaryName[TRestoreFolders::kTemporaryNameSize] = "";
   HANDLE file = INVALID_HANDLE_VALUE;
 
-  // The file takes the entry's name: a whole entry always, a part only where no file was there.
-  bool Finish(bool whole) {
-    CloseHandle(file);
-    file = INVALID_HANDLE_VALUE;
-    if (!whole && existed) {
-      DeleteFileA(temporaryName.Data());
-      return false;
+  // A whole entry takes its name with the stored time; false (reported) when it cannot.
+  bool Finish(uint64_t lastWriteTime) {
+    if (lastWriteTime != 0) {
+      FILETIME time;
+      time.dwLowDateTime = static_cast<DWORD>(lastWriteTime);
+      time.dwHighDateTime = static_cast<DWORD>(lastWriteTime >> 32);
+      SetFileTime(file, nullptr, nullptr, &time);
     }
-    if (MoveFileExA(temporaryName.Data(), name, MOVEFILE_REPLACE_EXISTING)) return true;
+    const bool closed = CloseHandle(file) != FALSE;
+    file = INVALID_HANDLE_VALUE;
+    if (closed && MoveFileBeneath(folder, temporaryName, leaf, MOVEFILE_REPLACE_EXISTING)) return true;
     const DWORD error = GetLastError();
-    DeleteFileA(temporaryName.Data());
-    ReportSystemFailure(name, error);
+    DeleteFileBeneath(folder, temporaryName);
+    char reason[960], line[1024];
+    SystemReason(error, reason, sizeof reason);
+    std::snprintf(line, sizeof line, "%s; nothing was kept", reason);
+    ReportFailure(name, line);
     return false;
   }
 
-  // Ends a failed entry with one line that says what became of the file.
-  void Fail(const char* reason) {
-    const bool kept = Finish(false);
+  // Ends a failed entry with one line that says what became of the file. Only damage in the
+  // archive keeps a part, and only where no file was: what could be restored is all there is.
+  void Fail(const char* reason, bool damage) {
+    CloseHandle(file);
+    file = INVALID_HANDLE_VALUE;
+    const bool kept = damage && !existed && MoveFileBeneath(folder, temporaryName, leaf, 0);
+    if (!kept) DeleteFileBeneath(folder, temporaryName);
     char line[512];
     std::snprintf(line, sizeof line, "%s; %s", reason,
                   existed ? "the existing file was left as it was"
@@ -502,71 +486,75 @@ struct TRestoreTarget {
   }
 };
 
+// The entry cannot be restored where its name leads; one line says why.
+TRestoreOutcome Skipped(const char* name, DWORD error) {
+  if (error == ERROR_CANT_RESOLVE_FILENAME) {
+    ReportFailure(name, "a symbolic link lies in its path; skipped");
+  } else {
+    char reason[960], line[1024];
+    SystemReason(error, reason, sizeof reason);
+    std::snprintf(line, sizeof line, "%s; skipped", reason);
+    ReportFailure(name, line);
+  }
+  return RestoreSkipped;
+}
+
 }  // namespace
 
-bool RestoreEntry(HANDLE archive, const TAnsiString& name, uint64_t nextEntryOffset, float base,
-                  TOknoSostoyaniya* window, bool& askBeforeOverwrite, TRestoreOutcome& outcome, float end) {
+TRestoreOutcome RestoreEntry(HANDLE archive, TRestoreFolders& folders, const TAnsiString& name,
+                             uint64_t nextEntryOffset, uint64_t lastWriteTime, float base, TOknoSostoyaniya* window,
+                             bool& askBeforeOverwrite, float end) {
   const char* narrow = NameOf(name);
-  if (NamesArchive(archive, narrow)) {
-    ReportFailure(narrow, "the entry names the compressed file itself; skipped");
-    outcome = RestoreDamaged;
-    return true;
-  }
-  if (PathCrossesLink(narrow)) {
-    ReportFailure(narrow, "a symbolic link lies in its path; skipped");
-    outcome = RestoreDamaged;
-    return true;
-  }
   TRestoreTarget target;
   target.name = narrow;
-  // Any file there counts as one to keep, also one this process cannot read (the question is
+  target.folder = folders.Reach(narrow, target.leaf);
+  if (target.folder == nullptr) return Skipped(narrow, GetLastError());
+  // Any item there counts as one to keep, also a file this process cannot read (the question is
   // asked, as always, only for a file that opens for reading).
-  const DWORD attributes = GetFileAttributesA(narrow);
+  const DWORD attributes = GetFileAttributesBeneath(target.folder, target.leaf);
   target.existed = attributes != INVALID_FILE_ATTRIBUTES;
-  if (askBeforeOverwrite && IsExistingFile(name)) {
+  if (target.existed && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return Skipped(narrow, ERROR_CANT_RESOLVE_FILENAME);
+  if (target.existed && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    ReportFailure(narrow, "a folder of that name is in the way; skipped");
+    return RestoreSkipped;
+  }
+  bool readable = false;
+  if (target.existed) {
+    HANDLE existing = CreateFileBeneath(target.folder, target.leaf, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+    readable = existing != INVALID_HANDLE_VALUE;
+    const bool archiveItself = readable && SameFile(archive, existing);
+    if (readable) CloseHandle(existing);
+    if (archiveItself) {
+      ReportFailure(narrow, "the entry names the compressed file itself; skipped");
+      return RestoreSkipped;
+    }
+  }
+  if (askBeforeOverwrite && readable) {
     const bool yes = AskYesNo(OverwriteQuestion(name));
     if (QuitSignalled()) {
       ReportFailure(narrow, "cancelled; the existing file was left as it was");
-      outcome = RestoreCancelled;
-      return true;
+      return RestoreCancelled;
     }
-    if (!yes) {
-      outcome = RestoreKept;
-      return true;
-    }
+    if (!yes) return RestoreKept;
     overwriteYesCount = int8_t(uint8_t(overwriteYesCount) + 1);
     if (overwriteYesCount == 3 && AskYesNo(TAnsiString("Overwrite all files?"))) askBeforeOverwrite = false;
   }
-  if (!CreateFolderPath(name, true)) {
-    ReportFailure(narrow, "its folders cannot be created");
-    outcome = RestoreStopped;
-    return false;
-  }
-  if (target.existed && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-    ReportSystemFailure(narrow, ERROR_ACCESS_DENIED);
-    outcome = RestoreStopped;
-    return false;
-  }
-  target.file = CreateTemporaryBeside(name, ".velmora-part", target.temporaryName);
-  if (target.file == INVALID_HANDLE_VALUE) {
-    ReportSystemFailure(narrow, GetLastError());
-    outcome = RestoreStopped;
-    return false;
-  }
-  auto damaged = [&](const char* reason) {
-    target.Fail(reason);
-    outcome = RestoreDamaged;
-    return true;
+  target.file = folders.CreateTemporary(target.folder, target.temporaryName);
+  if (target.file == INVALID_HANDLE_VALUE) return Skipped(narrow, GetLastError());
+  auto failed = [&](const char* reason, bool damage) {
+    target.Fail(reason, damage);
+    return RestoreDamaged;
   };
 
   uint64_t start = 0;
-  if (!CurrentPosition(archive, start) || nextEntryOffset < start) return damaged("entry cannot be read");
-  if (!BlockPipeline.Started()) return damaged("no working buffer");
+  if (!CurrentPosition(archive, start) || nextEntryOffset < start) return failed("entry cannot be read", true);
+  if (!BlockPipeline.Started()) return failed("no working buffer", false);
   const uint64_t total = nextEntryOffset - start;
   const uint32_t limit = AcceptedBlockLength(BlockSize);
   // Blocks are read ahead into the workers' slots and written in order. Damage found while reading
   // is reported once the blocks before it are written, so a new file keeps all that was whole.
   char damage[160] = "";
+  bool windowTooSmall = false;
   bool cancelled = false;
   std::deque<uint64_t> readAfter;  // bytes of the entry read up to the end of each block in flight
   uint64_t done = 0;
@@ -587,16 +575,19 @@ bool RestoreEntry(HANDLE archive, const TAnsiString& name, uint64_t nextEntryOff
         std::snprintf(damage, sizeof damage, "damaged entry: a block runs past the end of its entry");
       } else if (length > limit) {
         // Too long to read here: its header still tells the stored form's length, or a lower bound.
-        if (length < 8 || !ReadExact(archive, field, 8))
+        if (length < 8 || !ReadExact(archive, field, 8)) {
           std::snprintf(damage, sizeof damage, "damaged entry: a block is cut off");
-        else
+        } else {
           WindowReason(GetU32(field + 4) == 0 ? length - 8 : length, damage, sizeof damage);
+          windowTooSmall = true;
+        }
       } else if (!ReadExact(archive, slot->input, length)) {
         std::snprintf(damage, sizeof damage, "damaged entry: a block is cut off");
       } else if (length > uint32_t(BlockSize) && length >= 8 && GetU32(slot->input + 4) != 0) {
         // A compressed-form payload longer than the window would run into the output, which the
         // engine writes while it still reads the payload; only the stored form may overlap.
         WindowReason(length, damage, sizeof damage);
+        windowTooSmall = true;
       }
       if (damage[0] != 0) break;
       done += uint64_t(length) + 4;
@@ -606,34 +597,32 @@ bool RestoreEntry(HANDLE archive, const TAnsiString& name, uint64_t nextEntryOff
     TBlockSlot* oldest = BlockPipeline.Oldest();
     if (oldest == nullptr) break;
     char reason[160] = "";
+    bool isDamage = true;
     if (!oldest->ok) {
       const uint32_t needed = WindowNeeded(oldest->input, oldest->inputLength);
-      if (needed > uint32_t(BlockSize))
+      isDamage = needed <= uint32_t(BlockSize);
+      if (!isDamage)
         WindowReason(needed, reason, sizeof reason);
       else
         std::snprintf(reason, sizeof reason, "damaged entry: a block cannot be restored");
     } else if (!WriteExact(target.file, oldest->output, oldest->outputLength)) {
       SystemReason(GetLastError(), reason, sizeof reason);
+      isDamage = false;
     }
     BlockPipeline.Release(oldest);
     if (reason[0] != 0) {
       BlockPipeline.Discard();
-      return damaged(reason);
+      return failed(reason, isDamage);
     }
     PostProgress(window, PositionWithin(base, end, readAfter.front(), total), base);
     readAfter.pop_front();
   }
   if (cancelled) {
-    target.Fail("cancelled");
-    outcome = RestoreCancelled;
-    return true;
+    target.Fail("cancelled", false);
+    return RestoreCancelled;
   }
-  if (damage[0] != 0) return damaged(damage);
-  if (!target.Finish(true)) {
-    outcome = RestoreStopped;
-    return false;
-  }
+  if (damage[0] != 0) return failed(damage, !windowTooSmall);
+  if (!target.Finish(lastWriteTime)) return RestoreSkipped;
   PostProgress(window, end, end);
-  outcome = RestoreComplete;
-  return true;
+  return RestoreComplete;
 }

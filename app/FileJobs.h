@@ -6,6 +6,7 @@
 #include <csignal>
 #include <cstdint>
 
+#include "app/RestoreFolders.h"
 #include "foundation/Tstring.h"
 #include "platform/win32.h"
 #include "ui/Toknosostoyaniya.h"
@@ -19,14 +20,14 @@ enum : int32_t {
   EntryCancelled = 6,
 };
 
-// What became of one entry on restore. RestoreEntry returns false only for RestoreStopped.
+// What became of one entry on restore.
 enum TRestoreOutcome {
   RestoreComplete,   // every block restored
   RestoreKept,       // the user kept the existing file; it was not touched
-  RestoreDamaged,    // a block was cut, too long, refused by the engine, or could not be written; or
-                     // the name leads through a link (skipped)
-  RestoreCancelled,  // the user or a signal cancelled (a new file keeps what was written)
-  RestoreStopped,    // the entry's folders or file could not be created
+  RestoreDamaged,    // a block was cut, too long, refused by the engine, or could not be written
+  RestoreCancelled,  // the user or a signal cancelled; nothing of the entry is left
+  RestoreSkipped,    // its folders or file cannot be created where the name leads (a link on the
+                     // way, a folder in the way, a name the system refuses): nothing was written
 };
 
 // Answers Yes to the per-file overwrite question during the run (8 bits, wraps).
@@ -43,11 +44,13 @@ int32_t CompressFileEntry(HANDLE archive, const TAnsiString& name, float base, T
 int32_t QueueFileEntry(HANDLE archive, const TAnsiString& name, float base, TOknoSostoyaniya* window,
                        uint64_t& lastWriteTime, float end);
 bool FinishQueuedEntries(TOknoSostoyaniya* window);
-// Restores into a temporary file beside the entry's name, which takes the name only when the entry
-// is whole, or when it is not but no file of that name was there. An entry whose name or folders
-// pass through a symbolic link is skipped.
-bool RestoreEntry(HANDLE archive, const TAnsiString& name, uint64_t nextEntryOffset, float base,
-                  TOknoSostoyaniya* window, bool& askBeforeOverwrite, TRestoreOutcome& outcome, float end = 1.0f);
+// Restores an entry below the folders' target, never through a link, into a temporary of the
+// entry's folder, which takes the entry's name with the stored time once the entry is whole. An
+// entry damaged in the archive leaves what could be restored where no file was; a cancel, a
+// window too small or a failed write leave nothing. Every failure is reported on one line.
+TRestoreOutcome RestoreEntry(HANDLE archive, TRestoreFolders& folders, const TAnsiString& name,
+                             uint64_t nextEntryOffset, uint64_t lastWriteTime, float base, TOknoSostoyaniya* window,
+                             bool& askBeforeOverwrite, float end = 1.0f);
 
 // Once per block: drains every pending message of the thread and reports whether it held a
 // cancel (WM_QUIT, or an Escape key release); a quit signal also counts.

@@ -196,6 +196,12 @@ bool RestoreArchive(const TAnsiString& archiveName, TOknoSostoyaniya* window, bo
   bool whole = true;
   uint32_t restored = 0;
   uint64_t at = 0;
+  TRestoreFolders folders;
+  if (!folders.Open("")) {
+    ReportSystemFailure(".", GetLastError());
+    CloseHandle(archive);
+    return false;
+  }
   TEntryHeader* header = nullptr;
   Create(header, 1);
   if (header == nullptr) {
@@ -225,26 +231,10 @@ bool RestoreArchive(const TAnsiString& archiveName, TOknoSostoyaniya* window, bo
                     "stored name is absolute, leaves the folder or cannot be represented; skipped");
       whole = false;
     } else {
-      TRestoreOutcome outcome = RestoreComplete;
-      if (!RestoreEntry(archive, name, header->nextEntryOffset, share, window, askBeforeOverwrite, outcome,
-                        ShareOf(restored + 1, total))) {
-        Free(header);
-        CloseHandle(archive);
-        return false;
-      }
-      if (outcome == RestoreComplete) {
-        HANDLE file = CreateFileW(reinterpret_cast<LPCWSTR>(header->name), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file != INVALID_HANDLE_VALUE) {
-          FILETIME time;
-          time.dwLowDateTime = static_cast<DWORD>(header->lastWriteTime);
-          time.dwHighDateTime = static_cast<DWORD>(header->lastWriteTime >> 32);
-          SetFileTime(file, nullptr, nullptr, &time);
-          CloseHandle(file);
-        }
-      } else if (outcome != RestoreKept) {
-        whole = false;
-      }
+      const TRestoreOutcome outcome =
+          RestoreEntry(archive, folders, name, header->nextEntryOffset, header->lastWriteTime, share, window,
+                       askBeforeOverwrite, ShareOf(restored + 1, total));
+      if (outcome != RestoreComplete && outcome != RestoreKept) whole = false;
       if (outcome == RestoreCancelled && QuitSignalled()) break;
     }
     ++restored;

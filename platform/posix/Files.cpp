@@ -102,6 +102,8 @@ const char* LeafOf(const std::string& path) {
   return path.c_str() + (slash == std::string::npos ? 0 : slash + 1);
 }
 
+}  // namespace
+
 // Attributes of the item named `entryName` in `directory`, for listings and GetFileAttributesA.
 // False when it does not exist even as a link.
 bool ItemAttributes(int directory, const char* entryName, const char* leafName, struct stat& st, DWORD& attributes) {
@@ -120,6 +122,8 @@ bool ItemAttributes(int directory, const char* entryName, const char* leafName, 
   return true;
 }
 
+namespace {
+
 bool SharingConflicts(const TOpenFile& open, DWORD access, DWORD share) {
   if ((open.access & GENERIC_READ) && !(share & FILE_SHARE_READ)) return true;
   if ((open.access & GENERIC_WRITE) && !(share & FILE_SHARE_WRITE)) return true;
@@ -128,23 +132,25 @@ bool SharingConflicts(const TOpenFile& open, DWORD access, DWORD share) {
   return false;
 }
 
-// True when a handle of this process, or a writer in another process, holds the named file open
-// without FILE_SHARE_DELETE.
-bool HeldAgainstDelete(const std::string& systemName) {
+}  // namespace
+
+bool HeldAgainstDelete(int directory, const std::string& systemName) {
   struct stat st;
-  if (lstat(systemName.c_str(), &st) != 0) return false;
+  if (fstatat(directory, systemName.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
   {
     std::lock_guard<std::mutex> guard(OpenFilesLock());
     for (TOpenFile* open : OpenFiles())
       if (open->device == st.st_dev && open->inode == st.st_ino && !(open->share & FILE_SHARE_DELETE)) return true;
   }
   if (!S_ISREG(st.st_mode)) return false;
-  const int fd = open(systemName.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY);
+  const int fd = openat(directory, systemName.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY);
   if (fd < 0) return false;
   const bool held = flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
   close(fd);
   return held;
 }
+
+namespace {
 
 TOpenFile* FileOf(HANDLE handle) {
   TOpenFile* file = static_cast<TOpenFile*>(LookupHandle(handle, HandleKindFile));
@@ -152,12 +158,15 @@ TOpenFile* FileOf(HANDLE handle) {
   return file;
 }
 
-HANDLE OpenSystemFile(const std::string& name, DWORD access, DWORD share, DWORD disposition) {
+}  // namespace
+
+HANDLE OpenSystemFile(int directory, const std::string& name, DWORD access, DWORD share, DWORD disposition,
+                      bool noFollow) {
   if (name.empty()) {
     SetLastError(ERROR_PATH_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
   }
-  int flags = O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
+  int flags = O_CLOEXEC | O_NONBLOCK | O_NOCTTY | (noFollow ? O_NOFOLLOW : 0);
   if ((access & GENERIC_READ) && (access & GENERIC_WRITE))
     flags |= O_RDWR;
   else if (access & GENERIC_WRITE)
@@ -180,9 +189,9 @@ HANDLE OpenSystemFile(const std::string& name, DWORD access, DWORD share, DWORD 
     default: SetLastError(ERROR_INVALID_PARAMETER); return INVALID_HANDLE_VALUE;
   }
   struct stat before;
-  bool existed = stat(name.c_str(), &before) == 0;
+  bool existed = fstatat(directory, name.c_str(), &before, noFollow ? AT_SYMLINK_NOFOLLOW : 0) == 0;
   int fd;
-  do fd = open(name.c_str(), flags, 0666);
+  do fd = openat(directory, name.c_str(), flags, 0666);
   while (fd < 0 && errno == EINTR);
   if (fd < 0) {
     int e = errno;
@@ -192,7 +201,7 @@ HANDLE OpenSystemFile(const std::string& name, DWORD access, DWORD share, DWORD 
       // Windows tells a missing file from a missing folder on the way.
       std::string parent = name.substr(0, name.find_last_of('/') == std::string::npos ? 0 : name.find_last_of('/'));
       struct stat st;
-      bool parentThere = parent.empty() || name.find_last_of('/') == 0 || stat(parent.c_str(), &st) == 0;
+      bool parentThere = parent.empty() || name.find_last_of('/') == 0 || fstatat(directory, parent.c_str(), &st, 0) == 0;
       SetLastErrorWithErrno(parentThere ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND, e);
     } else
       SetLastErrorFromErrno(e);
@@ -233,9 +242,10 @@ HANDLE OpenSystemFile(const std::string& name, DWORD access, DWORD share, DWORD 
   return handle;
 }
 
+namespace {
+
 struct TSearch {
   DIR* stream;
-  std::string folder;  // system name of the folder, "." for the current one
   std::string mask;    // cp1251 mask; "*" matches everything
   std::vector<std::string> names;  // the folder's system names in NTFS order, "." and ".." first
   size_t next;
@@ -335,6 +345,24 @@ bool NextMatch(TSearch& search, LPWIN32_FIND_DATAA data) {
 
 }  // namespace
 
+HANDLE StartSearch(DIR* stream, const std::string& mask, LPWIN32_FIND_DATAA data) {
+  TSearch* search = new TSearch{stream, mask, {}, 0};
+  if (!ReadFolderInNtfsOrder(*search)) {
+    const int e = errno;
+    closedir(stream);
+    delete search;
+    SetLastErrorFromErrno(e);
+    return INVALID_HANDLE_VALUE;
+  }
+  if (!NextMatch(*search, data)) {
+    if (GetLastError() == ERROR_NO_MORE_FILES) SetLastError(ERROR_FILE_NOT_FOUND);
+    closedir(stream);
+    delete search;
+    return INVALID_HANDLE_VALUE;
+  }
+  return RegisterHandle(HandleKindSearch, search);
+}
+
 HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
                    LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
                    DWORD dwFlagsAndAttributes, HANDLE hTemplateFile) {
@@ -344,7 +372,7 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
     return INVALID_HANDLE_VALUE;
   }
   if (!NarrowNameToSystem(lpFileName, name)) return INVALID_HANDLE_VALUE;
-  return OpenSystemFile(name, dwDesiredAccess, dwShareMode, dwCreationDisposition);
+  return OpenSystemFile(AT_FDCWD, name, dwDesiredAccess, dwShareMode, dwCreationDisposition, false);
 }
 
 HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
@@ -356,7 +384,7 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
     return INVALID_HANDLE_VALUE;
   }
   if (!WideNameToSystem(lpFileName, name)) return INVALID_HANDLE_VALUE;
-  return OpenSystemFile(name, dwDesiredAccess, dwShareMode, dwCreationDisposition);
+  return OpenSystemFile(AT_FDCWD, name, dwDesiredAccess, dwShareMode, dwCreationDisposition, false);
 }
 
 BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead,
@@ -574,7 +602,7 @@ BOOL FlushFileBuffers(HANDLE hFile) {
 BOOL DeleteFileA(LPCSTR lpFileName) {
   std::string name;
   if (lpFileName == nullptr || !NarrowNameToSystem(lpFileName, name)) return FALSE;
-  if (HeldAgainstDelete(name)) {
+  if (HeldAgainstDelete(AT_FDCWD, name)) {
     SetLastError(ERROR_SHARING_VIOLATION);
     return FALSE;
   }
@@ -592,7 +620,7 @@ BOOL MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags)
     return FALSE;
   }
   if (!NarrowNameToSystem(lpExistingFileName, from) || !NarrowNameToSystem(lpNewFileName, to)) return FALSE;
-  if (HeldAgainstDelete(from) || ((dwFlags & MOVEFILE_REPLACE_EXISTING) && HeldAgainstDelete(to))) {
+  if (HeldAgainstDelete(AT_FDCWD, from) || ((dwFlags & MOVEFILE_REPLACE_EXISTING) && HeldAgainstDelete(AT_FDCWD, to))) {
     SetLastError(ERROR_SHARING_VIOLATION);
     return FALSE;
   }
@@ -675,6 +703,13 @@ BOOL CloseHandle(HANDLE hObject) {
       }
       return TRUE;
     }
+    case HandleKindFolder: {
+      int* descriptor = static_cast<int*>(UnregisterHandle(hObject, HandleKindFolder));
+      if (descriptor == nullptr) break;
+      close(*descriptor);
+      delete descriptor;
+      return TRUE;
+    }
     case HandleKindTimer: {
       void* timer = UnregisterHandle(hObject, HandleKindTimer);
       if (timer == nullptr) break;
@@ -709,21 +744,7 @@ HANDLE FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData) {
     SetLastErrorWithErrno(e == ENOENT || e == ENOTDIR ? ERROR_PATH_NOT_FOUND : Win32ErrorFromErrno(e), e);
     return INVALID_HANDLE_VALUE;
   }
-  TSearch* search = new TSearch{stream, folder, mask, {}, 0};
-  if (!ReadFolderInNtfsOrder(*search)) {
-    const int e = errno;
-    closedir(stream);
-    delete search;
-    SetLastErrorFromErrno(e);
-    return INVALID_HANDLE_VALUE;
-  }
-  if (!NextMatch(*search, lpFindFileData)) {
-    if (GetLastError() == ERROR_NO_MORE_FILES) SetLastError(ERROR_FILE_NOT_FOUND);
-    closedir(stream);
-    delete search;
-    return INVALID_HANDLE_VALUE;
-  }
-  return RegisterHandle(HandleKindSearch, search);
+  return StartSearch(stream, mask, lpFindFileData);
 }
 
 BOOL FindNextFileA(HANDLE hFindFile, LPWIN32_FIND_DATAA lpFindFileData) {

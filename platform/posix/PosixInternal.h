@@ -2,7 +2,9 @@
 // the handle table that files, searches and timers share, and the conversion of names and text
 // between the program's code page 1251 and the system's UTF-8.
 #pragma once
+#include <dirent.h>
 #include <string>
+#include <sys/stat.h>
 #include "platform/win32.h"
 
 // ---- last error -------------------------------------------------------------------------------
@@ -17,7 +19,7 @@ void SetLastErrorWithErrno(DWORD code, int errnoValue);
 int LastErrno();
 
 // ---- handles ----------------------------------------------------------------------------------
-enum THandleKind { HandleKindFile = 1, HandleKindSearch = 2, HandleKindTimer = 3 };
+enum THandleKind { HandleKindFile = 1, HandleKindSearch = 2, HandleKindTimer = 3, HandleKindFolder = 4 };
 // Handle values are small multiples of 4 above 0x1000: never null, never INVALID_HANDLE_VALUE,
 // never a valid pointer that another part of the layer might hand out.
 HANDLE RegisterHandle(THandleKind kind, void* object);
@@ -26,6 +28,20 @@ void* LookupHandle(HANDLE handle, THandleKind kind);
 void* UnregisterHandle(HANDLE handle, THandleKind kind);
 THandleKind HandleKindOf(HANDLE handle);  // 0 when the handle is not open
 void DestroyTimerObject(void* timer);      // Timers.cpp; called by CloseHandle
+
+// ---- files (Files.cpp), shared with the calls that work below a folder handle (Beneath.cpp) ----
+// `directory` is a descriptor of a folder or AT_FDCWD; names are system names relative to it.
+// CreateFileA's open of a regular file; noFollow refuses a link as the last component.
+HANDLE OpenSystemFile(int directory, const std::string& name, DWORD access, DWORD share, DWORD disposition,
+                      bool noFollow);
+// True when a handle of this process, or a writer in another process, holds the named file open
+// without FILE_SHARE_DELETE.
+bool HeldAgainstDelete(int directory, const std::string& systemName);
+// The attributes Windows reports for the item (a link: FILE_ATTRIBUTE_REPARSE_POINT beside what it
+// points to); st receives what was found. False when it does not exist even as a link.
+bool ItemAttributes(int directory, const char* entryName, const char* leafName, struct stat& st, DWORD& attributes);
+// FindFirstFileA's search over an open directory stream, which the search then owns.
+HANDLE StartSearch(DIR* stream, const std::string& mask, LPWIN32_FIND_DATAA data);
 
 // ---- code page 1251 and UTF-8 ------------------------------------------------------------------
 // The system's code page 1251 (iconv's CP1251), built once: the UTF-16 unit for every byte, 0 for

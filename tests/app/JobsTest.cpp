@@ -53,7 +53,7 @@ class JobsTest : public ::testing::Test {
     return result;
   }
   // Restores the first entry of x.pck under `target` with the given window.
-  TRestoreOutcome Restore(const char* target, int32_t window, bool& returned) {
+  TRestoreOutcome Restore(const char* target, int32_t window) {
     EXPECT_TRUE(AllocateBlockBuffer(window));
     BlockSize = window;
     HANDLE archive = CreateFileA("x.pck", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
@@ -64,8 +64,10 @@ class JobsTest : public ::testing::Test {
     TEntryHeader header;
     EXPECT_TRUE(ReadEntryHeader(archive, 0, size, header));
     bool ask = false;
-    TRestoreOutcome outcome = RestoreStopped;
-    returned = RestoreEntry(archive, TAnsiString(target), header.nextEntryOffset, 0.0f, nullptr, ask, outcome);
+    TRestoreFolders folders;
+    EXPECT_TRUE(folders.Open(""));
+    const TRestoreOutcome outcome =
+        RestoreEntry(archive, folders, TAnsiString(target), header.nextEntryOffset, 0, 0.0f, nullptr, ask);
     CloseHandle(archive);
     return outcome;
   }
@@ -93,9 +95,7 @@ TEST_F(JobsTest, SourceOfTwoBlocksAndOneByteGivesThreeBlocksAndRestores) {
   EXPECT_EQ(9u, lengths[2]) << "the last block is a stored 1-byte chunk";
   EXPECT_EQ(ReadAll(Path("x.pck")).size(), GetU64(ReadAll(Path("x.pck")).data()));
 
-  bool returned = false;
-  EXPECT_EQ(RestoreComplete, Restore("back.txt", 4096, returned));
-  EXPECT_TRUE(returned);
+  EXPECT_EQ(RestoreComplete, Restore("back.txt", 4096));
   EXPECT_EQ(data, ReadAll(Path("back.txt")));
   EXPECT_FALSE(FailureReported());
 }
@@ -125,8 +125,7 @@ TEST_F(JobsTest, PendingQuitCancelsAtTheFirstBlockButNotAnEmptyFile) {
   // A restore is cancelled at its first block too: nothing of the entry is written.
   ASSERT_EQ(EntryWritten, Compress("s.txt", 4096));
   PostQuitMessage(0);
-  bool returned = false;
-  EXPECT_EQ(RestoreCancelled, Restore("back.txt", 4096, returned));
+  EXPECT_EQ(RestoreCancelled, Restore("back.txt", 4096));
   EXPECT_TRUE(ReadAll(Path("back.txt")).empty());
 
   WriteAll(Path("e.txt"), {});
@@ -142,8 +141,7 @@ TEST_F(JobsTest, TinyWindowRestoresItsOwnStoredFullBlocks) {
   const std::vector<uint32_t> lengths = BlockLengths();
   ASSERT_EQ(3u, lengths.size());
   EXPECT_EQ(13u, lengths[0]) << "a stored full block is window + 8 bytes, more than 2 x window";
-  bool returned = false;
-  EXPECT_EQ(RestoreComplete, Restore("t.out", 5, returned));
+  EXPECT_EQ(RestoreComplete, Restore("t.out", 5));
   EXPECT_EQ(data, ReadAll(Path("t.out")));
 }
 
@@ -156,22 +154,20 @@ TEST_F(JobsTest, SmallerWindowRefusesLongerBlocksWithoutTouchingMemoryOutsideThe
   ASSERT_EQ(1u, lengths.size());
   ASSERT_LT(lengths[0], 65536u);
 
-  bool returned = false;
   // The payload is within 2 x window but longer than the window: refused, never decoded over
   // the output area it overlaps.
   const int32_t window = int32_t(lengths[0] * 3 / 4);
-  EXPECT_EQ(RestoreDamaged, Restore("a.out", window, returned));
-  EXPECT_TRUE(returned) << "damage ends only the entry";
+  EXPECT_EQ(RestoreDamaged, Restore("a.out", window));
   EXPECT_TRUE(ReadAll(Path("a.out")).empty());
   EXPECT_TRUE(FailureReported());
   // Over 2 x window: refused by its length.
-  EXPECT_EQ(RestoreDamaged, Restore("b.out", int32_t(lengths[0] / 3), returned));
+  EXPECT_EQ(RestoreDamaged, Restore("b.out", int32_t(lengths[0] / 3)));
   EXPECT_TRUE(ReadAll(Path("b.out")).empty());
   // A window big enough for the payload but not for the restored bytes: the engine refuses it.
-  EXPECT_EQ(RestoreDamaged, Restore("c.out", int32_t(lengths[0] + 16), returned));
+  EXPECT_EQ(RestoreDamaged, Restore("c.out", int32_t(lengths[0] + 16)));
   EXPECT_TRUE(ReadAll(Path("c.out")).empty());
   // The window it was made with restores it.
-  EXPECT_EQ(RestoreComplete, Restore("d.out", 65536, returned));
+  EXPECT_EQ(RestoreComplete, Restore("d.out", 65536));
   EXPECT_EQ(data, ReadAll(Path("d.out")));
 }
 

@@ -1,0 +1,46 @@
+// The folders a restore writes into, reached from its target folder one component at a time.
+//
+// Every folder of an entry's name is opened from the handle of the folder above it, made where it
+// is missing, and refused when it is a link (platform/Beneath.h): a restore never follows a link,
+// also not one planted in the target while it runs. Entries come in archive order, which keeps
+// the files of one folder together, so the chain of folders of the last entry stays open and the
+// next entry opens only the components that differ. A folder that is renamed, or swapped for a
+// link, after it was opened is never looked up by name again: its open handle still leads to the
+// folder that was reached without a link.
+//
+// The files are written into temporaries of their own folder (".velmora-" and six characters,
+// created new), so every name the file system allows can be restored and only a whole entry
+// takes its final name. The first time a run enters a folder it deletes the temporaries that
+// killed runs left there; one that a running restore still writes cannot be deleted and stays.
+#pragma once
+#include <cstdint>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/win32.h"
+
+class TRestoreFolders {
+ public:
+  static constexpr uint32_t kTemporaryNameSize = 16;  // ".velmora-" + 6 + terminator
+
+  ~TRestoreFolders() { Close(); }
+  // The target folder: "" is the current directory. False with the last error.
+  bool Open(const char* target);
+  void Close();
+  // The folder that holds the file `name` (made where missing) and the name's last component;
+  // nullptr with the last error (ERROR_CANT_RESOLVE_FILENAME: a link lies on the way). The handle
+  // belongs to this object and stays valid until the next call.
+  HANDLE Reach(const char* name, const char*& leaf);
+  // A new temporary in folder; its name goes to `name`. INVALID_HANDLE_VALUE with the last error.
+  HANDLE CreateTemporary(HANDLE folder, char (&name)[kTemporaryNameSize]);
+
+ private:
+  void DeleteLeftovers(HANDLE folder, const std::string& path);
+
+  HANDLE root_ = nullptr;
+  std::vector<std::string> names_;  // the open chain below the target, one component a level
+  std::vector<HANDLE> handles_;
+  std::set<std::string> cleaned_;   // folders whose leftovers this run has deleted
+  uint32_t random_ = 0;
+};

@@ -1,0 +1,32 @@
+// Names reached one component at a time from a folder handle, never through a link.
+//
+// A restore opens its target folder once (OpenFolderA follows links there: the user named that
+// folder) and reaches every name below it from that handle: each component is opened relative to
+// the handle of the folder above it, and a component that is a symbolic link or another reparse
+// point is refused with ERROR_CANT_RESOLVE_FILENAME, also when it became one during the run. A
+// handle keeps meaning the folder it was opened on, whatever is renamed meanwhile (on Windows it
+// is opened without FILE_SHARE_DELETE, so the folder cannot be renamed, removed or replaced while
+// it is open). A component is one name: empty, ".", ".." and names holding '\' or '/' are refused
+// with ERROR_INVALID_NAME. Folder handles are closed with CloseHandle.
+//
+// Failures are reported the Win32 way: a null or INVALID_HANDLE_VALUE handle, FALSE or
+// INVALID_FILE_ATTRIBUTES, and the thread's last error.
+#pragma once
+#include "platform/win32.h"
+
+// The folder at path (relative to the current directory, or absolute), following links.
+HANDLE OpenFolderA(LPCSTR path);
+// The folder `component` in `folder`, made first when it does not exist and create is TRUE.
+HANDLE OpenFolderBeneath(HANDLE folder, LPCSTR component, BOOL create);
+// CreateFileA for the file `component` in `folder`; a link there is refused, not followed, and
+// only a regular file opens.
+HANDLE CreateFileBeneath(HANDLE folder, LPCSTR component, DWORD access, DWORD share, DWORD disposition);
+// The attributes of the item itself: a link gives FILE_ATTRIBUTE_REPARSE_POINT.
+DWORD GetFileAttributesBeneath(HANDLE folder, LPCSTR component);
+// MoveFileExA within one folder; a folder is never replaced, and neither is a file that a handle
+// holds without FILE_SHARE_DELETE.
+BOOL MoveFileBeneath(HANDLE folder, LPCSTR from, LPCSTR to, DWORD flags);
+BOOL DeleteFileBeneath(HANDLE folder, LPCSTR component);
+// FindFirstFileA over the items of `folder` whose names match mask; go on with FindNextFileA and
+// end with FindClose.
+HANDLE FindFirstFileBeneath(HANDLE folder, LPCSTR mask, LPWIN32_FIND_DATAA data);

@@ -1,0 +1,163 @@
+// The calls below a folder handle over openat and its relatives: a folder handle holds a
+// descriptor of the folder, every name is opened relative to it with O_NOFOLLOW, and a folder is
+// entered with O_DIRECTORY | O_NOFOLLOW, so no component is ever resolved through a link, also
+// one that appeared after an earlier check. A descriptor keeps naming its folder when the folder
+// is renamed, so what was checked stays what is used.
+#include <cerrno>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/Beneath.h"
+#include "platform/posix/PosixInternal.h"
+
+namespace {
+
+int DescriptorOf(HANDLE folder) {
+  const int* descriptor = static_cast<const int*>(LookupHandle(folder, HandleKindFolder));
+  if (descriptor == nullptr) SetLastError(ERROR_INVALID_HANDLE);
+  return descriptor != nullptr ? *descriptor : -1;
+}
+
+// The system form of one name component; false (ERROR_INVALID_NAME) for anything but one name.
+bool ComponentToSystem(LPCSTR component, std::string& name) {
+  if (component == nullptr || component[0] == 0 || std::strcmp(component, ".") == 0 ||
+      std::strcmp(component, "..") == 0 || std::strpbrk(component, "\\/") != nullptr) {
+    SetLastError(ERROR_INVALID_NAME);
+    return false;
+  }
+  return NarrowNameToSystem(component, name);
+}
+
+HANDLE FolderHandle(int descriptor) {
+  int* object = new int(descriptor);
+  return RegisterHandle(HandleKindFolder, object);
+}
+
+bool IsLink(int directory, const std::string& name) {
+  struct stat st;
+  return fstatat(directory, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode);
+}
+
+}  // namespace
+
+HANDLE OpenFolderA(LPCSTR path) {
+  std::string name;
+  if (path == nullptr || !NarrowNameToSystem(path, name)) return nullptr;
+  if (name.empty()) name = ".";
+  const int descriptor = open(name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (descriptor < 0) {
+    const int e = errno;
+    SetLastErrorWithErrno(e == ENOENT || e == ENOTDIR ? ERROR_PATH_NOT_FOUND : Win32ErrorFromErrno(e), e);
+    return nullptr;
+  }
+  return FolderHandle(descriptor);
+}
+
+HANDLE OpenFolderBeneath(HANDLE folder, LPCSTR component, BOOL create) {
+  const int directory = DescriptorOf(folder);
+  std::string name;
+  if (directory < 0 || !ComponentToSystem(component, name)) return nullptr;
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    const int descriptor = openat(directory, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (descriptor >= 0) return FolderHandle(descriptor);
+    const int e = errno;
+    if (e == ELOOP || ((e == ENOTDIR) && IsLink(directory, name))) {
+      SetLastErrorWithErrno(ERROR_CANT_RESOLVE_FILENAME, ELOOP);
+      return nullptr;
+    }
+    if (e != ENOENT || !create) {
+      SetLastErrorWithErrno(e == ENOENT ? ERROR_PATH_NOT_FOUND : Win32ErrorFromErrno(e), e);
+      return nullptr;
+    }
+    // Made here, then opened like any other: what is entered is whatever the name holds now.
+    if (mkdirat(directory, name.c_str(), 0777) != 0 && errno != EEXIST) {
+      SetLastErrorFromErrno(errno);
+      return nullptr;
+    }
+  }
+  SetLastErrorWithErrno(ERROR_PATH_NOT_FOUND, ENOENT);
+  return nullptr;
+}
+
+HANDLE CreateFileBeneath(HANDLE folder, LPCSTR component, DWORD access, DWORD share, DWORD disposition) {
+  const int directory = DescriptorOf(folder);
+  std::string name;
+  if (directory < 0 || !ComponentToSystem(component, name)) return INVALID_HANDLE_VALUE;
+  return OpenSystemFile(directory, name, access, share, disposition, true);
+}
+
+DWORD GetFileAttributesBeneath(HANDLE folder, LPCSTR component) {
+  const int directory = DescriptorOf(folder);
+  std::string name;
+  if (directory < 0 || !ComponentToSystem(component, name)) return INVALID_FILE_ATTRIBUTES;
+  struct stat st;
+  DWORD attributes = 0;
+  if (!ItemAttributes(directory, name.c_str(), name.c_str(), st, attributes)) {
+    SetLastErrorFromErrno(errno);
+    return INVALID_FILE_ATTRIBUTES;
+  }
+  return attributes;
+}
+
+BOOL MoveFileBeneath(HANDLE folder, LPCSTR from, LPCSTR to, DWORD flags) {
+  const int directory = DescriptorOf(folder);
+  std::string source, target;
+  if (directory < 0 || !ComponentToSystem(from, source) || !ComponentToSystem(to, target)) return FALSE;
+  const bool replace = (flags & MOVEFILE_REPLACE_EXISTING) != 0;
+  if (HeldAgainstDelete(directory, source) || (replace && HeldAgainstDelete(directory, target))) {
+    SetLastError(ERROR_SHARING_VIOLATION);
+    return FALSE;
+  }
+  struct stat st;
+  if (replace && fstatat(directory, target.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode)) {
+    SetLastErrorWithErrno(ERROR_ACCESS_DENIED, EISDIR);  // Windows never replaces a folder
+    return FALSE;
+  }
+  const int result = replace ? renameat(directory, source.c_str(), directory, target.c_str())
+                             : renameat2(directory, source.c_str(), directory, target.c_str(), RENAME_NOREPLACE);
+  if (result != 0) {
+    const int e = errno;
+    if (e == EEXIST)
+      SetLastErrorWithErrno(ERROR_ALREADY_EXISTS, e);
+    else
+      SetLastErrorFromErrno(e);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+BOOL DeleteFileBeneath(HANDLE folder, LPCSTR component) {
+  const int directory = DescriptorOf(folder);
+  std::string name;
+  if (directory < 0 || !ComponentToSystem(component, name)) return FALSE;
+  if (HeldAgainstDelete(directory, name)) {
+    SetLastError(ERROR_SHARING_VIOLATION);
+    return FALSE;
+  }
+  if (unlinkat(directory, name.c_str(), 0) != 0) {
+    SetLastErrorFromErrno(errno);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+HANDLE FindFirstFileBeneath(HANDLE folder, LPCSTR mask, LPWIN32_FIND_DATAA data) {
+  const int directory = DescriptorOf(folder);
+  if (directory < 0) return INVALID_HANDLE_VALUE;
+  if (mask == nullptr || mask[0] == 0 || data == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return INVALID_HANDLE_VALUE;
+  }
+  const int descriptor = openat(directory, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  DIR* stream = descriptor >= 0 ? fdopendir(descriptor) : nullptr;
+  if (stream == nullptr) {
+    const int e = errno;
+    if (descriptor >= 0) close(descriptor);
+    SetLastErrorFromErrno(e);
+    return INVALID_HANDLE_VALUE;
+  }
+  return StartSearch(stream, mask, data);
+}

@@ -1,0 +1,146 @@
+// The calls below a folder handle over kernel32. A folder handle is the folder opened with
+// FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT and without FILE_SHARE_DELETE: a
+// reparse point (a symbolic link, a junction) is seen as itself and refused, and while the handle
+// is open nobody can rename, remove or replace the folder, so the full path of a name below it
+// (taken from the handle itself) keeps leading to what was checked.
+#include <string>
+
+#include "platform/Beneath.h"
+
+namespace {
+
+bool ComponentToWide(LPCSTR component, std::wstring& wide) {
+  if (component == nullptr || component[0] == 0 || (component[0] == '.' && component[1] == 0) ||
+      (component[0] == '.' && component[1] == '.' && component[2] == 0)) {
+    SetLastError(ERROR_INVALID_NAME);
+    return false;
+  }
+  for (const char* p = component; *p != 0; ++p)
+    if (*p == '\\' || *p == '/' || *p == ':') {
+      SetLastError(ERROR_INVALID_NAME);
+      return false;
+    }
+  const int units = MultiByteToWideChar(CP_ACP, 0, component, -1, nullptr, 0);
+  if (units <= 0) return false;
+  wide.assign(size_t(units), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, component, -1, &wide[0], units);
+  wide.resize(size_t(units) - 1);
+  return true;
+}
+
+// The full path of the item `component` in `folder`, from the folder's handle.
+bool ChildPath(HANDLE folder, LPCSTR component, std::wstring& path) {
+  std::wstring leaf;
+  if (!ComponentToWide(component, leaf)) return false;
+  const DWORD need = GetFinalPathNameByHandleW(folder, nullptr, 0, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  if (need == 0) return false;
+  path.assign(need, L'\0');
+  const DWORD length = GetFinalPathNameByHandleW(folder, &path[0], need, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  if (length == 0 || length >= need) return false;
+  path.resize(length);
+  if (path.empty() || path.back() != L'\\') path += L'\\';
+  path += leaf;
+  return true;
+}
+
+HANDLE PinFolder(const std::wstring& path, bool refuseReparsePoint) {
+  const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (refuseReparsePoint ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
+  HANDLE folder = CreateFileW(path.c_str(), FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, flags, nullptr);
+  if (folder == INVALID_HANDLE_VALUE) return nullptr;
+  BY_HANDLE_FILE_INFORMATION info;
+  DWORD error = ERROR_SUCCESS;
+  if (!GetFileInformationByHandle(folder, &info))
+    error = GetLastError();
+  else if (refuseReparsePoint && (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+    error = ERROR_CANT_RESOLVE_FILENAME;
+  else if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+    error = ERROR_DIRECTORY;
+  if (error == ERROR_SUCCESS) return folder;
+  CloseHandle(folder);
+  SetLastError(error);
+  return nullptr;
+}
+
+}  // namespace
+
+HANDLE OpenFolderA(LPCSTR path) {
+  if (path == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  const char* given = path[0] != 0 ? path : ".";
+  const int units = MultiByteToWideChar(CP_ACP, 0, given, -1, nullptr, 0);
+  if (units <= 0) return nullptr;
+  std::wstring wide(size_t(units), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, given, -1, &wide[0], units);
+  wide.resize(size_t(units) - 1);
+  return PinFolder(wide, false);
+}
+
+HANDLE OpenFolderBeneath(HANDLE folder, LPCSTR component, BOOL create) {
+  std::wstring path;
+  if (!ChildPath(folder, component, path)) return nullptr;
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES && create && !CreateDirectoryW(path.c_str(), nullptr) &&
+      GetLastError() != ERROR_ALREADY_EXISTS)
+    return nullptr;
+  return PinFolder(path, true);
+}
+
+HANDLE CreateFileBeneath(HANDLE folder, LPCSTR component, DWORD access, DWORD share, DWORD disposition) {
+  std::wstring path;
+  if (!ChildPath(folder, component, path)) return INVALID_HANDLE_VALUE;
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    SetLastError(ERROR_CANT_RESOLVE_FILENAME);
+    return INVALID_HANDLE_VALUE;
+  }
+  // A reparse point that appears after the test is opened as itself, never followed.
+  HANDLE file = CreateFileW(path.c_str(), access, share, nullptr, disposition,
+                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return file;
+  BY_HANDLE_FILE_INFORMATION info;
+  if (GetFileInformationByHandle(file, &info) && (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    CloseHandle(file);
+    SetLastError(ERROR_CANT_RESOLVE_FILENAME);
+    return INVALID_HANDLE_VALUE;
+  }
+  return file;
+}
+
+DWORD GetFileAttributesBeneath(HANDLE folder, LPCSTR component) {
+  std::wstring path;
+  if (!ChildPath(folder, component, path)) return INVALID_FILE_ATTRIBUTES;
+  return GetFileAttributesW(path.c_str());
+}
+
+BOOL MoveFileBeneath(HANDLE folder, LPCSTR from, LPCSTR to, DWORD flags) {
+  std::wstring source, target;
+  if (!ChildPath(folder, from, source) || !ChildPath(folder, to, target)) return FALSE;
+  return MoveFileExW(source.c_str(), target.c_str(), flags);
+}
+
+BOOL DeleteFileBeneath(HANDLE folder, LPCSTR component) {
+  std::wstring path;
+  if (!ChildPath(folder, component, path)) return FALSE;
+  return DeleteFileW(path.c_str());
+}
+
+HANDLE FindFirstFileBeneath(HANDLE folder, LPCSTR mask, LPWIN32_FIND_DATAA data) {
+  std::wstring pattern;
+  if (data == nullptr || !ChildPath(folder, mask, pattern)) return INVALID_HANDLE_VALUE;
+  WIN32_FIND_DATAW wide;
+  HANDLE search = FindFirstFileW(pattern.c_str(), &wide);
+  if (search == INVALID_HANDLE_VALUE) return search;
+  // The A form of the record, as FindNextFileA goes on to give it.
+  ZeroMemory(data, sizeof *data);
+  data->dwFileAttributes = wide.dwFileAttributes;
+  data->ftCreationTime = wide.ftCreationTime;
+  data->ftLastAccessTime = wide.ftLastAccessTime;
+  data->ftLastWriteTime = wide.ftLastWriteTime;
+  data->nFileSizeHigh = wide.nFileSizeHigh;
+  data->nFileSizeLow = wide.nFileSizeLow;
+  WideCharToMultiByte(CP_ACP, 0, wide.cFileName, -1, data->cFileName, MAX_PATH, nullptr, nullptr);
+  return search;
+}
