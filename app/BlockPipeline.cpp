@@ -1,5 +1,6 @@
 #include "app/BlockPipeline.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdlib>
 #include <deque>
@@ -13,6 +14,12 @@
 
 namespace {
 
+// Blocks in flight are being dropped: the workers' searches give up. quitRequested keeps it set
+// after a drop once a quit signal came, since nothing queued after that is wanted. Both are
+// lock-free, so a signal handler may set them.
+std::atomic<bool> abandonBlocks{false};
+std::atomic<bool> quitRequested{false};
+
 struct TSlotState {
   TBlockSlot slot;
   TBlockTask task = BlockCompress;
@@ -25,6 +32,7 @@ void RunTask(TSlotState& s, SBlockWork& work, int32_t blockSize) {
   TBlockSlot& slot = s.slot;
   if (s.task == BlockCompress) {
     if (work.prePass == nullptr) CreateBlockWork(work, uint32_t(blockSize));
+    work.abandon = &abandonBlocks;
     slot.ok = CompressBlockIn(work, slot.output, slot.outputLength, slot.input, slot.inputLength);
   } else {
     slot.outputLength = 2 * uint32_t(blockSize);
@@ -179,7 +187,21 @@ void TBlockPipeline::Release(TBlockSlot* slot) {
 }
 
 void TBlockPipeline::Discard() {
+  if (state_ == nullptr) return;
+  abandonBlocks = true;
+  {
+    // What no worker has started is dropped as it is.
+    std::lock_guard<std::mutex> guard(state_->lock);
+    for (TSlotState* s : state_->queue) s->done = true;
+    state_->queue.clear();
+  }
   while (TBlockSlot* slot = Oldest()) Release(slot);
+  abandonBlocks = quitRequested.load();
+}
+
+void TBlockPipeline::AbandonAll() {
+  quitRequested = true;
+  abandonBlocks = true;
 }
 
 uint32_t RunWorkerCount(int32_t blockSize) {

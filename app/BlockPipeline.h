@@ -47,8 +47,11 @@ class TBlockPipeline {
   // in flight until Release.
   TBlockSlot* Oldest();
   void Release(TBlockSlot* slot);
-  // Waits for every slot in flight and drops the results.
+  // Drops every slot in flight: those no worker has begun at once, the others as soon as their
+  // searches give up (within milliseconds).
   void Discard();
+  // Async-signal-safe: every block from now on fails at once (a quit signal ends the run).
+  static void AbandonAll();
 
  private:
   TBlockPipelineState* state_ = nullptr;

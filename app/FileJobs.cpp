@@ -119,7 +119,10 @@ TAnsiString OverwriteQuestion(const TAnsiString& name) {
 
 }  // namespace
 
-void NoteQuitSignal() { quitSignal = 1; }
+void NoteQuitSignal() {
+  quitSignal = 1;
+  TBlockPipeline::AbandonAll();
+}
 bool QuitSignalled() { return quitSignal != 0; }
 
 bool CancelRequested() {
@@ -331,6 +334,7 @@ class TArchiveWriter {
         const bool written = compressed && WriteEntryBlock(archive_, slot->output, slot->outputLength);
         const DWORD error = GetLastError();
         BlockPipeline.Release(slot);
+        if (!compressed && QuitSignalled()) return Fail(EntryCancelled, fileName_.Data(), "cancelled", 0);
         if (!compressed)
           return Fail(EntryEngineFailed, fileName_.Data(), "the compression engine could not get its work area", 0);
         if (!written) return Fail(EntryInputOutputFailed, "compressed file", nullptr, error);
@@ -361,14 +365,11 @@ int32_t QueueFileEntry(HANDLE archive, const TAnsiString& name, float base, TOkn
   writer.StartIfIdle();
   const TWideString wide = FromNarrow(name);
   if (wide.Length() > kEntryNameLimit) {
-    ReportFailure(narrow, "name longer than 999 UTF-16 units");
+    SetLastError(ERROR_FILENAME_EXCED_RANGE);
     return EntrySourceNotOpened;
   }
   HANDLE source = CreateFileA(narrow, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (source == INVALID_HANDLE_VALUE) {
-    ReportSystemFailure(narrow, GetLastError());
-    return EntrySourceNotOpened;
-  }
+  if (source == INVALID_HANDLE_VALUE) return EntrySourceNotOpened;
   FILETIME written = {0, 0};
   lastWriteTime = GetFileTime(source, nullptr, nullptr, &written)
                       ? uint64_t(written.dwHighDateTime) << 32 | written.dwLowDateTime
@@ -384,22 +385,24 @@ int32_t QueueFileEntry(HANDLE archive, const TAnsiString& name, float base, TOkn
     return result;
   };
 
+  // The size only paces the progress: the file is read to its end, so one that grows, or one that
+  // says 0 but has bytes (a file of /proc), is stored whole. Every chunk but the last is full.
   uint64_t size = 0;
   if (!FileSize64(source, size)) return fail(EntryInputOutputFailed, nullptr, true);
   writer.QueueHeader(archive, wide, lastWriteTime, narrow);
   uint64_t done = 0;
-  while (done < size) {
-    uint32_t chunk = uint32_t(BlockSize);
-    if (size - done < chunk) chunk = uint32_t(size - done);
-    TBlockSlot* slot = writer.Slot(chunk, window);
+  for (;;) {
+    const uint64_t expected = size > done ? size - done : 1;
+    TBlockSlot* slot = writer.Slot(uint32_t(expected < uint64_t(BlockSize) ? expected : BlockSize), window);
     if (slot == nullptr) return fail(writer.State(), nullptr, false);
-    if (CancelRequested()) return fail(EntryCancelled, "cancelled", false);
+    // A file that says it is empty is read without a cancel check, as it gives no block.
+    if ((done < size || done > 0) && CancelRequested()) return fail(EntryCancelled, "cancelled", false);
     DWORD got = 0;
-    if (!ReadFile(source, slot->input, chunk, &got, nullptr)) return fail(EntryInputOutputFailed, nullptr, true);
-    // A file that shrank while it was read: bytes that were never read are not compressed.
-    if (got != chunk) return fail(EntryInputOutputFailed, "the file delivered fewer bytes than its size", false);
-    done += chunk;
-    writer.QueueBlock(slot, chunk, PositionWithin(base, end, done, size), base);
+    if (!ReadFile(source, slot->input, DWORD(BlockSize), &got, nullptr)) return fail(EntryInputOutputFailed, nullptr, true);
+    if (got == 0) break;
+    done += got;
+    writer.QueueBlock(slot, got, PositionWithin(base, end, done < size ? done : size, size), base);
+    if (got < DWORD(BlockSize)) break;  // a read stops short only at the end of the file
   }
   writer.QueueFinish(end);
   CloseHandle(source);
@@ -411,6 +414,7 @@ bool FinishQueuedEntries(TOknoSostoyaniya* window) { return writer.Drain(window)
 int32_t CompressFileEntry(HANDLE archive, const TAnsiString& name, float base, TOknoSostoyaniya* window,
                           uint64_t& lastWriteTime, float end) {
   const int32_t result = QueueFileEntry(archive, name, base, window, lastWriteTime, end);
+  if (result == EntrySourceNotOpened) ReportSystemFailure(NameOf(name), GetLastError());
   if (result != EntryWritten) return result;
   return FinishQueuedEntries(window) ? EntryWritten : writer.State();
 }
@@ -593,6 +597,10 @@ TRestoreOutcome RestoreEntry(HANDLE archive, TRestoreFolders& folders, const TAn
       done += uint64_t(length) + 4;
       BlockPipeline.Submit(slot, BlockRestore, length);
       readAfter.push_back(done);
+    }
+    if (cancelled) {
+      BlockPipeline.Discard();
+      break;
     }
     TBlockSlot* oldest = BlockPipeline.Oldest();
     if (oldest == nullptr) break;

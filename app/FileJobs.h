@@ -40,7 +40,9 @@ int32_t CompressFileEntry(HANDLE archive, const TAnsiString& name, float base, T
 // CompressFileEntry for a run of many files: the file is read and its blocks handed to the run's
 // workers, and the call returns while they may still be compressed; everything is written in
 // order, as the next blocks need slots, and at the latest by FinishQueuedEntries. A failure found
-// while writing an earlier entry is reported and returned by the call that finds it.
+// while writing an earlier entry is reported and returned by the call that finds it. A file that
+// cannot be opened gives EntrySourceNotOpened with the last error and no report: the caller says
+// what becomes of it.
 int32_t QueueFileEntry(HANDLE archive, const TAnsiString& name, float base, TOknoSostoyaniya* window,
                        uint64_t& lastWriteTime, float end);
 bool FinishQueuedEntries(TOknoSostoyaniya* window);

@@ -41,12 +41,35 @@ TAnsiString ResolvedFolder(const TAnsiString& folder) {
   return result;
 }
 
-// A folder whose resolved location is already on the walk leads back into the tree.
+// Whether folder is `inner` itself or one of the folders above it (both resolved locations).
+bool IsSameOrAncestor(const TAnsiString& folder, const TAnsiString& inner) {
+  const uint32_t n = folder.Length();
+  if (n == 0 || inner.Length() < n || std::memcmp(folder.Data(), inner.Data(), n) != 0) return false;
+  return inner.Length() == n || folder.Data()[n - 1] == '\\' || inner.Data()[n] == '\\';
+}
+
+// A folder that is one on the walk or above one (a link to the tree's own folders, to its top
+// or to a folder that holds it) would lead the walk back over what it is walking, and out of the
+// source into the folder where the compressed file is being written.
 bool LeadsBack(const TAnsiString& resolved, const TWalkLevel* level) {
   if (resolved.Length() == 0) return false;
   for (; level != nullptr; level = level->parent)
-    if (Equal(resolved, level->resolved)) return true;
+    if (IsSameOrAncestor(resolved, level->resolved)) return true;
   return false;
+}
+
+// A name Windows cannot hold or that code page 1251 cannot spell (the listing shows such a
+// character as '?'): the entry could neither be stored as it is nor restored.
+bool IsStorableName(const char* name) {
+  for (const unsigned char* p = reinterpret_cast<const unsigned char*>(name); *p != 0; ++p)
+    if (*p < 0x20 || std::strchr("<>:\"|?*\\/", *p) != nullptr) return false;
+  return true;
+}
+
+void LeaveOut(const char* name, const char* why) {
+  char reason[1024];
+  std::snprintf(reason, sizeof reason, "%s; left out", why);
+  ReportSkipped(name, reason);
 }
 
 bool IsDotName(const char* name) { return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0; }
@@ -107,11 +130,17 @@ bool CompressTree(HANDLE archive, const TAnsiString& folder, const TWalkLevel* p
   }
   bool failed = false;
   do {
-    if (item.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-      if (IsDotName(item.cFileName)) continue;
-      const TAnsiString sub = Joined(Joined(folder, item.cFileName), "\\");
+    const bool isFolder = (item.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    if (isFolder && IsDotName(item.cFileName)) continue;
+    const TAnsiString name = Joined(folder, item.cFileName);
+    if (!IsStorableName(item.cFileName)) {
+      LeaveOut(name.Data(), "the name holds a character that code page 1251 or Windows cannot hold");
+      continue;
+    }
+    if (isFolder) {
+      const TAnsiString sub = Joined(name, "\\");
       if (LeadsBack(ResolvedFolder(sub), &level)) {
-        ReportNote(Joined(folder, item.cFileName).Data(), "a folder link that leads back into the tree; not walked again");
+        ReportNote(name.Data(), "a folder link that leads back into the tree or above it; not walked");
         continue;
       }
       if (!CompressTree(archive, sub, &level, counter, total, window, latestTime)) {
@@ -119,9 +148,12 @@ bool CompressTree(HANDLE archive, const TAnsiString& folder, const TWalkLevel* p
         break;
       }
     } else {
-      const TAnsiString name = Joined(folder, item.cFileName);
       if ((item.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && PointsNowhere(name)) {
         ReportSkipped(name.Data(), "a link that points nowhere; left out");
+        continue;
+      }
+      if (item.dwFileAttributes & FILE_ATTRIBUTE_DEVICE) {
+        LeaveOut(name.Data(), "not a regular file (a device, a pipe or a socket)");
         continue;
       }
       const float base = ShareOf(counter, total);
@@ -129,6 +161,12 @@ bool CompressTree(HANDLE archive, const TAnsiString& folder, const TWalkLevel* p
       uint64_t time = 0;
       const int32_t result = QueueFileEntry(archive, name, base, window, time, end);
       ++counter;
+      if (result == EntrySourceNotOpened) {
+        char system[960];
+        SystemReason(GetLastError(), system, sizeof system);
+        LeaveOut(name.Data(), system);
+        continue;
+      }
       if (result != EntryWritten) {
         failed = true;
         break;

@@ -398,7 +398,8 @@ bool SearchedBlock(SBlockWork& work, uint8_t* dst, uint32_t& dstLen, const uint8
   uint32_t S = 0;
   RunLengthPack(work.prePass, S, src, n);
   if (!EnsureWorkArea(work, S)) return false;
-  const SCompressWork layout = CompressWorkLayout(work.area, S);
+  SCompressWork layout = CompressWorkLayout(work.area, S);
+  layout.abandon = work.abandon;
   uint32_t N = 0, M = 0;
   if (!SearchMatches(work.prePass, S, layout, N, M)) return false;
   const uint32_t written = WriteCompressedForm(dst, work.prePass, S, layout, N, M);

@@ -1,6 +1,7 @@
 // Block compressor and decompressor: run-length pre-pass, greedy two-byte-key match search,
 // flag / literal / match sections with delta-coded numbers.
 #pragma once
+#include <atomic>
 #include <cstdint>
 
 void CompressionStartup();
@@ -33,11 +34,14 @@ bool CompressBlock(uint8_t* dst, uint32_t& dstLen, const uint8_t* src, uint32_t 
 // manager when a block first needs it and reused for every later block that fits (the match
 // finder leaves it ready for the next one). Blocks in different work areas compress at the same
 // time without a lock; the result of a block does not depend on the area it was made in.
+// abandon, when given, is watched during the match search: once it is true the block fails within
+// a few milliseconds, so that blocks in flight can be dropped at once.
 struct SBlockWork {
   uint8_t* prePass = nullptr;
   uint8_t* area = nullptr;
   uint64_t areaBytes = 0;
   uint32_t maxBlock = 0;
+  const std::atomic<bool>* abandon = nullptr;
 };
 bool CreateBlockWork(SBlockWork& work, uint32_t maxBlock);
 void FreeBlockWork(SBlockWork& work);
@@ -59,11 +63,13 @@ struct SCompressWork {
   uint8_t* distances;  // S 32-bit entries: distance - 1
   uint8_t* lengths;    // S 32-bit entries: length - 1
   uint8_t* keyTable;   // first: the match finder's tables, 1.5 x (22 S + 67,371,008) - 22 S bytes
+  const std::atomic<bool>* abandon = nullptr;  // the search gives up once it is true
 };
 SCompressWork CompressWorkLayout(uint8_t* area, uint32_t prePassLength);
 
 // The greedy match search over the pre-pass output s[0 .. S): fills flags, distances and lengths
-// and sets the token count N and the match count M. False when its tables do not fit the area.
+// and sets the token count N and the match count M. False when its tables do not fit the area or
+// the search was abandoned.
 bool SearchMatches(const uint8_t* s, uint32_t S, const SCompressWork& work, uint32_t& tokenCount,
                    uint32_t& matchCount);
 

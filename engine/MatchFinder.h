@@ -437,9 +437,13 @@ struct SLaneMasks {
   }
 };
 
+// Tokens parsed between two looks at the abandon flag: a few milliseconds of work.
+constexpr uint32_t kTokensBetweenAbandonChecks = 1u << 16;
+
 // The greedy parse of s[0 .. S) over the attached finder, with tail hashes or byte 4 as the tier.
+// False when it was abandoned (the tokens are then incomplete).
 template <bool kHashed>
-inline void Parse(const uint8_t* s, uint32_t S, const SCompressWork& work, TFinder& finder, uint32_t& tokenCount,
+inline bool Parse(const uint8_t* s, uint32_t S, const SCompressWork& work, TFinder& finder, uint32_t& tokenCount,
                   uint32_t& matchCount) {
   SMinimumLengths minimum;
   minimum.Build();
@@ -450,6 +454,9 @@ inline void Parse(const uint8_t* s, uint32_t S, const SCompressWork& work, TFind
   uint8_t* lengths = work.lengths;
   uint32_t found[kRing];
   while (cur < S) {
+    if ((N & (kTokensBetweenAbandonChecks - 1)) == 0 && work.abandon != nullptr &&
+        work.abandon->load(std::memory_order_relaxed))
+      return false;
     uint32_t total = 0;
     const uint64_t bytes = EightBytesAt(s, S, cur);
     // The current position's entry is stored only after the search (which passes over it): the
@@ -546,21 +553,24 @@ inline void Parse(const uint8_t* s, uint32_t S, const SCompressWork& work, TFind
   }
   tokenCount = N;
   matchCount = M;
+  return true;
 }
 
 // The greedy parse of s[0 .. S): the same tokens as the step-by-step procedure described above.
-// Returns false only when its tables do not fit the work area. The key-table area must hold zero
-// counts, and it is left with zero counts: one area serves any number of blocks.
+// Returns false when its tables do not fit the work area or the parse was abandoned. The key-table
+// area must hold zero counts, and it is left with zero counts: one area serves any number of
+// blocks.
 inline bool FindMatches(const uint8_t* s, uint32_t S, const SCompressWork& work, uint64_t keyAreaBytes,
                         uint32_t& tokenCount, uint32_t& matchCount) {
   TFinder finder;
   const bool fits = finder.Attach(work.keyTable, keyAreaBytes, s, S);
+  bool parsed = false;
   if (fits && finder.Hashed())
-    Parse<true>(s, S, work, finder, tokenCount, matchCount);
+    parsed = Parse<true>(s, S, work, finder, tokenCount, matchCount);
   else if (fits)
-    Parse<false>(s, S, work, finder, tokenCount, matchCount);
+    parsed = Parse<false>(s, S, work, finder, tokenCount, matchCount);
   finder.Detach(s, S);
-  return fits;
+  return parsed;
 }
 
 }  // namespace matchfinder

@@ -81,12 +81,13 @@ uint64_t LoadFileTime(const FILETIME* in) {
 
 // Attributes of an item as Windows reports them; st follows links, so a link to a folder is a
 // folder. Hidden means a name that starts with a dot; read-only a file nobody may write to or
-// that this process may not write to.
+// that this process may not write to; a device, a pipe or a socket has the device attribute.
 DWORD AttributesOf(const struct stat& st, const char* leafName, int directory, const char* entryName) {
   DWORD attributes = 0;
   if (S_ISDIR(st.st_mode)) {
     attributes |= FILE_ATTRIBUTE_DIRECTORY;
   } else {
+    if (!S_ISREG(st.st_mode)) attributes |= FILE_ATTRIBUTE_DEVICE;
     bool writable = (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0 &&
                     faccessat(directory, entryName, W_OK, AT_EACCESS) == 0;
     if (!writable) attributes |= FILE_ATTRIBUTE_READONLY;
