@@ -1,0 +1,132 @@
+# What neither a stored name nor a race may do to a restore, and what a folder may hold without
+# sinking its compression: names with '/' through planted links, a folder swapped for a link
+# during the restore, entries that cannot be created, long names, leftover temporaries, partial
+# files, unreadable and unnamable files, files that say they are empty, links back up the tree.
+source "$(dirname "$0")/common.bash"
+
+outside="$work/outside"
+mkdir -p "$outside"
+nothing_outside() {  # nothing_outside "description"
+  check "$1: nothing was written outside" test -z "$(find "$outside" -mindepth 1)"
+}
+no_temporaries() {  # no_temporaries FOLDER "description"
+  check "$2: no temporary is left" test -z "$(find "$1" -name '.velmora-*')"
+}
+
+# --- '/' separates like '\' in every check ---
+mkdir -p "$work/slash" && cd "$work/slash"
+pck craft slash.pck 's/evil.txt=evil' 'ok.txt=fine'
+ln -s ../outside s
+run -h slash.pck
+expect_rc 4 "an entry with '/' through a planted link"
+nothing_outside "'/' through a link"
+stderr_has 's/evil.txt: a symbolic link lies in its path; skipped' "the entry is named"
+check "the next entry is restored" test "$(cat ok.txt)" = fine
+
+# --- a folder swapped for a link while the restore runs: a fresh archive and loop per try ---
+mkdir -p "$work/race/d/sub" && cd "$work/race"
+head -c 20000000 /dev/urandom >d/big.bin
+for i in $(seq 1 1500); do echo "$i" >"d/f$i"; echo "$i" >"d/sub/g$i"; done
+run -h d
+expect_rc 0 "compress the raced tree"
+mv d "$work/race-tree"
+swaps=0
+for try in 1 2 3; do
+  rm -rf d link
+  ln -s ../outside link
+  VELMORA_THREADS=2 env -u DISPLAY timeout 60 "$velmora" -h -o d.pck </dev/null >/dev/null 2>"$work/stderr" &
+  pid=$!
+  swaps=$((swaps + $(python3 "$here/swap_loop.py" d link "$pid")))
+  wait "$pid"
+done
+nothing_outside "three raced restores ($swaps swaps)"
+check "the races swapped the folder" [ "$swaps" -gt 0 ]
+no_temporaries "$work/race" "raced restores"
+rm -rf d link
+run -h d.pck
+expect_rc 0 "the same archive restores when nothing races it"
+check "and restores the tree" diff -r "$work/race-tree" d
+
+# --- an entry that cannot be created is skipped and the restore goes on ---
+mkdir -p "$work/skip" && cd "$work/skip"
+pck craft skip.pck 'dir=a file where a folder is' 'file\inner=a folder where a file is' \
+  'file/inner2=the same with /' 'after.txt=restored'
+mkdir dir
+printf 'old' >file
+run -h skip.pck
+expect_rc 4 "entries that cannot be created"
+stderr_has 'dir: a folder of that name is in the way; skipped' "a folder in the way is named"
+stderr_has 'file\inner: ' "a file in the way of a folder is named"
+stderr_has 'file/inner2: ' "the same with '/' is named"
+check "the entry after them is restored" test "$(cat after.txt)" = restored
+check "the file in the way is untouched" test "$(cat file)" = old
+
+# --- names up to the system's limit, and leftovers of killed runs ---
+mkdir -p "$work/long" && cd "$work/long"
+long=$(printf 'n%.0s' $(seq 1 255))
+pck craft long.pck "$long=a name of 255 bytes"
+printf 'left' >.velmora-abc123
+printf 'mine' >.velmora-notmine
+run -h long.pck
+expect_rc 0 "a 255-byte name"
+check "it is restored" test "$(cat "$long")" = 'a name of 255 bytes'
+check "a leftover temporary is deleted" test ! -e .velmora-abc123
+check "a file of another shape is not" test "$(cat .velmora-notmine)" = mine
+
+# --- a cancel or a killed run leaves nothing under the entry's name ---
+mkdir -p "$work/cancel" && cd "$work/cancel"
+head -c 60000000 /dev/urandom >big.bin
+run -h -s big.bin
+rm big.bin
+for how in INT KILL; do
+  what=$(VELMORA_THREADS=1 env -u DISPLAY python3 "$here/signal_when.py" .velmora- 2000000 "$how" "$velmora" -h big.pck \
+    2>"$work/stderr")
+  rc=$?
+  if [ "$what" = sent ]; then
+    check "SIG$how during a restore: nothing under the entry's name" test ! -e big.bin
+    if [ "$how" = INT ]; then
+      expect_rc 4 "SIGINT during a restore"
+      no_temporaries . "SIGINT during a restore"
+    fi
+  else
+    echo "note: the restore ended before SIG$how; case not judged"
+  fi
+  rm -f big.bin
+done
+run -h big.pck
+expect_rc 0 "the next run restores"
+check "and cleans up what the killed run left" test -z "$(find . -name '.velmora-*')"
+
+# --- what a folder may hold: it is left out and named, the rest is kept ---
+mkdir -p "$work/odd/tree" && cd "$work/odd"
+printf 'fine' >tree/ok.txt
+printf 'x' >tree/unreadable && chmod 000 tree/unreadable
+mkfifo tree/fifo
+python3 -c 'import socket, sys; socket.socket(socket.AF_UNIX).bind(sys.argv[1])' tree/socket
+for name in '中文' '😀' 'café' 'ü' $'bad\xff' 'what?' 'star*' 'back\slash' 'colon:'; do printf 'x' >"tree/$name"; done
+ln -s /proc/version tree/version
+mkdir -p tree/loop && ln -s .. tree/loop/up && ln -s ../.. tree/loop/above
+env -u DISPLAY setpriv --reuid=65534 --regid=65534 --clear-groups true 2>/dev/null && as_nobody=1 || as_nobody=0
+chmod -R o+rwX "$work/odd" && chmod 000 tree/unreadable
+if [ "$as_nobody" = 1 ]; then
+  cp "$velmora" "$work/velmora-copy" && chmod 755 "$work/velmora-copy"
+  env -u DISPLAY setpriv --reuid=65534 --regid=65534 --clear-groups timeout 300 "$work/velmora-copy" -h tree \
+    </dev/null >/dev/null 2>"$work/stderr"
+  rc=$?
+else
+  run -h tree
+fi
+expect_rc 4 "a folder with files that cannot be stored"
+[ "$as_nobody" = 1 ] || [ "$(id -u)" != 0 ] && stderr_has 'tree\unreadable: Permission denied; left out' "the unreadable file"
+stderr_has 'tree\fifo: not a regular file (a device, a pipe or a socket); left out' "the FIFO"
+stderr_has 'tree\socket: not a regular file' "the socket"
+check "every unnamable file is named" [ "$(grep -c 'cannot hold; left out' "$work/stderr")" = 9 ]
+stderr_has 'tree\loop\up: a folder link that leads back into the tree or above it; not walked' "a link to the top"
+stderr_has 'tree\loop\above: a folder link that leads back' "a link above the top"
+mkdir back && mv tree.pck back/ && cd back
+run -h tree.pck
+expect_rc 0 "the archive of the rest restores"
+check "it holds the readable file" test "$(cat tree/ok.txt)" = fine
+check "a file that says it is empty is stored whole" cmp /proc/version tree/version
+check "nothing else" [ "$(find tree -type f | sort | tr '\n' ' ')" = "tree/ok.txt tree/version " ]
+finish
