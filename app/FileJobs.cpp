@@ -218,6 +218,14 @@ void SystemReason(DWORD error, char* reason, uint32_t capacity) {
   if (text != nullptr) LocalFree(text);
 }
 
+void UnopenedReason(const char* name, DWORD error, char* reason, uint32_t capacity) {
+  const DWORD attributes = GetFileAttributesA(name);
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DEVICE))
+    std::snprintf(reason, capacity, "not a regular file (a device, a pipe or a socket)");
+  else
+    SystemReason(error, reason, capacity);
+}
+
 void ReportSystemFailure(const char* name, DWORD error) {
   char reason[1024];
   SystemReason(error, reason, sizeof reason);
@@ -414,7 +422,11 @@ bool FinishQueuedEntries(TOknoSostoyaniya* window) { return writer.Drain(window)
 int32_t CompressFileEntry(HANDLE archive, const TAnsiString& name, float base, TOknoSostoyaniya* window,
                           uint64_t& lastWriteTime, float end) {
   const int32_t result = QueueFileEntry(archive, name, base, window, lastWriteTime, end);
-  if (result == EntrySourceNotOpened) ReportSystemFailure(NameOf(name), GetLastError());
+  if (result == EntrySourceNotOpened) {
+    char reason[1024];
+    UnopenedReason(NameOf(name), GetLastError(), reason, sizeof reason);
+    ReportFailure(NameOf(name), reason);
+  }
   if (result != EntryWritten) return result;
   return FinishQueuedEntries(window) ? EntryWritten : writer.State();
 }

@@ -82,6 +82,9 @@ void ReportFailure(const char* name, const char* reason);
 void ReportSystemFailure(const char* name, DWORD error);
 // The system's text for an error code, as UTF-8.
 void SystemReason(DWORD error, char* reason, uint32_t capacity);
+// Why a source file did not open (error from the open): what it is, when it is not a regular
+// file, else the system's text.
+void UnopenedReason(const char* name, DWORD error, char* reason, uint32_t capacity);
 // One line naming something the job left out on purpose (a folder it cannot list, a link that
 // points nowhere): what it wrote is kept, but the run ends with the exit code of an incomplete job.
 void ReportSkipped(const char* name, const char* reason);

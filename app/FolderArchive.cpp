@@ -58,14 +58,6 @@ bool LeadsBack(const TAnsiString& resolved, const TWalkLevel* level) {
   return false;
 }
 
-// A name Windows cannot hold or that code page 1251 cannot spell (the listing shows such a
-// character as '?'): the entry could neither be stored as it is nor restored.
-bool IsStorableName(const char* name) {
-  for (const unsigned char* p = reinterpret_cast<const unsigned char*>(name); *p != 0; ++p)
-    if (*p < 0x20 || std::strchr("<>:\"|?*\\/", *p) != nullptr) return false;
-  return true;
-}
-
 void LeaveOut(const char* name, const char* why) {
   char reason[1024];
   std::snprintf(reason, sizeof reason, "%s; left out", why);
@@ -152,19 +144,15 @@ bool CompressTree(HANDLE archive, const TAnsiString& folder, const TWalkLevel* p
         ReportSkipped(name.Data(), "a link that points nowhere; left out");
         continue;
       }
-      if (item.dwFileAttributes & FILE_ATTRIBUTE_DEVICE) {
-        LeaveOut(name.Data(), "not a regular file (a device, a pipe or a socket)");
-        continue;
-      }
       const float base = ShareOf(counter, total);
       const float end = ShareOf(counter + 1, total);
       uint64_t time = 0;
       const int32_t result = QueueFileEntry(archive, name, base, window, time, end);
       ++counter;
       if (result == EntrySourceNotOpened) {
-        char system[960];
-        SystemReason(GetLastError(), system, sizeof system);
-        LeaveOut(name.Data(), system);
+        char why[960];
+        UnopenedReason(name.Data(), GetLastError(), why, sizeof why);
+        LeaveOut(name.Data(), why);
         continue;
       }
       if (result != EntryWritten) {
@@ -188,6 +176,14 @@ uint32_t CompressFolder(HANDLE archive, const TAnsiString& folder, uint32_t& cou
                         TOknoSostoyaniya* window, uint64_t& latestTime) {
   const bool walked = CompressTree(archive, folder, nullptr, counter, total, window, latestTime);
   return FinishQueuedEntries(window) && walked ? counter : 0;
+}
+
+// A name Windows cannot hold or that code page 1251 cannot spell (the listing shows such a
+// character as '?'): the entry could neither be stored as it is nor restored.
+bool IsStorableName(const char* name) {
+  for (const unsigned char* p = reinterpret_cast<const unsigned char*>(name); *p != 0; ++p)
+    if (*p < 0x20 || std::strchr("<>:\"|?*\\/", *p) != nullptr) return false;
+  return true;
 }
 
 bool IsRestorableName(const WCHAR* name, uint32_t units, TAnsiString& narrow) {

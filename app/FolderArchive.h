@@ -30,5 +30,8 @@ uint32_t CompressFolder(HANDLE archive, const TAnsiString& folder, uint32_t& cou
 bool RestoreArchive(const TAnsiString& archiveName, TOknoSostoyaniya* window, bool& askBeforeOverwrite,
                     bool& complete);
 
+// Whether a listed name (one component, code page 1251) can be stored: no character that the
+// listing shows as '?' because code page 1251 cannot spell it, none that Windows forbids.
+bool IsStorableName(const char* name);
 // Whether a stored entry name may be restored; narrow receives its code page 1251 form.
 bool IsRestorableName(const WCHAR* name, uint32_t units, TAnsiString& narrow);

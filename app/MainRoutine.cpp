@@ -103,6 +103,12 @@ int MainRoutine() {
   HANDLE output = INVALID_HANDLE_VALUE;
   TAnsiString temporaryName;
   if (compress) {
+    TAnsiString stored = request.sourceName;
+    if (request.isFolder) stored = Substring(stored, 1, stored.Length() - 1);
+    if (!IsStorableName(stored.Data() != nullptr ? stored.Data() : "")) {
+      ReportFailure(stored.Data(), "the name holds a character that code page 1251 or Windows cannot hold; nothing was compressed");
+      return ExitIncomplete;
+    }
     if (!request.isFolder && OutputIsSource(request.sourceName, request.outputName)) {
       ReportFailure(request.outputName.Data(), "the compressed file would replace its own source; refused");
       return ExitOutputRefused;

@@ -97,6 +97,27 @@ run -h big.pck
 expect_rc 0 "the next run restores"
 check "and cleans up what the killed run left" test -z "$(find . -name '.velmora-*')"
 
+# --- a full disk during a restore: nothing of the entry is left ---
+head -c 700000 /dev/urandom >"$work/noise.bin"
+(cd "$work" && run -h -s noise.bin)
+cat >"$work/full-disk.sh" <<EOF2
+set -u
+mkdir -p "$work/disk" && mount -t tmpfs -o size=1m tmpfs "$work/disk" || exit 77
+cp "$work/noise.pck" "$work/disk/"
+cd "$work/disk"
+env -u DISPLAY timeout 300 "$velmora" -h noise.pck </dev/null >/dev/null 2>"$work/stderr"
+echo \$? >"$work/disk-rc"
+ls -A >"$work/disk-files"
+cd / && umount "$work/disk"
+EOF2
+if [ "$(id -u)" = 0 ] && command -v unshare >/dev/null && unshare -m bash "$work/full-disk.sh" 2>/dev/null; then
+  rc=$(cat "$work/disk-rc")
+  expect_rc 4 "a restore onto a full disk"
+  check "a full disk leaves nothing but the archive" [ "$(cat "$work/disk-files")" = noise.pck ]
+else
+  echo "note: no small tmpfs can be mounted here; the full-disk restore is not run"
+fi
+
 # --- what a folder may hold: it is left out and named, the rest is kept ---
 mkdir -p "$work/odd/tree" && cd "$work/odd"
 printf 'fine' >tree/ok.txt
@@ -123,6 +144,12 @@ stderr_has 'tree\socket: not a regular file' "the socket"
 check "every unnamable file is named" [ "$(grep -c 'cannot hold; left out' "$work/stderr")" = 9 ]
 stderr_has 'tree\loop\up: a folder link that leads back into the tree or above it; not walked' "a link to the top"
 stderr_has 'tree\loop\above: a folder link that leads back' "a link above the top"
+run -h tree/fifo
+expect_rc 4 "a FIFO as the source"
+stderr_has 'fifo: not a regular file (a device, a pipe or a socket)' "a FIFO source gets one clear line"
+run -h 'tree/what?'
+expect_rc 4 "a source whose name cannot be stored"
+stderr_has 'cannot hold; nothing was compressed' "an unnamable source gets one clear line"
 mkdir back && mv tree.pck back/ && cd back
 run -h tree.pck
 expect_rc 0 "the archive of the rest restores"

@@ -9,6 +9,7 @@
 #include <unistd.h>
 #include <vector>
 #include "PlatformTestSupport.h"
+#include "platform/Beneath.h"
 #include "platform/win32.h"
 
 namespace {
@@ -445,4 +446,54 @@ TEST(Files, CurrentDirectoryRenameAndIdentity) {
   EXPECT_FALSE(SetCurrentDirectoryA("final.pck"));
   EXPECT_EQ(ERROR_DIRECTORY, GetLastError());
   ASSERT_TRUE(SetCurrentDirectoryA(saved));
+}
+
+// Below a folder handle: every component is one name, and a link is refused wherever it is, also
+// one that replaces a folder after the folder's handle was opened.
+TEST(Files, NamesBelowAFolderHandleNeverPassThroughALink) {
+  TScratchFolder scratch, outside;
+  const std::string root = scratch.system;
+  ASSERT_EQ(0, symlink(outside.system.c_str(), (root + "/link").c_str()));
+  HANDLE top = OpenFolderA(scratch.narrow.c_str());
+  ASSERT_NE(nullptr, top);
+
+  for (const char* component : {"", ".", "..", "a\\b", "a/b"}) {
+    EXPECT_EQ(nullptr, OpenFolderBeneath(top, component, TRUE)) << component;
+    EXPECT_EQ(ERROR_INVALID_NAME, GetLastError()) << component;
+  }
+  EXPECT_EQ(nullptr, OpenFolderBeneath(top, "link", TRUE));
+  EXPECT_EQ(ERROR_CANT_RESOLVE_FILENAME, GetLastError());
+  EXPECT_EQ(INVALID_HANDLE_VALUE, CreateFileBeneath(top, "link", GENERIC_WRITE, 0, CREATE_ALWAYS));
+  EXPECT_EQ(ERROR_CANT_RESOLVE_FILENAME, GetLastError());
+  EXPECT_NE(0u, GetFileAttributesBeneath(top, "link") & FILE_ATTRIBUTE_REPARSE_POINT);
+
+  HANDLE made = OpenFolderBeneath(top, "made", TRUE);
+  ASSERT_NE(nullptr, made);
+  // The folder is swapped for a link to outside: its handle still leads to the folder itself.
+  ASSERT_EQ(0, rename((root + "/made").c_str(), (root + "/moved").c_str()));
+  ASSERT_EQ(0, symlink(outside.system.c_str(), (root + "/made").c_str()));
+  HANDLE file = CreateFileBeneath(made, "f.txt", GENERIC_WRITE, 0, CREATE_NEW);
+  ASSERT_NE(INVALID_HANDLE_VALUE, file);
+  EXPECT_TRUE(WriteFile(file, "x", 1, nullptr, nullptr));
+  CloseHandle(file);
+  EXPECT_EQ(0, access((root + "/moved/f.txt").c_str(), F_OK));
+  EXPECT_NE(0, access((outside.system + "/f.txt").c_str(), F_OK));
+  EXPECT_EQ(nullptr, OpenFolderBeneath(top, "made", FALSE)) << "the link now there is refused";
+
+  // A rename within the folder never replaces a folder; a delete, a listing.
+  HANDLE sub = OpenFolderBeneath(made, "sub", TRUE);
+  ASSERT_NE(nullptr, sub);
+  CloseHandle(sub);
+  EXPECT_FALSE(MoveFileBeneath(made, "f.txt", "sub", MOVEFILE_REPLACE_EXISTING));
+  EXPECT_TRUE(MoveFileBeneath(made, "f.txt", "g.txt", 0));
+  WIN32_FIND_DATAA item;
+  HANDLE search = FindFirstFileBeneath(made, "g*", &item);
+  ASSERT_NE(INVALID_HANDLE_VALUE, search);
+  EXPECT_STREQ("g.txt", item.cFileName);
+  EXPECT_FALSE(FindNextFileA(search, &item));
+  FindClose(search);
+  EXPECT_TRUE(DeleteFileBeneath(made, "g.txt"));
+  EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesBeneath(made, "g.txt"));
+  CloseHandle(made);
+  CloseHandle(top);
 }
