@@ -1,5 +1,7 @@
 #include "app/ArchiveFormat.h"
 
+#include "engine/BlockCheck.h"
+
 bool SeekTo(HANDLE file, uint64_t position) {
   LONG high = static_cast<LONG>(position >> 32);
   SetLastError(ERROR_SUCCESS);
@@ -45,6 +47,25 @@ bool WriteExact(HANDLE file, const void* buffer, uint32_t count) {
   return true;
 }
 
+namespace {
+
+// The header from the name's first byte to the time's last byte, as stored; returns its length.
+uint32_t CheckedHeaderBytes(const WCHAR* name, uint32_t nameUnits, uint8_t reserved, uint64_t lastWriteTime,
+                            uint8_t* out) {
+  uint32_t at = 0;
+  for (uint32_t i = 0; i < nameUnits; ++i, at += 2) {
+    out[at] = uint8_t(name[i]);
+    out[at + 1] = uint8_t(name[i] >> 8);
+  }
+  out[at++] = 0;
+  out[at++] = 0;
+  out[at++] = reserved;
+  PutU64(out + at, lastWriteTime);
+  return at + 8;
+}
+
+}  // namespace
+
 bool WriteEntryHeader(HANDLE archive, const WCHAR* name, uint32_t nameUnits, uint64_t lastWriteTime,
                       uint64_t& entryStart) {
   if (nameUnits > kEntryNameLimit) {
@@ -54,19 +75,14 @@ bool WriteEntryHeader(HANDLE archive, const WCHAR* name, uint32_t nameUnits, uin
   if (!CurrentPosition(archive, entryStart)) return false;
   // One write for the whole header: placeholder, name with terminator, reserved byte, time.
   uint8_t header[EntryHeaderSize(kEntryNameLimit)];
-  uint32_t at = 0;
   PutU64(header, 0);
-  at += 8;
-  for (uint32_t i = 0; i < nameUnits; ++i, at += 2) {
-    header[at] = uint8_t(name[i]);
-    header[at + 1] = uint8_t(name[i] >> 8);
-  }
-  header[at++] = 0;
-  header[at++] = 0;
-  header[at++] = 0;
-  PutU64(header + at, lastWriteTime);
-  at += 8;
-  return WriteExact(archive, header, at);
+  const uint32_t length = 8 + CheckedHeaderBytes(name, nameUnits, kCheckedEntry, lastWriteTime, header + 8);
+  return WriteExact(archive, header, length);
+}
+
+uint64_t EntryCheckSeed(const WCHAR* name, uint32_t nameUnits, uint8_t reserved, uint64_t lastWriteTime) {
+  uint8_t bytes[EntryHeaderSize(kEntryNameLimit)];
+  return CheckSeedOf(bytes, CheckedHeaderBytes(name, nameUnits, reserved, lastWriteTime, bytes));
 }
 
 bool WriteEntryBlock(HANDLE archive, const uint8_t* payload, uint32_t length) {

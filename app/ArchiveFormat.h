@@ -2,7 +2,14 @@
 //   nextEntryOffset (u64) | name (UTF-16 units, then a 0 unit) | reserved byte | last-write time (u64)
 //   | blocks, each a u32 payload length and the payload (one block of the engine's format)
 // and nextEntryOffset is the absolute offset just past the entry's last block (for the last entry,
-// the file's size). There is no header, count, signature or checksum; every integer is little-endian.
+// the file's size). There is no file header, count or signature; every integer is little-endian.
+//
+// A checked entry (reserved byte 1, every entry this program writes) ends each payload with the
+// engine's block trailer (engine/BlockCheck.h): the chunk's length and its check value, seeded
+// with XXH3-64 of the entry's header from the name's first byte to the time's last byte, plus
+// the block's number in the entry (from 0). A reader that ignores the reserved byte and the bytes
+// after a block's last section restores such an entry unchanged; entries with the byte 0 have no
+// trailers. docs/format.md has the whole format with worked examples.
 //
 // The chain is trusted only as far as it stays consistent: an entry is used when its
 // nextEntryOffset is not 0, lies within the file, and does not point before the end of the entry's
@@ -12,6 +19,9 @@
 #include <cstdint>
 
 #include "platform/win32.h"
+
+// The reserved byte of an entry whose blocks carry trailers.
+constexpr uint8_t kCheckedEntry = 1;
 
 // A reader takes at most this many UTF-16 units of a name; writers never store a longer one.
 constexpr uint32_t kEntryNameLimit = 999;
@@ -27,9 +37,10 @@ bool FileSize64(HANDLE file, uint64_t& size);
 bool ReadExact(HANDLE file, void* buffer, uint32_t count);
 bool WriteExact(HANDLE file, const void* buffer, uint32_t count);
 
-// Writing one entry at the file's current position: the header with a zero placeholder for
-// nextEntryOffset (its offset goes to entryStart), then the blocks, then the back-patch, which
-// leaves the position at the entry's end. An entry whose back-patch never happened keeps 0 there.
+// Writing one entry at the file's current position: the header of a checked entry with a zero
+// placeholder for nextEntryOffset (its offset goes to entryStart), then the blocks, then the
+// back-patch, which leaves the position at the entry's end. An entry whose back-patch never
+// happened keeps 0 there.
 bool WriteEntryHeader(HANDLE archive, const WCHAR* name, uint32_t nameUnits, uint64_t lastWriteTime,
                       uint64_t& entryStart);
 bool WriteEntryBlock(HANDLE archive, const uint8_t* payload, uint32_t length);
@@ -44,6 +55,9 @@ struct TEntryHeader {
   uint64_t lastWriteTime;
   uint64_t firstBlock;       // offset just past the header
 };
+
+// The seed of block 0 of an entry with this header; block k has seed + k.
+uint64_t EntryCheckSeed(const WCHAR* name, uint32_t nameUnits, uint8_t reserved, uint64_t lastWriteTime);
 
 // Reads the header of the entry at `start` in a file of `fileSize` bytes and tells whether the
 // chain admits it. The file is left at the entry's first block.

@@ -34,6 +34,14 @@ void RunTask(TSlotState& s, SBlockWork& work, int32_t blockSize) {
     if (work.prePass == nullptr) CreateBlockWork(work, uint32_t(blockSize));
     work.abandon = &abandonBlocks;
     slot.ok = CompressBlockIn(work, slot.output, slot.outputLength, slot.input, slot.inputLength);
+    if (slot.ok && slot.checked) {
+      WriteBlockTrailer(slot.output + slot.outputLength, slot.input, slot.inputLength, slot.seed);
+      slot.outputLength += kBlockTrailerBytes;
+    }
+  } else if (slot.checked) {
+    slot.outputLength = 2 * uint32_t(blockSize);
+    slot.verdict = DecompressCheckedBlock(slot.output, slot.outputLength, slot.input, slot.inputLength, slot.seed);
+    slot.ok = slot.verdict == BlockWhole;
   } else {
     slot.outputLength = 2 * uint32_t(blockSize);
     slot.ok = DecompressBlock(slot.output, slot.outputLength, slot.input, slot.inputLength);

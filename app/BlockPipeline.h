@@ -14,6 +14,8 @@
 #pragma once
 #include <cstdint>
 
+#include "engine/BlockCheck.h"
+
 enum TBlockTask : uint8_t { BlockCompress, BlockRestore };
 
 struct TBlockSlot {
@@ -25,6 +27,11 @@ struct TBlockSlot {
   uint32_t inputLength = 0;
   uint32_t outputLength = 0;  // the result's length once done
   bool ok = false;            // the engine's result
+  // A checked block: compressing appends the trailer for this seed to the output; restoring
+  // checks the payload's trailer and gives the verdict.
+  bool checked = false;
+  uint64_t seed = 0;
+  TBlockVerdict verdict = BlockWhole;
 };
 
 class TBlockPipelineState;

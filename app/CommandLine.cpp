@@ -6,7 +6,10 @@
 // The folder part becomes the current directory, so the job sees names relative to it.
 #include "app/CommandLine.h"
 
-#include "app/FileJobs.h"
+#include "app/CompressEntry.h"
+#include "app/Reports.h"
+#include "app/RestoreEntry.h"
+#include "app/RunControl.h"
 #include "app/Operaciisfaylamiipapkami.h"
 #include "engine/Compression.h"
 #include "platform/win32.h"

@@ -3,7 +3,10 @@
 // SIGHUP ask the run to stop the way Escape in the progress window does, also in hidden mode.
 #include <csignal>
 
-#include "app/FileJobs.h"
+#include "app/CompressEntry.h"
+#include "app/Reports.h"
+#include "app/RestoreEntry.h"
+#include "app/RunControl.h"
 #include "app/MainRoutine.h"
 #include "app/Units.h"
 #include "platform/win32.h"

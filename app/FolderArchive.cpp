@@ -4,7 +4,10 @@
 #include <cstring>
 
 #include "app/ArchiveFormat.h"
-#include "app/FileJobs.h"
+#include "app/CompressEntry.h"
+#include "app/Reports.h"
+#include "app/RestoreEntry.h"
+#include "app/RunControl.h"
 #include "foundation/Memdiag.h"
 
 namespace {
@@ -230,6 +233,7 @@ bool RestoreArchive(const TAnsiString& archiveName, TOknoSostoyaniya* window, bo
   bool whole = true;
   uint32_t restored = 0;
   uint64_t at = 0;
+  uint64_t bytes = 0;
   TRestoreFolders folders;
   if (!folders.Open("")) {
     ReportSystemFailure(".", GetLastError());
@@ -265,9 +269,8 @@ bool RestoreArchive(const TAnsiString& archiveName, TOknoSostoyaniya* window, bo
                     "stored name is absolute, leaves the folder or cannot be represented; skipped");
       whole = false;
     } else {
-      const TRestoreOutcome outcome =
-          RestoreEntry(archive, folders, name, header->nextEntryOffset, header->lastWriteTime, share, window,
-                       askBeforeOverwrite, ShareOf(restored + 1, total));
+      const TRestoreOutcome outcome = RestoreEntry(archive, *header, name, &folders, askBeforeOverwrite, bytes, share,
+                                                   window, ShareOf(restored + 1, total));
       if (outcome != RestoreComplete && outcome != RestoreKept) whole = false;
       if (outcome == RestoreCancelled && QuitSignalled()) break;
     }

@@ -4,7 +4,10 @@
 
 #include "app/ArchiveFormat.h"
 #include "app/CommandLine.h"
-#include "app/FileJobs.h"
+#include "app/CompressEntry.h"
+#include "app/Reports.h"
+#include "app/RestoreEntry.h"
+#include "app/RunControl.h"
 #include "app/FolderArchive.h"
 #include "app/Operaciisfaylamiipapkami.h"
 #include "engine/Compression.h"

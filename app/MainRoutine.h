@@ -17,6 +17,8 @@ enum : int {
 
 // Source bytes per block; also bounds the blocks accepted on restore.
 extern int32_t BlockSize;
+// The largest chunk a checked block may declare: a restore grows its window up to this.
+constexpr uint32_t kLargestWindow = 64u << 20;
 // One buffer for the whole run: InputArea (BlockSize bytes) directly followed by OutputArea, which
 // holds at least 2 x BlockSize bytes and at least the engine's bound for a block of BlockSize.
 // Null outside a run.

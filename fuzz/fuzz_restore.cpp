@@ -13,7 +13,10 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/FileJobs.h"
+#include "app/CompressEntry.h"
+#include "app/Reports.h"
+#include "app/RestoreEntry.h"
+#include "app/RunControl.h"
 #include "app/FolderArchive.h"
 #include "app/MainRoutine.h"
 #include "app/Units.h"

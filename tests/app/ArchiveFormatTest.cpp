@@ -3,6 +3,7 @@
 // stop at the first entry it cannot trust (cut, zero, beyond the end, not moving forward).
 #include "AppTestSupport.h"
 #include "app/ArchiveFormat.h"
+#include "engine/BlockCheck.h"
 
 namespace {
 
@@ -81,26 +82,28 @@ class ArchiveFormatTest : public ::testing::Test {
   TScratchFolder scratch;
 };
 
-TEST_F(ArchiveFormatTest, StoredAbcEntryIsTheFortyFourBytesOfTheWorkedExample) {
+TEST_F(ArchiveFormatTest, CheckedAbcEntryIsTheFiftyTwoBytesOfTheWorkedExample) {
   HANDLE file = OpenForWriting();
   const std::u16string name = Units("a.txt");
   uint64_t start = 99;
   ASSERT_TRUE(WriteEntryHeader(file, name.c_str(), uint32_t(name.size()), kTime, start));
   EXPECT_EQ(0u, start);
-  const uint8_t payload[] = {0x03, 0, 0, 0, 0, 0, 0, 0, 'a', 'b', 'c'};
+  uint8_t payload[19] = {0x03, 0, 0, 0, 0, 0, 0, 0, 'a', 'b', 'c'};
+  WriteBlockTrailer(payload + 11, payload + 8, 3, EntryCheckSeed(name.c_str(), 5, kCheckedEntry, kTime));
   ASSERT_TRUE(WriteEntryBlock(file, payload, sizeof payload));
   ASSERT_TRUE(FinishEntry(file, start));
   uint64_t position = 0;
   ASSERT_TRUE(CurrentPosition(file, position));
-  EXPECT_EQ(44u, position) << "the back-patch returns to the entry's end";
+  EXPECT_EQ(52u, position) << "the back-patch returns to the entry's end";
   CloseHandle(file);
 
-  const TBytes expected = {0x2C, 0, 0, 0, 0, 0, 0, 0,                                    // nextEntryOffset 44
+  const TBytes expected = {0x34, 0, 0, 0, 0, 0, 0, 0,                                    // nextEntryOffset 52
                            'a', 0, '.', 0, 't', 0, 'x', 0, 't', 0, 0, 0,                  // name, terminator
-                           0x00,                                                          // reserved
+                           0x01,                                                          // reserved: checked
                            0xF6, 0xE5, 0xD4, 0xC3, 0xB2, 0xA1, 0xD9, 0x01,                // time, low half first
-                           0x0B, 0, 0, 0,                                                 // payload length 11
-                           0x03, 0, 0, 0, 0, 0, 0, 0, 'a', 'b', 'c'};                     // stored block
+                           0x13, 0, 0, 0,                                                 // payload length 19
+                           0x03, 0, 0, 0, 0, 0, 0, 0, 'a', 'b', 'c',                      // stored block
+                           0x03, 0, 0, 0, 0x40, 0x90, 0xEE, 0x4A};                        // trailer: 3, check
   EXPECT_EQ(expected, ReadAll(SystemPath()));
 }
 
@@ -124,7 +127,8 @@ TEST_F(ArchiveFormatTest, EmptyFileGivesTwentyNineByteEntryAndAppendedEntriesCha
   const uint64_t secondEnd = 29 + EntryHeaderSize(5) + 4 + 5 + 4 + 2;
   ASSERT_EQ(secondEnd, bytes.size());
   EXPECT_EQ(29u, GetU64(bytes.data()));
-  EXPECT_EQ(TBytes({'e', 0, '.', 0, 't', 0, 'x', 0, 't', 0, 0, 0, 0}), TBytes(bytes.begin() + 8, bytes.begin() + 21));
+  EXPECT_EQ(TBytes({'e', 0, '.', 0, 't', 0, 'x', 0, 't', 0, 0, 0, kCheckedEntry}),
+            TBytes(bytes.begin() + 8, bytes.begin() + 21));
   EXPECT_EQ(0u, GetU64(bytes.data() + 21)) << "an unreadable time is stored as 0";
   EXPECT_EQ(secondEnd, GetU64(bytes.data() + 29));
   EXPECT_EQ(5u, GetU32(bytes.data() + 29 + EntryHeaderSize(5)));

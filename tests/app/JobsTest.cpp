@@ -2,7 +2,10 @@
 // beyond the window), the cancel check, and the names a restore accepts.
 #include "AppTestSupport.h"
 #include "app/ArchiveFormat.h"
-#include "app/FileJobs.h"
+#include "app/CompressEntry.h"
+#include "app/Reports.h"
+#include "app/RestoreEntry.h"
+#include "app/RunControl.h"
 #include "app/FolderArchive.h"
 #include "app/MainRoutine.h"
 #include "engine/Compression.h"
@@ -66,8 +69,8 @@ class JobsTest : public ::testing::Test {
     bool ask = false;
     TRestoreFolders folders;
     EXPECT_TRUE(folders.Open(""));
-    const TRestoreOutcome outcome =
-        RestoreEntry(archive, folders, TAnsiString(target), header.nextEntryOffset, 0, 0.0f, nullptr, ask);
+    uint64_t bytes = 0;
+    const TRestoreOutcome outcome = RestoreEntry(archive, header, TAnsiString(target), &folders, ask, bytes, 0.0f, nullptr);
     CloseHandle(archive);
     return outcome;
   }
@@ -92,7 +95,7 @@ TEST_F(JobsTest, SourceOfTwoBlocksAndOneByteGivesThreeBlocksAndRestores) {
   ASSERT_EQ(EntryWritten, Compress("s.txt", 4096));
   const std::vector<uint32_t> lengths = BlockLengths();
   ASSERT_EQ(3u, lengths.size());
-  EXPECT_EQ(9u, lengths[2]) << "the last block is a stored 1-byte chunk";
+  EXPECT_EQ(17u, lengths[2]) << "the last block is a stored 1-byte chunk and its trailer";
   EXPECT_EQ(ReadAll(Path("x.pck")).size(), GetU64(ReadAll(Path("x.pck")).data()));
 
   EXPECT_EQ(RestoreComplete, Restore("back.txt", 4096));
@@ -140,7 +143,7 @@ TEST_F(JobsTest, TinyWindowRestoresItsOwnStoredFullBlocks) {
   ASSERT_EQ(EntryWritten, Compress("t.bin", 5));
   const std::vector<uint32_t> lengths = BlockLengths();
   ASSERT_EQ(3u, lengths.size());
-  EXPECT_EQ(13u, lengths[0]) << "a stored full block is window + 8 bytes, more than 2 x window";
+  EXPECT_EQ(21u, lengths[0]) << "a stored full block and its trailer are window + 16 bytes, more than 2 x window";
   EXPECT_EQ(RestoreComplete, Restore("t.out", 5));
   EXPECT_EQ(data, ReadAll(Path("t.out")));
 }
@@ -154,6 +157,16 @@ TEST_F(JobsTest, SmallerWindowRefusesLongerBlocksWithoutTouchingMemoryOutsideThe
   ASSERT_EQ(1u, lengths.size());
   ASSERT_LT(lengths[0], 65536u);
 
+  // A checked entry tells the window it needs: any smaller window restores it.
+  for (int32_t smaller : {int32_t(lengths[0] / 3), 1000, 5})
+    EXPECT_EQ(RestoreComplete, Restore("grown.out", smaller)) << smaller;
+  EXPECT_EQ(data, ReadAll(Path("grown.out")));
+  EXPECT_FALSE(FailureReported());
+
+  // Without the flag of a checked entry (as archives made before trailers), the window rule holds.
+  TBytes archive = ReadAll(Path("x.pck"));
+  archive[8 + 2 * 6] = 0;
+  WriteAll(Path("x.pck"), archive);
   // The payload is within 2 x window but longer than the window: refused, never decoded over
   // the output area it overlaps.
   const int32_t window = int32_t(lengths[0] * 3 / 4);

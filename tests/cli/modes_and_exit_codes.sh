@@ -11,8 +11,8 @@ expect_rc 0 "-s compress"
 pck list alice.pck >"$work/list"
 read -r _ _ _ blocks stored _ <"$work/list"
 check "-s: all $blocks blocks stored ($stored)" test "$blocks" = 3 -a "$stored" = 3
-check "-s: size is the data plus 12 bytes a block" \
-  [ "$(stat -c %s alice.pck)" = $((152089 + 3 * 12 + 17 + 2 * 10)) ]
+check "-s: size is the data plus 20 bytes a block (length, stored header, trailer)" \
+  [ "$(stat -c %s alice.pck)" = $((152089 + 3 * 20 + 17 + 2 * 10)) ]
 mkdir s && mv alice.pck s/ && cd s
 run -h alice.pck
 expect_rc 0 "restore the stored archive"
@@ -33,15 +33,25 @@ expect_rc 0 "restore the -w=65536 archive with the default window"
 same_file ../alice.txt alice.txt "-w=65536 archive, default window"
 cd ..
 
-# A 1 MiB file made with the default window is one block; -w=1000 refuses it: empty file, exit 4.
+# A 1 MiB file made with the default window is one block. Its trailer tells the restore the window
+# it needs, so -w=1000 restores it; without the trailer's flag (reserved byte 0, as in archives
+# written before trailers) the window rule holds: -w=1000 refuses it, nothing is left, exit 4.
 run -h -o mega.txt
 expect_rc 0 "compress mega.txt"
 check "mega.pck is one block" [ "$(pck list mega.pck | awk '{print $4}')" = 1 ]
 mkdir small && cp mega.pck small/ && cd small
 run -h -w=1000 mega.pck
-expect_rc 4 "-w=1000 on a default-window archive"
+expect_rc 0 "-w=1000 on a checked default-window archive"
+same_file ../mega.txt mega.txt "the checked archive restores with any window"
+rm mega.txt
+pck patch mega.pck $((8 + 2 * 9)) B 0
+run -h -w=1000 mega.pck
+expect_rc 4 "-w=1000 on an unchecked default-window archive"
 check "the refused entry leaves no file under its name" test ! -e mega.txt
-stderr_has "mega.txt" "-w=1000 refusal names the file"
+stderr_has "mega.txt: made with a window of at least" "-w=1000 refusal names the file and the window"
+run -h mega.pck
+expect_rc 0 "the unchecked archive with its own window"
+same_file ../mega.txt mega.txt "a reader that ignores the trailers restores the checked blocks"
 cd ..
 
 # A tiny window restores its own archive: stored full blocks are window + 8 bytes long.

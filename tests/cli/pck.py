@@ -3,9 +3,12 @@
 
 An entry is: nextEntryOffset (u64) | UTF-16LE name + 0 unit | reserved byte | last-write time
 (u64, Windows file time) | blocks (u32 payload length + payload). A stored payload is the chunk
-length (u32), a 32-bit 0, then the chunk's bytes.
+length (u32), a 32-bit 0, then the chunk's bytes. In a checked entry (reserved byte 1) every
+payload ends with an 8-byte trailer (chunk length, check value).
 
   pck.py list ARCHIVE                  one line per entry: offset next time blocks stored name
+  pck.py payloads ARCHIVE              one line per block: offset of its payload, payload length,
+                                       entry offset
   pck.py check ARCHIVE                 exit 1 unless the chain is valid to the end of the file
   pck.py craft OUT ITEM...             writes entries with stored blocks; ITEM is name=text,
                                        name@path (bytes of a file), or name= (empty)
@@ -21,7 +24,7 @@ EPOCH_DIFFERENCE = 116444736000000000  # 100 ns intervals from 1601-01-01 to 197
 
 
 def entries(data):
-    """Yields (offset, next, name, time, blocks) for every entry the chain admits, then stops."""
+    """Yields (offset, next, name, time, blocks, reserved) for every entry the chain admits."""
     at = 0
     while at < len(data):
         if at + 8 > len(data):
@@ -40,19 +43,21 @@ def entries(data):
             return
         name = struct.pack("<%dH" % len(units), *units).decode("utf-16-le", "replace")
         (time,) = struct.unpack_from("<Q", data, first - 8)
+        reserved = data[first - 9]
         blocks = []
         pos = first
         while pos < nxt:
             (length,) = struct.unpack_from("<I", data, pos)
-            blocks.append(data[pos + 4:pos + 4 + length])
+            blocks.append((pos + 4, data[pos + 4:pos + 4 + length]))
             pos += 4 + length
-        yield at, nxt, name, time, blocks
+        yield at, nxt, name, time, blocks, reserved
         at = nxt
 
 
-def is_stored(payload):
-    return len(payload) >= 8 and struct.unpack_from("<I", payload, 4)[0] == 0 and \
-        struct.unpack_from("<I", payload, 0)[0] == len(payload) - 8
+def is_stored(payload, reserved):
+    trailer = 8 if reserved == 1 else 0
+    return len(payload) >= 8 + trailer and struct.unpack_from("<I", payload, 4)[0] == 0 and \
+        struct.unpack_from("<I", payload, 0)[0] == len(payload) - 8 - trailer
 
 
 def entry_bytes(name, content, block=2097152, time=0):
@@ -86,13 +91,18 @@ def main(argv):
     command = argv[1]
     if command == "list":
         data = open(argv[2], "rb").read()
-        for at, nxt, name, time, blocks in entries(data):
-            stored = sum(1 for b in blocks if is_stored(b))
+        for at, nxt, name, time, blocks, reserved in entries(data):
+            stored = sum(1 for _, b in blocks if is_stored(b, reserved))
             print(at, nxt, time, len(blocks), stored, name)
+    elif command == "payloads":
+        data = open(argv[2], "rb").read()
+        for at, _, _, _, blocks, _ in entries(data):
+            for offset, payload in blocks:
+                print(offset, len(payload), at)
     elif command == "check":
         data = open(argv[2], "rb").read()
         end = 0
-        for _, nxt, _, _, _ in entries(data):
+        for _, nxt, _, _, _, _ in entries(data):
             end = nxt
         if end != len(data):
             print("chain ends at %d of %d bytes" % (end, len(data)), file=sys.stderr)

@@ -3,19 +3,22 @@
 # 0-byte files and files of exactly k blocks and k blocks + 1.
 source "$(dirname "$0")/common.bash"
 
-# --- the 44-byte archive of a.txt holding "abc" and the 29-byte entry of an empty e.txt ---
+# --- the 52-byte archive of a.txt holding "abc" (docs/format.md) and the 29-byte entry of an
+# empty e.txt; the block's trailer is the length 3 and the check value of "abc" seeded with the
+# entry's header, which holds the time set here ---
 mkdir -p "$work/example" && cd "$work/example"
 printf abc >a.txt
 : >e.txt
 touch -d '2021-03-04 05:06:07.1234567 UTC' a.txt
 run -h a.txt
 expect_rc 0 "compress a.txt"
-check "a.pck is 44 bytes" [ "$(stat -c %s a.pck)" = 44 ]
+check "a.pck is 52 bytes" [ "$(stat -c %s a.pck)" = 52 ]
 header="$(xxd -p -l 21 a.pck | tr -d '\n')"
-check "a.pck: offset 44, name a.txt, reserved 0 ($header)" \
-  [ "$header" = "2c0000000000000061002e00740078007400000000" ]
+check "a.pck: offset 52, name a.txt, reserved 1 ($header)" \
+  [ "$header" = "340000000000000061002e00740078007400000001" ]
 block="$(xxd -p -s 29 a.pck | tr -d '\n')"
-check "a.pck block: length 11, stored 3 bytes abc ($block)" [ "$block" = "0b0000000300000000000000616263" ]
+check "a.pck block: length 19, stored 3 bytes abc, trailer ($block)" \
+  [ "$block" = "13000000030000000000000061626303000000b11cc524" ]
 time_field="$(python3 -c 'import struct,sys;print(struct.unpack_from("<Q",open(sys.argv[1],"rb").read(),21)[0])' a.pck)"
 check "a.pck time field is a.txt's time" [ "$time_field" = "$(pck mtime a.txt)" ]
 same_time a.txt a.pck "a.pck carries a.txt's time"
@@ -23,8 +26,8 @@ run -h e.txt
 expect_rc 0 "compress e.txt"
 check "e.pck is 29 bytes" [ "$(stat -c %s e.pck)" = 29 ]
 header="$(xxd -p -l 21 e.pck | tr -d '\n')"
-check "e.pck: offset 29, name e.txt, reserved 0 ($header)" \
-  [ "$header" = "1d0000000000000065002e00740078007400000000" ]
+check "e.pck: offset 29, name e.txt, reserved 1 ($header)" \
+  [ "$header" = "1d0000000000000065002e00740078007400000001" ]
 mkdir back && mv a.pck e.pck back/ && cd back
 run -h a.pck
 expect_rc 0 "restore a.pck"

@@ -1,0 +1,35 @@
+// What a run tells its user on standard error: one line per failure, skip or note, naming the
+// file (its name as UTF-8, control characters escaped) and the reason; and whether any failure
+// or skip was reported, which decides the exit code.
+#pragma once
+#include <cstdint>
+
+#include "platform/win32.h"
+
+// One line "velmora: text" on standard error, on a line of its own below any progress line. On
+// Windows, a run without a standard error keeps its lines for ShowHeldReport.
+void ReportLine(const char* text);
+// Shows the lines kept back (Windows, no standard error) in the message window as one notice,
+// unless the run is hidden; then forgets them.
+void ShowHeldReport(bool hidden);
+// One line on standard error naming the file and a remark; the run goes on as it was.
+void ReportNote(const char* name, const char* reason);
+// The same for a failure: the run is then not a success.
+void ReportFailure(const char* name, const char* reason);
+// The same with the system's text for an error code as the reason.
+void ReportSystemFailure(const char* name, DWORD error);
+// One line naming something the job left out on purpose (a folder it cannot list, a link that
+// points nowhere): what it wrote is kept, but the run ends with the exit code of an incomplete job.
+void ReportSkipped(const char* name, const char* reason);
+// The system's text for an error code, as UTF-8.
+void SystemReason(DWORD error, char* reason, uint32_t capacity);
+// Why a source file did not open (error from the open): what it is, when it is not a regular
+// file, else the system's text.
+void UnopenedReason(const char* name, DWORD error, char* reason, uint32_t capacity);
+// A code page 1251 name as UTF-8 for standard error or output, control characters written as
+// \xNN so that a stored name cannot move the cursor or retitle the terminal.
+void NameAsUtf8(const char* name, char* out, uint32_t capacity);
+// Whether any failure, or any skip, was reported since the last reset (the exit code follows).
+bool FailureReported();
+bool SkipReported();
+void ResetFailures();

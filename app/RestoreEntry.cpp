@@ -1,0 +1,359 @@
+#include "app/RestoreEntry.h"
+
+#include <cstdio>
+#include <deque>
+
+#include "app/ArchiveFormat.h"
+#include "app/BlockPipeline.h"
+#include "app/MainRoutine.h"
+#include "app/Reports.h"
+#include "app/RunControl.h"
+#include "engine/Compression.h"
+#include "foundation/Memdiag.h"
+#include "platform/Beneath.h"
+#include "ui/Toknosoobzheniy.h"
+
+int8_t overwriteYesCount = 0;
+
+namespace {
+
+const char* NameOf(const TAnsiString& name) {
+  const char* text = name.Data();
+  return text != nullptr ? text : "";
+}
+
+// True when both handles name the same file (so restoring must not overwrite the archive it reads).
+bool SameFile(HANDLE a, HANDLE b) {
+  BY_HANDLE_FILE_INFORMATION x, y;
+  if (!GetFileInformationByHandle(a, &x) || !GetFileInformationByHandle(b, &y)) return false;
+  return x.dwVolumeSerialNumber == y.dwVolumeSerialNumber && x.nFileIndexHigh == y.nFileIndexHigh &&
+         x.nFileIndexLow == y.nFileIndexLow;
+}
+
+bool AskYesNo(const TAnsiString& text) { return ShowMessageWindow(nullptr, text.Data(), nullptr, MB_YESNO) == IDYES; }
+
+TAnsiString OverwriteQuestion(const TAnsiString& name) {
+  TAnsiString text("File \"");
+  text = Concatenate(text, name);
+  return Concatenate(text, TAnsiString("\" already exist. Overwrite?"));
+}
+
+// The smallest window that restores a block this run's window refused, from the block itself: a
+// stored block says its length; a compressed one is restored into scratch as large as its
+// pre-pass length allows (the pre-pass expands a byte at most 85 times). 0 when no larger window
+// restores it (the block is damaged).
+uint32_t WindowNeeded(const uint8_t* payload, uint32_t length) {
+  if (length < 8) return 0;
+  if (GetU32(payload + 4) == 0) return length - 8;
+  const uint64_t largest = uint64_t(1) << 30;
+  uint64_t capacity = 85 * uint64_t(GetU32(payload));
+  if (capacity > largest) capacity = largest;
+  if (capacity <= 2 * uint64_t(BlockSize)) return 0;
+  uint8_t* scratch = nullptr;
+  Create(scratch, uint32_t(capacity));
+  if (scratch == nullptr) return 0;
+  uint32_t restored = uint32_t(capacity);
+  const bool fits = DecompressBlock(scratch, restored, payload, length);
+  Free(scratch);
+  return fits ? restored : 0;
+}
+
+// The report of a block this run's window is too small for.
+void WindowReason(uint32_t needed, char* reason, size_t capacity) {
+  std::snprintf(reason, capacity, "made with a window of at least %u bytes: restore with -w=%u", needed, needed);
+}
+
+// Where a restore writes an entry before it takes the entry's name, and what it does with it. A
+// test (no folders) writes nothing and only reports.
+struct TRestoreTarget {
+  const char* name;         // the entry's name, for the reports
+  bool testOnly = false;
+  HANDLE folder = nullptr;  // the folder the file goes into
+  const char* leaf = "";    // the file's name in that folder
+  bool existed = false;     // a file of that name was there: it is replaced only by a whole entry
+  char temporaryName[TRestoreFolders::kTemporaryNameSize] = "";
+  HANDLE file = INVALID_HANDLE_VALUE;
+
+  bool Write(const uint8_t* bytes, uint32_t length) { return testOnly || WriteExact(file, bytes, length); }
+
+  // A whole entry takes its name with the stored time; false (reported) when it cannot.
+  bool Finish(uint64_t lastWriteTime) {
+    if (testOnly) return true;
+    if (lastWriteTime != 0) {
+      FILETIME time;
+      time.dwLowDateTime = static_cast<DWORD>(lastWriteTime);
+      time.dwHighDateTime = static_cast<DWORD>(lastWriteTime >> 32);
+      SetFileTime(file, nullptr, nullptr, &time);
+    }
+    const bool closed = CloseHandle(file) != FALSE;
+    file = INVALID_HANDLE_VALUE;
+    if (closed && MoveFileBeneath(folder, temporaryName, leaf, MOVEFILE_REPLACE_EXISTING)) return true;
+    const DWORD error = GetLastError();
+    DeleteFileBeneath(folder, temporaryName);
+    char reason[960], line[1024];
+    SystemReason(error, reason, sizeof reason);
+    std::snprintf(line, sizeof line, "%s; nothing was kept", reason);
+    ReportFailure(name, line);
+    return false;
+  }
+
+  // Ends a failed entry with one line that says what became of the file. Only damage in the
+  // archive keeps a part, and only where no file was: what could be restored is all there is.
+  void Fail(const char* reason, bool damage) {
+    if (testOnly) {
+      ReportFailure(name, reason);
+      return;
+    }
+    CloseHandle(file);
+    file = INVALID_HANDLE_VALUE;
+    const bool kept = damage && !existed && MoveFileBeneath(folder, temporaryName, leaf, 0);
+    if (!kept) DeleteFileBeneath(folder, temporaryName);
+    char line[512];
+    std::snprintf(line, sizeof line, "%s; %s", reason,
+                  existed ? "the existing file was left as it was"
+                          : kept ? "the file holds what could be restored" : "nothing was kept");
+    ReportFailure(name, line);
+  }
+};
+
+// The entry cannot be restored where its name leads; one line says why.
+TRestoreOutcome Skipped(const char* name, DWORD error) {
+  if (error == ERROR_CANT_RESOLVE_FILENAME) {
+    ReportFailure(name, "a symbolic link lies in its path; skipped");
+  } else {
+    char reason[960], line[1024];
+    SystemReason(error, reason, sizeof reason);
+    std::snprintf(line, sizeof line, "%s; skipped", reason);
+    ReportFailure(name, line);
+  }
+  return RestoreSkipped;
+}
+
+// Finds where the entry goes, asks before an existing file is replaced, and opens the temporary.
+// RestoreComplete when the blocks may be restored; otherwise what became of the entry.
+TRestoreOutcome Prepare(TRestoreTarget& target, HANDLE archive, const TAnsiString& name, TRestoreFolders& folders,
+                        bool& askBeforeOverwrite) {
+  const char* narrow = target.name;
+  target.folder = folders.Reach(narrow, target.leaf);
+  if (target.folder == nullptr) return Skipped(narrow, GetLastError());
+  // Any item there counts as one to keep, also a file this process cannot read (the question is
+  // asked, as always, only for a file that opens for reading).
+  const DWORD attributes = GetFileAttributesBeneath(target.folder, target.leaf);
+  target.existed = attributes != INVALID_FILE_ATTRIBUTES;
+  if (target.existed && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return Skipped(narrow, ERROR_CANT_RESOLVE_FILENAME);
+  if (target.existed && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    ReportFailure(narrow, "a folder of that name is in the way; skipped");
+    return RestoreSkipped;
+  }
+  bool readable = false;
+  if (target.existed) {
+    HANDLE existing = CreateFileBeneath(target.folder, target.leaf, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+    readable = existing != INVALID_HANDLE_VALUE;
+    const bool archiveItself = readable && SameFile(archive, existing);
+    if (readable) CloseHandle(existing);
+    if (archiveItself) {
+      ReportFailure(narrow, "the entry names the compressed file itself; skipped");
+      return RestoreSkipped;
+    }
+  }
+  if (askBeforeOverwrite && readable) {
+    const bool yes = AskYesNo(OverwriteQuestion(name));
+    if (QuitSignalled()) {
+      ReportFailure(narrow, "cancelled; the existing file was left as it was");
+      return RestoreCancelled;
+    }
+    if (!yes) return RestoreKept;
+    overwriteYesCount = int8_t(uint8_t(overwriteYesCount) + 1);
+    if (overwriteYesCount == 3 && AskYesNo(TAnsiString("Overwrite all files?"))) askBeforeOverwrite = false;
+  }
+  target.file = folders.CreateTemporary(target.folder, target.temporaryName);
+  if (target.file == INVALID_HANDLE_VALUE) return Skipped(narrow, GetLastError());
+  return RestoreComplete;
+}
+
+// What a checked block's verdict says, for the report.
+void VerdictReason(TBlockVerdict verdict, uint32_t block, uint32_t restored, uint32_t declared, char* reason,
+                   size_t capacity) {
+  switch (verdict) {
+    case BlockTrailerMissing:
+      std::snprintf(reason, capacity, "damaged entry: block %u has no trailer", block);
+      break;
+    case BlockLengthDiffers:
+      std::snprintf(reason, capacity, "damaged entry: block %u restores to %u bytes, its trailer says %u", block,
+                    restored, declared);
+      break;
+    case BlockCheckDiffers:
+      std::snprintf(reason, capacity, "damaged entry: block %u does not match its check value", block);
+      break;
+    default:
+      std::snprintf(reason, capacity, "damaged entry: block %u cannot be restored", block);
+      break;
+  }
+}
+
+// A block read ahead: where the entry's bytes stand after it, its number, the length its trailer
+// declares (checked entries).
+struct TInFlight {
+  uint64_t readAfter;
+  uint32_t block;
+  uint32_t declared;
+};
+
+}  // namespace
+
+TRestoreOutcome RestoreEntry(HANDLE archive, const TEntryHeader& header, const TAnsiString& name,
+                             TRestoreFolders* folders, bool& askBeforeOverwrite, uint64_t& restoredBytes, float base,
+                             TOknoSostoyaniya* window, float end) {
+  TRestoreTarget target;
+  target.name = NameOf(name);
+  target.testOnly = folders == nullptr;
+  if (!target.testOnly) {
+    const TRestoreOutcome prepared = Prepare(target, archive, name, *folders, askBeforeOverwrite);
+    if (prepared != RestoreComplete) return prepared;
+  }
+  auto failed = [&](const char* reason, bool damage) {
+    target.Fail(reason, damage);
+    return RestoreDamaged;
+  };
+
+  const bool checked = header.reserved == kCheckedEntry;
+  const uint64_t seed = checked ? EntryCheckSeed(header.name, header.nameUnits, header.reserved, header.lastWriteTime) : 0;
+  const uint64_t start = header.firstBlock;
+  if (!SeekTo(archive, start) || header.nextEntryOffset < start) return failed("entry cannot be read", true);
+  if (!BlockPipeline.Started()) return failed("no working buffer", false);
+  const uint64_t total = header.nextEntryOffset - start;
+  // Blocks are read ahead into the workers' slots and written in order. Damage found while reading
+  // is reported once the blocks before it are written, so a new file keeps all that was whole. A
+  // checked block too large for this run's buffers makes them grow, once the blocks before it are
+  // written, to what its trailer declares.
+  char damage[160] = "";
+  bool damageInArchive = true;
+  bool cancelled = false;
+  uint32_t growTo = 0;
+  std::deque<TInFlight> inFlight;
+  uint32_t blockNumber = 0;
+  uint64_t done = 0;
+  for (;;) {
+    const uint32_t limit = AcceptedBlockLength(BlockSize);
+    TBlockSlot* slot = nullptr;
+    while (damage[0] == 0 && !cancelled && growTo == 0 && done < total &&
+           (slot = BlockPipeline.FreeSlot(uint32_t(BlockSize))) != nullptr) {
+      if (CancelRequested()) {
+        cancelled = true;
+        break;
+      }
+      uint8_t field[8];
+      if (total - done < 4 || !ReadExact(archive, field, 4)) {
+        std::snprintf(damage, sizeof damage, "damaged entry: a block length is cut off");
+        break;
+      }
+      const uint32_t length = GetU32(field);
+      uint32_t declared = 0;
+      if (length > total - done - 4) {
+        std::snprintf(damage, sizeof damage, "damaged entry: a block runs past the end of its entry");
+      } else if (checked) {
+        bool read = false;
+        if (length < kBlockTrailerBytes) {
+          VerdictReason(BlockTrailerMissing, blockNumber, 0, 0, damage, sizeof damage);
+        } else if (length <= limit) {
+          read = ReadExact(archive, slot->input, length);
+          if (read) TrailerChunkLength(slot->input, length, declared);
+        } else {
+          // Too long for this run's buffers: its trailer, read in place, says what they need.
+          read = SeekTo(archive, start + done + 4 + length - kBlockTrailerBytes) &&
+                 ReadExact(archive, field, kBlockTrailerBytes);
+          declared = GetU32(field);
+        }
+        if (damage[0] == 0 && !read) std::snprintf(damage, sizeof damage, "damaged entry: a block is cut off");
+        const bool compressedForm = length >= 16 && length <= limit && GetU32(slot->input + 4) != 0;
+        const bool fits = length <= limit && declared <= 2 * uint32_t(BlockSize) &&
+                          !(compressedForm && length - kBlockTrailerBytes > uint32_t(BlockSize));
+        if (damage[0] == 0 && !fits) {
+          const uint32_t needed = declared > length ? declared : length;
+          if (needed > kLargestWindow) {
+            std::snprintf(damage, sizeof damage, "damaged entry: block %u declares %u bytes, more than a window holds",
+                          blockNumber, needed);
+          } else {
+            growTo = needed;
+            if (!SeekTo(archive, start + done)) std::snprintf(damage, sizeof damage, "damaged entry: a block is cut off");
+            break;
+          }
+        }
+      } else if (length > limit) {
+        // Too long to read here: its header still tells the stored form's length, or a lower bound.
+        if (length < 8 || !ReadExact(archive, field, 8)) {
+          std::snprintf(damage, sizeof damage, "damaged entry: a block is cut off");
+        } else {
+          WindowReason(GetU32(field + 4) == 0 ? length - 8 : length, damage, sizeof damage);
+          damageInArchive = false;
+        }
+      } else if (!ReadExact(archive, slot->input, length)) {
+        std::snprintf(damage, sizeof damage, "damaged entry: a block is cut off");
+      } else if (length > uint32_t(BlockSize) && length >= 8 && GetU32(slot->input + 4) != 0) {
+        // A compressed-form payload longer than the window would run into the output, which the
+        // engine writes while it still reads the payload; only the stored form may overlap.
+        WindowReason(length, damage, sizeof damage);
+        damageInArchive = false;
+      }
+      if (damage[0] != 0) break;
+      done += uint64_t(length) + 4;
+      slot->checked = checked;
+      slot->seed = seed + blockNumber;
+      BlockPipeline.Submit(slot, BlockRestore, length);
+      inFlight.push_back({done, blockNumber++, declared});
+    }
+    if (cancelled) {
+      BlockPipeline.Discard();
+      break;
+    }
+    TBlockSlot* oldest = BlockPipeline.Oldest();
+    if (oldest == nullptr) {
+      if (growTo == 0) break;
+      const int32_t previous = BlockSize;
+      BlockSize = int32_t(growTo);
+      growTo = 0;
+      if (!AllocateBlockBuffer(BlockSize)) {
+        BlockSize = previous;
+        AllocateBlockBuffer(BlockSize);
+        std::snprintf(damage, sizeof damage, "block %u needs a window of %d bytes, more than can be had here",
+                      blockNumber, int(BlockSize));
+        damageInArchive = false;
+        break;
+      }
+      continue;
+    }
+    const TInFlight block = inFlight.front();
+    inFlight.pop_front();
+    char reason[160] = "";
+    bool isDamage = true;
+    if (!oldest->ok && oldest->checked) {
+      VerdictReason(oldest->verdict, block.block, oldest->outputLength, block.declared, reason, sizeof reason);
+    } else if (!oldest->ok) {
+      const uint32_t needed = WindowNeeded(oldest->input, oldest->inputLength);
+      isDamage = needed <= uint32_t(BlockSize);
+      if (!isDamage)
+        WindowReason(needed, reason, sizeof reason);
+      else
+        std::snprintf(reason, sizeof reason, "damaged entry: a block cannot be restored");
+    } else if (!target.Write(oldest->output, oldest->outputLength)) {
+      SystemReason(GetLastError(), reason, sizeof reason);
+      isDamage = false;
+    } else {
+      restoredBytes += oldest->outputLength;
+    }
+    BlockPipeline.Release(oldest);
+    if (reason[0] != 0) {
+      BlockPipeline.Discard();
+      return failed(reason, isDamage);
+    }
+    PostProgress(window, PositionWithin(base, end, block.readAfter, total), base);
+  }
+  if (cancelled) {
+    target.Fail("cancelled", false);
+    return RestoreCancelled;
+  }
+  if (damage[0] != 0) return failed(damage, damageInArchive);
+  if (!target.Finish(header.lastWriteTime)) return RestoreSkipped;
+  PostProgress(window, end, end);
+  return RestoreComplete;
+}
