@@ -160,3 +160,17 @@ uint32_t AcceptedBlockLength(int32_t blockSize) {
   const uint64_t limit = twice > stored ? twice : stored;
   return limit > 0xFFFFFFFFu ? 0xFFFFFFFFu : uint32_t(limit);
 }
+
+bool DeclaredEntrySize(HANDLE archive, const TEntryHeader& header, uint64_t& size) {
+  size = 0;
+  for (uint64_t at = header.firstBlock; at < header.nextEntryOffset;) {
+    uint8_t field[4];
+    if (header.nextEntryOffset - at < 4 || !SeekTo(archive, at) || !ReadExact(archive, field, 4)) return false;
+    const uint32_t length = GetU32(field);
+    if (length < kBlockTrailerBytes || length > header.nextEntryOffset - at - 4) return false;
+    if (!SeekTo(archive, at + 4 + length - kBlockTrailerBytes) || !ReadExact(archive, field, 4)) return false;
+    size += GetU32(field);
+    at += 4 + uint64_t(length);
+  }
+  return true;
+}

@@ -63,6 +63,10 @@ uint64_t EntryCheckSeed(const WCHAR* name, uint32_t nameUnits, uint8_t reserved,
 // chain admits it. The file is left at the entry's first block.
 bool ReadEntryHeader(HANDLE archive, uint64_t start, uint64_t fileSize, TEntryHeader& header);
 
+// The bytes a checked entry restores to, from its blocks' trailers; false when its blocks do not
+// chain up to its end or one is too short for a trailer.
+bool DeclaredEntrySize(HANDLE archive, const TEntryHeader& header, uint64_t& size);
+
 // Number of entries that the chain admits, walking from offset 0; the position is left at 0.
 uint32_t CountEntries(HANDLE archive);
 

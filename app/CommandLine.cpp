@@ -28,7 +28,9 @@ const char* const UsageText =
     "  -s - Store files without compression\r\n"
     "  -h - Hidden mode\r\n"
     "  -o - Overwrite files\r\n"
-    "  -w=n - Set window size to n bytes";
+    "  -w=n - Set window size to n bytes\r\n"
+    "  -t - Test compressed file\r\n"
+    "  -l - List compressed file";
 const char* const UsageCaption = "Velmora v1.2";
 
 namespace {
@@ -55,6 +57,8 @@ int ReadCommandLineText(const TAnsiString& commandLine, TRunRequest& request) {
   bool hidden = false;
   bool askBeforeOverwrite = true;
   bool usage = false;
+  bool test = false;
+  bool list = false;
 
   TAnsiString token;
   TAnsiString rest = commandLine;
@@ -73,6 +77,10 @@ int ReadCommandLineText(const TAnsiString& commandLine, TRunRequest& request) {
       SetCompression(false);
     } else if (Is(token, "/?")) {
       usage = true;
+    } else if (Is(token, "-t")) {
+      test = true;
+    } else if (Is(token, "-l")) {
+      list = true;
     } else {
       TAnsiString option;
       TAnsiString value;
@@ -104,7 +112,8 @@ int ReadCommandLineText(const TAnsiString& commandLine, TRunRequest& request) {
     ShowNotice(UsageText, UsageCaption);
     return CommandLineUsageShown;
   }
-  if (Is(extension, kCompressedExtension))
+  // Testing and listing read the source as an archive, whatever its name.
+  if (Is(extension, kCompressedExtension) || test || list)
     mode = RunDecompress;
   else if (isFolder)
     mode = RunCompress;
@@ -126,8 +135,10 @@ int ReadCommandLineText(const TAnsiString& commandLine, TRunRequest& request) {
                            ? Concatenate(Concatenate(baseName, TAnsiString(".")), TAnsiString(kCompressedExtension))
                            : TAnsiString();
   request.windowSize = windowSize;
-  request.hidden = hidden;
+  request.hidden = hidden || list;  // a listing goes to standard output, with no progress line beside it
   request.askBeforeOverwrite = askBeforeOverwrite;
+  request.test = test;
+  request.list = list;
   return CommandLineRun;
 }
 

@@ -20,6 +20,8 @@ struct TRunRequest {
   double windowSize = 2097152.0;  // -w=n; not range-checked here
   bool hidden = false;            // -h: no progress window
   bool askBeforeOverwrite = true; // cleared by -o
+  bool test = false;              // -t: the source is an archive to decode and check, not restore
+  bool list = false;              // -l: the source is an archive to list
 };
 
 // Exit codes that end the program without a run.

@@ -214,8 +214,30 @@ bool IsRestorableName(const WCHAR* name, uint32_t units, TAnsiString& narrow) {
   return true;
 }
 
+namespace {
+
+// One line of a listing on standard output: size, packed size, local time, name.
+void ListLine(const TEntryHeader& header, bool sizeKnown, uint64_t entrySize) {
+  char size[24] = "?";
+  if (sizeKnown) std::snprintf(size, sizeof size, "%llu", static_cast<unsigned long long>(entrySize));
+  char when[48] = "                   ";
+  FILETIME utc, local;
+  utc.dwLowDateTime = DWORD(header.lastWriteTime);
+  utc.dwHighDateTime = DWORD(header.lastWriteTime >> 32);
+  SYSTEMTIME date;
+  if (header.lastWriteTime != 0 && FileTimeToLocalFileTime(&utc, &local) && FileTimeToSystemTime(&local, &date))
+    std::snprintf(when, sizeof when, "%04u-%02u-%02u %02u:%02u:%02u", date.wYear, date.wMonth, date.wDay, date.wHour,
+                  date.wMinute, date.wSecond);
+  char name[4096];
+  UnitsAsUtf8(header.name, header.nameUnits, name, sizeof name);
+  std::printf("%12s  %12llu  %s  %s\n", size, static_cast<unsigned long long>(header.nextEntryOffset - header.start),
+              when, name);
+}
+
+}  // namespace
+
 bool RestoreArchive(const TAnsiString& archiveName, TOknoSostoyaniya* window, bool& askBeforeOverwrite,
-                    bool& complete) {
+                    bool& complete, TArchiveUse use) {
   complete = false;
   HANDLE archive = CreateFileA(archiveName.Data(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -230,12 +252,9 @@ bool RestoreArchive(const TAnsiString& archiveName, TOknoSostoyaniya* window, bo
     CloseHandle(archive);
     return false;
   }
-  bool whole = true;
-  uint32_t restored = 0;
-  uint64_t at = 0;
-  uint64_t bytes = 0;
+  const bool restoring = !use.test && !use.list;
   TRestoreFolders folders;
-  if (!folders.Open("")) {
+  if (restoring && !folders.Open("")) {
     ReportSystemFailure(".", GetLastError());
     CloseHandle(archive);
     return false;
@@ -247,6 +266,12 @@ bool RestoreArchive(const TAnsiString& archiveName, TOknoSostoyaniya* window, bo
     CloseHandle(archive);
     return false;
   }
+  bool whole = true;
+  uint32_t restored = 0;
+  uint32_t uncheckable = 0;
+  uint64_t at = 0;
+  uint64_t bytes = 0;
+  bool sizesKnown = true;
   while (at < size) {
     const float share = ShareOf(restored, total);
     PostProgress(window, share, share);
@@ -263,21 +288,52 @@ bool RestoreArchive(const TAnsiString& archiveName, TOknoSostoyaniya* window, bo
       whole = false;
       break;
     }
+    const bool checked = header->reserved == kCheckedEntry;
     TAnsiString name;
-    if (!IsRestorableName(header->name, header->nameUnits, name)) {
+    const bool restorable = IsRestorableName(header->name, header->nameUnits, name);
+    if (!restorable) {
       ReportFailure(name.Length() != 0 ? name.Data() : "(entry)",
                     "stored name is absolute, leaves the folder or cannot be represented; skipped");
       whole = false;
-    } else {
-      const TRestoreOutcome outcome = RestoreEntry(archive, *header, name, &folders, askBeforeOverwrite, bytes, share,
-                                                   window, ShareOf(restored + 1, total));
+    }
+    uint64_t entrySize = 0;
+    bool sizeKnown = false;
+    if (use.test || (restorable && restoring)) {
+      const uint64_t before = bytes;
+      const TRestoreOutcome outcome =
+          RestoreEntry(archive, *header, name.Length() != 0 ? name : TAnsiString("(entry)"),
+                       restoring ? &folders : nullptr, askBeforeOverwrite, bytes, share, window,
+                       ShareOf(restored + 1, total));
       if (outcome != RestoreComplete && outcome != RestoreKept) whole = false;
       if (outcome == RestoreCancelled && QuitSignalled()) break;
+      entrySize = bytes - before;
+      sizeKnown = outcome == RestoreComplete;
+      if (!checked) ++uncheckable;
+    } else if (use.list && checked) {
+      sizeKnown = DeclaredEntrySize(archive, *header, entrySize);
+      if (!sizeKnown) {
+        ReportFailure(name.Length() != 0 ? name.Data() : "(entry)", "damaged entry: its blocks do not chain");
+        whole = false;
+      }
     }
+    if (use.list) {
+      ListLine(*header, sizeKnown, entrySize);
+      if (sizeKnown) bytes += use.test ? 0 : entrySize;
+    }
+    sizesKnown = sizesKnown && sizeKnown;
     ++restored;
     at = header->nextEntryOffset;
   }
   Free(header);
+  if (use.list) {
+    char sum[24] = "?";
+    if (sizesKnown) std::snprintf(sum, sizeof sum, "%llu", static_cast<unsigned long long>(bytes));
+    std::printf("%12s  %12llu  %u entries\n", sum, static_cast<unsigned long long>(at < size ? at : size), restored);
+  }
+  if (use.test)
+    std::printf("%u entries, %llu bytes checked; %u not checkable (made before check values)\n", restored,
+                static_cast<unsigned long long>(bytes), uncheckable);
+  std::fflush(stdout);
   if (whole) PostProgress(window, 1.0f, 1.0f);
   CloseHandle(archive);
   complete = whole;

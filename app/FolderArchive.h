@@ -24,11 +24,18 @@ uint32_t CountFolderFiles(const TAnsiString& folder);
 uint32_t CompressFolder(HANDLE archive, const TAnsiString& folder, uint32_t& counter, uint32_t& total,
                         TOknoSostoyaniya* window, uint64_t& latestTime);
 
-// False when the archive cannot be opened or an entry's folders or file cannot be created.
-// complete is set to whether every entry up to the end of the file was restored whole (answers No
-// to an overwrite question count as complete).
+// What a run does with an archive: restore it, or only test it (decode and check every entry,
+// writing nothing), list it (one line per entry on standard output, sizes from the trailers), or
+// both (sizes from decoding).
+struct TArchiveUse {
+  bool test = false;
+  bool list = false;
+};
+// False when the archive cannot be opened. complete is set to whether every entry up to the end
+// of the file was restored (or tested) whole; answers No to an overwrite question count as
+// complete. An entry that cannot be restored is reported and skipped; the walk goes on.
 bool RestoreArchive(const TAnsiString& archiveName, TOknoSostoyaniya* window, bool& askBeforeOverwrite,
-                    bool& complete);
+                    bool& complete, TArchiveUse use = TArchiveUse());
 
 // Whether a listed name (one component, code page 1251) can be stored: no character that the
 // listing shows as '?' because code page 1251 cannot spell it, none that Windows forbids.

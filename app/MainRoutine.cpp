@@ -162,7 +162,10 @@ int MainRoutine() {
     ok = CompressFileEntry(output, request.sourceName, 0.0f, window, latestTime) == EntryWritten;
   } else {
     bool complete = false;
-    ok = RestoreArchive(request.sourceName, window, request.askBeforeOverwrite, complete) && complete;
+    TArchiveUse use;
+    use.test = request.test;
+    use.list = request.list;
+    ok = RestoreArchive(request.sourceName, window, request.askBeforeOverwrite, complete, use) && complete;
   }
   if (compress && ok) {
     FILETIME time;

@@ -12,10 +12,12 @@ namespace {
 bool failureReported = false;
 bool skipReported = false;
 
+}  // namespace
+
 // Writes UTF-16 units as UTF-8 into out (capacity bytes, zero-terminated); unpaired surrogates
 // become U+FFFD. Control characters are written visibly as \xNN, so a stored name cannot move
 // the cursor, retitle the terminal or overwrite the lines above.
-void Utf8FromUnits(const WCHAR* units, uint32_t count, char* out, uint32_t capacity) {
+void UnitsAsUtf8(const WCHAR* units, uint32_t count, char* out, uint32_t capacity) {
   uint32_t at = 0;
   auto put = [&](uint32_t c) {
     char bytes[5];
@@ -57,7 +59,6 @@ void Utf8FromUnits(const WCHAR* units, uint32_t count, char* out, uint32_t capac
   out[at] = 0;
 }
 
-}  // namespace
 
 void NameAsUtf8(const char* name, char* out, uint32_t capacity) {
   WCHAR units[1024];
@@ -66,7 +67,7 @@ void NameAsUtf8(const char* name, char* out, uint32_t capacity) {
   if (n == 0 || Ansi1251ToWide(1251, 0, name, int(n), units, 1024) != int(n)) {
     for (uint32_t i = 0; i < n; ++i) units[i] = WCHAR(static_cast<unsigned char>(name[i]));
   }
-  Utf8FromUnits(units, n, out, capacity);
+  UnitsAsUtf8(units, n, out, capacity);
 }
 
 
@@ -143,7 +144,7 @@ void SystemReason(DWORD error, char* reason, uint32_t capacity) {
   if (n > 0 && text != nullptr) {
     uint32_t length = n;
     while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r' || text[length - 1] == ' ')) --length;
-    Utf8FromUnits(text, length, reason, capacity);
+    UnitsAsUtf8(text, length, reason, capacity);
   }
   if (text != nullptr) LocalFree(text);
 }

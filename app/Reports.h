@@ -29,6 +29,8 @@ void UnopenedReason(const char* name, DWORD error, char* reason, uint32_t capaci
 // A code page 1251 name as UTF-8 for standard error or output, control characters written as
 // \xNN so that a stored name cannot move the cursor or retitle the terminal.
 void NameAsUtf8(const char* name, char* out, uint32_t capacity);
+// The same for a name of UTF-16 units (unpaired surrogates become U+FFFD).
+void UnitsAsUtf8(const WCHAR* units, uint32_t count, char* out, uint32_t capacity);
 // Whether any failure, or any skip, was reported since the last reset (the exit code follows).
 bool FailureReported();
 bool SkipReported();

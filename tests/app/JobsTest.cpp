@@ -227,3 +227,56 @@ TEST(RestorableNames, OnlyRelativeNamesThatStayInsideTheFolderAndSurviveCodePage
 }
 
 }  // namespace
+
+namespace {
+
+// A reader written from the container's and the jobs' description alone, as another program
+// would read: the reserved byte is read and ignored, a block is one length and that many payload
+// bytes read into the input area, which the output area directly follows, and the engine's
+// decoder restores it there, ignoring whatever follows the block's last section.
+bool ReadAsTheFormatAlone(const TBytes& archive, uint32_t blockSize, TBytes& restored) {
+  const uint32_t bound = uint32_t(CompressBoundFor(blockSize));
+  std::vector<uint8_t> buffer(blockSize + (bound > 2 * blockSize ? bound : 2 * blockSize));
+  uint8_t* input = buffer.data();
+  uint8_t* output = buffer.data() + blockSize;
+  uint64_t at = 0;
+  while (at + 8 <= archive.size()) {
+    const uint64_t next = GetU64(archive.data() + at);
+    if (next <= at || next > archive.size()) return false;
+    uint64_t p = at + 8;
+    while (p + 1 < archive.size() && (archive[p] | archive[p + 1]) != 0) p += 2;
+    p += 2 + 1 + 8;  // terminator, reserved byte (ignored), time
+    while (p < next) {
+      const uint32_t length = GetU32(archive.data() + p);
+      if (length > 2 * blockSize || p + 4 + length > next) return false;
+      std::copy(archive.begin() + long(p + 4), archive.begin() + long(p + 4 + length), input);
+      uint32_t n = 2 * blockSize;
+      if (!DecompressBlock(output, n, input, length)) return false;
+      restored.insert(restored.end(), output, output + n);
+      p += 4 + uint64_t(length);
+    }
+    at = next;
+  }
+  return at == archive.size();
+}
+
+}  // namespace
+
+TEST_F(JobsTest, CheckedArchiveRestoresThroughAReaderOfTheFormatAlone) {
+  TBytes data = Prose(3 * 4096 + 100);
+  uint64_t state = 88172645463325252ull;
+  for (uint32_t i = 0; i < 2 * 4096; ++i) {  // incompressible
+    state ^= state << 13, state ^= state >> 7, state ^= state << 17;
+    data.push_back(uint8_t(state));
+  }
+  WriteAll(Path("s.txt"), data);
+  ASSERT_EQ(EntryWritten, Compress("s.txt", 4096));
+  const TBytes archive = ReadAll(Path("x.pck"));
+  ASSERT_EQ(kCheckedEntry, archive[8 + 2 * 6]);
+  const std::vector<uint32_t> lengths = BlockLengths();
+  ASSERT_EQ(6u, lengths.size());
+  EXPECT_EQ(4096u + 16, lengths[4]) << "a stored block and its trailer";
+  TBytes restored;
+  EXPECT_TRUE(ReadAsTheFormatAlone(archive, 4096, restored));
+  EXPECT_EQ(data, restored);
+}

@@ -12,7 +12,8 @@ payload ends with an 8-byte trailer (chunk length, check value).
   pck.py check ARCHIVE                 exit 1 unless the chain is valid to the end of the file
   pck.py craft OUT ITEM...             writes entries with stored blocks; ITEM is name=text,
                                        name@path (bytes of a file), or name= (empty)
-  pck.py patch FILE OFFSET FORMAT VALUE  overwrites a little-endian field (FORMAT Q or I)
+  pck.py patch FILE OFFSET FORMAT VALUE  overwrites a little-endian field (FORMAT Q, I or B)
+  pck.py swap-blocks ARCHIVE I J       swaps blocks I and J (lengths and payloads) of the first entry
   pck.py mtime PATH                    the file's last-write time as a Windows file time
   pck.py set-mtime PATH FILETIME       sets it
 """
@@ -115,6 +116,15 @@ def main(argv):
         with open(path, "r+b") as f:
             f.seek(offset)
             f.write(struct.pack("<" + fmt, value))
+    elif command == "swap-blocks":
+        data = bytearray(open(argv[2], "rb").read())
+        _, nxt, _, _, blocks, _ = next(entries(bytes(data)))
+        i, j = sorted((int(argv[3]), int(argv[4])))
+        records = [data[offset - 4:offset + len(payload)] for offset, payload in blocks]
+        records[i], records[j] = records[j], records[i]
+        first = blocks[0][0] - 4
+        data[first:nxt] = b"".join(records)
+        open(argv[2], "wb").write(data)
     elif command == "mtime":
         print(os.stat(argv[2]).st_mtime_ns // 100 + EPOCH_DIFFERENCE)
     elif command == "set-mtime":

@@ -1,0 +1,82 @@
+# What the check values catch, and the two ways to look at an archive without restoring it: every
+# single-byte change in the payloads of a real archive (compressed and stored blocks, trailers), a
+# swapped pair of blocks, a changed name or time; -t and -l on good, damaged, cut and unchecked
+# archives; a window that needs no -w.
+source "$(dirname "$0")/common.bash"
+
+mkdir -p "$work/i/d/s" && cd "$work/i"
+cp "$corpus/alice29.txt" d/alice.txt
+cp "$corpus/fireworks.jpeg" d/s/photo.jpeg
+run -h -w=16384 d
+expect_rc 0 "compress a tree of compressed and stored blocks"
+check "it has stored and compressed blocks" [ "$(pck list d.pck | awk '{s += $5; b += $4} END {print (s > 0 && s < b)}')" = 1 ]
+sweep="$(python3 "$here/damage_sweep.py" "$velmora" d.pck 320)"
+check "every changed payload byte is caught: $sweep" test $? = 0
+echo "$sweep"
+
+# A swapped pair of blocks, a changed byte of the name or of the time: caught, existing kept.
+mkdir -p "$work/j" && cd "$work/j"
+cp "$corpus/alice29.txt" a.txt
+run -h -w=16384 a.txt
+cp a.pck good.pck
+for change in swap name time; do
+  cp good.pck a.pck
+  case $change in
+    swap) pck swap-blocks a.pck 2 5 ;;
+    name) pck patch a.pck 8 B $((0x62)) ;;        # a.txt becomes b.txt
+    time) pck patch a.pck $((8 + 12 + 1 + 3)) B 7 ;;
+  esac
+  name=a.txt
+  [ $change = name ] && name=b.txt
+  printf 'kept' >"$name"
+  run -h -o a.pck
+  expect_rc 4 "a $change change"
+  check "a $change change keeps the existing file" test "$(cat "$name")" = kept
+  block=0
+  [ $change = swap ] && block=2
+  stderr_has "$name: damaged entry: block $block does not match its check value" "a $change change is named"
+done
+
+# -t: nothing written or asked; -l: one line an entry and a total.
+cd "$work/i"
+rm -rf d
+run -t d.pck
+expect_rc 0 "-t on a whole archive"
+check "-t writes nothing" test ! -e d
+check "-t counts what it checked" grep -q '^2 entries, 275182 bytes checked; 0 not checkable' "$work/stdout"
+run -l d.pck
+expect_rc 0 "-l on a whole archive"
+check "-l: a line an entry, sizes from the trailers" \
+  grep -Eq '^ +152089 +[0-9]+  [0-9]{4}-[0-9]{2}-[0-9]{2} [0-9:]{8}  d\\alice.txt$' "$work/stdout"
+check "-l: the total" grep -Eq "^ +275182 +$(stat -c %s d.pck)  2 entries$" "$work/stdout"
+cp d.pck bad.pck
+pck patch bad.pck 700 B 0x55
+run -t bad.pck
+expect_rc 4 "-t on a damaged archive"
+check "-t: one line for the damaged entry" [ "$(grep -c 'd\\alice.txt: damaged entry: block' "$work/stderr")" = 1 ]
+head -c 90000 d.pck >cut.pck
+run -l cut.pck
+expect_rc 4 "-l on a cut archive"
+stderr_has "damaged: the chain of entries breaks at offset" "-l says where the chain breaks"
+run -t cut.pck
+expect_rc 4 "-t on a cut archive"
+cp "$here/../golden/tree.pck" old.pck
+run -l old.pck
+expect_rc 0 "-l on an archive made before check values"
+check "-l shows its sizes as ?" grep -Eq '^ +\? ' "$work/stdout"
+run -t -l old.pck
+expect_rc 0 "-t -l on an old archive"
+check "-t -l computes its sizes" test -z "$(grep -E '^ +\? ' "$work/stdout")"
+check "-t says its entries are not checkable" grep -Eq 'bytes checked; [1-9][0-9]* not checkable' "$work/stdout"
+
+# A window of 8 MiB restores without -w: the trailers say what the restore needs. (Zeros: a real
+# file's work area for so wide a window does not fit the memory manager's regions yet.)
+mkdir -p "$work/w" && cd "$work/w"
+{ head -c 20000000 /dev/zero; printf 'end'; } >rr.bin
+run -h -w=8388608 rr.bin
+expect_rc 0 "compress with -w=8388608"
+mv rr.bin rr.orig
+run -h rr.pck
+expect_rc 0 "restore without -w"
+same_file rr.orig rr.bin "the 8 MiB-window archive restores byte for byte"
+finish
