@@ -42,7 +42,9 @@ const char kUsageShown[] =
     "  -s - Store files without compression\n"
     "  -h - Hidden mode\n"
     "  -o - Overwrite files\n"
-    "  -w=n - Set window size to n bytes\n";
+    "  -w=n - Set window size to n bytes\n"
+    "  -t - Test compressed file\n"
+    "  -l - List compressed file\n";
 
 class CommandLineTest : public TScratchFolderTest {
  protected:

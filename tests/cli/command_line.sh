@@ -31,8 +31,10 @@ Description:
   -h - Hidden mode
   -o - Overwrite files
   -w=n - Set window size to n bytes
+  -t - Test compressed file
+  -l - List compressed file
 EOF
-check "usage text on standard error" cmp -s "$work/usage" <(head -n 13 "$work/stderr")
+check "usage text on standard error" cmp -s "$work/usage" <(head -n 15 "$work/stderr")
 run -h "$work/c/.profile"
 expect_rc 3 "empty base name"
 stderr_has "== Velmora v1.2 ==" "empty base name shows the usage"
