@@ -60,7 +60,7 @@ uint32_t CheckedHeaderBytes(const WCHAR* name, uint32_t nameUnits, uint8_t reser
   out[at++] = 0;
   out[at++] = 0;
   out[at++] = reserved;
-  PutU64(out + at, lastWriteTime);
+  Store64(out + at, lastWriteTime);
   return at + 8;
 }
 
@@ -75,7 +75,7 @@ bool WriteEntryHeader(HANDLE archive, const WCHAR* name, uint32_t nameUnits, uin
   if (!CurrentPosition(archive, entryStart)) return false;
   // One write for the whole header: placeholder, name with terminator, reserved byte, time.
   uint8_t header[EntryHeaderSize(kEntryNameLimit)];
-  PutU64(header, 0);
+  Store64(header, 0);
   const uint32_t length = 8 + CheckedHeaderBytes(name, nameUnits, kCheckedEntry, lastWriteTime, header + 8);
   return WriteExact(archive, header, length);
 }
@@ -87,7 +87,7 @@ uint64_t EntryCheckSeed(const WCHAR* name, uint32_t nameUnits, uint8_t reserved,
 
 bool WriteEntryBlock(HANDLE archive, const uint8_t* payload, uint32_t length) {
   uint8_t field[4];
-  PutU32(field, length);
+  Store32(field, length);
   return WriteExact(archive, field, 4) && WriteExact(archive, payload, length);
 }
 
@@ -95,7 +95,7 @@ bool FinishEntry(HANDLE archive, uint64_t entryStart) {
   uint64_t end = 0;
   if (!CurrentPosition(archive, end)) return false;
   uint8_t field[8];
-  PutU64(field, end);
+  Store64(field, end);
   return SeekTo(archive, entryStart) && WriteExact(archive, field, 8) && SeekTo(archive, end);
 }
 
@@ -111,7 +111,7 @@ bool ReadEntryHeader(HANDLE archive, uint64_t start, uint64_t fileSize, TEntryHe
 
   uint8_t field[8] = {};
   if (!ReadExact(archive, field, 8)) return false;
-  header.nextEntryOffset = GetU64(field);
+  header.nextEntryOffset = Load64(field);
 
   // The name is read as a window of up to 1000 units; a short read near the end of the file is
   // fine, the chain checks below decide whether the header really lies inside the file.
@@ -134,7 +134,7 @@ bool ReadEntryHeader(HANDLE archive, uint64_t start, uint64_t fileSize, TEntryHe
   uint8_t tail[9] = {};
   if (!ReadExact(archive, tail, 9)) return false;
   header.reserved = tail[0];
-  header.lastWriteTime = GetU64(tail + 1);
+  header.lastWriteTime = Load64(tail + 1);
   return true;
 }
 
@@ -166,10 +166,10 @@ bool DeclaredEntrySize(HANDLE archive, const TEntryHeader& header, uint64_t& siz
   for (uint64_t at = header.firstBlock; at < header.nextEntryOffset;) {
     uint8_t field[4];
     if (header.nextEntryOffset - at < 4 || !SeekTo(archive, at) || !ReadExact(archive, field, 4)) return false;
-    const uint32_t length = GetU32(field);
+    const uint32_t length = Load32(field);
     if (length < kBlockTrailerBytes || length > header.nextEntryOffset - at - 4) return false;
     if (!SeekTo(archive, at + 4 + length - kBlockTrailerBytes) || !ReadExact(archive, field, 4)) return false;
-    size += GetU32(field);
+    size += Load32(field);
     at += 4 + uint64_t(length);
   }
   return true;

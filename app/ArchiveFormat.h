@@ -18,6 +18,7 @@
 #pragma once
 #include <cstdint>
 
+#include "foundation/LittleEndian.h"
 #include "platform/win32.h"
 
 // The reserved byte of an entry whose blocks carry trailers.
@@ -73,15 +74,3 @@ uint32_t CountEntries(HANDLE archive);
 // Largest payload length a restoring run with this block size accepts: 2 x blockSize, or
 // blockSize + 8 (a stored full block) when that is larger, so tiny windows restore their own files.
 uint32_t AcceptedBlockLength(int32_t blockSize);
-
-// Little-endian helpers for the stored fields.
-inline void PutU32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
-}
-inline void PutU64(uint8_t* p, uint64_t v) {
-  for (int i = 0; i < 8; ++i) p[i] = uint8_t(v >> (8 * i));
-}
-inline uint32_t GetU32(const uint8_t* p) {
-  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-inline uint64_t GetU64(const uint8_t* p) { return uint64_t(GetU32(p)) | uint64_t(GetU32(p + 4)) << 32; }

@@ -38,26 +38,6 @@ TAnsiString OverwriteQuestion(const TAnsiString& name) {
   return Concatenate(text, TAnsiString("\" already exist. Overwrite?"));
 }
 
-// The smallest window that restores a block this run's window refused, from the block itself: a
-// stored block says its length; a compressed one is restored into scratch as large as its
-// pre-pass length allows (the pre-pass expands a byte at most 85 times). 0 when no larger window
-// restores it (the block is damaged).
-uint32_t WindowNeeded(const uint8_t* payload, uint32_t length) {
-  if (length < 8) return 0;
-  if (GetU32(payload + 4) == 0) return length - 8;
-  const uint64_t largest = uint64_t(1) << 30;
-  uint64_t capacity = 85 * uint64_t(GetU32(payload));
-  if (capacity > largest) capacity = largest;
-  if (capacity <= 2 * uint64_t(BlockSize)) return 0;
-  uint8_t* scratch = nullptr;
-  Create(scratch, uint32_t(capacity));
-  if (scratch == nullptr) return 0;
-  uint32_t restored = uint32_t(capacity);
-  const bool fits = DecompressBlock(scratch, restored, payload, length);
-  Free(scratch);
-  return fits ? restored : 0;
-}
-
 // The report of a block this run's window is too small for.
 void WindowReason(uint32_t needed, char* reason, size_t capacity) {
   std::snprintf(reason, capacity, "made with a window of at least %u bytes: restore with -w=%u", needed, needed);
@@ -247,7 +227,7 @@ TRestoreOutcome RestoreEntry(HANDLE archive, const TEntryHeader& header, const T
         std::snprintf(damage, sizeof damage, "damaged entry: a block length is cut off");
         break;
       }
-      const uint32_t length = GetU32(field);
+      const uint32_t length = Load32(field);
       uint32_t declared = 0;
       if (length > total - done - 4) {
         std::snprintf(damage, sizeof damage, "damaged entry: a block runs past the end of its entry");
@@ -262,10 +242,10 @@ TRestoreOutcome RestoreEntry(HANDLE archive, const TEntryHeader& header, const T
           // Too long for this run's buffers: its trailer, read in place, says what they need.
           read = SeekTo(archive, start + done + 4 + length - kBlockTrailerBytes) &&
                  ReadExact(archive, field, kBlockTrailerBytes);
-          declared = GetU32(field);
+          declared = Load32(field);
         }
         if (damage[0] == 0 && !read) std::snprintf(damage, sizeof damage, "damaged entry: a block is cut off");
-        const bool compressedForm = length >= 16 && length <= limit && GetU32(slot->input + 4) != 0;
+        const bool compressedForm = length <= limit && !IsStoredForm(slot->input, length);
         const bool fits = length <= limit && declared <= 2 * uint32_t(BlockSize) &&
                           !(compressedForm && length - kBlockTrailerBytes > uint32_t(BlockSize));
         if (damage[0] == 0 && !fits) {
@@ -284,12 +264,12 @@ TRestoreOutcome RestoreEntry(HANDLE archive, const TEntryHeader& header, const T
         if (length < 8 || !ReadExact(archive, field, 8)) {
           std::snprintf(damage, sizeof damage, "damaged entry: a block is cut off");
         } else {
-          WindowReason(GetU32(field + 4) == 0 ? length - 8 : length, damage, sizeof damage);
+          WindowReason(IsStoredForm(field, length) ? length - kStoredHeaderBytes : length, damage, sizeof damage);
           damageInArchive = false;
         }
       } else if (!ReadExact(archive, slot->input, length)) {
         std::snprintf(damage, sizeof damage, "damaged entry: a block is cut off");
-      } else if (length > uint32_t(BlockSize) && length >= 8 && GetU32(slot->input + 4) != 0) {
+      } else if (length > uint32_t(BlockSize) && !IsStoredForm(slot->input, length)) {
         // A compressed-form payload longer than the window would run into the output, which the
         // engine writes while it still reads the payload; only the stored form may overlap.
         WindowReason(length, damage, sizeof damage);
@@ -329,8 +309,8 @@ TRestoreOutcome RestoreEntry(HANDLE archive, const TEntryHeader& header, const T
     if (!oldest->ok && oldest->checked) {
       VerdictReason(oldest->verdict, block.block, oldest->outputLength, block.declared, reason, sizeof reason);
     } else if (!oldest->ok) {
-      const uint32_t needed = WindowNeeded(oldest->input, oldest->inputLength);
-      isDamage = needed <= uint32_t(BlockSize);
+      const uint32_t needed = CapacityNeeded(oldest->input, oldest->inputLength);
+      isDamage = needed <= 2 * uint32_t(BlockSize);
       if (!isDamage)
         WindowReason(needed, reason, sizeof reason);
       else

@@ -1,6 +1,7 @@
 #include "engine/BlockCheck.h"
 
 #include "engine/Compression.h"
+#include "foundation/LittleEndian.h"
 
 #define XXH_INLINE_ALL
 #include <xxhash.h>

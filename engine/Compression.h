@@ -53,37 +53,14 @@ bool CompressBlockIn(SBlockWork& work, uint8_t* dst, uint32_t& dstLen, const uin
 // refused.
 bool DecompressBlock(uint8_t* dst, uint32_t& dstLen, const uint8_t* src, uint32_t srcLen);
 
-// --- pieces shared with the tests and the bench ---
+// Bytes of the stored form's header: n, then the token count 0.
+constexpr uint32_t kStoredHeaderBytes = 8;
 
-// Layout of the compressor's work area for a pre-pass output of S bytes.
-struct SCompressWork {
-  uint8_t* bits;       // 9 S bytes (code words one bit per byte; the packed writer needs none)
-  uint8_t* flags;      // S bytes
-  uint8_t* runs;       // S 32-bit entries
-  uint8_t* distances;  // S 32-bit entries: distance - 1
-  uint8_t* lengths;    // S 32-bit entries: length - 1
-  uint8_t* keyTable;   // first: the match finder's tables, 1.5 x (22 S + 67,371,008) - 22 S bytes
-  const std::atomic<bool>* abandon = nullptr;  // the search gives up once it is true
-};
-SCompressWork CompressWorkLayout(uint8_t* area, uint32_t prePassLength);
-
-// The greedy match search over the pre-pass output s[0 .. S): fills flags, distances and lengths
-// and sets the token count N and the match count M. False when its tables do not fit the area or
-// the search was abandoned.
-bool SearchMatches(const uint8_t* s, uint32_t S, const SCompressWork& work, uint32_t& tokenCount,
-                   uint32_t& matchCount);
-
-// Forms the compressed form from the search result into dst (header and three sections) and
-// returns its length. Uses work.runs as scratch.
-uint32_t WriteCompressedForm(uint8_t* dst, const uint8_t* s, uint32_t S, const SCompressWork& work,
-                             uint32_t tokenCount, uint32_t matchCount);
-
-inline uint32_t Load32(const uint8_t* p) {
-  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-inline void Store32(uint8_t* p, uint32_t v) {
-  p[0] = uint8_t(v);
-  p[1] = uint8_t(v >> 8);
-  p[2] = uint8_t(v >> 16);
-  p[3] = uint8_t(v >> 24);
-}
+// What a caller needs of a block it could not restore into the capacity it had. The stored form
+// (n, 0, the n bytes) may be restored over the bytes that follow its own header; the compressed
+// form may not overlap its output.
+bool IsStoredForm(const uint8_t* src, uint32_t srcLen);
+// The smallest capacity that restores the block: the stored form's length, or the length the
+// compressed form restores to (the engine restores it into scratch of its own to find out); 0 when
+// no capacity restores it (the block is malformed).
+uint32_t CapacityNeeded(const uint8_t* src, uint32_t srcLen);

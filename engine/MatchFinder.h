@@ -55,8 +55,10 @@
 #include <emmintrin.h>
 #endif
 
-#include "engine/Compression.h"
+#include "engine/BlockFormat.h"
 #include "engine/Kodirovaniechisel.h"
+#include "engine/Matematicheskieoperacii.h"
+#include "foundation/LittleEndian.h"
 
 namespace matchfinder {
 
@@ -78,16 +80,6 @@ struct SMinimumLengths {
     }
   }
 };
-
-inline uint32_t HighestBitOf(uint32_t x) { return 31u - static_cast<uint32_t>(__builtin_clz(x)); }
-
-inline uint32_t Load16(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8; }
-
-inline uint64_t Load64(const uint8_t* p) {
-  uint64_t v;
-  std::memcpy(&v, p, 8);
-  return v;
-}
 
 // Length of the common prefix of a and b, starting at `from` (already known to match), at most
 // limit. Reads only below a + limit and b + limit.
@@ -349,7 +341,7 @@ class TSearch {
   // Moves the least passing length on to the bit length of distance; false when no match that
   // far fits before the block end.
   bool Widen(uint32_t distance) {
-    const uint32_t highestBit = HighestBitOf(distance);
+    const uint32_t highestBit = HighestBit32(distance);
     const uint32_t least = minimum_.byHighestBit[highestBit];
     if (least > maxLength_) return false;
     reach_ = uint32_t((uint64_t(2) << highestBit) - 1);
@@ -403,7 +395,7 @@ struct SLaneMasks {
   __attribute__((always_inline)) void Visit(const TRing<kHashed>& ring, TMask mask, TVisit visit) const {
     const auto lane = [&](uint32_t index, uint32_t bits) __attribute__((always_inline)) {
       while (bits != 0) {
-        const uint32_t i = HighestBitOf(bits);
+        const uint32_t i = HighestBit32(bits);
         bits &= ~(1u << i);
         if (!visit(TRing<kHashed>::PositionOf(ring.positions[index * kLane + i]))) return false;
       }
@@ -503,7 +495,7 @@ inline bool Parse(const uint8_t* s, uint32_t S, const SCompressWork& work, TFind
             masks.Visit(positions, four, [&](uint32_t c) {
               const uint32_t distance = cur - c;
               if (distance < 4) return true;
-              if (minimum.byHighestBit[HighestBitOf(distance)] <= 4) best.Take(c, 4);
+              if (minimum.byHighestBit[HighestBit32(distance)] <= 4) best.Take(c, 4);
               return false;
             });
           }
@@ -521,7 +513,7 @@ inline bool Parse(const uint8_t* s, uint32_t S, const SCompressWork& work, TFind
           if (distance > kShortMatchReach) break;
           const uint32_t reach = distance < limit ? distance : limit;
           const uint32_t length = reach >= 3 && (positions.TagAt(total - 1 - k) & 0xFF) == third ? 3 : 2;
-          if (length > best.length && length >= minimum.byHighestBit[HighestBitOf(distance)]) best.Take(c, length);
+          if (length > best.length && length >= minimum.byHighestBit[HighestBit32(distance)]) best.Take(c, length);
         }
         if (best.length >= maxLength) going = false;
       }

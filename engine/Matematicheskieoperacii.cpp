@@ -8,17 +8,6 @@
 void MatematicheskieoperaciiStartup() {}
 void MatematicheskieoperaciiShutdown() {}
 
-uint32_t HighestBit32(uint32_t x) {
-  if (x == 0) return 0;
-  return 31u - static_cast<uint32_t>(__builtin_clz(x));
-}
-
-uint32_t HighestBit64(uint64_t x) {
-  uint32_t high = static_cast<uint32_t>(x >> 32);
-  if (high != 0) return 32u + HighestBit32(high);
-  return HighestBit32(static_cast<uint32_t>(x));
-}
-
 double Absolute(double x) { return std::fabs(x); }
 
 double SignedPower(double x, double y) {

@@ -6,9 +6,13 @@
 void MatematicheskieoperaciiStartup();
 void MatematicheskieoperaciiShutdown();
 
-// Index of the highest set bit; 0 for 0 (and for 1).
-uint32_t HighestBit32(uint32_t x);
-uint32_t HighestBit64(uint64_t x);
+// Index of the highest set bit; 0 for 0 (and for 1). Inline: the match search asks it per
+// candidate.
+inline uint32_t HighestBit32(uint32_t x) { return 31u - static_cast<uint32_t>(__builtin_clz(x | 1u)); }
+inline uint32_t HighestBit64(uint64_t x) {
+  const uint32_t high = static_cast<uint32_t>(x >> 32);
+  return high != 0 ? 32u + HighestBit32(high) : HighestBit32(static_cast<uint32_t>(x));
+}
 
 double Absolute(double x);
 // |x|^y with the sign of x; 0.0 for x = 0 whatever y is.

@@ -19,7 +19,7 @@ std::u16string Units(const char* ascii) {
 TBytes CraftedEntry(uint64_t next, const std::u16string& name, uint64_t time, const TBytes& blocks,
                     uint8_t reserved = 0) {
   TBytes e(8);
-  PutU64(e.data(), next);
+  Store64(e.data(), next);
   for (char16_t u : name) {
     e.push_back(uint8_t(u));
     e.push_back(uint8_t(u >> 8));
@@ -126,12 +126,12 @@ TEST_F(ArchiveFormatTest, EmptyFileGivesTwentyNineByteEntryAndAppendedEntriesCha
   const TBytes bytes = ReadAll(SystemPath());
   const uint64_t secondEnd = 29 + EntryHeaderSize(5) + 4 + 5 + 4 + 2;
   ASSERT_EQ(secondEnd, bytes.size());
-  EXPECT_EQ(29u, GetU64(bytes.data()));
+  EXPECT_EQ(29u, Load64(bytes.data()));
   EXPECT_EQ(TBytes({'e', 0, '.', 0, 't', 0, 'x', 0, 't', 0, 0, 0, kCheckedEntry}),
             TBytes(bytes.begin() + 8, bytes.begin() + 21));
-  EXPECT_EQ(0u, GetU64(bytes.data() + 21)) << "an unreadable time is stored as 0";
-  EXPECT_EQ(secondEnd, GetU64(bytes.data() + 29));
-  EXPECT_EQ(5u, GetU32(bytes.data() + 29 + EntryHeaderSize(5)));
+  EXPECT_EQ(0u, Load64(bytes.data() + 21)) << "an unreadable time is stored as 0";
+  EXPECT_EQ(secondEnd, Load64(bytes.data() + 29));
+  EXPECT_EQ(5u, Load32(bytes.data() + 29 + EntryHeaderSize(5)));
   EXPECT_EQ(2u, CountOf(bytes));
 }
 
@@ -144,7 +144,7 @@ TEST_F(ArchiveFormatTest, InterruptedEntryKeepsZeroOffsetAndIsNotCounted) {
   ASSERT_TRUE(WriteEntryBlock(file, payload, 3));
   CloseHandle(file);  // no back-patch
   const TBytes bytes = ReadAll(SystemPath());
-  EXPECT_EQ(0u, GetU64(bytes.data()));
+  EXPECT_EQ(0u, Load64(bytes.data()));
   EXPECT_EQ(0u, CountOf(bytes));
 }
 

@@ -79,9 +79,9 @@ class JobsTest : public ::testing::Test {
     const TBytes archive = ReadAll(Path("x.pck"));
     std::vector<uint32_t> lengths;
     uint32_t units = 0;
-    while (GetU32(archive.data() + 8 + 2 * units) & 0xFFFF) ++units;
+    while (Load32(archive.data() + 8 + 2 * units) & 0xFFFF) ++units;
     for (uint64_t at = EntryHeaderSize(units); at + 4 <= archive.size(); at += 4 + lengths.back())
-      lengths.push_back(GetU32(archive.data() + at));
+      lengths.push_back(Load32(archive.data() + at));
     return lengths;
   }
 
@@ -96,7 +96,7 @@ TEST_F(JobsTest, SourceOfTwoBlocksAndOneByteGivesThreeBlocksAndRestores) {
   const std::vector<uint32_t> lengths = BlockLengths();
   ASSERT_EQ(3u, lengths.size());
   EXPECT_EQ(17u, lengths[2]) << "the last block is a stored 1-byte chunk and its trailer";
-  EXPECT_EQ(ReadAll(Path("x.pck")).size(), GetU64(ReadAll(Path("x.pck")).data()));
+  EXPECT_EQ(ReadAll(Path("x.pck")).size(), Load64(ReadAll(Path("x.pck")).data()));
 
   EXPECT_EQ(RestoreComplete, Restore("back.txt", 4096));
   EXPECT_EQ(data, ReadAll(Path("back.txt")));
@@ -114,7 +114,7 @@ TEST_F(JobsTest, PendingQuitCancelsAtTheFirstBlockButNotAnEmptyFile) {
   PostQuitMessage(0);
   EXPECT_EQ(EntryCancelled, Compress("s.txt", 4096));
   const TBytes cancelled = ReadAll(Path("x.pck"));
-  EXPECT_TRUE(cancelled.size() < 8 || GetU64(cancelled.data()) == 0) << "a cancelled entry is never back-patched";
+  EXPECT_TRUE(cancelled.size() < 8 || Load64(cancelled.data()) == 0) << "a cancelled entry is never back-patched";
 
   // A released Escape key counts like WM_QUIT, and the check drops every message it removes.
   PostMessageA(nullptr, WM_USER + 7, 0, 0);
@@ -241,13 +241,13 @@ bool ReadAsTheFormatAlone(const TBytes& archive, uint32_t blockSize, TBytes& res
   uint8_t* output = buffer.data() + blockSize;
   uint64_t at = 0;
   while (at + 8 <= archive.size()) {
-    const uint64_t next = GetU64(archive.data() + at);
+    const uint64_t next = Load64(archive.data() + at);
     if (next <= at || next > archive.size()) return false;
     uint64_t p = at + 8;
     while (p + 1 < archive.size() && (archive[p] | archive[p + 1]) != 0) p += 2;
     p += 2 + 1 + 8;  // terminator, reserved byte (ignored), time
     while (p < next) {
-      const uint32_t length = GetU32(archive.data() + p);
+      const uint32_t length = Load32(archive.data() + p);
       if (length > 2 * blockSize || p + 4 + length > next) return false;
       std::copy(archive.begin() + long(p + 4), archive.begin() + long(p + 4 + length), input);
       uint32_t n = 2 * blockSize;

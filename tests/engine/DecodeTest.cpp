@@ -10,6 +10,7 @@
 
 #include "EngineTestData.h"
 #include "engine/Compression.h"
+#include "foundation/LittleEndian.h"
 
 namespace {
 

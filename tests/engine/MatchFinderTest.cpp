@@ -8,7 +8,7 @@
 
 #include "EngineTestData.h"
 #include "ReferenceCompressor.h"
-#include "engine/Compression.h"
+#include "engine/BlockFormat.h"
 #include "engine/MatchFinder.h"
 #include "foundation/Memdiag.h"
 
@@ -33,7 +33,7 @@ SFastTokens FastSearch(const std::vector<uint8_t>& s) {
   if (area == nullptr) return t;
   SCompressWork work = CompressWorkLayout(area, S);
   uint32_t N = 0, M = 0;
-  t.ok = matchfinder::FindMatches(s.data(), S, work, size - 22ull * S, N, M);
+  t.ok = matchfinder::FindMatches(s.data(), S, work, KeyAreaBytes(S), N, M);
   for (uint32_t i = 0; i < N; ++i) t.flags.push_back(work.flags[i]);
   for (uint32_t i = 0; i < M; ++i) {
     t.distancesMinusOne.push_back(Load32(work.distances + 4ull * i));
