@@ -14,49 +14,32 @@ bool skipReported = false;
 
 }  // namespace
 
-// Writes UTF-16 units as UTF-8 into out (capacity bytes, zero-terminated); unpaired surrogates
-// become U+FFFD. Control characters are written visibly as \xNN, so a stored name cannot move
-// the cursor, retitle the terminal or overwrite the lines above.
+// Control characters are written visibly as \xNN, so a stored name cannot move the cursor,
+// retitle the terminal or overwrite the lines above; the rest is the system's UTF-8 conversion
+// (an unpaired surrogate becomes U+FFFD). What does not fit is cut at a whole character.
 void UnitsAsUtf8(const WCHAR* units, uint32_t count, char* out, uint32_t capacity) {
-  uint32_t at = 0;
-  auto put = [&](uint32_t c) {
-    char bytes[5];
-    uint32_t n;
-    if (c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0)) {
-      n = uint32_t(std::snprintf(bytes, sizeof bytes, "\\x%02X", unsigned(c)));
-    } else if (c < 0x80) {
-      bytes[0] = char(c);
-      n = 1;
-    } else if (c < 0x800) {
-      bytes[0] = char(0xC0 | c >> 6);
-      bytes[1] = char(0x80 | (c & 0x3F));
-      n = 2;
-    } else if (c < 0x10000) {
-      bytes[0] = char(0xE0 | c >> 12);
-      bytes[1] = char(0x80 | (c >> 6 & 0x3F));
-      bytes[2] = char(0x80 | (c & 0x3F));
-      n = 3;
-    } else {
-      bytes[0] = char(0xF0 | c >> 18);
-      bytes[1] = char(0x80 | (c >> 12 & 0x3F));
-      bytes[2] = char(0x80 | (c >> 6 & 0x3F));
-      bytes[3] = char(0x80 | (c & 0x3F));
-      n = 4;
-    }
-    if (at + n >= capacity) return;
-    for (uint32_t i = 0; i < n; ++i) out[at++] = bytes[i];
-  };
+  if (capacity == 0) return;
+  std::basic_string<WCHAR> visible;
   for (uint32_t i = 0; i < count; ++i) {
-    uint32_t c = units[i];
-    if (c >= 0xD800 && c < 0xDC00 && i + 1 < count && units[i + 1] >= 0xDC00 && units[i + 1] < 0xE000) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (units[i + 1] - 0xDC00);
-      ++i;
-    } else if (c >= 0xD800 && c < 0xE000) {
-      c = 0xFFFD;
+    const uint32_t c = units[i];
+    if (c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0)) {
+      char escape[8];
+      std::snprintf(escape, sizeof escape, "\\x%02X", unsigned(c));
+      for (const char* e = escape; *e != 0; ++e) visible.push_back(WCHAR(*e));
+    } else {
+      visible.push_back(WCHAR(c));
     }
-    put(c);
   }
-  out[at] = 0;
+  // Three bytes at most for a unit, four for a pair of them.
+  size_t fit = (capacity - 1) / 3;
+  if (visible.size() > fit) {
+    if (fit > 0 && visible[fit - 1] >= 0xD800 && visible[fit - 1] < 0xDC00) --fit;
+    visible.resize(fit);
+  }
+  const int length = visible.empty() ? 0
+                                     : WideCharToMultiByte(CP_UTF8, 0, visible.data(), int(visible.size()), out,
+                                                           int(capacity - 1), nullptr, nullptr);
+  out[length > 0 ? length : 0] = 0;
 }
 
 

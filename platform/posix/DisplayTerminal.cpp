@@ -14,6 +14,7 @@
 // terminal stderr, only when the bar moves by a cell; it shows nothing when stderr is not a
 // terminal. Terminal keys go to the window shown last that takes them.
 #include "platform/posix/WindowSystem.h"
+#include "platform/posix/PosixInternal.h"
 
 #include <poll.h>
 #include <signal.h>
@@ -92,15 +93,8 @@ std::string ToUtf8(const char* text) {
       char escaped[8];
       std::snprintf(escaped, sizeof escaped, "\\x%02X", static_cast<unsigned>(code));
       out += escaped;
-    } else if (code < 0x80) {
-      out += static_cast<char>(code);
-    } else if (code < 0x800) {
-      out += static_cast<char>(0xC0 | (code >> 6));
-      out += static_cast<char>(0x80 | (code & 0x3F));
     } else {
-      out += static_cast<char>(0xE0 | (code >> 12));
-      out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (code & 0x3F));
+      AppendUtf8(out, code);
     }
   }
   return out;

@@ -9,6 +9,7 @@
 // the terminal whenever one of those connections was refused. A display that was asked for and
 // cannot be opened is reported once on standard error.
 #include "platform/posix/WindowSystem.h"
+#include "platform/posix/PosixInternal.h"
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
@@ -163,17 +164,7 @@ void SetTitle(posixwin::WindowRecord* record) {
   std::string utf8;
   for (unsigned char c : record->caption) {
     uint32_t code = posixwin::UnicodeOfByte(c);
-    if (code == 0) continue;
-    if (code < 0x80) {
-      utf8 += static_cast<char>(code);
-    } else if (code < 0x800) {
-      utf8 += static_cast<char>(0xC0 | (code >> 6));
-      utf8 += static_cast<char>(0x80 | (code & 0x3F));
-    } else {
-      utf8 += static_cast<char>(0xE0 | (code >> 12));
-      utf8 += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-      utf8 += static_cast<char>(0x80 | (code & 0x3F));
-    }
+    if (code != 0) AppendUtf8(utf8, code);
   }
   XChangeProperty(display, record->xWindow, netWmNameAtom, utf8Atom, 8, PropModeReplace,
                   reinterpret_cast<const unsigned char*>(utf8.data()), static_cast<int>(utf8.size()));

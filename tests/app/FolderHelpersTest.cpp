@@ -13,19 +13,6 @@
 
 namespace {
 
-void AppendUtf8(std::string& out, char16_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
-
 // The system's text for the current last error, as the terminal would show it: without its
 // final line break, in UTF-8. Empty when the system has none (the last error then changes).
 std::string SystemReasonShown() {
@@ -33,10 +20,14 @@ std::string SystemReasonShown() {
   WCHAR* text = nullptr;
   const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, nullptr, code, 0x400,
                                  reinterpret_cast<LPWSTR>(&text), 0, nullptr);
-  std::string shown;
+  std::basic_string<WCHAR> kept;
   for (DWORD i = 0; i < n; ++i)
-    if (text[i] >= 0x20 || text[i] == '\t') AppendUtf8(shown, text[i]);
+    if (text[i] >= 0x20 || text[i] == '\t') kept.push_back(text[i]);
   if (text != nullptr) LocalFree(text);
+  char utf8[4096] = "";
+  const int length =
+      kept.empty() ? 0 : WideCharToMultiByte(CP_UTF8, 0, kept.data(), int(kept.size()), utf8, sizeof utf8, nullptr, nullptr);
+  const std::string shown(utf8, length > 0 ? size_t(length) : 0);
   if (n > 0) {
     EXPECT_EQ(GetLastError(), code);
   }
