@@ -308,7 +308,7 @@ class TStoredFlagRuns {
 
 // How a rebuild ended: done, refused (a pair that does not decode or a distance that reaches
 // before the output's start), or stopped because the output would not fit in the region given.
-enum class ERebuild { kDone, kRefused, kPastRegion };
+enum class TRebuild { kDone, kRefused, kPastRegion };
 
 // Appends count literals at out[at]; false when they do not fit in the region.
 __attribute__((always_inline)) inline bool AppendLiterals(uint8_t* out, uint32_t& at, uint32_t regionLen,
@@ -326,14 +326,14 @@ __attribute__((always_inline)) inline bool AppendLiterals(uint8_t* out, uint32_t
 }
 
 // Appends at out[at] the match of the next pair.
-__attribute__((always_inline)) inline ERebuild AppendMatch(uint8_t* out, uint32_t& at, uint32_t regionLen,
+__attribute__((always_inline)) inline TRebuild AppendMatch(uint8_t* out, uint32_t& at, uint32_t regionLen,
                                                            TDeltaReader& matches) {
   uint32_t distanceCode = 0, lengthCode = 0;
-  if (!matches.ReadPair(distanceCode, lengthCode)) return ERebuild::kRefused;
+  if (!matches.ReadPair(distanceCode, lengthCode)) return TRebuild::kRefused;
   const uint64_t distance = uint64_t(distanceCode) + 1;
   const uint64_t length = uint64_t(lengthCode) + 1;
-  if (distance > at) return ERebuild::kRefused;
-  if (length > regionLen - at) return ERebuild::kPastRegion;
+  if (distance > at) return TRebuild::kRefused;
+  if (length > regionLen - at) return TRebuild::kPastRegion;
   uint8_t* to = out + at;
   const uint8_t* from = to - distance;
   if (distance >= 16 && length <= 32 && regionLen - at >= 32) {
@@ -348,7 +348,7 @@ __attribute__((always_inline)) inline ERebuild AppendMatch(uint8_t* out, uint32_
     for (uint32_t i = 0; i < length; ++i) to[i] = from[i];
   }
   at += static_cast<uint32_t>(length);
-  return ERebuild::kDone;
+  return TRebuild::kDone;
 }
 
 // Rebuilds the pre-pass output at out[0 .. regionLen) from the flags, the literals and the
@@ -360,24 +360,24 @@ __attribute__((always_inline)) inline ERebuild AppendMatch(uint8_t* out, uint32_
 // Plain flags are taken a match at a time, with the literals before it, so that no loop depends on
 // the length of a run of equal flags.
 template <typename TFlagRuns>
-ERebuild RebuildPrePass(TFlagRuns& flagRuns, uint32_t N, uint8_t* out, uint32_t regionLen, const uint8_t* literals,
+TRebuild RebuildPrePass(TFlagRuns& flagRuns, uint32_t N, uint8_t* out, uint32_t regionLen, const uint8_t* literals,
                         const uint8_t* literalsEnd, TDeltaReader& matchReader, uint32_t& built) {
   // Local copies, so that their state stays in registers across the byte stores.
   TFlagRuns runs = flagRuns;
   TDeltaReader matches = matchReader;
-  ERebuild result = ERebuild::kDone;
+  TRebuild result = TRebuild::kDone;
   uint32_t at = 0;
   if constexpr (std::is_same<TFlagRuns, TPlainFlagRuns>::value) {
     while (!runs.AtEnd()) {
       bool matchFollows = false;
       const uint32_t count = runs.NextLiterals(matchFollows);
       if (!AppendLiterals(out, at, regionLen, literals, literalsEnd, count)) {
-        result = ERebuild::kPastRegion;
+        result = TRebuild::kPastRegion;
         break;
       }
       if (matchFollows) {
         result = AppendMatch(out, at, regionLen, matches);
-        if (result != ERebuild::kDone) break;
+        if (result != TRebuild::kDone) break;
       }
     }
   } else {
@@ -386,21 +386,21 @@ ERebuild RebuildPrePass(TFlagRuns& flagRuns, uint32_t N, uint8_t* out, uint32_t 
     while (q < N) {
       uint32_t count = 0;
       if (!runs.Next(v, count) || count > N - q) {
-        result = ERebuild::kRefused;
+        result = TRebuild::kRefused;
         break;
       }
       q += count;
       if (v == 0) {
         if (!AppendLiterals(out, at, regionLen, literals, literalsEnd, count)) {
-          result = ERebuild::kPastRegion;
+          result = TRebuild::kPastRegion;
           break;
         }
       } else {
         for (uint32_t m = 0; m < count; ++m) {
           result = AppendMatch(out, at, regionLen, matches);
-          if (result != ERebuild::kDone) break;
+          if (result != TRebuild::kDone) break;
         }
-        if (result != ERebuild::kDone) break;
+        if (result != TRebuild::kDone) break;
       }
       v ^= 1;
     }
@@ -528,15 +528,15 @@ bool DecodeCompressedForm(uint8_t* dst, uint32_t& dstLen, const uint8_t* src, ui
     return RebuildPrePass(runs, N, out, region, literals, src + srcLen, matchReader, built);
   };
   uint32_t region = S;
-  ERebuild result = rebuild(region);
-  if (result == ERebuild::kPastRegion) {
+  TRebuild result = rebuild(region);
+  if (result == TRebuild::kPastRegion) {
     uint64_t allLengths = 0;
     matchReader = firstPair;
     if (!AddMatchLengths(matchReader, matchCount, allLengths) || literalCount + allLengths > capacity) return false;
     region = static_cast<uint32_t>(literalCount + allLengths);
     result = rebuild(region);
   }
-  if (result != ERebuild::kDone) return false;
+  if (result != TRebuild::kDone) return false;
   uint64_t matchTotal = built - literalCount;
   if (!AddMatchLengths(matchReader, matchCount - matchFlags, matchTotal) || literalCount + matchTotal > capacity)
     return false;

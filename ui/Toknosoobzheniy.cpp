@@ -12,6 +12,8 @@
 // but measured as part of the next line, so the window may be a little wider than its text.
 #include "ui/Toknosoobzheniy.h"
 
+#include "ui/WindowChrome.h"
+
 #include <cstring>
 #include <string>
 #include <vector>
@@ -21,16 +23,6 @@
 namespace {
 
 const char kClassName[] = "MessageBox Class";
-const int kTitleBand = 21;
-const int kFirstLineTop = 29;
-const int kLinePitch = 17;
-const int kMargin = 8;
-const int kButtonWidth = 96;
-const int kButtonHeight = 25;
-const int kButtonPitch = 104;
-const int kButtonBand = 33;
-const int kTrackingBand = 41;
-const int kFocusInset = 2;
 const UINT kSnoozeMilliseconds = 10000;
 
 bool snoozed = false;
@@ -172,7 +164,7 @@ TOknoSoobzheniy::~TOknoSoobzheniy() {
   UnregisterClassA(kClassName, instance);
 }
 
-int32_t TOknoSoobzheniy::ButtonRowWidth() const { return kButtonPitch * static_cast<int32_t>(count) - kMargin; }
+int32_t TOknoSoobzheniy::ButtonRowWidth() const { return ::ButtonRowWidth(count); }
 
 void TOknoSoobzheniy::Paint(HDC given) {
   RECT client;
@@ -180,10 +172,8 @@ void TOknoSoobzheniy::Paint(HDC given) {
   HDC dc = given != nullptr ? given : GetDC(window);
   if (dc == nullptr) return;
 
-  RECT band = {client.left, client.top, client.right, client.top + kTitleBand};
-  FillRect(dc, &band, GetSysColorBrush(COLOR_ACTIVECAPTION));
   // Smoothed glyphs drawn over themselves grow darker: every paint starts from a clear body.
-  RECT body = {client.left, band.bottom, client.right, client.bottom};
+  RECT body = {client.left, client.top + kTitleBand, client.right, client.bottom};
   FillRect(dc, &body, GetSysColorBrush(COLOR_BTNFACE));
 
   HPEN lightPen = CreatePen(PS_SOLID, 0, GetSysColor(COLOR_BTNHIGHLIGHT));
@@ -193,45 +183,8 @@ void TOknoSoobzheniy::Paint(HDC given) {
   HGDIOBJ oldFont = SelectObject(dc, font);
   SetBkMode(dc, TRANSPARENT);
   SetTextAlign(dc, TA_LEFT | TA_TOP);
-  SetTextColor(dc, GetSysColor(COLOR_CAPTIONTEXT));
-
-  SIZE size = {0, 0};
-  MeasureText(dc, caption.Data(), Length(caption), &size);
-  DrawTextChars(dc, client.left + kMargin, client.top + (kTitleBand - size.cy) / 2, caption.Data(), Length(caption));
-
-  SetTextColor(dc, GetSysColor(COLOR_BTNTEXT));
-  RECT button;
-  button.left = (client.right - client.left - ButtonRowWidth()) / 2;
-  button.top = client.bottom - kButtonBand;
-  button.right = button.left + kButtonWidth;
-  button.bottom = button.top + kButtonHeight;
-  for (uint32_t i = 0; i < count; ++i) {
-    FillRect(dc, &button, GetSysColorBrush(COLOR_BTNFACE));
-    const bool pressed = (mousePressed || keyPressed) && i == selected;
-    HPEN shadow = pressed ? lightPen : darkPen;
-    HPEN light = pressed ? darkPen : lightPen;
-    SelectObject(dc, shadow);
-    MoveToEx(dc, button.left, button.bottom - 1, nullptr);
-    LineTo(dc, button.right, button.bottom - 1);
-    MoveToEx(dc, button.right - 1, button.top, nullptr);
-    LineTo(dc, button.right - 1, button.bottom);
-    SelectObject(dc, light);
-    MoveToEx(dc, button.left, button.top, nullptr);
-    LineTo(dc, button.right, button.top);
-    MoveToEx(dc, button.left, button.top, nullptr);
-    LineTo(dc, button.left, button.bottom);
-    if (i == selected) {
-      RECT focus = {button.left + kFocusInset, button.top + kFocusInset, button.right - kFocusInset,
-                    button.bottom - kFocusInset};
-      FrameRect(dc, &focus, focusBrush);
-    }
-    const TAnsiString& label = buttonLabels[i];
-    MeasureText(dc, label.Data(), Length(label), &size);
-    DrawTextChars(dc, button.left + (kButtonWidth - size.cx) / 2, button.top + (kButtonHeight - size.cy) / 2,
-                  label.Data(), Length(label));
-    button.left += kButtonPitch;
-    button.right += kButtonPitch;
-  }
+  DrawTitleBand(dc, client, caption);
+  DrawButtonRow(dc, client, buttonLabels, count, selected, mousePressed || keyPressed, lightPen, darkPen, focusBrush);
 
   SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
   const std::vector<TDrawnLine> lines = DrawnLines(text);

@@ -18,6 +18,8 @@
 // thread's queue takes as the user's cancel. A system close is refused.
 #include "ui/Toknosostoyaniya.h"
 
+#include "ui/WindowChrome.h"
+
 #include <cmath>
 #include <cstring>
 
@@ -29,16 +31,6 @@ namespace {
 const char kClassName[] = "ProgressBox Class";
 const char kDefaultCaption[] = "Progress indicator";
 
-const int kTitleBand = 21;
-const int kFirstLineTop = 29;
-const int kLinePitch = 17;
-const int kMargin = 8;
-const int kButtonWidth = 96;
-const int kButtonHeight = 25;
-const int kButtonPitch = 104;
-const int kButtonBand = 33;
-const int kTrackingBand = 41;
-const int kFocusInset = 2;
 const int kBarHeight = 25;
 const int kBarReserve = 41;  // below the last text line: the bar with 8 pixels above and below
 
@@ -69,9 +61,7 @@ int BarOffset(float fraction, int width) {
   return static_cast<int>(std::lround(fraction * static_cast<float>(width)));
 }
 
-int ButtonRowWidth(uint32_t count) { return kButtonPitch * static_cast<int>(count) - 8; }
 
-COLORREF SystemColour(int index) { return GetSysColor(index); }
 
 }  // namespace
 
@@ -212,13 +202,13 @@ void TOknoSostoyaniya::Paint(HDC given) {
   HDC dc = given != nullptr ? given : GetDC(window);
   if (dc == nullptr) return;
 
-  HPEN lightPen = CreatePen(PS_SOLID, 0, SystemColour(COLOR_BTNHIGHLIGHT));
-  HPEN darkPen = CreatePen(PS_SOLID, 0, SystemColour(COLOR_BTNSHADOW));
-  HPEN outlinePen = CreatePen(PS_SOLID, 0, SystemColour(COLOR_BTNTEXT));
-  HPEN emptyPen = CreatePen(PS_NULL, 0, SystemColour(COLOR_BTNFACE));
-  HBRUSH greyBrush = CreateSolidBrush(SystemColour(COLOR_GRAYTEXT));
-  HBRUSH darkBrush = CreateSolidBrush(SystemColour(COLOR_BTNTEXT));
-  HBRUSH faceBrush = CreateSolidBrush(SystemColour(COLOR_BTNFACE));
+  HPEN lightPen = CreatePen(PS_SOLID, 0, GetSysColor(COLOR_BTNHIGHLIGHT));
+  HPEN darkPen = CreatePen(PS_SOLID, 0, GetSysColor(COLOR_BTNSHADOW));
+  HPEN outlinePen = CreatePen(PS_SOLID, 0, GetSysColor(COLOR_BTNTEXT));
+  HPEN emptyPen = CreatePen(PS_NULL, 0, GetSysColor(COLOR_BTNFACE));
+  HBRUSH greyBrush = CreateSolidBrush(GetSysColor(COLOR_GRAYTEXT));
+  HBRUSH darkBrush = CreateSolidBrush(GetSysColor(COLOR_BTNTEXT));
+  HBRUSH faceBrush = CreateSolidBrush(GetSysColor(COLOR_BTNFACE));
   HGDIOBJ oldPen = SelectObject(dc, darkPen);
   HGDIOBJ oldBrush = SelectObject(dc, darkBrush);
   HGDIOBJ oldFont = SelectObject(dc, font);
@@ -231,58 +221,14 @@ void TOknoSostoyaniya::Paint(HDC given) {
   const int barBottom = client.bottom - buttonBand - kMargin;
   const int barTop = barBottom - kBarHeight;
 
-  // Title band and caption.
-  RECT band{client.left, client.top, client.right, client.top + kTitleBand};
-  FillRect(dc, &band, GetSysColorBrush(COLOR_ACTIVECAPTION));
-  SetTextColor(dc, SystemColour(COLOR_CAPTIONTEXT));
-  SIZE size{0, 0};
-  MeasureText(dc, caption.Data(), static_cast<int>(caption.Length()), &size);
-  DrawTextChars(dc, client.left + kMargin, client.top + (kTitleBand - size.cy) / 2, caption.Data(),
-                static_cast<int>(caption.Length()));
-
-  // Buttons.
-  SetTextColor(dc, SystemColour(COLOR_BTNTEXT));
-  RECT button;
-  button.left = ((client.right - client.left) - ButtonRowWidth(count)) / 2;
-  button.top = client.bottom - kButtonBand;
-  button.right = button.left + kButtonWidth;
-  button.bottom = button.top + kButtonHeight;
-  for (uint32_t i = 0; i < count; ++i) {
-    FillRect(dc, &button, GetSysColorBrush(COLOR_BTNFACE));
-    const bool pressed = (mousePressed || keyPressed) && i == selected;
-    HPEN lowerRight = pressed ? lightPen : darkPen;
-    HPEN upperLeft = pressed ? darkPen : lightPen;
-    SelectObject(dc, lowerRight);
-    MoveToEx(dc, button.left, button.bottom - 1, nullptr);
-    LineTo(dc, button.right, button.bottom - 1);
-    MoveToEx(dc, button.right - 1, button.top, nullptr);
-    LineTo(dc, button.right - 1, button.bottom);
-    SelectObject(dc, upperLeft);
-    MoveToEx(dc, button.left, button.top, nullptr);
-    LineTo(dc, button.right, button.top);
-    MoveToEx(dc, button.left, button.top, nullptr);
-    LineTo(dc, button.left, button.bottom);
-    SelectObject(dc, darkPen);
-    if (i == selected) {
-      RECT focus{button.left + kFocusInset, button.top + kFocusInset, button.right - kFocusInset,
-                 button.bottom - kFocusInset};
-      FrameRect(dc, &focus, greyBrush);
-    }
-    const TAnsiString& label = buttonLabels[i];
-    size.cx = 0;
-    size.cy = 0;
-    MeasureText(dc, label.Data(), static_cast<int>(label.Length()), &size);
-    DrawTextChars(dc, button.left + (kButtonWidth - size.cx) / 2, button.top + (kButtonHeight - size.cy) / 2,
-                  label.Data(), static_cast<int>(label.Length()));
-    button.left += kButtonPitch;
-    button.right += kButtonPitch;
-  }
+  DrawTitleBand(dc, client, caption);
+  DrawButtonRow(dc, client, buttonLabels, count, selected, mousePressed || keyPressed, lightPen, darkPen, greyBrush);
 
   // Text lines. Their area is cleared first: glyphs are blended onto what is there, and drawing
   // the same line again and again onto itself would darken its edges.
   RECT textArea{client.left, client.top + kTitleBand, client.right, barTop};
   FillRect(dc, &textArea, GetSysColorBrush(COLOR_BTNFACE));
-  SetTextColor(dc, SystemColour(COLOR_WINDOWTEXT));
+  SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
   const char* characters = text.Data();
   const int length = static_cast<int>(text.Length());
   int position = 0;

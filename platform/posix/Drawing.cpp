@@ -15,10 +15,10 @@
 
 namespace {
 
-enum ObjectKind { kPen = 1, kBrush, kFont, kBitmap };
+enum TObjectKind { kPen = 1, kBrush, kFont, kBitmap };
 
 struct GdiObject {
-  ObjectKind kind;
+  TObjectKind kind;
   int penStyle = PS_SOLID;
   int penWidth = 0;
   COLORREF color = 0;
@@ -83,7 +83,7 @@ HGDIOBJ AddObject(const GdiObject& object) {
   return reinterpret_cast<HGDIOBJ>(id);
 }
 
-HGDIOBJ StockObject(ObjectKind kind, COLORREF color) {
+HGDIOBJ StockObject(TObjectKind kind, COLORREF color) {
   GdiObject object;
   object.kind = kind;
   object.color = color;

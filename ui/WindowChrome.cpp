@@ -1,0 +1,52 @@
+#include "ui/WindowChrome.h"
+
+#include "ui/Kernel.h"
+
+int ButtonRowWidth(uint32_t count) { return kButtonPitch * static_cast<int>(count) - kMargin; }
+
+void DrawTitleBand(HDC dc, const RECT& client, const TAnsiString& caption) {
+  RECT band{client.left, client.top, client.right, client.top + kTitleBand};
+  FillRect(dc, &band, GetSysColorBrush(COLOR_ACTIVECAPTION));
+  SetTextColor(dc, GetSysColor(COLOR_CAPTIONTEXT));
+  SIZE size{0, 0};
+  MeasureText(dc, caption.Data(), static_cast<int>(caption.Length()), &size);
+  DrawTextChars(dc, client.left + kMargin, client.top + (kTitleBand - size.cy) / 2, caption.Data(),
+                static_cast<int>(caption.Length()));
+}
+
+void DrawButtonRow(HDC dc, const RECT& client, const TAnsiString* labels, uint32_t count, uint32_t selected,
+                   bool pressed, HPEN lightPen, HPEN darkPen, HBRUSH focusBrush) {
+  SetTextColor(dc, GetSysColor(COLOR_BTNTEXT));
+  RECT button;
+  button.left = ((client.right - client.left) - ButtonRowWidth(count)) / 2;
+  button.top = client.bottom - kButtonBand;
+  button.right = button.left + kButtonWidth;
+  button.bottom = button.top + kButtonHeight;
+  for (uint32_t i = 0; i < count; ++i) {
+    FillRect(dc, &button, GetSysColorBrush(COLOR_BTNFACE));
+    const bool down = pressed && i == selected;
+    SelectObject(dc, down ? lightPen : darkPen);
+    MoveToEx(dc, button.left, button.bottom - 1, nullptr);
+    LineTo(dc, button.right, button.bottom - 1);
+    MoveToEx(dc, button.right - 1, button.top, nullptr);
+    LineTo(dc, button.right - 1, button.bottom);
+    SelectObject(dc, down ? darkPen : lightPen);
+    MoveToEx(dc, button.left, button.top, nullptr);
+    LineTo(dc, button.right, button.top);
+    MoveToEx(dc, button.left, button.top, nullptr);
+    LineTo(dc, button.left, button.bottom);
+    SelectObject(dc, darkPen);
+    if (i == selected) {
+      RECT focus{button.left + kFocusInset, button.top + kFocusInset, button.right - kFocusInset,
+                 button.bottom - kFocusInset};
+      FrameRect(dc, &focus, focusBrush);
+    }
+    const TAnsiString& label = labels[i];
+    SIZE size{0, 0};
+    MeasureText(dc, label.Data(), static_cast<int>(label.Length()), &size);
+    DrawTextChars(dc, button.left + (kButtonWidth - size.cx) / 2, button.top + (kButtonHeight - size.cy) / 2,
+                  label.Data(), static_cast<int>(label.Length()));
+    button.left += kButtonPitch;
+    button.right += kButtonPitch;
+  }
+}

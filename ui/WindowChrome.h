@@ -1,0 +1,31 @@
+// What the message window and the progress window share: their measures, the title band with the
+// caption, and the centred row of flat buttons, so that both look alike to the pixel.
+#pragma once
+#include <cstdint>
+
+#include "foundation/Tstring.h"
+#include "platform/win32.h"
+
+constexpr int kTitleBand = 21;      // height of the band that carries the caption
+constexpr int kFirstLineTop = 29;   // top of the first text line
+constexpr int kLinePitch = 17;
+constexpr int kMargin = 8;
+constexpr int kButtonWidth = 96;
+constexpr int kButtonHeight = 25;
+constexpr int kButtonPitch = 104;   // from one button's left edge to the next one's
+constexpr int kButtonBand = 33;     // from the buttons' top to the window's bottom
+constexpr int kTrackingBand = 41;   // height of the band in which the mouse is followed
+constexpr int kFocusInset = 2;
+
+// Width of a row of count buttons.
+int ButtonRowWidth(uint32_t count);
+
+// Fills the title band and writes the caption in it; leaves the caption's text colour selected.
+void DrawTitleBand(HDC dc, const RECT& client, const TAnsiString& caption);
+
+// Draws count buttons centred in the button band: face, a light edge above and left and a dark
+// one below and right (the other way round for the pressed one), the focus frame inside the
+// selected one, the label centred. The button-text colour is selected first; darkPen is left
+// selected.
+void DrawButtonRow(HDC dc, const RECT& client, const TAnsiString* labels, uint32_t count, uint32_t selected,
+                   bool pressed, HPEN lightPen, HPEN darkPen, HBRUSH focusBrush);
