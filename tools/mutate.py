@@ -86,7 +86,8 @@ def main():
 
     root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
     copy = args.keep or tempfile.mkdtemp(prefix="velmora-mutate.")
-    tracked = subprocess.run(["git", "ls-files"], cwd=root, capture_output=True, text=True, check=True).stdout.split()
+    tracked = subprocess.run(["git", "ls-files", "-z"], cwd=root, capture_output=True, text=True,
+                             check=True).stdout.split("\0")[:-1]
     for name in tracked:
         target = os.path.join(copy, name)
         os.makedirs(os.path.dirname(target), exist_ok=True)
