@@ -6,6 +6,9 @@
 // The folder part becomes the current directory, so the job sees names relative to it.
 #include "app/CommandLine.h"
 
+#include <cstdio>
+#include <cstring>
+
 #include "app/CompressEntry.h"
 #include "app/Reports.h"
 #include "app/RestoreEntry.h"
@@ -59,6 +62,7 @@ int ReadCommandLineText(const TAnsiString& commandLine, TRunRequest& request) {
   bool usage = false;
   bool test = false;
   bool list = false;
+  TAnsiString restoreFolder;
 
   TAnsiString token;
   TAnsiString rest = commandLine;
@@ -75,8 +79,12 @@ int ReadCommandLineText(const TAnsiString& commandLine, TRunRequest& request) {
       askBeforeOverwrite = false;
     } else if (Is(token, "-s")) {
       SetCompression(false);
-    } else if (Is(token, "/?")) {
+    } else if (Is(token, "/?") || Is(token, "--help")) {
       usage = true;
+    } else if (Is(token, "--version")) {
+      std::printf("Velmora 1.2\n");
+      std::fflush(stdout);
+      return CommandLineVersionShown;
     } else if (Is(token, "-t")) {
       test = true;
     } else if (Is(token, "-l")) {
@@ -84,7 +92,11 @@ int ReadCommandLineText(const TAnsiString& commandLine, TRunRequest& request) {
     } else {
       TAnsiString option;
       TAnsiString value;
-      if (SplitAtFirst(option, value, token, '=') && Is(option, "-w")) {
+      const bool split = SplitAtFirst(option, value, token, '=');
+      if (split && Is(option, "-d")) {
+        restoreFolder = value;
+        Unquote(restoreFolder);
+      } else if (split && Is(option, "-w")) {
         // A value the reader refuses (its notice is shown) keeps the earlier size, also when it
         // clamps an out-of-range one; "-w=" is a null text to it and gives 0.
         double parsed = 0.0;
@@ -118,6 +130,17 @@ int ReadCommandLineText(const TAnsiString& commandLine, TRunRequest& request) {
   else if (isFolder)
     mode = RunCompress;
 
+  // The restore folder is named from where the program was started, which stops being the current
+  // directory below.
+  if (restoreFolder.Length() > 0 && restoreFolder.Data()[0] != '\\' && std::strchr(restoreFolder.Data(), ':') == nullptr) {
+    char here[MAX_PATH * 4];
+    const DWORD length = GetCurrentDirectoryA(sizeof here, here);
+    if (length > 0 && length < sizeof here) {
+      TAnsiString absolute(here);
+      if (LastByte(absolute) != '\\') absolute = Concatenate(absolute, TAnsiString("\\"));
+      restoreFolder = Concatenate(absolute, restoreFolder);
+    }
+  }
   if (folderPart.Length() > 0 && (!FolderExists(folderPart) || !SetCurrentDirectoryA(folderPart.Data()))) {
     ReportFailure(Substring(folderPart, 1, int32_t(folderPart.Length()) - 1).Data(),
                   "the folder does not exist or cannot be entered");
@@ -139,6 +162,7 @@ int ReadCommandLineText(const TAnsiString& commandLine, TRunRequest& request) {
   request.askBeforeOverwrite = askBeforeOverwrite;
   request.test = test;
   request.list = list;
+  request.restoreFolder = restoreFolder;
   return CommandLineRun;
 }
 

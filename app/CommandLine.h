@@ -22,13 +22,15 @@ struct TRunRequest {
   bool askBeforeOverwrite = true; // cleared by -o
   bool test = false;              // -t: the source is an archive to decode and check, not restore
   bool list = false;              // -l: the source is an archive to list
+  TAnsiString restoreFolder;      // -d=FOLDER: restore below FOLDER instead of the archive's folder
 };
 
 // Exit codes that end the program without a run.
 enum : int {
   CommandLineRun = 0,
   CommandLineFolderMissing = 1,  // the source's folder is missing or cannot be entered
-  CommandLineUsageShown = 3,     // "/?", no source name or an empty base name
+  CommandLineUsageShown = 3,     // "/?", "--help", no source name or an empty base name
+  CommandLineVersionShown = -1,  // "--version": the version was printed; the run ends with exit 0
 };
 
 // The usage notice's text and caption.

@@ -254,10 +254,13 @@ bool RestoreArchive(const TAnsiString& archiveName, TOknoSostoyaniya* window, bo
   }
   const bool restoring = !use.test && !use.list;
   TRestoreFolders folders;
-  if (restoring && !folders.Open("")) {
-    ReportSystemFailure(".", GetLastError());
-    CloseHandle(archive);
-    return false;
+  if (restoring) {
+    const char* target = use.folder.Length() > 0 ? use.folder.Data() : "";
+    if (!folders.Open(target)) {
+      ReportSystemFailure(target[0] != 0 ? target : ".", GetLastError());
+      CloseHandle(archive);
+      return false;
+    }
   }
   TEntryHeader* header = nullptr;
   Create(header, 1);
@@ -272,6 +275,10 @@ bool RestoreArchive(const TAnsiString& archiveName, TOknoSostoyaniya* window, bo
   uint64_t at = 0;
   uint64_t bytes = 0;
   bool sizesKnown = true;
+  if (size == 0) {
+    ReportFailure(archiveName.Data(), "the archive is empty: it holds nothing");
+    whole = false;
+  }
   while (at < size) {
     const float share = ShareOf(restored, total);
     PostProgress(window, share, share);
@@ -281,9 +288,15 @@ bool RestoreArchive(const TAnsiString& archiveName, TOknoSostoyaniya* window, bo
       break;
     }
     if (!ReadEntryHeader(archive, at, size, *header)) {
-      char reason[96];
-      std::snprintf(reason, sizeof reason, "damaged: the chain of entries breaks at offset %llu",
-                    static_cast<unsigned long long>(at));
+      char reason[160];
+      if (at == 0)
+        std::snprintf(reason, sizeof reason, "not a Velmora archive (its first entry cannot be valid)");
+      else
+        std::snprintf(reason, sizeof reason,
+                      "damaged: the chain of entries breaks at offset %llu; %u %s %s %s, the rest of the archive "
+                      "cannot be read from there",
+                      static_cast<unsigned long long>(at), restored, restored == 1 ? "entry" : "entries",
+                      restored == 1 ? "was" : "were", restoring ? "restored" : use.test ? "checked" : "listed");
       ReportFailure(archiveName.Data(), reason);
       whole = false;
       break;

@@ -30,6 +30,7 @@ uint32_t CompressFolder(HANDLE archive, const TAnsiString& folder, uint32_t& cou
 struct TArchiveUse {
   bool test = false;
   bool list = false;
+  TAnsiString folder;  // where a restore writes (made when missing); empty: the current directory
 };
 // False when the archive cannot be opened. complete is set to whether every entry up to the end
 // of the file was restored (or tested) whole; answers No to an overwrite question count as

@@ -100,6 +100,7 @@ int MainRoutine() {
 
   TRunRequest request;
   const int early = ReadCommandLine(request);
+  if (early == CommandLineVersionShown) return ExitDone;
   if (early != 0) return early;
   const bool compress = request.mode != RunDecompress;
 
@@ -165,6 +166,7 @@ int MainRoutine() {
     TArchiveUse use;
     use.test = request.test;
     use.list = request.list;
+    use.folder = request.restoreFolder;
     ok = RestoreArchive(request.sourceName, window, request.askBeforeOverwrite, complete, use) && complete;
   }
   if (compress && ok) {

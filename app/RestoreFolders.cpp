@@ -27,6 +27,13 @@ bool IsTemporaryName(const char* name) {
 bool TRestoreFolders::Open(const char* target) {
   Close();
   root_ = OpenFolderA(target);
+  if (root_ == nullptr && target[0] != 0) {
+    // Made from the outside in; a prefix that exists, or a drive, fails and is passed over.
+    const std::string path(target);
+    for (size_t i = 1; i <= path.size(); ++i)
+      if (i == path.size() || IsSeparator(path[i])) CreateDirectoryA(path.substr(0, i).c_str(), nullptr);
+    root_ = OpenFolderA(target);
+  }
   if (root_ == nullptr) return false;
   if (random_ == 0) random_ = std::random_device{}() | 1;
   DeleteLeftovers(root_, std::string());

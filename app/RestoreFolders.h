@@ -25,7 +25,8 @@ class TRestoreFolders {
   static constexpr uint32_t kTemporaryNameSize = 16;  // ".velmora-" + 6 + terminator
 
   ~TRestoreFolders() { Close(); }
-  // The target folder: "" is the current directory. False with the last error.
+  // The target folder, made with the folders above it where missing (links are followed there:
+  // the user named it); "" is the current directory. False with the last error.
   bool Open(const char* target);
   void Close();
   // The folder that holds the file `name` (made where missing) and the name's last component;

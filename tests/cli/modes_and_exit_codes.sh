@@ -122,13 +122,22 @@ if [ "$(id -u)" = 0 ]; then
   no_part_files "$work/noread" "unreadable source"
 fi
 
-# Exit 4: restoring an archive that does not exist, or one of 0 bytes is fine (no entry, exit 0).
+# Exit 4: restoring an archive that does not exist, one of 0 bytes (it holds nothing), a file that
+# is no archive at all, and one whose chain breaks, each with a line a person can act on.
 run -h missing.pck
 expect_rc 4 "missing archive"
 stderr_has "missing.pck" "missing archive named"
 : >empty.pck
 run -h empty.pck
-expect_rc 0 "a 0-byte archive holds no entry"
+expect_rc 4 "a 0-byte archive"
+stderr_has "empty.pck: the archive is empty: it holds nothing" "a 0-byte archive says it holds nothing"
+printf 'just some text, renamed\n' >junk.pck
+run -h junk.pck
+expect_rc 4 "junk renamed .pck"
+stderr_has "junk.pck: not a Velmora archive" "junk is not an archive"
+run -h -uc alice.txt
+expect_rc 4 "-uc on a text file"
+stderr_has "alice.txt: not a Velmora archive" "-uc on a text file says so"
 
 # A folder whose tree holds no file: nothing is compressed, no archive remains, exit 4.
 mkdir -p hollow/a/b
