@@ -272,6 +272,7 @@ bool RestoreArchive(const TAnsiString& archiveName, TOknoSostoyaniya* window, bo
   bool whole = true;
   uint32_t restored = 0;
   uint32_t uncheckable = 0;
+  uint32_t kept = 0;  // existing files an answer No kept
   uint64_t at = 0;
   uint64_t bytes = 0;
   bool sizesKnown = true;
@@ -318,6 +319,7 @@ bool RestoreArchive(const TAnsiString& archiveName, TOknoSostoyaniya* window, bo
                        restoring ? &folders : nullptr, askBeforeOverwrite, bytes, share, window,
                        ShareOf(restored + 1, total));
       if (outcome != RestoreComplete && outcome != RestoreKept) whole = false;
+      if (outcome == RestoreKept) ++kept;
       if (outcome == RestoreCancelled && QuitSignalled()) break;
       entrySize = bytes - before;
       sizeKnown = outcome == RestoreComplete;
@@ -342,6 +344,12 @@ bool RestoreArchive(const TAnsiString& archiveName, TOknoSostoyaniya* window, bo
     char sum[24] = "?";
     if (sizesKnown) std::snprintf(sum, sizeof sum, "%llu", static_cast<unsigned long long>(bytes));
     std::printf("%12s  %12llu  %u entries\n", sum, static_cast<unsigned long long>(at < size ? at : size), restored);
+  }
+  if (kept > 0) {
+    char line[96];
+    std::snprintf(line, sizeof line, "%u existing %s kept; -o replaces them", kept,
+                  kept == 1 ? "file was" : "files were");
+    ReportLine(line);
   }
   if (use.test)
     std::printf("%u entries, %llu bytes checked; %u not checkable (made before check values)\n", restored,

@@ -113,6 +113,12 @@ int MainRoutine() {
       ReportFailure(stored.Data(), "the name holds a character that code page 1251 or Windows cannot hold; nothing was compressed");
       return ExitIncomplete;
     }
+    // Checked before the work: a folder of the output's name can never take the archive.
+    const DWORD outputAttributes = GetFileAttributesA(request.outputName.Data());
+    if (outputAttributes != INVALID_FILE_ATTRIBUTES && (outputAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+      ReportFailure(request.outputName.Data(), "a folder has the compressed file's name; nothing was compressed");
+      return ExitOutputRefused;
+    }
     if (!request.isFolder && OutputIsSource(request.sourceName, request.outputName)) {
       ReportFailure(request.outputName.Data(), "the compressed file would replace its own source; refused");
       return ExitOutputRefused;

@@ -296,6 +296,15 @@ LRESULT TOknoSoobzheniy::HandleMessage(UINT message, WPARAM wParam, LPARAM lPara
           }
           break;
         default:
+          // A letter answers with the button it begins (Y for Yes, N for No).
+          for (uint32_t i = 0; i < count; ++i) {
+            const char* label = buttonLabels[i].Data();
+            if (label != nullptr && wParam >= 'A' && wParam <= 'Z' && (label[0] & ~0x20) == char(wParam)) {
+              selected = i;
+              PostMessageA(window, WM_CLOSE, 0, 0);
+              break;
+            }
+          }
           break;
       }
       return 0;

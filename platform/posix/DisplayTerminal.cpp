@@ -7,9 +7,11 @@
 // A window with buttons (the message window) is written to standard error: caption, text lines and
 // the button row with the focused button in brackets; the row is redrawn in place when the focus
 // moves and stderr is a terminal. Keys come from stdin when it is a terminal (switched to
-// non-canonical mode without echo while such a window is up; signals stay enabled). When stdin is
-// not a terminal the window receives Escape once, when its loop would otherwise wait, so the
-// question gets the answer Escape gives.
+// non-canonical mode without echo while such a window is up; signals stay enabled); the row ends
+// with the keys that answer ("[Y/n]"). When stdin is not a terminal the window receives Escape
+// once, when its loop would otherwise wait: a notice is shown and goes, and a question (a window
+// with a No button), which nobody can answer, is not shown at all and gets the answer Escape
+// gives.
 // A window with a bar and no buttons (the progress window) is one line redrawn in place on a
 // terminal stderr, only when the bar moves by a cell; it shows nothing when stderr is not a
 // terminal. Terminal keys go to the window shown last that takes them.
@@ -21,6 +23,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <string>
@@ -109,6 +112,18 @@ std::string ButtonRow() {
     row += state.buttons[i];
     row += focused ? "]" : " ";
   }
+  // The keys that answer: each button's first letter, the focused one (Enter's) in capitals.
+  if (state.buttons.size() > 1) {
+    row += "  [";
+    for (size_t i = 0; i < state.buttons.size(); ++i) {
+      if (i != 0) row += "/";
+      const char letter = state.buttons[i].empty() ? '?' : state.buttons[i][0];
+      const bool focused = static_cast<int>(i) == state.focused;
+      row += static_cast<char>(focused ? std::toupper(static_cast<unsigned char>(letter))
+                                       : std::tolower(static_cast<unsigned char>(letter)));
+    }
+    row += "]";
+  }
   return row;
 }
 
@@ -128,6 +143,16 @@ void PresentMessageWindow(posixwin::WindowRecord* record, const PosixWindowConte
   if (sameBody) {
     state.focused = focused;
     if (state.errorIsTerminal) Write("\r\x1b[K" + ButtonRow());
+    return;
+  }
+  const bool question = std::find(buttons.begin(), buttons.end(), "No") != buttons.end();
+  if (question && !(state.inputIsTerminal && !state.inputEnded)) {
+    // A question nobody can answer is not shown: it gets the answer Escape gives, at once.
+    record->content = body;
+    if (!record->terminalAnswered) {
+      record->terminalAnswered = true;
+      record->terminalAnswerDue = true;
+    }
     return;
   }
   EndOpenLine();

@@ -354,6 +354,19 @@ TEST_F(MessageWindowTest, LoopLeavesThreadMessagesQueued) {
   KillTimer(nullptr, timer);
 }
 
+// A button's first letter answers with it, whichever button has the focus.
+TEST_F(MessageWindowTest, LetterKeysAnswerWithTheirButtons) {
+  for (const auto& [letter, answer] : {std::pair<WPARAM, int32_t>{'N', IDNO}, {'Y', IDYES}}) {
+    TOknoSoobzheniy box("c", "Replace the file?", MB_YESNO);
+    PostMessageA(box.window, WM_KEYUP, letter, static_cast<LPARAM>(0xC0000001u));
+    EXPECT_EQ(box.RunModal(), answer) << char(letter);
+  }
+  TOknoSoobzheniy box("c", "t", MB_OK);
+  PostMessageA(box.window, WM_KEYUP, 'Q', static_cast<LPARAM>(0xC0000001u));  // no button: nothing happens
+  Key(box.window, VK_RETURN);
+  EXPECT_EQ(box.RunModal(), IDOK);
+}
+
 TEST_F(MessageWindowTest, ClosedFromOutsideChoosesNothing) {
   TOknoSoobzheniy box("c", "Replace the file?", MB_YESNO);  // Yes is the default
   PostMessageA(box.window, WM_SYSKEYDOWN, VK_F4, static_cast<LPARAM>(1u << 29));
@@ -367,16 +380,14 @@ TEST_F(MessageWindowTest, ClassIsRegisteredOnlyWhileAWindowExists) {
             nullptr);
 }
 
-TEST_F(MessageWindowTest, UnattendedCallsShowTheTextOnStandardError) {
+// Unattended (no display, standard input not a terminal): a notice is shown on standard error and
+// goes; a question, which nobody can answer, is answered No at once and not shown.
+TEST_F(MessageWindowTest, UnattendedNoticesShowOnStandardErrorAndQuestionsAreAnsweredNo) {
   ASSERT_EQ(PosixDisplayKind(), 't');
   testing::internal::CaptureStderr();
   const int32_t answer = ShowMessageWindow(nullptr, "Overwrite photos.pck?", nullptr, MB_YESNO);
-  const std::string shown = testing::internal::GetCapturedStderr();
   EXPECT_EQ(answer, IDNO);
-  EXPECT_NE(shown.find("Error"), std::string::npos) << shown;
-  EXPECT_NE(shown.find("Overwrite photos.pck?"), std::string::npos) << shown;
-  EXPECT_NE(shown.find("[Yes]"), std::string::npos) << shown;
-  EXPECT_NE(shown.find("No"), std::string::npos) << shown;
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
 
   // The wide call converts through the code-page tables.
   testing::internal::CaptureStderr();
