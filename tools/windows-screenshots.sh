@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Screenshots of the windows of every build under Xvfb: the usage window, an overwrite question and
-# the progress window, of the Linux program and of the Windows programs under Wine, with the
+# Screenshots of the windows of every build under Xvfb: the usage window, an overwrite question, a
+# question about a long name (a 357-character path, which the window breaks to stay on the screen)
+# and the progress window, of the Linux program and of the Windows programs under Wine, with the
 # geometry of each window (xwininfo) printed beside the file name, so the client sizes can be
 # compared. The pictures go to the folder given (default /tmp/velmora-shots); none is kept in the
 # repository.
@@ -54,6 +55,11 @@ for build in linux win64; do
   take usage 4 /?
   printf 'x' >a.txt && printf 'old' >a.pck
   take question 4 a.txt
+  deep="long"
+  while [ ${#deep} -lt 357 ]; do deep="$deep/a rather long folder name"; done
+  mkdir -p "$deep" && printf 'x' >"$deep/report.txt"
+  run -h -o long >/dev/null 2>&1
+  take longname 4 long.pck
   head -c 60000000 /dev/urandom >big.bin
   VELMORA_THREADS=1 take progress 3 -o -w=65536 big.bin
 done

@@ -24,6 +24,7 @@ namespace {
 
 const char kClassName[] = "MessageBox Class";
 const UINT kSnoozeMilliseconds = 10000;
+const int kScreenMargin = 24;  // kept free on each side of the screen
 
 bool snoozed = false;
 UINT_PTR snoozeTimer = 0;
@@ -74,6 +75,62 @@ std::vector<TDrawnLine> DrawnLines(const TAnsiString& text) {
   return lines;
 }
 
+int Width(HDC dc, const std::string& text) {
+  SIZE size = {0, 0};
+  MeasureText(dc, text.data(), static_cast<int>(text.size()), &size);
+  return size.cx;
+}
+
+// The text with every line that is wider than maxWidth broken into lines that fit: after a
+// backslash (a path's folders) or a space where one fits, else inside a name. A line that needs
+// more than kMostPieces lines keeps its first two and its last, with "..." between them.
+TAnsiString FitLines(HDC dc, const TAnsiString& text, int maxWidth) {
+  const int kMostPieces = 4;
+  const std::string all(text.Data() != nullptr ? text.Data() : "", text.Length());
+  std::string fitted;
+  size_t start = 0;
+  while (start <= all.size()) {
+    size_t end = all.find('\r', start);
+    if (end == std::string::npos) end = all.size();
+    const std::string line = all.substr(start, end - start);
+    std::vector<std::string> pieces;
+    if (Width(dc, line) <= maxWidth) {
+      pieces.push_back(line);
+    } else {
+      std::string current;
+      size_t at = 0;
+      while (at < line.size()) {
+        size_t cut = line.find_first_of("\\ ", at);
+        cut = cut == std::string::npos ? line.size() : cut + 1;
+        const std::string word = line.substr(at, cut - at);
+        at = cut;
+        if (Width(dc, current + word) <= maxWidth) {
+          current += word;
+          continue;
+        }
+        if (!current.empty()) pieces.push_back(current);
+        current = word;
+        while (current.size() > 1 && Width(dc, current) > maxWidth) {
+          size_t fit = current.size() - 1;
+          while (fit > 1 && Width(dc, current.substr(0, fit)) > maxWidth) --fit;
+          pieces.push_back(current.substr(0, fit));
+          current = current.substr(fit);
+        }
+      }
+      if (!current.empty()) pieces.push_back(current);
+      if (pieces.size() > size_t(kMostPieces)) pieces = {pieces[0], pieces[1], "...", pieces.back()};
+    }
+    for (size_t i = 0; i < pieces.size(); ++i) {
+      if (i != 0) fitted += '\r';
+      fitted += pieces[i];
+    }
+    if (end >= all.size()) break;
+    fitted += '\r';
+    start = end + 1;
+  }
+  return TAnsiString(fitted.c_str());
+}
+
 LRESULT CALLBACK MessageWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   TOknoSoobzheniy* object = reinterpret_cast<TOknoSoobzheniy*>(GetWindowLongPtrA(window, GWLP_USERDATA));
   if (object == nullptr) return DefWindowProcA(window, message, wParam, lParam);
@@ -120,9 +177,12 @@ TOknoSoobzheniy::TOknoSoobzheniy(const TAnsiString& captionText, const TAnsiStri
 
   RegisterWindowClass(kClassName, MessageWindowProc, instance);
 
-  // Size from the texts, measured with the window font.
+  // Size from the texts, measured with the window font; the window stays within the screen, less a
+  // margin, and a line too wide for that is broken.
   HDC dc = CreateCompatibleDC(nullptr);
   HGDIOBJ oldFont = SelectObject(dc, font);
+  const int widest = GetSystemMetrics(SM_CXSCREEN) - 2 * kScreenMargin;
+  text = FitLines(dc, text, widest - 2 * kMargin);
   SIZE size = {0, 0};
   MeasureText(dc, caption.Data(), Length(caption), &size);
   int width = size.cx + kMargin;
@@ -146,7 +206,8 @@ TOknoSoobzheniy::TOknoSoobzheniy(const TAnsiString& captionText, const TAnsiStri
   DeleteDC(dc);
 
   const int rowWidth = ButtonRowWidth();
-  const int windowWidth = rowWidth + 2 * kMargin > width ? rowWidth + 2 * kMargin : width;
+  int windowWidth = rowWidth + 2 * kMargin > width ? rowWidth + 2 * kMargin : width;
+  if (windowWidth > widest && widest >= rowWidth + 2 * kMargin) windowWidth = widest;
   const int windowHeight = height + kButtonBand;
   const int x = (GetSystemMetrics(SM_CXSCREEN) - windowWidth) / 2;
   const int y = (GetSystemMetrics(SM_CYSCREEN) - windowHeight) / 2;

@@ -354,6 +354,37 @@ TEST_F(MessageWindowTest, LoopLeavesThreadMessagesQueued) {
   KillTimer(nullptr, timer);
 }
 
+// A question about a long path stays on a 1024 x 768 screen: the path is broken after its folders'
+// backslashes, the window is centred inside the screen, its buttons and the question's end drawn.
+TEST_F(MessageWindowTest, LongNameQuestionFitsTheScreen) {
+  ASSERT_EQ(GetSystemMetrics(SM_CXSCREEN), 1024);
+  std::string path;
+  while (path.size() < 357) path += "a rather long folder name\\";
+  const std::string question = "File \"" + path + "report.txt\" already exist. Overwrite?";
+  TOknoSoobzheniy box("", question.c_str(), MB_YESNO);
+  RECT frame;
+  ASSERT_TRUE(GetWindowRect(box.window, &frame));
+  EXPECT_GE(frame.left, 0);
+  EXPECT_LE(frame.right, 1024);
+  EXPECT_GE(frame.top, 0);
+  EXPECT_LE(frame.bottom, 768);
+  Key(box.window, VK_ESCAPE);
+  box.RunModal();
+  box.Paint(nullptr);
+  const TCanvas c = CanvasOf(box.window);
+  const int left = (c.width - box.ButtonRowWidth()) / 2;
+  EXPECT_GE(left, 0);
+  EXPECT_EQ(c.At(left + 40, c.height - 33), kHighlight) << "the first button's top edge";
+  EXPECT_EQ(c.At(left + 104 + 40, c.height - 33 + 24), kShadow) << "the second button's bottom edge";
+  // Text lines are 17 pixels apart from y = 29; those with dark glyph pixels are drawn lines, and
+  // the last of them ends with "Overwrite?".
+  int lines = 0;
+  while (29 + 17 * (lines + 1) <= c.height - 33 && c.Count(8, 29 + 17 * lines, c.width - 8, 29 + 17 * (lines + 1), 0) > 20)
+    ++lines;
+  EXPECT_GE(lines, 3) << "the path is broken into lines; window " << c.width << " x " << c.height;
+  EXPECT_EQ(29 + 17 * lines + 8 + 33, c.height + 2) << "every line drawn, within the window's border";
+}
+
 // A button's first letter answers with it, whichever button has the focus.
 TEST_F(MessageWindowTest, LetterKeysAnswerWithTheirButtons) {
   for (const auto& [letter, answer] : {std::pair<WPARAM, int32_t>{'N', IDNO}, {'Y', IDYES}}) {
