@@ -138,9 +138,10 @@ int MainRoutine() {
   }
 
   BlockSize = RoundToInt(request.windowSize);
-  if (!AllocateBlockBuffer(BlockSize)) {
-    char line[96];
-    std::snprintf(line, sizeof line, "a window of %.0f bytes cannot be used", request.windowSize);
+  if (BlockSize <= 0 || uint32_t(BlockSize) > kLargestWindow || !AllocateBlockBuffer(BlockSize)) {
+    char line[128];
+    std::snprintf(line, sizeof line, "a window of %.0f bytes cannot be used (-w takes 1 to %u)", request.windowSize,
+                  kLargestWindow);
     ReportLine(line);
     if (output != INVALID_HANDLE_VALUE) {
       CloseHandle(output);

@@ -5,9 +5,13 @@
 #                                 and compares the two trees file by file
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
+echo "== checking the packages the build needs (tools/deps.sh installs what is missing)" >&2
 bash "$root/tools/deps.sh"
+echo "== configuring the build in $root/build" >&2
 cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+echo "== building velmora (a minute on a fresh clone)" >&2
 cmake --build "$root/build" -j"$(nproc)" --target velmora >/dev/null
+echo "== built: $root/build/velmora" >&2
 velmora="$root/build/velmora"
 
 if [ $# -gt 0 ]; then

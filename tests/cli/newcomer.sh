@@ -1,0 +1,69 @@
+# What a new user meets: questions nobody can answer, odd sources, an output name taken by a
+# folder, a restore into another folder, --help, --version and the installed program.
+source "$(dirname "$0")/common.bash"
+
+# --- questions nobody can answer (no display, standard input not a terminal): No, and one line ---
+mkdir -p "$work/q/t" && cd "$work/q"
+for i in 1 2 3; do echo "new $i" >"t/f$i"; done
+run -h t
+for i in 1 2 3; do echo "old $i" >"t/f$i"; done
+run -h t.pck
+expect_rc 0 "a restore over existing files that nobody can answer"
+check "no question is printed" test "$(grep -c Overwrite "$work/stderr")" = 0
+stderr_has "velmora: 3 existing files were kept; -o replaces them" "the run says what it kept"
+check "the existing files are kept" test "$(cat t/f2)" = "old 2"
+run -h -o t.pck
+check "-o replaces them" test "$(cat t/f2)" = "new 2"
+
+# --- . and .. name their folders ---
+mkdir -p "$work/odd/photos/trip" && cd "$work/odd/photos"
+echo a >trip/a.jpg
+run -h .
+expect_rc 0 "velmora . inside photos"
+check "it makes ../photos.pck" test -f ../photos.pck
+check "holding photos\\trip\\a.jpg" [ "$(pck list ../photos.pck | awk '{print $NF}')" = 'photos\trip\a.jpg' ]
+cd trip && rm ../../photos.pck
+run -h ..
+expect_rc 0 "velmora .. inside photos/trip"
+check "it makes photos.pck beside photos" test -f ../../photos.pck
+run -h -o ../trip/.
+expect_rc 0 "a path ending in /."
+check "it makes trip.pck" test -f ../trip.pck
+
+# --- an output name taken by a folder is refused before any work ---
+mkdir -p "$work/out/note.pck" && cd "$work/out"
+echo text >note.txt
+run -h note.txt
+expect_rc 2 "an output name taken by a folder"
+stderr_has "note.pck: a folder has the compressed file's name; nothing was compressed" "it says why, up front"
+
+# --- -d=FOLDER restores elsewhere, with every rule of a restore ---
+cd "$work/q"
+run -h -d=elsewhere/deeper t.pck
+expect_rc 0 "-d= a folder that does not exist"
+check "the entries are restored under it" test "$(cat elsewhere/deeper/t/f3)" = "new 3"
+mkdir -p "$work/outside" && ln -s "$work/outside" "$work/q/linked"
+pck craft bad.pck 'linked\x=evil' '..\up=evil' 'fine=ok'
+run -h -d="$work/q" bad.pck
+expect_rc 4 "-d= with hostile names"
+check "nothing was written through the link" test -z "$(ls -A "$work/outside")"
+stderr_has "..\\up: stored name is absolute, leaves the folder" "a name leaving the folder is refused"
+check "the good entry is restored" test "$(cat "$work/q/fine")" = ok
+
+# --- --help, --version, the window's range, the installed program ---
+run --help
+expect_rc 3 "--help"
+stderr_has "Command line usage:" "--help shows the usage"
+run --version
+expect_rc 0 "--version"
+check "--version prints the version" grep -qx 'Velmora 1.2' "$work/stdout"
+run -h -w=67108865 note.txt
+expect_rc 3 "a window past 64 MiB"
+stderr_has "(-w takes 1 to 67108864)" "the range is named"
+build_dir="$(dirname "$velmora")"
+if [ -f "$build_dir/CMakeCache.txt" ]; then
+  cmake --install "$build_dir" --prefix "$work/prefix" >/dev/null 2>&1
+  check "cmake --install installs the program" test -x "$work/prefix/bin/velmora"
+  check "and nothing else" [ "$(find "$work/prefix" -type f | wc -l)" = 1 ]
+fi
+finish
