@@ -2,12 +2,13 @@
 """A small mutation harness: how many plausible slips in the code the tests catch.
 
   tools/mutate.py --files 'engine/*.cpp' [--files ...] --test 'build/tests/test_engine --gtest_brief=1'
-                  [--sample 40] [--seed 1] [--timeout 300] [--out mutants.tsv] [--keep DIR]
+                  [--targets 'test_engine velmora'] [--sample 40] [--seed 1] [--timeout 300]
+                  [--out mutants.tsv] [--keep DIR]
 
 It copies the tracked files of the tree into a scratch folder, builds it once (cmake, the build
 folder `build` inside the copy), lists every mutation of the chosen files, samples --sample of
 them with --seed (the same seed and files give the same mutants), and for each: applies it,
-rebuilds (only what changed), runs the test command in the copy (a shell command, with
+rebuilds (only what changed, and only --targets when given), runs the test command in the copy (a shell command, with
 --timeout seconds), writes one row (file, line, mutation, result: killed / survived / no build /
 timeout) and undoes it. The last line gives the score, killed / (killed + survived).
 
@@ -82,6 +83,7 @@ def main():
     parser.add_argument("--timeout", type=int, default=300)
     parser.add_argument("--out", default="-")
     parser.add_argument("--keep", help="reuse (or make) this copy of the tree instead of a scratch one")
+    parser.add_argument("--targets", default="", help="build targets the test needs (default: everything)")
     args = parser.parse_args()
 
     root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
@@ -113,7 +115,8 @@ def main():
         lines = original.split("\n")
         lines[number - 1] = new
         open(path, "w", encoding="utf-8", errors="surrogateescape").write("\n".join(lines))
-        if run("cmake --build build -j%d >/dev/null 2>&1" % os.cpu_count(), copy, 1800) != 0:
+        targets = " ".join("--target " + t for t in args.targets.split())
+        if run("cmake --build build -j%d %s >/dev/null 2>&1" % (os.cpu_count(), targets), copy, 1800) != 0:
             result = "no build"
         else:
             code = run(args.test, copy, args.timeout)
