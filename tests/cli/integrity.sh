@@ -70,6 +70,15 @@ expect_rc 0 "-t -l on an old archive"
 check "-t -l computes its sizes" test -z "$(grep -E '^ +\? ' "$work/stdout")"
 check "-t says its entries are not checkable" grep -Eq 'bytes checked; [1-9][0-9]* not checkable' "$work/stdout"
 
+# Control characters of a stored name, C1 ones (CSI) among them, are shown escaped, never raw.
+pck craft ctl.pck "$(printf 'a\x1b[2Jb')=x" "$(printf 'c\xc2\x9b31md')=y"
+run -l ctl.pck
+check "-l escapes ESC" grep -qF 'a\x1B[2Jb' "$work/stdout"
+check "-l escapes CSI" grep -qF 'c\x9B31md' "$work/stdout"
+check "no raw control byte reaches the output" test "$(LC_ALL=C grep -c $'[\x1b]\\|\xc2\x9b' "$work/stdout")" = 0
+run -h ctl.pck
+check "nor the reports" test "$(LC_ALL=C grep -c $'[\x1b]\\|\xc2\x9b' "$work/stderr")" = 0
+
 # A window of 8 MiB restores without -w: the trailers say what the restore needs. (Zeros: a real
 # file's work area for so wide a window does not fit the memory manager's regions yet.)
 mkdir -p "$work/w" && cd "$work/w"

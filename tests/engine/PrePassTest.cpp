@@ -112,4 +112,49 @@ TEST(PrePass, LimitedUnpackStopsAtCapacity) {
   EXPECT_FALSE(RunLengthUnpackLimited(out, 254, len, stream, 4));
 }
 
+
+// A compressed-form block whose tokens are all literals: its pre-pass stream is exactly `stream`,
+// so the decoder's in-place undo of the pre-pass meets it as it is.
+std::vector<uint8_t> LiteralBlock(const std::vector<uint8_t>& stream) {
+  const uint32_t S = uint32_t(stream.size());
+  std::vector<uint8_t> block = {uint8_t(S), uint8_t(S >> 8), 0, 0, uint8_t(S), uint8_t(S >> 8), 0, 0, 0};
+  block.insert(block.end(), (S + 7) / 8, 0);  // plain flags: every token a literal
+  block.push_back(2);
+  block.insert(block.end(), stream.begin(), stream.end());
+  const std::vector<uint8_t> noMatches = {3, 1, 0, 0, 0, 0};  // M = 0
+  block.insert(block.end(), noMatches.begin(), noMatches.end());
+  return block;
+}
+
+// A stream that ends inside an escape item (after the 0, or after the count) is refused by every
+// way the pre-pass is undone: on its own, within a capacity, and in place by the decoder, after
+// plain stretches short and long enough for each of their wide steps.
+TEST(PrePass, StreamCutInsideAnEscapeItemIsRefusedEverywhere) {
+  for (size_t plain : {0, 5, 63, 200, 1000}) {
+    for (const std::vector<uint8_t>& tail : {std::vector<uint8_t>{0}, std::vector<uint8_t>{0, 7}}) {
+      std::vector<uint8_t> stream(plain, 'a');
+      for (size_t i = 0; i < plain; ++i) stream[i] = uint8_t('a' + i % 7);
+      stream.insert(stream.end(), tail.begin(), tail.end());
+      std::vector<uint8_t> out(4096);
+      uint32_t n = 0;
+      EXPECT_FALSE(RunLengthUnpack(out.data(), n, stream.data(), uint32_t(stream.size()))) << plain;
+      EXPECT_EQ(n, plain) << "the bytes before the cut item are counted";
+      EXPECT_FALSE(RunLengthUnpackLimited(out.data(), uint32_t(out.size()), n, stream.data(), uint32_t(stream.size())));
+      const std::vector<uint8_t> block = LiteralBlock(stream);
+      uint32_t capacity = uint32_t(out.size());
+      EXPECT_FALSE(DecompressBlock(out.data(), capacity, block.data(), uint32_t(block.size())))
+          << plain << " plain bytes and a cut item of " << tail.size();
+
+      // The whole item restores: the block was well made but for the cut.
+      std::vector<uint8_t> whole(stream.begin(), stream.end() - long(tail.size()));
+      whole.insert(whole.end(), {0, 7, 'z'});
+      const std::vector<uint8_t> good = LiteralBlock(whole);
+      capacity = uint32_t(out.size());
+      ASSERT_TRUE(DecompressBlock(out.data(), capacity, good.data(), uint32_t(good.size()))) << plain;
+      EXPECT_EQ(capacity, plain + 7);
+      EXPECT_EQ(out[plain + 6], 'z');
+    }
+  }
+}
+
 }  // namespace

@@ -226,7 +226,7 @@ TEST(Files, FoldersAreListedInNtfsOrder) {
   TScratchFolder folder;
   // Created in an order of their own; listed by upper-cased UTF-16 units, files and folders mixed.
   const char* created[] = {"_under", "beta", "Zeta", "alpha2", "\xFF\xE1\xEB\xEE\xEA\xEE" /* яблоко */, "Alpha",
-                           "\xDF\xC1" /* ЯБ */, "b.sub"};
+                           "\xDF\xC1" /* ЯБ */, "b.sub", "\xD1\xE1" /* Сб */, "\xF0\xE0" /* ра: р folds to Р */};
   for (const char* name : created) {
     if (std::string(name) == "b.sub")
       ASSERT_TRUE(CreateDirectoryA((folder.narrow + name).c_str(), nullptr));
@@ -236,7 +236,7 @@ TEST(Files, FoldersAreListedInNtfsOrder) {
   std::vector<std::string> listed;
   for (const TListedItem& item : List(folder.narrow)) listed.push_back(item.name);
   const std::vector<std::string> expected = {".", "..", "Alpha", "alpha2", "b.sub", "beta", "Zeta", "_under",
-                                             "\xDF\xC1", "\xFF\xE1\xEB\xEE\xEA\xEE"};
+                                             "\xF0\xE0", "\xD1\xE1", "\xDF\xC1", "\xFF\xE1\xEB\xEE\xEA\xEE"};
   EXPECT_EQ(expected, listed);
 }
 
