@@ -18,9 +18,15 @@ pck() { python3 "$here/pck.py" "$@"; }
 
 work="$(mktemp -d /tmp/velmora-cli.XXXXXX)"
 chmod 755 "$work"
+# A copy of the program that another user can run: the clone may lie in a private folder (mode
+# 700, as a root user's home is), which the runs that drop to another user cannot enter.
+anyone="$(mktemp -d /tmp/velmora-program.XXXXXX)"
+cp "$velmora" "$anyone/velmora"
+chmod 755 "$anyone" "$anyone/velmora"
+velmora_for_anyone="$anyone/velmora"
 cleanup() {
   chmod -R u+rwX "$work" 2>/dev/null
-  rm -rf "$work"
+  rm -rf "$work" "$anyone"
 }
 trap cleanup EXIT
 

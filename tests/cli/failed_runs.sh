@@ -29,7 +29,7 @@ chmod 000 tree/sub/b.html
 chmod -R o+rX tree 2>/dev/null; chmod 000 tree/sub/b.html
 old_archive tree.pck
 chmod 666 tree.pck
-as_nobody timeout 300 "$velmora" -h -o tree </dev/null >/dev/null 2>"$work/stderr"
+as_nobody timeout 300 "$velmora_for_anyone" -h -o tree </dev/null >/dev/null 2>"$work/stderr"
 rc=$?
 expect_rc 4 "unreadable file in the tree"
 stderr_has 'tree\sub\b.html: Permission denied; left out' "the unreadable file is named"
@@ -40,7 +40,7 @@ no_part_files "$work/perm" "unreadable file"
 # archive of everything else is kept, and the exit code says it is incomplete.
 chmod 644 tree/sub/b.html && chmod 000 tree/sub
 ln -s /nonexistent/target tree/dangling
-as_nobody timeout 300 "$velmora" -h -o tree </dev/null >/dev/null 2>"$work/stderr"
+as_nobody timeout 300 "$velmora_for_anyone" -h -o tree </dev/null >/dev/null 2>"$work/stderr"
 rc=$?
 expect_rc 4 "unlistable subfolder"
 stderr_has "tree\\sub" "the unlistable folder is named"

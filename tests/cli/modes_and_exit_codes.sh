@@ -87,7 +87,7 @@ mkdir -p "$work/locked" && cp alice.txt "$work/locked/" && chmod 555 "$work/lock
 if command -v setpriv >/dev/null && [ "$(id -u)" = 0 ]; then
   chmod 755 "$work" && chmod o+rx "$work/locked"
   env -u DISPLAY setpriv --reuid=65534 --regid=65534 --clear-groups \
-    timeout 300 "$velmora" -h -o "$work/locked/alice.txt" </dev/null >/dev/null 2>"$work/stderr"
+    timeout 300 "$velmora_for_anyone" -h -o "$work/locked/alice.txt" </dev/null >/dev/null 2>"$work/stderr"
   rc=$?
   expect_rc 2 "output folder not writable"
   check "no archive in the locked folder" [ ! -e "$work/locked/alice.pck" ]
@@ -114,7 +114,7 @@ if [ "$(id -u)" = 0 ]; then
   mkdir -p "$work/noread" && chmod 777 "$work/noread"
   cp alice.txt "$work/noread/secret.txt" && chmod 000 "$work/noread/secret.txt"
   env -u DISPLAY setpriv --reuid=65534 --regid=65534 --clear-groups \
-    timeout 300 "$velmora" -h -o "$work/noread/secret.txt" </dev/null >/dev/null 2>"$work/stderr"
+    timeout 300 "$velmora_for_anyone" -h -o "$work/noread/secret.txt" </dev/null >/dev/null 2>"$work/stderr"
   rc=$?
   expect_rc 4 "unreadable source file"
   stderr_has "secret.txt" "unreadable source named"

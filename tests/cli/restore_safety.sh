@@ -93,7 +93,7 @@ stderr_has "the file holds what could be restored" "the report says what was kep
 if [ "$(id -u)" = 0 ]; then
   # A file that exists but cannot be read by the restoring user is kept all the same.
   printf 'unreadable but mine' >book.txt && chmod 200 book.txt && chmod 777 . && chmod 644 book.pck
-  env -u DISPLAY setpriv --reuid=65534 --regid=65534 --clear-groups "$velmora" -h -o book.pck </dev/null >/dev/null 2>&1
+  env -u DISPLAY setpriv --reuid=65534 --regid=65534 --clear-groups "$velmora_for_anyone" -h -o book.pck </dev/null >/dev/null 2>&1
   chmod 644 book.txt
   check "an unreadable existing file keeps its bytes" test "$(cat book.txt)" = 'unreadable but mine'
 fi
@@ -149,7 +149,7 @@ chmod 000 "$work/bar/tree/sub"
 cd "$work/bar" && rm -f tree.pck
 if [ "$(id -u)" = 0 ]; then
   chmod 777 "$work/bar" && chmod -R o+rX tree 2>/dev/null; chmod 000 tree/sub
-  python3 "$here/pty_answer.py" "$work/asked" "" setpriv --reuid=65534 --regid=65534 --clear-groups "$velmora" tree \
+  python3 "$here/pty_answer.py" "$work/asked" "" setpriv --reuid=65534 --regid=65534 --clear-groups "$velmora_for_anyone" tree \
     >/dev/null 2>&1
 else
   ask "" tree
