@@ -1,5 +1,7 @@
 #include "app/ArchiveFormat.h"
 
+#include <algorithm>
+
 #include "engine/BlockCheck.h"
 
 bool SeekTo(HANDLE file, uint64_t position) {
@@ -109,18 +111,18 @@ bool ReadEntryHeader(HANDLE archive, uint64_t start, uint64_t fileSize, TEntryHe
   header.firstBlock = start + EntryHeaderSize(0);
   if (start >= fileSize || !SeekTo(archive, start)) return false;
 
-  uint8_t field[8] = {};
-  if (!ReadExact(archive, field, 8)) return false;
-  header.nextEntryOffset = Load64(field);
-
-  // The name is read as a window of up to 1000 units; a short read near the end of the file is
-  // fine, the chain checks below decide whether the header really lies inside the file.
-  uint8_t raw[2 * (kEntryNameLimit + 1)] = {};
+  // One read of the largest header there can be: the offset, a window of up to 1000 name units,
+  // the reserved byte and the time; a short read near the end of the file is fine, the chain
+  // checks below decide whether the header really lies inside the file. The file is then moved
+  // to the first block, unless the read left it there.
+  uint8_t raw[EntryHeaderSize(kEntryNameLimit)] = {};
   DWORD got = 0;
-  if (!ReadFile(archive, raw, sizeof raw, &got, nullptr)) got = 0;
+  if (!ReadFile(archive, raw, DWORD(std::min<uint64_t>(sizeof raw, fileSize - start)), &got, nullptr) || got < 8)
+    return false;
+  header.nextEntryOffset = Load64(raw);
   uint32_t n = 0;
-  while (n < kEntryNameLimit && 2 * n + 1 < got && (raw[2 * n] | raw[2 * n + 1]) != 0) {
-    header.name[n] = WCHAR(raw[2 * n] | raw[2 * n + 1] << 8);
+  while (n < kEntryNameLimit && 8 + 2 * n + 1 < got && (raw[8 + 2 * n] | raw[8 + 2 * n + 1]) != 0) {
+    header.name[n] = WCHAR(raw[8 + 2 * n] | raw[8 + 2 * n + 1] << 8);
     ++n;
   }
   header.name[n] = 0;
@@ -129,13 +131,11 @@ bool ReadEntryHeader(HANDLE archive, uint64_t start, uint64_t fileSize, TEntryHe
 
   const uint64_t next = header.nextEntryOffset;
   if (next == 0 || next > fileSize || next <= start || next < header.firstBlock) return false;
-
-  if (!SeekTo(archive, start + 8 + 2 * (uint64_t(n) + 1))) return false;
-  uint8_t tail[9] = {};
-  if (!ReadExact(archive, tail, 9)) return false;
-  header.reserved = tail[0];
-  header.lastWriteTime = Load64(tail + 1);
-  return true;
+  const uint32_t tail = 8 + 2 * (n + 1);
+  if (got < tail + 9) return false;
+  header.reserved = raw[tail];
+  header.lastWriteTime = Load64(raw + tail + 1);
+  return got == EntryHeaderSize(n) || SeekTo(archive, header.firstBlock);
 }
 
 uint32_t CountEntries(HANDLE archive) {

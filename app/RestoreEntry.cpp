@@ -199,7 +199,7 @@ TRestoreOutcome RestoreEntry(HANDLE archive, const TEntryHeader& header, const T
   const bool checked = header.reserved == kCheckedEntry;
   const uint64_t seed = checked ? EntryCheckSeed(header.name, header.nameUnits, header.reserved, header.lastWriteTime) : 0;
   const uint64_t start = header.firstBlock;
-  if (!SeekTo(archive, start) || header.nextEntryOffset < start) return failed("entry cannot be read", true);
+  if (header.nextEntryOffset < start) return failed("entry cannot be read", true);
   if (!BlockPipeline.Started()) return failed("no working buffer", false);
   const uint64_t total = header.nextEntryOffset - start;
   // Blocks are read ahead into the workers' slots and written in order. Damage found while reading

@@ -22,7 +22,7 @@ enum TRestoreOutcome {
 // Answers Yes to the per-file overwrite question during the run (8 bits, wraps).
 extern int8_t overwriteYesCount;
 
-// Restores the entry whose header was read (the archive is left anywhere) below the folders'
+// Restores the entry whose header was just read (the archive at its first block) below the folders'
 // target, never through a link, into a temporary of the entry's folder, which takes the entry's
 // name with the stored time once the entry is whole. An entry damaged in the archive leaves what
 // could be restored where no file was; a cancel, a window too small or a failed write leave

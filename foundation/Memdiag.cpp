@@ -149,9 +149,8 @@ bool Activate(TMemoryBlocks& region, uint32_t size) {
   region.used = region.capacity = region.returned = 0;
   region.table = nullptr;
   region.count = region.tableCapacity = 0;
-  MEMORYSTATUS status;
-  GlobalMemoryStatus(&status);
-  if (status.dwTotalPhys != 0 && size > status.dwTotalPhys) size = static_cast<uint32_t>(status.dwTotalPhys);
+  const uint64_t physical = TotalPhysicalMemory();
+  if (physical != 0 && size > physical) size = static_cast<uint32_t>(physical);
   // A region committed here is zero throughout; one committed earlier is taken as dirty.
   region.untouchedFrom = size;
   if (region.base == nullptr) {
@@ -421,11 +420,16 @@ uint32_t MemoryRegionSizeFor(uint64_t totalPhysical) {
   return totalPhysical != 0 && totalPhysical < kRegionRequest ? static_cast<uint32_t>(totalPhysical) : kRegionRequest;
 }
 
-uint32_t MemoryRegionSize() {
-  MEMORYSTATUS status;
-  GlobalMemoryStatus(&status);
-  return MemoryRegionSizeFor(status.dwTotalPhys);
+uint64_t TotalPhysicalMemory() {
+  static const uint64_t total = [] {
+    MEMORYSTATUS status;
+    GlobalMemoryStatus(&status);
+    return uint64_t(status.dwTotalPhys);
+  }();
+  return total;
 }
+
+uint32_t MemoryRegionSize() { return MemoryRegionSizeFor(TotalPhysicalMemory()); }
 
 uint32_t MemoryRegionRecordSize() { return RecordFootprintAfter(TableBytesFor(MemoryRegionSize())); }
 

@@ -99,6 +99,9 @@ bool MemoryRegionState(uint32_t index, TMemoryRegionState& state);
 uint32_t CurrentMemoryRegion();
 // Size requested for every region: 256 MiB or the total physical memory, whichever is smaller.
 uint32_t MemoryRegionSize();
+// The machine's physical memory, asked of the system once per run: it does not change while the
+// program runs, and the manager and the dynamic array look at it at every region and resize.
+uint64_t TotalPhysicalMemory();
 uint32_t MemoryRegionSizeFor(uint64_t totalPhysical);
 uint32_t MemoryRegionRecordSize();
 // The largest block that a freshly activated region of MemoryRegionSize() bytes can hand out.

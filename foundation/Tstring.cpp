@@ -17,12 +17,6 @@ TWideToNarrow wideToNarrowConverter = nullptr;
 uint32_t ZeroTerminatedLength(const char* s) { return StrLength(s); }
 uint32_t ZeroTerminatedLength(const WCHAR* s) { return WStrLength(s); }
 
-uint64_t TotalPhysicalMemory() {
-  MEMORYSTATUS status;
-  GlobalMemoryStatus(&status);
-  return status.dwTotalPhys;
-}
-
 }  // namespace
 
 // ---- the dynamic array ----
