@@ -107,13 +107,14 @@ BOOL MoveFileBeneath(HANDLE folder, LPCSTR from, LPCSTR to, DWORD flags) {
   std::string source, target;
   if (directory < 0 || !ComponentToSystem(from, source) || !ComponentToSystem(to, target)) return FALSE;
   const bool replace = (flags & MOVEFILE_REPLACE_EXISTING) != 0;
-  if (HeldAgainstDelete(directory, source) || (replace && HeldAgainstDelete(directory, target))) {
-    SetLastError(ERROR_SHARING_VIOLATION);
+  struct stat st;
+  const bool targetThere = replace && fstatat(directory, target.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+  if (targetThere && S_ISDIR(st.st_mode)) {
+    SetLastErrorWithErrno(ERROR_ACCESS_DENIED, EISDIR);  // Windows never replaces a folder
     return FALSE;
   }
-  struct stat st;
-  if (replace && fstatat(directory, target.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode)) {
-    SetLastErrorWithErrno(ERROR_ACCESS_DENIED, EISDIR);  // Windows never replaces a folder
+  if (HeldAgainstDelete(directory, source) || (targetThere && HeldAgainstDelete(directory, target))) {
+    SetLastError(ERROR_SHARING_VIOLATION);
     return FALSE;
   }
   const int result = replace ? renameat(directory, source.c_str(), directory, target.c_str())

@@ -190,7 +190,9 @@ HANDLE OpenSystemFile(int directory, const std::string& name, DWORD access, DWOR
     default: SetLastError(ERROR_INVALID_PARAMETER); return INVALID_HANDLE_VALUE;
   }
   struct stat before;
-  bool existed = fstatat(directory, name.c_str(), &before, noFollow ? AT_SYMLINK_NOFOLLOW : 0) == 0;
+  // CREATE_NEW fails on any existing name, so only the other dispositions need to know.
+  const bool existed = disposition != CREATE_NEW &&
+                       fstatat(directory, name.c_str(), &before, noFollow ? AT_SYMLINK_NOFOLLOW : 0) == 0;
   int fd;
   do fd = openat(directory, name.c_str(), flags, 0666);
   while (fd < 0 && errno == EINTR);
@@ -226,7 +228,7 @@ HANDLE OpenSystemFile(int directory, const std::string& name, DWORD access, DWOR
       }
     OpenFiles().push_back(file);
   }
-  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);  // the status flags it was opened with, but blocking
   if ((access & GENERIC_WRITE) && !(share & FILE_SHARE_DELETE)) flock(fd, LOCK_SH | LOCK_NB);
   if (truncate && st.st_size != 0 && ftruncate(fd, 0) != 0) {
     int e = errno;
