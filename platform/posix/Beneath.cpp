@@ -106,43 +106,14 @@ BOOL MoveFileBeneath(HANDLE folder, LPCSTR from, LPCSTR to, DWORD flags) {
   const int directory = DescriptorOf(folder);
   std::string source, target;
   if (directory < 0 || !ComponentToSystem(from, source) || !ComponentToSystem(to, target)) return FALSE;
-  const bool replace = (flags & MOVEFILE_REPLACE_EXISTING) != 0;
-  struct stat st;
-  const bool targetThere = replace && fstatat(directory, target.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
-  if (targetThere && S_ISDIR(st.st_mode)) {
-    SetLastErrorWithErrno(ERROR_ACCESS_DENIED, EISDIR);  // Windows never replaces a folder
-    return FALSE;
-  }
-  if (HeldAgainstDelete(directory, source) || (targetThere && HeldAgainstDelete(directory, target))) {
-    SetLastError(ERROR_SHARING_VIOLATION);
-    return FALSE;
-  }
-  const int result = replace ? renameat(directory, source.c_str(), directory, target.c_str())
-                             : renameat2(directory, source.c_str(), directory, target.c_str(), RENAME_NOREPLACE);
-  if (result != 0) {
-    const int e = errno;
-    if (e == EEXIST)
-      SetLastErrorWithErrno(ERROR_ALREADY_EXISTS, e);
-    else
-      SetLastErrorFromErrno(e);
-    return FALSE;
-  }
-  return TRUE;
+  return MoveSystemFile(directory, source, target, flags);
 }
 
 BOOL DeleteFileBeneath(HANDLE folder, LPCSTR component) {
   const int directory = DescriptorOf(folder);
   std::string name;
   if (directory < 0 || !ComponentToSystem(component, name)) return FALSE;
-  if (HeldAgainstDelete(directory, name)) {
-    SetLastError(ERROR_SHARING_VIOLATION);
-    return FALSE;
-  }
-  if (unlinkat(directory, name.c_str(), 0) != 0) {
-    SetLastErrorFromErrno(errno);
-    return FALSE;
-  }
-  return TRUE;
+  return DeleteSystemFile(directory, name);
 }
 
 HANDLE FindFirstFileBeneath(HANDLE folder, LPCSTR mask, LPWIN32_FIND_DATAA data) {

@@ -602,18 +602,61 @@ BOOL FlushFileBuffers(HANDLE hFile) {
   return TRUE;
 }
 
-BOOL DeleteFileA(LPCSTR lpFileName) {
-  std::string name;
-  if (lpFileName == nullptr || !NarrowNameToSystem(lpFileName, name)) return FALSE;
-  if (HeldAgainstDelete(AT_FDCWD, name)) {
+BOOL DeleteSystemFile(int directory, const std::string& name) {
+  if (HeldAgainstDelete(directory, name)) {
     SetLastError(ERROR_SHARING_VIOLATION);
     return FALSE;
   }
-  if (unlink(name.c_str()) != 0) {
+  if (unlinkat(directory, name.c_str(), 0) != 0) {
     SetLastErrorFromErrno(errno);
     return FALSE;
   }
   return TRUE;
+}
+
+BOOL MoveSystemFile(int directory, const std::string& from, const std::string& to, DWORD flags) {
+  const bool replace = (flags & MOVEFILE_REPLACE_EXISTING) != 0;
+  struct stat target;
+  const bool targetThere = fstatat(directory, to.c_str(), &target, AT_SYMLINK_NOFOLLOW) == 0;
+  if (HeldAgainstDelete(directory, from) || (replace && targetThere && HeldAgainstDelete(directory, to))) {
+    SetLastError(ERROR_SHARING_VIOLATION);
+    return FALSE;
+  }
+  if (targetThere && !replace) {
+    SetLastErrorWithErrno(ERROR_ALREADY_EXISTS, EEXIST);
+    return FALSE;
+  }
+  if (targetThere && S_ISDIR(target.st_mode)) {  // Windows never replaces a folder
+    SetLastErrorWithErrno(ERROR_ACCESS_DENIED, EISDIR);
+    return FALSE;
+  }
+  // Without MOVEFILE_REPLACE_EXISTING a target appearing between the test and the rename is
+  // still not replaced.
+  int result = replace ? renameat(directory, from.c_str(), directory, to.c_str())
+                       : renameat2(directory, from.c_str(), directory, to.c_str(), RENAME_NOREPLACE);
+  if (result != 0 && !replace && (errno == EINVAL || errno == ENOSYS)) {
+    // The file system cannot refuse replacement itself: a hard link fails on an existing target.
+    if (linkat(directory, from.c_str(), directory, to.c_str(), 0) == 0) {
+      result = unlinkat(directory, from.c_str(), 0);
+    } else if (errno != EEXIST) {
+      result = renameat(directory, from.c_str(), directory, to.c_str());
+    }
+  }
+  if (result != 0) {
+    const int e = errno;
+    if (e == EEXIST)
+      SetLastErrorWithErrno(ERROR_ALREADY_EXISTS, e);
+    else
+      SetLastErrorFromErrno(e);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+BOOL DeleteFileA(LPCSTR lpFileName) {
+  std::string name;
+  if (lpFileName == nullptr || !NarrowNameToSystem(lpFileName, name)) return FALSE;
+  return DeleteSystemFile(AT_FDCWD, name);
 }
 
 BOOL MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags) {
@@ -623,42 +666,7 @@ BOOL MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags)
     return FALSE;
   }
   if (!NarrowNameToSystem(lpExistingFileName, from) || !NarrowNameToSystem(lpNewFileName, to)) return FALSE;
-  if (HeldAgainstDelete(AT_FDCWD, from) || ((dwFlags & MOVEFILE_REPLACE_EXISTING) && HeldAgainstDelete(AT_FDCWD, to))) {
-    SetLastError(ERROR_SHARING_VIOLATION);
-    return FALSE;
-  }
-  struct stat target;
-  if (lstat(to.c_str(), &target) == 0) {
-    if (!(dwFlags & MOVEFILE_REPLACE_EXISTING)) {
-      SetLastErrorWithErrno(ERROR_ALREADY_EXISTS, EEXIST);
-      return FALSE;
-    }
-    if (S_ISDIR(target.st_mode)) {  // Windows never replaces a folder
-      SetLastErrorWithErrno(ERROR_ACCESS_DENIED, EISDIR);
-      return FALSE;
-    }
-  }
-  // Without MOVEFILE_REPLACE_EXISTING a target appearing between the test and the rename is
-  // still not replaced.
-  int result = (dwFlags & MOVEFILE_REPLACE_EXISTING) ? rename(from.c_str(), to.c_str())
-                                                     : renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE);
-  if (result != 0 && !(dwFlags & MOVEFILE_REPLACE_EXISTING) && (errno == EINVAL || errno == ENOSYS)) {
-    // The file system cannot refuse replacement itself: a hard link fails on an existing target.
-    if (link(from.c_str(), to.c_str()) == 0) {
-      result = unlink(from.c_str());
-    } else if (errno != EEXIST) {
-      result = rename(from.c_str(), to.c_str());
-    }
-  }
-  if (result != 0) {
-    int e = errno;
-    if (e == EEXIST)
-      SetLastErrorWithErrno(ERROR_ALREADY_EXISTS, e);
-    else
-      SetLastErrorFromErrno(e);
-    return FALSE;
-  }
-  return TRUE;
+  return MoveSystemFile(AT_FDCWD, from, to, dwFlags);
 }
 
 DWORD GetFileAttributesA(LPCSTR lpFileName) {

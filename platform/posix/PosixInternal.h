@@ -37,6 +37,9 @@ HANDLE OpenSystemFile(int directory, const std::string& name, DWORD access, DWOR
 // True when a handle of this process, or a writer in another process, holds the named file open
 // without FILE_SHARE_DELETE.
 bool HeldAgainstDelete(int directory, const std::string& systemName);
+// DeleteFileA and MoveFileExA (both names in the one folder) relative to a folder.
+BOOL DeleteSystemFile(int directory, const std::string& name);
+BOOL MoveSystemFile(int directory, const std::string& from, const std::string& to, DWORD flags);
 // The attributes Windows reports for the item (a link: FILE_ATTRIBUTE_REPARSE_POINT beside what it
 // points to); st receives what was found. False when it does not exist even as a link.
 bool ItemAttributes(int directory, const char* entryName, const char* leafName, struct stat& st, DWORD& attributes);
