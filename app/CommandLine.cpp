@@ -53,21 +53,10 @@ void NextToken(TAnsiString& token, TAnsiString& rest) {
 char LastByte(const TAnsiString& text) { return text.Length() > 0 ? text.Data()[text.Length() - 1] : 0; }
 
 bool EndsInDots(const TAnsiString& name) {
-  const char* text = name.Data() != nullptr ? name.Data() : "";
+  const char* text = TextOf(name);
   const char* last = std::strrchr(text, '\\');
   last = last != nullptr ? last + 1 : text;
   return std::strcmp(last, ".") == 0 || std::strcmp(last, "..") == 0;
-}
-
-// The folder's absolute name, as the system resolves it; the name itself when that fails. The
-// current directory is the same afterwards.
-TAnsiString RealFolderName(const TAnsiString& folder) {
-  char saved[MAX_PATH * 4], real[MAX_PATH * 4];
-  const DWORD savedLength = GetCurrentDirectoryA(sizeof saved, saved);
-  if (savedLength == 0 || savedLength >= sizeof saved || !SetCurrentDirectoryA(folder.Data())) return folder;
-  const DWORD length = GetCurrentDirectoryA(sizeof real, real);
-  SetCurrentDirectoryA(saved);
-  return length > 0 && length < sizeof real ? TAnsiString(real) : folder;
 }
 
 }  // namespace
@@ -132,7 +121,10 @@ int ReadCommandLineText(const TAnsiString& commandLine, TRunRequest& request) {
   if (isFolder)
     while (LastByte(name) == '\\') name.SetLength(name.Length() - 1);
   // "." and ".." (also at the end of a path) mean that folder by its real name.
-  if (isFolder && EndsInDots(name)) name = RealFolderName(name);
+  if (isFolder && EndsInDots(name)) {
+    const TAnsiString real = ResolvedFolderName(name);
+    if (real.Length() > 0) name = real;
+  }
   TAnsiString folderPart;
   TAnsiString left;
   if (SplitAtLast(left, name, name, '\\')) folderPart = Concatenate(left, TAnsiString("\\"));

@@ -10,15 +10,6 @@
 
 namespace {
 
-const char* NameOf(const TAnsiString& name) {
-  const char* text = name.Data();
-  return text != nullptr ? text : "";
-}
-
-}  // namespace
-
-namespace {
-
 // The entries being compressed, in archive order: a header, the blocks, the back-patch. Each waits
 // here until everything before it is written, so the blocks of one file are compressed while the
 // next blocks, or the next files, are read. Only the run's thread uses it.
@@ -149,7 +140,7 @@ TArchiveWriter writer;
 
 int32_t QueueFileEntry(HANDLE archive, const TAnsiString& name, float base, TOknoSostoyaniya* window,
                        uint64_t& lastWriteTime, float end) {
-  const char* narrow = NameOf(name);
+  const char* narrow = TextOf(name);
   writer.StartIfIdle();
   const TWideString wide = FromNarrow(name);
   if (wide.Length() > kEntryNameLimit) {
@@ -206,8 +197,8 @@ int32_t CompressFileEntry(HANDLE archive, const TAnsiString& name, float base, T
   const int32_t result = QueueFileEntry(archive, name, base, window, lastWriteTime, end);
   if (result == EntrySourceNotOpened) {
     char reason[1024];
-    UnopenedReason(NameOf(name), GetLastError(), reason, sizeof reason);
-    ReportFailure(NameOf(name), reason);
+    UnopenedReason(TextOf(name), GetLastError(), reason, sizeof reason);
+    ReportFailure(TextOf(name), reason);
   }
   if (result != EntryWritten) return result;
   return FinishQueuedEntries(window) ? EntryWritten : writer.State();

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "app/ArchiveFormat.h"
+#include "app/Operaciisfaylamiipapkami.h"
 #include "app/CompressEntry.h"
 #include "app/Reports.h"
 #include "app/RestoreEntry.h"
@@ -18,31 +19,6 @@ struct TWalkLevel {
   TAnsiString resolved;
   const TWalkLevel* parent;
 };
-
-// The folder's resolved location: the current directory after entering it. Empty when it cannot
-// be entered; the current directory is always set back.
-TAnsiString ResolvedFolder(const TAnsiString& folder) {
-  TAnsiString result;
-  const DWORD savedNeed = GetCurrentDirectoryA(0, nullptr);
-  if (savedNeed == 0) return result;
-  char* saved = nullptr;
-  Create(saved, savedNeed + 1);
-  if (saved == nullptr) return result;
-  const DWORD savedLength = GetCurrentDirectoryA(savedNeed + 1, saved);
-  if (savedLength > 0 && savedLength <= savedNeed && SetCurrentDirectoryA(folder.Data())) {
-    const DWORD need = GetCurrentDirectoryA(0, nullptr);
-    char* here = nullptr;
-    if (need > 0) Create(here, need + 1);
-    if (here != nullptr) {
-      const DWORD length = GetCurrentDirectoryA(need + 1, here);
-      if (length > 0 && length <= need) result = TAnsiString(here);
-      Free(here);
-    }
-    SetCurrentDirectoryA(saved);
-  }
-  Free(saved);
-  return result;
-}
 
 // Whether folder is `inner` itself or one of the folders above it (both resolved locations).
 bool IsSameOrAncestor(const TAnsiString& folder, const TAnsiString& inner) {
@@ -72,7 +48,7 @@ bool IsDotName(const char* name) { return std::strcmp(name, ".") == 0 || std::st
 TAnsiString Joined(const TAnsiString& a, const char* b) { return Concatenate(a, TAnsiString(b)); }
 
 uint32_t CountTree(const TAnsiString& folder, const TWalkLevel* parent) {
-  const TWalkLevel level{ResolvedFolder(folder), parent};
+  const TWalkLevel level{ResolvedFolderName(folder), parent};
   WIN32_FIND_DATAA item;
   HANDLE search = FindFirstFileA(Joined(folder, "*.*").Data(), &item);
   if (search == INVALID_HANDLE_VALUE) return 0;
@@ -81,7 +57,7 @@ uint32_t CountTree(const TAnsiString& folder, const TWalkLevel* parent) {
     if (item.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
       if (IsDotName(item.cFileName)) continue;
       const TAnsiString sub = Joined(Joined(folder, item.cFileName), "\\");
-      if (LeadsBack(ResolvedFolder(sub), &level)) continue;
+      if (LeadsBack(ResolvedFolderName(sub), &level)) continue;
       count += CountTree(sub, &level);
     } else {
       ++count;
@@ -111,7 +87,7 @@ float ShareOf(uint32_t done, uint32_t total) {
 
 bool CompressTree(HANDLE archive, const TAnsiString& folder, const TWalkLevel* parent, uint32_t& counter,
                       uint32_t& total, TOknoSostoyaniya* window, uint64_t& latestTime) {
-  const TWalkLevel level{ResolvedFolder(folder), parent};
+  const TWalkLevel level{ResolvedFolderName(folder), parent};
   WIN32_FIND_DATAA item;
   HANDLE search = FindFirstFileA(Joined(folder, "*.*").Data(), &item);
   if (search == INVALID_HANDLE_VALUE) {
@@ -134,7 +110,7 @@ bool CompressTree(HANDLE archive, const TAnsiString& folder, const TWalkLevel* p
     }
     if (isFolder) {
       const TAnsiString sub = Joined(name, "\\");
-      if (LeadsBack(ResolvedFolder(sub), &level)) {
+      if (LeadsBack(ResolvedFolderName(sub), &level)) {
         ReportNote(name.Data(), "a folder link that leads back into the tree or above it; not walked");
         continue;
       }
@@ -331,10 +307,8 @@ bool RestoreArchive(const TAnsiString& archiveName, TOknoSostoyaniya* window, bo
         whole = false;
       }
     }
-    if (use.list) {
-      ListLine(*header, sizeKnown, entrySize);
-      if (sizeKnown) bytes += use.test ? 0 : entrySize;
-    }
+    if (use.list) ListLine(*header, sizeKnown, entrySize);
+    if (use.list && !use.test && sizeKnown) bytes += entrySize;  // a test counted what it decoded
     sizesKnown = sizesKnown && sizeKnown;
     ++restored;
     at = header->nextEntryOffset;

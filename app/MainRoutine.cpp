@@ -37,10 +37,7 @@ bool OutputIsSource(const TAnsiString& sourceName, const TAnsiString& outputName
   HANDLE output = CreateFileA(outputName.Data(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (output != INVALID_HANDLE_VALUE) {
-    BY_HANDLE_FILE_INFORMATION a, b;
-    same = GetFileInformationByHandle(source, &a) && GetFileInformationByHandle(output, &b) &&
-           a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
-           a.nFileIndexLow == b.nFileIndexLow;
+    same = SameFile(source, output);
     CloseHandle(output);
   }
   CloseHandle(source);
@@ -109,7 +106,7 @@ int MainRoutine() {
   if (compress) {
     TAnsiString stored = request.sourceName;
     if (request.isFolder) stored = Substring(stored, 1, stored.Length() - 1);
-    if (!IsStorableName(stored.Data() != nullptr ? stored.Data() : "")) {
+    if (!IsStorableName(TextOf(stored))) {
       ReportFailure(stored.Data(), "the name holds a character that code page 1251 or Windows cannot hold; nothing was compressed");
       return ExitIncomplete;
     }

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "app/Sistemniesoobzheniya.h"
+#include "foundation/Memdiag.h"
 #include "platform/win32.h"
 #include "ui/Toknosoobzheniy.h"
 
@@ -18,8 +19,6 @@ enum : int {
 };
 
 const int kTemporaryAttempts = 1000;
-
-const char* TextOf(const TAnsiString& text) { return text.Data() != nullptr ? text.Data() : ""; }
 
 }  // namespace
 
@@ -41,6 +40,38 @@ bool FolderExists(const TAnsiString& path) {
     SetLastError(error);
   }
   return entered;
+}
+
+// The folder's resolved location: the current directory after entering it. Empty when it cannot
+// be entered; the current directory is always set back.
+TAnsiString ResolvedFolderName(const TAnsiString& folder) {
+  TAnsiString result;
+  const DWORD savedNeed = GetCurrentDirectoryA(0, nullptr);
+  if (savedNeed == 0) return result;
+  char* saved = nullptr;
+  Create(saved, savedNeed + 1);
+  if (saved == nullptr) return result;
+  const DWORD savedLength = GetCurrentDirectoryA(savedNeed + 1, saved);
+  if (savedLength > 0 && savedLength <= savedNeed && SetCurrentDirectoryA(folder.Data())) {
+    const DWORD need = GetCurrentDirectoryA(0, nullptr);
+    char* here = nullptr;
+    if (need > 0) Create(here, need + 1);
+    if (here != nullptr) {
+      const DWORD length = GetCurrentDirectoryA(need + 1, here);
+      if (length > 0 && length <= need) result = TAnsiString(here);
+      Free(here);
+    }
+    SetCurrentDirectoryA(saved);
+  }
+  Free(saved);
+  return result;
+}
+
+bool SameFile(HANDLE a, HANDLE b) {
+  BY_HANDLE_FILE_INFORMATION x, y;
+  if (!GetFileInformationByHandle(a, &x) || !GetFileInformationByHandle(b, &y)) return false;
+  return x.dwVolumeSerialNumber == y.dwVolumeSerialNumber && x.nFileIndexHigh == y.nFileIndexHigh &&
+         x.nFileIndexLow == y.nFileIndexLow;
 }
 
 bool IsExistingFile(const TAnsiString& name) {

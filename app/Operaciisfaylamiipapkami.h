@@ -10,6 +10,13 @@
 // afterwards as before, on every way out.
 bool FolderExists(const TAnsiString& path);
 
+// The folder's absolute name as the system resolves it (links followed): the current directory
+// after entering it. Empty when it cannot be entered; the current directory is always set back.
+TAnsiString ResolvedFolderName(const TAnsiString& folder);
+
+// True when both open handles name the same file (volume and file index agree).
+bool SameFile(HANDLE a, HANDLE b);
+
 // True when name opens for reading with read sharing. A folder is not a file, and neither is a
 // file that another program holds open for writing or without read sharing.
 bool IsExistingFile(const TAnsiString& name);

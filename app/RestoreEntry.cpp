@@ -6,6 +6,7 @@
 #include "app/ArchiveFormat.h"
 #include "app/BlockPipeline.h"
 #include "app/MainRoutine.h"
+#include "app/Operaciisfaylamiipapkami.h"
 #include "app/Reports.h"
 #include "app/RunControl.h"
 #include "engine/Compression.h"
@@ -16,19 +17,6 @@
 int8_t overwriteYesCount = 0;
 
 namespace {
-
-const char* NameOf(const TAnsiString& name) {
-  const char* text = name.Data();
-  return text != nullptr ? text : "";
-}
-
-// True when both handles name the same file (so restoring must not overwrite the archive it reads).
-bool SameFile(HANDLE a, HANDLE b) {
-  BY_HANDLE_FILE_INFORMATION x, y;
-  if (!GetFileInformationByHandle(a, &x) || !GetFileInformationByHandle(b, &y)) return false;
-  return x.dwVolumeSerialNumber == y.dwVolumeSerialNumber && x.nFileIndexHigh == y.nFileIndexHigh &&
-         x.nFileIndexLow == y.nFileIndexLow;
-}
 
 bool AskYesNo(const TAnsiString& text) { return ShowMessageWindow(nullptr, text.Data(), nullptr, MB_YESNO) == IDYES; }
 
@@ -185,7 +173,7 @@ TRestoreOutcome RestoreEntry(HANDLE archive, const TEntryHeader& header, const T
                              TRestoreFolders* folders, bool& askBeforeOverwrite, uint64_t& restoredBytes, float base,
                              TOknoSostoyaniya* window, float end) {
   TRestoreTarget target;
-  target.name = NameOf(name);
+  target.name = TextOf(name);
   target.testOnly = folders == nullptr;
   if (!target.testOnly) {
     const TRestoreOutcome prepared = Prepare(target, archive, name, *folders, askBeforeOverwrite);

@@ -57,11 +57,7 @@ struct SShortWords {
 struct SByteReversal {
   uint8_t entry[256];
   constexpr SByteReversal() : entry() {
-    for (uint32_t i = 0; i < 256; ++i) {
-      uint32_t r = 0;
-      for (uint32_t j = 0; j < 8; ++j) r |= ((i >> j) & 1u) << (7 - j);
-      entry[i] = static_cast<uint8_t>(r);
-    }
+    for (uint32_t i = 0; i < 256; ++i) entry[i] = static_cast<uint8_t>(ReverseBits64(i) >> 56);
   }
 };
 // The prefix of a word from its first nine stream bits, when k <= 4: an entry holds L << 8 | k,

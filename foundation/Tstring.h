@@ -137,6 +137,9 @@ TAnsiString Trim(const TAnsiString& source);
 TAnsiString FromWide(const TWideString& source);
 TWideString FromNarrow(const TAnsiString& source);
 
+// The text as a zero-terminated string for the narrow calls: "" for the empty (null) text.
+inline const char* TextOf(const TAnsiString& text) { return text.Data() != nullptr ? text.Data() : ""; }
+
 inline TAnsiString operator+(const TAnsiString& a, const TAnsiString& b) { return Concatenate(a, b); }
 inline bool operator==(const TAnsiString& x, const TAnsiString& y) { return Equal(x, y); }
 inline bool operator!=(const TAnsiString& x, const TAnsiString& y) { return NotEqual(x, y); }
