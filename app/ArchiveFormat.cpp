@@ -3,6 +3,8 @@
 #include <algorithm>
 
 #include "engine/BlockCheck.h"
+#include "engine/Compression.h"
+#include "foundation/Memdiag.h"
 
 bool SeekTo(HANDLE file, uint64_t position) {
   LONG high = static_cast<LONG>(position >> 32);
@@ -106,6 +108,7 @@ bool ReadEntryHeader(HANDLE archive, uint64_t start, uint64_t fileSize, TEntryHe
   header.nextEntryOffset = 0;
   header.nameUnits = 0;
   header.reserved = 0;
+  header.checked = false;
   header.lastWriteTime = 0;
   header.name[0] = 0;
   header.firstBlock = start + EntryHeaderSize(0);
@@ -173,4 +176,27 @@ bool DeclaredEntrySize(HANDLE archive, const TEntryHeader& header, uint64_t& siz
     at += 4 + uint64_t(length);
   }
   return true;
+}
+
+bool WrittenChecked(HANDLE archive, const TEntryHeader& header, uint32_t readLimit) {
+  if (header.reserved == kCheckedEntry) return true;
+  uint8_t field[4];
+  if (header.nextEntryOffset - header.firstBlock < 4 || !ReadExact(archive, field, 4)) {
+    SeekTo(archive, header.firstBlock);
+    return false;
+  }
+  const uint32_t length = Load32(field);
+  bool trailing = false;
+  uint8_t* payload = nullptr;
+  if (length >= kBlockTrailerBytes && length <= readLimit && length <= header.nextEntryOffset - header.firstBlock - 4)
+    Create(payload, length);
+  if (payload != nullptr) {
+    if (ReadExact(archive, payload, length)) {
+      const uint32_t body = BlockBodyLength(payload, length);
+      trailing = body != 0 && body < length;
+    }
+    Free(payload);
+  }
+  SeekTo(archive, header.firstBlock);
+  return trailing;
 }

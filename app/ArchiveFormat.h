@@ -30,6 +30,14 @@ constexpr uint32_t kEntryNameLimit = 999;
 // Bytes of an entry's header for a name of n units: 8 + 2 (n + 1) + 1 + 8.
 constexpr uint64_t EntryHeaderSize(uint32_t nameUnits) { return 17 + 2 * (uint64_t(nameUnits) + 1); }
 
+// A stored time (100 ns units since 1601) as the system's FILETIME.
+inline FILETIME FileTimeOf(uint64_t time) {
+  FILETIME t;
+  t.dwLowDateTime = static_cast<DWORD>(time);
+  t.dwHighDateTime = static_cast<DWORD>(time >> 32);
+  return t;
+}
+
 // 64-bit positions over SetFilePointer / GetFileSize. False (or the error value) on failure.
 bool SeekTo(HANDLE file, uint64_t position);
 bool CurrentPosition(HANDLE file, uint64_t& position);
@@ -55,6 +63,7 @@ struct TEntryHeader {
   uint8_t reserved;
   uint64_t lastWriteTime;
   uint64_t firstBlock;       // offset just past the header
+  bool checked;              // its blocks carry trailers (see WrittenChecked)
 };
 
 // The seed of block 0 of an entry with this header; block k has seed + k.
@@ -63,6 +72,13 @@ uint64_t EntryCheckSeed(const WCHAR* name, uint32_t nameUnits, uint8_t reserved,
 // Reads the header of the entry at `start` in a file of `fileSize` bytes and tells whether the
 // chain admits it. The file is left at the entry's first block.
 bool ReadEntryHeader(HANDLE archive, uint64_t start, uint64_t fileSize, TEntryHeader& header);
+
+// Whether the entry was written with trailers, which is what its reserved byte says, 1, unless
+// the byte was changed: an entry marked 0 whose first block carries bytes after the block's last
+// section was written checked (the format's writers leave nothing there), and is checked as such.
+// The first block is looked at when it is at most readLimit bytes; the file is left at the entry's
+// first block. Only for a reserved byte of 0 or 1: any other value is damage.
+bool WrittenChecked(HANDLE archive, const TEntryHeader& header, uint32_t readLimit);
 
 // The bytes a checked entry restores to, from its blocks' trailers; false when its blocks do not
 // chain up to its end or one is too short for a trailer.

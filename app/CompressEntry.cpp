@@ -180,7 +180,7 @@ int32_t QueueFileEntry(HANDLE archive, const TAnsiString& name, float base, TOkn
     if ((done < size || done > 0) && CancelRequested()) return fail(EntryCancelled, "cancelled", false);
     DWORD got = 0;
     if (!ReadFile(source, slot->input, DWORD(BlockSize), &got, nullptr)) return fail(EntryInputOutputFailed, nullptr, true);
-    if (got == 0) break;
+    if (got == 0 && blocks > 0) break;  // an empty file still gets one (empty) block
     done += got;
     writer.QueueBlock(slot, got, seed + blocks++, PositionWithin(base, end, done < size ? done : size, size), base);
     if (got < DWORD(BlockSize)) break;  // a read stops short only at the end of the file

@@ -6,6 +6,7 @@
 #include "app/ArchiveFormat.h"
 #include "app/Operaciisfaylamiipapkami.h"
 #include "app/CompressEntry.h"
+#include "app/MainRoutine.h"
 #include "app/Reports.h"
 #include "app/RestoreEntry.h"
 #include "app/RunControl.h"
@@ -197,9 +198,8 @@ void ListLine(const TEntryHeader& header, bool sizeKnown, uint64_t entrySize) {
   char size[24] = "?";
   if (sizeKnown) std::snprintf(size, sizeof size, "%llu", static_cast<unsigned long long>(entrySize));
   char when[48] = "                   ";
-  FILETIME utc, local;
-  utc.dwLowDateTime = DWORD(header.lastWriteTime);
-  utc.dwHighDateTime = DWORD(header.lastWriteTime >> 32);
+  const FILETIME utc = FileTimeOf(header.lastWriteTime);
+  FILETIME local;
   SYSTEMTIME date;
   if (header.lastWriteTime != 0 && FileTimeToLocalFileTime(&utc, &local) && FileTimeToSystemTime(&local, &date))
     std::snprintf(when, sizeof when, "%04u-%02u-%02u %02u:%02u:%02u", date.wYear, date.wMonth, date.wDay, date.wHour,
@@ -278,7 +278,6 @@ bool RestoreArchive(const TAnsiString& archiveName, TOknoSostoyaniya* window, bo
       whole = false;
       break;
     }
-    const bool checked = header->reserved == kCheckedEntry;
     TAnsiString name;
     const bool restorable = IsRestorableName(header->name, header->nameUnits, name);
     if (!restorable) {
@@ -286,9 +285,20 @@ bool RestoreArchive(const TAnsiString& archiveName, TOknoSostoyaniya* window, bo
                     "stored name is absolute, leaves the folder or cannot be represented; skipped");
       whole = false;
     }
+    // Only 0 and 1 are defined; any other value would leave open whether the entry is checked.
+    const bool marked = header->reserved <= kCheckedEntry;
+    if (!marked) {
+      char reason[96];
+      std::snprintf(reason, sizeof reason, "damaged entry: its reserved byte is %u, not 0 or 1; skipped",
+                    unsigned(header->reserved));
+      ReportFailure(name.Length() != 0 ? name.Data() : "(entry)", reason);
+      whole = false;
+    }
+    header->checked = marked && WrittenChecked(archive, *header, AcceptedBlockLength(BlockSize));
+    const bool checked = header->checked;
     uint64_t entrySize = 0;
     bool sizeKnown = false;
-    if (use.test || (restorable && restoring)) {
+    if (marked && (use.test || (restorable && restoring))) {
       const uint64_t before = bytes;
       const TRestoreOutcome outcome =
           RestoreEntry(archive, *header, name.Length() != 0 ? name : TAnsiString("(entry)"),
@@ -300,7 +310,7 @@ bool RestoreArchive(const TAnsiString& archiveName, TOknoSostoyaniya* window, bo
       entrySize = bytes - before;
       sizeKnown = outcome == RestoreComplete;
       if (!checked) ++uncheckable;
-    } else if (use.list && checked) {
+    } else if (use.list && marked && checked) {
       sizeKnown = DeclaredEntrySize(archive, *header, entrySize);
       if (!sizeKnown) {
         ReportFailure(name.Length() != 0 ? name.Data() : "(entry)", "damaged entry: its blocks do not chain");

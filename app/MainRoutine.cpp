@@ -8,12 +8,14 @@
 #include "app/Reports.h"
 #include "app/RestoreEntry.h"
 #include "app/RunControl.h"
+#include "app/TemporaryFile.h"
 #include "app/FolderArchive.h"
 #include "app/Operaciisfaylamiipapkami.h"
 #include "engine/Compression.h"
 #include "engine/Matematicheskieoperacii.h"
 #include "foundation/Memdiag.h"
 #include "foundation/Tstring.h"
+#include "platform/Beneath.h"
 #include "platform/win32.h"
 #include "ui/Toknosoobzheniy.h"
 #include "ui/Toknosostoyaniya.h"
@@ -42,6 +44,14 @@ bool OutputIsSource(const TAnsiString& sourceName, const TAnsiString& outputName
   }
   CloseHandle(source);
   return same;
+}
+
+// One line for an existing compressed file the run kept: "NAME exists and was kept; ...".
+void ReportKeptOutput(const char* name, const char* how) {
+  char shown[1024], line[1200];
+  NameAsUtf8(name, shown, sizeof shown);
+  std::snprintf(line, sizeof line, "%s %s and was kept; -o replaces it", shown, how);
+  ReportLine(line);
 }
 
 const char* ProgressText(bool compress, bool folder) {
@@ -102,7 +112,9 @@ int MainRoutine() {
   const bool compress = request.mode != RunDecompress;
 
   HANDLE output = INVALID_HANDLE_VALUE;
-  TAnsiString temporaryName;
+  HANDLE outputFolder = nullptr;
+  TTemporaryFile temporary;
+  bool replaceOutput = false;
   if (compress) {
     TAnsiString stored = request.sourceName;
     if (request.isFolder) stored = Substring(stored, 1, stored.Length() - 1);
@@ -110,28 +122,42 @@ int MainRoutine() {
       ReportFailure(stored.Data(), "the name holds a character that code page 1251 or Windows cannot hold; nothing was compressed");
       return ExitIncomplete;
     }
-    // Checked before the work: a folder of the output's name can never take the archive.
-    const DWORD outputAttributes = GetFileAttributesA(request.outputName.Data());
-    if (outputAttributes != INVALID_FILE_ATTRIBUTES && (outputAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-      ReportFailure(request.outputName.Data(), "a folder has the compressed file's name; nothing was compressed");
+    // Decided before the work from what the folder holds, not from what this process may open:
+    // an existing file is replaced only after a Yes or with -o, and anything but a regular file
+    // never.
+    const char* outputName = request.outputName.Data();
+    const DWORD outputAttributes = GetFileAttributesA(outputName);
+    const bool outputExists = outputAttributes != INVALID_FILE_ATTRIBUTES;
+    if (outputExists && (outputAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+      ReportFailure(outputName, "a folder has the compressed file's name; nothing was compressed");
+      return ExitOutputRefused;
+    }
+    if (outputExists && (outputAttributes & FILE_ATTRIBUTE_DEVICE)) {
+      ReportFailure(outputName, "a pipe, device or socket has the compressed file's name; nothing was compressed");
       return ExitOutputRefused;
     }
     if (!request.isFolder && OutputIsSource(request.sourceName, request.outputName)) {
-      ReportFailure(request.outputName.Data(), "the compressed file would replace its own source; refused");
+      ReportFailure(outputName, "the compressed file would replace its own source; refused");
       return ExitOutputRefused;
     }
-    if (request.askBeforeOverwrite && IsExistingFile(request.outputName)) {
+    if (outputExists && request.askBeforeOverwrite) {
       TAnsiString question = Concatenate(TAnsiString("File \""), request.outputName);
       question = Concatenate(question, TAnsiString("\" already exist. Overwrite?"));
-      if (ShowMessageWindow(nullptr, question.Data(), nullptr, MB_YESNO) == IDNO) return ExitOutputRefused;
+      if (ShowMessageWindow(nullptr, question.Data(), nullptr, MB_YESNO) == IDNO) {
+        ReportKeptOutput(outputName, "exists");
+        return ExitOutputRefused;
+      }
     }
-    // Written under a name of its own beside the output, which it takes only once it is complete,
-    // so a failed or cancelled run leaves an older archive as it was.
-    output = CreateTemporaryBeside(request.outputName, ".part", temporaryName);
-    if (output == INVALID_HANDLE_VALUE) {
-      ReportSystemFailure(request.outputName.Data(), GetLastError());
+    replaceOutput = outputExists;
+    // Written into a temporary of the output's folder, which takes the output's name only once it
+    // is complete, so a failed or cancelled run leaves an older archive as it was.
+    outputFolder = OpenFolderA("");
+    if (outputFolder == nullptr || !temporary.Create(outputFolder)) {
+      ReportSystemFailure(outputName, GetLastError());
+      if (outputFolder != nullptr) CloseHandle(outputFolder);
       return ExitOutputRefused;
     }
+    output = temporary.Handle();
   }
 
   BlockSize = RoundToInt(request.windowSize);
@@ -140,10 +166,8 @@ int MainRoutine() {
     std::snprintf(line, sizeof line, "a window of %.0f bytes cannot be used (-w takes 1 to %u)", request.windowSize,
                   kLargestWindow);
     ReportLine(line);
-    if (output != INVALID_HANDLE_VALUE) {
-      CloseHandle(output);
-      DeleteFileA(temporaryName.Data());
-    }
+    temporary.Discard();
+    if (outputFolder != nullptr) CloseHandle(outputFolder);
     return ExitUsageOrBuffer;
   }
 
@@ -174,9 +198,7 @@ int MainRoutine() {
     ok = RestoreArchive(request.sourceName, window, request.askBeforeOverwrite, complete, use) && complete;
   }
   if (compress && ok) {
-    FILETIME time;
-    time.dwLowDateTime = static_cast<DWORD>(latestTime);
-    time.dwHighDateTime = static_cast<DWORD>(latestTime >> 32);
+    const FILETIME time = FileTimeOf(latestTime);
     SetFileTime(output, nullptr, nullptr, &time);
     // A quit signal that came after the last cancel check still cancels the run.
     if (QuitSignalled()) {
@@ -199,18 +221,21 @@ int MainRoutine() {
   }
   ReleaseBlockBuffer();
 
+  int exitCode = ok && !skipped ? ExitDone : ExitIncomplete;
   if (compress) {
-    if (!ok) {
-      SeekTo(output, 0);
-      SetEndOfFile(output);
+    if (ok && !temporary.Commit(request.outputName.Data(), replaceOutput)) {
+      const DWORD error = GetLastError();
+      if (!replaceOutput && (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS)) {
+        ReportKeptOutput(request.outputName.Data(), "appeared while the run wrote its own");
+        exitCode = ExitOutputRefused;
+      } else {
+        ReportSystemFailure(request.outputName.Data(), error);
+        exitCode = ExitIncomplete;
+      }
     }
-    CloseHandle(output);
-    if (ok && !MoveFileExA(temporaryName.Data(), request.outputName.Data(), MOVEFILE_REPLACE_EXISTING)) {
-      ReportSystemFailure(request.outputName.Data(), GetLastError());
-      ok = false;
-    }
-    if (!ok) DeleteFileA(temporaryName.Data());
+    temporary.Discard();
+    CloseHandle(outputFolder);
   }
   ShowHeldReport(request.hidden);
-  return ok && !skipped ? ExitDone : ExitIncomplete;
+  return exitCode;
 }

@@ -1,6 +1,5 @@
 #include "app/Operaciisfaylamiipapkami.h"
 
-#include <cstdio>
 #include <cstring>
 
 #include "app/Sistemniesoobzheniya.h"
@@ -17,8 +16,6 @@ enum : int {
   FolderPathUnusable = -1,
   FolderPathFailed = -2,
 };
-
-const int kTemporaryAttempts = 1000;
 
 }  // namespace
 
@@ -76,10 +73,8 @@ bool SameFile(HANDLE a, HANDLE b) {
 
 bool IsExistingFile(const TAnsiString& name) {
   if (name.Length() == 0) return false;
-  HANDLE file = CreateFileA(name.Data(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  CloseHandle(file);
-  return true;
+  const DWORD attributes = GetFileAttributesA(name.Data());
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 bool CreateFolderPath(const TAnsiString& path, bool showErrors) {
@@ -118,35 +113,6 @@ bool CreateFolderPath(const TAnsiString& path, bool showErrors) {
       ShowSystemError();
   }
   return status == FolderPathMade;
-}
-
-HANDLE CreateTemporaryBeside(const TAnsiString& finalName, const char* suffix, TAnsiString& temporaryName) {
-  auto nameFor = [&](int attempt) {
-    char tail[48];
-    std::snprintf(tail, sizeof tail, attempt == 0 ? "%s" : "%s%d", suffix, attempt);
-    return Concatenate(finalName, TAnsiString(tail));
-  };
-  // Leftovers of runs that were killed: a temporary still being written by a running process
-  // cannot be deleted (its writer does not share deletion), every other one goes. The names are
-  // taken in order, so the leftovers end at the first name that does not exist.
-  for (int attempt = 0; attempt < kTemporaryAttempts; ++attempt) {
-    if (!DeleteFileA(nameFor(attempt).Data()) && GetLastError() != ERROR_SHARING_VIOLATION &&
-        GetLastError() != ERROR_ACCESS_DENIED)
-      break;
-  }
-  for (int attempt = 0; attempt < kTemporaryAttempts; ++attempt) {
-    temporaryName = nameFor(attempt);
-    HANDLE file = CreateFileA(temporaryName.Data(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file != INVALID_HANDLE_VALUE) return file;
-    const DWORD error = GetLastError();
-    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
-      SetLastError(error);
-      return INVALID_HANDLE_VALUE;
-    }
-  }
-  SetLastError(ERROR_FILE_EXISTS);
-  return INVALID_HANDLE_VALUE;
 }
 
 void OperaciisfaylamiipapkamiStartup() { --startupCounter; }

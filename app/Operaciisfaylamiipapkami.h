@@ -17,8 +17,9 @@ TAnsiString ResolvedFolderName(const TAnsiString& folder);
 // True when both open handles name the same file (volume and file index agree).
 bool SameFile(HANDLE a, HANDLE b);
 
-// True when name opens for reading with read sharing. A folder is not a file, and neither is a
-// file that another program holds open for writing or without read sharing.
+// True when an item that is not a folder has the name, whether this process may open it or not:
+// a file the run cannot read is still a file a run must not replace unasked. (The run decides
+// from the attributes itself, since it also tells folders and devices apart.)
 bool IsExistingFile(const TAnsiString& name);
 
 // Creates, from the outside in, every folder named before the last backslash of a file path
@@ -27,12 +28,6 @@ bool IsExistingFile(const TAnsiString& name);
 // reported: an unusable name (empty, or nothing after the drive prefix) with a notice, a folder
 // that cannot be created with the system's reason. The path itself is not changed.
 bool CreateFolderPath(const TAnsiString& path, bool showErrors);
-
-// Creates (CREATE_NEW, write access, read sharing) the file a job writes before it takes its final
-// name: finalName + suffix, or with a number after the suffix when that exists. Leftovers of
-// killed runs under these names, which no running process still writes, are deleted first.
-// INVALID_HANDLE_VALUE with the last error on failure.
-HANDLE CreateTemporaryBeside(const TAnsiString& finalName, const char* suffix, TAnsiString& temporaryName);
 
 void OperaciisfaylamiipapkamiStartup();
 void OperaciisfaylamiipapkamiShutdown();

@@ -8,6 +8,7 @@
 #include "app/MainRoutine.h"
 #include "app/Operaciisfaylamiipapkami.h"
 #include "app/Reports.h"
+#include "app/TemporaryFile.h"
 #include "app/RunControl.h"
 #include "engine/Compression.h"
 #include "foundation/Memdiag.h"
@@ -39,27 +40,25 @@ struct TRestoreTarget {
   HANDLE folder = nullptr;  // the folder the file goes into
   const char* leaf = "";    // the file's name in that folder
   bool existed = false;     // a file of that name was there: it is replaced only by a whole entry
-  char temporaryName[TRestoreFolders::kTemporaryNameSize] = "";
-  HANDLE file = INVALID_HANDLE_VALUE;
+  TTemporaryFile file;
 
-  bool Write(const uint8_t* bytes, uint32_t length) { return testOnly || WriteExact(file, bytes, length); }
+  bool Write(const uint8_t* bytes, uint32_t length) { return testOnly || WriteExact(file.Handle(), bytes, length); }
 
-  // A whole entry takes its name with the stored time; false (reported) when it cannot.
+  // A whole entry takes its name with the stored time; false (reported) when it cannot. A file
+  // is replaced only where one was when the user was asked (or -o was given).
   bool Finish(uint64_t lastWriteTime) {
     if (testOnly) return true;
     if (lastWriteTime != 0) {
-      FILETIME time;
-      time.dwLowDateTime = static_cast<DWORD>(lastWriteTime);
-      time.dwHighDateTime = static_cast<DWORD>(lastWriteTime >> 32);
-      SetFileTime(file, nullptr, nullptr, &time);
+      const FILETIME time = FileTimeOf(lastWriteTime);
+      SetFileTime(file.Handle(), nullptr, nullptr, &time);
     }
-    const bool closed = CloseHandle(file) != FALSE;
-    file = INVALID_HANDLE_VALUE;
-    if (closed && MoveFileBeneath(folder, temporaryName, leaf, MOVEFILE_REPLACE_EXISTING)) return true;
+    if (file.Commit(leaf, existed)) return true;
     const DWORD error = GetLastError();
-    DeleteFileBeneath(folder, temporaryName);
     char reason[960], line[1024];
-    SystemReason(error, reason, sizeof reason);
+    if (!existed && (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS))
+      std::snprintf(reason, sizeof reason, "an item of that name appeared while it was restored and was left as it was");
+    else
+      SystemReason(error, reason, sizeof reason);
     std::snprintf(line, sizeof line, "%s; nothing was kept", reason);
     ReportFailure(name, line);
     return false;
@@ -72,10 +71,8 @@ struct TRestoreTarget {
       ReportFailure(name, reason);
       return;
     }
-    CloseHandle(file);
-    file = INVALID_HANDLE_VALUE;
-    const bool kept = damage && !existed && MoveFileBeneath(folder, temporaryName, leaf, 0);
-    if (!kept) DeleteFileBeneath(folder, temporaryName);
+    const bool kept = damage && !existed && file.Commit(leaf, false);
+    file.Discard();
     char line[512];
     std::snprintf(line, sizeof line, "%s; %s", reason,
                   existed ? "the existing file was left as it was"
@@ -106,6 +103,8 @@ TRestoreOutcome Prepare(TRestoreTarget& target, HANDLE archive, const TAnsiStrin
   if (target.folder == nullptr) return Skipped(narrow, GetLastError());
   // Any item there counts as one to keep, also a file this process cannot read (the question is
   // asked, as always, only for a file that opens for reading).
+  // Existence is what the folder holds, not what this process may open: a file it cannot read
+  // is asked about like any other. Only a regular file is ever replaced.
   const DWORD attributes = GetFileAttributesBeneath(target.folder, target.leaf);
   target.existed = attributes != INVALID_FILE_ATTRIBUTES;
   if (target.existed && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return Skipped(narrow, ERROR_CANT_RESOLVE_FILENAME);
@@ -113,18 +112,20 @@ TRestoreOutcome Prepare(TRestoreTarget& target, HANDLE archive, const TAnsiStrin
     ReportFailure(narrow, "a folder of that name is in the way; skipped");
     return RestoreSkipped;
   }
-  bool readable = false;
+  if (target.existed && (attributes & FILE_ATTRIBUTE_DEVICE)) {
+    ReportFailure(narrow, "a pipe, device or socket of that name is in the way; skipped");
+    return RestoreSkipped;
+  }
   if (target.existed) {
     HANDLE existing = CreateFileBeneath(target.folder, target.leaf, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
-    readable = existing != INVALID_HANDLE_VALUE;
-    const bool archiveItself = readable && SameFile(archive, existing);
-    if (readable) CloseHandle(existing);
+    const bool archiveItself = existing != INVALID_HANDLE_VALUE && SameFile(archive, existing);
+    if (existing != INVALID_HANDLE_VALUE) CloseHandle(existing);
     if (archiveItself) {
       ReportFailure(narrow, "the entry names the compressed file itself; skipped");
       return RestoreSkipped;
     }
   }
-  if (askBeforeOverwrite && readable) {
+  if (askBeforeOverwrite && target.existed) {
     const bool yes = AskYesNo(OverwriteQuestion(name));
     if (QuitSignalled()) {
       ReportFailure(narrow, "cancelled; the existing file was left as it was");
@@ -134,8 +135,7 @@ TRestoreOutcome Prepare(TRestoreTarget& target, HANDLE archive, const TAnsiStrin
     overwriteYesCount = int8_t(uint8_t(overwriteYesCount) + 1);
     if (overwriteYesCount == 3 && AskYesNo(TAnsiString("Overwrite all files?"))) askBeforeOverwrite = false;
   }
-  target.file = folders.CreateTemporary(target.folder, target.temporaryName);
-  if (target.file == INVALID_HANDLE_VALUE) return Skipped(narrow, GetLastError());
+  if (!target.file.Create(target.folder)) return Skipped(narrow, GetLastError());
   return RestoreComplete;
 }
 
@@ -184,8 +184,8 @@ TRestoreOutcome RestoreEntry(HANDLE archive, const TEntryHeader& header, const T
     return RestoreDamaged;
   };
 
-  const bool checked = header.reserved == kCheckedEntry;
-  const uint64_t seed = checked ? EntryCheckSeed(header.name, header.nameUnits, header.reserved, header.lastWriteTime) : 0;
+  const bool checked = header.checked;
+  const uint64_t seed = checked ? EntryCheckSeed(header.name, header.nameUnits, kCheckedEntry, header.lastWriteTime) : 0;
   const uint64_t start = header.firstBlock;
   if (header.nextEntryOffset < start) return failed("entry cannot be read", true);
   if (!BlockPipeline.Started()) return failed("no working buffer", false);

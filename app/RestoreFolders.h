@@ -8,13 +8,9 @@
 // link, after it was opened is never looked up by name again: its open handle still leads to the
 // folder that was reached without a link.
 //
-// The files are written into temporaries of their own folder (".velmora-" and six characters,
-// created new), so every name the file system allows can be restored and only a whole entry
-// takes its final name. The first time a run enters a folder it deletes the temporaries that
-// killed runs left there; one that a running restore still writes cannot be deleted and stays.
+// The files are written into temporaries of their own folder (app/TemporaryFile.h), so only a
+// whole entry takes its final name.
 #pragma once
-#include <cstdint>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -22,8 +18,6 @@
 
 class TRestoreFolders {
  public:
-  static constexpr uint32_t kTemporaryNameSize = 16;  // ".velmora-" + 6 + terminator
-
   ~TRestoreFolders() { Close(); }
   // The target folder, made with the folders above it where missing (links are followed there:
   // the user named it); "" is the current directory. False with the last error.
@@ -33,15 +27,9 @@ class TRestoreFolders {
   // nullptr with the last error (ERROR_CANT_RESOLVE_FILENAME: a link lies on the way). The handle
   // belongs to this object and stays valid until the next call.
   HANDLE Reach(const char* name, const char*& leaf);
-  // A new temporary in folder; its name goes to `name`. INVALID_HANDLE_VALUE with the last error.
-  HANDLE CreateTemporary(HANDLE folder, char (&name)[kTemporaryNameSize]);
 
  private:
-  void DeleteLeftovers(HANDLE folder, const std::string& path);
-
   HANDLE root_ = nullptr;
   std::vector<std::string> names_;  // the open chain below the target, one component a level
   std::vector<HANDLE> handles_;
-  std::set<std::string> cleaned_;   // folders whose leftovers this run has deleted
-  uint32_t random_ = 0;
 };

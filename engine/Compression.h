@@ -53,6 +53,11 @@ bool CompressBlockIn(SBlockWork& work, uint8_t* dst, uint32_t& dstLen, const uin
 // refused.
 bool DecompressBlock(uint8_t* dst, uint32_t& dstLen, const uint8_t* src, uint32_t srcLen);
 
+// Where the block at src ends: the stored form's header and bytes, or the compressed form up to
+// the end of its last section. Bytes after that (a checked block's trailer) are not the block's.
+// 0 when the block's header or sections do not fit src[0 .. srcLen).
+uint32_t BlockBodyLength(const uint8_t* src, uint32_t srcLen);
+
 // Bytes of the stored form's header: n, then the token count 0.
 constexpr uint32_t kStoredHeaderBytes = 8;
 

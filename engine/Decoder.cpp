@@ -441,24 +441,29 @@ bool CheckFlagRuns(const uint8_t* packedRuns, uint32_t bitCount, uint32_t S, uin
   return true;
 }
 
-// Decodes a compressed-form block. The flag section is checked first; the pre-pass output is then
-// rebuilt in the top of dst while the match pairs are decoded, each distance checked against the
-// bytes already there, and the pre-pass is undone downward into dst itself. A refused block may
-// thus leave scratch bytes in dst.
-bool DecodeCompressedForm(uint8_t* dst, uint32_t& dstLen, const uint8_t* src, uint32_t srcLen,
-                          uint32_t S, uint32_t N) {
-  const uint32_t capacity = dstLen;
-  if (N > S) return false;
-  uint32_t pos = 8;
-  if (pos >= srcLen) return false;
-  const uint8_t flagTag = src[pos++];
+// Where a compressed-form block's sections lie, read from their tags and bit counts: the flags
+// (plain, or runs whose total is checked against N), the literals and the match section's
+// count. `end` is where the last section ends; bytes after it are not the block's.
+struct TSections {
+  uint8_t flagTag = 0;
   const uint8_t* flagBytes = nullptr;
   uint32_t runBits = 0;
   uint32_t literalCount = 0;
-  if (flagTag == 0) {
+  const uint8_t* literals = nullptr;
+  uint32_t matchCount = 0;
+  TDeltaReader matchReader{nullptr, 0};
+  uint32_t end = 0;
+};
+
+bool ReadSections(const uint8_t* src, uint32_t srcLen, uint32_t S, uint32_t N, TSections& sections) {
+  if (N > S) return false;
+  uint32_t pos = 8;
+  if (pos >= srcLen) return false;
+  sections.flagTag = src[pos++];
+  if (sections.flagTag == 0) {
     uint32_t bytes = BytesForBits(N);
     if (srcLen - pos < bytes) return false;
-    flagBytes = src + pos;
+    const uint8_t* flagBytes = src + pos;
     uint64_t ones = 0;
     uint32_t i = 0;
     for (; i + 8 <= N / 8; i += 8) {
@@ -468,20 +473,20 @@ bool DecodeCompressedForm(uint8_t* dst, uint32_t& dstLen, const uint8_t* src, ui
     }
     for (; i < N / 8; ++i) ones += uint32_t(__builtin_popcount(flagBytes[i]));
     if (N % 8 != 0) ones += uint32_t(__builtin_popcount(flagBytes[N / 8] & ((1u << (N % 8)) - 1u)));
-    literalCount = N - static_cast<uint32_t>(ones);
+    sections.flagBytes = flagBytes;
+    sections.literalCount = N - static_cast<uint32_t>(ones);
     pos += bytes;
   } else {
     if (srcLen - pos < 4) return false;
-    runBits = Load32(src + pos);
+    sections.runBits = Load32(src + pos);
     pos += 4;
-    uint32_t bytes = BytesForBits(runBits);
+    uint32_t bytes = BytesForBits(sections.runBits);
     if (srcLen - pos < bytes) return false;
-    flagBytes = src + pos;
-    if (!CheckFlagRuns(flagBytes, runBits, S, N, literalCount)) return false;
+    sections.flagBytes = src + pos;
+    if (!CheckFlagRuns(sections.flagBytes, sections.runBits, S, N, sections.literalCount)) return false;
     pos += bytes;
   }
-  const uint32_t matchFlags = N - literalCount;
-
+  const uint32_t literalCount = sections.literalCount;
   if (pos < srcLen) {
     if (literalCount > 0 && src[pos] != 2) return false;
     ++pos;
@@ -489,21 +494,40 @@ bool DecodeCompressedForm(uint8_t* dst, uint32_t& dstLen, const uint8_t* src, ui
     return false;
   }
   if (srcLen - pos < literalCount) return false;
-  const uint8_t* literals = src + pos;
+  sections.literals = src + pos;
   pos += literalCount;
 
-  uint32_t matchCount = 0;
-  TDeltaReader matchReader(src, 0);
   if (pos < srcLen && src[pos] == 3) {
     ++pos;
     if (srcLen - pos < 4) return false;
     const uint32_t matchBits = Load32(src + pos);
     pos += 4;
     if (srcLen - pos < BytesForBits(matchBits)) return false;
-    matchReader = TDeltaReader(src + pos, matchBits);
-    if (!matchReader.Read(matchCount) || matchCount > S) return false;
+    sections.matchReader = TDeltaReader(src + pos, matchBits);
+    if (!sections.matchReader.Read(sections.matchCount) || sections.matchCount > S) return false;
+    pos += BytesForBits(matchBits);
   }
-  if (matchFlags > matchCount) return false;
+  sections.end = pos;
+  return N - literalCount <= sections.matchCount;
+}
+
+// Decodes a compressed-form block. The sections are checked first; the pre-pass output is then
+// rebuilt in the top of dst while the match pairs are decoded, each distance checked against the
+// bytes already there, and the pre-pass is undone downward into dst itself. A refused block may
+// thus leave scratch bytes in dst.
+bool DecodeCompressedForm(uint8_t* dst, uint32_t& dstLen, const uint8_t* src, uint32_t srcLen,
+                          uint32_t S, uint32_t N) {
+  const uint32_t capacity = dstLen;
+  TSections sections;
+  if (!ReadSections(src, srcLen, S, N, sections)) return false;
+  const uint8_t flagTag = sections.flagTag;
+  const uint8_t* flagBytes = sections.flagBytes;
+  const uint32_t runBits = sections.runBits;
+  const uint32_t literalCount = sections.literalCount;
+  const uint8_t* literals = sections.literals;
+  const uint32_t matchCount = sections.matchCount;
+  const uint32_t matchFlags = N - literalCount;
+  TDeltaReader matchReader = sections.matchReader;
 
   // The output is rebuilt at the top of dst, as long as the pre-pass length S in the header says
   // (at most the capacity), while the pairs are read; the pre-pass is then undone downward into
@@ -562,6 +586,15 @@ bool DecompressBlock(uint8_t* dst, uint32_t& dstLen, const uint8_t* src, uint32_
   return DecodeCompressedForm(dst, dstLen, src, srcLen, S, N);
 }
 
+
+uint32_t BlockBodyLength(const uint8_t* src, uint32_t srcLen) {
+  if (src == nullptr || srcLen < kStoredHeaderBytes) return 0;
+  const uint32_t S = Load32(src);
+  const uint32_t N = Load32(src + 4);
+  if (N == 0) return srcLen - kStoredHeaderBytes >= S ? kStoredHeaderBytes + S : 0;
+  TSections sections;
+  return ReadSections(src, srcLen, S, N, sections) ? sections.end : 0;
+}
 
 bool IsStoredForm(const uint8_t* src, uint32_t srcLen) { return srcLen >= kStoredHeaderBytes && Load32(src + 4) == 0; }
 

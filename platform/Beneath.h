@@ -27,6 +27,13 @@ DWORD GetFileAttributesBeneath(HANDLE folder, LPCSTR component);
 // holds without FILE_SHARE_DELETE.
 BOOL MoveFileBeneath(HANDLE folder, LPCSTR from, LPCSTR to, DWORD flags);
 BOOL DeleteFileBeneath(HANDLE folder, LPCSTR component);
+// A new regular file in `folder`, open for writing, that has no name at all: nothing else can
+// take it for one of its own and it vanishes with its handle, also when the process is killed.
+// ERROR_NOT_SUPPORTED where the system or the file system has no such files (Windows).
+HANDLE CreateUnnamedFileBeneath(HANDLE folder);
+// Gives an open file made by CreateUnnamedFileBeneath the name `component` in `folder`; an item
+// of that name is never replaced (ERROR_ALREADY_EXISTS).
+BOOL LinkFileBeneath(HANDLE folder, HANDLE file, LPCSTR component);
 // FindFirstFileA over the items of `folder` whose names match mask; go on with FindNextFileA and
 // end with FindClose.
 HANDLE FindFirstFileBeneath(HANDLE folder, LPCSTR mask, LPWIN32_FIND_DATAA data);

@@ -4,6 +4,7 @@
 // one that appeared after an earlier check. A descriptor keeps naming its folder when the folder
 // is renamed, so what was checked stays what is used.
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
@@ -132,4 +133,44 @@ HANDLE FindFirstFileBeneath(HANDLE folder, LPCSTR mask, LPWIN32_FIND_DATAA data)
     return INVALID_HANDLE_VALUE;
   }
   return StartSearch(stream, mask, data);
+}
+
+HANDLE CreateUnnamedFileBeneath(HANDLE folder) {
+  const int directory = DescriptorOf(folder);
+  if (directory < 0) return INVALID_HANDLE_VALUE;
+  int fd;
+  do fd = openat(directory, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+  while (fd < 0 && errno == EINTR);
+  if (fd < 0) {
+    const int e = errno;
+    // Kernels and file systems without unnamed files answer with one of these.
+    if (e == EOPNOTSUPP || e == EISDIR || e == EINVAL || e == ENOENT)
+      SetLastErrorWithErrno(ERROR_NOT_SUPPORTED, e);
+    else
+      SetLastErrorFromErrno(e);
+    return INVALID_HANDLE_VALUE;
+  }
+  return AdoptSystemFile(fd, GENERIC_WRITE, FILE_SHARE_READ);
+}
+
+BOOL LinkFileBeneath(HANDLE folder, HANDLE file, LPCSTR component) {
+  const int directory = DescriptorOf(folder);
+  std::string name;
+  if (directory < 0 || !ComponentToSystem(component, name)) return FALSE;
+  const int fd = DescriptorOfFile(file);
+  if (fd < 0) return FALSE;
+  // Through /proc, which needs no privilege; AT_EMPTY_PATH where /proc is not mounted.
+  char path[48];
+  std::snprintf(path, sizeof path, "/proc/self/fd/%d", fd);
+  int result = linkat(AT_FDCWD, path, directory, name.c_str(), AT_SYMLINK_FOLLOW);
+  if (result != 0 && errno == ENOENT) result = linkat(fd, "", directory, name.c_str(), AT_EMPTY_PATH);
+  if (result != 0) {
+    const int e = errno;
+    if (e == EEXIST)
+      SetLastErrorWithErrno(ERROR_ALREADY_EXISTS, e);
+    else
+      SetLastErrorFromErrno(e);
+    return FALSE;
+  }
+  return TRUE;
 }

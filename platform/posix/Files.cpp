@@ -161,6 +161,36 @@ TOpenFile* FileOf(HANDLE handle) {
 
 }  // namespace
 
+HANDLE AdoptSystemFile(int fd, DWORD access, DWORD share) {
+  struct stat st;
+  const bool stated = fstat(fd, &st) == 0;
+  if (!stated || !S_ISREG(st.st_mode)) {
+    const bool folder = stated && S_ISDIR(st.st_mode);
+    close(fd);
+    SetLastErrorWithErrno(ERROR_ACCESS_DENIED, folder ? EISDIR : EACCES);
+    return INVALID_HANDLE_VALUE;
+  }
+  TOpenFile* file = new TOpenFile{fd, access & (GENERIC_READ | GENERIC_WRITE), share, st.st_dev, st.st_ino};
+  {
+    std::lock_guard<std::mutex> guard(OpenFilesLock());
+    for (TOpenFile* open : OpenFiles())
+      if (open->device == st.st_dev && open->inode == st.st_ino && SharingConflicts(*open, file->access, share)) {
+        close(fd);
+        delete file;
+        SetLastError(ERROR_SHARING_VIOLATION);
+        return INVALID_HANDLE_VALUE;
+      }
+    OpenFiles().push_back(file);
+  }
+  if ((access & GENERIC_WRITE) && !(share & FILE_SHARE_DELETE)) flock(fd, LOCK_SH | LOCK_NB);
+  return RegisterHandle(HandleKindFile, file);
+}
+
+int DescriptorOfFile(HANDLE handle) {
+  const TOpenFile* file = FileOf(handle);
+  return file != nullptr ? file->descriptor : -1;
+}
+
 HANDLE OpenSystemFile(int directory, const std::string& name, DWORD access, DWORD share, DWORD disposition,
                       bool noFollow) {
   if (name.empty()) {
@@ -210,33 +240,16 @@ HANDLE OpenSystemFile(int directory, const std::string& name, DWORD access, DWOR
       SetLastErrorFromErrno(e);
     return INVALID_HANDLE_VALUE;
   }
-  struct stat st;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    close(fd);
-    SetLastErrorWithErrno(ERROR_ACCESS_DENIED, S_ISDIR(st.st_mode) ? EISDIR : EACCES);
-    return INVALID_HANDLE_VALUE;
-  }
-  TOpenFile* file = new TOpenFile{fd, access & (GENERIC_READ | GENERIC_WRITE), share, st.st_dev, st.st_ino};
-  {
-    std::lock_guard<std::mutex> guard(OpenFilesLock());
-    for (TOpenFile* open : OpenFiles())
-      if (open->device == st.st_dev && open->inode == st.st_ino && SharingConflicts(*open, file->access, share)) {
-        close(fd);
-        delete file;
-        SetLastError(ERROR_SHARING_VIOLATION);
-        return INVALID_HANDLE_VALUE;
-      }
-    OpenFiles().push_back(file);
-  }
   fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);  // the status flags it was opened with, but blocking
-  if ((access & GENERIC_WRITE) && !(share & FILE_SHARE_DELETE)) flock(fd, LOCK_SH | LOCK_NB);
-  if (truncate && st.st_size != 0 && ftruncate(fd, 0) != 0) {
+  HANDLE handle = AdoptSystemFile(fd, access, share);
+  if (handle == INVALID_HANDLE_VALUE) return handle;
+  struct stat st;
+  if (truncate && fstat(fd, &st) == 0 && st.st_size != 0 && ftruncate(fd, 0) != 0) {
     int e = errno;
-    CloseHandle(RegisterHandle(HandleKindFile, file));
+    CloseHandle(handle);
     SetLastErrorFromErrno(e);
     return INVALID_HANDLE_VALUE;
   }
-  HANDLE handle = RegisterHandle(HandleKindFile, file);
   // Windows reports that an existing file was opened by CREATE_ALWAYS or OPEN_ALWAYS.
   if (existed && (disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS))
     SetLastError(ERROR_ALREADY_EXISTS);

@@ -34,6 +34,11 @@ void DestroyTimerObject(void* timer);      // Timers.cpp; called by CloseHandle
 // CreateFileA's open of a regular file; noFollow refuses a link as the last component.
 HANDLE OpenSystemFile(int directory, const std::string& name, DWORD access, DWORD share, DWORD disposition,
                       bool noFollow);
+// Registers an open descriptor of a regular file as a file handle with Win32's sharing rules;
+// INVALID_HANDLE_VALUE (the descriptor closed) when it is no regular file or the sharing conflicts.
+HANDLE AdoptSystemFile(int fd, DWORD access, DWORD share);
+// The descriptor behind a file handle, or -1 (ERROR_INVALID_HANDLE).
+int DescriptorOfFile(HANDLE handle);
 // True when a handle of this process, or a writer in another process, holds the named file open
 // without FILE_SHARE_DELETE.
 bool HeldAgainstDelete(int directory, const std::string& systemName);

@@ -144,3 +144,13 @@ HANDLE FindFirstFileBeneath(HANDLE folder, LPCSTR mask, LPWIN32_FIND_DATAA data)
   WideCharToMultiByte(CP_ACP, 0, wide.cFileName, -1, data->cFileName, MAX_PATH, nullptr, nullptr);
   return search;
 }
+
+HANDLE CreateUnnamedFileBeneath(HANDLE) {
+  SetLastError(ERROR_NOT_SUPPORTED);
+  return INVALID_HANDLE_VALUE;
+}
+
+BOOL LinkFileBeneath(HANDLE, HANDLE, LPCSTR) {
+  SetLastError(ERROR_NOT_SUPPORTED);
+  return FALSE;
+}

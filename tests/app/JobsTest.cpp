@@ -66,6 +66,7 @@ class JobsTest : public ::testing::Test {
     EXPECT_TRUE(FileSize64(archive, size));
     TEntryHeader header;
     EXPECT_TRUE(ReadEntryHeader(archive, 0, size, header));
+    header.checked = WrittenChecked(archive, header, AcceptedBlockLength(window));
     bool ask = false;
     TRestoreFolders folders;
     EXPECT_TRUE(folders.Open(""));
@@ -133,8 +134,8 @@ TEST_F(JobsTest, PendingQuitCancelsAtTheFirstBlockButNotAnEmptyFile) {
 
   WriteAll(Path("e.txt"), {});
   PostQuitMessage(0);
-  EXPECT_EQ(EntryWritten, Compress("e.txt", 4096)) << "no block, so no cancel check";
-  EXPECT_EQ(ReadAll(Path("x.pck")).size(), 29u);
+  EXPECT_EQ(EntryWritten, Compress("e.txt", 4096)) << "no chunk, so no cancel check";
+  EXPECT_EQ(ReadAll(Path("x.pck")).size(), 29u + 4 + 8 + 8) << "one empty stored block and its trailer";
 }
 
 TEST_F(JobsTest, TinyWindowRestoresItsOwnStoredFullBlocks) {
@@ -163,9 +164,14 @@ TEST_F(JobsTest, SmallerWindowRefusesLongerBlocksWithoutTouchingMemoryOutsideThe
   EXPECT_EQ(data, ReadAll(Path("grown.out")));
   EXPECT_FALSE(FailureReported());
 
-  // Without the flag of a checked entry (as archives made before trailers), the window rule holds.
+  // An archive made before trailers (mark 0, nothing after the block's last section): the window
+  // rule holds.
   TBytes archive = ReadAll(Path("x.pck"));
-  archive[8 + 2 * 6] = 0;
+  const uint32_t header = 8 + 2 * 6 + 1 + 8;
+  archive[header - 9] = 0;
+  Store64(archive.data(), archive.size() - 8);
+  Store32(archive.data() + header, lengths[0] - 8);
+  archive.resize(archive.size() - 8);
   WriteAll(Path("x.pck"), archive);
   // The payload is within 2 x window but longer than the window: refused, never decoded over
   // the output area it overlaps.

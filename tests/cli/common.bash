@@ -64,11 +64,19 @@ stderr_has() {  # stderr_has TEXT "description"
   checks=$((checks + 1))
   grep -qF -- "$1" "$work/stderr" || fail "$2: standard error lacks '$1': $(head -c 600 "$work/stderr")"
 }
-no_part_files() {  # no_part_files DIR "description"
+no_temporaries() {  # no_temporaries DIR "description": no named temporary of a run is left
   checks=$((checks + 1))
   local left
-  left="$(find "$1" -name '*.part*' 2>/dev/null)"
+  left="$(find "$1" -name '.velmora-*' 2>/dev/null)"
   [ -z "$left" ] || fail "$2: temporary files left behind: $left"
+}
+wait_written() {  # wait_written PID BYTES: until the process has written BYTES bytes (or ended)
+  local written
+  for _ in $(seq 1 1000); do
+    written=$(awk '/^wchar:/ { print $2 }' "/proc/$1/io" 2>/dev/null) || return 0
+    [ -n "$written" ] && [ "$written" -ge "$2" ] && return 0
+    sleep 0.02
+  done
 }
 same_file() {  # same_file EXPECTED ACTUAL "description"
   checks=$((checks + 1))

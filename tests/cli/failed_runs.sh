@@ -34,7 +34,7 @@ rc=$?
 expect_rc 4 "unreadable file in the tree"
 stderr_has 'tree\sub\b.html: Permission denied; left out' "the unreadable file is named"
 check "the archive of the rest is kept" test "$(pck list tree.pck | awk '{print $NF}')" = 'tree\a.txt'
-no_part_files "$work/perm" "unreadable file"
+no_temporaries "$work/perm" "unreadable file"
 
 # A subfolder that cannot be listed and a link that points nowhere are left out and named; the
 # archive of everything else is kept, and the exit code says it is incomplete.
@@ -46,7 +46,7 @@ expect_rc 4 "unlistable subfolder"
 stderr_has "tree\\sub" "the unlistable folder is named"
 stderr_has "dangling: a link that points nowhere" "the dangling link is named"
 check "the archive of the rest is kept" test "$(pck list tree.pck | awk '{print $NF}')" = 'tree\a.txt'
-no_part_files "$work/perm" "unlistable subfolder"
+no_temporaries "$work/perm" "unlistable subfolder"
 chmod 755 tree/sub
 rm tree/dangling
 
@@ -94,13 +94,7 @@ for signal in INT TERM HUP; do
   old_archive large.pck
   env -u DISPLAY "$velmora" -h -o large.bin </dev/null >/dev/null 2>"$work/stderr" &
   pid=$!
-  # Wait until the first blocks have been written to the temporary file.
-  for _ in $(seq 1 600); do
-    part="$(ls large.pck.part* 2>/dev/null | head -n1)"
-    if [ -n "$part" ] && [ "$(stat -c %s "$part" 2>/dev/null || echo 0)" -gt 2200000 ]; then break; fi
-    kill -0 "$pid" 2>/dev/null || break
-    sleep 0.05
-  done
+  wait_written "$pid" 2200000  # the first blocks are in the temporary
   if kill -0 "$pid" 2>/dev/null; then
     kill -"$signal" "$pid"
     wait "$pid"
@@ -108,7 +102,7 @@ for signal in INT TERM HUP; do
     expect_rc 4 "SIG$signal in the middle of a large file"
     stderr_has "cancelled" "SIG$signal reported as a cancel"
     old_kept large.pck "SIG$signal"
-    no_part_files "$work/sig" "SIG$signal"
+    no_temporaries "$work/sig" "SIG$signal"
   else
     wait "$pid"
     echo "note: compression ended before SIG$signal could be sent; case not judged"

@@ -76,7 +76,7 @@ expect_rc 3 "empty base name"
 run -h -w= alice.txt
 expect_rc 3 "-w= gives window 0"
 check "-w=: no archive left" [ ! -e alice.pck ]
-no_part_files . "-w="
+no_temporaries . "-w="
 
 # Exit 1: the source's folder does not exist.
 run -h no-such-folder/x.txt
@@ -119,7 +119,7 @@ if [ "$(id -u)" = 0 ]; then
   expect_rc 4 "unreadable source file"
   stderr_has "secret.txt" "unreadable source named"
   check "no archive for the unreadable file" [ ! -e "$work/noread/secret.pck" ]
-  no_part_files "$work/noread" "unreadable source"
+  no_temporaries "$work/noread" "unreadable source"
 fi
 
 # Exit 4: restoring an archive that does not exist, one of 0 bytes (it holds nothing), a file that
@@ -144,6 +144,6 @@ mkdir -p hollow/a/b
 run -h -o hollow
 expect_rc 4 "folder without files"
 check "no archive for the hollow folder" [ ! -e hollow.pck ]
-no_part_files . "hollow folder"
+no_temporaries . "hollow folder"
 
 finish

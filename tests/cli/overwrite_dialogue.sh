@@ -19,7 +19,7 @@ expect_rc 2 "answer No to the output question"
 check "one question asked" [ "$(asked_count)" = 1 ]
 check "the output question names the file" grep -qF 'File "book.pck" already exist. Overwrite?' "$work/asked"
 same_file "$work/old" book.pck "No keeps the older archive"
-no_part_files . "answer No"
+no_temporaries . "answer No"
 
 # Yes replaces it, here with the progress window shown on the terminal.
 ask y book.txt

@@ -14,6 +14,8 @@ payload ends with an 8-byte trailer (chunk length, check value).
                                        name@path (bytes of a file), or name= (empty)
   pck.py patch FILE OFFSET FORMAT VALUE  overwrites a little-endian field (FORMAT Q, I or B)
   pck.py swap-blocks ARCHIVE I J       swaps blocks I and J (lengths and payloads) of the first entry
+  pck.py strip-trailers ARCHIVE        rewrites a checked archive as one made before trailers
+                                       (reserved byte 0, no trailers, an empty file without block)
   pck.py mtime PATH                    the file's last-write time as a Windows file time
   pck.py set-mtime PATH FILETIME       sets it
 """
@@ -125,6 +127,17 @@ def main(argv):
         first = blocks[0][0] - 4
         data[first:nxt] = b"".join(records)
         open(argv[2], "wb").write(data)
+    elif command == "strip-trailers":
+        data = open(argv[2], "rb").read()
+        out = b""
+        for at, nxt, name, time, blocks, reserved in entries(data):
+            body = name.encode("utf-16-le") + b"\0\0" + b"\0" + struct.pack("<Q", time)
+            for _, payload in blocks:
+                payload = payload[:-8] if reserved == 1 else payload
+                if len(payload) > 8 or reserved != 1:
+                    body += struct.pack("<I", len(payload)) + payload
+            out += struct.pack("<Q", len(out) + 8 + len(body)) + body
+        open(argv[2], "wb").write(out)
     elif command == "mtime":
         print(os.stat(argv[2]).st_mtime_ns // 100 + EPOCH_DIFFERENCE)
     elif command == "set-mtime":

@@ -3,13 +3,13 @@
 # 0-byte files and files of exactly k blocks and k blocks + 1.
 source "$(dirname "$0")/common.bash"
 
-# --- the 52-byte archive of a.txt holding "abc" (docs/format.md) and the 29-byte entry of an
-# empty e.txt; the block's trailer is the length 3 and the check value of "abc" seeded with the
-# entry's header, which holds the time set here ---
+# --- the 52-byte archive of a.txt holding "abc" (docs/format.md) and the 49-byte entry of an
+# empty e.txt (one empty stored block); a trailer is the chunk's length and the check value of its
+# bytes seeded with the entry's header, which holds the time set here ---
 mkdir -p "$work/example" && cd "$work/example"
 printf abc >a.txt
 : >e.txt
-touch -d '2021-03-04 05:06:07.1234567 UTC' a.txt
+touch -d "2021-03-04 05:06:07.1234567 UTC" a.txt e.txt
 run -h a.txt
 expect_rc 0 "compress a.txt"
 check "a.pck is 52 bytes" [ "$(stat -c %s a.pck)" = 52 ]
@@ -24,10 +24,13 @@ check "a.pck time field is a.txt's time" [ "$time_field" = "$(pck mtime a.txt)" 
 same_time a.txt a.pck "a.pck carries a.txt's time"
 run -h e.txt
 expect_rc 0 "compress e.txt"
-check "e.pck is 29 bytes" [ "$(stat -c %s e.pck)" = 29 ]
+check "e.pck is 49 bytes" [ "$(stat -c %s e.pck)" = 49 ]
 header="$(xxd -p -l 21 e.pck | tr -d '\n')"
-check "e.pck: offset 29, name e.txt, reserved 1 ($header)" \
-  [ "$header" = "1d0000000000000065002e00740078007400000001" ]
+check "e.pck: offset 49, name e.txt, reserved 1 ($header)" \
+  [ "$header" = "310000000000000065002e00740078007400000001" ]
+block="$(xxd -p -s 29 e.pck | tr -d '\n')"
+check "e.pck block: length 16, the stored form of nothing, trailer ($block)" \
+  [ "$block" = "10000000000000000000000000000000ef2bbfc4" ]
 mkdir back && mv a.pck e.pck back/ && cd back
 run -h a.pck
 expect_rc 0 "restore a.pck"
@@ -80,7 +83,7 @@ cd "$work/tree/src"
 run -h -o -w=65536 top/
 expect_rc 0 "compress the tree"
 check "top.pck exists" [ -f top.pck ]
-no_part_files "$work/tree" "tree compression"
+no_temporaries "$work/tree" "tree compression"
 check "the chain is valid to the end" pck check top.pck
 pck list top.pck >"$work/entries"
 check "8 entries, one per file" [ "$(wc -l <"$work/entries")" = 8 ]
@@ -88,7 +91,7 @@ check "every name begins with top\\" [ "$(grep -vc ' top\\' "$work/entries")" = 
 check "no entry for a folder" [ "$(grep -c 'empty' "$work/entries")" = 0 ]
 check "k.bin is 3 blocks" grep -q ' 3 [0-9]* top\\k.bin$' "$work/entries"
 check "k1.bin is 4 blocks" grep -q ' 4 [0-9]* top\\k1.bin$' "$work/entries"
-check "zero.bin has no block" grep -q ' 0 0 top\\zero.bin$' "$work/entries"
+check "zero.bin has one empty stored block" grep -q ' 1 1 top\\zero.bin$' "$work/entries"
 check "Cyrillic name stored" grep -q 'top\\Папка\\Файл.gtb$' "$work/entries"
 same_time top/sub/deeper/alice.txt top.pck "the archive carries the newest time"
 

@@ -9,9 +9,6 @@ mkdir -p "$outside"
 nothing_outside() {  # nothing_outside "description"
   check "$1: nothing was written outside" test -z "$(find "$outside" -mindepth 1)"
 }
-no_temporaries() {  # no_temporaries FOLDER "description"
-  check "$2: no temporary is left" test -z "$(find "$1" -name '.velmora-*')"
-}
 
 # --- '/' separates like '\' in every check ---
 mkdir -p "$work/slash" && cd "$work/slash"
@@ -61,7 +58,7 @@ stderr_has 'file/inner2: ' "the same with '/' is named"
 check "the entry after them is restored" test "$(cat after.txt)" = restored
 check "the file in the way is untouched" test "$(cat file)" = old
 
-# --- names up to the system's limit, and leftovers of killed runs ---
+# --- names up to the system's limit, beside files named like temporaries ---
 mkdir -p "$work/long" && cd "$work/long"
 long=$(printf 'n%.0s' $(seq 1 255))
 pck craft long.pck "$long=a name of 255 bytes"
@@ -70,8 +67,7 @@ printf 'mine' >.velmora-notmine
 run -h long.pck
 expect_rc 0 "a 255-byte name"
 check "it is restored" test "$(cat "$long")" = 'a name of 255 bytes'
-check "a leftover temporary is deleted" test ! -e .velmora-abc123
-check "a file of another shape is not" test "$(cat .velmora-notmine)" = mine
+check "files named like temporaries are the user's own" test "$(cat .velmora-abc123 .velmora-notmine)" = leftmine
 
 # --- a cancel or a killed run leaves nothing under the entry's name ---
 mkdir -p "$work/cancel" && cd "$work/cancel"
@@ -79,7 +75,7 @@ head -c 60000000 /dev/urandom >big.bin
 run -h -s big.bin
 rm big.bin
 for how in INT KILL; do
-  what=$(VELMORA_THREADS=1 env -u DISPLAY python3 "$here/signal_when.py" .velmora- 2000000 "$how" "$velmora" -h big.pck \
+  what=$(VELMORA_THREADS=1 env -u DISPLAY python3 "$here/signal_when.py" 2000000 "$how" "$velmora" -h big.pck \
     2>"$work/stderr")
   rc=$?
   if [ "$what" = sent ]; then
@@ -95,7 +91,7 @@ for how in INT KILL; do
 done
 run -h big.pck
 expect_rc 0 "the next run restores"
-check "and cleans up what the killed run left" test -z "$(find . -name '.velmora-*')"
+no_temporaries . "a killed restore"
 
 # --- a full disk during a restore: nothing of the entry is left ---
 head -c 700000 /dev/urandom >"$work/noise.bin"
