@@ -1,5 +1,6 @@
 #include "app/BlockPipeline.h"
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <cstring>
@@ -102,12 +103,13 @@ class TBlockPipelineState {
   }
 };
 
-bool TBlockPipeline::Start(uint32_t workers, int32_t blockSize, uint8_t* firstBuffer, uint64_t bufferBytes) {
+bool TBlockPipeline::Start(const TPipelinePlan& plan, int32_t blockSize, uint8_t* firstBuffer, uint64_t bufferBytes) {
   Stop();
-  if (workers == 0 || blockSize <= 0 || firstBuffer == nullptr) return false;
+  const uint32_t workers = plan.workers;
+  if (workers == 0 || plan.slots == 0 || blockSize <= 0 || firstBuffer == nullptr) return false;
   TBlockPipelineState* state = new TBlockPipelineState;
   state->blockSize = blockSize;
-  const uint32_t slotCount = workers == 1 ? 1 : 4 * workers + 1;
+  const uint32_t slotCount = plan.slots;
   state->slots.resize(slotCount);
   for (uint32_t i = 0; i < slotCount; ++i) {
     TSlotState& s = state->slots[i];
@@ -236,13 +238,22 @@ uint32_t RunWorkerCount(int32_t blockSize) {
   DWORD_PTR processMask = 0, systemMask = 0;
   if (GetProcessAffinityMask(GetCurrentProcess(), &processMask, &systemMask))
     for (; processMask != 0; processMask &= processMask - 1) ++count;
-  if (count == 0) count = 1;
-  if (sizeof(void*) == 4) {
-    // About 1.25 GiB of a 2 GiB address space for the workers' areas and slot buffers.
-    const uint64_t perWorker = CompressWorkAreaSize(2 * uint32_t(blockSize)) + 4ull * uint32_t(blockSize) +
-                               2 * (CompressBoundFor(uint32_t(blockSize)) + 3ull * uint32_t(blockSize));
-    const uint64_t fit = (5ull << 28) / (perWorker != 0 ? perWorker : 1);
-    if (count > fit) count = fit > 0 ? uint32_t(fit) : 1;
-  }
-  return count;
+  return count != 0 ? count : 1;
+}
+
+TPipelinePlan PlanPipeline(uint32_t wantedWorkers, uint64_t slotBytes, uint64_t workBytes, uint64_t budget) {
+  const auto cost = [&](uint64_t workers, uint64_t slots) { return workers * workBytes + slots * slotBytes; };
+  uint32_t workers = wantedWorkers != 0 ? wantedWorkers : 1;
+  // Each worker needs its work area and a slot of its own, and the run's thread one to fill.
+  while (workers > 1 && cost(workers, workers + 1) > budget) --workers;
+  if (workers == 1) return {1, 1};
+  const uint64_t room = budget - workers * workBytes;
+  const uint64_t fit = slotBytes != 0 ? room / slotBytes : 4ull * workers + 1;
+  return {workers, uint32_t(std::min<uint64_t>(fit, 4ull * workers + 1))};
+}
+
+uint64_t PipelineMemoryBudget() {
+  const uint64_t quarter = TotalPhysicalMemory() / 4;
+  const uint64_t addressSpace = sizeof(void*) == 4 ? 5ull << 28 : ~0ull;
+  return std::min(quarter, addressSpace);
 }

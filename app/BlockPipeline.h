@@ -38,10 +38,11 @@ class TBlockPipelineState;
 
 class TBlockPipeline {
  public:
-  // Starts `workers` workers for blocks of up to blockSize bytes; the first slot uses
-  // firstBuffer (the run's own buffer), the others get buffers of its size from the memory
-  // manager. False when no worker can be had; the pipeline then stays stopped.
-  bool Start(uint32_t workers, int32_t blockSize, uint8_t* firstBuffer, uint64_t bufferBytes);
+  // Starts the workers and slots of `plan` for blocks of up to blockSize bytes; the first slot
+  // uses firstBuffer (the run's own buffer), the others get buffers of its size from the memory
+  // manager (fewer when it gives fewer). False when no worker can be had; the pipeline then stays
+  // stopped.
+  bool Start(const struct TPipelinePlan& plan, int32_t blockSize, uint8_t* firstBuffer, uint64_t bufferBytes);
   // Waits for the blocks in flight, ends the workers and gives every buffer and work area back.
   void Stop();
   bool Started() const { return state_ != nullptr; }
@@ -64,7 +65,20 @@ class TBlockPipeline {
   TBlockPipelineState* state_ = nullptr;
 };
 
-// The workers a run uses: VELMORA_THREADS when it is set to a number from 1 to 64, otherwise one
-// per processor the process may run on; on a 32-bit build no more than fit the address space
-// with their work areas for blocks of blockSize bytes.
+// The workers a run would like: VELMORA_THREADS when it is set to a number from 1 to 64, otherwise
+// one per processor the process may run on (one for blocks too small to hand over).
 uint32_t RunWorkerCount(int32_t blockSize);
+
+// How many workers and slot buffers a run uses. Together they stay within the memory budget:
+// each slot holds slotBytes, each worker a work area of up to workBytes (compressing; restoring
+// needs none). A large window means fewer workers and fewer slots, never fewer than one worker
+// with one slot: a run always runs. With one worker there is one slot and no thread. Several
+// workers keep up to four slots each and one more, so that small blocks flow past a large one.
+struct TPipelinePlan {
+  uint32_t workers;
+  uint32_t slots;
+};
+TPipelinePlan PlanPipeline(uint32_t wantedWorkers, uint64_t slotBytes, uint64_t workBytes, uint64_t budget);
+// The budget: a quarter of the physical memory, and on a 32-bit build no more than 1.25 GiB of
+// its 2 GiB of address space.
+uint64_t PipelineMemoryBudget();

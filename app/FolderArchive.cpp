@@ -105,8 +105,8 @@ bool CompressTree(HANDLE archive, const TAnsiString& folder, const TWalkLevel* p
     const bool isFolder = (item.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     if (isFolder && IsDotName(item.cFileName)) continue;
     const TAnsiString name = Joined(folder, item.cFileName);
-    if (!IsStorableName(item.cFileName)) {
-      LeaveOut(name.Data(), "the name holds a character that code page 1251 or Windows cannot hold");
+    if (const char* why = UnstorableReason(item.cFileName)) {
+      LeaveOut(name.Data(), why);
       continue;
     }
     if (isFolder) {
@@ -158,12 +158,29 @@ uint32_t CompressFolder(HANDLE archive, const TAnsiString& folder, uint32_t& cou
   return FinishQueuedEntries(window) && walked ? counter : 0;
 }
 
-// A name Windows cannot hold or that code page 1251 cannot spell (the listing shows such a
-// character as '?'): the entry could neither be stored as it is nor restored.
-bool IsStorableName(const char* name) {
+bool IsDeviceOrTrimmedName(const char* component, uint32_t length) {
+  if (length == 0) return false;
+  if (component[length - 1] == '.' || component[length - 1] == ' ') return true;
+  // The device names count with any extension, and with spaces before it.
+  uint32_t base = 0;
+  while (base < length && component[base] != '.') ++base;
+  while (base > 0 && component[base - 1] == ' ') --base;
+  char upper[5] = "";
+  if (base < 3 || base > 4) return false;
+  for (uint32_t i = 0; i < base; ++i) upper[i] = char(component[i] >= 'a' && component[i] <= 'z' ? component[i] - 32 : component[i]);
+  upper[base] = 0;
+  if (base == 3) return std::strcmp(upper, "CON") == 0 || std::strcmp(upper, "PRN") == 0 ||
+                        std::strcmp(upper, "AUX") == 0 || std::strcmp(upper, "NUL") == 0;
+  return (std::strncmp(upper, "COM", 3) == 0 || std::strncmp(upper, "LPT", 3) == 0) && upper[3] >= '1' && upper[3] <= '9';
+}
+
+const char* UnstorableReason(const char* name) {
   for (const unsigned char* p = reinterpret_cast<const unsigned char*>(name); *p != 0; ++p)
-    if (*p < 0x20 || std::strchr("<>:\"|?*\\/", *p) != nullptr) return false;
-  return true;
+    if (*p < 0x20 || std::strchr("<>:\"|?*\\/", *p) != nullptr)
+      return "the name holds a character that code page 1251 or Windows cannot hold";
+  if (IsDeviceOrTrimmedName(name, uint32_t(std::strlen(name))))
+    return "Windows takes the name for a device, or drops its last dot or space";
+  return nullptr;
 }
 
 bool IsRestorableName(const WCHAR* name, uint32_t units, TAnsiString& narrow) {
@@ -185,6 +202,7 @@ bool IsRestorableName(const WCHAR* name, uint32_t units, TAnsiString& narrow) {
       const uint32_t length = i - componentStart;
       if (length == 0) return false;
       if (text[componentStart] == '.' && (length == 1 || (length == 2 && text[componentStart + 1] == '.'))) return false;
+      if (IsDeviceOrTrimmedName(text + componentStart, length)) return false;
       componentStart = i + 1;
     }
   }
@@ -306,7 +324,7 @@ bool RestoreArchive(const TAnsiString& archiveName, TOknoSostoyaniya* window, bo
                        ShareOf(restored + 1, total));
       if (outcome != RestoreComplete && outcome != RestoreKept) whole = false;
       if (outcome == RestoreKept) ++kept;
-      if (outcome == RestoreCancelled && QuitSignalled()) break;
+      if ((outcome == RestoreCancelled && QuitSignalled()) || outcome == RestoreHalted) break;
       entrySize = bytes - before;
       sizeKnown = outcome == RestoreComplete;
       if (!checked) ++uncheckable;

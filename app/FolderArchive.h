@@ -38,8 +38,14 @@ struct TArchiveUse {
 bool RestoreArchive(const TAnsiString& archiveName, TOknoSostoyaniya* window, bool& askBeforeOverwrite,
                     bool& complete, TArchiveUse use = TArchiveUse());
 
-// Whether a listed name (one component, code page 1251) can be stored: no character that the
-// listing shows as '?' because code page 1251 cannot spell it, none that Windows forbids.
-bool IsStorableName(const char* name);
+// Why a listed name (one component, code page 1251) cannot be stored, or nullptr when it can: a
+// character that the listing shows as '?' because code page 1251 cannot spell it, one that
+// Windows forbids, or a name Windows would not take as it is (IsDeviceOrTrimmedName).
+const char* UnstorableReason(const char* name);
+// Whether Windows would open a device for the name component (CON, PRN, AUX, NUL, COM1 to COM9,
+// LPT1 to LPT9, with or without an extension, in any case) or would drop its last character (a
+// dot or a space): such names are neither stored nor restored, on every build, so that the
+// Windows program never reaches a device or a file of another name through them.
+bool IsDeviceOrTrimmedName(const char* component, uint32_t length);
 // Whether a stored entry name may be restored; narrow receives its code page 1251 form.
 bool IsRestorableName(const WCHAR* name, uint32_t units, TAnsiString& narrow);

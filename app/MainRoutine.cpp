@@ -61,9 +61,10 @@ const char* ProgressText(bool compress, bool folder) {
 
 }  // namespace
 
-bool AllocateBlockBuffer(int32_t blockSize) {
+bool AllocateBlockBuffer(int32_t blockSize, TBlockTask task) {
   ReleaseBlockBuffer();
   if (blockSize <= 0) return false;
+  BlockSize = blockSize;
   const uint64_t twice = 2 * uint64_t(blockSize);
   const uint64_t bound = CompressBoundFor(uint32_t(blockSize));
   const uint64_t total = uint64_t(blockSize) + (bound > twice ? bound : twice);
@@ -72,7 +73,12 @@ bool AllocateBlockBuffer(int32_t blockSize) {
   if (BlockBuffer == nullptr) return false;
   InputArea = BlockBuffer;
   OutputArea = BlockBuffer + blockSize;
-  if (!BlockPipeline.Start(RunWorkerCount(blockSize), blockSize, BlockBuffer, total)) {
+  // A compressing worker's pre-pass output and work area, at their largest (a pre-pass output
+  // twice the block).
+  const uint64_t workBytes =
+      task == BlockCompress ? 4ull * uint32_t(blockSize) + CompressWorkAreaSize(2 * uint32_t(blockSize)) : 0;
+  const TPipelinePlan plan = PlanPipeline(RunWorkerCount(blockSize), total, workBytes, PipelineMemoryBudget());
+  if (!BlockPipeline.Start(plan, blockSize, BlockBuffer, total)) {
     ReleaseBlockBuffer();
     return false;
   }
@@ -118,8 +124,10 @@ int MainRoutine() {
   if (compress) {
     TAnsiString stored = request.sourceName;
     if (request.isFolder) stored = Substring(stored, 1, stored.Length() - 1);
-    if (!IsStorableName(TextOf(stored))) {
-      ReportFailure(stored.Data(), "the name holds a character that code page 1251 or Windows cannot hold; nothing was compressed");
+    if (const char* why = UnstorableReason(TextOf(stored))) {
+      char reason[160];
+      std::snprintf(reason, sizeof reason, "%s; nothing was compressed", why);
+      ReportFailure(stored.Data(), reason);
       return ExitIncomplete;
     }
     // Decided before the work from what the folder holds, not from what this process may open:
@@ -161,7 +169,8 @@ int MainRoutine() {
   }
 
   BlockSize = RoundToInt(request.windowSize);
-  if (BlockSize <= 0 || uint32_t(BlockSize) > kLargestWindow || !AllocateBlockBuffer(BlockSize)) {
+  if (BlockSize <= 0 || uint32_t(BlockSize) > kLargestWindow ||
+      !AllocateBlockBuffer(BlockSize, compress ? BlockCompress : BlockRestore)) {
     char line[128];
     std::snprintf(line, sizeof line, "a window of %.0f bytes cannot be used (-w takes 1 to %u)", request.windowSize,
                   kLargestWindow);

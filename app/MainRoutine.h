@@ -30,9 +30,9 @@ extern uint8_t* OutputArea;
 extern TBlockPipeline BlockPipeline;
 
 // Sets BlockSize and creates BlockBuffer for it (freeing an earlier one), and starts the run's
-// workers; false when the size is not positive, not representable, or the memory manager cannot
-// give it.
-bool AllocateBlockBuffer(int32_t blockSize);
+// workers for `task`, as many as the memory budget allows; false when the size is not positive,
+// not representable, or the memory manager cannot give it.
+bool AllocateBlockBuffer(int32_t blockSize, TBlockTask task);
 void ReleaseBlockBuffer();
 
 // Creates and frees a 10-byte block; on failure shows "Not enough RAM to run application" and

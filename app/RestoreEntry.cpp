@@ -278,17 +278,17 @@ TRestoreOutcome RestoreEntry(HANDLE archive, const TEntryHeader& header, const T
     if (oldest == nullptr) {
       if (growTo == 0) break;
       const int32_t previous = BlockSize;
-      BlockSize = int32_t(growTo);
+      const uint32_t needed = growTo;
       growTo = 0;
-      if (!AllocateBlockBuffer(BlockSize)) {
-        BlockSize = previous;
-        AllocateBlockBuffer(BlockSize);
-        std::snprintf(damage, sizeof damage, "block %u needs a window of %d bytes, more than can be had here",
-                      blockNumber, int(BlockSize));
-        damageInArchive = false;
-        break;
+      if (AllocateBlockBuffer(int32_t(needed), BlockRestore)) continue;
+      if (!AllocateBlockBuffer(previous, BlockRestore)) {
+        target.Fail("the working buffer cannot be had again; the restore stops", false);
+        return RestoreHalted;
       }
-      continue;
+      std::snprintf(damage, sizeof damage, "block %u needs a window of %u bytes, more than can be had here",
+                    blockNumber, needed);
+      damageInArchive = false;
+      break;
     }
     const TInFlight block = inFlight.front();
     inFlight.pop_front();

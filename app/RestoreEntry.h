@@ -17,6 +17,7 @@ enum TRestoreOutcome {
   RestoreCancelled,  // the user or a signal cancelled; nothing of the entry is left
   RestoreSkipped,    // its folders or file cannot be created where the name leads (a link on the
                      // way, a folder in the way, a name the system refuses): nothing was written
+  RestoreHalted,     // the run's working buffer is gone: nothing more can be restored
 };
 
 // Answers Yes to the per-file overwrite question during the run (8 bits, wraps).

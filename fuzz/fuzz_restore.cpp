@@ -46,8 +46,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   unsetenv("DISPLAY");
   StartUnits();
   // A small window, so that many blocks and their limits are reached.
-  if (!AllocateBlockBuffer(1024)) __builtin_trap();
-  BlockSize = 1024;
+  if (!AllocateBlockBuffer(1024, BlockRestore)) __builtin_trap();
   return 0;
 }
 

@@ -45,8 +45,7 @@ class JobsTest : public ::testing::Test {
 
   // Compresses `name` into a new archive x.pck with the given window; returns the job's result.
   int32_t Compress(const char* name, int32_t window) {
-    EXPECT_TRUE(AllocateBlockBuffer(window));
-    BlockSize = window;
+    EXPECT_TRUE(AllocateBlockBuffer(window, BlockCompress));
     HANDLE archive = CreateFileA("x.pck", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                                  FILE_ATTRIBUTE_NORMAL, nullptr);
     EXPECT_NE(INVALID_HANDLE_VALUE, archive);
@@ -57,8 +56,7 @@ class JobsTest : public ::testing::Test {
   }
   // Restores the first entry of x.pck under `target` with the given window.
   TRestoreOutcome Restore(const char* target, int32_t window) {
-    EXPECT_TRUE(AllocateBlockBuffer(window));
-    BlockSize = window;
+    EXPECT_TRUE(AllocateBlockBuffer(window, BlockRestore));
     HANDLE archive = CreateFileA("x.pck", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                  FILE_ATTRIBUTE_NORMAL, nullptr);
     EXPECT_NE(INVALID_HANDLE_VALUE, archive);
@@ -191,19 +189,42 @@ TEST_F(JobsTest, SmallerWindowRefusesLongerBlocksWithoutTouchingMemoryOutsideThe
 }
 
 TEST_F(JobsTest, BlockBufferFollowsTheEngineBoundAndRefusesUnworkableWindows) {
-  ASSERT_TRUE(AllocateBlockBuffer(4096));
+  ASSERT_TRUE(AllocateBlockBuffer(4096, BlockCompress));
   EXPECT_EQ(BlockBuffer, InputArea);
   EXPECT_EQ(InputArea + 4096, OutputArea);
-  ASSERT_TRUE(AllocateBlockBuffer(5));
+  ASSERT_TRUE(AllocateBlockBuffer(5, BlockCompress));
   EXPECT_EQ(InputArea + 5, OutputArea);
   // floor(9 x 5 / 4) + 27 = 38 bytes may be written for a 5-byte block; all of them are ours.
   for (uint32_t i = 0; i < CompressBoundFor(5); ++i) OutputArea[i] = 0xAB;
-  EXPECT_FALSE(AllocateBlockBuffer(0));
+  EXPECT_FALSE(AllocateBlockBuffer(0, BlockCompress));
   EXPECT_EQ(nullptr, BlockBuffer);
-  EXPECT_FALSE(AllocateBlockBuffer(-1));
-  EXPECT_FALSE(AllocateBlockBuffer(0x7FFFFFFF)) << "3 x window does not fit 32 bits";
+  EXPECT_FALSE(AllocateBlockBuffer(-1, BlockCompress));
+  EXPECT_FALSE(AllocateBlockBuffer(0x7FFFFFFF, BlockCompress)) << "3 x window does not fit 32 bits";
   EXPECT_EQ(nullptr, InputArea);
   EXPECT_EQ(nullptr, OutputArea);
+}
+
+TEST(PipelinePlan, WorkersAndSlotsStayWithinTheBudgetAndNeverBelowOne) {
+  struct TCase {
+    uint32_t wanted;
+    uint64_t slot, work, budget;
+    uint32_t workers, slots;
+  } const cases[] = {
+      {2, 10, 100, 10000, 2, 9},       // room for all: four slots a worker and one
+      {16, 10, 100, 1000, 9, 10},      // nine workers and their ten slots take all of it
+      {16, 100, 0, 1000, 9, 10},       // restoring: slots alone decide
+      {4, 100, 1000, 500, 1, 1},       // not even one worker fits: one all the same
+      {1, 10, 100, 10000, 1, 1},       // one worker: one slot, no thread
+      {0, 10, 100, 10000, 1, 1},
+  };
+  for (const TCase& c : cases) {
+    const TPipelinePlan plan = PlanPipeline(c.wanted, c.slot, c.work, c.budget);
+    EXPECT_EQ(c.workers, plan.workers) << c.wanted << " " << c.budget;
+    EXPECT_EQ(c.slots, plan.slots) << c.wanted << " " << c.budget;
+    if (plan.workers > 1) {
+      EXPECT_LE(plan.workers * c.work + plan.slots * c.slot, c.budget);
+    }
+  }
 }
 
 struct TNameCase {
@@ -221,6 +242,10 @@ TEST(RestorableNames, OnlyRelativeNamesThatStayInsideTheFolderAndSurviveCodePage
       {u"C:\\x.txt", false}, {u"C:x.txt", false}, {u"a\\b:stream", false}, {u"..", false}, {u"..\\x", false},
       {u"a\\..\\..\\x", false}, {u"a\\..", false}, {u".\\x", false}, {u"a\\.\\x", false},
       {u"a\\\\x", false}, {u"a\\", false}, {u"a/../x", false},
+      // Names Windows takes for a device or trims, in any component.
+      {u"CON", false}, {u"aux.txt", false}, {u"d\\com1.log", false}, {u"Lpt9.x.y", false}, {u"nul .txt", false},
+      {u"prn\\x", false}, {u"name.", false}, {u"name ", false}, {u"console.txt", true}, {u"com0.txt", true},
+      {u"lpt", true}, {u"auxiliary", true}, {u".aux", true},
   };
   for (const TNameCase& c : cases) {
     TAnsiString narrow;
