@@ -180,6 +180,18 @@ int MainRoutine() {
     return ExitUsageOrBuffer;
   }
 
+  if (compress && CompressionEnabled() && !WorkAreaObtainable(uint32_t(BlockSize))) {
+    char line[160];
+    std::snprintf(line, sizeof line,
+                  "a window of %d bytes needs a work area of %llu bytes, more than can be had here; a smaller -w works",
+                  int(BlockSize), static_cast<unsigned long long>(CompressWorkAreaSize(uint32_t(BlockSize))));
+    ReportLine(line);
+    ReleaseBlockBuffer();
+    temporary.Discard();
+    CloseHandle(outputFolder);
+    return ExitUsageOrBuffer;
+  }
+
   TOknoSostoyaniya* window = nullptr;
   if (!request.hidden) {
     window = CreateProgressWindow(TAnsiString(ProgressText(compress, request.isFolder)));

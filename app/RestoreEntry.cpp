@@ -1,5 +1,6 @@
 #include "app/RestoreEntry.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <deque>
 
@@ -234,10 +235,14 @@ TRestoreOutcome RestoreEntry(HANDLE archive, const TEntryHeader& header, const T
         }
         if (damage[0] == 0 && !read) std::snprintf(damage, sizeof damage, "damaged entry: a block is cut off");
         const bool compressedForm = length <= limit && !IsStoredForm(slot->input, length);
+        // The compressed form is rebuilt at its pre-pass length S, which may be up to twice the
+        // chunk, within the twice the window that the output holds.
+        const uint32_t prePass = compressedForm ? Load32(slot->input) : 0;
         const bool fits = length <= limit && declared <= 2 * uint32_t(BlockSize) &&
+                          prePass <= 2 * uint32_t(BlockSize) &&
                           !(compressedForm && length - kBlockTrailerBytes > uint32_t(BlockSize));
         if (damage[0] == 0 && !fits) {
-          const uint32_t needed = declared > length ? declared : length;
+          const uint32_t needed = std::max({declared, length, prePass / 2 + 1});
           if (needed > kLargestWindow) {
             std::snprintf(damage, sizeof damage, "damaged entry: block %u declares %u bytes, more than a window holds",
                           blockNumber, needed);

@@ -210,6 +210,16 @@ bool CreateBlockWork(SBlockWork& work, uint32_t maxBlock) {
   return true;
 }
 
+bool WorkAreaObtainable(uint32_t maxBlock) {
+  const uint64_t size = CompressWorkAreaSize(maxBlock);
+  if (size > 0xFFFFFFFFull) return false;
+  uint8_t* area = nullptr;
+  Create(area, uint32_t(size));
+  if (area == nullptr) return false;
+  Free(area);
+  return true;
+}
+
 void FreeBlockWork(SBlockWork& work) {
   if (work.prePass != nullptr) Free(work.prePass);
   if (work.area != nullptr) Free(work.area);

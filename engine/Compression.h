@@ -45,6 +45,9 @@ struct SBlockWork {
 };
 bool CreateBlockWork(SBlockWork& work, uint32_t maxBlock);
 void FreeBlockWork(SBlockWork& work);
+// Whether a work area for blocks of maxBlock bytes (whose pre-pass output is no longer than the
+// block) can be had now: it is obtained and given back at once. A run asks before it writes.
+bool WorkAreaObtainable(uint32_t maxBlock);
 // CompressBlock in a work area made for blocks of at least srcLen bytes.
 bool CompressBlockIn(SBlockWork& work, uint8_t* dst, uint32_t& dstLen, const uint8_t* src, uint32_t srcLen);
 
@@ -65,7 +68,7 @@ constexpr uint32_t kStoredHeaderBytes = 8;
 // (n, 0, the n bytes) may be restored over the bytes that follow its own header; the compressed
 // form may not overlap its output.
 bool IsStoredForm(const uint8_t* src, uint32_t srcLen);
-// The smallest capacity that restores the block: the stored form's length, or the length the
-// compressed form restores to (the engine restores it into scratch of its own to find out); 0 when
-// no capacity restores it (the block is malformed).
+// The smallest capacity that restores the block: the stored form's length, or for the compressed
+// form the larger of its pre-pass length S and the length it restores to (the engine restores it
+// into scratch of its own to find out); 0 when no capacity restores it (the block is malformed).
 uint32_t CapacityNeeded(const uint8_t* src, uint32_t srcLen);

@@ -611,5 +611,7 @@ uint32_t CapacityNeeded(const uint8_t* src, uint32_t srcLen) {
   uint32_t restored = uint32_t(capacity);
   const bool restores = DecompressBlock(scratch, restored, src, srcLen);
   Free(scratch);
-  return restores ? restored : 0;
+  // The pre-pass output is rebuilt within the capacity too, and it may be longer than what the
+  // block restores to.
+  return restores ? std::max(restored, S) : 0;
 }

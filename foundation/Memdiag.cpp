@@ -10,6 +10,13 @@
 // most one per request), and a free moves the carving point back to the first region whose
 // successor holds nothing. Regions go back to the system only at shut-down.
 //
+// A request larger than a fresh region can hold gets a region of its own, sized to it with a
+// small table: the first empty region of the chain (past the first) that holds it, or else the
+// next record of the chain that has never been committed. The carving point stays where it was,
+// and the block keeps every rule of the others: zero-filled, in its region's table, taken back
+// from the top (its region is then empty, ready for the next large request, and the pages it
+// touched are exchanged for fresh ones).
+//
 // Creations nest (a constructor may create objects), so each open creation level remembers the
 // region it carved from, the table index it will be registered at and whether it reused an entry.
 // A block is registered only after its constructor has run: the blocks the constructor created
@@ -91,6 +98,8 @@ uint32_t TableBytesFor(uint32_t regionSize) {
   return (regionSize / kRegionBytesPerEntry + kTableSlack) * static_cast<uint32_t>(sizeof(TMemoryEntry));
 }
 
+uint32_t StandardTableEntries() { return MemoryRegionSize() / kRegionBytesPerEntry + kTableSlack; }
+
 uint32_t RecordFootprintAfter(uint32_t offset) {
   return PaddingFor(offset, alignof(TMemoryBlocks)) + static_cast<uint32_t>(sizeof(TMemoryBlocks));
 }
@@ -142,7 +151,7 @@ uint8_t* CarveIn(TMemoryBlocks& region, uint32_t size, uint32_t alignment, uint3
   return p;
 }
 
-bool Activate(TMemoryBlocks& region, uint32_t size) {
+bool Activate(TMemoryBlocks& region, uint32_t size, uint32_t tableEntries) {
   TMemoryLock guard;
   if (region.active) return region.start != nullptr;
   region.start = nullptr;
@@ -164,7 +173,7 @@ bool Activate(TMemoryBlocks& region, uint32_t size) {
   if (region.base != nullptr) {
     region.start = region.base;
     region.capacity = size;
-    region.tableCapacity = size / kRegionBytesPerEntry + kTableSlack;
+    region.tableCapacity = tableEntries;
     region.table = reinterpret_cast<TMemoryEntry*>(region.start);
     region.used += region.tableCapacity * static_cast<uint32_t>(sizeof(TMemoryEntry));
     region.active = true;
@@ -198,6 +207,7 @@ void Release(TMemoryBlocks& region) {
     region.table = nullptr;
     region.count = region.tableCapacity = 0;
     region.active = false;
+    region.dedicated = false;
   }
 }
 
@@ -259,6 +269,45 @@ bool FreeIn(TMemoryBlocks& region, void* p) {
   return region.next != nullptr && FreeIn(*region.next, p);
 }
 
+// The region after `region` that blocks of ordinary size are carved in: dedicated ones are passed.
+TMemoryBlocks* NextStandardRegion(const TMemoryBlocks& region) {
+  TMemoryBlocks* next = region.next;
+  while (next != nullptr && next->dedicated) next = next->next;
+  return next;
+}
+
+// The bytes a region needs to hand out a block of `size` bytes besides its table, the next
+// region's record and the byte a region never gives out.
+uint64_t DedicatedRegionBytes(uint32_t size) {
+  const uint32_t table = kTableSlack * static_cast<uint32_t>(sizeof(TMemoryEntry));
+  const uint64_t bytes = uint64_t(table) + RecordFootprintAfter(table) + kMaxAlignment + size + 1;
+  return (bytes + kPageBytes - 1) / kPageBytes * kPageBytes;
+}
+
+// A region of its own for a block too large for a fresh region (see the account at the top).
+void* AllocateDedicated(uint32_t size, uint32_t alignment, CreationLevel* level) {
+  const uint64_t needed = DedicatedRegionBytes(size);
+  if (needed > 0xFFFFFFFFull) return nullptr;
+  TMemoryBlocks* region = MemoryBlocks->next;
+  while (region != nullptr && region->active &&
+         !(region->dedicated && region->count == 0 &&
+           uint64_t(region->capacity) - region->used > uint64_t(size) + kMaxAlignment))
+    region = region->next;
+  if (region == nullptr) return nullptr;
+  if (!region->active) {
+    if (!Activate(*region, static_cast<uint32_t>(needed), kTableSlack)) return nullptr;
+    region->dedicated = true;
+  }
+  uint32_t padding = 0;
+  uint8_t* p = CarveIn(*region, size, alignment, padding);
+  if (p != nullptr && level != nullptr) {
+    level->region = region;
+    level->insertIndex = region->count;
+    level->padding = padding;
+  }
+  return p;
+}
+
 void* Allocate(uint32_t size, uint32_t alignment) {
   TMemoryLock guard;
   CreationLevel* level = creationDepth >= 0 ? &levels[creationDepth] : nullptr;
@@ -269,7 +318,11 @@ void* Allocate(uint32_t size, uint32_t alignment) {
     level->padding = 0;
   }
   if (size == 0) return nullptr;
-  if (!currentRegion->active && !Activate(*currentRegion, kRegionRequest)) return nullptr;
+  if (size > LargestFreshRegionBlock()) {
+    if (!MemoryBlocks->active && !Activate(*MemoryBlocks, kRegionRequest, StandardTableEntries())) return nullptr;
+    return AllocateDedicated(size, alignment, level);
+  }
+  if (!currentRegion->active && !Activate(*currentRegion, kRegionRequest, StandardTableEntries())) return nullptr;
   if (level != nullptr) {
     TMemoryBlocks& r = *currentRegion;
     const uint32_t window = r.count < kReuseWindow ? r.count : kReuseWindow;
@@ -286,9 +339,9 @@ void* Allocate(uint32_t size, uint32_t alignment) {
   }
   uint32_t padding = PaddingFor(currentRegion->used, alignment);
   if (static_cast<uint64_t>(currentRegion->used) + padding + size >= currentRegion->capacity &&
-      currentRegion->next != nullptr) {
-    currentRegion = currentRegion->next;
-    if (!Activate(*currentRegion, kRegionRequest)) return nullptr;
+      NextStandardRegion(*currentRegion) != nullptr) {
+    currentRegion = NextStandardRegion(*currentRegion);
+    if (!Activate(*currentRegion, kRegionRequest, StandardTableEntries())) return nullptr;
     if (level != nullptr) {
       // A block carved in the region moved on to goes after that region's own entries.
       level->region = currentRegion;
@@ -345,7 +398,7 @@ void ReleaseFromDeleteOperator(void* p) {
 
 TMemoryBlocks::TMemoryBlocks(bool isGlobal)
     : base(nullptr), start(nullptr), used(0), capacity(0), returned(0), next(nullptr), lock(),
-      active(false), table(nullptr), count(0), tableCapacity(0), global(isGlobal), untouchedFrom(0) {
+      active(false), table(nullptr), count(0), tableCapacity(0), global(isGlobal), untouchedFrom(0), dedicated(false) {
   if (global) InitializeCriticalSection(&lock);
 }
 
@@ -391,7 +444,8 @@ void Free(void* p) {
   TMemoryLock guard;
   if (FreeIn(*MemoryBlocks, p)) {
     currentRegion = MemoryBlocks;
-    while (currentRegion->next != nullptr && currentRegion->next->count > 0) currentRegion = currentRegion->next;
+    for (TMemoryBlocks* r = NextStandardRegion(*currentRegion); r != nullptr && r->count > 0; r = NextStandardRegion(*r))
+      currentRegion = r;
   }
 }
 

@@ -39,6 +39,9 @@ class TMemoryBlocks {
   // Offset from start from which no byte has been handed out since the region was committed
   // or its pages were last exchanged for fresh ones: those bytes read zero.
   uint32_t untouchedFrom;
+  // Committed for one block too large for a region of the usual size; blocks of ordinary size
+  // are never carved here.
+  bool dedicated;
 };
 
 void MemoryLock();

@@ -188,6 +188,20 @@ TEST_F(JobsTest, SmallerWindowRefusesLongerBlocksWithoutTouchingMemoryOutsideThe
   EXPECT_EQ(data, ReadAll(Path("d.out")));
 }
 
+TEST_F(JobsTest, ACheckedBlockWhosePrePassOutgrowsItsChunkGrowsTheWindowToFitIt) {
+  // Lone zero bytes grow in the pre-pass: the compressed form is rebuilt at more than the chunk,
+  // which a window of half the chunk (capacity = the chunk) cannot hold.
+  TBytes data = Prose(65536);
+  for (uint8_t& b : data) b = b == ' ' ? 0 : b;
+  WriteAll(Path("z.txt"), data);
+  ASSERT_EQ(EntryWritten, Compress("z.txt", 65536));
+  const TBytes archive = ReadAll(Path("x.pck"));
+  const uint32_t prePass = Load32(archive.data() + 29 + 4);
+  ASSERT_GT(prePass, 65536u);
+  EXPECT_EQ(RestoreComplete, Restore("z.out", 32768));
+  EXPECT_EQ(data, ReadAll(Path("z.out")));
+}
+
 TEST_F(JobsTest, BlockBufferFollowsTheEngineBoundAndRefusesUnworkableWindows) {
   ASSERT_TRUE(AllocateBlockBuffer(4096, BlockCompress));
   EXPECT_EQ(BlockBuffer, InputArea);

@@ -70,6 +70,10 @@ no_temporaries() {  # no_temporaries DIR "description": no named temporary of a 
   left="$(find "$1" -name '.velmora-*' 2>/dev/null)"
   [ -z "$left" ] || fail "$2: temporary files left behind: $left"
 }
+corpus_text() {  # corpus_text BYTES: the corpus's texts over and over, cut to BYTES (real data)
+  local texts=("$corpus/alice29.txt" "$corpus/asyoulik.txt")
+  while cat "${texts[@]}" 2>/dev/null; do :; done | head -c "$1"
+}
 wait_written() {  # wait_written PID BYTES: until the process has written BYTES bytes (or ended)
   local written
   for _ in $(seq 1 1000); do

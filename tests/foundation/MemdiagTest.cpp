@@ -215,26 +215,41 @@ TEST(Memdiag, FreshRegionBoundaryAndShutDown) {
   MemdiagStartup();
   ASSERT_TRUE(MemoryManagerActive());
 
+  // The largest block a fresh region holds comes from the first region; one byte more gets a
+  // region of its own, sized to it, and the carving point stays in the first.
   const uint32_t largest = LargestFreshRegionBlock();
-  uint8_t* tooLarge = nullptr;
-  Create(tooLarge, largest + 1);
-  EXPECT_EQ(tooLarge, nullptr);
-  TMemoryRegionState fresh = Region(0);
-  ASSERT_TRUE(fresh.active);
-  EXPECT_EQ(fresh.used, 28762140u + MemoryRegionRecordSize());
-  EXPECT_EQ(fresh.count, 0u);
-  // The request moved on to the second region, which is fresh as well and did not fit it either.
-  EXPECT_EQ(CurrentMemoryRegion(), 1u);
-  EXPECT_EQ(Region(1).used, 28762140u + MemoryRegionRecordSize());
-  EXPECT_EQ(Region(1).count, 0u);
   uint8_t* fits = nullptr;
   Create(fits, largest);
   ASSERT_NE(fits, nullptr);
-  EXPECT_EQ(Region(1).used + 1, Region(1).capacity);
-  EXPECT_EQ(Region(1).count, 1u);
+  EXPECT_EQ(Region(0).used + 1, Region(0).capacity);
   uint8_t* regionStart = fits;
   uint8_t* regionMiddle = fits + 10;
   Free(fits);
+  EXPECT_EQ(Region(0).count, 0u);
+  uint8_t* large = nullptr;
+  Create(large, largest + 1);
+  ASSERT_NE(large, nullptr);
+  EXPECT_EQ(large[0] | large[largest], 0);
+  EXPECT_EQ(Region(1).count, 1u);
+  EXPECT_LT(Region(1).capacity, largest + (1u << 20)) << "sized to the request, with a small table";
+  EXPECT_EQ(CurrentMemoryRegion(), 0u);
+  uint8_t* small = nullptr;
+  Create(small, 64);
+  EXPECT_EQ(Region(0).count, 1u) << "ordinary blocks are never carved in a large block's region";
+  large[5] = 7;
+  Free(large);
+  EXPECT_EQ(Region(1).count, 0u);
+  uint8_t* again = nullptr;
+  Create(again, largest + 100);
+  EXPECT_EQ(again, large) << "an empty large region serves the next large request";
+  EXPECT_EQ(again[5], 0);
+  uint8_t* second = nullptr;
+  Create(second, largest + 1);
+  ASSERT_NE(second, nullptr);
+  EXPECT_EQ(Region(2).count, 1u) << "a second large block gets a region of its own";
+  Free(second);
+  Free(again);
+  Free(small);
   EXPECT_EQ(CurrentMemoryRegion(), 0u);
 
   // After shut-down: runtime pointers still go to the runtime, region pointers are ignored.
