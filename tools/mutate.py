@@ -2,8 +2,8 @@
 """A small mutation harness: how many plausible slips in the code the tests catch.
 
   tools/mutate.py --files 'engine/*.cpp' [--files ...] --test 'build/tests/test_engine --gtest_brief=1'
-                  [--targets 'test_engine velmora'] [--sample 40] [--seed 1] [--timeout 300]
-                  [--out mutants.tsv] [--keep DIR]
+                  [--targets 'test_engine velmora'] [--escalate 'ctest --test-dir build -j3']
+                  [--sample 40] [--seed 1] [--timeout 300] [--out mutants.tsv] [--keep DIR]
 
 It copies the tracked files of the tree into a scratch folder, builds it once (cmake, the build
 folder `build` inside the copy), lists every mutation of the chosen files, samples --sample of
@@ -11,6 +11,11 @@ them with --seed (the same seed and files give the same mutants), and for each: 
 rebuilds (only what changed, and only --targets when given), runs the test command in the copy (a shell command, with
 --timeout seconds), writes one row (file, line, mutation, result: killed / survived / no build /
 timeout) and undoes it. The last line gives the score, killed / (killed + survived).
+
+With --escalate, a mutant that survives the test command meets a second one (usually the whole
+suite, after a build of everything): the layer's own test program runs first because it is fast,
+and a mutant that a higher layer or an end-to-end script catches still counts as killed (the row
+says "killed (escalated)").
 
 Mutations, one at a time, on code lines (not comments or preprocessor lines; text inside quotes
 is left alone): a relational operator swapped (< <=, > >=, == !=), an integer constant off by
@@ -84,6 +89,7 @@ def main():
     parser.add_argument("--out", default="-")
     parser.add_argument("--keep", help="reuse (or make) this copy of the tree instead of a scratch one")
     parser.add_argument("--targets", default="", help="build targets the test needs (default: everything)")
+    parser.add_argument("--escalate", default="", help="shell command that survivors meet, after a full build")
     args = parser.parse_args()
 
     root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
@@ -121,7 +127,11 @@ def main():
         else:
             code = run(args.test, copy, args.timeout)
             result = "timeout" if code is None else "survived" if code == 0 else "killed"
-        counts[result] += 1
+            if result == "survived" and args.escalate:
+                built = run("cmake --build build -j%d >/dev/null 2>&1" % os.cpu_count(), copy, 1800) == 0
+                if not built or run(args.escalate, copy, args.timeout) != 0:
+                    result = "killed (escalated)"
+        counts[result.split(" (")[0]] += 1
         open(path, "w", encoding="utf-8", errors="surrogateescape").write(original)
         print("%s\t%d\t%s\t%s" % (name, number, what, result), file=out, flush=True)
     run("cmake --build build -j%d >/dev/null 2>&1" % os.cpu_count(), copy, 1800)
