@@ -16,7 +16,6 @@ check "three entries" [ "$(wc -l <"$work/entries")" = 3 ]
 mapfile -t starts < <(awk '{print $1}' "$work/entries")
 mapfile -t ends < <(awk '{print $2}' "$work/entries")
 mapfile -t names < <(awk '{print $6}' "$work/entries" | sed 's|\\|/|g')
-size=$(stat -c %s "$archive")
 
 # Restores ARCHIVE-FILE in a fresh folder $work/t/in; sets rc; a sibling marker file shows
 # anything written beside the folder.
@@ -37,7 +36,8 @@ restored_same() {  # restored_same INDEX "description"
 }
 
 # Cut inside the second entry: the first comes back, the second holds a prefix, the third is absent.
-for cut in $((starts[1] + 5)) $((starts[1] + 30)) $((starts[1] + 2000)) $((ends[1] - 1)); do
+# (The chain's rules, cut by cut and offset by offset, are tests/app/ArchiveFormatTest.cpp's.)
+for cut in $((starts[1] + 30)) $((ends[1] - 1)); do
   head -c "$cut" "$archive" >"$work/cut.pck"
   restore "$work/cut.pck"
   expect_rc 4 "cut at $cut"
@@ -52,16 +52,8 @@ for cut in $((starts[1] + 5)) $((starts[1] + 30)) $((starts[1] + 2000)) $((ends[
   nothing_outside "cut at $cut"
 done
 
-# Cut exactly at an entry boundary: a valid shorter archive.
-head -c "${ends[1]}" "$archive" >"$work/cut.pck"
-restore "$work/cut.pck"
-expect_rc 0 "cut at the second entry's end"
-restored_same 0 "boundary cut: first file"
-restored_same 1 "boundary cut: second file"
-check "boundary cut: third file absent" [ ! -e "$work/t/in/${names[2]}" ]
-
-# A zero, backward, self-pointing or in-header nextEntryOffset in the second entry.
-for value in 0 "${starts[0]}" $((starts[0] + 1)) "${starts[1]}" $((starts[1] + 12)) $((size + 1)); do
+# A backward or in-header nextEntryOffset in the second entry.
+for value in $((starts[0] + 1)) $((starts[1] + 12)); do
   cp "$archive" "$work/chain.pck"
   pck patch "$work/chain.pck" "${starts[1]}" Q "$value"
   restore "$work/chain.pck"
@@ -74,7 +66,7 @@ done
 # A block length over the limit in the second entry's first block: that entry ends, the third
 # is still restored.
 first_block=$((starts[1] + 17 + 2 * (${#names[1]} + 1)))
-for value in 0xFFFFFFFF 4194305 0; do
+for value in 0xFFFFFFFF; do
   cp "$archive" "$work/long.pck"
   pck patch "$work/long.pck" "$first_block" I "$value"
   restore "$work/long.pck"
@@ -93,9 +85,9 @@ stderr_has "a block runs past the end of its entry" "the overrun is named"
 
 # Names that would leave the folder are skipped and reported; the others are restored.
 mkdir -p "$work/t"
+# (Each rule is a row of the name table in tests/app/JobsTest.cpp.)
 pck craft "$work/names.pck" "ok.txt=fine" "..\\up.txt=evil" "sub\\..\\..\\up2.txt=evil" \
-  "\\tmp\\velmora-abs-$$.txt=evil" "C:\\drive.txt=evil" "C:drive2.txt=evil" "a\\\\b.txt=evil" \
-  ".\\dot.txt=evil" "sub\\.\\dot2.txt=evil" "sub\\last.txt=last"
+  "\\tmp\\velmora-abs-$$.txt=evil" "C:\\drive.txt=evil" "a\\\\b.txt=evil" "sub\\last.txt=last"
 restore "$work/names.pck"
 expect_rc 4 "hostile names"
 check "ok.txt restored" [ "$(cat "$work/t/in/ok.txt" 2>/dev/null)" = fine ]
@@ -105,13 +97,6 @@ check "nothing but the two good files restored" \
   [ "$(cd "$work/t/in" && find . -type f ! -name x.pck | sort | tr '\n' ' ')" = "./ok.txt ./sub/last.txt " ]
 nothing_outside "hostile names"
 for name in "..\\up.txt" "C:\\drive.txt" "a\\\\b.txt"; do stderr_has "$name" "skipped name $name reported"; done
-
-# A name that does not survive code page 1251 (a CJK character) is skipped too.
-pck craft "$work/cjk.pck" "中.txt=x" "fine.txt=y"
-restore "$work/cjk.pck"
-expect_rc 4 "name outside code page 1251"
-check "the representable name is restored" [ "$(cat "$work/t/in/fine.txt" 2>/dev/null)" = y ]
-check "only fine.txt restored" [ "$(cd "$work/t/in" && ls | sort | tr '\n' ' ')" = "fine.txt x.pck " ]
 
 # An entry whose name is the archive itself does not overwrite the archive being read.
 pck craft "$work/self.pck" "x.pck=overwritten" "after.txt=z"

@@ -1,7 +1,7 @@
-# What the check values catch, and the two ways to look at an archive without restoring it: every
-# single-byte change in the payloads of a real archive (compressed and stored blocks, trailers), a
-# swapped pair of blocks, a changed name or time; -t and -l on good, damaged, cut and unchecked
-# archives; a window that needs no -w.
+# What the check values catch, end to end (every single-byte change of a checked block is tried
+# in-process, in tests/engine/DecodeTest.cpp), and the two ways to look at an archive without
+# restoring it: a swapped pair of blocks, a changed name or time; -t and -l on good, damaged, cut
+# and unchecked archives; windows of 8 to 64 MiB on real data, restored without -w.
 source "$(dirname "$0")/common.bash"
 
 mkdir -p "$work/i/d/s" && cd "$work/i"
@@ -9,10 +9,6 @@ cp "$corpus/alice29.txt" d/alice.txt
 cp "$corpus/fireworks.jpeg" d/s/photo.jpeg
 run -h -w=16384 d
 expect_rc 0 "compress a tree of compressed and stored blocks"
-check "it has stored and compressed blocks" [ "$(pck list d.pck | awk '{s += $5; b += $4} END {print (s > 0 && s < b)}')" = 1 ]
-sweep="$(python3 "$here/damage_sweep.py" "$velmora" d.pck 320)"
-check "every changed payload byte is caught: $sweep" test $? = 0
-echo "$sweep"
 
 # A swapped pair of blocks, a changed byte of the name or of the time: caught, existing kept.
 mkdir -p "$work/j" && cd "$work/j"

@@ -1,9 +1,9 @@
-# Store mode, window sizes on both sides, and the exit codes 1, 2, 3 and 4 of the real program.
+# Store mode and the exit codes 1, 2, 3 and 4 of the real program. (What a restore accepts of a
+# window is shown at the jobs' level, in tests/app/JobsTest.cpp.)
 source "$(dirname "$0")/common.bash"
 
 mkdir -p "$work/m" && cd "$work/m"
 cp "$corpus/alice29.txt" alice.txt
-cat "$corpus/plrabn12.txt" "$corpus/asyoulik.txt" "$corpus/alice29.txt" "$corpus/html_x_4" | head -c 1048576 >mega.txt
 
 # -s stores every block, and the stored archive restores.
 run -h -o -s -w=65536 alice.txt
@@ -19,60 +19,9 @@ expect_rc 0 "restore the stored archive"
 same_file ../alice.txt alice.txt "-s round trip"
 cd ..
 
-# Without -s the same window compresses the blocks.
-run -h -o -w=65536 alice.txt
-expect_rc 0 "-w=65536 compress"
-pck list alice.pck >"$work/list"
-read -r _ _ _ blocks stored _ <"$work/list"
-check "-w=65536: 3 blocks, none stored ($blocks, $stored)" test "$blocks" = 3 -a "$stored" = 0
-
-# An archive made with -w=65536 restores with the default window.
-mkdir w && mv alice.pck w/ && cd w
-run -h alice.pck
-expect_rc 0 "restore the -w=65536 archive with the default window"
-same_file ../alice.txt alice.txt "-w=65536 archive, default window"
-cd ..
-
-# A 1 MiB file made with the default window is one block. Its trailer tells the restore the window
-# it needs, so -w=1000 restores it; without the trailer's flag (reserved byte 0, as in archives
-# written before trailers) the window rule holds: -w=1000 refuses it, nothing is left, exit 4.
-run -h -o mega.txt
-expect_rc 0 "compress mega.txt"
-check "mega.pck is one block" [ "$(pck list mega.pck | awk '{print $4}')" = 1 ]
-mkdir small && cp mega.pck small/ && cd small
-run -h -w=1000 mega.pck
-expect_rc 0 "-w=1000 on a checked default-window archive"
-same_file ../mega.txt mega.txt "the checked archive restores with any window"
-rm mega.txt
-pck patch mega.pck $((8 + 2 * 9)) B 0
-run -h -w=1000 mega.pck
-expect_rc 4 "-w=1000 on an unchecked default-window archive"
-check "the refused entry leaves no file under its name" test ! -e mega.txt
-stderr_has "mega.txt: made with a window of at least" "-w=1000 refusal names the file and the window"
-run -h mega.pck
-expect_rc 0 "the unchecked archive with its own window"
-same_file ../mega.txt mega.txt "a reader that ignores the trailers restores the checked blocks"
-cd ..
-
-# A tiny window restores its own archive: stored full blocks are window + 8 bytes long.
-head -c 100 "$corpus/fireworks.jpeg" >tiny.bin
-run -h -o -w=5 tiny.bin
-expect_rc 0 "-w=5 compress"
-check "-w=5: 20 blocks" [ "$(pck list tiny.pck | awk '{print $4}')" = 20 ]
-mkdir tiny && mv tiny.pck tiny/ && cd tiny
-run -h -w=5 tiny.pck
-expect_rc 0 "-w=5 restore"
-same_file ../tiny.bin tiny.bin "-w=5 round trip"
-cd ..
-
-# Exit 3: usage (no name, "/?", empty base name) and a window of 0 ("-w=").
-run
-expect_rc 3 "no source name"
+# Exit 3: "/?" and a window of 0 ("-w="); the other usage cases are in command_line.sh.
 run /?
 expect_rc 3 "/?"
-: >.profile
-run -h .profile
-expect_rc 3 "empty base name"
 run -h -w= alice.txt
 expect_rc 3 "-w= gives window 0"
 check "-w=: no archive left" [ ! -e alice.pck ]
