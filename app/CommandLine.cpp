@@ -1,6 +1,8 @@
 // The command line is cut at spaces outside double quotes. After the program's own name come
-// options (tokens beginning with "-" or "/", compared byte for byte, unknown ones ignored), then
-// the source name; whatever follows the name is ignored. The source is split into its folder
+// options (tokens beginning with "-" or "/", compared byte for byte; an unknown one is named on
+// standard error and ignored), then the source name. The words after an archive's name select the
+// entries to restore, test or list; after a source to compress they change nothing and are
+// named. The source is split into its folder
 // part (up to the last backslash), base name and extension (after the last dot). A "pck"
 // extension restores, a folder compresses, otherwise -uc restores and anything else compresses.
 // The folder part becomes the current directory, so the job sees names relative to it.
@@ -8,6 +10,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "app/CompressEntry.h"
 #include "app/Reports.h"
@@ -33,7 +36,9 @@ const char* const UsageText =
     "  -o - Overwrite files\r\n"
     "  -w=n - Set window size to n bytes\r\n"
     "  -t - Test compressed file\r\n"
-    "  -l - List compressed file";
+    "  -l - List compressed file\r\n"
+    "  -d=FOLDER - Restore into FOLDER\r\n"
+    "  filename.pck names... - Only the entries named (folders, * and ?)";
 const char* const UsageCaption = "Velmora v1.2";
 
 namespace {
@@ -86,12 +91,19 @@ int ReadCommandLineText(const TAnsiString& commandLine, TRunRequest& request) {
       askBeforeOverwrite = false;
     } else if (Is(token, "-s")) {
       SetCompression(false);
-    } else if (Is(token, "/?") || Is(token, "--help")) {
+    } else if (Is(token, "/?")) {
       usage = true;
-    } else if (Is(token, "--version")) {
-      std::printf("Velmora 1.2\n");
+    } else if (Is(token, "--help") || Is(token, "--version")) {
+      // Terminal conventions beside the Parts' "/?": printed on standard output, exit 0.
+      if (Is(token, "--version")) {
+        std::printf("Velmora 1.2\n");
+      } else {
+        for (const char* c = UsageText; *c != 0; ++c)
+          if (*c != '\r') std::putchar(*c);
+        std::putchar('\n');
+      }
       std::fflush(stdout);
-      return CommandLineVersionShown;
+      return CommandLinePrinted;
     } else if (Is(token, "-t")) {
       test = true;
     } else if (Is(token, "-l")) {
@@ -110,12 +122,24 @@ int ReadCommandLineText(const TAnsiString& commandLine, TRunRequest& request) {
         if (ParseNumber(parsed, value.Length() > 0 ? value.Data() : nullptr, static_cast<int32_t>(value.Length()),
                         true) == NumberParsed)
           windowSize = parsed;
+      } else {
+        char line[600];
+        char shown[512];
+        NameAsUtf8(TextOf(token), shown, sizeof shown);
+        std::snprintf(line, sizeof line, "%s is not an option; ignored (velmora --help lists them)", shown);
+        ReportConsoleLine(line);
       }
     }
     NextToken(token, rest);
   }
   TAnsiString name = token;
   Unquote(name);
+  std::vector<TAnsiString> words;
+  while (rest.Length() > 0) {
+    NextToken(token, rest);
+    Unquote(token);
+    if (token.Length() > 0) words.push_back(token);
+  }
 
   const bool isFolder = FolderExists(name);
   if (isFolder)
@@ -175,6 +199,17 @@ int ReadCommandLineText(const TAnsiString& commandLine, TRunRequest& request) {
   request.test = test;
   request.list = list;
   request.restoreFolder = restoreFolder;
+  request.selection = TSelection();
+  for (const TAnsiString& word : words) {
+    if (request.mode == RunDecompress) {
+      request.selection.Add(word);
+    } else {
+      char shown[512], line[640];
+      NameAsUtf8(TextOf(word), shown, sizeof shown);
+      std::snprintf(line, sizeof line, "%s: only one source is compressed; words after it change nothing", shown);
+      ReportLine(line);
+    }
+  }
   return CommandLineRun;
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 #include <cstdint>
 
+#include "app/Selection.h"
 #include "foundation/Tstring.h"
 
 enum TRunMode : int8_t {
@@ -23,14 +24,15 @@ struct TRunRequest {
   bool test = false;              // -t: the source is an archive to decode and check, not restore
   bool list = false;              // -l: the source is an archive to list
   TAnsiString restoreFolder;      // -d=FOLDER: restore below FOLDER instead of the archive's folder
+  TSelection selection;           // the words after an archive's name: the entries to touch
 };
 
 // Exit codes that end the program without a run.
 enum : int {
   CommandLineRun = 0,
   CommandLineFolderMissing = 1,  // the source's folder is missing or cannot be entered
-  CommandLineUsageShown = 3,     // "/?", "--help", no source name or an empty base name
-  CommandLineVersionShown = -1,  // "--version": the version was printed; the run ends with exit 0
+  CommandLineUsageShown = 3,     // "/?", no source name or an empty base name
+  CommandLinePrinted = -1,       // "--help" or "--version" printed on standard output; the run ends with exit 0
 };
 
 // The usage notice's text and caption.

@@ -135,6 +135,7 @@ class TArchiveWriter {
 };
 
 TArchiveWriter writer;
+TRunTotals queued;
 
 }  // namespace
 
@@ -187,10 +188,14 @@ int32_t QueueFileEntry(HANDLE archive, const TAnsiString& name, float base, TOkn
   }
   writer.QueueFinish(end);
   CloseHandle(source);
+  ++queued.files;
+  queued.fileBytes += done;
   return EntryWritten;
 }
 
 bool FinishQueuedEntries(TOknoSostoyaniya* window) { return writer.Drain(window); }
+
+TRunTotals QueuedTotals() { return queued; }
 
 int32_t CompressFileEntry(HANDLE archive, const TAnsiString& name, float base, TOknoSostoyaniya* window,
                           uint64_t& lastWriteTime, float end) {

@@ -3,6 +3,7 @@
 #pragma once
 #include <cstdint>
 
+#include "app/RunSummary.h"
 #include "foundation/Tstring.h"
 #include "platform/win32.h"
 #include "ui/Toknosostoyaniya.h"
@@ -29,3 +30,5 @@ int32_t CompressFileEntry(HANDLE archive, const TAnsiString& name, float base, T
 int32_t QueueFileEntry(HANDLE archive, const TAnsiString& name, float base, TOknoSostoyaniya* window,
                        uint64_t& lastWriteTime, float end);
 bool FinishQueuedEntries(TOknoSostoyaniya* window);
+// The files queued so far in this process and their bytes (archiveBytes stays 0).
+TRunTotals QueuedTotals();

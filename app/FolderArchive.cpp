@@ -126,6 +126,7 @@ bool CompressTree(HANDLE archive, const TAnsiString& folder, const TWalkLevel* p
       }
       const float base = ShareOf(counter, total);
       const float end = ShareOf(counter + 1, total);
+      PostEntryProgress(window, counter + 1, total, name.Data());
       uint64_t time = 0;
       const int32_t result = QueueFileEntry(archive, name, base, window, time, end);
       ++counter;
@@ -228,6 +229,18 @@ void ListLine(const TEntryHeader& header, bool sizeKnown, uint64_t entrySize) {
               when, name);
 }
 
+// The listing's last line: the exact sums (scripts read them) and the same as people read them.
+void ListTotals(uint32_t entries, bool sizesKnown, uint64_t bytes, uint64_t packed) {
+  char sum[24] = "?", human[32] = "?", humanPacked[32];
+  if (sizesKnown) {
+    std::snprintf(sum, sizeof sum, "%llu", static_cast<unsigned long long>(bytes));
+    HumanSize(bytes, human, sizeof human);
+  }
+  HumanSize(packed, humanPacked, sizeof humanPacked);
+  std::printf("%12s  %12llu  %u %s: %s in %s\n", sum, static_cast<unsigned long long>(packed), entries,
+              entries == 1 ? "entry" : "entries", human, humanPacked);
+}
+
 }  // namespace
 
 bool RestoreArchive(const TAnsiString& archiveName, TOknoSostoyaniya* window, bool& askBeforeOverwrite,
@@ -270,6 +283,9 @@ bool RestoreArchive(const TAnsiString& archiveName, TOknoSostoyaniya* window, bo
   uint64_t at = 0;
   uint64_t bytes = 0;
   bool sizesKnown = true;
+  uint32_t completed = 0;  // entries restored or checked whole
+  uint64_t packedBytes = 0;  // of the entries walked
+  if (use.list) std::printf("%12s  %12s  %-19s  %s\n", "size", "packed", "modified", "name");
   if (size == 0) {
     ReportFailure(archiveName.Data(), "the archive is empty: it holds nothing");
     whole = false;
@@ -298,6 +314,11 @@ bool RestoreArchive(const TAnsiString& archiveName, TOknoSostoyaniya* window, bo
     }
     TAnsiString name;
     const bool restorable = IsRestorableName(header->name, header->nameUnits, name);
+    if (!use.selection.Selects(TextOf(name))) {
+      at = header->nextEntryOffset;
+      continue;
+    }
+    PostEntryProgress(window, restored + 1, total, name.Length() != 0 ? name.Data() : "(entry)");
     if (!restorable) {
       ReportFailure(name.Length() != 0 ? name.Data() : "(entry)",
                     "stored name is absolute, leaves the folder or cannot be represented; skipped");
@@ -323,6 +344,7 @@ bool RestoreArchive(const TAnsiString& archiveName, TOknoSostoyaniya* window, bo
                        restoring ? &folders : nullptr, askBeforeOverwrite, bytes, share, window,
                        ShareOf(restored + 1, total));
       if (outcome != RestoreComplete && outcome != RestoreKept) whole = false;
+      if (outcome == RestoreComplete) ++completed;
       if (outcome == RestoreKept) ++kept;
       if ((outcome == RestoreCancelled && QuitSignalled()) || outcome == RestoreHalted) break;
       entrySize = bytes - before;
@@ -336,26 +358,32 @@ bool RestoreArchive(const TAnsiString& archiveName, TOknoSostoyaniya* window, bo
       }
     }
     if (use.list) ListLine(*header, sizeKnown, entrySize);
+    packedBytes += header->nextEntryOffset - header->start;
     if (use.list && !use.test && sizeKnown) bytes += entrySize;  // a test counted what it decoded
     sizesKnown = sizesKnown && sizeKnown;
     ++restored;
     at = header->nextEntryOffset;
   }
   Free(header);
-  if (use.list) {
-    char sum[24] = "?";
-    if (sizesKnown) std::snprintf(sum, sizeof sum, "%llu", static_cast<unsigned long long>(bytes));
-    std::printf("%12s  %12llu  %u entries\n", sum, static_cast<unsigned long long>(at < size ? at : size), restored);
+  if (!use.selection.ReportUnused()) whole = false;
+  if (use.totals != nullptr) {
+    use.totals->files = completed;
+    use.totals->fileBytes = bytes;
+    use.totals->archiveBytes = at < size ? at : size;
   }
+  if (use.list) ListTotals(restored, sizesKnown, bytes, packedBytes);
   if (kept > 0) {
     char line[96];
     std::snprintf(line, sizeof line, "%u existing %s kept; -o replaces them", kept,
                   kept == 1 ? "file was" : "files were");
     ReportLine(line);
   }
-  if (use.test)
-    std::printf("%u entries, %llu bytes checked; %u not checkable (made before check values)\n", restored,
-                static_cast<unsigned long long>(bytes), uncheckable);
+  if (use.test) {
+    char line[160];
+    std::snprintf(line, sizeof line, "%u entries, %llu bytes checked; %u not checkable (made before check values)",
+                  restored, static_cast<unsigned long long>(bytes), uncheckable);
+    PrintResult(line);
+  }
   std::fflush(stdout);
   if (whole) PostProgress(window, 1.0f, 1.0f);
   CloseHandle(archive);

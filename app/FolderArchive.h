@@ -13,6 +13,8 @@
 #pragma once
 #include <cstdint>
 
+#include "app/RunSummary.h"
+#include "app/Selection.h"
 #include "foundation/Tstring.h"
 #include "platform/win32.h"
 #include "ui/Toknosostoyaniya.h"
@@ -31,6 +33,8 @@ struct TArchiveUse {
   bool test = false;
   bool list = false;
   TAnsiString folder;  // where a restore writes (made when missing); empty: the current directory
+  TSelection selection;  // the entries to touch (all when empty); a word that selects none fails
+  TRunTotals* totals = nullptr;  // receives the entries restored or checked whole and their bytes
 };
 // False when the archive cannot be opened. complete is set to whether every entry up to the end
 // of the file was restored (or tested) whole; answers No to an overwrite question count as

@@ -54,8 +54,12 @@ void ReportKeptOutput(const char* name, const char* how) {
   ReportLine(line);
 }
 
-const char* ProgressText(bool compress, bool folder) {
-  if (folder) return compress ? "Compressing folder..." : "Decompressing folder...";
+const char* ProgressText(const TRunRequest& request) {
+  // Testing and listing are texts of our own beside the four of the Parts.
+  if (request.test) return "Testing...";
+  if (request.list) return "Listing...";
+  const bool compress = request.mode != RunDecompress;
+  if (request.isFolder) return compress ? "Compressing folder..." : "Decompressing folder...";
   return compress ? "Compressing file..." : "Decompressing file...";
 }
 
@@ -113,7 +117,7 @@ int MainRoutine() {
 
   TRunRequest request;
   const int early = ReadCommandLine(request);
-  if (early == CommandLineVersionShown) return ExitDone;
+  if (early == CommandLinePrinted) return ExitDone;
   if (early != 0) return early;
   const bool compress = request.mode != RunDecompress;
 
@@ -194,7 +198,7 @@ int MainRoutine() {
 
   TOknoSostoyaniya* window = nullptr;
   if (!request.hidden) {
-    window = CreateProgressWindow(TAnsiString(ProgressText(compress, request.isFolder)));
+    window = CreateProgressWindow(TAnsiString(ProgressText(request)));
     if (window != nullptr) {
       PostMessageA(window->window, WM_PROGRESS_ALLOW_CANCEL, 0, 0);
       PumpProgressMessages(window);
@@ -202,6 +206,8 @@ int MainRoutine() {
   }
 
   bool ok = false;
+  const DWORD started = GetTickCount();
+  TRunTotals totals;
   uint64_t latestTime = 0;
   if (compress && request.isFolder) {
     uint32_t counter = 0;
@@ -209,6 +215,7 @@ int MainRoutine() {
     ok = CompressFolder(output, request.sourceName, counter, total, window, latestTime) != 0;
     if (!ok && !FailureReported()) ReportFailure(request.sourceName.Data(), "the folder holds no file");
   } else if (compress) {
+    PostEntryProgress(window, 1, 1, request.sourceName.Data());
     ok = CompressFileEntry(output, request.sourceName, 0.0f, window, latestTime) == EntryWritten;
   } else {
     bool complete = false;
@@ -216,11 +223,15 @@ int MainRoutine() {
     use.test = request.test;
     use.list = request.list;
     use.folder = request.restoreFolder;
+    use.selection = request.selection;
+    use.totals = &totals;
     ok = RestoreArchive(request.sourceName, window, request.askBeforeOverwrite, complete, use) && complete;
   }
   if (compress && ok) {
     const FILETIME time = FileTimeOf(latestTime);
     SetFileTime(output, nullptr, nullptr, &time);
+    totals = QueuedTotals();
+    FileSize64(output, totals.archiveBytes);
     // A quit signal that came after the last cancel check still cancels the run.
     if (QuitSignalled()) {
       ReportFailure(request.sourceName.Data(), "cancelled");
@@ -256,6 +267,15 @@ int MainRoutine() {
     }
     temporary.Discard();
     CloseHandle(outputFolder);
+  }
+  if (totals.files > 0 && !request.list && exitCode != ExitOutputRefused) {
+    char line[160];
+    const double seconds = double(GetTickCount() - started) / 1000.0;
+    if (compress)
+      SummaryText(totals.files, totals.fileBytes, totals.archiveBytes, totals.fileBytes, seconds, line, sizeof line);
+    else
+      SummaryText(totals.files, totals.archiveBytes, totals.fileBytes, totals.fileBytes, seconds, line, sizeof line);
+    ReportConsoleLine(line);
   }
   ShowHeldReport(request.hidden);
   return exitCode;

@@ -86,6 +86,28 @@ void ReportLine(const char* text) {
 #endif
   std::fprintf(stderr, "velmora: %s\n", text);
   std::fflush(stderr);
+#ifndef _WIN32
+  PosixResumeTerminalLine();
+#endif
+}
+
+void PrintResult(const char* text) {
+#ifndef _WIN32
+  PosixEndTerminalLine();
+#endif
+  std::fputs(text, stdout);
+  std::fputc('\n', stdout);
+  std::fflush(stdout);
+#ifndef _WIN32
+  PosixResumeTerminalLine();
+#endif
+}
+
+void ReportConsoleLine(const char* text) {
+#ifdef _WIN32
+  if (!HasStandardError()) return;
+#endif
+  ReportLine(text);
 }
 
 void ShowHeldReport(bool hidden) {

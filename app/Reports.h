@@ -9,6 +9,12 @@
 // One line "velmora: text" on standard error, on a line of its own below any progress line. On
 // Windows, a run without a standard error keeps its lines for ShowHeldReport.
 void ReportLine(const char* text);
+// A line of results on standard output (a listing, a test's count), below any progress line that
+// shares the terminal with it.
+void PrintResult(const char* text);
+// A line only a console shows ("velmora: text" on standard error): the Windows program without a
+// standard error drops it rather than keep it for the end.
+void ReportConsoleLine(const char* text);
 // Shows the lines kept back (Windows, no standard error) in the message window as one notice,
 // unless the run is hidden; then forgets them.
 void ShowHeldReport(bool hidden);

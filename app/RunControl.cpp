@@ -1,6 +1,7 @@
 #include "app/RunControl.h"
 
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 
 #include "app/BlockPipeline.h"
@@ -51,3 +52,10 @@ void PostProgress(TOknoSostoyaniya* window, float position, float base) {
   PumpProgressMessages(window);
 }
 
+
+void PostEntryProgress(TOknoSostoyaniya* window, uint32_t number, uint32_t total, const char* name) {
+  if (window == nullptr) return;
+  char status[1100];
+  std::snprintf(status, sizeof status, "%u/%u %s", number, total, name);
+  SetProgressStatus(window, status);
+}

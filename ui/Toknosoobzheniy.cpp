@@ -279,6 +279,7 @@ void TOknoSoobzheniy::Paint(HDC given) {
   content.focused = static_cast<int>(selected);
   content.pressed = mousePressed || keyPressed;
   content.progress = -1.0f;
+  content.status = nullptr;
   PosixPresentContent(window, &content);
 #endif
 }

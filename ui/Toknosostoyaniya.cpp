@@ -302,8 +302,15 @@ void TOknoSostoyaniya::Present() {
   content.focused = selected < count ? static_cast<int>(selected) : static_cast<int>(count);
   content.pressed = mousePressed || keyPressed;
   content.progress = progress;
+  content.status = status.Data();
   PosixPresentContent(window, &content);
 #endif
+}
+
+void SetProgressStatus(TOknoSostoyaniya* obj, const char* status) {
+  if (obj == nullptr || obj->window == nullptr) return;
+  obj->status = TAnsiString(status);
+  obj->Present();
 }
 
 void TOknoSostoyaniya::ApplyMouse(UINT message, LPARAM lParam) {

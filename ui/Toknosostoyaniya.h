@@ -38,6 +38,7 @@ class TOknoSostoyaniya {
   TAnsiString className;
   TAnsiString caption;
   TAnsiString text;
+  TAnsiString status;  // where the job is; shown by presentations without pixels, not painted
   TAnsiString buttonLabels[4];
   float progress;
   float lastPainted;
@@ -50,10 +51,16 @@ class TOknoSostoyaniya {
   bool cancelArmed;
 
  private:
+  friend void SetProgressStatus(TOknoSostoyaniya* obj, const char* status);
   void Repaint() { Paint(nullptr); }
   void ApplyMouse(UINT message, LPARAM lParam);
   void Present();
 };
+
+// A short note of where the job is (for example "3/5881 photos.jpg"), which a presentation that
+// cannot show the window's pixels shows beside the bar (the terminal's progress line); the window
+// itself paints what it always paints.
+void SetProgressStatus(TOknoSostoyaniya* obj, const char* status);
 
 // OpenProgressWindow(text, no caption).
 TOknoSostoyaniya* CreateProgressWindow(TAnsiString text);

@@ -223,8 +223,10 @@ void PosixRequestQuit();
 void PosixRestoreTerminal();
 
 // Ends a progress line or button row that the terminal presentation left open, so that the next
-// line written to standard error starts on a line of its own.
+// line written to standard error starts on a line of its own; a progress line is cleared.
 void PosixEndTerminalLine();
+// Draws the progress line that PosixEndTerminalLine cleared again, below what was written since.
+void PosixResumeTerminalLine();
 
 // Read-back of a window's client canvas: pixels are 0x00RRGGBB, rows top to bottom, `width`
 // pixels per row. The pointer stays valid until the window is destroyed or resized.
@@ -249,6 +251,9 @@ struct PosixWindowContent {
   int focused;  // index of the focused button, or buttonCount and above for none
   bool pressed; // the focused button is drawn pressed
   float progress;
+  const char* status;  // a progress window's note of where the job is (may be null); shortened,
+                       // it keeps its first word
+
 };
 void PosixPresentContent(HWND window, const PosixWindowContent* content);
 

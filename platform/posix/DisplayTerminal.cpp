@@ -13,19 +13,25 @@
 // with a No button), which nobody can answer, is not shown at all and gets the answer Escape
 // gives.
 // A window with a bar and no buttons (the progress window) is one line redrawn in place on a
-// terminal stderr, only when the bar moves by a cell; it shows nothing when stderr is not a
-// terminal. Terminal keys go to the window shown last that takes them.
+// terminal stderr: its text, the bar, the percentage and the window's status note, fitted to the
+// terminal's width so that it never wraps (the bar narrows, then the note loses its start). It is
+// redrawn when the percentage moves, and for a new note at most every 50 ms; a line written to
+// standard error meanwhile clears it and it is drawn again below that line. It shows nothing when
+// stderr is not a terminal. Terminal keys go to the window shown last that takes them.
 #include "platform/posix/WindowSystem.h"
 #include "platform/posix/PosixInternal.h"
 
 #include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
+#include <time.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 namespace {
@@ -39,13 +45,17 @@ struct TerminalState {
   bool inputEnded = false;
   HWND keyWindow = nullptr;    // receives terminal keys
   HWND lineWindow = nullptr;   // owner of the progress line on screen
-  int lineCells = -1;          // bar cells drawn on the current progress line
+  int linePercent = -1;        // percentage drawn on the current progress line
+  std::string lineStatus;      // status note drawn on it
+  std::string lineText;        // the line as drawn, for drawing it again after a report line
+  uint64_t lineDrawnAt = 0;    // when, in milliseconds
   HWND rowWindow = nullptr;    // message window whose button row is the last line on screen
   std::vector<std::string> buttons;  // of rowWindow
   int focused = 0;
 };
 
 TerminalState state;
+HWND resumeWindow = nullptr;  // the progress line a report line cleared
 termios savedSettings;
 volatile sig_atomic_t rawActive = 0;
 
@@ -72,12 +82,12 @@ void Write(const std::string& text) {
   std::fflush(stderr);
 }
 
-// Closes an unfinished progress line or button row before other output.
+// Closes an unfinished progress line (clearing it) or button row before other output.
 void EndOpenLine() {
   if (state.lineWindow != nullptr) {
-    Write("\n");
+    Write("\r\x1b[K");
     state.lineWindow = nullptr;
-    state.lineCells = -1;
+    state.linePercent = -1;
   }
   if (state.rowWindow != nullptr) {
     if (state.errorIsTerminal) Write("\n");
@@ -176,6 +186,60 @@ void PresentMessageWindow(posixwin::WindowRecord* record, const PosixWindowConte
   }
 }
 
+uint64_t Milliseconds() {
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return uint64_t(now.tv_sec) * 1000 + uint64_t(now.tv_nsec) / 1000000;
+}
+
+int TerminalColumns() {
+  winsize size;
+  if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+  const char* columns = std::getenv("COLUMNS");
+  const int given = columns != nullptr ? std::atoi(columns) : 0;
+  return given > 0 ? given : 80;
+}
+
+size_t Columns(const std::string& utf8) {
+  size_t n = 0;
+  for (unsigned char c : utf8) n += (c & 0xC0) != 0x80;
+  return n;
+}
+
+// The last `columns` characters of a UTF-8 text, led by "...".
+std::string TailOf(const std::string& utf8, size_t columns) {
+  if (Columns(utf8) <= columns) return utf8;
+  size_t keep = columns > 3 ? columns - 3 : 0;
+  size_t at = utf8.size();
+  while (at > 0 && keep > 0) {
+    --at;
+    if ((static_cast<unsigned char>(utf8[at]) & 0xC0) != 0x80) --keep;
+  }
+  return "..." + utf8.substr(at);
+}
+
+// The progress line for a terminal of `width` columns: never longer than width - 1.
+std::string ProgressLine(const std::string& text, float progress, const std::string& status, size_t width) {
+  const size_t room = width > 1 ? width - 1 : 0;
+  const int percent = static_cast<int>(progress * 100.0f + 0.5f);
+  size_t cells = kBarCells;
+  const auto fixed = [&] { return Columns(text) + 2 + cells + 6; };  // " [" bar "] 100%"
+  while (cells > 10 && fixed() > room) --cells;
+  std::string head = text;
+  if (fixed() > room) head = TailOf(text, room > cells + 8 ? room - cells - 8 : 0);
+  const size_t filled = static_cast<size_t>(progress * static_cast<float>(cells));
+  char tail[16];
+  std::snprintf(tail, sizeof tail, "] %3d%%", percent);
+  std::string line = head + " [" + std::string(filled, '#') + std::string(cells - filled, '.') + tail;
+  // A note too long for the room keeps its first word (the count) and loses the start of the rest.
+  const size_t space = status.find(' ');
+  const std::string first = space == std::string::npos ? std::string() : status.substr(0, space + 1);
+  if (!status.empty() && Columns(line) + 2 + Columns(first) + 8 <= room)
+    line += "  " + first + TailOf(status.substr(first.size()), room - Columns(line) - 2 - Columns(first));
+  if (Columns(line) > room) line = TailOf(line, room);
+  return line;
+}
+
 void PresentProgressWindow(posixwin::WindowRecord* record, const PosixWindowContent* content) {
   Probe();
   if (state.inputIsTerminal && !state.inputEnded && state.rowWindow == nullptr) {
@@ -183,21 +247,20 @@ void PresentProgressWindow(posixwin::WindowRecord* record, const PosixWindowCont
     EnterRawMode();
   }
   if (!state.errorIsTerminal) return;
-  float progress = content->progress < 0 ? 0 : (content->progress > 1 ? 1 : content->progress);
-  int cells = static_cast<int>(progress * kBarCells);
-  if (state.lineWindow == posixwin::HandleOf(record) && cells == state.lineCells) return;
-  if (state.lineWindow != posixwin::HandleOf(record)) EndOpenLine();
+  const float progress = content->progress < 0 ? 0 : (content->progress > 1 ? 1 : content->progress);
+  const int percent = static_cast<int>(progress * 100.0f + 0.5f);
+  const std::string status = content->status != nullptr ? ToUtf8(content->status) : std::string();
+  const bool same = state.lineWindow == posixwin::HandleOf(record);
+  const uint64_t now = Milliseconds();
+  if (same && percent == state.linePercent && (status == state.lineStatus || now - state.lineDrawnAt < 50)) return;
+  if (!same) EndOpenLine();
   state.lineWindow = posixwin::HandleOf(record);
-  state.lineCells = cells;
-  std::string line = "\r\x1b[K";
-  line += content->lineCount > 0 ? ToUtf8(content->lines[0]) : ToUtf8(content->caption);
-  line += " [";
-  line += std::string(static_cast<size_t>(cells), '#');
-  line += std::string(static_cast<size_t>(kBarCells - cells), '.');
-  char percent[16];
-  std::snprintf(percent, sizeof percent, "] %3d%%", static_cast<int>(progress * 100.0f + 0.5f));
-  line += percent;
-  Write(line);
+  state.linePercent = percent;
+  state.lineStatus = status;
+  state.lineDrawnAt = now;
+  const std::string text = content->lineCount > 0 ? ToUtf8(content->lines[0]) : ToUtf8(content->caption);
+  state.lineText = ProgressLine(text, progress, status, static_cast<size_t>(TerminalColumns()));
+  Write("\r\x1b[K" + state.lineText);
 }
 
 void ChooseByLetter(HWND window, char letter) {
@@ -242,7 +305,18 @@ void HandleInput(const unsigned char* bytes, ssize_t length) {
 
 }  // namespace
 
-void PosixEndTerminalLine() { EndOpenLine(); }
+void PosixEndTerminalLine() {
+  resumeWindow = state.lineWindow;
+  EndOpenLine();
+}
+
+void PosixResumeTerminalLine() {
+  if (resumeWindow == nullptr || state.lineWindow != nullptr || state.rowWindow != nullptr) return;
+  if (posixwin::FindWindowRecord(resumeWindow) == nullptr) return;
+  state.lineWindow = resumeWindow;
+  resumeWindow = nullptr;
+  Write(state.lineText);
+}
 
 void PosixRestoreTerminal() {
   if (!rawActive) return;

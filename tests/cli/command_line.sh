@@ -33,8 +33,10 @@ Description:
   -w=n - Set window size to n bytes
   -t - Test compressed file
   -l - List compressed file
+  -d=FOLDER - Restore into FOLDER
+  filename.pck names... - Only the entries named (folders, * and ?)
 EOF
-check "usage text on standard error" cmp -s "$work/usage" <(head -n 15 "$work/stderr")
+check "usage text on standard error" cmp -s "$work/usage" <(head -n 17 "$work/stderr")
 run -h "$work/c/.profile"
 expect_rc 3 "empty base name"
 stderr_has "== Velmora v1.2 ==" "empty base name shows the usage"

@@ -44,7 +44,9 @@ run -l d.pck
 expect_rc 0 "-l on a whole archive"
 check "-l: a line an entry, sizes from the trailers" \
   grep -Eq '^ +152089 +[0-9]+  [0-9]{4}-[0-9]{2}-[0-9]{2} [0-9:]{8}  d\\alice.txt$' "$work/stdout"
-check "-l: the total" grep -Eq "^ +275182 +$(stat -c %s d.pck)  2 entries$" "$work/stdout"
+check "-l: a header" grep -Eq "^ +size +packed  modified +name$" "$work/stdout"
+check "-l: the total, exact and as people read it" \
+  grep -Eq "^ +275182 +$(stat -c %s d.pck)  2 entries: 275.2 kB in [0-9.]+ kB$" "$work/stdout"
 cp d.pck bad.pck
 pck patch bad.pck 700 B 0x55
 run -t bad.pck

@@ -6,12 +6,16 @@
 Every time the program's terminal output shows a new question (a line ending in "?"), the next
 letter of ANSWERS is typed (y or n picks the button of that letter; c types Ctrl-C). The
 questions seen are written to LOG, one a line, and everything the terminal showed to LOG.out.
-When PTY_BEFORE_ANSWER is set, that shell command runs before the first answer is typed. The
+When PTY_BEFORE_ANSWER is set, that shell command runs before the first answer is typed; PTY_COLUMNS
+sets the terminal's width (default 80). The
 exit code is the program's; 124 when it hangs, 125 when it asks more questions than there are
 answers.
 """
+import fcntl
 import os
 import pty
+import struct
+import termios
 import re
 import select
 import signal
@@ -27,6 +31,8 @@ def main(argv):
     pid, fd = pty.fork()
     if pid == 0:
         os.environ.pop("DISPLAY", None)
+        columns = int(os.environ.get("PTY_COLUMNS", "80"))
+        fcntl.ioctl(0, termios.TIOCSWINSZ, struct.pack("HHHH", 24, columns, 0, 0))
         os.execv(command[0], command)
     seen = []
     output = b""

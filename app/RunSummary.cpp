@@ -1,0 +1,45 @@
+#include "app/RunSummary.h"
+
+#include <cstdio>
+
+void HumanSize(uint64_t bytes, char* out, size_t capacity) {
+  static const char* const kUnits[] = {"kB", "MB", "GB", "TB", "PB"};
+  if (bytes < 1000) {
+    std::snprintf(out, capacity, "%llu %s", static_cast<unsigned long long>(bytes), bytes == 1 ? "byte" : "bytes");
+    return;
+  }
+  double value = double(bytes) / 1000.0;
+  size_t unit = 0;
+  while (value >= 999.95 && unit + 1 < sizeof kUnits / sizeof kUnits[0]) {
+    value /= 1000.0;
+    ++unit;
+  }
+  std::snprintf(out, capacity, "%.1f %s", value, kUnits[unit]);
+}
+
+void GroupedNumber(uint64_t n, char* out, size_t capacity) {
+  char digits[24];
+  const int length = std::snprintf(digits, sizeof digits, "%llu", static_cast<unsigned long long>(n));
+  size_t at = 0;
+  for (int i = 0; i < length && at + 1 < capacity; ++i) {
+    if (i > 0 && (length - i) % 3 == 0 && at + 2 < capacity) out[at++] = ',';
+    out[at++] = digits[i];
+  }
+  if (capacity > 0) out[at < capacity ? at : capacity - 1] = 0;
+}
+
+void SummaryText(uint32_t files, uint64_t from, uint64_t to, uint64_t fileBytes, double seconds, char* out,
+                 size_t capacity) {
+  char count[32], fromText[32], toText[32], speed[32];
+  GroupedNumber(files, count, sizeof count);
+  HumanSize(from, fromText, sizeof fromText);
+  HumanSize(to, toText, sizeof toText);
+  const uint64_t larger = from > to ? from : to;
+  const uint64_t smaller = from > to ? to : from;
+  char ratio[32] = "";
+  if (smaller > 0) std::snprintf(ratio, sizeof ratio, " (%.2f:1)", double(larger) / double(smaller));
+  if (seconds < 0.001) seconds = 0.001;
+  HumanSize(uint64_t(double(fileBytes) / seconds), speed, sizeof speed);
+  std::snprintf(out, capacity, "%s %s, %s -> %s%s in %.1f s, %s/s", count, files == 1 ? "file" : "files", fromText,
+                toText, ratio, seconds, speed);
+}

@@ -1,0 +1,27 @@
+// The entries a restore, test or listing touches: the words after the archive's name. A word
+// names an entry ("docs\a.txt", with '\' or '/'), a folder and everything below it ("docs"), or
+// is a pattern with '*' (any run of characters, separators too) and '?' (one character) that must
+// match the whole stored name. Letters compare without regard to case, as the file systems the
+// archives come from compare them. Without words every entry is selected.
+#pragma once
+#include <string>
+#include <vector>
+
+#include "foundation/Tstring.h"
+
+// Whether one word selects the stored name (both code page 1251).
+bool WordSelects(const char* word, const char* name);
+
+class TSelection {
+ public:
+  void Add(const TAnsiString& word);
+  bool Empty() const { return words_.empty(); }
+  // Whether the name is selected; every word that selects it is marked as used.
+  bool Selects(const char* name);
+  // One failure line for every word that selected nothing; true when there is none.
+  bool ReportUnused() const;
+
+ private:
+  std::vector<std::string> words_;
+  std::vector<bool> used_;
+};
