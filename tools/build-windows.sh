@@ -16,7 +16,7 @@ if [ ${#missing[@]} -gt 0 ]; then
     exit 1
   fi
   export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
+  for _ in 1 2 3; do apt-get update -qq && break; sleep 10; done
   apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 if ! locale -a 2>/dev/null | grep -qi '^ru_RU.utf8$'; then

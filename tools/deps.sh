@@ -19,5 +19,7 @@ if [ "$(id -u)" -ne 0 ]; then
   exit 1
 fi
 export DEBIAN_FRONTEND=noninteractive
-apt-get update -qq
+# A machine that also takes i386 packages may find one of their indexes mid-sync: what could be
+# fetched is used all the same.
+for _ in 1 2 3; do apt-get update -qq && break; sleep 10; done
 apt-get install -y -qq --no-install-recommends "${missing[@]}"

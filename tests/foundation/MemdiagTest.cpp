@@ -152,21 +152,30 @@ TEST(Memdiag, ConstructsInPlaceAndFreesTopDown) {
   Tagged* items = nullptr;
   uint8_t* bytes = nullptr;
   Tagged* single = nullptr;
-  Create(items, 3, 42u);
+  // Sizes no block of the units' start-up has (a freed entry of the same size would be reused, on
+  // either width): five records, 37 bytes, one record of a size of its own.
+  Create(items, 5, 42u);
   Create(bytes, 37);
   Create(single, 1, 9u);
   ASSERT_NE(items, nullptr);
   ASSERT_NE(bytes, nullptr);
   ASSERT_NE(single, nullptr);
-  for (int i = 0; i < 3; ++i) {
+  for (int i = 0; i < 5; ++i) {
     EXPECT_EQ(items[i].tag, 42u);
     EXPECT_EQ(items[i].extra, 0u);
   }
   EXPECT_EQ(single->tag, 9u);
   uint32_t size = 0, elementSize = 0;
   ASSERT_TRUE(MemoryBlockInfo(items, size, elementSize));
-  EXPECT_EQ(size, 3 * sizeof(Tagged));
+  EXPECT_EQ(size, 5 * sizeof(Tagged));
   EXPECT_EQ(elementSize, sizeof(Tagged));
+  EXPECT_EQ(Region().count, before.count + 3);
+  // The freed middle block's entry stays, and the next block of exactly its size takes it again.
+  uint8_t* const middle = bytes;
+  Free(bytes);
+  bytes = nullptr;
+  Create(bytes, 37);
+  EXPECT_EQ(bytes, middle);
   EXPECT_EQ(Region().count, before.count + 3);
   delete single;
   Free(bytes);
