@@ -1,3 +1,6 @@
+// Reading and writing the container: entry headers (one read, one write each), block records and
+// the back-patch of nextEntryOffset, the chain's admission rules, and the 64-bit file positions
+// they rest on. The format itself is docs/format.md.
 #include "app/ArchiveFormat.h"
 
 #include <algorithm>

@@ -1,3 +1,5 @@
+// The run's workers: slots with their own buffers, a queue the workers take blocks from, results
+// handed back in submission order, and the memory budget that sets how many of each a run gets.
 #include "app/BlockPipeline.h"
 
 #include <algorithm>

@@ -1,10 +1,13 @@
+// The compress job. Files are read on the run's thread into free slots and their blocks handed to
+// the workers; a writer queue keeps headers, blocks and back-patches in archive order, so the next
+// file is read while the blocks of the one before it are still compressed.
 #include "app/CompressEntry.h"
 
 #include <cstdio>
 #include <deque>
 
 #include "app/ArchiveFormat.h"
-#include "app/MainRoutine.h"
+#include "app/RunState.h"
 #include "app/Reports.h"
 #include "app/RunControl.h"
 

@@ -1,3 +1,6 @@
+// The folder walk of a compress (count, then depth first in listing order, names checked before
+// anything is opened) and the walk of an archive's chain that restores, tests or lists it entry by
+// entry, with the selection of entries, the listing's lines and the run's totals.
 #include "app/FolderArchive.h"
 
 #include <cstdio>
@@ -6,7 +9,7 @@
 #include "app/ArchiveFormat.h"
 #include "app/Operaciisfaylamiipapkami.h"
 #include "app/CompressEntry.h"
-#include "app/MainRoutine.h"
+#include "app/RunState.h"
 #include "app/Reports.h"
 #include "app/RestoreEntry.h"
 #include "app/RunControl.h"

@@ -1,3 +1,6 @@
+// The run from the command line to the exit code: the output's checks and its temporary, the
+// working buffer and the work area asked for before anything is written, the progress window, one
+// job, the archive's time and name, the summary line.
 #include "app/MainRoutine.h"
 
 #include <cstdio>
@@ -8,6 +11,7 @@
 #include "app/Reports.h"
 #include "app/RestoreEntry.h"
 #include "app/RunControl.h"
+#include "app/RunState.h"
 #include "app/TemporaryFile.h"
 #include "app/FolderArchive.h"
 #include "app/Operaciisfaylamiipapkami.h"
@@ -19,12 +23,6 @@
 #include "platform/win32.h"
 #include "ui/Toknosoobzheniy.h"
 #include "ui/Toknosostoyaniya.h"
-
-int32_t BlockSize = 0;
-uint8_t* BlockBuffer = nullptr;
-uint8_t* InputArea = nullptr;
-uint8_t* OutputArea = nullptr;
-TBlockPipeline BlockPipeline;
 
 namespace {
 
@@ -64,41 +62,6 @@ const char* ProgressText(const TRunRequest& request) {
 }
 
 }  // namespace
-
-bool AllocateBlockBuffer(int32_t blockSize, TBlockTask task) {
-  ReleaseBlockBuffer();
-  if (blockSize <= 0) return false;
-  BlockSize = blockSize;
-  const uint64_t twice = 2 * uint64_t(blockSize);
-  const uint64_t bound = CompressBoundFor(uint32_t(blockSize));
-  const uint64_t total = uint64_t(blockSize) + (bound > twice ? bound : twice);
-  if (total > 0xFFFFFFFFu) return false;
-  Create(BlockBuffer, uint32_t(total));
-  if (BlockBuffer == nullptr) return false;
-  InputArea = BlockBuffer;
-  OutputArea = BlockBuffer + blockSize;
-  // A compressing worker's pre-pass output and work area, at their largest (a pre-pass output
-  // twice the block).
-  const uint64_t workBytes =
-      task == BlockCompress ? 4ull * uint32_t(blockSize) + CompressWorkAreaSize(2 * uint32_t(blockSize)) : 0;
-  const TPipelinePlan plan = PlanPipeline(RunWorkerCount(blockSize), total, workBytes, PipelineMemoryBudget());
-  if (!BlockPipeline.Start(plan, blockSize, BlockBuffer, total)) {
-    ReleaseBlockBuffer();
-    return false;
-  }
-  return true;
-}
-
-void ReleaseBlockBuffer() {
-  BlockPipeline.Stop();
-  if (BlockBuffer != nullptr) {
-    TMemoryLock guard;
-    Free(BlockBuffer);
-  }
-  BlockBuffer = nullptr;
-  InputArea = nullptr;
-  OutputArea = nullptr;
-}
 
 void MemoryProbe() {
   uint8_t* probe = nullptr;

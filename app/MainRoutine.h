@@ -1,9 +1,6 @@
-// The program's main routine: the memory probe, the run from the command line to the exit code,
-// and the state that the run shares with the jobs.
+// The program's main routine: the memory probe and the run from the command line to the exit
+// code. The state the run shares with the jobs is app/RunState.h.
 #pragma once
-#include <cstdint>
-
-#include "app/BlockPipeline.h"
 
 // Exit codes.
 enum : int {
@@ -14,26 +11,6 @@ enum : int {
   ExitIncomplete = 4,      // the job ran but did not do all of its work (failure, damage, cancel)
   ExitNoMemory = 10,       // the start-up memory probe failed
 };
-
-// Source bytes per block; also bounds the blocks accepted on restore.
-extern int32_t BlockSize;
-// The largest chunk a checked block may declare: a restore grows its window up to this.
-constexpr uint32_t kLargestWindow = 64u << 20;
-// One buffer for the whole run: InputArea (BlockSize bytes) directly followed by OutputArea, which
-// holds at least 2 x BlockSize bytes and at least the engine's bound for a block of BlockSize.
-// Null outside a run.
-extern uint8_t* BlockBuffer;
-extern uint8_t* InputArea;
-extern uint8_t* OutputArea;
-
-// The run's workers, with BlockBuffer as their first slot; started with the buffer.
-extern TBlockPipeline BlockPipeline;
-
-// Sets BlockSize and creates BlockBuffer for it (freeing an earlier one), and starts the run's
-// workers for `task`, as many as the memory budget allows; false when the size is not positive,
-// not representable, or the memory manager cannot give it.
-bool AllocateBlockBuffer(int32_t blockSize, TBlockTask task);
-void ReleaseBlockBuffer();
 
 // Creates and frees a 10-byte block; on failure shows "Not enough RAM to run application" and
 // clears the memory-available flag. Run once after the units have started.

@@ -1,3 +1,5 @@
+// File and folder questions (does a folder exist, where does it resolve to, is a name taken, are
+// two handles one file) and the creation of the folders a path names.
 #include "app/Operaciisfaylamiipapkami.h"
 
 #include <cstring>

@@ -1,3 +1,5 @@
+// Report lines on standard error (and, on Windows without one, a notice at the end): names as
+// UTF-8 with control characters escaped, the system's reasons, and whether anything failed.
 #include "app/Reports.h"
 
 #include <cstdio>

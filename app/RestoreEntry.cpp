@@ -1,3 +1,6 @@
+// The restore job of one entry: where its file goes (asking before an existing one is replaced),
+// its blocks read ahead into the workers' slots and checked there, written in order into a
+// temporary that takes the entry's name only when the entry is whole; one line for any damage.
 #include "app/RestoreEntry.h"
 
 #include <algorithm>
@@ -6,7 +9,7 @@
 
 #include "app/ArchiveFormat.h"
 #include "app/BlockPipeline.h"
-#include "app/MainRoutine.h"
+#include "app/RunState.h"
 #include "app/Operaciisfaylamiipapkami.h"
 #include "app/Reports.h"
 #include "app/TemporaryFile.h"

@@ -1,3 +1,4 @@
+// The chain of folder handles below a restore's target, opened one component at a time.
 #include "app/RestoreFolders.h"
 
 #include "platform/Beneath.h"

@@ -1,3 +1,4 @@
+// The cancel check once per block, the quit signal, and the progress the jobs post.
 #include "app/RunControl.h"
 
 #include <csignal>

@@ -1,3 +1,4 @@
+// Sizes, counts and the summary line as people read them.
 #include "app/RunSummary.h"
 
 #include <cstdio>

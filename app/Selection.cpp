@@ -1,3 +1,4 @@
+// Matching the words after an archive's name against stored names.
 #include "app/Selection.h"
 
 #include <cstring>

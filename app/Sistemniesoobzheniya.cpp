@@ -1,3 +1,4 @@
+// The system-error display: the text of the thread's last error in the message window.
 #include "app/Sistemniesoobzheniya.h"
 
 #include "platform/win32.h"

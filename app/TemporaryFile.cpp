@@ -1,3 +1,5 @@
+// Temporaries: unnamed where the system allows it, else a fresh CREATE_NEW name; committed by a
+// link (never replacing) or by a rename over the file the user agreed to replace.
 #include "app/TemporaryFile.h"
 
 #include <cstring>

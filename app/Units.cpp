@@ -1,3 +1,4 @@
+// Every unit's start-up in the fixed order of the program, and the shut-downs in reverse.
 #include "app/Units.h"
 
 #include "app/Operaciisfaylamiipapkami.h"

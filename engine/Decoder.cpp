@@ -10,9 +10,6 @@
 // after the last section are not read.
 #include <algorithm>
 #include <cstring>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 #include "engine/BlockFormat.h"
 #include "engine/Kodirovaniechisel.h"
@@ -243,24 +240,6 @@ class TPlainFlagRuns {
     return zeros;
   }
   bool AtEnd() const { return q_ >= N_; }
-
-  // Length of the run of flags equal to v that starts at the current flag; moves past it.
-  bool Next(uint32_t v, uint32_t& length) {
-    const uint32_t start = q_;
-    while (q_ < N_) {
-      uint64_t w = Window(q_);
-      if (v != 0) w = ~w;
-      const uint32_t valid = N_ - q_ < 57 ? N_ - q_ : 57;
-      const uint32_t run = w == 0 ? 64u : static_cast<uint32_t>(__builtin_ctzll(w));
-      if (run < valid) {
-        q_ += run;
-        break;
-      }
-      q_ += valid;
-    }
-    length = q_ - start;
-    return true;
-  }
 
  private:
   // The flags from q on in the low bits (at least 57 of them, or all that are left).

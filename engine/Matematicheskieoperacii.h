@@ -1,5 +1,6 @@
 // Small integer and floating-point routines: bit scans on which every code length rests, and the
-// rounding helpers used by the window-size option, the progress window and number formatting.
+// rounding helpers of the Parts (the window-size option rounds with RoundToInt; the others are the
+// unit's public routines, kept whether the program calls them or not).
 #pragma once
 #include <cstdint>
 

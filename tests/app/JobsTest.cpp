@@ -7,7 +7,7 @@
 #include "app/RestoreEntry.h"
 #include "app/RunControl.h"
 #include "app/FolderArchive.h"
-#include "app/MainRoutine.h"
+#include "app/RunState.h"
 #include "engine/Compression.h"
 
 namespace {

@@ -1,0 +1,47 @@
+// The run's block size, working buffer and workers, set up together.
+#include "app/RunState.h"
+
+#include "engine/Compression.h"
+#include "foundation/Memdiag.h"
+
+int32_t BlockSize = 0;
+uint8_t* BlockBuffer = nullptr;
+uint8_t* InputArea = nullptr;
+uint8_t* OutputArea = nullptr;
+TBlockPipeline BlockPipeline;
+
+bool AllocateBlockBuffer(int32_t blockSize, TBlockTask task) {
+  ReleaseBlockBuffer();
+  if (blockSize <= 0) return false;
+  BlockSize = blockSize;
+  const uint64_t twice = 2 * uint64_t(blockSize);
+  const uint64_t bound = CompressBoundFor(uint32_t(blockSize));
+  const uint64_t total = uint64_t(blockSize) + (bound > twice ? bound : twice);
+  if (total > 0xFFFFFFFFu) return false;
+  Create(BlockBuffer, uint32_t(total));
+  if (BlockBuffer == nullptr) return false;
+  InputArea = BlockBuffer;
+  OutputArea = BlockBuffer + blockSize;
+  // A compressing worker's pre-pass output and work area, at their largest (a pre-pass output
+  // twice the block).
+  const uint64_t workBytes =
+      task == BlockCompress ? 4ull * uint32_t(blockSize) + CompressWorkAreaSize(2 * uint32_t(blockSize)) : 0;
+  const TPipelinePlan plan = PlanPipeline(RunWorkerCount(blockSize), total, workBytes, PipelineMemoryBudget());
+  if (!BlockPipeline.Start(plan, blockSize, BlockBuffer, total)) {
+    ReleaseBlockBuffer();
+    return false;
+  }
+  return true;
+}
+
+void ReleaseBlockBuffer() {
+  BlockPipeline.Stop();
+  if (BlockBuffer != nullptr) {
+    TMemoryLock guard;
+    Free(BlockBuffer);
+  }
+  BlockBuffer = nullptr;
+  InputArea = nullptr;
+  OutputArea = nullptr;
+}
+
