@@ -21,13 +21,12 @@ class TArchiveWriter {
   // EntryWritten while nothing has failed, else the first failure's result.
   int32_t State() const { return state_; }
 
-  void QueueHeader(HANDLE archive, const TWideString& name, uint64_t time, const char* fileName) {
+  void QueueHeader(HANDLE archive, const TWideName& name, uint64_t time) {
     TPending p;
     p.kind = PendingHeader;
     p.archive = archive;
     p.name = name;
     p.time = time;
-    p.fileName = TAnsiString(fileName);
     pending_.push_back(p);
   }
   void QueueBlock(TBlockSlot* slot, uint32_t length, uint64_t seed, float position, float base) {
@@ -54,7 +53,7 @@ class TArchiveWriter {
       if (state_ != EntryWritten) return nullptr;
       if (TBlockSlot* slot = BlockPipeline.FreeSlot(length)) return slot;
       if (pending_.empty()) {  // no slot at all: the run has no working buffer
-        Fail(EntryEngineFailed, fileName_.Data(), "no working buffer", 0);
+        Fail(EntryEngineFailed, fileName_.c_str(), "no working buffer", 0);
         return nullptr;
       }
       WriteOldest(window);
@@ -84,14 +83,13 @@ class TArchiveWriter {
   struct TPending {
     TPendingKind kind;
     HANDLE archive = INVALID_HANDLE_VALUE;
-    TWideString name;
-    TAnsiString fileName;
+    TWideName name;
     uint64_t time = 0;
     TBlockSlot* slot = nullptr;
     float position = 0, base = 0;
   };
 
-  void Fail(int32_t result, const char* name, const char* reason, DWORD error) {
+  void Fail(int32_t result, const WCHAR* name, const char* reason, DWORD error) {
     if (reason != nullptr)
       ReportFailure(name, reason);
     else
@@ -105,9 +103,9 @@ class TArchiveWriter {
     switch (p.kind) {
       case PendingHeader:
         archive_ = p.archive;
-        fileName_ = p.fileName;
-        if (!WriteEntryHeader(archive_, p.name.Data(), p.name.Length(), p.time, entryStart_))
-          return Fail(EntryInputOutputFailed, fileName_.Data(), nullptr, GetLastError());
+        fileName_ = p.name;
+        if (!WriteEntryHeader(archive_, p.name.c_str(), uint32_t(p.name.size()), p.time, entryStart_))
+          return Fail(EntryInputOutputFailed, fileName_.c_str(), nullptr, GetLastError());
         if (window != nullptr) PumpProgressMessages(window);
         return;
       case PendingBlock: {
@@ -116,15 +114,16 @@ class TArchiveWriter {
         const bool written = compressed && WriteEntryBlock(archive_, slot->output, slot->outputLength);
         const DWORD error = GetLastError();
         BlockPipeline.Release(slot);
-        if (!compressed && QuitSignalled()) return Fail(EntryCancelled, fileName_.Data(), "cancelled", 0);
+        if (!compressed && QuitSignalled()) return Fail(EntryCancelled, fileName_.c_str(), "cancelled", 0);
         if (!compressed)
-          return Fail(EntryEngineFailed, fileName_.Data(), "the compression engine could not get its work area", 0);
-        if (!written) return Fail(EntryInputOutputFailed, "compressed file", nullptr, error);
+          return Fail(EntryEngineFailed, fileName_.c_str(), "the compression engine could not get its work area", 0);
+        if (!written) return Fail(EntryInputOutputFailed, WIDE_TEXT("compressed file"), nullptr, error);
         PostProgress(window, p.position, p.base);
         return;
       }
       case PendingFinish:
-        if (!FinishEntry(archive_, entryStart_)) return Fail(EntryInputOutputFailed, "compressed file", nullptr, GetLastError());
+        if (!FinishEntry(archive_, entryStart_))
+          return Fail(EntryInputOutputFailed, WIDE_TEXT("compressed file"), nullptr, GetLastError());
         PostProgress(window, p.position, p.base);
         return;
     }
@@ -133,7 +132,7 @@ class TArchiveWriter {
   std::deque<TPending> pending_;
   int32_t state_ = EntryWritten;
   HANDLE archive_ = INVALID_HANDLE_VALUE;
-  TAnsiString fileName_;
+  TWideName fileName_;
   uint64_t entryStart_ = 0;
 };
 
@@ -142,16 +141,15 @@ TRunTotals queued;
 
 }  // namespace
 
-int32_t QueueFileEntry(HANDLE archive, const TAnsiString& name, float base, TOknoSostoyaniya* window,
+int32_t QueueFileEntry(HANDLE archive, const TWideName& name, float base, TOknoSostoyaniya* window,
                        uint64_t& lastWriteTime, float end) {
-  const char* narrow = TextOf(name);
+  const WCHAR* wide = name.c_str();
   writer.StartIfIdle();
-  const TWideString wide = FromNarrow(name);
-  if (wide.Length() > kEntryNameLimit) {
+  if (name.size() > kEntryNameLimit) {
     SetLastError(ERROR_FILENAME_EXCED_RANGE);
     return EntrySourceNotOpened;
   }
-  HANDLE source = CreateFileA(narrow, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE source = CreateFileW(wide, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (source == INVALID_HANDLE_VALUE) return EntrySourceNotOpened;
   FILETIME written = {0, 0};
   lastWriteTime = GetFileTime(source, nullptr, nullptr, &written)
@@ -161,9 +159,9 @@ int32_t QueueFileEntry(HANDLE archive, const TAnsiString& name, float base, TOkn
     const DWORD error = GetLastError();
     CloseHandle(source);
     if (systemReason)
-      ReportSystemFailure(narrow, error);
+      ReportSystemFailure(wide, error);
     else if (reason != nullptr)
-      ReportFailure(narrow, reason);
+      ReportFailure(wide, reason);
     writer.Abandon(result);
     return result;
   };
@@ -172,8 +170,8 @@ int32_t QueueFileEntry(HANDLE archive, const TAnsiString& name, float base, TOkn
   // says 0 but has bytes (a file of /proc), is stored whole. Every chunk but the last is full.
   uint64_t size = 0;
   if (!FileSize64(source, size)) return fail(EntryInputOutputFailed, nullptr, true);
-  writer.QueueHeader(archive, wide, lastWriteTime, narrow);
-  const uint64_t seed = EntryCheckSeed(wide.Data(), wide.Length(), kCheckedEntry, lastWriteTime);
+  writer.QueueHeader(archive, name, lastWriteTime);
+  const uint64_t seed = EntryCheckSeed(wide, uint32_t(name.size()), kCheckedEntry, lastWriteTime);
   uint64_t blocks = 0;
   uint64_t done = 0;
   for (;;) {
@@ -200,13 +198,13 @@ bool FinishQueuedEntries(TOknoSostoyaniya* window) { return writer.Drain(window)
 
 TRunTotals QueuedTotals() { return queued; }
 
-int32_t CompressFileEntry(HANDLE archive, const TAnsiString& name, float base, TOknoSostoyaniya* window,
+int32_t CompressFileEntry(HANDLE archive, const TWideName& name, float base, TOknoSostoyaniya* window,
                           uint64_t& lastWriteTime, float end) {
   const int32_t result = QueueFileEntry(archive, name, base, window, lastWriteTime, end);
   if (result == EntrySourceNotOpened) {
     char reason[1024];
-    UnopenedReason(TextOf(name), GetLastError(), reason, sizeof reason);
-    ReportFailure(TextOf(name), reason);
+    UnopenedReason(name.c_str(), GetLastError(), reason, sizeof reason);
+    ReportFailure(name.c_str(), reason);
   }
   if (result != EntryWritten) return result;
   return FinishQueuedEntries(window) ? EntryWritten : writer.State();

@@ -3,6 +3,7 @@
 #pragma once
 #include <cstdint>
 
+#include "app/Names.h"
 #include "app/RunSummary.h"
 #include "foundation/Tstring.h"
 #include "platform/win32.h"
@@ -19,7 +20,7 @@ enum : int32_t {
 
 // The progress of one file moves the bar from base to end (1 for a single file; the share of the
 // files up to and including this one in a folder), so the bar only grows over a whole run.
-int32_t CompressFileEntry(HANDLE archive, const TAnsiString& name, float base, TOknoSostoyaniya* window,
+int32_t CompressFileEntry(HANDLE archive, const TWideName& name, float base, TOknoSostoyaniya* window,
                           uint64_t& lastWriteTime, float end = 1.0f);
 // CompressFileEntry for a run of many files: the file is read and its blocks handed to the run's
 // workers, and the call returns while they may still be compressed; everything is written in
@@ -27,7 +28,7 @@ int32_t CompressFileEntry(HANDLE archive, const TAnsiString& name, float base, T
 // while writing an earlier entry is reported and returned by the call that finds it. A file that
 // cannot be opened gives EntrySourceNotOpened with the last error and no report: the caller says
 // what becomes of it.
-int32_t QueueFileEntry(HANDLE archive, const TAnsiString& name, float base, TOknoSostoyaniya* window,
+int32_t QueueFileEntry(HANDLE archive, const TWideName& name, float base, TOknoSostoyaniya* window,
                        uint64_t& lastWriteTime, float end);
 bool FinishQueuedEntries(TOknoSostoyaniya* window);
 // The files queued so far in this process and their bytes (archiveBytes stays 0).

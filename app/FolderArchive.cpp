@@ -20,60 +20,63 @@ namespace {
 // One folder of the walk in progress, with the place the system resolves it to; the chain of
 // levels is the path from the top folder down to the folder being listed.
 struct TWalkLevel {
-  TAnsiString resolved;
+  TWideName resolved;
   const TWalkLevel* parent;
 };
 
 // Whether folder is `inner` itself or one of the folders above it (both resolved locations).
-bool IsSameOrAncestor(const TAnsiString& folder, const TAnsiString& inner) {
-  const uint32_t n = folder.Length();
-  if (n == 0 || inner.Length() < n || std::memcmp(folder.Data(), inner.Data(), n) != 0) return false;
-  return inner.Length() == n || folder.Data()[n - 1] == '\\' || inner.Data()[n] == '\\';
+bool IsSameOrAncestor(const TWideName& folder, const TWideName& inner) {
+  const size_t n = folder.size();
+  if (n == 0 || inner.size() < n || inner.compare(0, n, folder) != 0) return false;
+  return inner.size() == n || folder[n - 1] == '\\' || inner[n] == '\\';
 }
 
 // A folder that is one on the walk or above one (a link to the tree's own folders, to its top
 // or to a folder that holds it) would lead the walk back over what it is walking, and out of the
 // source into the folder where the compressed file is being written.
-bool LeadsBack(const TAnsiString& resolved, const TWalkLevel* level) {
-  if (resolved.Length() == 0) return false;
+bool LeadsBack(const TWideName& resolved, const TWalkLevel* level) {
+  if (resolved.empty()) return false;
   for (; level != nullptr; level = level->parent)
     if (IsSameOrAncestor(resolved, level->resolved)) return true;
   return false;
 }
 
-void LeaveOut(const char* name, const char* why) {
+void LeaveOut(const TWideName& name, const char* why) {
   char reason[1024];
   std::snprintf(reason, sizeof reason, "%s; left out", why);
-  ReportSkipped(name, reason);
+  ReportSkipped(name.c_str(), reason);
 }
 
-bool IsDotName(const char* name) { return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0; }
+bool IsDotName(const WCHAR* name) { return name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0)); }
 
-TAnsiString Joined(const TAnsiString& a, const char* b) { return Concatenate(a, TAnsiString(b)); }
+TWideName Joined(const TWideName& a, const WCHAR* b) { return a + b; }
 
-uint32_t CountTree(const TAnsiString& folder, const TWalkLevel* parent) {
+const WCHAR kEveryName[] = {'*', '.', '*', 0};
+const WCHAR kSeparator[] = {'\\', 0};
+
+uint32_t CountTree(const TWideName& folder, const TWalkLevel* parent) {
   const TWalkLevel level{ResolvedFolderName(folder), parent};
-  WIN32_FIND_DATAA item;
-  HANDLE search = FindFirstFileA(Joined(folder, "*.*").Data(), &item);
+  WIN32_FIND_DATAW item;
+  HANDLE search = FindFirstFileW(Joined(folder, kEveryName).c_str(), &item);
   if (search == INVALID_HANDLE_VALUE) return 0;
   uint32_t count = 0;
   do {
     if (item.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
       if (IsDotName(item.cFileName)) continue;
-      const TAnsiString sub = Joined(Joined(folder, item.cFileName), "\\");
+      const TWideName sub = Joined(Joined(folder, item.cFileName), kSeparator);
       if (LeadsBack(ResolvedFolderName(sub), &level)) continue;
       count += CountTree(sub, &level);
     } else {
       ++count;
     }
-  } while (FindNextFileA(search, &item));
+  } while (FindNextFileW(search, &item));
   FindClose(search);
   return count;
 }
 
 // A link whose target does not exist (as opposed to a file that exists and cannot be read).
-bool PointsNowhere(const TAnsiString& name) {
-  HANDLE file = CreateFileA(name.Data(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+bool PointsNowhere(const TWideName& name) {
+  HANDLE file = CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file != INVALID_HANDLE_VALUE) {
     CloseHandle(file);
@@ -89,33 +92,33 @@ float ShareOf(uint32_t done, uint32_t total) {
   return static_cast<float>(double(done) / double(total));
 }
 
-bool CompressTree(HANDLE archive, const TAnsiString& folder, const TWalkLevel* parent, uint32_t& counter,
-                      uint32_t& total, TOknoSostoyaniya* window, uint64_t& latestTime) {
+bool CompressTree(HANDLE archive, const TWideName& folder, const TWalkLevel* parent, uint32_t& counter,
+                  uint32_t& total, TOknoSostoyaniya* window, uint64_t& latestTime) {
   const TWalkLevel level{ResolvedFolderName(folder), parent};
-  WIN32_FIND_DATAA item;
-  HANDLE search = FindFirstFileA(Joined(folder, "*.*").Data(), &item);
+  WIN32_FIND_DATAW item;
+  HANDLE search = FindFirstFileW(Joined(folder, kEveryName).c_str(), &item);
   if (search == INVALID_HANDLE_VALUE) {
     // It contributes nothing and the walk goes on; the report and the exit code say the archive
     // lacks it.
     char system[960], reason[1024];
     SystemReason(GetLastError(), system, sizeof system);
     std::snprintf(reason, sizeof reason, "%s; the folder is left out", system);
-    ReportSkipped(folder.Data(), reason);
+    ReportSkipped(folder.c_str(), reason);
     return true;
   }
   bool failed = false;
   do {
     const bool isFolder = (item.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     if (isFolder && IsDotName(item.cFileName)) continue;
-    const TAnsiString name = Joined(folder, item.cFileName);
+    const TWideName name = Joined(folder, item.cFileName);
     if (const char* why = UnstorableReason(item.cFileName)) {
-      LeaveOut(name.Data(), why);
+      LeaveOut(name, why);
       continue;
     }
     if (isFolder) {
-      const TAnsiString sub = Joined(name, "\\");
+      const TWideName sub = Joined(name, kSeparator);
       if (LeadsBack(ResolvedFolderName(sub), &level)) {
-        ReportNote(name.Data(), "a folder link that leads back into the tree or above it; not walked");
+        ReportNote(name.c_str(), "a folder link that leads back into the tree or above it; not walked");
         continue;
       }
       if (!CompressTree(archive, sub, &level, counter, total, window, latestTime)) {
@@ -124,19 +127,19 @@ bool CompressTree(HANDLE archive, const TAnsiString& folder, const TWalkLevel* p
       }
     } else {
       if ((item.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && PointsNowhere(name)) {
-        ReportSkipped(name.Data(), "a link that points nowhere; left out");
+        ReportSkipped(name.c_str(), "a link that points nowhere; left out");
         continue;
       }
       const float base = ShareOf(counter, total);
       const float end = ShareOf(counter + 1, total);
-      PostEntryProgress(window, counter + 1, total, name.Data());
+      PostEntryProgress(window, counter + 1, total, name);
       uint64_t time = 0;
       const int32_t result = QueueFileEntry(archive, name, base, window, time, end);
       ++counter;
       if (result == EntrySourceNotOpened) {
         char why[960];
-        UnopenedReason(name.Data(), GetLastError(), why, sizeof why);
-        LeaveOut(name.Data(), why);
+        UnopenedReason(name.c_str(), GetLastError(), why, sizeof why);
+        LeaveOut(name, why);
         continue;
       }
       if (result != EntryWritten) {
@@ -145,72 +148,19 @@ bool CompressTree(HANDLE archive, const TAnsiString& folder, const TWalkLevel* p
       }
       if (time > latestTime) latestTime = time;
     }
-  } while (FindNextFileA(search, &item));
+  } while (FindNextFileW(search, &item));
   FindClose(search);
   return !failed;
 }
 
-bool Separator(char c) { return c == '\\' || c == '/'; }
-
 }  // namespace
 
-uint32_t CountFolderFiles(const TAnsiString& folder) { return CountTree(folder, nullptr); }
+uint32_t CountFolderFiles(const TWideName& folder) { return CountTree(folder, nullptr); }
 
-uint32_t CompressFolder(HANDLE archive, const TAnsiString& folder, uint32_t& counter, uint32_t& total,
+uint32_t CompressFolder(HANDLE archive, const TWideName& folder, uint32_t& counter, uint32_t& total,
                         TOknoSostoyaniya* window, uint64_t& latestTime) {
   const bool walked = CompressTree(archive, folder, nullptr, counter, total, window, latestTime);
   return FinishQueuedEntries(window) && walked ? counter : 0;
-}
-
-bool IsDeviceOrTrimmedName(const char* component, uint32_t length) {
-  if (length == 0) return false;
-  if (component[length - 1] == '.' || component[length - 1] == ' ') return true;
-  // The device names count with any extension, and with spaces before it.
-  uint32_t base = 0;
-  while (base < length && component[base] != '.') ++base;
-  while (base > 0 && component[base - 1] == ' ') --base;
-  char upper[5] = "";
-  if (base < 3 || base > 4) return false;
-  for (uint32_t i = 0; i < base; ++i) upper[i] = char(component[i] >= 'a' && component[i] <= 'z' ? component[i] - 32 : component[i]);
-  upper[base] = 0;
-  if (base == 3) return std::strcmp(upper, "CON") == 0 || std::strcmp(upper, "PRN") == 0 ||
-                        std::strcmp(upper, "AUX") == 0 || std::strcmp(upper, "NUL") == 0;
-  return (std::strncmp(upper, "COM", 3) == 0 || std::strncmp(upper, "LPT", 3) == 0) && upper[3] >= '1' && upper[3] <= '9';
-}
-
-const char* UnstorableReason(const char* name) {
-  for (const unsigned char* p = reinterpret_cast<const unsigned char*>(name); *p != 0; ++p)
-    if (*p < 0x20 || std::strchr("<>:\"|?*\\/", *p) != nullptr)
-      return "the name holds a character that code page 1251 or Windows cannot hold";
-  if (IsDeviceOrTrimmedName(name, uint32_t(std::strlen(name))))
-    return "Windows takes the name for a device, or drops its last dot or space";
-  return nullptr;
-}
-
-bool IsRestorableName(const WCHAR* name, uint32_t units, TAnsiString& narrow) {
-  narrow = TAnsiString();
-  if (units == 0) return false;
-  const TWideString wide(name);
-  narrow = FromWide(wide);
-  const TWideString back = FromNarrow(narrow);
-  if (back.Length() != units || narrow.Length() != units) return false;
-  for (uint32_t i = 0; i < units; ++i)
-    if (back.Data()[i] != name[i]) return false;
-
-  const char* text = narrow.Data();
-  if (Separator(text[0])) return false;  // absolute, or a network path
-  uint32_t componentStart = 0;
-  for (uint32_t i = 0; i <= units; ++i) {
-    if (i < units && text[i] == ':') return false;  // drive prefix (or a stream name)
-    if (i == units || Separator(text[i])) {
-      const uint32_t length = i - componentStart;
-      if (length == 0) return false;
-      if (text[componentStart] == '.' && (length == 1 || (length == 2 && text[componentStart + 1] == '.'))) return false;
-      if (IsDeviceOrTrimmedName(text + componentStart, length)) return false;
-      componentStart = i + 1;
-    }
-  }
-  return true;
 }
 
 namespace {
@@ -315,16 +265,15 @@ bool RestoreArchive(const TAnsiString& archiveName, TOknoSostoyaniya* window, bo
       whole = false;
       break;
     }
-    TAnsiString name;
-    const bool restorable = IsRestorableName(header->name, header->nameUnits, name);
-    if (!use.selection.Selects(TextOf(name))) {
+    const TWideName name = header->nameUnits > 0 ? TWideName(header->name, header->nameUnits) : TWideName(WIDE_TEXT("(entry)"));
+    const bool restorable = IsRestorableName(header->name, header->nameUnits);
+    if (!use.selection.Selects(header->name, header->nameUnits)) {
       at = header->nextEntryOffset;
       continue;
     }
-    PostEntryProgress(window, restored + 1, total, name.Length() != 0 ? name.Data() : "(entry)");
+    PostEntryProgress(window, restored + 1, total, name);
     if (!restorable) {
-      ReportFailure(name.Length() != 0 ? name.Data() : "(entry)",
-                    "stored name is absolute, leaves the folder or cannot be represented; skipped");
+      ReportFailure(name.c_str(), "stored name is absolute, leaves the folder or cannot be restored as it is; skipped");
       whole = false;
     }
     // Only 0 and 1 are defined; any other value would leave open whether the entry is checked.
@@ -333,7 +282,7 @@ bool RestoreArchive(const TAnsiString& archiveName, TOknoSostoyaniya* window, bo
       char reason[96];
       std::snprintf(reason, sizeof reason, "damaged entry: its reserved byte is %u, not 0 or 1; skipped",
                     unsigned(header->reserved));
-      ReportFailure(name.Length() != 0 ? name.Data() : "(entry)", reason);
+      ReportFailure(name.c_str(), reason);
       whole = false;
     }
     header->checked = marked && WrittenChecked(archive, *header, AcceptedBlockLength(BlockSize));
@@ -343,8 +292,7 @@ bool RestoreArchive(const TAnsiString& archiveName, TOknoSostoyaniya* window, bo
     if (marked && (use.test || (restorable && restoring))) {
       const uint64_t before = bytes;
       const TRestoreOutcome outcome =
-          RestoreEntry(archive, *header, name.Length() != 0 ? name : TAnsiString("(entry)"),
-                       restoring ? &folders : nullptr, askBeforeOverwrite, bytes, share, window,
+          RestoreEntry(archive, *header, restoring ? &folders : nullptr, askBeforeOverwrite, bytes, share, window,
                        ShareOf(restored + 1, total));
       if (outcome != RestoreComplete && outcome != RestoreKept) whole = false;
       if (outcome == RestoreComplete) ++completed;
@@ -356,7 +304,7 @@ bool RestoreArchive(const TAnsiString& archiveName, TOknoSostoyaniya* window, bo
     } else if (use.list && marked && checked) {
       sizeKnown = DeclaredEntrySize(archive, *header, entrySize);
       if (!sizeKnown) {
-        ReportFailure(name.Length() != 0 ? name.Data() : "(entry)", "damaged entry: its blocks do not chain");
+        ReportFailure(name.c_str(), "damaged entry: its blocks do not chain");
         whole = false;
       }
     }

@@ -91,7 +91,7 @@ int MainRoutine() {
   if (compress) {
     TAnsiString stored = request.sourceName;
     if (request.isFolder) stored = Substring(stored, 1, stored.Length() - 1);
-    if (const char* why = UnstorableReason(TextOf(stored))) {
+    if (const char* why = UnstorableReason(WideOf(stored).c_str())) {
       char reason[160];
       std::snprintf(reason, sizeof reason, "%s; nothing was compressed", why);
       ReportFailure(stored.Data(), reason);
@@ -174,12 +174,14 @@ int MainRoutine() {
   uint64_t latestTime = 0;
   if (compress && request.isFolder) {
     uint32_t counter = 0;
-    uint32_t total = CountFolderFiles(request.sourceName);
-    ok = CompressFolder(output, request.sourceName, counter, total, window, latestTime) != 0;
+    const TWideName folder = WideOf(request.sourceName);
+    uint32_t total = CountFolderFiles(folder);
+    ok = CompressFolder(output, folder, counter, total, window, latestTime) != 0;
     if (!ok && !FailureReported()) ReportFailure(request.sourceName.Data(), "the folder holds no file");
   } else if (compress) {
-    PostEntryProgress(window, 1, 1, request.sourceName.Data());
-    ok = CompressFileEntry(output, request.sourceName, 0.0f, window, latestTime) == EntryWritten;
+    const TWideName file = WideOf(request.sourceName);
+    PostEntryProgress(window, 1, 1, file);
+    ok = CompressFileEntry(output, file, 0.0f, window, latestTime) == EntryWritten;
   } else {
     bool complete = false;
     TArchiveUse use;
@@ -218,7 +220,7 @@ int MainRoutine() {
 
   int exitCode = ok && !skipped ? ExitDone : ExitIncomplete;
   if (compress) {
-    if (ok && !temporary.Commit(request.outputName.Data(), replaceOutput)) {
+    if (ok && !temporary.Commit(WideOf(request.outputName).c_str(), replaceOutput)) {
       const DWORD error = GetLastError();
       if (!replaceOutput && (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS)) {
         ReportKeptOutput(request.outputName.Data(), "appeared while the run wrote its own");

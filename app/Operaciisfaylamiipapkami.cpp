@@ -41,29 +41,27 @@ bool FolderExists(const TAnsiString& path) {
   return entered;
 }
 
-// The folder's resolved location: the current directory after entering it. Empty when it cannot
-// be entered; the current directory is always set back.
-TAnsiString ResolvedFolderName(const TAnsiString& folder) {
-  TAnsiString result;
-  const DWORD savedNeed = GetCurrentDirectoryA(0, nullptr);
+TWideName ResolvedFolderName(const TWideName& folder) {
+  TWideName result;
+  const DWORD savedNeed = GetCurrentDirectoryW(0, nullptr);
   if (savedNeed == 0) return result;
-  char* saved = nullptr;
-  Create(saved, savedNeed + 1);
-  if (saved == nullptr) return result;
-  const DWORD savedLength = GetCurrentDirectoryA(savedNeed + 1, saved);
-  if (savedLength > 0 && savedLength <= savedNeed && SetCurrentDirectoryA(folder.Data())) {
-    const DWORD need = GetCurrentDirectoryA(0, nullptr);
-    char* here = nullptr;
-    if (need > 0) Create(here, need + 1);
-    if (here != nullptr) {
-      const DWORD length = GetCurrentDirectoryA(need + 1, here);
-      if (length > 0 && length <= need) result = TAnsiString(here);
-      Free(here);
-    }
-    SetCurrentDirectoryA(saved);
+  TWideName saved(savedNeed, WCHAR(0));
+  const DWORD savedLength = GetCurrentDirectoryW(savedNeed, &saved[0]);
+  if (savedLength == 0 || savedLength >= savedNeed || !SetCurrentDirectoryW(folder.c_str())) return result;
+  const DWORD need = GetCurrentDirectoryW(0, nullptr);
+  if (need > 0) {
+    result.assign(need, WCHAR(0));
+    const DWORD length = GetCurrentDirectoryW(need, &result[0]);
+    result.resize(length > 0 && length < need ? length : 0);
   }
-  Free(saved);
+  SetCurrentDirectoryW(saved.c_str());
   return result;
+}
+
+TAnsiString ResolvedFolderName(const TAnsiString& folder) {
+  const TWideString wide = FromNarrow(folder);
+  const TWideName resolved = ResolvedFolderName(TWideName(wide.Data() != nullptr ? wide.Data() : WIDE_TEXT("")));
+  return FromWide(TWideString(resolved.c_str()));
 }
 
 bool SameFile(HANDLE a, HANDLE b) {

@@ -3,6 +3,7 @@
 // the current directory unless they say otherwise.
 #pragma once
 
+#include "app/Names.h"
 #include "foundation/Tstring.h"
 #include "platform/win32.h"
 
@@ -12,6 +13,7 @@ bool FolderExists(const TAnsiString& path);
 
 // The folder's absolute name as the system resolves it (links followed): the current directory
 // after entering it. Empty when it cannot be entered; the current directory is always set back.
+TWideName ResolvedFolderName(const TWideName& folder);
 TAnsiString ResolvedFolderName(const TAnsiString& folder);
 
 // True when both open handles name the same file (volume and file index agree).

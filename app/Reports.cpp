@@ -24,9 +24,16 @@ void UnitsAsUtf8(const WCHAR* units, uint32_t count, char* out, uint32_t capacit
   std::basic_string<WCHAR> visible;
   for (uint32_t i = 0; i < count; ++i) {
     const uint32_t c = units[i];
-    if (c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0)) {
+    const bool paired = (c >= 0xD800 && c <= 0xDBFF && i + 1 < count && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF) ||
+                        (c >= 0xDC00 && c <= 0xDFFF && i > 0 && units[i - 1] >= 0xD800 && units[i - 1] <= 0xDBFF);
+    const bool lone = c >= 0xD800 && c <= 0xDFFF && !paired;
+    if (c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0) || lone) {
+      // A lone 0xDC00 + b stands for the byte b of a system name that was not UTF-8.
       char escape[8];
-      std::snprintf(escape, sizeof escape, "\\x%02X", unsigned(c));
+      if (lone && c >= 0xDC00 && c <= 0xDCFF)
+        std::snprintf(escape, sizeof escape, "\\x%02X", unsigned(c - 0xDC00));
+      else
+        std::snprintf(escape, sizeof escape, lone ? "\\u%04X" : "\\x%02X", unsigned(c));
       for (const char* e = escape; *e != 0; ++e) visible.push_back(WCHAR(*e));
     } else {
       visible.push_back(WCHAR(c));
@@ -133,6 +140,32 @@ void ReportNote(const char* name, const char* reason) {
   ReportLine(line);
 }
 
+void ReportNote(const WCHAR* name, const char* reason) {
+  char utf8[4096];
+  uint32_t n = 0;
+  while (name != nullptr && name[n] != 0) ++n;
+  UnitsAsUtf8(name, n, utf8, sizeof utf8);
+  char line[4096 + 1024];
+  std::snprintf(line, sizeof line, "%s: %s", utf8, reason);
+  ReportLine(line);
+}
+
+void ReportFailure(const WCHAR* name, const char* reason) {
+  failureReported = true;
+  ReportNote(name, reason);
+}
+
+void ReportSkipped(const WCHAR* name, const char* reason) {
+  skipReported = true;
+  ReportNote(name, reason);
+}
+
+void ReportSystemFailure(const WCHAR* name, DWORD error) {
+  char reason[1024];
+  SystemReason(error, reason, sizeof reason);
+  ReportFailure(name, reason);
+}
+
 void ReportFailure(const char* name, const char* reason) {
   failureReported = true;
   ReportNote(name, reason);
@@ -156,8 +189,8 @@ void SystemReason(DWORD error, char* reason, uint32_t capacity) {
   if (text != nullptr) LocalFree(text);
 }
 
-void UnopenedReason(const char* name, DWORD error, char* reason, uint32_t capacity) {
-  const DWORD attributes = GetFileAttributesA(name);
+void UnopenedReason(const WCHAR* name, DWORD error, char* reason, uint32_t capacity) {
+  const DWORD attributes = GetFileAttributesW(name);
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DEVICE))
     std::snprintf(reason, capacity, "not a regular file (a device, a pipe or a socket)");
   else

@@ -27,15 +27,21 @@ void ReportSystemFailure(const char* name, DWORD error);
 // One line naming something the job left out on purpose (a folder it cannot list, a link that
 // points nowhere): what it wrote is kept, but the run ends with the exit code of an incomplete job.
 void ReportSkipped(const char* name, const char* reason);
+// The same for names in UTF-16 (names found in folders and stored in archives).
+void ReportNote(const WCHAR* name, const char* reason);
+void ReportFailure(const WCHAR* name, const char* reason);
+void ReportSkipped(const WCHAR* name, const char* reason);
+void ReportSystemFailure(const WCHAR* name, DWORD error);
 // The system's text for an error code, as UTF-8.
 void SystemReason(DWORD error, char* reason, uint32_t capacity);
 // Why a source file did not open (error from the open): what it is, when it is not a regular
 // file, else the system's text.
-void UnopenedReason(const char* name, DWORD error, char* reason, uint32_t capacity);
+void UnopenedReason(const WCHAR* name, DWORD error, char* reason, uint32_t capacity);
 // A code page 1251 name as UTF-8 for standard error or output, control characters written as
 // \xNN so that a stored name cannot move the cursor or retitle the terminal.
 void NameAsUtf8(const char* name, char* out, uint32_t capacity);
-// The same for a name of UTF-16 units (unpaired surrogates become U+FFFD).
+// The same for a name of UTF-16 units; an unpaired surrogate is written \uXXXX, and the lone unit
+// 0xDC00 + b, which stands for a byte of a system name that is not UTF-8, as \xNN.
 void UnitsAsUtf8(const WCHAR* units, uint32_t count, char* out, uint32_t capacity);
 // Whether any failure, or any skip, was reported since the last reset (the exit code follows).
 bool FailureReported();

@@ -23,12 +23,13 @@ int8_t overwriteYesCount = 0;
 
 namespace {
 
-bool AskYesNo(const TAnsiString& text) { return ShowMessageWindow(nullptr, text.Data(), nullptr, MB_YESNO) == IDYES; }
+bool AskYesNo(const WCHAR* text) { return ShowMessageWindowW(nullptr, text, nullptr, MB_YESNO) == IDYES; }
 
-TAnsiString OverwriteQuestion(const TAnsiString& name) {
-  TAnsiString text("File \"");
-  text = Concatenate(text, name);
-  return Concatenate(text, TAnsiString("\" already exist. Overwrite?"));
+// The question about an existing file, through the wide call: the window's texts are code page
+// 1251, so a letter of the name that it cannot spell shows as '?' there (the report lines show
+// every name exactly).
+TWideName OverwriteQuestion(const WCHAR* name) {
+  return TWideName(WIDE_TEXT("File \"")) + name + WIDE_TEXT("\" already exist. Overwrite?");
 }
 
 // The report of a block this run's window is too small for.
@@ -39,10 +40,10 @@ void WindowReason(uint32_t needed, char* reason, size_t capacity) {
 // Where a restore writes an entry before it takes the entry's name, and what it does with it. A
 // test (no folders) writes nothing and only reports.
 struct TRestoreTarget {
-  const char* name;         // the entry's name, for the reports
+  const WCHAR* name;        // the entry's name, for the reports
   bool testOnly = false;
   HANDLE folder = nullptr;  // the folder the file goes into
-  const char* leaf = "";    // the file's name in that folder
+  const WCHAR* leaf = nullptr;  // the file's name in that folder
   bool existed = false;     // a file of that name was there: it is replaced only by a whole entry
   TTemporaryFile file;
 
@@ -86,7 +87,7 @@ struct TRestoreTarget {
 };
 
 // The entry cannot be restored where its name leads; one line says why.
-TRestoreOutcome Skipped(const char* name, DWORD error) {
+TRestoreOutcome Skipped(const WCHAR* name, DWORD error) {
   if (error == ERROR_CANT_RESOLVE_FILENAME) {
     ReportFailure(name, "a symbolic link lies in its path; skipped");
   } else {
@@ -100,24 +101,21 @@ TRestoreOutcome Skipped(const char* name, DWORD error) {
 
 // Finds where the entry goes, asks before an existing file is replaced, and opens the temporary.
 // RestoreComplete when the blocks may be restored; otherwise what became of the entry.
-TRestoreOutcome Prepare(TRestoreTarget& target, HANDLE archive, const TAnsiString& name, TRestoreFolders& folders,
-                        bool& askBeforeOverwrite) {
-  const char* narrow = target.name;
-  target.folder = folders.Reach(narrow, target.leaf);
-  if (target.folder == nullptr) return Skipped(narrow, GetLastError());
-  // Any item there counts as one to keep, also a file this process cannot read (the question is
-  // asked, as always, only for a file that opens for reading).
+TRestoreOutcome Prepare(TRestoreTarget& target, HANDLE archive, TRestoreFolders& folders, bool& askBeforeOverwrite) {
+  const WCHAR* name = target.name;
+  target.folder = folders.Reach(target.name, target.leaf);
+  if (target.folder == nullptr) return Skipped(name, GetLastError());
   // Existence is what the folder holds, not what this process may open: a file it cannot read
   // is asked about like any other. Only a regular file is ever replaced.
   const DWORD attributes = GetFileAttributesBeneath(target.folder, target.leaf);
   target.existed = attributes != INVALID_FILE_ATTRIBUTES;
-  if (target.existed && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return Skipped(narrow, ERROR_CANT_RESOLVE_FILENAME);
+  if (target.existed && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return Skipped(name, ERROR_CANT_RESOLVE_FILENAME);
   if (target.existed && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-    ReportFailure(narrow, "a folder of that name is in the way; skipped");
+    ReportFailure(name, "a folder of that name is in the way; skipped");
     return RestoreSkipped;
   }
   if (target.existed && (attributes & FILE_ATTRIBUTE_DEVICE)) {
-    ReportFailure(narrow, "a pipe, device or socket of that name is in the way; skipped");
+    ReportFailure(name, "a pipe, device or socket of that name is in the way; skipped");
     return RestoreSkipped;
   }
   if (target.existed) {
@@ -125,21 +123,21 @@ TRestoreOutcome Prepare(TRestoreTarget& target, HANDLE archive, const TAnsiStrin
     const bool archiveItself = existing != INVALID_HANDLE_VALUE && SameFile(archive, existing);
     if (existing != INVALID_HANDLE_VALUE) CloseHandle(existing);
     if (archiveItself) {
-      ReportFailure(narrow, "the entry names the compressed file itself; skipped");
+      ReportFailure(name, "the entry names the compressed file itself; skipped");
       return RestoreSkipped;
     }
   }
   if (askBeforeOverwrite && target.existed) {
-    const bool yes = AskYesNo(OverwriteQuestion(name));
+    const bool yes = AskYesNo(OverwriteQuestion(target.name).c_str());
     if (QuitSignalled()) {
-      ReportFailure(narrow, "cancelled; the existing file was left as it was");
+      ReportFailure(name, "cancelled; the existing file was left as it was");
       return RestoreCancelled;
     }
     if (!yes) return RestoreKept;
     overwriteYesCount = int8_t(uint8_t(overwriteYesCount) + 1);
-    if (overwriteYesCount == 3 && AskYesNo(TAnsiString("Overwrite all files?"))) askBeforeOverwrite = false;
+    if (overwriteYesCount == 3 && AskYesNo(WIDE_TEXT("Overwrite all files?"))) askBeforeOverwrite = false;
   }
-  if (!target.file.Create(target.folder)) return Skipped(narrow, GetLastError());
+  if (!target.file.Create(target.folder)) return Skipped(name, GetLastError());
   return RestoreComplete;
 }
 
@@ -173,14 +171,14 @@ struct TInFlight {
 
 }  // namespace
 
-TRestoreOutcome RestoreEntry(HANDLE archive, const TEntryHeader& header, const TAnsiString& name,
-                             TRestoreFolders* folders, bool& askBeforeOverwrite, uint64_t& restoredBytes, float base,
-                             TOknoSostoyaniya* window, float end) {
+TRestoreOutcome RestoreEntry(HANDLE archive, const TEntryHeader& header, TRestoreFolders* folders,
+                             bool& askBeforeOverwrite, uint64_t& restoredBytes, float base, TOknoSostoyaniya* window,
+                             float end) {
   TRestoreTarget target;
-  target.name = TextOf(name);
+  target.name = header.name;
   target.testOnly = folders == nullptr;
   if (!target.testOnly) {
-    const TRestoreOutcome prepared = Prepare(target, archive, name, *folders, askBeforeOverwrite);
+    const TRestoreOutcome prepared = Prepare(target, archive, *folders, askBeforeOverwrite);
     if (prepared != RestoreComplete) return prepared;
   }
   auto failed = [&](const char* reason, bool damage) {

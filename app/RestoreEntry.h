@@ -31,6 +31,6 @@ extern int8_t overwriteYesCount;
 // run's window makes the run's buffers grow to it (up to kLargestWindow). Without folders the
 // entry is only read, decoded and checked: nothing is asked or written. Every failure is reported
 // on one line; restoredBytes grows by the bytes restored.
-TRestoreOutcome RestoreEntry(HANDLE archive, const TEntryHeader& header, const TAnsiString& name,
-                             TRestoreFolders* folders, bool& askBeforeOverwrite, uint64_t& restoredBytes, float base,
-                             TOknoSostoyaniya* window, float end = 1.0f);
+TRestoreOutcome RestoreEntry(HANDLE archive, const TEntryHeader& header, TRestoreFolders* folders,
+                             bool& askBeforeOverwrite, uint64_t& restoredBytes, float base, TOknoSostoyaniya* window,
+                             float end = 1.0f);

@@ -5,7 +5,8 @@
 
 namespace {
 
-bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+template <typename TChar>
+bool IsSeparator(TChar c) { return c == '\\' || c == '/'; }
 
 }  // namespace
 
@@ -32,15 +33,14 @@ void TRestoreFolders::Close() {
   root_ = nullptr;
 }
 
-HANDLE TRestoreFolders::Reach(const char* name, const char*& leaf) {
+HANDLE TRestoreFolders::Reach(const WCHAR* name, const WCHAR*& leaf) {
   if (root_ == nullptr) {
     SetLastError(ERROR_INVALID_HANDLE);
     return nullptr;
   }
-  std::vector<std::string> wanted;
-  const char* start = name;
-  for (const char* p = name;; ++p) {
-    if (*p == 0) break;
+  std::vector<std::basic_string<WCHAR>> wanted;
+  const WCHAR* start = name;
+  for (const WCHAR* p = name; *p != 0; ++p) {
     if (IsSeparator(*p)) {
       wanted.emplace_back(start, size_t(p - start));
       start = p + 1;

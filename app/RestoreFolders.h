@@ -26,10 +26,10 @@ class TRestoreFolders {
   // The folder that holds the file `name` (made where missing) and the name's last component;
   // nullptr with the last error (ERROR_CANT_RESOLVE_FILENAME: a link lies on the way). The handle
   // belongs to this object and stays valid until the next call.
-  HANDLE Reach(const char* name, const char*& leaf);
+  HANDLE Reach(const WCHAR* name, const WCHAR*& leaf);
 
  private:
   HANDLE root_ = nullptr;
-  std::vector<std::string> names_;  // the open chain below the target, one component a level
+  std::vector<std::basic_string<WCHAR>> names_;  // the open chain below the target, one component a level
   std::vector<HANDLE> handles_;
 };

@@ -54,9 +54,10 @@ void PostProgress(TOknoSostoyaniya* window, float position, float base) {
 }
 
 
-void PostEntryProgress(TOknoSostoyaniya* window, uint32_t number, uint32_t total, const char* name) {
+void PostEntryProgress(TOknoSostoyaniya* window, uint32_t number, uint32_t total, const TWideName& name) {
   if (window == nullptr) return;
+  // The window's texts are code page 1251: a letter it cannot spell shows as '?' there.
   char status[1100];
-  std::snprintf(status, sizeof status, "%u/%u %s", number, total, name);
+  std::snprintf(status, sizeof status, "%u/%u %s", number, total, TextOf(FromWide(TWideString(name.c_str()))));
   SetProgressStatus(window, status);
 }

@@ -3,6 +3,7 @@
 #pragma once
 #include <cstdint>
 
+#include "app/Names.h"
 #include "ui/Toknosostoyaniya.h"
 
 // Once per block: drains every pending message of the thread and reports whether it held a
@@ -18,6 +19,6 @@ bool QuitSignalled();
 // Posts a progress position and pumps the window (nothing without a window).
 void PostProgress(TOknoSostoyaniya* window, float position, float base);
 // Tells the window which file the job is at: "number/total name" (nothing without a window).
-void PostEntryProgress(TOknoSostoyaniya* window, uint32_t number, uint32_t total, const char* name);
+void PostEntryProgress(TOknoSostoyaniya* window, uint32_t number, uint32_t total, const TWideName& name);
 // The progress of `done` of `total` bytes of one file, from base to end, in extended precision.
 float PositionWithin(float base, float end, uint64_t done, uint64_t total);

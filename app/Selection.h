@@ -8,16 +8,17 @@
 #include <vector>
 
 #include "foundation/Tstring.h"
+#include "platform/win32.h"
 
-// Whether one word selects the stored name (both code page 1251).
-bool WordSelects(const char* word, const char* name);
+// Whether one word (code page 1251, from the command line) selects the stored name.
+bool WordSelects(const char* word, const WCHAR* name, uint32_t units);
 
 class TSelection {
  public:
   void Add(const TAnsiString& word);
   bool Empty() const { return words_.empty(); }
-  // Whether the name is selected; every word that selects it is marked as used.
-  bool Selects(const char* name);
+  // Whether the stored name is selected; every word that selects it is marked as used.
+  bool Selects(const WCHAR* name, uint32_t units);
   // One failure line for every word that selected nothing; true when there is none.
   bool ReportUnused() const;
 

@@ -2,7 +2,6 @@
 // link (never replacing) or by a rename over the file the user agreed to replace.
 #include "app/TemporaryFile.h"
 
-#include <cstring>
 #include <random>
 
 #include "platform/Beneath.h"
@@ -21,9 +20,9 @@ template <typename TAttempt>
 bool TTemporaryFile::WithFreshName(TAttempt attempt) {
   static std::minstd_rand next(std::random_device{}() | 1u);
   for (int tries = 0; tries < 100; ++tries) {
-    std::memcpy(name_, kPrefix, sizeof kPrefix - 1);
+    for (uint32_t i = 0; i + 1 < sizeof kPrefix; ++i) name_[i] = WCHAR(kPrefix[i]);
     for (uint32_t i = 0; i < kRandomCharacters; ++i)
-      name_[sizeof kPrefix - 1 + i] = kAlphabet[next() % (sizeof kAlphabet - 1)];
+      name_[sizeof kPrefix - 1 + i] = WCHAR(kAlphabet[next() % (sizeof kAlphabet - 1)]);
     name_[sizeof kPrefix - 1 + kRandomCharacters] = 0;
     if (attempt(name_)) return true;
     if (!Taken(GetLastError())) break;
@@ -40,13 +39,13 @@ bool TTemporaryFile::Create(HANDLE folder) {
   name_[0] = 0;
   file_ = CreateUnnamedFileBeneath(folder);
   if (file_ != INVALID_HANDLE_VALUE || GetLastError() != ERROR_NOT_SUPPORTED) return file_ != INVALID_HANDLE_VALUE;
-  return WithFreshName([&](const char* name) {
+  return WithFreshName([&](const WCHAR* name) {
     file_ = CreateFileBeneath(folder, name, GENERIC_WRITE, FILE_SHARE_READ, CREATE_NEW);
     return file_ != INVALID_HANDLE_VALUE;
   });
 }
 
-bool TTemporaryFile::Commit(const char* name, bool replace) {
+bool TTemporaryFile::Commit(const WCHAR* name, bool replace) {
   if (file_ == INVALID_HANDLE_VALUE) {
     SetLastError(ERROR_INVALID_HANDLE);
     return false;
@@ -56,7 +55,7 @@ bool TTemporaryFile::Commit(const char* name, bool replace) {
     // never replaces; to replace, it is linked under a name of its own and renamed over the file.
     if (LinkFileBeneath(folder_, file_, name)) return Close(name, nullptr, false);
     const bool linked = replace && Taken(GetLastError()) &&
-                        WithFreshName([&](const char* fresh) { return LinkFileBeneath(folder_, file_, fresh) != FALSE; });
+                        WithFreshName([&](const WCHAR* fresh) { return LinkFileBeneath(folder_, file_, fresh) != FALSE; });
     if (!linked) {
       const DWORD error = GetLastError();
       Discard();
@@ -69,7 +68,7 @@ bool TTemporaryFile::Commit(const char* name, bool replace) {
 
 // Closes the file, which is now called `current`, and renames it to `final` unless that is null.
 // Every failure leaves nothing of it.
-bool TTemporaryFile::Close(const char* current, const char* final, bool replace) {
+bool TTemporaryFile::Close(const WCHAR* current, const WCHAR* final, bool replace) {
   const bool closed = CloseHandle(file_) != FALSE;
   DWORD error = GetLastError();
   file_ = INVALID_HANDLE_VALUE;

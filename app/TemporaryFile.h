@@ -20,7 +20,7 @@ class TTemporaryFile {
   HANDLE Handle() const { return file_; }
   // Closes the temporary and gives it the name `name` in its folder, replacing a file of that
   // name only when `replace`. False with the last error; the temporary is then gone.
-  bool Commit(const char* name, bool replace);
+  bool Commit(const WCHAR* name, bool replace);
   // Closes the temporary and removes it; nothing when there is none.
   void Discard();
 
@@ -29,9 +29,9 @@ class TTemporaryFile {
   // Runs `attempt` with fresh names until one is not taken; false with the last error.
   template <typename TAttempt>
   bool WithFreshName(TAttempt attempt);
-  bool Close(const char* current, const char* final, bool replace);
+  bool Close(const WCHAR* current, const WCHAR* final, bool replace);
 
   HANDLE folder_ = nullptr;
   HANDLE file_ = INVALID_HANDLE_VALUE;
-  char name_[kNameSize] = "";  // empty while the file has no name
+  WCHAR name_[kNameSize] = {0};  // empty while the file has no name
 };

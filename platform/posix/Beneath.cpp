@@ -6,7 +6,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -23,13 +22,19 @@ int DescriptorOf(HANDLE folder) {
 }
 
 // The system form of one name component; false (ERROR_INVALID_NAME) for anything but one name.
-bool ComponentToSystem(LPCSTR component, std::string& name) {
-  if (component == nullptr || component[0] == 0 || std::strcmp(component, ".") == 0 ||
-      std::strcmp(component, "..") == 0 || std::strpbrk(component, "\\/") != nullptr) {
+bool ComponentToSystem(LPCWSTR component, std::string& name) {
+  const WCHAR dot[] = {'.', 0}, dots[] = {'.', '.', 0};
+  if (component == nullptr || component[0] == 0 || std::char_traits<WCHAR>::compare(component, dot, 2) == 0 ||
+      std::char_traits<WCHAR>::compare(component, dots, 3) == 0) {
     SetLastError(ERROR_INVALID_NAME);
     return false;
   }
-  return NarrowNameToSystem(component, name);
+  for (LPCWSTR p = component; *p != 0; ++p)
+    if (*p == '\\' || *p == '/') {
+      SetLastError(ERROR_INVALID_NAME);
+      return false;
+    }
+  return WideNameToSystem(component, name);
 }
 
 HANDLE FolderHandle(int descriptor) {
@@ -57,7 +62,7 @@ HANDLE OpenFolderA(LPCSTR path) {
   return FolderHandle(descriptor);
 }
 
-HANDLE OpenFolderBeneath(HANDLE folder, LPCSTR component, BOOL create) {
+HANDLE OpenFolderBeneath(HANDLE folder, LPCWSTR component, BOOL create) {
   const int directory = DescriptorOf(folder);
   std::string name;
   if (directory < 0 || !ComponentToSystem(component, name)) return nullptr;
@@ -83,14 +88,14 @@ HANDLE OpenFolderBeneath(HANDLE folder, LPCSTR component, BOOL create) {
   return nullptr;
 }
 
-HANDLE CreateFileBeneath(HANDLE folder, LPCSTR component, DWORD access, DWORD share, DWORD disposition) {
+HANDLE CreateFileBeneath(HANDLE folder, LPCWSTR component, DWORD access, DWORD share, DWORD disposition) {
   const int directory = DescriptorOf(folder);
   std::string name;
   if (directory < 0 || !ComponentToSystem(component, name)) return INVALID_HANDLE_VALUE;
   return OpenSystemFile(directory, name, access, share, disposition, true);
 }
 
-DWORD GetFileAttributesBeneath(HANDLE folder, LPCSTR component) {
+DWORD GetFileAttributesBeneath(HANDLE folder, LPCWSTR component) {
   const int directory = DescriptorOf(folder);
   std::string name;
   if (directory < 0 || !ComponentToSystem(component, name)) return INVALID_FILE_ATTRIBUTES;
@@ -103,36 +108,18 @@ DWORD GetFileAttributesBeneath(HANDLE folder, LPCSTR component) {
   return attributes;
 }
 
-BOOL MoveFileBeneath(HANDLE folder, LPCSTR from, LPCSTR to, DWORD flags) {
+BOOL MoveFileBeneath(HANDLE folder, LPCWSTR from, LPCWSTR to, DWORD flags) {
   const int directory = DescriptorOf(folder);
   std::string source, target;
   if (directory < 0 || !ComponentToSystem(from, source) || !ComponentToSystem(to, target)) return FALSE;
   return MoveSystemFile(directory, source, target, flags);
 }
 
-BOOL DeleteFileBeneath(HANDLE folder, LPCSTR component) {
+BOOL DeleteFileBeneath(HANDLE folder, LPCWSTR component) {
   const int directory = DescriptorOf(folder);
   std::string name;
   if (directory < 0 || !ComponentToSystem(component, name)) return FALSE;
   return DeleteSystemFile(directory, name);
-}
-
-HANDLE FindFirstFileBeneath(HANDLE folder, LPCSTR mask, LPWIN32_FIND_DATAA data) {
-  const int directory = DescriptorOf(folder);
-  if (directory < 0) return INVALID_HANDLE_VALUE;
-  if (mask == nullptr || mask[0] == 0 || data == nullptr) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return INVALID_HANDLE_VALUE;
-  }
-  const int descriptor = openat(directory, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  DIR* stream = descriptor >= 0 ? fdopendir(descriptor) : nullptr;
-  if (stream == nullptr) {
-    const int e = errno;
-    if (descriptor >= 0) close(descriptor);
-    SetLastErrorFromErrno(e);
-    return INVALID_HANDLE_VALUE;
-  }
-  return StartSearch(stream, mask, data);
 }
 
 HANDLE CreateUnnamedFileBeneath(HANDLE folder) {
@@ -153,7 +140,7 @@ HANDLE CreateUnnamedFileBeneath(HANDLE folder) {
   return AdoptSystemFile(fd, GENERIC_WRITE, FILE_SHARE_READ);
 }
 
-BOOL LinkFileBeneath(HANDLE folder, HANDLE file, LPCSTR component) {
+BOOL LinkFileBeneath(HANDLE folder, HANDLE file, LPCWSTR component) {
   const int directory = DescriptorOf(folder);
   std::string name;
   if (directory < 0 || !ComponentToSystem(component, name)) return FALSE;

@@ -330,7 +330,21 @@ bool MatchesMask(const char* name, const char* mask) {
   return MatchesMask(name + 1, mask + 1);
 }
 
-bool FillFindData(TSearch& search, const char* entryName, LPWIN32_FIND_DATAA data) {
+// The listed name in the record's form: cp1251 ('?' for what it cannot spell) or UTF-16.
+void SetFoundName(const char* entryName, const std::string& narrow, LPWIN32_FIND_DATAA data) {
+  (void)entryName;
+  // A system name is at most 255 bytes, so its cp1251 form always fits.
+  const size_t length = narrow.size() < MAX_PATH - 1 ? narrow.size() : MAX_PATH - 1;
+  std::memcpy(data->cFileName, narrow.data(), length);
+}
+void SetFoundName(const char* entryName, const std::string&, LPWIN32_FIND_DATAW data) {
+  const std::basic_string<WCHAR> wide = SystemNameToWide(entryName);
+  const size_t length = wide.size() < MAX_PATH - 1 ? wide.size() : MAX_PATH - 1;
+  std::memcpy(data->cFileName, wide.data(), length * sizeof(WCHAR));
+}
+
+template <typename TFindData>
+bool FillFindData(TSearch& search, const char* entryName, TFindData* data) {
   std::string narrow = SystemNameToNarrow(entryName);
   if (!MatchesMask(narrow.c_str(), search.mask.c_str())) return false;
   std::memset(data, 0, sizeof *data);
@@ -346,22 +360,28 @@ bool FillFindData(TSearch& search, const char* entryName, LPWIN32_FIND_DATAA dat
   StoreFileTime(&data->ftCreationTime, FileTimeFromTimespec(st.st_ctim));
   StoreFileTime(&data->ftLastAccessTime, FileTimeFromTimespec(st.st_atim));
   StoreFileTime(&data->ftLastWriteTime, FileTimeFromTimespec(st.st_mtim));
-  // A system name is at most 255 bytes, so its cp1251 form always fits.
-  size_t length = narrow.size() < MAX_PATH - 1 ? narrow.size() : MAX_PATH - 1;
-  std::memcpy(data->cFileName, narrow.data(), length);
+  SetFoundName(entryName, narrow, data);
   return true;
 }
 
-bool NextMatch(TSearch& search, LPWIN32_FIND_DATAA data) {
+template <typename TFindData>
+bool NextMatch(TSearch& search, TFindData* data) {
   while (search.next < search.names.size())
     if (FillFindData(search, search.names[search.next++].c_str(), data)) return true;
   SetLastError(ERROR_NO_MORE_FILES);
   return false;
 }
 
-}  // namespace
-
-HANDLE StartSearch(DIR* stream, const std::string& mask, LPWIN32_FIND_DATAA data) {
+// Opens the folder part of a search pattern (a system name) and starts the search.
+template <typename TFindData>
+HANDLE SearchFolder(const std::string& folderPart, const std::string& mask, TFindData* data) {
+  std::string folder = folderPart.empty() ? std::string(".") : folderPart;
+  DIR* stream = opendir(folder.c_str());
+  if (stream == nullptr) {
+    int e = errno;
+    SetLastErrorWithErrno(e == ENOENT || e == ENOTDIR ? ERROR_PATH_NOT_FOUND : Win32ErrorFromErrno(e), e);
+    return INVALID_HANDLE_VALUE;
+  }
   TSearch* search = new TSearch{stream, mask, {}, 0};
   if (!ReadFolderInNtfsOrder(*search)) {
     const int e = errno;
@@ -378,6 +398,8 @@ HANDLE StartSearch(DIR* stream, const std::string& mask, LPWIN32_FIND_DATAA data
   }
   return RegisterHandle(HandleKindSearch, search);
 }
+
+}  // namespace
 
 HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
                    LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
@@ -682,9 +704,9 @@ BOOL MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags)
   return MoveSystemFile(AT_FDCWD, from, to, dwFlags);
 }
 
-DWORD GetFileAttributesA(LPCSTR lpFileName) {
-  std::string name;
-  if (lpFileName == nullptr || !NarrowNameToSystem(lpFileName, name)) return INVALID_FILE_ATTRIBUTES;
+namespace {
+
+DWORD SystemFileAttributes(const std::string& name) {
   if (name.empty()) {
     SetLastError(ERROR_PATH_NOT_FOUND);
     return INVALID_FILE_ATTRIBUTES;
@@ -698,6 +720,20 @@ DWORD GetFileAttributesA(LPCSTR lpFileName) {
     return INVALID_FILE_ATTRIBUTES;
   }
   return attributes;
+}
+
+}  // namespace
+
+DWORD GetFileAttributesA(LPCSTR lpFileName) {
+  std::string name;
+  if (lpFileName == nullptr || !NarrowNameToSystem(lpFileName, name)) return INVALID_FILE_ATTRIBUTES;
+  return SystemFileAttributes(name);
+}
+
+DWORD GetFileAttributesW(LPCWSTR lpFileName) {
+  std::string name;
+  if (lpFileName == nullptr || !WideNameToSystem(lpFileName, name)) return INVALID_FILE_ATTRIBUTES;
+  return SystemFileAttributes(name);
 }
 
 BOOL CloseHandle(HANDLE hObject) {
@@ -746,39 +782,62 @@ BOOL CloseHandle(HANDLE hObject) {
   return FALSE;
 }
 
-HANDLE FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData) {
-  if (lpFileName == nullptr || lpFindFileData == nullptr) {
+namespace {
+
+// Splits a search pattern (program form, '\' between folders) at its last backslash into the
+// folder, as a system name, and the mask, as cp1251 text for the matcher.
+template <typename TChar>
+bool SplitPattern(const TChar* pattern, std::string& folder, std::string& mask) {
+  const std::basic_string<TChar> text(pattern);
+  const size_t cut = text.find_last_of(TChar('\\'));
+  const std::basic_string<TChar> folderPart = cut == text.npos ? std::basic_string<TChar>() : text.substr(0, cut + 1);
+  const std::basic_string<TChar> maskPart = cut == text.npos ? text : text.substr(cut + 1);
+  if (maskPart.empty()) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return false;
+  }
+  std::string maskSystem;
+  if constexpr (sizeof(TChar) == 1) {
+    mask = maskPart;
+    return NarrowNameToSystem(folderPart.c_str(), folder);
+  } else {
+    // The mask is matched against the cp1251 form of the names ('?' where it cannot spell them).
+    mask.clear();
+    for (TChar unit : maskPart) {
+      const int b = unit == '*' || unit == '?' ? int(unit) : UnicodeToCp1251(unit);
+      mask.push_back(b < 0 ? '?' : char(b));
+    }
+    return WideNameToSystem(folderPart.c_str(), folder);
+  }
+}
+
+template <typename TChar, typename TFindData>
+HANDLE FindFirst(const TChar* pattern, TFindData* data) {
+  if (pattern == nullptr || data == nullptr) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return INVALID_HANDLE_VALUE;
   }
-  std::string pattern(lpFileName);
-  size_t cut = pattern.find_last_of('\\');
-  std::string folderPart = cut == std::string::npos ? std::string() : pattern.substr(0, cut + 1);
-  std::string mask = cut == std::string::npos ? pattern : pattern.substr(cut + 1);
-  if (mask.empty()) {
-    SetLastError(ERROR_FILE_NOT_FOUND);
-    return INVALID_HANDLE_VALUE;
-  }
-  std::string folder;
-  if (!NarrowNameToSystem(folderPart.c_str(), folder)) return INVALID_HANDLE_VALUE;
-  if (folder.empty()) folder = ".";
-  DIR* stream = opendir(folder.c_str());
-  if (stream == nullptr) {
-    int e = errno;
-    SetLastErrorWithErrno(e == ENOENT || e == ENOTDIR ? ERROR_PATH_NOT_FOUND : Win32ErrorFromErrno(e), e);
-    return INVALID_HANDLE_VALUE;
-  }
-  return StartSearch(stream, mask, lpFindFileData);
+  std::string folder, mask;
+  if (!SplitPattern(pattern, folder, mask)) return INVALID_HANDLE_VALUE;
+  return SearchFolder(folder, mask, data);
 }
 
-BOOL FindNextFileA(HANDLE hFindFile, LPWIN32_FIND_DATAA lpFindFileData) {
-  TSearch* search = static_cast<TSearch*>(LookupHandle(hFindFile, HandleKindSearch));
-  if (search == nullptr || lpFindFileData == nullptr) {
+template <typename TFindData>
+BOOL FindNext(HANDLE handle, TFindData* data) {
+  TSearch* search = static_cast<TSearch*>(LookupHandle(handle, HandleKindSearch));
+  if (search == nullptr || data == nullptr) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
-  return NextMatch(*search, lpFindFileData) ? TRUE : FALSE;
+  return NextMatch(*search, data) ? TRUE : FALSE;
 }
+
+}  // namespace
+
+HANDLE FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData) { return FindFirst(lpFileName, lpFindFileData); }
+HANDLE FindFirstFileW(LPCWSTR lpFileName, LPWIN32_FIND_DATAW lpFindFileData) { return FindFirst(lpFileName, lpFindFileData); }
+BOOL FindNextFileA(HANDLE hFindFile, LPWIN32_FIND_DATAA lpFindFileData) { return FindNext(hFindFile, lpFindFileData); }
+BOOL FindNextFileW(HANDLE hFindFile, LPWIN32_FIND_DATAW lpFindFileData) { return FindNext(hFindFile, lpFindFileData); }
 
 BOOL FindClose(HANDLE hFindFile) {
   TSearch* search = static_cast<TSearch*>(UnregisterHandle(hFindFile, HandleKindSearch));
@@ -822,26 +881,30 @@ BOOL RemoveDirectoryA(LPCSTR lpPathName) {
   return TRUE;
 }
 
-DWORD GetCurrentDirectoryA(DWORD nBufferLength, LPSTR lpBuffer) {
+namespace {
+
+std::string SystemCurrentDirectory() {
   std::vector<char> system(4096);
   while (getcwd(system.data(), system.size()) == nullptr) {
     if (errno != ERANGE) {
       SetLastErrorFromErrno(errno);
-      return 0;
+      return std::string();
     }
     system.resize(system.size() * 2);
   }
-  std::string narrow = SystemNameToNarrow(system.data());
-  // Windows' convention: the length without the terminator on success, the size the buffer
-  // needs, terminator included, when it is too small.
-  if (lpBuffer == nullptr || nBufferLength < narrow.size() + 1) return static_cast<DWORD>(narrow.size() + 1);
-  std::memcpy(lpBuffer, narrow.c_str(), narrow.size() + 1);
-  return static_cast<DWORD>(narrow.size());
+  return system.data();
 }
 
-BOOL SetCurrentDirectoryA(LPCSTR lpPathName) {
-  std::string name;
-  if (lpPathName == nullptr || !NarrowNameToSystem(lpPathName, name)) return FALSE;
+// Windows' convention: the length without the terminator on success, the size the buffer needs,
+// terminator included, when it is too small.
+template <typename TChar>
+DWORD GiveText(const std::basic_string<TChar>& text, DWORD capacity, TChar* buffer) {
+  if (buffer == nullptr || capacity < text.size() + 1) return static_cast<DWORD>(text.size() + 1);
+  std::memcpy(buffer, text.c_str(), (text.size() + 1) * sizeof(TChar));
+  return static_cast<DWORD>(text.size());
+}
+
+BOOL EnterFolder(const std::string& name) {
   if (name.empty()) {
     SetLastErrorWithErrno(ERROR_PATH_NOT_FOUND, ENOENT);
     return FALSE;
@@ -852,4 +915,30 @@ BOOL SetCurrentDirectoryA(LPCSTR lpPathName) {
     return FALSE;
   }
   return TRUE;
+}
+
+}  // namespace
+
+DWORD GetCurrentDirectoryA(DWORD nBufferLength, LPSTR lpBuffer) {
+  const std::string system = SystemCurrentDirectory();
+  if (system.empty()) return 0;
+  return GiveText(SystemNameToNarrow(system.c_str()), nBufferLength, lpBuffer);
+}
+
+DWORD GetCurrentDirectoryW(DWORD nBufferLength, LPWSTR lpBuffer) {
+  const std::string system = SystemCurrentDirectory();
+  if (system.empty()) return 0;
+  return GiveText(SystemNameToWide(system.c_str()), nBufferLength, lpBuffer);
+}
+
+BOOL SetCurrentDirectoryA(LPCSTR lpPathName) {
+  std::string name;
+  if (lpPathName == nullptr || !NarrowNameToSystem(lpPathName, name)) return FALSE;
+  return EnterFolder(name);
+}
+
+BOOL SetCurrentDirectoryW(LPCWSTR lpPathName) {
+  std::string name;
+  if (lpPathName == nullptr || !WideNameToSystem(lpPathName, name)) return FALSE;
+  return EnterFolder(name);
 }

@@ -157,3 +157,23 @@ std::string SystemNameToNarrow(const char* name) {
   }
   return out;
 }
+
+std::basic_string<WCHAR> SystemNameToWide(const char* name) {
+  std::basic_string<WCHAR> out;
+  const size_t n = std::strlen(name);
+  for (size_t i = 0; i < n;) {
+    const size_t at = i;
+    const uint32_t cp = DecodeUtf8(name, n, i);
+    if (cp == '/') {
+      out.push_back(WCHAR('\\'));
+    } else if (cp == 0xFFFFFFFFu || cp == '\\' || (cp >= 0xD800 && cp <= 0xDFFF)) {
+      for (size_t k = at; k < i; ++k) out.push_back(WCHAR(0xDC00 + static_cast<unsigned char>(name[k])));
+    } else if (cp >= 0x10000) {
+      out.push_back(WCHAR(0xD800 + ((cp - 0x10000) >> 10)));
+      out.push_back(WCHAR(0xDC00 + ((cp - 0x10000) & 0x3FF)));
+    } else {
+      out.push_back(WCHAR(cp));
+    }
+  }
+  return out;
+}

@@ -48,8 +48,6 @@ BOOL MoveSystemFile(int directory, const std::string& from, const std::string& t
 // The attributes Windows reports for the item (a link: FILE_ATTRIBUTE_REPARSE_POINT beside what it
 // points to); st receives what was found. False when it does not exist even as a link.
 bool ItemAttributes(int directory, const char* entryName, const char* leafName, struct stat& st, DWORD& attributes);
-// FindFirstFileA's search over an open directory stream, which the search then owns.
-HANDLE StartSearch(DIR* stream, const std::string& mask, LPWIN32_FIND_DATAA data);
 
 // ---- code page 1251 and UTF-8 ------------------------------------------------------------------
 // The system's code page 1251 (iconv's CP1251), built once: the UTF-16 unit for every byte, 0 for
@@ -69,6 +67,10 @@ uint32_t DecodeUtf8(const char* text, size_t n, size_t& i);
 // cannot represent therefore fails instead of naming some other file.
 bool NarrowNameToSystem(const char* name, std::string& out);
 bool WideNameToSystem(const WCHAR* name, std::string& out);
+// System name to UTF-16 without loss, each "/" turned into "\": a byte that is not UTF-8, and a
+// literal '\' of the system name, become the lone unit 0xDC00 + the byte, which WideNameToSystem
+// refuses, so such a name is listed but never opens another file.
+std::basic_string<WCHAR> SystemNameToWide(const char* name);
 // System name back to cp1251, each "/" turned into "\". Each character that code page 1251 cannot represent, each
 // ill-formed byte and each literal '\' of the system name becomes '?'.
 std::string SystemNameToNarrow(const char* name);

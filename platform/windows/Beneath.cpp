@@ -9,27 +9,23 @@
 
 namespace {
 
-bool ComponentToWide(LPCSTR component, std::wstring& wide) {
-  if (component == nullptr || component[0] == 0 || (component[0] == '.' && component[1] == 0) ||
-      (component[0] == '.' && component[1] == '.' && component[2] == 0)) {
+bool ComponentToWide(LPCWSTR component, std::wstring& wide) {
+  if (component == nullptr || component[0] == 0 || (component[0] == L'.' && component[1] == 0) ||
+      (component[0] == L'.' && component[1] == L'.' && component[2] == 0)) {
     SetLastError(ERROR_INVALID_NAME);
     return false;
   }
-  for (const char* p = component; *p != 0; ++p)
-    if (*p == '\\' || *p == '/' || *p == ':') {
+  for (LPCWSTR p = component; *p != 0; ++p)
+    if (*p == L'\\' || *p == L'/' || *p == L':') {
       SetLastError(ERROR_INVALID_NAME);
       return false;
     }
-  const int units = MultiByteToWideChar(CP_ACP, 0, component, -1, nullptr, 0);
-  if (units <= 0) return false;
-  wide.assign(size_t(units), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, component, -1, &wide[0], units);
-  wide.resize(size_t(units) - 1);
+  wide = component;
   return true;
 }
 
 // The full path of the item `component` in `folder`, from the folder's handle.
-bool ChildPath(HANDLE folder, LPCSTR component, std::wstring& path) {
+bool ChildPath(HANDLE folder, LPCWSTR component, std::wstring& path) {
   std::wstring leaf;
   if (!ComponentToWide(component, leaf)) return false;
   const DWORD need = GetFinalPathNameByHandleW(folder, nullptr, 0, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
@@ -78,7 +74,7 @@ HANDLE OpenFolderA(LPCSTR path) {
   return PinFolder(wide, false);
 }
 
-HANDLE OpenFolderBeneath(HANDLE folder, LPCSTR component, BOOL create) {
+HANDLE OpenFolderBeneath(HANDLE folder, LPCWSTR component, BOOL create) {
   std::wstring path;
   if (!ChildPath(folder, component, path)) return nullptr;
   const DWORD attributes = GetFileAttributesW(path.c_str());
@@ -88,7 +84,7 @@ HANDLE OpenFolderBeneath(HANDLE folder, LPCSTR component, BOOL create) {
   return PinFolder(path, true);
 }
 
-HANDLE CreateFileBeneath(HANDLE folder, LPCSTR component, DWORD access, DWORD share, DWORD disposition) {
+HANDLE CreateFileBeneath(HANDLE folder, LPCWSTR component, DWORD access, DWORD share, DWORD disposition) {
   std::wstring path;
   if (!ChildPath(folder, component, path)) return INVALID_HANDLE_VALUE;
   const DWORD attributes = GetFileAttributesW(path.c_str());
@@ -109,40 +105,22 @@ HANDLE CreateFileBeneath(HANDLE folder, LPCSTR component, DWORD access, DWORD sh
   return file;
 }
 
-DWORD GetFileAttributesBeneath(HANDLE folder, LPCSTR component) {
+DWORD GetFileAttributesBeneath(HANDLE folder, LPCWSTR component) {
   std::wstring path;
   if (!ChildPath(folder, component, path)) return INVALID_FILE_ATTRIBUTES;
   return GetFileAttributesW(path.c_str());
 }
 
-BOOL MoveFileBeneath(HANDLE folder, LPCSTR from, LPCSTR to, DWORD flags) {
+BOOL MoveFileBeneath(HANDLE folder, LPCWSTR from, LPCWSTR to, DWORD flags) {
   std::wstring source, target;
   if (!ChildPath(folder, from, source) || !ChildPath(folder, to, target)) return FALSE;
   return MoveFileExW(source.c_str(), target.c_str(), flags);
 }
 
-BOOL DeleteFileBeneath(HANDLE folder, LPCSTR component) {
+BOOL DeleteFileBeneath(HANDLE folder, LPCWSTR component) {
   std::wstring path;
   if (!ChildPath(folder, component, path)) return FALSE;
   return DeleteFileW(path.c_str());
-}
-
-HANDLE FindFirstFileBeneath(HANDLE folder, LPCSTR mask, LPWIN32_FIND_DATAA data) {
-  std::wstring pattern;
-  if (data == nullptr || !ChildPath(folder, mask, pattern)) return INVALID_HANDLE_VALUE;
-  WIN32_FIND_DATAW wide;
-  HANDLE search = FindFirstFileW(pattern.c_str(), &wide);
-  if (search == INVALID_HANDLE_VALUE) return search;
-  // The A form of the record, as FindNextFileA goes on to give it.
-  ZeroMemory(data, sizeof *data);
-  data->dwFileAttributes = wide.dwFileAttributes;
-  data->ftCreationTime = wide.ftCreationTime;
-  data->ftLastAccessTime = wide.ftLastAccessTime;
-  data->ftLastWriteTime = wide.ftLastWriteTime;
-  data->nFileSizeHigh = wide.nFileSizeHigh;
-  data->nFileSizeLow = wide.nFileSizeLow;
-  WideCharToMultiByte(CP_ACP, 0, wide.cFileName, -1, data->cFileName, MAX_PATH, nullptr, nullptr);
-  return search;
 }
 
 HANDLE CreateUnnamedFileBeneath(HANDLE) {

@@ -2,6 +2,7 @@
 // beyond the window), the cancel check, and the names a restore accepts.
 #include "AppTestSupport.h"
 #include "app/ArchiveFormat.h"
+#include "app/Names.h"
 #include "app/CompressEntry.h"
 #include "app/Reports.h"
 #include "app/RestoreEntry.h"
@@ -42,6 +43,9 @@ class JobsTest : public ::testing::Test {
     SetCurrentDirectoryA(saved.c_str());
   }
   std::string Path(const char* name) const { return scratch.system + "/" + name; }
+  // The file restored into the folder `target`: the last file compressed, by its own name.
+  TBytes Restored(const char* target) const { return ReadAll(scratch.system + "/" + target + "/" + compressed); }
+  std::string compressed;
 
   // Compresses `name` into a new archive x.pck with the given window; returns the job's result.
   int32_t Compress(const char* name, int32_t window) {
@@ -50,11 +54,12 @@ class JobsTest : public ::testing::Test {
                                  FILE_ATTRIBUTE_NORMAL, nullptr);
     EXPECT_NE(INVALID_HANDLE_VALUE, archive);
     uint64_t time = 77;
-    const int32_t result = CompressFileEntry(archive, TAnsiString(name), 0.0f, nullptr, time);
+    compressed = name;
+    const int32_t result = CompressFileEntry(archive, WideOf(TAnsiString(name)), 0.0f, nullptr, time);
     CloseHandle(archive);
     return result;
   }
-  // Restores the first entry of x.pck under `target` with the given window.
+  // Restores the first entry of x.pck into the folder `target` with the given window.
   TRestoreOutcome Restore(const char* target, int32_t window) {
     EXPECT_TRUE(AllocateBlockBuffer(window, BlockRestore));
     HANDLE archive = CreateFileA("x.pck", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
@@ -67,9 +72,9 @@ class JobsTest : public ::testing::Test {
     header.checked = WrittenChecked(archive, header, AcceptedBlockLength(window));
     bool ask = false;
     TRestoreFolders folders;
-    EXPECT_TRUE(folders.Open(""));
+    EXPECT_TRUE(folders.Open(target));
     uint64_t bytes = 0;
-    const TRestoreOutcome outcome = RestoreEntry(archive, header, TAnsiString(target), &folders, ask, bytes, 0.0f, nullptr);
+    const TRestoreOutcome outcome = RestoreEntry(archive, header, &folders, ask, bytes, 0.0f, nullptr);
     CloseHandle(archive);
     return outcome;
   }
@@ -98,7 +103,7 @@ TEST_F(JobsTest, SourceOfTwoBlocksAndOneByteGivesThreeBlocksAndRestores) {
   EXPECT_EQ(ReadAll(Path("x.pck")).size(), Load64(ReadAll(Path("x.pck")).data()));
 
   EXPECT_EQ(RestoreComplete, Restore("back.txt", 4096));
-  EXPECT_EQ(data, ReadAll(Path("back.txt")));
+  EXPECT_EQ(data, Restored("back.txt"));
   EXPECT_FALSE(FailureReported());
 }
 
@@ -128,7 +133,7 @@ TEST_F(JobsTest, PendingQuitCancelsAtTheFirstBlockButNotAnEmptyFile) {
   ASSERT_EQ(EntryWritten, Compress("s.txt", 4096));
   PostQuitMessage(0);
   EXPECT_EQ(RestoreCancelled, Restore("back.txt", 4096));
-  EXPECT_TRUE(ReadAll(Path("back.txt")).empty());
+  EXPECT_TRUE(Restored("back.txt").empty());
 
   WriteAll(Path("e.txt"), {});
   PostQuitMessage(0);
@@ -144,7 +149,7 @@ TEST_F(JobsTest, TinyWindowRestoresItsOwnStoredFullBlocks) {
   ASSERT_EQ(3u, lengths.size());
   EXPECT_EQ(21u, lengths[0]) << "a stored full block and its trailer are window + 16 bytes, more than 2 x window";
   EXPECT_EQ(RestoreComplete, Restore("t.out", 5));
-  EXPECT_EQ(data, ReadAll(Path("t.out")));
+  EXPECT_EQ(data, Restored("t.out"));
 }
 
 TEST_F(JobsTest, SmallerWindowRefusesLongerBlocksWithoutTouchingMemoryOutsideTheBuffer) {
@@ -159,7 +164,7 @@ TEST_F(JobsTest, SmallerWindowRefusesLongerBlocksWithoutTouchingMemoryOutsideThe
   // A checked entry tells the window it needs: any smaller window restores it.
   for (int32_t smaller : {int32_t(lengths[0] / 3), 1000, 5})
     EXPECT_EQ(RestoreComplete, Restore("grown.out", smaller)) << smaller;
-  EXPECT_EQ(data, ReadAll(Path("grown.out")));
+  EXPECT_EQ(data, Restored("grown.out"));
   EXPECT_FALSE(FailureReported());
 
   // An archive made before trailers (mark 0, nothing after the block's last section): the window
@@ -175,17 +180,17 @@ TEST_F(JobsTest, SmallerWindowRefusesLongerBlocksWithoutTouchingMemoryOutsideThe
   // the output area it overlaps.
   const int32_t window = int32_t(lengths[0] * 3 / 4);
   EXPECT_EQ(RestoreDamaged, Restore("a.out", window));
-  EXPECT_TRUE(ReadAll(Path("a.out")).empty());
+  EXPECT_TRUE(Restored("a.out").empty());
   EXPECT_TRUE(FailureReported());
   // Over 2 x window: refused by its length.
   EXPECT_EQ(RestoreDamaged, Restore("b.out", int32_t(lengths[0] / 3)));
-  EXPECT_TRUE(ReadAll(Path("b.out")).empty());
+  EXPECT_TRUE(Restored("b.out").empty());
   // A window big enough for the payload but not for the restored bytes: the engine refuses it.
   EXPECT_EQ(RestoreDamaged, Restore("c.out", int32_t(lengths[0] + 16)));
-  EXPECT_TRUE(ReadAll(Path("c.out")).empty());
+  EXPECT_TRUE(Restored("c.out").empty());
   // The window it was made with restores it.
   EXPECT_EQ(RestoreComplete, Restore("d.out", 65536));
-  EXPECT_EQ(data, ReadAll(Path("d.out")));
+  EXPECT_EQ(data, Restored("d.out"));
 }
 
 TEST_F(JobsTest, ACheckedBlockWhosePrePassOutgrowsItsChunkGrowsTheWindowToFitIt) {
@@ -199,7 +204,7 @@ TEST_F(JobsTest, ACheckedBlockWhosePrePassOutgrowsItsChunkGrowsTheWindowToFitIt)
   const uint32_t prePass = Load32(archive.data() + 29 + 4);
   ASSERT_GT(prePass, 65536u);
   EXPECT_EQ(RestoreComplete, Restore("z.out", 32768));
-  EXPECT_EQ(data, ReadAll(Path("z.out")));
+  EXPECT_EQ(data, Restored("z.out"));
 }
 
 TEST_F(JobsTest, BlockBufferFollowsTheEngineBoundAndRefusesUnworkableWindows) {
@@ -246,12 +251,12 @@ struct TNameCase {
   bool restorable;
 };
 
-TEST(RestorableNames, OnlyRelativeNamesThatStayInsideTheFolderAndSurviveCodePage1251) {
+TEST(RestorableNames, OnlyRelativeNamesThatStayInsideTheFolderAndThatEverySystemHolds) {
   const TNameCase cases[] = {
       {u"a.txt", true}, {u"photos\\trip\\b.jpg", true}, {u"a..b", true}, {u"..hidden", true},
-      {u"\u041F\u0430\u043F\u043A\u0430\\\u0444.txt", true},  // Cyrillic: in code page 1251
-      {u"\u20AC.txt", true},                                  // so is the euro sign
-      {u"\u4E2D.txt", false},                                 // not in code page 1251
+      {u"\u041F\u0430\u043F\u043A\u0430\\\u0444.txt", true}, {u"\u4E2D.txt", true}, {u"caf\u00E9", true},
+      {u"\U0001F600.txt", true},                              // a surrogate pair
+      {u"\xD83D.txt", false}, {u"a\xDC80", false},            // unpaired surrogates
       {u"", false}, {u"\\abs.txt", false}, {u"\\\\server\\share\\x", false}, {u"/abs.txt", false},
       {u"C:\\x.txt", false}, {u"C:x.txt", false}, {u"a\\b:stream", false}, {u"..", false}, {u"..\\x", false},
       {u"a\\..\\..\\x", false}, {u"a\\..", false}, {u".\\x", false}, {u"a\\.\\x", false},
@@ -261,14 +266,15 @@ TEST(RestorableNames, OnlyRelativeNamesThatStayInsideTheFolderAndSurviveCodePage
       {u"prn\\x", false}, {u"name.", false}, {u"name ", false}, {u"console.txt", true}, {u"com0.txt", true},
       {u"lpt", true}, {u"auxiliary", true}, {u".aux", true},
   };
-  for (const TNameCase& c : cases) {
-    TAnsiString narrow;
-    EXPECT_EQ(c.restorable, IsRestorableName(c.name.c_str(), uint32_t(c.name.size()), narrow))
+  for (const TNameCase& c : cases)
+    EXPECT_EQ(c.restorable, IsRestorableName(c.name.c_str(), uint32_t(c.name.size())))
         << "name of " << c.name.size() << " units, first unit " << (c.name.empty() ? 0 : int(c.name[0]));
-    if (c.restorable) {
-      EXPECT_EQ(c.name.size(), narrow.Length());
-    }
-  }
+  // What a walk stores of a listed name: what every system holds, a name that was not UTF-8 not.
+  for (const std::u16string& name : {std::u16string(u"\u00E9t\u00E9 \u65E5.txt"), std::u16string(u".hidden")})
+    EXPECT_EQ(nullptr, UnstorableReason(name.c_str()));
+  for (const std::u16string& name : {std::u16string(u"a:b"), std::u16string(u"a\x01"), std::u16string(u"bad\xDCFF"),
+                                     std::u16string(u"aux.txt"), std::u16string(u"end.")})
+    EXPECT_NE(nullptr, UnstorableReason(name.c_str()));
 }
 
 }  // namespace

@@ -97,6 +97,6 @@ pck craft dev.pck 'CON=x' 'aux.txt=x' 'd\com1.log=x' 'name.=x' 'name =x' 'ok.txt
 run -h -d=out dev.pck
 expect_rc 4 "an archive with device names"
 check "only ok.txt is restored" test "$(cd out && find . -type f)" = ./ok.txt
-stderr_has "aux.txt: stored name is absolute, leaves the folder or cannot be represented" "a device name is refused"
+stderr_has "aux.txt: stored name is absolute, leaves the folder or cannot be restored as it is" "a device name is refused"
 
 finish

@@ -136,7 +136,11 @@ expect_rc 4 "a folder with files that cannot be stored"
 [ "$as_nobody" = 1 ] || [ "$(id -u)" != 0 ] && stderr_has 'tree\unreadable: Permission denied; left out' "the unreadable file"
 stderr_has 'tree\fifo: not a regular file (a device, a pipe or a socket); left out' "the FIFO"
 stderr_has 'tree\socket: not a regular file' "the socket"
-check "every unnamable file is named" [ "$(grep -c 'cannot hold; left out' "$work/stderr")" = 9 ]
+check "every name Windows cannot hold is named" [ "$(grep -c 'cannot hold; left out' "$work/stderr")" = 3 ]
+stderr_has 'tree\bad\xFF: the name is not valid UTF-8' "a name that is not UTF-8 shows its bytes"
+stderr_has 'tree\back\x5Cslash: the name is not valid UTF-8 or holds a backslash' "a name with a backslash"
+check "names of every script are stored" \
+  test "$(pck list tree.pck | awk '{print $6}' | grep -c -e '中文' -e '😀' -e 'café' -e 'ü')" = 4
 stderr_has 'tree\loop\up: a folder link that leads back into the tree or above it; not walked' "a link to the top"
 stderr_has 'tree\loop\above: a folder link that leads back' "a link above the top"
 run -h tree/fifo
@@ -150,5 +154,5 @@ run -h tree.pck
 expect_rc 0 "the archive of the rest restores"
 check "it holds the readable file" test "$(cat tree/ok.txt)" = fine
 check "a file that says it is empty is stored whole" cmp /proc/version tree/version
-check "nothing else" [ "$(find tree -type f | sort | tr '\n' ' ')" = "tree/ok.txt tree/version " ]
+check "nothing else" [ "$(find tree -type f | LC_ALL=C sort | tr '\n' ' ')" = "tree/café tree/ok.txt tree/version tree/ü tree/中文 tree/😀 " ]
 finish

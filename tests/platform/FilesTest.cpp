@@ -457,43 +457,43 @@ TEST(Files, NamesBelowAFolderHandleNeverPassThroughALink) {
   HANDLE top = OpenFolderA(scratch.narrow.c_str());
   ASSERT_NE(nullptr, top);
 
-  for (const char* component : {"", ".", "..", "a\\b", "a/b"}) {
-    EXPECT_EQ(nullptr, OpenFolderBeneath(top, component, TRUE)) << component;
-    EXPECT_EQ(ERROR_INVALID_NAME, GetLastError()) << component;
+  for (const WCHAR* component : {WIDE_TEXT(""), WIDE_TEXT("."), WIDE_TEXT(".."), WIDE_TEXT("a\\b"), WIDE_TEXT("a/b")}) {
+    EXPECT_EQ(nullptr, OpenFolderBeneath(top, component, TRUE));
+    EXPECT_EQ(ERROR_INVALID_NAME, GetLastError());
   }
-  EXPECT_EQ(nullptr, OpenFolderBeneath(top, "link", TRUE));
+  EXPECT_EQ(nullptr, OpenFolderBeneath(top, WIDE_TEXT("link"), TRUE));
   EXPECT_EQ(ERROR_CANT_RESOLVE_FILENAME, GetLastError());
-  EXPECT_EQ(INVALID_HANDLE_VALUE, CreateFileBeneath(top, "link", GENERIC_WRITE, 0, CREATE_ALWAYS));
+  EXPECT_EQ(INVALID_HANDLE_VALUE, CreateFileBeneath(top, WIDE_TEXT("link"), GENERIC_WRITE, 0, CREATE_ALWAYS));
   EXPECT_EQ(ERROR_CANT_RESOLVE_FILENAME, GetLastError());
-  EXPECT_NE(0u, GetFileAttributesBeneath(top, "link") & FILE_ATTRIBUTE_REPARSE_POINT);
+  EXPECT_NE(0u, GetFileAttributesBeneath(top, WIDE_TEXT("link")) & FILE_ATTRIBUTE_REPARSE_POINT);
 
-  HANDLE made = OpenFolderBeneath(top, "made", TRUE);
+  HANDLE made = OpenFolderBeneath(top, WIDE_TEXT("made"), TRUE);
   ASSERT_NE(nullptr, made);
   // The folder is swapped for a link to outside: its handle still leads to the folder itself.
   ASSERT_EQ(0, rename((root + "/made").c_str(), (root + "/moved").c_str()));
   ASSERT_EQ(0, symlink(outside.system.c_str(), (root + "/made").c_str()));
-  HANDLE file = CreateFileBeneath(made, "f.txt", GENERIC_WRITE, 0, CREATE_NEW);
+  HANDLE file = CreateFileBeneath(made, WIDE_TEXT("f.txt"), GENERIC_WRITE, 0, CREATE_NEW);
   ASSERT_NE(INVALID_HANDLE_VALUE, file);
   EXPECT_TRUE(WriteFile(file, "x", 1, nullptr, nullptr));
   CloseHandle(file);
   EXPECT_EQ(0, access((root + "/moved/f.txt").c_str(), F_OK));
   EXPECT_NE(0, access((outside.system + "/f.txt").c_str(), F_OK));
-  EXPECT_EQ(nullptr, OpenFolderBeneath(top, "made", FALSE)) << "the link now there is refused";
+  EXPECT_EQ(nullptr, OpenFolderBeneath(top, WIDE_TEXT("made"), FALSE)) << "the link now there is refused";
 
   // A rename within the folder never replaces a folder; a delete, a listing.
-  HANDLE sub = OpenFolderBeneath(made, "sub", TRUE);
+  HANDLE sub = OpenFolderBeneath(made, WIDE_TEXT("sub"), TRUE);
   ASSERT_NE(nullptr, sub);
   CloseHandle(sub);
-  EXPECT_FALSE(MoveFileBeneath(made, "f.txt", "sub", MOVEFILE_REPLACE_EXISTING));
-  EXPECT_TRUE(MoveFileBeneath(made, "f.txt", "g.txt", 0));
-  WIN32_FIND_DATAA item;
-  HANDLE search = FindFirstFileBeneath(made, "g*", &item);
-  ASSERT_NE(INVALID_HANDLE_VALUE, search);
-  EXPECT_STREQ("g.txt", item.cFileName);
-  EXPECT_FALSE(FindNextFileA(search, &item));
-  FindClose(search);
-  EXPECT_TRUE(DeleteFileBeneath(made, "g.txt"));
-  EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesBeneath(made, "g.txt"));
+  EXPECT_FALSE(MoveFileBeneath(made, WIDE_TEXT("f.txt"), WIDE_TEXT("sub"), MOVEFILE_REPLACE_EXISTING));
+  EXPECT_TRUE(MoveFileBeneath(made, WIDE_TEXT("f.txt"), WIDE_TEXT("g.txt"), 0));
+  EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesBeneath(made, WIDE_TEXT("g.txt")));
+  // Any name the system can hold, in UTF-16: here it is the UTF-8 of the same letters.
+  HANDLE wide = CreateFileBeneath(made, WIDE_TEXT("\u65E5\u0438\u00E9 \U0001F600.txt"), GENERIC_WRITE, 0, CREATE_NEW);
+  ASSERT_NE(INVALID_HANDLE_VALUE, wide);
+  CloseHandle(wide);
+  EXPECT_EQ(0, access((root + "/moved/\xE6\x97\xA5\xD0\xB8\xC3\xA9 \xF0\x9F\x98\x80.txt").c_str(), F_OK));
+  EXPECT_TRUE(DeleteFileBeneath(made, WIDE_TEXT("g.txt")));
+  EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesBeneath(made, WIDE_TEXT("g.txt")));
   CloseHandle(made);
   CloseHandle(top);
 }
