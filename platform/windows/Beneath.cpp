@@ -128,7 +128,7 @@ HANDLE CreateUnnamedFileBeneath(HANDLE) {
   return INVALID_HANDLE_VALUE;
 }
 
-BOOL LinkFileBeneath(HANDLE, HANDLE, LPCSTR) {
+BOOL LinkFileBeneath(HANDLE, HANDLE, LPCWSTR) {
   SetLastError(ERROR_NOT_SUPPORTED);
   return FALSE;
 }

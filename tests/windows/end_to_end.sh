@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The Windows program under Wine against the Linux one: a tree with Cyrillic names, an empty file
+# The Windows program under Wine against the Linux one: a tree with names of many scripts, an empty file
 # and a file of several blocks gives byte-identical archives from every build, and each archive
 # restores byte for byte, with its times, in the other builds. Also runs the engine and
 # foundation tests cross-built for Windows.
@@ -45,6 +45,9 @@ cat "$root/tests/data/"* >"tree/big.bin"
 : >"tree/пустой"
 printf 'b' >tree/b.txt
 printf 'A' >tree/A.txt
+# Names of every script, stored as the UTF-16 the file systems hold.
+mkdir -p "tree/Ελληνικά"
+for name in café.txt naïve.md 日本語.txt "Ελληνικά/Ölçü.csv" "😀 smile.txt"; do printf '%s' "$name" >"tree/$name"; done
 for b in "${builds[@]}"; do
   rm -f tree.pck
   "run_$b" -h -w=262144 tree </dev/null >/dev/null 2>&1 || fail "$b: compress"
