@@ -4,6 +4,7 @@
 #include "app/ArchiveFormat.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "engine/BlockCheck.h"
 #include "engine/Compression.h"
@@ -106,7 +107,55 @@ bool FinishEntry(HANDLE archive, uint64_t entryStart) {
   return SeekTo(archive, entryStart) && WriteExact(archive, field, 8) && SeekTo(archive, end);
 }
 
-bool ReadEntryHeader(HANDLE archive, uint64_t start, uint64_t fileSize, TEntryHeader& header) {
+namespace {
+
+const uint32_t kReaderBytes = 1u << 20;
+const uint32_t kReaderJumpBytes = 64u << 10;
+
+}  // namespace
+
+TArchiveReader::TArchiveReader(HANDLE file) : file_(file) {
+  if (!FileSize64(file, size_)) size_ = 0;
+  Create(buffer_, kReaderBytes);
+}
+
+TArchiveReader::~TArchiveReader() {
+  if (buffer_ != nullptr) Free(buffer_);
+}
+
+bool TArchiveReader::Fill(uint64_t from, uint32_t wanted) {
+  const bool onward = from == bufferStart_ + bufferLength_;
+  uint64_t length = std::max<uint64_t>(wanted, onward ? kReaderBytes : kReaderJumpBytes);
+  length = std::min<uint64_t>({length, kReaderBytes, size_ - from});
+  bufferStart_ = from;
+  bufferLength_ = 0;
+  if (!SeekTo(file_, from) || !ReadExact(file_, buffer_, uint32_t(length))) return false;
+  bufferLength_ = uint32_t(length);
+  return true;
+}
+
+bool TArchiveReader::Read(void* out, uint32_t count) {
+  if (position_ > size_ || size_ - position_ < count) {
+    SetLastError(ERROR_HANDLE_EOF);
+    return false;
+  }
+  uint8_t* to = static_cast<uint8_t*>(out);
+  const bool buffered = position_ >= bufferStart_ && position_ + count <= bufferStart_ + bufferLength_;
+  if (!buffered) {
+    if (buffer_ == nullptr || count > kReaderBytes / 2) {
+      if (!SeekTo(file_, position_) || !ReadExact(file_, to, count)) return false;
+      position_ += count;
+      return true;
+    }
+    if (!Fill(position_, count)) return false;
+  }
+  std::memcpy(to, buffer_ + (position_ - bufferStart_), count);
+  position_ += count;
+  return true;
+}
+
+bool ReadEntryHeader(TArchiveReader& archive, uint64_t start, TEntryHeader& header) {
+  const uint64_t fileSize = archive.Size();
   header.start = start;
   header.nextEntryOffset = 0;
   header.nameUnits = 0;
@@ -115,16 +164,15 @@ bool ReadEntryHeader(HANDLE archive, uint64_t start, uint64_t fileSize, TEntryHe
   header.lastWriteTime = 0;
   header.name[0] = 0;
   header.firstBlock = start + EntryHeaderSize(0);
-  if (start >= fileSize || !SeekTo(archive, start)) return false;
+  if (start >= fileSize) return false;
 
-  // One read of the largest header there can be: the offset, a window of up to 1000 name units,
-  // the reserved byte and the time; a short read near the end of the file is fine, the chain
-  // checks below decide whether the header really lies inside the file. The file is then moved
-  // to the first block, unless the read left it there.
+  // The largest header there can be: the offset, a window of up to 1000 name units, the reserved
+  // byte and the time; near the end of the file, what there is. The chain checks below decide
+  // whether the header really lies inside the file.
   uint8_t raw[EntryHeaderSize(kEntryNameLimit)] = {};
-  DWORD got = 0;
-  if (!ReadFile(archive, raw, DWORD(std::min<uint64_t>(sizeof raw, fileSize - start)), &got, nullptr) || got < 8)
-    return false;
+  const uint32_t got = uint32_t(std::min<uint64_t>(sizeof raw, fileSize - start));
+  archive.Seek(start);
+  if (got < 8 || !archive.Read(raw, got)) return false;
   header.nextEntryOffset = Load64(raw);
   uint32_t n = 0;
   while (n < kEntryNameLimit && 8 + 2 * n + 1 < got && (raw[8 + 2 * n] | raw[8 + 2 * n + 1]) != 0) {
@@ -141,21 +189,19 @@ bool ReadEntryHeader(HANDLE archive, uint64_t start, uint64_t fileSize, TEntryHe
   if (got < tail + 9) return false;
   header.reserved = raw[tail];
   header.lastWriteTime = Load64(raw + tail + 1);
-  return got == EntryHeaderSize(n) || SeekTo(archive, header.firstBlock);
+  archive.Seek(header.firstBlock);
+  return true;
 }
 
-uint32_t CountEntries(HANDLE archive) {
+uint32_t CountEntries(TArchiveReader& archive) {
   uint32_t count = 0;
-  uint64_t size = 0;
-  if (FileSize64(archive, size)) {
-    TEntryHeader header;
-    uint64_t at = 0;
-    while (at < size && ReadEntryHeader(archive, at, size, header)) {
-      ++count;
-      at = header.nextEntryOffset;
-    }
+  TEntryHeader header;
+  uint64_t at = 0;
+  while (at < archive.Size() && ReadEntryHeader(archive, at, header)) {
+    ++count;
+    at = header.nextEntryOffset;
   }
-  SeekTo(archive, 0);
+  archive.Seek(0);
   return count;
 }
 
@@ -167,25 +213,28 @@ uint32_t AcceptedBlockLength(int32_t blockSize) {
   return limit > 0xFFFFFFFFu ? 0xFFFFFFFFu : uint32_t(limit);
 }
 
-bool DeclaredEntrySize(HANDLE archive, const TEntryHeader& header, uint64_t& size) {
+bool DeclaredEntrySize(TArchiveReader& archive, const TEntryHeader& header, uint64_t& size) {
   size = 0;
   for (uint64_t at = header.firstBlock; at < header.nextEntryOffset;) {
     uint8_t field[4];
-    if (header.nextEntryOffset - at < 4 || !SeekTo(archive, at) || !ReadExact(archive, field, 4)) return false;
+    archive.Seek(at);
+    if (header.nextEntryOffset - at < 4 || !archive.Read(field, 4)) return false;
     const uint32_t length = Load32(field);
     if (length < kBlockTrailerBytes || length > header.nextEntryOffset - at - 4) return false;
-    if (!SeekTo(archive, at + 4 + length - kBlockTrailerBytes) || !ReadExact(archive, field, 4)) return false;
+    archive.Seek(at + 4 + length - kBlockTrailerBytes);
+    if (!archive.Read(field, 4)) return false;
     size += Load32(field);
     at += 4 + uint64_t(length);
   }
   return true;
 }
 
-bool WrittenChecked(HANDLE archive, const TEntryHeader& header, uint32_t readLimit) {
+bool WrittenChecked(TArchiveReader& archive, const TEntryHeader& header, uint32_t readLimit) {
   if (header.reserved == kCheckedEntry) return true;
   uint8_t field[4];
-  if (header.nextEntryOffset - header.firstBlock < 4 || !ReadExact(archive, field, 4)) {
-    SeekTo(archive, header.firstBlock);
+  archive.Seek(header.firstBlock);
+  if (header.nextEntryOffset - header.firstBlock < 4 || !archive.Read(field, 4)) {
+    archive.Seek(header.firstBlock);
     return false;
   }
   const uint32_t length = Load32(field);
@@ -194,12 +243,12 @@ bool WrittenChecked(HANDLE archive, const TEntryHeader& header, uint32_t readLim
   if (length >= kBlockTrailerBytes && length <= readLimit && length <= header.nextEntryOffset - header.firstBlock - 4)
     Create(payload, length);
   if (payload != nullptr) {
-    if (ReadExact(archive, payload, length)) {
+    if (archive.Read(payload, length)) {
       const uint32_t body = BlockBodyLength(payload, length);
       trailing = body != 0 && body < length;
     }
     Free(payload);
   }
-  SeekTo(archive, header.firstBlock);
+  archive.Seek(header.firstBlock);
   return trailing;
 }

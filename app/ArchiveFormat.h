@@ -46,6 +46,39 @@ bool FileSize64(HANDLE file, uint64_t& size);
 bool ReadExact(HANDLE file, void* buffer, uint32_t count);
 bool WriteExact(HANDLE file, const void* buffer, uint32_t count);
 
+// The archive read through a buffer: entry headers, block lengths and small payloads come out of
+// memory, so a small entry costs the archive no system call of its own. The buffer is refilled
+// from the position asked for: with 1 MiB while reads go on where the last one ended, with 64 KiB
+// after a jump (the walk that counts entries skips over large ones); a read larger than the buffer
+// goes to the file directly. Positions are absolute; callers leave the file's own position alone.
+class TArchiveReader {
+ public:
+  // Reads `file`, which stays the caller's; Size() is 0 and every read fails when its size
+  // cannot be had.
+  explicit TArchiveReader(HANDLE file);
+  ~TArchiveReader();
+  TArchiveReader(const TArchiveReader&) = delete;
+  TArchiveReader& operator=(const TArchiveReader&) = delete;
+
+  HANDLE File() const { return file_; }
+  uint64_t Size() const { return size_; }
+  uint64_t Position() const { return position_; }
+  void Seek(uint64_t position) { position_ = position; }
+  // Exactly `count` bytes from the position on, which moves past them; false (last error
+  // ERROR_HANDLE_EOF or the read's) when the file ends first or a read fails.
+  bool Read(void* out, uint32_t count);
+
+ private:
+  bool Fill(uint64_t from, uint32_t wanted);
+
+  HANDLE file_;
+  uint64_t size_ = 0;
+  uint64_t position_ = 0;
+  uint8_t* buffer_ = nullptr;
+  uint64_t bufferStart_ = 0;
+  uint32_t bufferLength_ = 0;
+};
+
 // Writing one entry at the file's current position: the header of a checked entry with a zero
 // placeholder for nextEntryOffset (its offset goes to entryStart), then the blocks, then the
 // back-patch, which leaves the position at the entry's end. An entry whose back-patch never
@@ -69,23 +102,23 @@ struct TEntryHeader {
 // The seed of block 0 of an entry with this header; block k has seed + k.
 uint64_t EntryCheckSeed(const WCHAR* name, uint32_t nameUnits, uint8_t reserved, uint64_t lastWriteTime);
 
-// Reads the header of the entry at `start` in a file of `fileSize` bytes and tells whether the
-// chain admits it. The file is left at the entry's first block.
-bool ReadEntryHeader(HANDLE archive, uint64_t start, uint64_t fileSize, TEntryHeader& header);
+// Reads the header of the entry at `start` and tells whether the chain admits it. The reader is
+// left at the entry's first block.
+bool ReadEntryHeader(TArchiveReader& archive, uint64_t start, TEntryHeader& header);
 
 // Whether the entry was written with trailers, which is what its reserved byte says, 1, unless
 // the byte was changed: an entry marked 0 whose first block carries bytes after the block's last
 // section was written checked (the format's writers leave nothing there), and is checked as such.
 // The first block is looked at when it is at most readLimit bytes; the file is left at the entry's
 // first block. Only for a reserved byte of 0 or 1: any other value is damage.
-bool WrittenChecked(HANDLE archive, const TEntryHeader& header, uint32_t readLimit);
+bool WrittenChecked(TArchiveReader& archive, const TEntryHeader& header, uint32_t readLimit);
 
 // The bytes a checked entry restores to, from its blocks' trailers; false when its blocks do not
 // chain up to its end or one is too short for a trailer.
-bool DeclaredEntrySize(HANDLE archive, const TEntryHeader& header, uint64_t& size);
+bool DeclaredEntrySize(TArchiveReader& archive, const TEntryHeader& header, uint64_t& size);
 
 // Number of entries that the chain admits, walking from offset 0; the position is left at 0.
-uint32_t CountEntries(HANDLE archive);
+uint32_t CountEntries(TArchiveReader& archive);
 
 // Largest payload length a restoring run with this block size accepts: 2 x blockSize, or
 // blockSize + 8 (a stored full block) when that is larger, so tiny windows restore their own files.

@@ -18,6 +18,9 @@
 
 namespace {
 
+// Payloads up to this size are restored by the run's thread itself (see Submit).
+const uint32_t kInlineRestoreBytes = 16384;
+
 // Blocks in flight are being dropped: the workers' searches give up. quitRequested keeps it set
 // after a drop once a quit signal came, since nothing queued after that is wanted. Both are
 // lock-free, so a signal handler may set them.
@@ -183,7 +186,9 @@ void TBlockPipeline::Submit(TBlockSlot* slot, TBlockTask task, uint32_t inputLen
   s->slot.ok = false;
   s->done = false;
   state_->inFlight.push_back(s);
-  if (state_->threads.empty()) {
+  // A small payload restores in less time than a hand-off to a worker and back costs: it is
+  // restored here, in order all the same (its result is taken after those of the blocks before it).
+  if (state_->threads.empty() || (task == BlockRestore && inputLength <= kInlineRestoreBytes)) {
     RunTask(*s, state_->inlineWork, state_->blockSize);
     s->done = true;
     return;

@@ -205,13 +205,14 @@ bool RestoreArchive(const TAnsiString& archiveName, TOknoSostoyaniya* window, bo
     ReportSystemFailure(archiveName.Data(), GetLastError());
     return false;
   }
-  const uint32_t total = CountEntries(archive);
   uint64_t size = 0;
   if (!FileSize64(archive, size)) {
     ReportSystemFailure(archiveName.Data(), GetLastError());
     CloseHandle(archive);
     return false;
   }
+  TArchiveReader reader(archive);
+  const uint32_t total = CountEntries(reader);
   const bool restoring = !use.test && !use.list;
   TRestoreFolders folders;
   if (restoring) {
@@ -251,7 +252,7 @@ bool RestoreArchive(const TAnsiString& archiveName, TOknoSostoyaniya* window, bo
       whole = false;
       break;
     }
-    if (!ReadEntryHeader(archive, at, size, *header)) {
+    if (!ReadEntryHeader(reader, at, *header)) {
       char reason[160];
       if (at == 0)
         std::snprintf(reason, sizeof reason, "not a Velmora archive (its first entry cannot be valid)");
@@ -285,14 +286,14 @@ bool RestoreArchive(const TAnsiString& archiveName, TOknoSostoyaniya* window, bo
       ReportFailure(name.c_str(), reason);
       whole = false;
     }
-    header->checked = marked && WrittenChecked(archive, *header, AcceptedBlockLength(BlockSize));
+    header->checked = marked && WrittenChecked(reader, *header, AcceptedBlockLength(BlockSize));
     const bool checked = header->checked;
     uint64_t entrySize = 0;
     bool sizeKnown = false;
     if (marked && (use.test || (restorable && restoring))) {
       const uint64_t before = bytes;
       const TRestoreOutcome outcome =
-          RestoreEntry(archive, *header, restoring ? &folders : nullptr, askBeforeOverwrite, bytes, share, window,
+          RestoreEntry(reader, *header, restoring ? &folders : nullptr, askBeforeOverwrite, bytes, share, window,
                        ShareOf(restored + 1, total));
       if (outcome != RestoreComplete && outcome != RestoreKept) whole = false;
       if (outcome == RestoreComplete) ++completed;
@@ -302,7 +303,7 @@ bool RestoreArchive(const TAnsiString& archiveName, TOknoSostoyaniya* window, bo
       sizeKnown = outcome == RestoreComplete;
       if (!checked) ++uncheckable;
     } else if (use.list && marked && checked) {
-      sizeKnown = DeclaredEntrySize(archive, *header, entrySize);
+      sizeKnown = DeclaredEntrySize(reader, *header, entrySize);
       if (!sizeKnown) {
         ReportFailure(name.c_str(), "damaged entry: its blocks do not chain");
         whole = false;

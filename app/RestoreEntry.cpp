@@ -171,14 +171,14 @@ struct TInFlight {
 
 }  // namespace
 
-TRestoreOutcome RestoreEntry(HANDLE archive, const TEntryHeader& header, TRestoreFolders* folders,
+TRestoreOutcome RestoreEntry(TArchiveReader& archive, const TEntryHeader& header, TRestoreFolders* folders,
                              bool& askBeforeOverwrite, uint64_t& restoredBytes, float base, TOknoSostoyaniya* window,
                              float end) {
   TRestoreTarget target;
   target.name = header.name;
   target.testOnly = folders == nullptr;
   if (!target.testOnly) {
-    const TRestoreOutcome prepared = Prepare(target, archive, *folders, askBeforeOverwrite);
+    const TRestoreOutcome prepared = Prepare(target, archive.File(), *folders, askBeforeOverwrite);
     if (prepared != RestoreComplete) return prepared;
   }
   auto failed = [&](const char* reason, bool damage) {
@@ -213,7 +213,8 @@ TRestoreOutcome RestoreEntry(HANDLE archive, const TEntryHeader& header, TRestor
         break;
       }
       uint8_t field[8];
-      if (total - done < 4 || !ReadExact(archive, field, 4)) {
+      archive.Seek(start + done);
+      if (total - done < 4 || !archive.Read(field, 4)) {
         std::snprintf(damage, sizeof damage, "damaged entry: a block length is cut off");
         break;
       }
@@ -226,12 +227,12 @@ TRestoreOutcome RestoreEntry(HANDLE archive, const TEntryHeader& header, TRestor
         if (length < kBlockTrailerBytes) {
           VerdictReason(BlockTrailerMissing, blockNumber, 0, 0, damage, sizeof damage);
         } else if (length <= limit) {
-          read = ReadExact(archive, slot->input, length);
+          read = archive.Read(slot->input, length);
           if (read) TrailerChunkLength(slot->input, length, declared);
         } else {
           // Too long for this run's buffers: its trailer, read in place, says what they need.
-          read = SeekTo(archive, start + done + 4 + length - kBlockTrailerBytes) &&
-                 ReadExact(archive, field, kBlockTrailerBytes);
+          archive.Seek(start + done + 4 + length - kBlockTrailerBytes);
+          read = archive.Read(field, kBlockTrailerBytes);
           declared = Load32(field);
         }
         if (damage[0] == 0 && !read) std::snprintf(damage, sizeof damage, "damaged entry: a block is cut off");
@@ -249,19 +250,18 @@ TRestoreOutcome RestoreEntry(HANDLE archive, const TEntryHeader& header, TRestor
                           blockNumber, needed);
           } else {
             growTo = needed;
-            if (!SeekTo(archive, start + done)) std::snprintf(damage, sizeof damage, "damaged entry: a block is cut off");
             break;
           }
         }
       } else if (length > limit) {
         // Too long to read here: its header still tells the stored form's length, or a lower bound.
-        if (length < 8 || !ReadExact(archive, field, 8)) {
+        if (length < 8 || !archive.Read(field, 8)) {
           std::snprintf(damage, sizeof damage, "damaged entry: a block is cut off");
         } else {
           WindowReason(IsStoredForm(field, length) ? length - kStoredHeaderBytes : length, damage, sizeof damage);
           damageInArchive = false;
         }
-      } else if (!ReadExact(archive, slot->input, length)) {
+      } else if (!archive.Read(slot->input, length)) {
         std::snprintf(damage, sizeof damage, "damaged entry: a block is cut off");
       } else if (length > uint32_t(BlockSize) && !IsStoredForm(slot->input, length)) {
         // A compressed-form payload longer than the window would run into the output, which the

@@ -23,7 +23,7 @@ enum TRestoreOutcome {
 // Answers Yes to the per-file overwrite question during the run (8 bits, wraps).
 extern int8_t overwriteYesCount;
 
-// Restores the entry whose header was just read (the archive at its first block) below the folders'
+// Restores the entry whose header was just read (the reader at its first block) below the folders'
 // target, never through a link, into a temporary of the entry's folder, which takes the entry's
 // name with the stored time once the entry is whole. An entry damaged in the archive leaves what
 // could be restored where no file was; a cancel, a window too small or a failed write leave
@@ -31,6 +31,6 @@ extern int8_t overwriteYesCount;
 // run's window makes the run's buffers grow to it (up to kLargestWindow). Without folders the
 // entry is only read, decoded and checked: nothing is asked or written. Every failure is reported
 // on one line; restoredBytes grows by the bytes restored.
-TRestoreOutcome RestoreEntry(HANDLE archive, const TEntryHeader& header, TRestoreFolders* folders,
+TRestoreOutcome RestoreEntry(TArchiveReader& archive, const TEntryHeader& header, TRestoreFolders* folders,
                              bool& askBeforeOverwrite, uint64_t& restoredBytes, float base, TOknoSostoyaniya* window,
                              float end = 1.0f);

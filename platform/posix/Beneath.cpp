@@ -137,7 +137,8 @@ HANDLE CreateUnnamedFileBeneath(HANDLE folder) {
       SetLastErrorFromErrno(e);
     return INVALID_HANDLE_VALUE;
   }
-  return AdoptSystemFile(fd, GENERIC_WRITE, FILE_SHARE_READ);
+  // Nothing can open a file without a name, so no lock needs to keep others from deleting it.
+  return AdoptSystemFile(fd, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE);
 }
 
 BOOL LinkFileBeneath(HANDLE folder, HANDLE file, LPCWSTR component) {

@@ -64,17 +64,23 @@ class ArchiveFormatTest : public ::testing::Test {
   uint32_t CountOf(const TBytes& archive) {
     WriteAll(SystemPath(), archive);
     HANDLE file = OpenForReading();
-    const uint32_t count = CountEntries(file);
-    uint64_t position = 99;
-    EXPECT_TRUE(CurrentPosition(file, position));
-    EXPECT_EQ(0u, position) << "counting leaves the position at 0";
+    uint32_t count = 0;
+    {
+      TArchiveReader reader(file);
+      count = CountEntries(reader);
+      EXPECT_EQ(0u, reader.Position()) << "counting leaves the position at 0";
+    }
     CloseHandle(file);
     return count;
   }
   bool HeaderAt(const TBytes& archive, uint64_t start, TEntryHeader& header) {
     WriteAll(SystemPath(), archive);
     HANDLE file = OpenForReading();
-    const bool ok = ReadEntryHeader(file, start, archive.size(), header);
+    bool ok = false;
+    {
+      TArchiveReader reader(file);
+      ok = ReadEntryHeader(reader, start, header);
+    }
     CloseHandle(file);
     return ok;
   }

@@ -65,16 +65,15 @@ class JobsTest : public ::testing::Test {
     HANDLE archive = CreateFileA("x.pck", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                  FILE_ATTRIBUTE_NORMAL, nullptr);
     EXPECT_NE(INVALID_HANDLE_VALUE, archive);
-    uint64_t size = 0;
-    EXPECT_TRUE(FileSize64(archive, size));
+    TArchiveReader reader(archive);
     TEntryHeader header;
-    EXPECT_TRUE(ReadEntryHeader(archive, 0, size, header));
-    header.checked = WrittenChecked(archive, header, AcceptedBlockLength(window));
+    EXPECT_TRUE(ReadEntryHeader(reader, 0, header));
+    header.checked = WrittenChecked(reader, header, AcceptedBlockLength(window));
     bool ask = false;
     TRestoreFolders folders;
     EXPECT_TRUE(folders.Open(target));
     uint64_t bytes = 0;
-    const TRestoreOutcome outcome = RestoreEntry(archive, header, &folders, ask, bytes, 0.0f, nullptr);
+    const TRestoreOutcome outcome = RestoreEntry(reader, header, &folders, ask, bytes, 0.0f, nullptr);
     CloseHandle(archive);
     return outcome;
   }
