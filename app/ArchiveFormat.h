@@ -1,15 +1,6 @@
-// The compressed file: a chain of entries starting at offset 0, one per source file. An entry is
-//   nextEntryOffset (u64) | name (UTF-16 units, then a 0 unit) | reserved byte | last-write time (u64)
-//   | blocks, each a u32 payload length and the payload (one block of the engine's format)
-// and nextEntryOffset is the absolute offset just past the entry's last block (for the last entry,
-// the file's size). There is no file header, count or signature; every integer is little-endian.
-//
-// A checked entry (reserved byte 1, every entry this program writes) ends each payload with the
-// engine's block trailer (engine/BlockCheck.h): the chunk's length and its check value, seeded
-// with XXH3-64 of the entry's header from the name's first byte to the time's last byte, plus
-// the block's number in the entry (from 0). A reader that ignores the reserved byte and the bytes
-// after a block's last section restores such an entry unchanged; entries with the byte 0 have no
-// trailers. docs/format.md has the whole format with worked examples.
+// The compressed file's container: entry headers, block records, the chain's admission rules and
+// the reader the restore walks it with. docs/format.md is the format itself (fields, trailers,
+// worked examples); this unit only reads and writes it.
 //
 // The chain is trusted only as far as it stays consistent: an entry is used when its
 // nextEntryOffset is not 0, lies within the file, and does not point before the end of the entry's

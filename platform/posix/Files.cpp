@@ -405,10 +405,6 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
                    LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
                    DWORD dwFlagsAndAttributes, HANDLE hTemplateFile) {
   std::string name;
-  if (lpFileName == nullptr) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return INVALID_HANDLE_VALUE;
-  }
   if (!NarrowNameToSystem(lpFileName, name)) return INVALID_HANDLE_VALUE;
   return OpenSystemFile(AT_FDCWD, name, dwDesiredAccess, dwShareMode, dwCreationDisposition, false);
 }
@@ -417,10 +413,6 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
                    LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
                    DWORD dwFlagsAndAttributes, HANDLE hTemplateFile) {
   std::string name;
-  if (lpFileName == nullptr) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return INVALID_HANDLE_VALUE;
-  }
   if (!WideNameToSystem(lpFileName, name)) return INVALID_HANDLE_VALUE;
   return OpenSystemFile(AT_FDCWD, name, dwDesiredAccess, dwShareMode, dwCreationDisposition, false);
 }
@@ -690,16 +682,12 @@ BOOL MoveSystemFile(int directory, const std::string& from, const std::string& t
 
 BOOL DeleteFileA(LPCSTR lpFileName) {
   std::string name;
-  if (lpFileName == nullptr || !NarrowNameToSystem(lpFileName, name)) return FALSE;
+  if (!NarrowNameToSystem(lpFileName, name)) return FALSE;
   return DeleteSystemFile(AT_FDCWD, name);
 }
 
 BOOL MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags) {
   std::string from, to;
-  if (lpExistingFileName == nullptr || lpNewFileName == nullptr) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
   if (!NarrowNameToSystem(lpExistingFileName, from) || !NarrowNameToSystem(lpNewFileName, to)) return FALSE;
   return MoveSystemFile(AT_FDCWD, from, to, dwFlags);
 }
@@ -726,13 +714,13 @@ DWORD SystemFileAttributes(const std::string& name) {
 
 DWORD GetFileAttributesA(LPCSTR lpFileName) {
   std::string name;
-  if (lpFileName == nullptr || !NarrowNameToSystem(lpFileName, name)) return INVALID_FILE_ATTRIBUTES;
+  if (!NarrowNameToSystem(lpFileName, name)) return INVALID_FILE_ATTRIBUTES;
   return SystemFileAttributes(name);
 }
 
 DWORD GetFileAttributesW(LPCWSTR lpFileName) {
   std::string name;
-  if (lpFileName == nullptr || !WideNameToSystem(lpFileName, name)) return INVALID_FILE_ATTRIBUTES;
+  if (!WideNameToSystem(lpFileName, name)) return INVALID_FILE_ATTRIBUTES;
   return SystemFileAttributes(name);
 }
 
@@ -852,7 +840,7 @@ BOOL FindClose(HANDLE hFindFile) {
 
 BOOL CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurityAttributes) {
   std::string name;
-  if (lpPathName == nullptr || !NarrowNameToSystem(lpPathName, name)) return FALSE;
+  if (!NarrowNameToSystem(lpPathName, name)) return FALSE;
   if (name.empty()) {
     SetLastErrorWithErrno(ERROR_PATH_NOT_FOUND, ENOENT);
     return FALSE;
@@ -872,7 +860,7 @@ BOOL CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurityAttribu
 
 BOOL RemoveDirectoryA(LPCSTR lpPathName) {
   std::string name;
-  if (lpPathName == nullptr || !NarrowNameToSystem(lpPathName, name)) return FALSE;
+  if (!NarrowNameToSystem(lpPathName, name)) return FALSE;
   if (rmdir(name.c_str()) != 0) {
     int e = errno;
     SetLastErrorWithErrno(e == ENOTDIR ? ERROR_DIRECTORY : Win32ErrorFromErrno(e), e);
@@ -933,12 +921,12 @@ DWORD GetCurrentDirectoryW(DWORD nBufferLength, LPWSTR lpBuffer) {
 
 BOOL SetCurrentDirectoryA(LPCSTR lpPathName) {
   std::string name;
-  if (lpPathName == nullptr || !NarrowNameToSystem(lpPathName, name)) return FALSE;
+  if (!NarrowNameToSystem(lpPathName, name)) return FALSE;
   return EnterFolder(name);
 }
 
 BOOL SetCurrentDirectoryW(LPCWSTR lpPathName) {
   std::string name;
-  if (lpPathName == nullptr || !WideNameToSystem(lpPathName, name)) return FALSE;
+  if (!WideNameToSystem(lpPathName, name)) return FALSE;
   return EnterFolder(name);
 }

@@ -105,6 +105,10 @@ uint32_t DecodeUtf8(const char* text, size_t n, size_t& i) {
 
 bool NarrowNameToSystem(const char* name, std::string& out) {
   out.clear();
+  if (name == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return false;
+  }
   const char16_t* table = Cp1251ToUnicodeTable();
   for (const uint8_t* p = reinterpret_cast<const uint8_t*>(name); *p; ++p) {
     uint8_t b = *p;
@@ -122,6 +126,10 @@ bool NarrowNameToSystem(const char* name, std::string& out) {
 
 bool WideNameToSystem(const WCHAR* name, std::string& out) {
   out.clear();
+  if (name == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return false;
+  }
   for (const WCHAR* p = name; *p; ++p) {
     uint32_t cp = *p;
     if (cp >= 0xD800 && cp <= 0xDBFF && p[1] >= 0xDC00 && p[1] <= 0xDFFF) {

@@ -61,7 +61,8 @@ void AppendUtf8(std::string& out, uint32_t codePoint);
 // 0xFFFFFFFF for an ill-formed sequence (i then advances by one byte).
 uint32_t DecodeUtf8(const char* text, size_t n, size_t& i);
 
-// Program name (cp1251, '\') to a system name (UTF-8, '/'). Fails with ERROR_INVALID_NAME for a
+// Program name (cp1251, '\') to a system name (UTF-8, '/'). A null name fails with
+// ERROR_INVALID_PARAMETER (the one argument check of every call that takes a name). Fails with ERROR_INVALID_NAME for a
 // byte that code page 1251 leaves undefined or for the wildcards '?' and '*', which no name the
 // program may open holds: a listed name with '?' in place of a character that code page 1251
 // cannot represent therefore fails instead of naming some other file.

@@ -88,14 +88,16 @@ class ArchiveFormatTest : public ::testing::Test {
   TScratchFolder scratch;
 };
 
+// docs/format.md's worked example, byte for byte: a.txt holding "abc" at 2021-03-04 05:06:07.1234567.
 TEST_F(ArchiveFormatTest, CheckedAbcEntryIsTheFiftyTwoBytesOfTheWorkedExample) {
+  const uint64_t time = 132593079671234567ull;
   HANDLE file = OpenForWriting();
   const std::u16string name = Units("a.txt");
   uint64_t start = 99;
-  ASSERT_TRUE(WriteEntryHeader(file, name.c_str(), uint32_t(name.size()), kTime, start));
+  ASSERT_TRUE(WriteEntryHeader(file, name.c_str(), uint32_t(name.size()), time, start));
   EXPECT_EQ(0u, start);
   uint8_t payload[19] = {0x03, 0, 0, 0, 0, 0, 0, 0, 'a', 'b', 'c'};
-  WriteBlockTrailer(payload + 11, payload + 8, 3, EntryCheckSeed(name.c_str(), 5, kCheckedEntry, kTime));
+  WriteBlockTrailer(payload + 11, payload + 8, 3, EntryCheckSeed(name.c_str(), 5, kCheckedEntry, time));
   ASSERT_TRUE(WriteEntryBlock(file, payload, sizeof payload));
   ASSERT_TRUE(FinishEntry(file, start));
   uint64_t position = 0;
@@ -106,10 +108,10 @@ TEST_F(ArchiveFormatTest, CheckedAbcEntryIsTheFiftyTwoBytesOfTheWorkedExample) {
   const TBytes expected = {0x34, 0, 0, 0, 0, 0, 0, 0,                                    // nextEntryOffset 52
                            'a', 0, '.', 0, 't', 0, 'x', 0, 't', 0, 0, 0,                  // name, terminator
                            0x01,                                                          // reserved: checked
-                           0xF6, 0xE5, 0xD4, 0xC3, 0xB2, 0xA1, 0xD9, 0x01,                // time, low half first
+                           0x07, 0xA0, 0x7A, 0x15, 0xB4, 0x10, 0xD7, 0x01,                // time, low half first
                            0x13, 0, 0, 0,                                                 // payload length 19
                            0x03, 0, 0, 0, 0, 0, 0, 0, 'a', 'b', 'c',                      // stored block
-                           0x03, 0, 0, 0, 0x40, 0x90, 0xEE, 0x4A};                        // trailer: 3, check
+                           0x03, 0, 0, 0, 0xB1, 0x1C, 0xC5, 0x24};                        // trailer: 3, check
   EXPECT_EQ(expected, ReadAll(SystemPath()));
 }
 
