@@ -161,6 +161,87 @@ void VerdictReason(TBlockVerdict verdict, uint32_t block, uint32_t restored, uin
   }
 }
 
+// What reading an entry's next block gave.
+enum TBlockRead : uint8_t {
+  ReadWhole,           // the payload is in the slot, for the workers
+  ReadLengthCut,       // the entry ends inside a block's length
+  ReadPastEntry,       // the block runs past the end of its entry
+  ReadCut,             // the file ends inside the block, or a read failed
+  ReadTrailerMissing,  // a checked block shorter than its trailer
+  ReadTooLarge,        // a checked block declares more than any window holds
+  ReadNeedsWindow,     // a checked block needs a window of record.needed: the buffers grow to it
+  ReadBeyondWindow,    // a block without trailer made with a window of at least record.needed
+};
+
+struct TBlockRecord {
+  uint32_t length = 0;    // the payload's length
+  uint32_t declared = 0;  // the chunk length its trailer declares (checked blocks)
+  uint32_t needed = 0;    // the window it needs (ReadNeedsWindow, ReadBeyondWindow, ReadTooLarge)
+};
+
+// Reads the block at `at`, `left` bytes before the entry's end, into the slot. A checked block
+// that this run's buffers cannot hold is not read: its trailer, read in place, says the window it
+// needs. A block without trailer is read only when the run's window takes it: a compressed form
+// longer than the window would run into the output area, which the engine writes while it still
+// reads the payload (only the stored form may overlap it).
+TBlockRead ReadBlock(TArchiveReader& archive, uint64_t at, uint64_t left, bool checked, TBlockSlot* slot,
+                     TBlockRecord& record) {
+  const uint32_t limit = AcceptedBlockLength(BlockSize);
+  const uint32_t window = uint32_t(BlockSize);
+  uint8_t field[8];
+  archive.Seek(at);
+  if (left < 4 || !archive.Read(field, 4)) return ReadLengthCut;
+  const uint32_t length = record.length = Load32(field);
+  if (length > left - 4) return ReadPastEntry;
+  if (checked) {
+    if (length < kBlockTrailerBytes) return ReadTrailerMissing;
+    if (length <= limit) {
+      if (!archive.Read(slot->input, length)) return ReadCut;
+      TrailerChunkLength(slot->input, length, record.declared);
+    } else {
+      archive.Seek(at + 4 + length - kBlockTrailerBytes);
+      if (!archive.Read(field, kBlockTrailerBytes)) return ReadCut;
+      record.declared = Load32(field);
+    }
+    const bool compressedForm = length <= limit && !IsStoredForm(slot->input, length);
+    // The compressed form is rebuilt at its pre-pass length S, up to twice the chunk, within the
+    // twice the window that the output holds.
+    const uint32_t prePass = compressedForm ? Load32(slot->input) : 0;
+    const bool fits = length <= limit && record.declared <= 2 * window && prePass <= 2 * window &&
+                      !(compressedForm && length - kBlockTrailerBytes > window);
+    if (fits) return ReadWhole;
+    record.needed = std::max({record.declared, length, prePass / 2 + 1});
+    return record.needed > kLargestWindow ? ReadTooLarge : ReadNeedsWindow;
+  }
+  if (length > limit) {
+    // Too long to read here: its header still tells the stored form's length, or a lower bound.
+    if (length < 8 || !archive.Read(field, 8)) return ReadCut;
+    record.needed = IsStoredForm(field, length) ? length - kStoredHeaderBytes : length;
+    return ReadBeyondWindow;
+  }
+  if (!archive.Read(slot->input, length)) return ReadCut;
+  if (length > window && !IsStoredForm(slot->input, length)) {
+    record.needed = length;
+    return ReadBeyondWindow;
+  }
+  return ReadWhole;
+}
+
+// The report of a block that could not be read.
+void DamageText(TBlockRead read, uint32_t block, const TBlockRecord& record, char* text, size_t capacity) {
+  switch (read) {
+    case ReadLengthCut: std::snprintf(text, capacity, "damaged entry: a block length is cut off"); break;
+    case ReadPastEntry: std::snprintf(text, capacity, "damaged entry: a block runs past the end of its entry"); break;
+    case ReadTrailerMissing: VerdictReason(BlockTrailerMissing, block, 0, 0, text, capacity); break;
+    case ReadTooLarge:
+      std::snprintf(text, capacity, "damaged entry: block %u declares %u bytes, more than a window holds", block,
+                    record.needed);
+      break;
+    case ReadBeyondWindow: WindowReason(record.needed, text, capacity); break;
+    default: std::snprintf(text, capacity, "damaged entry: a block is cut off"); break;
+  }
+}
+
 // A block read ahead: where the entry's bytes stand after it, its number, the length its trailer
 // declares (checked entries).
 struct TInFlight {
@@ -204,7 +285,6 @@ TRestoreOutcome RestoreEntry(TArchiveReader& archive, const TEntryHeader& header
   uint32_t blockNumber = 0;
   uint64_t done = 0;
   for (;;) {
-    const uint32_t limit = AcceptedBlockLength(BlockSize);
     TBlockSlot* slot = nullptr;
     while (damage[0] == 0 && !cancelled && growTo == 0 && done < total &&
            (slot = BlockPipeline.FreeSlot(uint32_t(BlockSize))) != nullptr) {
@@ -212,69 +292,22 @@ TRestoreOutcome RestoreEntry(TArchiveReader& archive, const TEntryHeader& header
         cancelled = true;
         break;
       }
-      uint8_t field[8];
-      archive.Seek(start + done);
-      if (total - done < 4 || !archive.Read(field, 4)) {
-        std::snprintf(damage, sizeof damage, "damaged entry: a block length is cut off");
+      TBlockRecord record;
+      const TBlockRead read = ReadBlock(archive, start + done, total - done, checked, slot, record);
+      if (read == ReadNeedsWindow) {
+        growTo = record.needed;
         break;
       }
-      const uint32_t length = Load32(field);
-      uint32_t declared = 0;
-      if (length > total - done - 4) {
-        std::snprintf(damage, sizeof damage, "damaged entry: a block runs past the end of its entry");
-      } else if (checked) {
-        bool read = false;
-        if (length < kBlockTrailerBytes) {
-          VerdictReason(BlockTrailerMissing, blockNumber, 0, 0, damage, sizeof damage);
-        } else if (length <= limit) {
-          read = archive.Read(slot->input, length);
-          if (read) TrailerChunkLength(slot->input, length, declared);
-        } else {
-          // Too long for this run's buffers: its trailer, read in place, says what they need.
-          archive.Seek(start + done + 4 + length - kBlockTrailerBytes);
-          read = archive.Read(field, kBlockTrailerBytes);
-          declared = Load32(field);
-        }
-        if (damage[0] == 0 && !read) std::snprintf(damage, sizeof damage, "damaged entry: a block is cut off");
-        const bool compressedForm = length <= limit && !IsStoredForm(slot->input, length);
-        // The compressed form is rebuilt at its pre-pass length S, which may be up to twice the
-        // chunk, within the twice the window that the output holds.
-        const uint32_t prePass = compressedForm ? Load32(slot->input) : 0;
-        const bool fits = length <= limit && declared <= 2 * uint32_t(BlockSize) &&
-                          prePass <= 2 * uint32_t(BlockSize) &&
-                          !(compressedForm && length - kBlockTrailerBytes > uint32_t(BlockSize));
-        if (damage[0] == 0 && !fits) {
-          const uint32_t needed = std::max({declared, length, prePass / 2 + 1});
-          if (needed > kLargestWindow) {
-            std::snprintf(damage, sizeof damage, "damaged entry: block %u declares %u bytes, more than a window holds",
-                          blockNumber, needed);
-          } else {
-            growTo = needed;
-            break;
-          }
-        }
-      } else if (length > limit) {
-        // Too long to read here: its header still tells the stored form's length, or a lower bound.
-        if (length < 8 || !archive.Read(field, 8)) {
-          std::snprintf(damage, sizeof damage, "damaged entry: a block is cut off");
-        } else {
-          WindowReason(IsStoredForm(field, length) ? length - kStoredHeaderBytes : length, damage, sizeof damage);
-          damageInArchive = false;
-        }
-      } else if (!archive.Read(slot->input, length)) {
-        std::snprintf(damage, sizeof damage, "damaged entry: a block is cut off");
-      } else if (length > uint32_t(BlockSize) && !IsStoredForm(slot->input, length)) {
-        // A compressed-form payload longer than the window would run into the output, which the
-        // engine writes while it still reads the payload; only the stored form may overlap.
-        WindowReason(length, damage, sizeof damage);
-        damageInArchive = false;
+      if (read != ReadWhole) {
+        DamageText(read, blockNumber, record, damage, sizeof damage);
+        damageInArchive = read != ReadBeyondWindow;
       }
       if (damage[0] != 0) break;
-      done += uint64_t(length) + 4;
+      done += uint64_t(record.length) + 4;
       slot->checked = checked;
       slot->seed = seed + blockNumber;
-      BlockPipeline.Submit(slot, BlockRestore, length);
-      inFlight.push_back({done, blockNumber++, declared});
+      BlockPipeline.Submit(slot, BlockRestore, record.length);
+      inFlight.push_back({done, blockNumber++, record.declared});
     }
     if (cancelled) {
       BlockPipeline.Discard();
