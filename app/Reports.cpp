@@ -84,33 +84,34 @@ std::string heldReport;
 }  // namespace
 #endif
 
+namespace {
+
+// One line on `stream`, below the progress line that a terminal may show, which is drawn again
+// after it.
+void WriteLine(FILE* stream, const char* prefix, const char* text) {
+#ifndef _WIN32
+  PosixEndTerminalLine();
+#endif
+  std::fprintf(stream, "%s%s\n", prefix, text);
+  std::fflush(stream);
+#ifndef _WIN32
+  PosixResumeTerminalLine();
+#endif
+}
+
+}  // namespace
+
 void ReportLine(const char* text) {
 #ifdef _WIN32
   if (!HasStandardError()) {
     if (heldReport.size() < 4000) heldReport.append(text).append("\n");
     return;
   }
-#else
-  PosixEndTerminalLine();
 #endif
-  std::fprintf(stderr, "velmora: %s\n", text);
-  std::fflush(stderr);
-#ifndef _WIN32
-  PosixResumeTerminalLine();
-#endif
+  WriteLine(stderr, "velmora: ", text);
 }
 
-void PrintResult(const char* text) {
-#ifndef _WIN32
-  PosixEndTerminalLine();
-#endif
-  std::fputs(text, stdout);
-  std::fputc('\n', stdout);
-  std::fflush(stdout);
-#ifndef _WIN32
-  PosixResumeTerminalLine();
-#endif
-}
+void PrintResult(const char* text) { WriteLine(stdout, "", text); }
 
 void ReportConsoleLine(const char* text) {
 #ifdef _WIN32

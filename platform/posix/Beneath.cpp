@@ -153,11 +153,7 @@ BOOL LinkFileBeneath(HANDLE folder, HANDLE file, LPCWSTR component) {
   int result = linkat(AT_FDCWD, path, directory, name.c_str(), AT_SYMLINK_FOLLOW);
   if (result != 0 && errno == ENOENT) result = linkat(fd, "", directory, name.c_str(), AT_EMPTY_PATH);
   if (result != 0) {
-    const int e = errno;
-    if (e == EEXIST)
-      SetLastErrorWithErrno(ERROR_ALREADY_EXISTS, e);
-    else
-      SetLastErrorFromErrno(e);
+    SetLastErrorOfNaming(errno);
     return FALSE;
   }
   return TRUE;

@@ -202,3 +202,10 @@ HLOCAL LocalFree(HLOCAL hMem) {
   std::free(hMem);
   return nullptr;
 }
+
+void SetLastErrorOfNaming(int errnoValue) {
+  if (errnoValue == EEXIST)
+    SetLastErrorWithErrno(ERROR_ALREADY_EXISTS, errnoValue);
+  else
+    SetLastErrorFromErrno(errnoValue);
+}

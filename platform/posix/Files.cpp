@@ -670,11 +670,7 @@ BOOL MoveSystemFile(int directory, const std::string& from, const std::string& t
     }
   }
   if (result != 0) {
-    const int e = errno;
-    if (e == EEXIST)
-      SetLastErrorWithErrno(ERROR_ALREADY_EXISTS, e);
-    else
-      SetLastErrorFromErrno(e);
+    SetLastErrorOfNaming(errno);
     return FALSE;
   }
   return TRUE;

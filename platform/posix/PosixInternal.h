@@ -15,6 +15,9 @@ void SetLastErrorFromErrno(int errnoValue);
 // Sets the last error to code with a chosen errno behind it (for a code whose nearest errno
 // differs from the table's, e.g. ERROR_ALREADY_EXISTS with EEXIST).
 void SetLastErrorWithErrno(DWORD code, int errnoValue);
+// The last error of a call that gives an item a name (a rename, a link): an existing name is
+// ERROR_ALREADY_EXISTS there, as Windows reports it.
+void SetLastErrorOfNaming(int errnoValue);
 // The errno behind the current last error, or 0 when the code was set without one.
 int LastErrno();
 
