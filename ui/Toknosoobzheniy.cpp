@@ -30,22 +30,6 @@ bool snoozed = false;
 UINT_PTR snoozeTimer = 0;
 int startups = 0;
 
-struct TButtonSet {
-  uint32_t count;
-  const char* labels[3];
-  int32_t codes[3];
-};
-
-const TButtonSet kOk = {1, {"OK"}, {IDOK}};
-const TButtonSet kButtonSets[6] = {
-    kOk,
-    {2, {"OK", "Cancel"}, {IDOK, IDCANCEL}},
-    {3, {"Ignore", "Retry", "Cancel"}, {IDIGNORE, IDRETRY, IDCANCEL}},
-    {3, {"Yes", "No", "Cancel"}, {IDYES, IDNO, IDCANCEL}},
-    {2, {"Yes", "No"}, {IDYES, IDNO}},
-    {2, {"Retry", "Cancel"}, {IDRETRY, IDCANCEL}},
-};
-
 int Length(const TAnsiString& s) { return static_cast<int>(s.Length()); }
 
 // Position of the next CR at or after start, or the length.
@@ -163,8 +147,7 @@ TOknoSoobzheniy::TOknoSoobzheniy(const TAnsiString& captionText, const TAnsiStri
       keyPressed(false) {
   if (caption.Length() == 0) caption = "Error";
 
-  const uint32_t set = flags & 15u;
-  const TButtonSet& buttons = set < 6 ? kButtonSets[set] : kOk;
+  const TButtonSet& buttons = ButtonSetOf(flags);
   count = buttons.count;
   for (uint32_t i = 0; i < count; ++i) {
     buttonLabels[i] = buttons.labels[i];

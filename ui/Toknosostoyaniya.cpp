@@ -83,49 +83,17 @@ TOknoSostoyaniya::TOknoSostoyaniya(const char* captionText, const char* bodyText
       cancelArmed(false) {
   if (caption.Length() == 0) caption = kDefaultCaption;
 
-  // Button sets as the message window has them, except that the plain value gives no button.
-  switch (flags & 15u) {
-    case 1:
-      buttonLabels[0] = "OK";
-      buttonCodes[0] = IDOK;
-      buttonLabels[1] = "Cancel";
-      buttonCodes[1] = IDCANCEL;
-      count = 2;
-      break;
-    case 2:
-      buttonLabels[0] = "Ignore";
-      buttonCodes[0] = IDIGNORE;
-      buttonLabels[1] = "Retry";
-      buttonCodes[1] = IDRETRY;
-      buttonLabels[2] = "Cancel";
-      buttonCodes[2] = IDCANCEL;
-      count = 3;
-      break;
-    case 3:
-      buttonLabels[0] = "Yes";
-      buttonCodes[0] = IDYES;
-      buttonLabels[1] = "No";
-      buttonCodes[1] = IDNO;
-      buttonLabels[2] = "Cancel";
-      buttonCodes[2] = IDCANCEL;
-      count = 3;
-      break;
-    case 4:
-      buttonLabels[0] = "Yes";
-      buttonCodes[0] = IDYES;
-      buttonLabels[1] = "No";
-      buttonCodes[1] = IDNO;
-      count = 2;
-      break;
-    case 5:
-      buttonLabels[0] = "Retry";
-      buttonCodes[0] = IDRETRY;
-      buttonLabels[1] = "Cancel";
-      buttonCodes[1] = IDCANCEL;
-      count = 2;
-      break;
-    default:
-      break;
+  // Button sets as the message window has them, except that the plain value, and any value past
+  // the sets, give no button.
+  const UINT set = flags & 15u;
+  count = 0;
+  if (set >= 1 && set <= 5) {
+    const TButtonSet& buttons = ButtonSetOf(set);
+    count = buttons.count;
+    for (uint32_t i = 0; i < count; ++i) {
+      buttonLabels[i] = buttons.labels[i];
+      buttonCodes[i] = buttons.codes[i];
+    }
   }
   // Without buttons the clamp leaves the all-ones index, which names no button.
   selected = (flags >> 8) & 3u;

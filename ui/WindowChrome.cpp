@@ -2,6 +2,19 @@
 
 #include "ui/Kernel.h"
 
+const TButtonSet& ButtonSetOf(UINT flags) {
+  static const TButtonSet kSets[6] = {
+      {1, {"OK"}, {IDOK}},
+      {2, {"OK", "Cancel"}, {IDOK, IDCANCEL}},
+      {3, {"Ignore", "Retry", "Cancel"}, {IDIGNORE, IDRETRY, IDCANCEL}},
+      {3, {"Yes", "No", "Cancel"}, {IDYES, IDNO, IDCANCEL}},
+      {2, {"Yes", "No"}, {IDYES, IDNO}},
+      {2, {"Retry", "Cancel"}, {IDRETRY, IDCANCEL}},
+  };
+  const UINT set = flags & 15u;
+  return kSets[set < 6 ? set : 0];
+}
+
 int ButtonRowWidth(uint32_t count) { return kButtonPitch * static_cast<int>(count) - kMargin; }
 
 void DrawTitleBand(HDC dc, const RECT& client, const TAnsiString& caption) {

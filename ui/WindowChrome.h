@@ -17,6 +17,16 @@ constexpr int kButtonBand = 33;     // from the buttons' top to the window's bot
 constexpr int kTrackingBand = 41;   // height of the band in which the mouse is followed
 constexpr int kFocusInset = 2;
 
+// The buttons of the message-box flag values 0 to 5 (flags & 15): OK; OK, Cancel; Ignore, Retry,
+// Cancel; Yes, No, Cancel; Yes, No; Retry, Cancel.
+struct TButtonSet {
+  uint32_t count;
+  const char* labels[3];
+  int32_t codes[3];
+};
+// The set of a flag value; a value past 5 gives OK, as the message window takes it.
+const TButtonSet& ButtonSetOf(UINT flags);
+
 // Width of a row of count buttons.
 int ButtonRowWidth(uint32_t count);
 
