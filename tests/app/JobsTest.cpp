@@ -329,4 +329,12 @@ TEST_F(JobsTest, CheckedArchiveRestoresThroughAReaderOfTheFormatAlone) {
   TBytes restored;
   EXPECT_TRUE(ReadAsTheFormatAlone(archive, 4096, restored));
   EXPECT_EQ(data, restored);
+
+  // An empty file's one block (the stored form of nothing and its trailer) restores to nothing.
+  WriteAll(Path("e.txt"), {});
+  ASSERT_EQ(EntryWritten, Compress("e.txt", 4096));
+  ASSERT_EQ(std::vector<uint32_t>{16u}, BlockLengths());
+  restored.clear();
+  EXPECT_TRUE(ReadAsTheFormatAlone(ReadAll(Path("x.pck")), 4096, restored));
+  EXPECT_TRUE(restored.empty());
 }

@@ -77,6 +77,19 @@ check "no raw control byte reaches the output" test "$(LC_ALL=C grep -c $'[\x1b]
 run -h ctl.pck
 check "nor the reports" test "$(LC_ALL=C grep -c $'[\x1b]\\|\xc2\x9b' "$work/stderr")" = 0
 
+# A window whose work area cannot be had here says so before anything is written (exit 3); the
+# address space is capped below what a 64 MiB window's area needs.
+mkdir -p "$work/cap" && cd "$work/cap"
+cp "$corpus/alice29.txt" a.txt && printf 'older' >a.pck
+if (ulimit -v 1200000; "$velmora" --version) >/dev/null 2>&1; then  # a sanitized build cannot start so
+  rc=$( (ulimit -v 1200000; env -u DISPLAY "$velmora" -h -o -w=67108864 a.txt </dev/null >/dev/null 2>"$work/stderr"); echo $?)
+  expect_rc 3 "a window whose work area cannot be had"
+  stderr_has "a window of 67108864 bytes needs a work area of" "the work area is named"
+  check "the archive that was there is kept, and nothing else is left" test "$(cat a.pck)-$(ls -A | wc -l)" = older-2
+else
+  echo "note: this build does not start in 1.2 GB of address space (a sanitizer); the work-area case is not run"
+fi
+
 # Every window -w takes works on real data and restores without -w: the trailers say what the
 # restore needs.
 mkdir -p "$work/w" && cd "$work/w"
