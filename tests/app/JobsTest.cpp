@@ -1,5 +1,9 @@
 // The file jobs on small windows: block cutting, the restore limits (too long, compressed form
 // beyond the window), the cancel check, and the names a restore accepts.
+#include <sched.h>
+
+#include <cstdlib>
+
 #include "AppTestSupport.h"
 #include "app/ArchiveFormat.h"
 #include "app/Names.h"
@@ -220,6 +224,21 @@ TEST_F(JobsTest, BlockBufferFollowsTheEngineBoundAndRefusesUnworkableWindows) {
   EXPECT_FALSE(AllocateBlockBuffer(0x7FFFFFFF, BlockCompress)) << "3 x window does not fit 32 bits";
   EXPECT_EQ(nullptr, InputArea);
   EXPECT_EQ(nullptr, OutputArea);
+}
+
+TEST(PipelinePlan, OneWorkerPerProcessorUnlessToldOtherwise) {
+  cpu_set_t set;
+  ASSERT_EQ(0, sched_getaffinity(0, sizeof set, &set));
+  const std::string saved = std::getenv("VELMORA_THREADS") != nullptr ? std::getenv("VELMORA_THREADS") : "";
+  unsetenv("VELMORA_THREADS");
+  EXPECT_EQ(uint32_t(CPU_COUNT(&set)), RunWorkerCount(1 << 20));
+  EXPECT_EQ(1u, RunWorkerCount(4095)) << "blocks this small are not handed over";
+  setenv("VELMORA_THREADS", "7", 1);
+  EXPECT_EQ(7u, RunWorkerCount(1 << 20));
+  if (saved.empty())
+    unsetenv("VELMORA_THREADS");
+  else
+    setenv("VELMORA_THREADS", saved.c_str(), 1);
 }
 
 TEST(PipelinePlan, WorkersAndSlotsStayWithinTheBudgetAndNeverBelowOne) {
