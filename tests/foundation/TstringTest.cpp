@@ -166,31 +166,46 @@ TEST(AnsiString, AssignFromItsOwnBuffer) {
   EXPECT_EQ(Text(s), "tail");
 }
 
-TEST(AnsiString, Insert) {
-  TAnsiString hello("hello");
-  hello.Insert(TAnsiString(" world"), 6);
-  EXPECT_EQ(Text(hello), "hello world");
-
-  TAnsiString s("hello");
-  s.Insert(TAnsiString("X"), 0);
-  EXPECT_EQ(Text(s), "hello");
-  s.Insert(TAnsiString("X"), 7);
-  EXPECT_EQ(Text(s), "hello");
-  s.Insert(TAnsiString("X"), 1);
-  EXPECT_EQ(Text(s), "Xhello");
-  s.Insert(TAnsiString("--"), 3);
-  EXPECT_EQ(Text(s), "Xh--ello");
-  s.Insert(TAnsiString(), 2);
-  EXPECT_EQ(Text(s), "Xh--ello");
-
-  TAnsiString source("abc");
-  TAnsiString target;
-  target.Insert(source, 2);
-  EXPECT_EQ(target.SharedRecord(), nullptr);
+// Positions count from 1; a position or count outside the text changes nothing, and an emptied
+// text is the null handle.
+TEST(AnsiString, InsertEraseAndSubstringByPosition) {
+  struct TCase {
+    const char* text;
+    char operation;  // i: insert `other` at `position`; e: erase `count` from `position`; s: substring
+    const char* other;
+    int32_t position, count;
+    const char* expected;  // nullptr: the null handle
+  } const cases[] = {
+      {"hello", 'i', " world", 6, 0, "hello world"}, {"hello", 'i', "X", 1, 0, "Xhello"},
+      {"hello", 'i', "--", 3, 0, "he--llo"},        {"hello", 'i', "X", 0, 0, "hello"},
+      {"hello", 'i', "X", 7, 0, "hello"},           {"hello", 'i', "", 2, 0, "hello"},
+      {"", 'i', "abc", 2, 0, nullptr},              {"", 'i', "abc", 1, 0, "abc"},
+      {"abcdef", 'e', "", 2, 3, "aef"},             {"abcdef", 'e', "", 1, 6, nullptr},
+      {"abcdef", 'e', "", 5, 3, "abcdef"},          {"abcdef", 'e', "", 0, 1, "abcdef"},
+      {"abcdef", 'e', "", 2, 0, "abcdef"},          {"abcdef", 'e', "", 2, -1, "abcdef"},
+      {"abcdef", 'e', "", 6, 1, "abcde"},           {"abcdef", 's', "", 2, 3, "bcd"},
+      {"abcdef", 's', "", 4, 3, "def"},             {"abcdef", 's', "", 4, 4, nullptr},
+      {"abcdef", 's', "", 0, 2, nullptr},           {"abcdef", 's', "", 1, 0, nullptr},
+      {"", 's', "", 1, 1, nullptr},
+  };
+  for (const TCase& c : cases) {
+    TAnsiString text(c.text);
+    TAnsiString result;
+    if (c.operation == 'i')
+      result = text.Insert(TAnsiString(c.other), c.position);
+    else if (c.operation == 'e')
+      result = text.Erase(c.position, c.count);
+    else
+      result = Substring(text, c.position, c.count);
+    if (c.expected == nullptr)
+      EXPECT_EQ(nullptr, result.SharedRecord()) << c.text << " " << c.operation << c.position;
+    else
+      EXPECT_EQ(c.expected, Text(result)) << c.text << " " << c.operation << c.position;
+  }
+  // An insert into the null handle shares the inserted record; an insert of itself doubles it.
+  TAnsiString source("abc"), target;
   target.Insert(source, 1);
   EXPECT_EQ(target.SharedRecord(), source.SharedRecord());
-  EXPECT_EQ(References(source), 2u);
-
   TAnsiString self("ab");
   self.Insert(self, 2);
   EXPECT_EQ(Text(self), "aabb");
@@ -205,40 +220,10 @@ TEST(AnsiString, InsertAcrossAStepBoundaryKeepsTheText) {
   EXPECT_EQ(s.SharedRecord()->capacity, 400u);
 }
 
-TEST(AnsiString, Erase) {
-  TAnsiString s("abcdef");
-  s.Erase(2, 3);
-  EXPECT_EQ(Text(s), "aef");
-  EXPECT_EQ(s.SharedRecord()->length, 4u);
-
-  TAnsiString all("abcdef");
-  all.Erase(1, 6);
-  EXPECT_EQ(all.SharedRecord(), nullptr);
-
-  TAnsiString beyond("abcdef");
-  beyond.Erase(5, 3);
-  EXPECT_EQ(Text(beyond), "abcdef");
-  beyond.Erase(0, 1);
-  beyond.Erase(2, 0);
-  beyond.Erase(2, -1);
-  EXPECT_EQ(Text(beyond), "abcdef");
-  beyond.Erase(6, 1);
-  EXPECT_EQ(Text(beyond), "abcde");
-}
-
-TEST(AnsiString, SubstringAndConcatenate) {
-  TAnsiString s("abcdef");
-  EXPECT_EQ(Text(Substring(s, 2, 3)), "bcd");
-  EXPECT_EQ(Substring(s, 4, 4).SharedRecord(), nullptr);
-  EXPECT_EQ(Text(Substring(s, 4, 3)), "def");
-  EXPECT_EQ(Substring(s, 0, 2).SharedRecord(), nullptr);
-  EXPECT_EQ(Substring(s, 1, 0).SharedRecord(), nullptr);
-  EXPECT_EQ(Substring(TAnsiString(), 1, 1).SharedRecord(), nullptr);
-
+TEST(AnsiString, Concatenate) {
   TAnsiString a("abc");
   TAnsiString b("de");
-  TAnsiString joined = Concatenate(a, b);
-  EXPECT_EQ(Text(joined), "abcde");
+  EXPECT_EQ(Text(Concatenate(a, b)), "abcde");
   EXPECT_EQ(Text(a), "abc");
   EXPECT_EQ(Text(a + b + TAnsiString("f")), "abcdef");
   EXPECT_EQ(Concatenate(TAnsiString(), b).SharedRecord(), b.SharedRecord());

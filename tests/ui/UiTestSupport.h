@@ -34,12 +34,3 @@ inline void DrainThreadMessages(bool dispatch) {
     if (dispatch) DispatchMessageA(&message);
 }
 
-// The windows' font: 15 pixels of "MS Sans Serif".
-inline HFONT CreateWindowFont() {
-  LOGFONTA lf = {};
-  lf.lfHeight = 15;
-  lf.lfWeight = FW_NORMAL;
-  lf.lfCharSet = DEFAULT_CHARSET;
-  std::strcpy(lf.lfFaceName, "MS Sans Serif");
-  return CreateFontIndirectA(&lf);
-}
