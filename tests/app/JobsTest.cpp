@@ -10,6 +10,8 @@
 #include "app/CompressEntry.h"
 #include "app/Reports.h"
 #include "app/RestoreEntry.h"
+#include "app/RunSummary.h"
+#include "app/Selection.h"
 #include "app/RunControl.h"
 #include "app/FolderArchive.h"
 #include "app/RunState.h"
@@ -262,6 +264,46 @@ TEST(PipelinePlan, WorkersAndSlotsStayWithinTheBudgetAndNeverBelowOne) {
       EXPECT_LE(plan.workers * c.work + plan.slots * c.slot, c.budget);
     }
   }
+}
+
+TEST(Selection, WordsSelectNamesFoldersAndPatternsWithoutRegardToCase) {
+  const struct {
+    const char* word;  // code page 1251, as the command line gives it
+    std::u16string name;
+    bool selects;
+  } cases[] = {
+      {"docs\\a.txt", u"docs\\a.txt", true}, {"docs/a.txt", u"docs\\a.txt", true}, {"DOCS\\A.TXT", u"docs/a.txt", true},
+      {"docs", u"docs\\a.txt", true},         {"docs\\", u"docs\\sub\\b", true}, {"doc", u"docs\\a.txt", false},
+      {"docs\\a", u"docs\\a.txt", false},    {"*.txt", u"x\\y.TXT", true},       {"*.txt", u"a.txt.gz", false},
+      {"d?cs\\*", u"docs\\a", true},         {"*", u"anything", true},             {"", u"a", false},
+      {"za", u"ZA", true},                    {"\xE0\xFF", u"\u0410\u042F", true},  // а я: the ends of the Cyrillic block
+      {"\xB8", u"\u0401", true},               // ё
+      {"caf*", u"CAF\u00C9", true},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(c.selects, WordSelects(c.word, c.name.c_str(), uint32_t(c.name.size()))) << c.word;
+  // Greek folds too, beyond what code page 1251 spells: a stored name against a stored name.
+  EXPECT_EQ(FoldedName(u"\u03B1\u03C9", 2), FoldedName(u"\u0391\u03A9", 2));
+}
+
+TEST(RunSummary, SizesAndCountsAsPeopleReadThem) {
+  const struct {
+    uint64_t bytes;
+    const char* size;
+    const char* grouped;
+  } cases[] = {{0, "0 bytes", "0"}, {1, "1 byte", "1"}, {999, "999 bytes", "999"}, {1000, "1.0 kB", "1,000"},
+               {999949, "999.9 kB", "999,949"}, {999950, "1.0 MB", "999,950"}, {168700000, "168.7 MB", "168,700,000"},
+               {2100000000000ull, "2.1 TB", "2,100,000,000,000"}};
+  for (const auto& c : cases) {
+    char size[32], grouped[32];
+    HumanSize(c.bytes, size, sizeof size);
+    GroupedNumber(c.bytes, grouped, sizeof grouped);
+    EXPECT_STREQ(c.size, size);
+    EXPECT_STREQ(c.grouped, grouped);
+  }
+  char line[160];
+  SummaryText(5881, 168700000, 60200000, 168700000, 3.1, line, sizeof line);
+  EXPECT_STREQ("5,881 files, 168.7 MB -> 60.2 MB (2.80:1) in 3.1 s, 54.4 MB/s", line);
 }
 
 struct TNameCase {
