@@ -26,12 +26,13 @@ for place in /dev/shm /var/tmp; do
     [tar+pigz]="tar -I pigz -xf t.tar.gz"
     [tar+zstd]="tar -I zstd -xf t.tar.zst"
   )
-  for ((r = 0; r < runs; ++r))
+  for ((r = 0; r < runs; ++r)); do
     for name in velmora tar+gzip tar+pigz tar+zstd; do
       rm -rf t
       # shellcheck disable=SC2086
       seconds ${restore[$name]} >>"$work/$name.r"
     done
+  done
   echo "== $place: restore of $files files ($(du -sb t | cut -f1) bytes), medians of $runs"
   for name in velmora tar+gzip tar+pigz tar+zstd; do printf '%-9s %6.3f s\n' "$name" "$(median <"$work/$name.r")"; done
   for ((r = 0; r < runs; ++r)); do
@@ -43,7 +44,7 @@ for place in /dev/shm /var/tmp; do
   if [ "$place" = /dev/shm ] && command -v strace >/dev/null; then
     rm -rf t
     strace -f -c -o "$work/calls" env -u DISPLAY "$program" -h t.pck >/dev/null 2>&1 || true
-    total=$(awk '/^ *[0-9.]+ +[0-9.]+ +[0-9]+ +[0-9]+/ { s += $4 } END { print s }' "$work/calls")
+    total=$(awk '/^ *[0-9.]+ +[0-9.]+ +[0-9]+ +[0-9]+/ && $NF != "total" { s += $4 } END { print s }' "$work/calls")
     echo "== system calls a restored entry: $(echo "scale=1; $total / $files" | bc)"
   fi
   cd / && rm -rf "$work"
