@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/Console.h"
 #include "ui/Kernel.h"
 #include "ui/Toknosoobzheniy.h"
 
@@ -62,83 +63,49 @@ void NameAsUtf8(const char* name, char* out, uint32_t capacity) {
   UnitsAsUtf8(units, n, out, capacity);
 }
 
-
-#ifdef _WIN32
 namespace {
-
-// A windowed program has a standard error only when it was redirected or when the console it was
-// started from lends it one.
-bool HasStandardError() {
-  static int known = -1;
-  if (known < 0) {
-    HANDLE handle = GetStdHandle(STD_ERROR_HANDLE);
-    known = handle != nullptr && handle != INVALID_HANDLE_VALUE && GetFileType(handle) != FILE_TYPE_UNKNOWN;
-    if (!known && AttachConsole(ATTACH_PARENT_PROCESS)) known = std::freopen("CONOUT$", "w", stderr) != nullptr;
-  }
-  return known != 0;
-}
 
 // Report lines of a run without a standard error, shown together when the run ends.
 std::string heldReport;
 
-}  // namespace
-#endif
-
-namespace {
-
 // One line on `stream`, below the progress line that a terminal may show, which is drawn again
 // after it.
 void WriteLine(FILE* stream, const char* prefix, const char* text) {
-#ifndef _WIN32
-  PosixEndTerminalLine();
-#endif
+  EndTerminalLine();
   std::fprintf(stream, "%s%s\n", prefix, text);
   std::fflush(stream);
-#ifndef _WIN32
-  PosixResumeTerminalLine();
-#endif
+  ResumeTerminalLine();
 }
 
 }  // namespace
 
 void ReportLine(const char* text) {
-#ifdef _WIN32
-  if (!HasStandardError()) {
+  if (!StandardErrorAvailable()) {
     if (heldReport.size() < 4000) heldReport.append(text).append("\n");
     return;
   }
-#endif
   WriteLine(stderr, "velmora: ", text);
 }
 
 void PrintResult(const char* text) { WriteLine(stdout, "", text); }
 
 void ReportConsoleLine(const char* text) {
-#ifdef _WIN32
-  if (!HasStandardError()) return;
-#endif
-  ReportLine(text);
+  if (StandardErrorAvailable()) ReportLine(text);
 }
 
 void ShowHeldReport(bool hidden) {
-#ifdef _WIN32
   if (!heldReport.empty() && !hidden) {
-    std::wstring wide(heldReport.size() + 1, L'\0');
+    std::basic_string<WCHAR> wide(heldReport.size() + 1, WCHAR(0));
     const int units = MultiByteToWideChar(CP_UTF8, 0, heldReport.c_str(), -1, &wide[0], int(wide.size()));
     if (units > 0) ShowNoticeW(wide.c_str(), WIDE_TEXT("Velmora"));
   }
   heldReport.clear();
-#else
-  (void)hidden;
-#endif
 }
 
 void ReportNote(const char* name, const char* reason) {
   char utf8[4096];
   NameAsUtf8(name, utf8, sizeof utf8);
-  char line[4096 + 1024];
-  std::snprintf(line, sizeof line, "%s: %s", utf8, reason);
-  ReportLine(line);
+  ReportLine((std::string(utf8) + ": " + reason).c_str());
 }
 
 void ReportNote(const WCHAR* name, const char* reason) {
@@ -146,9 +113,7 @@ void ReportNote(const WCHAR* name, const char* reason) {
   uint32_t n = 0;
   while (name != nullptr && name[n] != 0) ++n;
   UnitsAsUtf8(name, n, utf8, sizeof utf8);
-  char line[4096 + 1024];
-  std::snprintf(line, sizeof line, "%s: %s", utf8, reason);
-  ReportLine(line);
+  ReportLine((std::string(utf8) + ": " + reason).c_str());
 }
 
 void ReportFailure(const WCHAR* name, const char* reason) {

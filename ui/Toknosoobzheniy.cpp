@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/Console.h"
 #include "ui/Kernel.h"
 
 namespace {
@@ -245,7 +246,6 @@ void TOknoSoobzheniy::Paint(HDC given) {
   DeleteObject(focusBrush);
   if (given == nullptr) ReleaseDC(window, dc);
 
-#ifndef _WIN32
   // Presentations without pixels (the terminal) get the same content as text.
   std::vector<std::string> lineTexts;
   for (const TDrawnLine& line : lines) lineTexts.emplace_back(text.Data() + line.start, line.length);
@@ -253,7 +253,7 @@ void TOknoSoobzheniy::Paint(HDC given) {
   for (const std::string& line : lineTexts) linePointers.push_back(line.c_str());
   const char* labels[4];
   for (uint32_t i = 0; i < count; ++i) labels[i] = buttonLabels[i].Data();
-  PosixWindowContent content;
+  TWindowContent content;
   content.caption = caption.Data();
   content.lines = linePointers.data();
   content.lineCount = static_cast<int>(linePointers.size());
@@ -263,8 +263,7 @@ void TOknoSoobzheniy::Paint(HDC given) {
   content.pressed = mousePressed || keyPressed;
   content.progress = -1.0f;
   content.status = nullptr;
-  PosixPresentContent(window, &content);
-#endif
+  PresentWindowContent(window, &content);
 }
 
 void TOknoSoobzheniy::MouseRule(UINT message, LPARAM lParam) {

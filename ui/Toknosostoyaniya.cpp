@@ -24,6 +24,7 @@
 #include <cstring>
 
 #include "foundation/Memdiag.h"
+#include "platform/Console.h"
 #include "ui/Kernel.h"
 
 namespace {
@@ -241,7 +242,6 @@ void TOknoSostoyaniya::Paint(HDC given) {
 
 // Presentations that cannot show pixels (a terminal) are told what the window shows.
 void TOknoSostoyaniya::Present() {
-#ifndef _WIN32
   const int maxLines = 64;
   TAnsiString pieces[maxLines];
   const char* lines[maxLines];
@@ -261,7 +261,7 @@ void TOknoSostoyaniya::Present() {
   }
   const char* labels[4];
   for (uint32_t i = 0; i < 4; ++i) labels[i] = buttonLabels[i].Data() != nullptr ? buttonLabels[i].Data() : "";
-  PosixWindowContent content;
+  TWindowContent content;
   content.caption = caption.Data() != nullptr ? caption.Data() : "";
   content.lines = lines;
   content.lineCount = lineCount;
@@ -271,8 +271,7 @@ void TOknoSostoyaniya::Present() {
   content.pressed = mousePressed || keyPressed;
   content.progress = progress;
   content.status = status.Data();
-  PosixPresentContent(window, &content);
-#endif
+  PresentWindowContent(window, &content);
 }
 
 void SetProgressStatus(TOknoSostoyaniya* obj, const char* status) {

@@ -222,12 +222,6 @@ void PosixRequestQuit();
 // any time and from a signal handler (only restores the saved settings, idempotent).
 void PosixRestoreTerminal();
 
-// Ends a progress line or button row that the terminal presentation left open, so that the next
-// line written to standard error starts on a line of its own; a progress line is cleared.
-void PosixEndTerminalLine();
-// Draws the progress line that PosixEndTerminalLine cleared again, below what was written since.
-void PosixResumeTerminalLine();
-
 // Read-back of a window's client canvas: pixels are 0x00RRGGBB, rows top to bottom, `width`
 // pixels per row. The pointer stays valid until the window is destroyed or resized.
 bool PosixWindowCanvas(HWND window, const uint32_t** pixels, int* width, int* height);
@@ -239,23 +233,6 @@ uint32_t PosixWindowPaintCount(HWND window);
 // Moves the clock that thread timers run on forward by `milliseconds`, so that tests can make a
 // timer due without waiting for it.
 void PosixAdvanceTimerClock(DWORD milliseconds);
-
-// What a window shows, for presentations that cannot show pixels (the terminal). The windows
-// call this after each paint; X11 ignores it. `progress` is negative when there is no bar.
-struct PosixWindowContent {
-  const char* caption;
-  const char* const* lines;
-  int lineCount;
-  const char* const* buttons;
-  int buttonCount;
-  int focused;  // index of the focused button, or buttonCount and above for none
-  bool pressed; // the focused button is drawn pressed
-  float progress;
-  const char* status;  // a progress window's note of where the job is (may be null); shortened,
-                       // it keeps its first word
-
-};
-void PosixPresentContent(HWND window, const PosixWindowContent* content);
 
 // Which presentation serves the windows now: 'x' for X11, 't' for the terminal and canvases.
 char PosixDisplayKind();

@@ -1,7 +1,7 @@
 // Terminal presentation of the windows when no display can be opened.
 //
 // The windows keep their canvases and all of their rules; this presentation only shows what a
-// window reports after each paint (PosixPresentContent) and turns terminal keys into the key
+// window reports after each paint (PresentWindowContent) and turns terminal keys into the key
 // messages the window procedure handles, posted to the window like any other input.
 //
 // A window with buttons (the message window) is written to standard error: caption, text lines and
@@ -18,6 +18,7 @@
 // redrawn when the percentage moves, and for a new note at most every 50 ms; a line written to
 // standard error meanwhile clears it and it is drawn again below that line. It shows nothing when
 // stderr is not a terminal. Terminal keys go to the window shown last that takes them.
+#include "platform/Console.h"
 #include "platform/posix/WindowSystem.h"
 #include "platform/posix/PosixInternal.h"
 
@@ -142,7 +143,7 @@ void PostKey(HWND window, WPARAM key) {
   posixwin::PostInput(window, WM_KEYUP, key, static_cast<LPARAM>(0xC0000001u));
 }
 
-void PresentMessageWindow(posixwin::WindowRecord* record, const PosixWindowContent* content) {
+void PresentMessageWindow(posixwin::WindowRecord* record, const TWindowContent* content) {
   std::string body = ToUtf8(content->caption);
   for (int i = 0; i < content->lineCount; ++i) body += "\n" + ToUtf8(content->lines[i]);
   std::vector<std::string> buttons;
@@ -240,7 +241,7 @@ std::string ProgressLine(const std::string& text, float progress, const std::str
   return line;
 }
 
-void PresentProgressWindow(posixwin::WindowRecord* record, const PosixWindowContent* content) {
+void PresentProgressWindow(posixwin::WindowRecord* record, const TWindowContent* content) {
   Probe();
   if (state.inputIsTerminal && !state.inputEnded && state.rowWindow == nullptr) {
     state.keyWindow = posixwin::HandleOf(record);
@@ -305,12 +306,14 @@ void HandleInput(const unsigned char* bytes, ssize_t length) {
 
 }  // namespace
 
-void PosixEndTerminalLine() {
+bool StandardErrorAvailable() { return true; }
+
+void EndTerminalLine() {
   resumeWindow = state.lineWindow;
   EndOpenLine();
 }
 
-void PosixResumeTerminalLine() {
+void ResumeTerminalLine() {
   if (resumeWindow == nullptr || state.lineWindow != nullptr || state.rowWindow != nullptr) return;
   if (posixwin::FindWindowRecord(resumeWindow) == nullptr) return;
   state.lineWindow = resumeWindow;
@@ -340,7 +343,7 @@ void TerminalWindowShown(WindowRecord* record, bool shown) {
 
 void TerminalWindowDestroyed(WindowRecord* record) { TerminalWindowShown(record, false); }
 
-void TerminalPresent(WindowRecord* record, const PosixWindowContent* content) {
+void TerminalPresent(WindowRecord* record, const TWindowContent* content) {
   if (X11Active() || !record->visible) return;
   Probe();
   if (content->buttonCount > 0)

@@ -2,6 +2,7 @@
 // message queue's entry points used by the displays, and the two presentations (X11 and the
 // terminal). Only platform/posix/ includes this header.
 #pragma once
+#include "platform/Console.h"
 #include "platform/win32.h"
 
 #include <cstdint>
@@ -72,7 +73,7 @@ bool X11ScreenSize(int* width, int* height);
 // Terminal (DisplayTerminal.cpp).
 void TerminalWindowShown(WindowRecord* record, bool shown);
 void TerminalWindowDestroyed(WindowRecord* record);
-void TerminalPresent(WindowRecord* record, const PosixWindowContent* content);
+void TerminalPresent(WindowRecord* record, const TWindowContent* content);
 int TerminalInputFd();  // -1 while no shown window takes terminal keys
 void TerminalProcessInput();
 // A loop about to wait for messages of `filter` (null: any window): a shown message window with

@@ -4,6 +4,7 @@
 // handle of a destroyed window stays invalid. Each window owns a canvas of its client area (the
 // window less its one-pixel WS_BORDER on each side), which the drawing calls paint and the active
 // presentation shows: an X11 top-level window when a display is open, else the terminal.
+#include "platform/Console.h"
 #include "platform/posix/WindowSystem.h"
 
 #include <strings.h>
@@ -404,7 +405,7 @@ uint32_t PosixWindowPaintCount(HWND window) {
   return record == nullptr ? 0 : record->paintCount;
 }
 
-void PosixPresentContent(HWND window, const PosixWindowContent* content) {
+void PresentWindowContent(HWND window, const TWindowContent* content) {
   WindowRecord* record = posixwin::FindWindowRecord(window);
   if (record == nullptr || content == nullptr) return;
   posixwin::TerminalPresent(record, content);

@@ -1,0 +1,19 @@
+// The text side of the Windows program: a standard error only where one was given or lent; the
+// windows are always drawn, so nothing is presented as text.
+#include <cstdio>
+
+#include "platform/Console.h"
+
+bool StandardErrorAvailable() {
+  static int known = -1;
+  if (known < 0) {
+    HANDLE handle = GetStdHandle(STD_ERROR_HANDLE);
+    known = handle != nullptr && handle != INVALID_HANDLE_VALUE && GetFileType(handle) != FILE_TYPE_UNKNOWN;
+    if (!known && AttachConsole(ATTACH_PARENT_PROCESS)) known = std::freopen("CONOUT$", "w", stderr) != nullptr;
+  }
+  return known != 0;
+}
+
+void EndTerminalLine() {}
+void ResumeTerminalLine() {}
+void PresentWindowContent(HWND, const TWindowContent*) {}
