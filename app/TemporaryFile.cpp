@@ -36,7 +36,6 @@ bool TTemporaryFile::WithFreshName(TAttempt attempt) {
 bool TTemporaryFile::Create(HANDLE folder) {
   Discard();
   folder_ = folder;
-  name_[0] = 0;
   file_ = CreateUnnamedFileBeneath(folder);
   if (file_ != INVALID_HANDLE_VALUE || GetLastError() != ERROR_NOT_SUPPORTED) return file_ != INVALID_HANDLE_VALUE;
   return WithFreshName([&](const WCHAR* name) {
