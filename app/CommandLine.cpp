@@ -94,7 +94,7 @@ int ReadCommandLineText(const TAnsiString& commandLine, TRunRequest& request) {
     } else if (Is(token, "/?")) {
       usage = true;
     } else if (Is(token, "--help") || Is(token, "--version")) {
-      // Terminal conventions beside the Parts' "/?": printed on standard output, exit 0.
+      // Terminal conventions beside "/?" (which keeps its window): printed on standard output, exit 0.
       if (Is(token, "--version")) {
         std::printf("Velmora 1.2\n");
       } else {

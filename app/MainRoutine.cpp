@@ -53,7 +53,7 @@ void ReportKeptOutput(const char* name, const char* how) {
 }
 
 const char* ProgressText(const TRunRequest& request) {
-  // Testing and listing are texts of our own beside the four of the Parts.
+  // Testing and listing have texts of their own beside the four of compressing and decompressing.
   if (request.test) return "Testing...";
   if (request.list) return "Listing...";
   const bool compress = request.mode != RunDecompress;

@@ -1,5 +1,5 @@
 // Small integer and floating-point routines: bit scans on which every code length rests, and the
-// rounding helpers of the Parts (the window-size option rounds with RoundToInt; the others are the
+// unit's rounding helpers (the window-size option rounds with RoundToInt; the others are the
 // unit's public routines, kept whether the program calls them or not).
 #pragma once
 #include <cstdint>

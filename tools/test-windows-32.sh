@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The 32-bit Windows program, the one the Parts describe, under 32-bit Wine: sets 32-bit Wine up
+# The 32-bit Windows program, the program's first target, under 32-bit Wine: sets 32-bit Wine up
 # where it is missing (Debian's wine32:i386; this needs the i386 indexes of the machine's own apt
 # mirrors), runs every cross-built 32-bit test program and the identical-archive check of the three
 # builds. Run after every other step that needs apt-get: enabling i386 makes apt fetch i386
