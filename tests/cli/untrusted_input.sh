@@ -31,10 +31,9 @@ swaps=0
 for try in 1 2 3; do
   rm -rf d link
   ln -s ../outside link
-  VELMORA_THREADS=2 env -u DISPLAY timeout 60 "$velmora" -h -o d.pck </dev/null >/dev/null 2>"$work/stderr" &
-  pid=$!
-  swaps=$((swaps + $(python3 "$here/swap_loop.py" d link "$pid")))
-  wait "$pid"
+  # The loop is already swapping when the restore starts, however fast the restore is.
+  swaps=$((swaps + $(VELMORA_THREADS=2 python3 "$here/swap_loop.py" d link env -u DISPLAY timeout 60 "$velmora" -h -o d.pck \
+    2>"$work/stderr")))
 done
 nothing_outside "three raced restores ($swaps swaps)"
 check "the races swapped the folder" [ "$swaps" -gt 0 ]
