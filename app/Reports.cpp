@@ -102,46 +102,6 @@ void ShowHeldReport(bool hidden) {
   heldReport.clear();
 }
 
-void ReportNote(const char* name, const char* reason) {
-  char utf8[4096];
-  NameAsUtf8(name, utf8, sizeof utf8);
-  ReportLine((std::string(utf8) + ": " + reason).c_str());
-}
-
-void ReportNote(const WCHAR* name, const char* reason) {
-  char utf8[4096];
-  uint32_t n = 0;
-  while (name != nullptr && name[n] != 0) ++n;
-  UnitsAsUtf8(name, n, utf8, sizeof utf8);
-  ReportLine((std::string(utf8) + ": " + reason).c_str());
-}
-
-void ReportFailure(const WCHAR* name, const char* reason) {
-  failureReported = true;
-  ReportNote(name, reason);
-}
-
-void ReportSkipped(const WCHAR* name, const char* reason) {
-  skipReported = true;
-  ReportNote(name, reason);
-}
-
-void ReportSystemFailure(const WCHAR* name, DWORD error) {
-  char reason[1024];
-  SystemReason(error, reason, sizeof reason);
-  ReportFailure(name, reason);
-}
-
-void ReportFailure(const char* name, const char* reason) {
-  failureReported = true;
-  ReportNote(name, reason);
-}
-
-void ReportSkipped(const char* name, const char* reason) {
-  skipReported = true;
-  ReportNote(name, reason);
-}
-
 void SystemReason(DWORD error, char* reason, uint32_t capacity) {
   std::snprintf(reason, capacity, "system error %lu", static_cast<unsigned long>(error));
   WCHAR* text = nullptr;
@@ -163,11 +123,46 @@ void UnopenedReason(const WCHAR* name, DWORD error, char* reason, uint32_t capac
     SystemReason(error, reason, capacity);
 }
 
-void ReportSystemFailure(const char* name, DWORD error) {
+namespace {
+
+std::string Utf8Of(const char* name) {
+  char utf8[4096];
+  NameAsUtf8(name, utf8, sizeof utf8);
+  return utf8;
+}
+
+std::string Utf8Of(const WCHAR* name) {
+  char utf8[4096];
+  uint32_t n = 0;
+  while (name != nullptr && name[n] != 0) ++n;
+  UnitsAsUtf8(name, n, utf8, sizeof utf8);
+  return utf8;
+}
+
+// "NAME: reason" for a name in code page 1251 or in UTF-16; `flag` records a failure or a skip.
+template <typename TChar>
+void NameLine(const TChar* name, const char* reason, bool* flag) {
+  if (flag != nullptr) *flag = true;
+  ReportLine((Utf8Of(name) + ": " + reason).c_str());
+}
+
+template <typename TChar>
+void SystemFailureLine(const TChar* name, DWORD error) {
   char reason[1024];
   SystemReason(error, reason, sizeof reason);
-  ReportFailure(name, reason);
+  NameLine(name, reason, &failureReported);
 }
+
+}  // namespace
+
+void ReportNote(const char* name, const char* reason) { NameLine(name, reason, nullptr); }
+void ReportNote(const WCHAR* name, const char* reason) { NameLine(name, reason, nullptr); }
+void ReportFailure(const char* name, const char* reason) { NameLine(name, reason, &failureReported); }
+void ReportFailure(const WCHAR* name, const char* reason) { NameLine(name, reason, &failureReported); }
+void ReportSkipped(const char* name, const char* reason) { NameLine(name, reason, &skipReported); }
+void ReportSkipped(const WCHAR* name, const char* reason) { NameLine(name, reason, &skipReported); }
+void ReportSystemFailure(const char* name, DWORD error) { SystemFailureLine(name, error); }
+void ReportSystemFailure(const WCHAR* name, DWORD error) { SystemFailureLine(name, error); }
 
 bool FailureReported() { return failureReported; }
 bool SkipReported() { return skipReported; }

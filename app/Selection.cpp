@@ -29,27 +29,39 @@ bool Glob(const WCHAR* pattern, const WCHAR* name) {
   return *pattern == 0;
 }
 
+// The word in its compared form: UTF-16, folded, a pattern's separators and a folder's trailing
+// separators as the names have them.
+TWideName FoldedWord(const char* word) {
+  const TWideName wide = WideOf(TAnsiString(word));
+  TWideName folded = FoldedName(wide.c_str(), wide.size());
+  if (folded.find_first_of(WIDE_TEXT("*?")) == TWideName::npos)
+    while (!folded.empty() && folded.back() == '\\') folded.pop_back();
+  return folded;
+}
+
+bool FoldedWordSelects(const TWideName& w, const WCHAR* name, uint32_t units) {
+  if (w.empty()) return false;
+  const TWideName n = FoldedName(name, units);
+  if (w.find_first_of(WIDE_TEXT("*?")) != TWideName::npos) return Glob(w.c_str(), n.c_str());
+  return n == w || (n.size() > w.size() && n.compare(0, w.size(), w) == 0 && n[w.size()] == '\\');
+}
+
 }  // namespace
 
 bool WordSelects(const char* word, const WCHAR* name, uint32_t units) {
-  const TWideString wideWord = FromNarrow(TAnsiString(word));
-  TWideName w = wideWord.Data() != nullptr ? FoldedName(wideWord.Data(), wideWord.Length()) : TWideName();
-  const TWideName n = FoldedName(name, units);
-  if (w.find_first_of(WIDE_TEXT("*?")) != TWideName::npos) return Glob(w.c_str(), n.c_str());
-  while (!w.empty() && w.back() == '\\') w.pop_back();
-  if (w.empty()) return false;
-  return n == w || (n.size() > w.size() && n.compare(0, w.size(), w) == 0 && n[w.size()] == '\\');
+  return FoldedWordSelects(FoldedWord(word), name, units);
 }
 
 void TSelection::Add(const TAnsiString& word) {
   words_.emplace_back(TextOf(word));
+  folded_.push_back(FoldedWord(TextOf(word)));
   used_.push_back(false);
 }
 
 bool TSelection::Selects(const WCHAR* name, uint32_t units) {
   bool selected = words_.empty();
-  for (size_t i = 0; i < words_.size(); ++i)
-    if (WordSelects(words_[i].c_str(), name, units)) used_[i] = selected = true;
+  for (size_t i = 0; i < folded_.size(); ++i)
+    if (FoldedWordSelects(folded_[i], name, units)) used_[i] = selected = true;
   return selected;
 }
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/Names.h"
 #include "foundation/Tstring.h"
 #include "platform/win32.h"
 
@@ -23,6 +24,7 @@ class TSelection {
   bool ReportUnused() const;
 
  private:
-  std::vector<std::string> words_;
+  std::vector<std::string> words_;   // as given, for the report
+  std::vector<TWideName> folded_;    // as compared: UTF-16, folded, once per word
   std::vector<bool> used_;
 };
