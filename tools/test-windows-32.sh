@@ -21,8 +21,21 @@ if ! dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "ok installe
     sleep 20
   done
   [ -n "$updated" ] || echo "win32: apt-get update failed three times with i386 enabled; trying the install all the same"
-  apt-get install -y -qq --no-install-recommends wine wine64 wine32:i386 fonts-wine >/dev/null 2>&1 ||
-    skip "the 32-bit Wine packages cannot be installed from this machine's mirrors (an i386 index mid-sync?)"
+  packages=(wine wine64 wine32:i386 fonts-wine)
+  if ! apt-get install -y -qq --no-install-recommends "${packages[@]}" >/dev/null 2>&1; then
+    # An i386 index that did not arrive (a suite mid-sync) leaves amd64 libraries from that suite
+    # newer than any i386 twin; both halves of a multi-arch library must match, so take the
+    # release suite's versions for this install, letting apt step those few libraries back.
+    codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+    [ -n "$codename" ] || skip "the 32-bit Wine packages cannot be installed and the release is unknown"
+    pin="$(mktemp)"
+    printf 'Package: *\nPin: release n=%s\nPin-Priority: 1001\n' "$codename" >"$pin"
+    apt-get -o Dir::Etc::Preferences="$pin" install -y -qq --allow-downgrades --no-install-recommends \
+      "${packages[@]}" >/dev/null 2>&1 ||
+      { rm -f "$pin"; skip "the 32-bit Wine packages cannot be installed from this machine's mirrors (an i386 index mid-sync?)"; }
+    rm -f "$pin"
+    echo "win32: installed from the $codename release suite (an i386 index was missing)"
+  fi
   step "32-bit Wine installed"
 fi
 timeout 60 wine --version >/dev/null 2>&1 || skip "this kernel does not run i386 code"
