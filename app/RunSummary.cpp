@@ -9,13 +9,17 @@ void HumanSize(uint64_t bytes, char* out, size_t capacity) {
     std::snprintf(out, capacity, "%llu %s", static_cast<unsigned long long>(bytes), bytes == 1 ? "byte" : "bytes");
     return;
   }
-  double value = double(bytes) / 1000.0;
+  // Whole tenths of the unit, rounded half up, in integers: floating point would decide a border
+  // case such as 999,950 bytes differently where the processor keeps wider intermediates.
+  uint64_t tenth = 100;  // a tenth of a kB
   size_t unit = 0;
-  while (value >= 999.95 && unit + 1 < sizeof kUnits / sizeof kUnits[0]) {
-    value /= 1000.0;
+  while ((bytes + tenth / 2) / tenth >= 10000 && unit + 1 < sizeof kUnits / sizeof kUnits[0]) {
+    tenth *= 1000;
     ++unit;
   }
-  std::snprintf(out, capacity, "%.1f %s", value, kUnits[unit]);
+  const uint64_t tenths = (bytes + tenth / 2) / tenth;
+  std::snprintf(out, capacity, "%llu.%llu %s", static_cast<unsigned long long>(tenths / 10),
+                static_cast<unsigned long long>(tenths % 10), kUnits[unit]);
 }
 
 void GroupedNumber(uint64_t n, char* out, size_t capacity) {

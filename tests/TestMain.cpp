@@ -11,35 +11,41 @@
 
 #include <cstdio>
 #include <cstdlib>
-
-#include "app/Units.h"
-
-#if defined(_WIN32)
-
-// The Windows build runs in its own folder under Wine: the module is the test program itself.
-const std::string& TestScratchFolder() {
-  static const std::string folder = ".";
-  return folder;
-}
-void SetTestProgram(const std::string&, const char*, const char*) {}
-void RestoreProgramArguments() {}
-
-int main(int argc, char** argv) {
-  ::testing::InitGoogleTest(&argc, argv);
-  StartUnits();
-  const int result = RUN_ALL_TESTS();
-  StopUnits();
-  return result;
-}
-
-#else
-
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <filesystem>
 
-#include "platform/win32.h"
+#include "app/Units.h"
+#include "tests/platform/PlatformTestSupport.h"
+#if !defined(_WIN32)
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
+namespace {
+void SetVariable(const char* name, const char* value) {
+#if defined(_WIN32)
+  _putenv_s(name, value != nullptr ? value : "");
+#else
+  if (value != nullptr)
+    setenv(name, value, 1);
+  else
+    unsetenv(name);
+#endif
+}
+}  // namespace
+
+TScopedEnvironment::TScopedEnvironment(const char* name, const char* value) : name_(name) {
+  const char* old = std::getenv(name);
+  hadValue_ = old != nullptr;
+  if (hadValue_) old_ = old;
+  SetVariable(name, value);
+}
+
+TScopedEnvironment::~TScopedEnvironment() { SetVariable(name_.c_str(), hadValue_ ? old_.c_str() : nullptr); }
+
+bool MakeFolder(const std::string& path) {
+  std::error_code error;
+  return std::filesystem::create_directory(path, error) && !error;
+}
 
 namespace {
 int programArgc = 0;
@@ -49,6 +55,11 @@ std::string scratchFolder;
 
 const std::string& TestScratchFolder() { return scratchFolder; }
 
+#if defined(_WIN32)
+// The module is the test program itself, wherever it lies; the arguments are its own.
+void SetTestProgram(const std::string&, const char*, const char*) {}
+void RestoreProgramArguments() {}
+#else
 void SetTestProgram(const std::string& programPath, const char* argument, const char* startedAs) {
   PosixSetModulePath(programPath.c_str());
   std::string program = startedAs != nullptr ? startedAs : programPath;
@@ -58,11 +69,13 @@ void SetTestProgram(const std::string& programPath, const char* argument, const 
 }
 
 void RestoreProgramArguments() { PosixSetArguments(programArgc, programArgv); }
+#endif
 
 int main(int argc, char** argv) {
   programArgc = argc;
   programArgv = argv;
   ::testing::InitGoogleTest(&argc, argv);
+#if !defined(_WIN32)
   // The display, if any, is kept for the one test that asks for it (see TestDisplay).
   if (const char* display = std::getenv("DISPLAY")) setenv("VELMORA_TEST_DISPLAY", display, 1);
   unsetenv("DISPLAY");
@@ -73,12 +86,13 @@ int main(int argc, char** argv) {
       close(nothing);
     }
   }
-  std::string pattern = (std::filesystem::temp_directory_path() / "velmora-test-XXXXXX").string();
-  if (mkdtemp(&pattern[0]) == nullptr) {
-    std::perror("mkdtemp");
+#endif
+  TScratchFolder scratch;
+  if (scratch.system.empty()) {
+    std::perror("scratch folder");
     return 2;
   }
-  scratchFolder = pattern;
+  scratchFolder = scratch.system;
   SetTestProgram(scratchFolder + "/test");
   StartUnits();
   RestoreProgramArguments();
@@ -86,9 +100,5 @@ int main(int argc, char** argv) {
   const int result = RUN_ALL_TESTS();
 
   StopUnits();
-  std::error_code ignored;
-  std::filesystem::remove_all(scratchFolder, ignored);
   return result;
 }
-
-#endif

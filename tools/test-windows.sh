@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the Windows programs from the same sources (tools/build-windows.sh) and checks them under
-# Wine: their foundation and engine tests, and archives identical to the Linux program's
+# Wine: their test programs, and archives identical to the Linux program's
 # (tests/windows/end_to_end.sh). Builds the Linux program first when it is missing.
 set -euo pipefail
 cd "$(dirname "$0")/.."

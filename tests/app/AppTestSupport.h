@@ -3,10 +3,8 @@
 #pragma once
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdint>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -35,16 +33,22 @@ inline std::string Text(const TAnsiString& text) {
 }
 
 inline std::string Cwd() {
-  char here[8192];
-  return getcwd(here, sizeof here) != nullptr ? std::string(here) : std::string();
+  std::error_code error;
+  return std::filesystem::current_path(error).string();
 }
 
-// A notice answered unattended (Cancel) snoozes the next ones; this lets the snooze run out.
+inline bool ChangeFolder(const std::string& path) {
+  std::error_code error;
+  std::filesystem::current_path(path, error);
+  return !error;
+}
+
+// A notice answered unattended (Cancel) snoozes the next ones; the message window's unit starts
+// afresh, as at the program's start, without the snooze.
 inline void Unsnooze() {
   if (!NoticesSnoozed()) return;
-  PosixAdvanceTimerClock(10001);
-  MSG message;
-  while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
+  ToknosoobzheniyShutdown();
+  ToknosoobzheniyStartup();
 }
 
 // Each test runs with a scratch folder of its own as the current directory and no snoozed notice.
@@ -53,17 +57,19 @@ class TScratchFolderTest : public ::testing::Test {
   void SetUp() override {
     saved = Cwd();
     ASSERT_FALSE(scratch.system.empty());
-    ASSERT_EQ(0, chdir(scratch.system.c_str()));
+    ASSERT_TRUE(ChangeFolder(scratch.system));
     Unsnooze();
   }
   void TearDown() override {
-    EXPECT_EQ(0, chdir(saved.c_str()));
+    EXPECT_TRUE(ChangeFolder(saved));
     Unsnooze();
   }
 
-  std::string Path(const std::string& name) const { return scratch.system + "/" + name; }
+  std::string Path(const std::string& name) const {
+    return (std::filesystem::path(scratch.system) / name).make_preferred().string();
+  }
   void File(const std::string& name) { std::ofstream(Path(name), std::ios::binary) << "data"; }
-  void Folder(const std::string& name) { ASSERT_EQ(0, mkdir(Path(name).c_str(), 0755)) << name; }
+  void Folder(const std::string& name) { ASSERT_TRUE(MakeFolder(Path(name))) << name; }
 
   std::string saved;
   TScratchFolder scratch;

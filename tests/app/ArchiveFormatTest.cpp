@@ -9,18 +9,18 @@ namespace {
 
 const uint64_t kTime = 0x01D9A1B2C3D4E5F6ull;
 
-std::u16string Units(const char* ascii) {
-  std::u16string units;
-  for (; *ascii; ++ascii) units.push_back(char16_t(*ascii));
+TWideText Units(const char* ascii) {
+  TWideText units;
+  for (; *ascii; ++ascii) units.push_back(WCHAR(*ascii));
   return units;
 }
 
 // An entry assembled by hand, so the reader is checked against bytes the writer did not make.
-TBytes CraftedEntry(uint64_t next, const std::u16string& name, uint64_t time, const TBytes& blocks,
+TBytes CraftedEntry(uint64_t next, const TWideText& name, uint64_t time, const TBytes& blocks,
                     uint8_t reserved = 0) {
   TBytes e(8);
   Store64(e.data(), next);
-  for (char16_t u : name) {
+  for (WCHAR u : name) {
     e.push_back(uint8_t(u));
     e.push_back(uint8_t(u >> 8));
   }
@@ -34,7 +34,7 @@ TBytes CraftedEntry(uint64_t next, const std::u16string& name, uint64_t time, co
 
 // An entry laid out correctly at offset `at`: its nextEntryOffset is its own end.
 TBytes ValidEntry(uint64_t at, const char* name, const TBytes& blocks = {}) {
-  const std::u16string units = Units(name);
+  const TWideText units = Units(name);
   return CraftedEntry(at + EntryHeaderSize(uint32_t(units.size())) + blocks.size(), units, kTime, blocks);
 }
 
@@ -92,7 +92,7 @@ class ArchiveFormatTest : public ::testing::Test {
 TEST_F(ArchiveFormatTest, CheckedAbcEntryIsTheFiftyTwoBytesOfTheWorkedExample) {
   const uint64_t time = 132593079671234567ull;
   HANDLE file = OpenForWriting();
-  const std::u16string name = Units("a.txt");
+  const TWideText name = Units("a.txt");
   uint64_t start = 99;
   ASSERT_TRUE(WriteEntryHeader(file, name.c_str(), uint32_t(name.size()), time, start));
   EXPECT_EQ(0u, start);
@@ -117,12 +117,12 @@ TEST_F(ArchiveFormatTest, CheckedAbcEntryIsTheFiftyTwoBytesOfTheWorkedExample) {
 
 TEST_F(ArchiveFormatTest, EmptyFileGivesTwentyNineByteEntryAndAppendedEntriesChain) {
   HANDLE file = OpenForWriting();
-  const std::u16string e = Units("e.txt");
+  const TWideText e = Units("e.txt");
   uint64_t start = 99;
   ASSERT_TRUE(WriteEntryHeader(file, e.c_str(), uint32_t(e.size()), 0, start));
   ASSERT_TRUE(FinishEntry(file, start));
   // A second entry appended after the first: its offset is absolute, not relative.
-  const std::u16string b = Units("dir\\b");
+  const TWideText b = Units("dir\\b");
   ASSERT_TRUE(WriteEntryHeader(file, b.c_str(), uint32_t(b.size()), kTime, start));
   EXPECT_EQ(29u, start);
   const uint8_t payload[] = {1, 2, 3, 4, 5};
@@ -145,7 +145,7 @@ TEST_F(ArchiveFormatTest, EmptyFileGivesTwentyNineByteEntryAndAppendedEntriesCha
 
 TEST_F(ArchiveFormatTest, InterruptedEntryKeepsZeroOffsetAndIsNotCounted) {
   HANDLE file = OpenForWriting();
-  const std::u16string name = Units("big.bin");
+  const TWideText name = Units("big.bin");
   uint64_t start = 0;
   ASSERT_TRUE(WriteEntryHeader(file, name.c_str(), uint32_t(name.size()), kTime, start));
   const uint8_t payload[] = {9, 9, 9};
@@ -158,11 +158,11 @@ TEST_F(ArchiveFormatTest, InterruptedEntryKeepsZeroOffsetAndIsNotCounted) {
 
 TEST_F(ArchiveFormatTest, HeaderReadsNameTimeAndFirstBlockAndIgnoresReservedByte) {
   const TBytes block = {3, 0, 0, 0, 'x', 'y', 'z'};
-  const std::u16string name = u"\u041F\u0440\\f";  // Cyrillic folder, a file below it
+  const TWideText name = WIDE_TEXT("\u041F\u0440\\f");  // Cyrillic folder, a file below it
   const TBytes entry = CraftedEntry(EntryHeaderSize(4) + block.size(), name, kTime, block, 0x7F);
   TEntryHeader header;
   ASSERT_TRUE(HeaderAt(entry, 0, header));
-  EXPECT_EQ(std::u16string(header.name), name);
+  EXPECT_EQ(TWideText(header.name), name);
   EXPECT_EQ(4u, header.nameUnits);
   EXPECT_EQ(kTime, header.lastWriteTime);
   EXPECT_EQ(0x7Fu, header.reserved);
@@ -172,12 +172,12 @@ TEST_F(ArchiveFormatTest, HeaderReadsNameTimeAndFirstBlockAndIgnoresReservedByte
 
 TEST_F(ArchiveFormatTest, NameLimitIsNineHundredNinetyNineUnits) {
   // The writer stores 999 units and refuses a longer name.
-  const std::u16string longest(999, u'n');
+  const TWideText longest(999, WIDE_TEXT('n'));
   HANDLE file = OpenForWriting();
   uint64_t start = 0;
   ASSERT_TRUE(WriteEntryHeader(file, longest.c_str(), 999, kTime, start));
   ASSERT_TRUE(FinishEntry(file, start));
-  const std::u16string tooLong(1000, u'n');
+  const TWideText tooLong(1000, WIDE_TEXT('n'));
   EXPECT_FALSE(WriteEntryHeader(file, tooLong.c_str(), 1000, kTime, start));
   CloseHandle(file);
   const TBytes written = ReadAll(SystemPath());
@@ -186,12 +186,12 @@ TEST_F(ArchiveFormatTest, NameLimitIsNineHundredNinetyNineUnits) {
   TEntryHeader header;
   ASSERT_TRUE(HeaderAt(written, 0, header));
   EXPECT_EQ(999u, header.nameUnits);
-  EXPECT_EQ(longest, std::u16string(header.name));
+  EXPECT_EQ(longest, TWideText(header.name));
   EXPECT_EQ(kTime, header.lastWriteTime);
 
   // A foreign entry with a longer name is cut at 999 units, and the fields after the name are then
   // taken from just past unit 999 -- which is why writers never store such a name.
-  const std::u16string foreign(1010, u'q');
+  const TWideText foreign(1010, WIDE_TEXT('q'));
   const TBytes crafted = CraftedEntry(EntryHeaderSize(1010), foreign, kTime, {});
   ASSERT_TRUE(HeaderAt(crafted, 0, header));
   EXPECT_EQ(999u, header.nameUnits);
@@ -248,7 +248,7 @@ TEST_F(ArchiveFormatTest, CutFilesCountOnlyTheirCompleteEntries) {
 
   // A header that does not fit in the file: its name runs to the end without a terminator.
   TEntryHeader header;
-  TBytes shortHeader = CraftedEntry(14, u"abc", 0, {});
+  TBytes shortHeader = CraftedEntry(14, WIDE_TEXT("abc"), 0, {});
   shortHeader.resize(14);
   EXPECT_FALSE(HeaderAt(shortHeader, 0, header));
   EXPECT_FALSE(HeaderAt(all, all.size(), header)) << "no entry starts at the end of the file";

@@ -48,6 +48,14 @@ const char kUsageShown[] =
     "  -d=FOLDER - Restore into FOLDER\n"
     "  filename.pck names... - Only the entries named (folders, * and ?)\n";
 
+// Notices reach standard error where the terminal presents them (the POSIX layer without a
+// display); the Windows program draws them in their window.
+#if defined(_WIN32)
+const bool kNoticeText = false;
+#else
+const bool kNoticeText = true;
+#endif
+
 class CommandLineTest : public TScratchFolderTest {
  protected:
   void SetUp() override {
@@ -72,6 +80,7 @@ class CommandLineTest : public TScratchFolderTest {
     outcome.cwd = Cwd();
     return outcome;
   }
+#if !defined(_WIN32)  // the process's arguments are the POSIX layer's
   TOutcome ReadArguments(std::vector<std::string> arguments) {
     std::vector<char*> argv;
     for (std::string& argument : arguments) argv.push_back(&argument[0]);
@@ -88,11 +97,11 @@ class CommandLineTest : public TScratchFolderTest {
 
   // Both readings start in the scratch folder and must agree on everything they decide.
   TOutcome Same(const std::vector<std::string>& arguments, const std::string& windowsLine) {
-    EXPECT_EQ(0, chdir(scratch.system.c_str()));
+    EXPECT_TRUE(ChangeFolder(scratch.system));
     const TOutcome fromArguments = ReadArguments(arguments);
-    EXPECT_EQ(0, chdir(scratch.system.c_str()));
+    EXPECT_TRUE(ChangeFolder(scratch.system));
     const TOutcome fromLine = Read(windowsLine);
-    EXPECT_EQ(0, chdir(scratch.system.c_str()));
+    EXPECT_TRUE(ChangeFolder(scratch.system));
     EXPECT_EQ(Text(TAnsiString(GetCommandLineA())), windowsLine);
     EXPECT_EQ(fromArguments.code, fromLine.code);
     EXPECT_EQ(fromArguments.cwd, fromLine.cwd);
@@ -111,6 +120,8 @@ class CommandLineTest : public TScratchFolderTest {
     return fromArguments;
   }
 
+#endif
+
   static void ExpectRun(const TOutcome& outcome, const TExpected& e) {
     ASSERT_EQ(outcome.code, CommandLineRun) << outcome.shown;
     EXPECT_EQ(outcome.request.mode, e.mode);
@@ -123,7 +134,9 @@ class CommandLineTest : public TScratchFolderTest {
   }
   static void ExpectUsage(const TOutcome& outcome) {
     EXPECT_EQ(outcome.code, CommandLineUsageShown);
-    EXPECT_EQ(outcome.shown.rfind(kUsageShown, 0), 0u) << outcome.shown;
+    if (kNoticeText) {
+      EXPECT_EQ(outcome.shown.rfind(kUsageShown, 0), 0u) << outcome.shown;
+    }
   }
 };
 
@@ -139,6 +152,7 @@ TEST_F(CommandLineTest, OnlyTheProgramsNameShowsTheUsage) {
   }
 }
 
+#if !defined(_WIN32)
 TEST_F(CommandLineTest, UsageNoticeTextAndCaption) {
   const TOutcome outcome = Read("velmora.exe /?");
   EXPECT_EQ(outcome.code, CommandLineUsageShown);
@@ -156,6 +170,7 @@ TEST_F(CommandLineTest, UsageNoticeTextAndCaption) {
   EXPECT_EQ(ReadCommandLineText(TAnsiString("velmora.exe"), request), CommandLineUsageShown);
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
 }
+#endif
 
 TEST_F(CommandLineTest, UsageWinsOverAName) {
   File("x.txt");
@@ -264,29 +279,35 @@ TEST_F(CommandLineTest, WindowOption) {
     ExpectRun(outcome, {RunCompress, false, "x", "x.pck", c.window, false, true});
     if (c.window != kDefaultWindow) {
       EXPECT_EQ(outcome.shown, "");
-    } else {
+    } else if (kNoticeText) {
       EXPECT_NE(outcome.shown.find("== Error =="), std::string::npos) << outcome.shown;
     }
   }
-}
+    }
 
 TEST_F(CommandLineTest, MalformedWindowShowsTheNoticeAndKeepsTheWindow) {
   const TExpected defaults{RunCompress, false, "x", "x.pck", kDefaultWindow, false, true};
   TOutcome outcome = Read("velmora.exe -w=abc x");
   ExpectRun(outcome, defaults);
-  EXPECT_EQ(outcome.shown.rfind("\n== Error ==\nСтрока не содержит цифр между разделителями.\n", 0), 0u)
-      << outcome.shown;
+  if (kNoticeText) {
+    EXPECT_EQ(outcome.shown.rfind("\n== Error ==\nСтрока не содержит цифр между разделителями.\n", 0), 0u)
+        << outcome.shown;
+  }
 
   // The previous value stays, not the default.
   outcome = Read("velmora.exe -w=65536 -w=abc x");
   ExpectRun(outcome, {RunCompress, false, "x", "x.pck", 65536.0, false, true});
-  EXPECT_NE(outcome.shown.find("Строка не содержит цифр"), std::string::npos) << outcome.shown;
+  if (kNoticeText) {
+    EXPECT_NE(outcome.shown.find("Строка не содержит цифр"), std::string::npos) << outcome.shown;
+  }
 
   // Out of range (the notices' texts are the number reader's tests): the reader's clamped value
   // is not taken.
   outcome = Read("velmora.exe -w=1e400 x");
   ExpectRun(outcome, defaults);
-  EXPECT_NE(outcome.shown.find("== Error =="), std::string::npos) << outcome.shown;
+  if (kNoticeText) {
+    EXPECT_NE(outcome.shown.find("== Error =="), std::string::npos) << outcome.shown;
+  }
 }
 
 TEST_F(CommandLineTest, FolderWithAndWithoutTrailingBackslashes) {
@@ -298,13 +319,13 @@ TEST_F(CommandLineTest, FolderWithAndWithoutTrailingBackslashes) {
                                   std::string("data\\photos"), std::string("data\\photos\\"),
                                   "\"" + Root() + "data\\photos\\\""}) {
     SCOPED_TRACE(name);
-    ASSERT_EQ(0, chdir(scratch.system.c_str()));
+    ASSERT_TRUE(ChangeFolder(scratch.system));
     const TOutcome outcome = Read("velmora.exe " + name);
     ExpectRun(outcome, photos);
     EXPECT_EQ(outcome.cwd, Path("data"));
   }
   // A folder in the current directory keeps it.
-  ASSERT_EQ(0, chdir(Path("data").c_str()));
+  ASSERT_TRUE(ChangeFolder(Path("data")));
   TOutcome outcome = Read("velmora.exe photos\\");
   ExpectRun(outcome, photos);
   EXPECT_EQ(outcome.cwd, Path("data"));
@@ -316,12 +337,12 @@ TEST_F(CommandLineTest, FileInAnotherFolderMakesItCurrent) {
   TOutcome outcome = Read("velmora.exe sub\\report.txt");
   ExpectRun(outcome, {RunCompress, false, "report.txt", "report.pck", kDefaultWindow, false, true});
   EXPECT_EQ(outcome.cwd, Path("sub"));
-  ASSERT_EQ(0, chdir(scratch.system.c_str()));
+  ASSERT_TRUE(ChangeFolder(scratch.system));
   outcome = Read("velmora.exe -o \"" + Root() + "sub\\report.txt\"");
   ExpectRun(outcome, {RunCompress, false, "report.txt", "report.pck", kDefaultWindow, false, false});
   EXPECT_EQ(outcome.cwd, Path("sub"));
   // Only the backslash separates folders: a forward slash is part of the name.
-  ASSERT_EQ(0, chdir(scratch.system.c_str()));
+  ASSERT_TRUE(ChangeFolder(scratch.system));
   outcome = Read("velmora.exe sub/report.txt");
   ExpectRun(outcome, {RunCompress, false, "sub/report.txt", "sub/report.pck", kDefaultWindow, false, true});
   EXPECT_EQ(outcome.cwd, scratch.system);
@@ -352,6 +373,7 @@ TEST_F(CommandLineTest, MissingFolderPartGivesOneAndNamesTheFolder) {
   }
 }
 
+#if !defined(_WIN32)
 // ---- The process's arguments, as a shell passes them ----
 
 TEST_F(CommandLineTest, ArgumentsLeadToTheSameDecisions) {
@@ -406,5 +428,7 @@ TEST_F(CommandLineTest, ArgumentsLeadToTheSameDecisions) {
     EXPECT_EQ(outcome.cwd, scratch.system + c.cwd);
   }
 }
+
+#endif
 
 }  // namespace

@@ -1,6 +1,8 @@
 // The file jobs on small windows: block cutting, the restore limits (too long, compressed form
 // beyond the window), the cancel check, and the names a restore accepts.
+#if !defined(_WIN32)
 #include <sched.h>
+#endif
 
 #include <cstdlib>
 
@@ -229,18 +231,22 @@ TEST_F(JobsTest, BlockBufferFollowsTheEngineBoundAndRefusesUnworkableWindows) {
 }
 
 TEST(PipelinePlan, OneWorkerPerProcessorUnlessToldOtherwise) {
+#if defined(_WIN32)
+  SYSTEM_INFO system;
+  GetSystemInfo(&system);
+  const uint32_t processors = system.dwNumberOfProcessors;
+#else
   cpu_set_t set;
   ASSERT_EQ(0, sched_getaffinity(0, sizeof set, &set));
-  const std::string saved = std::getenv("VELMORA_THREADS") != nullptr ? std::getenv("VELMORA_THREADS") : "";
-  unsetenv("VELMORA_THREADS");
-  EXPECT_EQ(uint32_t(CPU_COUNT(&set)), RunWorkerCount(1 << 20));
-  EXPECT_EQ(1u, RunWorkerCount(4095)) << "blocks this small are not handed over";
-  setenv("VELMORA_THREADS", "7", 1);
+  const uint32_t processors = uint32_t(CPU_COUNT(&set));
+#endif
+  {
+    TScopedEnvironment unset("VELMORA_THREADS", nullptr);
+    EXPECT_EQ(processors, RunWorkerCount(1 << 20));
+    EXPECT_EQ(1u, RunWorkerCount(4095)) << "blocks this small are not handed over";
+  }
+  TScopedEnvironment seven("VELMORA_THREADS", "7");
   EXPECT_EQ(7u, RunWorkerCount(1 << 20));
-  if (saved.empty())
-    unsetenv("VELMORA_THREADS");
-  else
-    setenv("VELMORA_THREADS", saved.c_str(), 1);
 }
 
 TEST(PipelinePlan, WorkersAndSlotsStayWithinTheBudgetAndNeverBelowOne) {
@@ -269,21 +275,21 @@ TEST(PipelinePlan, WorkersAndSlotsStayWithinTheBudgetAndNeverBelowOne) {
 TEST(Selection, WordsSelectNamesFoldersAndPatternsWithoutRegardToCase) {
   const struct {
     const char* word;  // code page 1251, as the command line gives it
-    std::u16string name;
+    TWideText name;
     bool selects;
   } cases[] = {
-      {"docs\\a.txt", u"docs\\a.txt", true}, {"docs/a.txt", u"docs\\a.txt", true}, {"DOCS\\A.TXT", u"docs/a.txt", true},
-      {"docs", u"docs\\a.txt", true},         {"docs\\", u"docs\\sub\\b", true}, {"doc", u"docs\\a.txt", false},
-      {"docs\\a", u"docs\\a.txt", false},    {"*.txt", u"x\\y.TXT", true},       {"*.txt", u"a.txt.gz", false},
-      {"d?cs\\*", u"docs\\a", true},         {"*", u"anything", true},             {"", u"a", false},
-      {"za", u"ZA", true},                    {"\xE0\xFF", u"\u0410\u042F", true},  // а я: the ends of the Cyrillic block
-      {"\xB8", u"\u0401", true},               // ё
-      {"caf*", u"CAF\u00C9", true},
+      {"docs\\a.txt", WIDE_TEXT("docs\\a.txt"), true}, {"docs/a.txt", WIDE_TEXT("docs\\a.txt"), true}, {"DOCS\\A.TXT", WIDE_TEXT("docs/a.txt"), true},
+      {"docs", WIDE_TEXT("docs\\a.txt"), true},         {"docs\\", WIDE_TEXT("docs\\sub\\b"), true}, {"doc", WIDE_TEXT("docs\\a.txt"), false},
+      {"docs\\a", WIDE_TEXT("docs\\a.txt"), false},    {"*.txt", WIDE_TEXT("x\\y.TXT"), true},       {"*.txt", WIDE_TEXT("a.txt.gz"), false},
+      {"d?cs\\*", WIDE_TEXT("docs\\a"), true},         {"*", WIDE_TEXT("anything"), true},             {"", WIDE_TEXT("a"), false},
+      {"za", WIDE_TEXT("ZA"), true},                    {"\xE0\xFF", WIDE_TEXT("\u0410\u042F"), true},  // а я: the ends of the Cyrillic block
+      {"\xB8", WIDE_TEXT("\u0401"), true},               // ё
+      {"caf*", WIDE_TEXT("CAF\u00C9"), true},
   };
   for (const auto& c : cases)
     EXPECT_EQ(c.selects, WordSelects(c.word, c.name.c_str(), uint32_t(c.name.size()))) << c.word;
   // Greek folds too, beyond what code page 1251 spells: a stored name against a stored name.
-  EXPECT_EQ(FoldedName(u"\u03B1\u03C9", 2), FoldedName(u"\u0391\u03A9", 2));
+  EXPECT_EQ(FoldedName(WIDE_TEXT("\u03B1\u03C9"), 2), FoldedName(WIDE_TEXT("\u0391\u03A9"), 2));
 }
 
 TEST(RunSummary, SizesAndCountsAsPeopleReadThem) {
@@ -307,33 +313,33 @@ TEST(RunSummary, SizesAndCountsAsPeopleReadThem) {
 }
 
 struct TNameCase {
-  std::u16string name;
+  TWideText name;
   bool restorable;
 };
 
 TEST(RestorableNames, OnlyRelativeNamesThatStayInsideTheFolderAndThatEverySystemHolds) {
   const TNameCase cases[] = {
-      {u"a.txt", true}, {u"photos\\trip\\b.jpg", true}, {u"a..b", true}, {u"..hidden", true},
-      {u"\u041F\u0430\u043F\u043A\u0430\\\u0444.txt", true}, {u"\u4E2D.txt", true}, {u"caf\u00E9", true},
-      {u"\U0001F600.txt", true},                              // a surrogate pair
-      {u"\xD83D.txt", false}, {u"a\xDC80", false},            // unpaired surrogates
-      {u"", false}, {u"\\abs.txt", false}, {u"\\\\server\\share\\x", false}, {u"/abs.txt", false},
-      {u"C:\\x.txt", false}, {u"C:x.txt", false}, {u"a\\b:stream", false}, {u"..", false}, {u"..\\x", false},
-      {u"a\\..\\..\\x", false}, {u"a\\..", false}, {u".\\x", false}, {u"a\\.\\x", false},
-      {u"a\\\\x", false}, {u"a\\", false}, {u"a/../x", false},
+      {WIDE_TEXT("a.txt"), true}, {WIDE_TEXT("photos\\trip\\b.jpg"), true}, {WIDE_TEXT("a..b"), true}, {WIDE_TEXT("..hidden"), true},
+      {WIDE_TEXT("\u041F\u0430\u043F\u043A\u0430\\\u0444.txt"), true}, {WIDE_TEXT("\u4E2D.txt"), true}, {WIDE_TEXT("caf\u00E9"), true},
+      {WIDE_TEXT("\U0001F600.txt"), true},                              // a surrogate pair
+      {WIDE_TEXT("\xD83D.txt"), false}, {WIDE_TEXT("a\xDC80"), false},            // unpaired surrogates
+      {WIDE_TEXT(""), false}, {WIDE_TEXT("\\abs.txt"), false}, {WIDE_TEXT("\\\\server\\share\\x"), false}, {WIDE_TEXT("/abs.txt"), false},
+      {WIDE_TEXT("C:\\x.txt"), false}, {WIDE_TEXT("C:x.txt"), false}, {WIDE_TEXT("a\\b:stream"), false}, {WIDE_TEXT(".."), false}, {WIDE_TEXT("..\\x"), false},
+      {WIDE_TEXT("a\\..\\..\\x"), false}, {WIDE_TEXT("a\\.."), false}, {WIDE_TEXT(".\\x"), false}, {WIDE_TEXT("a\\.\\x"), false},
+      {WIDE_TEXT("a\\\\x"), false}, {WIDE_TEXT("a\\"), false}, {WIDE_TEXT("a/../x"), false},
       // Names Windows takes for a device or trims, in any component.
-      {u"CON", false}, {u"aux.txt", false}, {u"d\\com1.log", false}, {u"Lpt9.x.y", false}, {u"nul .txt", false},
-      {u"prn\\x", false}, {u"name.", false}, {u"name ", false}, {u"console.txt", true}, {u"com0.txt", true},
-      {u"lpt", true}, {u"auxiliary", true}, {u".aux", true},
+      {WIDE_TEXT("CON"), false}, {WIDE_TEXT("aux.txt"), false}, {WIDE_TEXT("d\\com1.log"), false}, {WIDE_TEXT("Lpt9.x.y"), false}, {WIDE_TEXT("nul .txt"), false},
+      {WIDE_TEXT("prn\\x"), false}, {WIDE_TEXT("name."), false}, {WIDE_TEXT("name "), false}, {WIDE_TEXT("console.txt"), true}, {WIDE_TEXT("com0.txt"), true},
+      {WIDE_TEXT("lpt"), true}, {WIDE_TEXT("auxiliary"), true}, {WIDE_TEXT(".aux"), true},
   };
   for (const TNameCase& c : cases)
     EXPECT_EQ(c.restorable, IsRestorableName(c.name.c_str(), uint32_t(c.name.size())))
         << "name of " << c.name.size() << " units, first unit " << (c.name.empty() ? 0 : int(c.name[0]));
   // What a walk stores of a listed name: what every system holds, a name that was not UTF-8 not.
-  for (const std::u16string& name : {std::u16string(u"\u00E9t\u00E9 \u65E5.txt"), std::u16string(u".hidden")})
+  for (const TWideText& name : {TWideText(WIDE_TEXT("\u00E9t\u00E9 \u65E5.txt")), TWideText(WIDE_TEXT(".hidden"))})
     EXPECT_EQ(nullptr, UnstorableReason(name.c_str()));
-  for (const std::u16string& name : {std::u16string(u"a:b"), std::u16string(u"a\x01"), std::u16string(u"bad\xDCFF"),
-                                     std::u16string(u"aux.txt"), std::u16string(u"end.")})
+  for (const TWideText& name : {TWideText(WIDE_TEXT("a:b")), TWideText(WIDE_TEXT("a\x01")), TWideText(WIDE_TEXT("bad\xDCFF")),
+                                     TWideText(WIDE_TEXT("aux.txt")), TWideText(WIDE_TEXT("end."))})
     EXPECT_NE(nullptr, UnstorableReason(name.c_str()));
 }
 

@@ -11,29 +11,13 @@
 #include "PlatformTestSupport.h"
 #include "platform/Beneath.h"
 #include "platform/win32.h"
+#include "tests/TestMain.h"
 
 namespace {
 
 // "Привет" in cp1251 and in UTF-8.
 const char privetCp1251[] = "\xCF\xF0\xE8\xE2\xE5\xF2";
 const char privetUtf8[] = "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82";
-
-struct TListedItem {
-  std::string name;
-  DWORD attributes;
-};
-
-std::vector<TListedItem> List(const std::string& folderNarrow) {
-  std::vector<TListedItem> items;
-  WIN32_FIND_DATAA data;
-  HANDLE search = FindFirstFileA((folderNarrow + "*.*").c_str(), &data);
-  if (search == INVALID_HANDLE_VALUE) return items;
-  do items.push_back({data.cFileName, data.dwFileAttributes});
-  while (FindNextFileA(search, &data));
-  EXPECT_EQ(ERROR_NO_MORE_FILES, GetLastError());
-  EXPECT_TRUE(FindClose(search));
-  return items;
-}
 
 const TListedItem* Find(const std::vector<TListedItem>& items, const std::string& name) {
   for (const TListedItem& item : items)
@@ -46,29 +30,6 @@ void WriteSystemFile(const std::string& path, const std::string& content) {
   ASSERT_GE(fd, 0) << path;
   ASSERT_EQ(static_cast<ssize_t>(content.size()), write(fd, content.data(), content.size()));
   close(fd);
-}
-
-std::string ReadWhole(HANDLE file) {
-  std::string content;
-  char buffer[100];
-  DWORD got = 0;
-  while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) content.append(buffer, got);
-  return content;
-}
-
-HANDLE OpenForReading(const std::string& name) {
-  return CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-}
-
-HANDLE CreateForWriting(const std::string& name) {
-  return CreateFileA(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-}
-
-// The last error of a failed open; a handle that opened after all is closed and gives 0.
-DWORD ErrorOf(HANDLE file) {
-  if (file == INVALID_HANDLE_VALUE) return GetLastError();
-  CloseHandle(file);
-  return 0;
 }
 
 }  // namespace
@@ -99,9 +60,9 @@ TEST(Files, CyrillicAndAsciiNamesRoundTripThroughCreateListAndOpen) {
     CloseHandle(file);
   }
   // The same file by its UTF-16 name.
-  std::u16string wide;
-  for (char c : folder.narrow) wide.push_back(c == '\\' ? u'\\' : static_cast<char16_t>(c));
-  wide += u"\u041F\u0440\u0438\u0432\u0435\u0442.txt";
+  TWideText wide;
+  for (char c : folder.narrow) wide.push_back(c == '\\' ? WIDE_TEXT('\\') : static_cast<WCHAR>(c));
+  wide += WIDE_TEXT("\u041F\u0440\u0438\u0432\u0435\u0442.txt");
   HANDLE file = CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(INVALID_HANDLE_VALUE, file);
   EXPECT_EQ(std::string(privetCp1251) + ".txt", ReadWhole(file));
@@ -200,46 +161,6 @@ TEST(Files, OpenModesAndTheirFailures) {
   EXPECT_FALSE(CloseHandle(nullptr));
 }
 
-TEST(Files, ShareModesHoldAmongTheHandlesOfTheProcess) {
-  TScratchFolder folder;
-  std::string name = folder.narrow + "shared.bin";
-  HANDLE writer = CreateForWriting(name);
-  ASSERT_NE(INVALID_HANDLE_VALUE, writer);
-  ASSERT_TRUE(WriteFile(writer, "data", 4, nullptr, nullptr));
-  // The writer's handle does not share writing: a reader that does not share writing either is
-  // refused, and the file keeps its contents.
-  EXPECT_EQ(ERROR_SHARING_VIOLATION, ErrorOf(OpenForReading(name)));
-  EXPECT_EQ(ERROR_SHARING_VIOLATION, ErrorOf(CreateForWriting(name)));
-  EXPECT_EQ(4u, GetFileSize(writer, nullptr));
-  HANDLE reader = CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(INVALID_HANDLE_VALUE, reader);
-  EXPECT_EQ("data", ReadWhole(reader));
-  EXPECT_FALSE(DeleteFileA(name.c_str()));
-  EXPECT_EQ(ERROR_SHARING_VIOLATION, GetLastError());
-  CloseHandle(reader);
-  CloseHandle(writer);
-  EXPECT_TRUE(DeleteFileA(name.c_str()));
-  EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(name.c_str()));
-}
-
-TEST(Files, FoldersAreListedInNtfsOrder) {
-  TScratchFolder folder;
-  // Created in an order of their own; listed by upper-cased UTF-16 units, files and folders mixed.
-  const char* created[] = {"_under", "beta", "Zeta", "alpha2", "\xFF\xE1\xEB\xEE\xEA\xEE" /* яблоко */, "Alpha",
-                           "\xDF\xC1" /* ЯБ */, "b.sub", "\xD1\xE1" /* Сб */, "\xF0\xE0" /* ра: р folds to Р */};
-  for (const char* name : created) {
-    if (std::string(name) == "b.sub")
-      ASSERT_TRUE(CreateDirectoryA((folder.narrow + name).c_str(), nullptr));
-    else
-      CloseHandle(CreateForWriting(folder.narrow + name));
-  }
-  std::vector<std::string> listed;
-  for (const TListedItem& item : List(folder.narrow)) listed.push_back(item.name);
-  const std::vector<std::string> expected = {".", "..", "Alpha", "alpha2", "b.sub", "beta", "Zeta", "_under",
-                                             "\xF0\xE0", "\xD1\xE1", "\xDF\xC1", "\xFF\xE1\xEB\xEE\xEA\xEE"};
-  EXPECT_EQ(expected, listed);
-}
-
 TEST(Files, AnotherProcessWritingWithoutDeleteSharingHoldsTheFile) {
   TScratchFolder folder;
   const std::string name = folder.narrow + "held.part";
@@ -305,98 +226,6 @@ TEST(Files, TimesKeepTheHundredNanosecondUnit) {
   EXPECT_FALSE(SetFileTime(file, nullptr, nullptr, &written));
   EXPECT_EQ(ERROR_ACCESS_DENIED, GetLastError());
   CloseHandle(file);
-}
-
-TEST(Files, SizesAndOffsetsPastFourGibibytes) {
-  TScratchFolder folder;
-  HANDLE file = CreateFileA((folder.narrow + "sparse.bin").c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  ASSERT_NE(INVALID_HANDLE_VALUE, file);
-  LONG high = 1;  // 5 GiB + 3 = 0x1'4000'0003
-  ASSERT_EQ(0x40000003u, SetFilePointer(file, 0x40000003, &high, FILE_BEGIN));
-  EXPECT_EQ(1, high);
-  DWORD written;
-  ASSERT_TRUE(WriteFile(file, "tail", 4, &written, nullptr));
-  DWORD sizeHigh = 0;
-  EXPECT_EQ(0x40000007u, GetFileSize(file, &sizeHigh));
-  EXPECT_EQ(1u, sizeHigh);
-
-  high = -1;  // four bytes back from the end
-  EXPECT_EQ(0x40000003u, SetFilePointer(file, -4, &high, FILE_END));
-  EXPECT_EQ(1, high);
-  char back[4];
-  DWORD got;
-  ASSERT_TRUE(ReadFile(file, back, 4, &got, nullptr));
-  EXPECT_EQ(0, std::memcmp(back, "tail", 4));
-  ASSERT_TRUE(ReadFile(file, back, 4, &got, nullptr));
-  EXPECT_EQ(0u, got) << "reading at the end succeeds with no bytes";
-
-  // The position 0xFFFFFFFF is a success that looks like the failure value.
-  high = 0;
-  SetLastError(ERROR_INVALID_FUNCTION);
-  EXPECT_EQ(INVALID_SET_FILE_POINTER, SetFilePointer(file, -1, &high, FILE_BEGIN));
-  EXPECT_EQ(0, high);
-  EXPECT_EQ(ERROR_SUCCESS, GetLastError());
-  // Without a high part a position must fit in 32 bits, and no position lies before the start.
-  EXPECT_EQ(INVALID_SET_FILE_POINTER, SetFilePointer(file, 0, nullptr, FILE_END));
-  EXPECT_NE(ERROR_SUCCESS, GetLastError());
-  high = -1;
-  EXPECT_EQ(INVALID_SET_FILE_POINTER, SetFilePointer(file, -1, &high, FILE_BEGIN));
-  EXPECT_EQ(ERROR_NEGATIVE_SEEK, GetLastError());
-
-  high = 1;
-  ASSERT_EQ(1u, SetFilePointer(file, 1, &high, FILE_BEGIN));
-  ASSERT_TRUE(SetEndOfFile(file));
-  EXPECT_EQ(1u, GetFileSize(file, &sizeHigh));
-  EXPECT_EQ(1u, sizeHigh);
-  ASSERT_EQ(0u, SetFilePointer(file, 0, nullptr, FILE_BEGIN));
-  ASSERT_TRUE(SetEndOfFile(file));
-  EXPECT_EQ(0u, GetFileSize(file, &sizeHigh));
-  EXPECT_EQ(0u, sizeHigh);
-  CloseHandle(file);
-}
-
-TEST(Files, CreateDirectoryOnAnExistingFileFailsWithTheSystemsReason) {
-  TScratchFolder folder;
-  std::string name = folder.narrow + "occupied";
-  HANDLE file = CreateForWriting(name);
-  ASSERT_NE(INVALID_HANDLE_VALUE, file);
-  CloseHandle(file);
-  ASSERT_FALSE(CreateDirectoryA(name.c_str(), nullptr));
-  EXPECT_EQ(ERROR_ALREADY_EXISTS, GetLastError());
-  WCHAR* text = nullptr;
-  DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, nullptr, GetLastError(),
-                                0x400, reinterpret_cast<LPWSTR>(&text), 0, nullptr);
-  ASSERT_GT(length, 2u);
-  ASSERT_NE(nullptr, text);
-  std::u16string message(text, length);
-  LocalFree(text);
-  std::string reason = strerror(EEXIST);  // the tests run under the C locale's texts
-  std::u16string expected(reason.begin(), reason.end());
-  expected += u"\r\n";
-  EXPECT_EQ(expected, message);
-  EXPECT_EQ(ERROR_ALREADY_EXISTS, GetLastError()) << "asking for the text keeps the last error";
-
-  EXPECT_FALSE(CreateDirectoryA((folder.narrow + "occupied\\inner").c_str(), nullptr));
-  EXPECT_EQ(ERROR_PATH_NOT_FOUND, GetLastError());
-  EXPECT_TRUE(CreateDirectoryA((folder.narrow + "fresh").c_str(), nullptr));
-  EXPECT_FALSE(CreateDirectoryA((folder.narrow + "fresh").c_str(), nullptr));
-  EXPECT_FALSE(CreateDirectoryA("", nullptr));
-}
-
-TEST(Files, SystemTextsForCodesWithoutAnErrno) {
-  WCHAR* text = nullptr;
-  SetLastError(ERROR_NO_MORE_FILES);
-  ASSERT_GT(FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, nullptr, ERROR_NO_MORE_FILES, 0x400,
-                           reinterpret_cast<LPWSTR>(&text), 0, nullptr),
-            0u);
-  EXPECT_EQ(std::u16string(u"There are no more files.\r\n"), std::u16string(text));
-  LocalFree(text);
-  text = nullptr;
-  EXPECT_EQ(0u, FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, nullptr, 987654u, 0x400,
-                               reinterpret_cast<LPWSTR>(&text), 0, nullptr));
-  EXPECT_EQ(nullptr, text);
-  EXPECT_EQ(ERROR_MR_MID_NOT_FOUND, GetLastError());
 }
 
 TEST(Files, CurrentDirectoryRenameAndIdentity) {
@@ -496,4 +325,19 @@ TEST(Files, NamesBelowAFolderHandleNeverPassThroughALink) {
   EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesBeneath(made, WIDE_TEXT("g.txt")));
   CloseHandle(made);
   CloseHandle(top);
+}
+
+TEST(Files, SystemTextsForCodesWithoutAnErrno) {
+  WCHAR* text = nullptr;
+  SetLastError(ERROR_NO_MORE_FILES);
+  ASSERT_GT(FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, nullptr, ERROR_NO_MORE_FILES, 0x400,
+                           reinterpret_cast<LPWSTR>(&text), 0, nullptr),
+            0u);
+  EXPECT_EQ(TWideText(WIDE_TEXT("There are no more files.\r\n")), TWideText(text));
+  LocalFree(text);
+  text = nullptr;
+  EXPECT_EQ(0u, FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, nullptr, 987654u, 0x400,
+                               reinterpret_cast<LPWSTR>(&text), 0, nullptr));
+  EXPECT_EQ(nullptr, text);
+  EXPECT_EQ(ERROR_MR_MID_NOT_FOUND, GetLastError());
 }

@@ -1,23 +1,86 @@
 // A scratch folder per test, named both ways: the system's name and the program's cp1251 name.
 #pragma once
 #include <cstdlib>
+#include <filesystem>
 #include <string>
-#include <sys/stat.h>
+#include <vector>
+
+#include "platform/win32.h"
+#if !defined(_WIN32)
 #include <unistd.h>
+#endif
 
 class TScratchFolder {
  public:
   TScratchFolder() {
+#if defined(_WIN32)
+    static unsigned serial = 0;
+    const std::filesystem::path base = std::filesystem::temp_directory_path();
+    for (int attempt = 0; attempt < 100 && system.empty(); ++attempt) {
+      const std::filesystem::path path =
+          base / ("velmora-platform-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++serial));
+      std::error_code error;
+      if (std::filesystem::create_directory(path, error)) system = path.string();
+    }
+#else
     char pattern[] = "/tmp/velmora-platform-XXXXXX";
     system = mkdtemp(pattern) ? pattern : "";
+#endif
     narrow = system;
     for (char& c : narrow)
       if (c == '/') c = '\\';
     narrow += "\\";
   }
   ~TScratchFolder() {
-    if (!system.empty()) std::system(("chmod -R u+w '" + system + "' 2>/dev/null; rm -rf '" + system + "'").c_str());
+    if (system.empty()) return;
+#if defined(_WIN32)
+    std::error_code ignored;
+    std::filesystem::remove_all(system, ignored);
+#else
+    std::system(("chmod -R u+w '" + system + "' 2>/dev/null; rm -rf '" + system + "'").c_str());
+#endif
   }
-  std::string system;  // /tmp/velmora-platform-XXXXXX
+  std::string system;  // /tmp/velmora-platform-XXXXXX (on Windows, a folder of the user's temp folder)
   std::string narrow;  // \tmp\velmora-platform-XXXXXX\ (ends in a backslash)
 };
+
+// The file calls as the tests use them.
+struct TListedItem {
+  std::string name;
+  DWORD attributes;
+};
+
+inline std::vector<TListedItem> List(const std::string& folderNarrow) {
+  std::vector<TListedItem> items;
+  WIN32_FIND_DATAA data;
+  HANDLE search = FindFirstFileA((folderNarrow + "*.*").c_str(), &data);
+  if (search == INVALID_HANDLE_VALUE) return items;
+  do items.push_back({data.cFileName, data.dwFileAttributes});
+  while (FindNextFileA(search, &data));
+  EXPECT_EQ(ERROR_NO_MORE_FILES, GetLastError());
+  EXPECT_TRUE(FindClose(search));
+  return items;
+}
+
+inline std::string ReadWhole(HANDLE file) {
+  std::string content;
+  char buffer[100];
+  DWORD got = 0;
+  while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) content.append(buffer, got);
+  return content;
+}
+
+inline HANDLE OpenForReading(const std::string& name) {
+  return CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+inline HANDLE CreateForWriting(const std::string& name) {
+  return CreateFileA(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+// The last error of a failed open; a handle that opened after all is closed and gives 0.
+inline DWORD ErrorOf(HANDLE file) {
+  if (file == INVALID_HANDLE_VALUE) return GetLastError();
+  CloseHandle(file);
+  return 0;
+}

@@ -5,9 +5,11 @@
 #include <string>
 #include <vector>
 #include "platform/win32.h"
+#include "tests/TestMain.h"
 
 namespace {
 
+#if !defined(_WIN32)
 std::string CommandLineFor(std::vector<std::string> arguments) {
   std::vector<char*> argv;
   for (std::string& argument : arguments) argv.push_back(&argument[0]);
@@ -15,33 +17,12 @@ std::string CommandLineFor(std::vector<std::string> arguments) {
   PosixSetArguments(static_cast<int>(arguments.size()), argv.data());
   return GetCommandLineA();
 }
+#endif
 
-class TEnvironmentVariable {
- public:
-  TEnvironmentVariable(const char* name, const char* value) : name_(name) {
-    const char* old = std::getenv(name);
-    hadValue_ = old != nullptr;
-    if (hadValue_) old_ = old;
-    if (value)
-      setenv(name, value, 1);
-    else
-      unsetenv(name);
-  }
-  ~TEnvironmentVariable() {
-    if (hadValue_)
-      setenv(name_, old_.c_str(), 1);
-    else
-      unsetenv(name_);
-  }
-
- private:
-  const char* name_;
-  bool hadValue_;
-  std::string old_;
-};
 
 }  // namespace
 
+#if !defined(_WIN32)  // the arguments as a shell passes them are the POSIX layer's
 TEST(CommandLine, RebuiltAsWindowsWouldPassIt) {
   EXPECT_EQ("\\usr\\bin\\velmora -o -h data.txt", CommandLineFor({"/usr/bin/velmora", "-o", "-h", "data.txt"}));
   EXPECT_EQ("\"\\opt\\my tools\\velmora\" \"my file.txt\"", CommandLineFor({"/opt/my tools/velmora", "my file.txt"}));
@@ -53,6 +34,7 @@ TEST(CommandLine, RebuiltAsWindowsWouldPassIt) {
   EXPECT_EQ("v \\tmp\\\xCF\xF0\xE8\xE2\xE5\xF2.txt a?b",
             CommandLineFor({"v", "/tmp/\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82.txt", "a\xE4\xB8\x80" "b"}));
 }
+#endif
 
 TEST(Module, OwnPathAndHandle) {
   EXPECT_NE(nullptr, GetModuleHandleA(nullptr));
@@ -60,13 +42,15 @@ TEST(Module, OwnPathAndHandle) {
   DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
   ASSERT_GT(length, 0u);
   std::string name(path, length);
-  EXPECT_EQ('\\', name[0]);
   EXPECT_EQ(std::string::npos, name.find('/'));
-  EXPECT_EQ("\\test", name.substr(name.size() - 5));  // the shared test main's module
   char small[5];
   EXPECT_EQ(5u, GetModuleFileNameA(nullptr, small, 5));
   EXPECT_EQ(ERROR_INSUFFICIENT_BUFFER, GetLastError());
+#if !defined(_WIN32)  // Windows leaves the cut name unterminated on some versions
+  EXPECT_EQ('\\', name[0]);
+  EXPECT_EQ("\\test", name.substr(name.size() - 5));  // the shared test main's module
   EXPECT_EQ(0, small[4]);
+#endif
 }
 
 TEST(CodePage, Cp1251AndUtf8Conversions) {
@@ -78,13 +62,15 @@ TEST(CodePage, Cp1251AndUtf8Conversions) {
   EXPECT_EQ(0, MultiByteToWideChar(1251, 0, bytes, 64, wide, 63));
   EXPECT_EQ(ERROR_INSUFFICIENT_BUFFER, GetLastError());
   EXPECT_EQ(64, MultiByteToWideChar(1251, 0, bytes, 64, nullptr, 0));
+#if !defined(_WIN32)  // Windows maps it to U+0098 unless MB_ERR_INVALID_CHARS is given
   const char undefined = '\x98';  // the one byte Windows-1251 leaves undefined
   EXPECT_EQ(0, MultiByteToWideChar(1251, 0, &undefined, 1, wide, 1));
+#endif
   const char euro = '\x88';
   ASSERT_EQ(1, MultiByteToWideChar(1251, 0, &euro, 1, wide, 1));
   EXPECT_EQ(0x20AC, wide[0]);
 
-  const WCHAR error[] = u"\u041E\u0448\u0438\u0431\u043A\u0430 \u4E00";
+  const WCHAR error[] = WIDE_TEXT("\u041E\u0448\u0438\u0431\u043A\u0430 \u4E00");
   char narrow[16] = {};
   BOOL usedDefault = FALSE;
   ASSERT_EQ(8, WideCharToMultiByte(1251, 0, error, 8, narrow, 16, nullptr, &usedDefault));
@@ -102,19 +88,20 @@ TEST(CodePage, Cp1251AndUtf8Conversions) {
   EXPECT_STREQ(utf8, back);
 }
 
+#if !defined(_WIN32)  // the locale of the POSIX layer comes from its environment variables
 TEST(Locale, DecimalSeparatorAndLcidFromTheEnvironment) {
   {
-    TEnvironmentVariable all("LC_ALL", nullptr);
-    TEnvironmentVariable numeric("LC_NUMERIC", nullptr);
-    TEnvironmentVariable lang("LANG", "ru_RU.UTF-8");
+    TScopedEnvironment all("LC_ALL", nullptr);
+    TScopedEnvironment numeric("LC_NUMERIC", nullptr);
+    TScopedEnvironment lang("LANG", "ru_RU.UTF-8");
     EXPECT_EQ(0x0419u, GetUserDefaultLCID());
   }
   {
-    TEnvironmentVariable all("LC_ALL", "de_AT.UTF-8");
+    TScopedEnvironment all("LC_ALL", "de_AT.UTF-8");
     EXPECT_EQ(0x0C07u, GetUserDefaultLCID());
   }
   {
-    TEnvironmentVariable all("LC_ALL", "C");
+    TScopedEnvironment all("LC_ALL", "C");
     char separator[16];
     ASSERT_EQ(2, GetLocaleInfoA(GetUserDefaultLCID(), LOCALE_SDECIMAL, separator, 16));
     EXPECT_STREQ(".", separator);
@@ -122,6 +109,7 @@ TEST(Locale, DecimalSeparatorAndLcidFromTheEnvironment) {
     EXPECT_EQ(0, GetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_SDECIMAL, separator, 1));
   }
 }
+#endif
 
 TEST(Timers, WaitUntilDueThenCancelAndClose) {
   HANDLE timer = CreateWaitableTimerA(nullptr, TRUE, nullptr);

@@ -422,8 +422,8 @@ TEST_F(MessageWindowTest, UnattendedNoticesShowOnStandardErrorAndQuestionsAreAns
 
   // The wide call converts through the code-page tables.
   testing::internal::CaptureStderr();
-  EXPECT_EQ(ShowMessageWindowW(nullptr, u"\u0424\u0430\u0439\u043B \u043D\u0435 \u043D\u0430\u0439\u0434\u0435\u043D",
-                               u"\u041E\u0448\u0438\u0431\u043A\u0430", MB_OK),
+  EXPECT_EQ(ShowMessageWindowW(nullptr, WIDE_TEXT("\u0424\u0430\u0439\u043B \u043D\u0435 \u043D\u0430\u0439\u0434\u0435\u043D"),
+                               WIDE_TEXT("\u041E\u0448\u0438\u0431\u043A\u0430"), MB_OK),
             IDOK);
   const std::string wide = testing::internal::GetCapturedStderr();
   EXPECT_NE(wide.find("\xD0\xA4\xD0\xB0\xD0\xB9\xD0\xBB"), std::string::npos) << wide;  // Файл, UTF-8
@@ -441,7 +441,7 @@ TEST_F(MessageWindowTest, CancelledNoticeSnoozesUntilTheTimerIsDispatched) {
 
   testing::internal::CaptureStderr();
   EXPECT_FALSE(ShowNotice("Second", "Notice"));
-  EXPECT_FALSE(ShowNoticeW(u"Third", nullptr));
+  EXPECT_FALSE(ShowNoticeW(WIDE_TEXT("Third"), nullptr));
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
 
   DrainThreadMessages(true);  // not due yet
@@ -462,7 +462,7 @@ TEST_F(MessageWindowTest, CancelledNoticeSnoozesUntilTheTimerIsDispatched) {
 
   // Cancel again arms a new timer.
   testing::internal::CaptureStderr();
-  EXPECT_TRUE(ShowNoticeW(u"\u041D\u0435\u0442 \u043C\u0435\u0441\u0442\u0430", nullptr));
+  EXPECT_TRUE(ShowNoticeW(WIDE_TEXT("\u041D\u0435\u0442 \u043C\u0435\u0441\u0442\u0430"), nullptr));
   shown = testing::internal::GetCapturedStderr();
   EXPECT_NE(shown.find("\xD0\x9D\xD0\xB5\xD1\x82"), std::string::npos) << shown;
   EXPECT_TRUE(NoticesSnoozed());

@@ -32,8 +32,9 @@ else
 fi
 
 echo "== the Windows test programs under Wine"
-for t in test_foundation test_engine; do
-  (cd "$root/${2:-build-win64}/tests" && timeout 1200 "$wine" "$t.exe" --gtest_brief=1) >"$work/$t.log" 2>&1 ||
+for program in "$root/${2:-build-win64}"/tests/test_*.exe; do
+  t=$(basename "$program" .exe)
+  (cd "$(dirname "$program")" && timeout 1200 "$wine" "$t.exe" --gtest_brief=1) >"$work/$t.log" 2>&1 ||
     { tail -20 "$work/$t.log" >&2; fail "$t under Wine"; }
   grep -E '^\[  PASSED  \]' "$work/$t.log"
 done
