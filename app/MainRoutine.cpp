@@ -13,6 +13,7 @@
 #include "app/RunControl.h"
 #include "app/RunState.h"
 #include "app/TemporaryFile.h"
+#include "app/ArchiveWalk.h"
 #include "app/FolderArchive.h"
 #include "app/Operaciisfaylamiipapkami.h"
 #include "engine/Compression.h"

@@ -61,3 +61,8 @@ void PostEntryProgress(TOknoSostoyaniya* window, uint32_t number, uint32_t total
   std::snprintf(status, sizeof status, "%u/%u %s", number, total, TextOf(FromWide(TWideString(name.c_str()))));
   SetProgressStatus(window, status);
 }
+
+float ShareOf(uint32_t done, uint32_t total) {
+  if (total == 0 || done >= total) return 1.0f;
+  return static_cast<float>(double(done) / double(total));
+}

@@ -22,3 +22,5 @@ void PostProgress(TOknoSostoyaniya* window, float position, float base);
 void PostEntryProgress(TOknoSostoyaniya* window, uint32_t number, uint32_t total, const TWideName& name);
 // The progress of `done` of `total` bytes of one file, from base to end, in extended precision.
 float PositionWithin(float base, float end, uint64_t done, uint64_t total);
+// The share of the bar that `done` of `total` items fill.
+float ShareOf(uint32_t done, uint32_t total);

@@ -17,7 +17,7 @@
 #include "app/Reports.h"
 #include "app/RestoreEntry.h"
 #include "app/RunControl.h"
-#include "app/FolderArchive.h"
+#include "app/ArchiveWalk.h"
 #include "app/RunState.h"
 #include "app/Units.h"
 #include "foundation/Tstring.h"

@@ -15,7 +15,6 @@
 #include "app/RunSummary.h"
 #include "app/Selection.h"
 #include "app/RunControl.h"
-#include "app/FolderArchive.h"
 #include "app/RunState.h"
 #include "engine/Compression.h"
 

@@ -1,0 +1,272 @@
+// The walk of an archive's chain of entries, and its three callers: the restore, the test and
+// the listing. The walk owns everything they share (the archive's handle and reader, progress and
+// cancel, the report of a broken chain, the selection, the reports of names that cannot be
+// restored and of reserved bytes other than 0 and 1, the totals); a caller's visit decides what
+// happens to one entry and says what came of it.
+#include "app/ArchiveWalk.h"
+
+#include <cstdio>
+#include <functional>
+
+#include "app/ArchiveFormat.h"
+#include "app/Reports.h"
+#include "app/RestoreEntry.h"
+#include "app/RunControl.h"
+#include "app/RunState.h"
+#include "foundation/Memdiag.h"
+
+namespace {
+
+// One entry as the walk hands it to a visit.
+struct TWalkEntry {
+  TArchiveReader& reader;
+  TEntryHeader& header;  // `checked` already decided
+  const TWideName& name;
+  bool restorable;  // the stored name may be restored as it is
+  bool marked;      // the reserved byte is 0 or 1
+  float share, nextShare;  // the bar's share before and after this entry
+};
+
+// What came of one entry's visit.
+struct TVisit {
+  bool whole = true;        // nothing is wrong with the entry
+  bool stop = false;        // the walk ends after this entry (cancelled, halted)
+  bool completed = false;   // restored or checked whole
+  bool kept = false;        // an existing file an answer No kept
+  bool uncheckable = false; // decoded, but made before check values
+  bool sizeKnown = false;
+  uint64_t size = 0;        // the entry's bytes, as far as they are known
+  uint64_t counted = 0;     // what the entry adds to the run's bytes
+};
+
+using TVisitor = std::function<TVisit(const TWalkEntry&)>;
+
+// What a whole walk came to.
+struct TWalkResult {
+  bool whole = true;
+  uint32_t walked = 0;  // selected entries met
+  uint32_t completed = 0, kept = 0, uncheckable = 0;
+  uint64_t bytes = 0, packed = 0;
+  bool sizesKnown = true;
+};
+
+// The archive open for reading, with its size; reports and gives false when it cannot be.
+struct TOpenArchive {
+  HANDLE handle = INVALID_HANDLE_VALUE;
+  uint64_t size = 0;
+  bool Open(const TAnsiString& name) {
+    handle = CreateFileA(name.Data(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                         nullptr);
+    if (handle != INVALID_HANDLE_VALUE && FileSize64(handle, size)) return true;
+    ReportSystemFailure(name.Data(), GetLastError());
+    return false;
+  }
+  ~TOpenArchive() {
+    if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+  }
+};
+
+// Walks the chain of `archive` from its first entry; `done` ("restored", "checked", "listed")
+// names what was done to the entries before a break in the chain. False when there is no memory
+// for an entry's header (reported).
+bool WalkArchive(const TAnsiString& archiveName, TOpenArchive& archive, TOknoSostoyaniya* window,
+                 TArchiveUse& use, const char* done, const TVisitor& visit, TWalkResult& result) {
+  TArchiveReader reader(archive.handle);
+  const uint32_t total = CountEntries(reader);
+  TEntryHeader* header = nullptr;
+  Create(header, 1);
+  if (header == nullptr) {
+    ReportFailure(archiveName.Data(), "not enough memory");
+    return false;
+  }
+  if (archive.size == 0) {
+    ReportFailure(archiveName.Data(), "the archive is empty: it holds nothing");
+    result.whole = false;
+  }
+  uint64_t at = 0;
+  while (at < archive.size) {
+    const uint32_t walked = result.walked;
+    const float share = ShareOf(walked, total);
+    PostProgress(window, share, share);
+    if (QuitSignalled()) {
+      ReportFailure(archiveName.Data(), "cancelled");
+      result.whole = false;
+      break;
+    }
+    if (!ReadEntryHeader(reader, at, *header)) {
+      char reason[160];
+      if (at == 0)
+        std::snprintf(reason, sizeof reason, "not a Velmora archive (its first entry cannot be valid)");
+      else
+        std::snprintf(reason, sizeof reason,
+                      "damaged: the chain of entries breaks at offset %llu; %u %s %s %s, the rest of the archive "
+                      "cannot be read from there",
+                      static_cast<unsigned long long>(at), walked, walked == 1 ? "entry" : "entries",
+                      walked == 1 ? "was" : "were", done);
+      ReportFailure(archiveName.Data(), reason);
+      result.whole = false;
+      break;
+    }
+    if (!use.selection.Selects(header->name, header->nameUnits)) {
+      at = header->nextEntryOffset;
+      continue;
+    }
+    const TWideName name =
+        header->nameUnits > 0 ? TWideName(header->name, header->nameUnits) : TWideName(WIDE_TEXT("(entry)"));
+    PostEntryProgress(window, walked + 1, total, name);
+    const bool restorable = IsRestorableName(header->name, header->nameUnits);
+    if (!restorable) {
+      ReportFailure(name.c_str(), "stored name is absolute, leaves the folder or cannot be restored as it is; skipped");
+      result.whole = false;
+    }
+    // Only 0 and 1 are defined; any other value would leave open whether the entry is checked.
+    const bool marked = header->reserved <= kCheckedEntry;
+    if (!marked) {
+      char reason[96];
+      std::snprintf(reason, sizeof reason, "damaged entry: its reserved byte is %u, not 0 or 1; skipped",
+                    unsigned(header->reserved));
+      ReportFailure(name.c_str(), reason);
+      result.whole = false;
+    }
+    header->checked = marked && WrittenChecked(reader, *header, AcceptedBlockLength(BlockSize));
+    const TVisit v = visit({reader, *header, name, restorable, marked, share, ShareOf(walked + 1, total)});
+    result.whole = result.whole && v.whole;
+    result.completed += v.completed;
+    result.kept += v.kept;
+    result.uncheckable += v.uncheckable;
+    result.bytes += v.counted;
+    if (v.stop) break;
+    result.sizesKnown = result.sizesKnown && v.sizeKnown;
+    result.packed += header->nextEntryOffset - header->start;
+    ++result.walked;
+    at = header->nextEntryOffset;
+  }
+  Free(header);
+  if (!use.selection.ReportUnused()) result.whole = false;
+  if (use.totals != nullptr) {
+    use.totals->files = result.completed;
+    use.totals->fileBytes = result.bytes;
+    use.totals->archiveBytes = at < archive.size ? at : archive.size;
+  }
+  return true;
+}
+
+// Decodes one entry, into `folders` or (a test) nowhere.
+TVisit Decode(const TWalkEntry& entry, TRestoreFolders* folders, bool& askBeforeOverwrite, TOknoSostoyaniya* window) {
+  TVisit v;
+  uint64_t bytes = 0;
+  const TRestoreOutcome outcome = RestoreEntry(entry.reader, entry.header, folders, askBeforeOverwrite, bytes,
+                                               entry.share, window, entry.nextShare);
+  v.whole = outcome == RestoreComplete || outcome == RestoreKept;
+  v.completed = outcome == RestoreComplete;
+  v.kept = outcome == RestoreKept;
+  v.stop = (outcome == RestoreCancelled && QuitSignalled()) || outcome == RestoreHalted;
+  v.uncheckable = !v.stop && !entry.header.checked;
+  v.size = v.counted = bytes;
+  v.sizeKnown = v.completed;
+  return v;
+}
+
+// One line of a listing on standard output: size, packed size, local time, name.
+void ListLine(const TEntryHeader& header, bool sizeKnown, uint64_t entrySize) {
+  char size[24] = "?";
+  if (sizeKnown) std::snprintf(size, sizeof size, "%llu", static_cast<unsigned long long>(entrySize));
+  char when[48] = "                   ";
+  const FILETIME utc = FileTimeOf(header.lastWriteTime);
+  FILETIME local;
+  SYSTEMTIME date;
+  if (header.lastWriteTime != 0 && FileTimeToLocalFileTime(&utc, &local) && FileTimeToSystemTime(&local, &date))
+    std::snprintf(when, sizeof when, "%04u-%02u-%02u %02u:%02u:%02u", date.wYear, date.wMonth, date.wDay, date.wHour,
+                  date.wMinute, date.wSecond);
+  char name[4096];
+  UnitsAsUtf8(header.name, header.nameUnits, name, sizeof name);
+  std::printf("%12s  %12llu  %s  %s\n", size, static_cast<unsigned long long>(header.nextEntryOffset - header.start),
+              when, name);
+}
+
+// The listing's last line: the exact sums (scripts read them) and the same as people read them.
+void ListTotals(uint32_t entries, bool sizesKnown, uint64_t bytes, uint64_t packed) {
+  char sum[24] = "?", human[32] = "?", humanPacked[32];
+  if (sizesKnown) {
+    std::snprintf(sum, sizeof sum, "%llu", static_cast<unsigned long long>(bytes));
+    HumanSize(bytes, human, sizeof human);
+  }
+  HumanSize(packed, humanPacked, sizeof humanPacked);
+  std::printf("%12s  %12llu  %u %s: %s in %s\n", sum, static_cast<unsigned long long>(packed), entries,
+              entries == 1 ? "entry" : "entries", human, humanPacked);
+}
+
+// The test's last line on standard output.
+void TestLine(const TWalkResult& result) {
+  char line[160];
+  std::snprintf(line, sizeof line, "%u entries, %llu bytes checked; %u not checkable (made before check values)",
+                result.walked, static_cast<unsigned long long>(result.bytes), result.uncheckable);
+  PrintResult(line);
+}
+
+// Lists the archive, with sizes from the trailers, or (with -t) from decoding every entry.
+bool ListArchive(const TAnsiString& archiveName, TOpenArchive& archive, TOknoSostoyaniya* window, bool& ask,
+                 TArchiveUse& use, TWalkResult& result) {
+  std::printf("%12s  %12s  %-19s  %s\n", "size", "packed", "modified", "name");
+  const auto visit = [&](const TWalkEntry& entry) {
+    TVisit v;
+    if (entry.marked && use.test) {
+      v = Decode(entry, nullptr, ask, window);
+    } else if (entry.marked && entry.header.checked) {
+      v.sizeKnown = DeclaredEntrySize(entry.reader, entry.header, v.size);
+      v.counted = v.sizeKnown ? v.size : 0;
+      if (!v.sizeKnown) {
+        ReportFailure(entry.name.c_str(), "damaged entry: its blocks do not chain");
+        v.whole = false;
+      }
+    }
+    if (!v.stop) ListLine(entry.header, v.sizeKnown, v.size);
+    return v;
+  };
+  if (!WalkArchive(archiveName, archive, window, use, use.test ? "checked" : "listed", visit, result)) return false;
+  ListTotals(result.walked, result.sizesKnown, result.bytes, result.packed);
+  if (use.test) TestLine(result);
+  return true;
+}
+
+}  // namespace
+
+bool RestoreArchive(const TAnsiString& archiveName, TOknoSostoyaniya* window, bool& askBeforeOverwrite,
+                    bool& complete, TArchiveUse use) {
+  complete = false;
+  TOpenArchive archive;
+  if (!archive.Open(archiveName)) return false;
+  TWalkResult result;
+  bool walked = false;
+  if (use.list) {
+    walked = ListArchive(archiveName, archive, window, askBeforeOverwrite, use, result);
+  } else if (use.test) {
+    const auto visit = [&](const TWalkEntry& entry) {
+      return entry.marked ? Decode(entry, nullptr, askBeforeOverwrite, window) : TVisit{false};
+    };
+    walked = WalkArchive(archiveName, archive, window, use, "checked", visit, result);
+    if (walked) TestLine(result);
+  } else {
+    TRestoreFolders folders;
+    const char* target = use.folder.Length() > 0 ? use.folder.Data() : "";
+    if (!folders.Open(target)) {
+      ReportSystemFailure(target[0] != 0 ? target : ".", GetLastError());
+      return false;
+    }
+    const auto visit = [&](const TWalkEntry& entry) {
+      return entry.marked && entry.restorable ? Decode(entry, &folders, askBeforeOverwrite, window) : TVisit{false};
+    };
+    walked = WalkArchive(archiveName, archive, window, use, "restored", visit, result);
+    if (walked && result.kept > 0) {
+      char line[96];
+      std::snprintf(line, sizeof line, "%u existing %s kept; -o replaces them", result.kept,
+                    result.kept == 1 ? "file was" : "files were");
+      ReportLine(line);
+    }
+  }
+  if (!walked) return false;
+  std::fflush(stdout);
+  if (result.whole) PostProgress(window, 1.0f, 1.0f);
+  complete = result.whole;
+  return true;
+}
