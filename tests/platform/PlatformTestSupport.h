@@ -84,3 +84,28 @@ inline DWORD ErrorOf(HANDLE file) {
   CloseHandle(file);
   return 0;
 }
+
+#if !defined(_WIN32)
+// A window's canvas as the POSIX layer draws it; At gives 0xFFFFFFFF outside it.
+struct TCanvas {
+  const uint32_t* pixels = nullptr;
+  int width = 0;
+  int height = 0;
+  uint32_t At(int x, int y) const {
+    return pixels != nullptr && x >= 0 && y >= 0 && x < width && y < height ? pixels[y * width + x] : 0xFFFFFFFF;
+  }
+  // Pixels of colour c inside [left, right) x [top, bottom).
+  int Count(int left, int top, int right, int bottom, uint32_t c) const {
+    int n = 0;
+    for (int y = top; y < bottom; ++y)
+      for (int x = left; x < right; ++x) n += At(x, y) == c;
+    return n;
+  }
+};
+
+inline TCanvas CanvasOf(HWND window) {
+  TCanvas c;
+  if (!PosixWindowCanvas(window, &c.pixels, &c.width, &c.height)) c = TCanvas();
+  return c;
+}
+#endif

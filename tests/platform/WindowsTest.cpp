@@ -3,11 +3,13 @@
 // handling, and the pixel rules of lines, rectangles and text.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "PlatformTestSupport.h"
 #include "platform/win32.h"
 
 namespace {
@@ -73,29 +75,21 @@ std::string Show(const RECT& r) {
          std::to_string(r.bottom);
 }
 
-uint32_t PixelAt(HWND window, int x, int y) {
-  const uint32_t* pixels = nullptr;
-  int width = 0, height = 0;
-  if (!PosixWindowCanvas(window, &pixels, &width, &height) || x < 0 || y < 0 || x >= width || y >= height)
-    return 0xFFFFFFFF;
-  return pixels[static_cast<size_t>(y) * width + x];
-}
+uint32_t PixelAt(HWND window, int x, int y) { return CanvasOf(window).At(x, y); }
 
 // Bounding box of the pixels that differ from `background`; false when there are none.
 bool InkBox(HWND window, uint32_t background, RECT* box) {
-  const uint32_t* pixels = nullptr;
-  int width = 0, height = 0;
-  if (!PosixWindowCanvas(window, &pixels, &width, &height)) return false;
+  const TCanvas c = CanvasOf(window);
   bool any = false;
-  for (int y = 0; y < height; ++y)
-    for (int x = 0; x < width; ++x) {
-      if (pixels[static_cast<size_t>(y) * width + x] == background) continue;
+  for (int y = 0; y < c.height; ++y)
+    for (int x = 0; x < c.width; ++x) {
+      if (c.At(x, y) == background) continue;
       if (!any) *box = RECT{x, y, x + 1, y + 1};
       any = true;
-      if (x < box->left) box->left = x;
-      if (y < box->top) box->top = y;
-      if (x + 1 > box->right) box->right = x + 1;
-      if (y + 1 > box->bottom) box->bottom = y + 1;
+      box->left = std::min<LONG>(box->left, x);
+      box->top = std::min<LONG>(box->top, y);
+      box->right = std::max<LONG>(box->right, x + 1);
+      box->bottom = std::max<LONG>(box->bottom, y + 1);
     }
   return any;
 }

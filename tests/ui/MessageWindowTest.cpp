@@ -30,26 +30,6 @@ void KeyUp(HWND w, WPARAM key) { PostMessageA(w, WM_KEYUP, key, static_cast<LPAR
 
 void Mouse(HWND w, UINT message, int x, int y) { PostMessageA(w, message, 0, MAKELPARAM(x, y)); }
 
-struct TCanvas {
-  const uint32_t* pixels = nullptr;
-  int width = 0;
-  int height = 0;
-  uint32_t At(int x, int y) const { return pixels[y * width + x]; }
-  // Pixels of colour c inside [left, right) x [top, bottom).
-  int Count(int left, int top, int right, int bottom, uint32_t c) const {
-    int n = 0;
-    for (int y = top; y < bottom; ++y)
-      for (int x = left; x < right; ++x) n += At(x, y) == c;
-    return n;
-  }
-};
-
-TCanvas CanvasOf(HWND w) {
-  TCanvas c;
-  EXPECT_TRUE(PosixWindowCanvas(w, &c.pixels, &c.width, &c.height));
-  return c;
-}
-
 // Width of a text in the window font, as the window measures it.
 int WidthOf(const char* text) {
   HDC dc = CreateCompatibleDC(nullptr);
@@ -288,6 +268,7 @@ TEST_F(MessageWindowTest, RepaintingGivesTheSamePixels) {
   box.RunModal();
   box.Paint(nullptr);
   const TCanvas c = CanvasOf(box.window);
+  ASSERT_GT(c.width * c.height, 0);
   const std::vector<uint32_t> first(c.pixels, c.pixels + c.width * c.height);
   for (int i = 0; i < 5; ++i) box.Paint(nullptr);
   const TCanvas again = CanvasOf(box.window);

@@ -69,14 +69,7 @@ class ProgressWindowTest : public ::testing::Test {
     PumpProgressMessages(object);
   }
 
-  uint32_t Pixel(int x, int y) const {
-    const uint32_t* pixels = nullptr;
-    int width = 0, height = 0;
-    if (!PosixWindowCanvas(object->window, &pixels, &width, &height) || x < 0 || y < 0 || x >= width ||
-        y >= height)
-      return 0xFFFFFFFF;
-    return pixels[static_cast<size_t>(y) * width + x];
-  }
+  uint32_t Pixel(int x, int y) const { return CanvasOf(object->window).At(x, y); }
 
   TBar Bar() const {
     RECT client;

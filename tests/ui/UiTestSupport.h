@@ -7,6 +7,7 @@
 #include "foundation/Tstring.h"
 #include "platform/win32.h"
 #include "tests/TestMain.h"
+#include "tests/platform/PlatformTestSupport.h"
 #include "ui/Kernel.h"
 
 // Restarts the Kernel unit as if the program file were `programPath` (POSIX path), started by the
