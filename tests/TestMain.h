@@ -1,6 +1,11 @@
 // What the shared test main (tests/TestMain.cpp) offers the tests of every layer.
 #pragma once
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
+#include <vector>
 
 #include "platform/win32.h"
 
@@ -31,3 +36,14 @@ class TScopedEnvironment {
 };
 // Makes one folder (POSIX path on Linux, the system's on Windows); false when it cannot.
 bool MakeFolder(const std::string& path);
+
+// A whole file's bytes, read or written at once.
+using TBytes = std::vector<uint8_t>;
+inline TBytes ReadAll(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return TBytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+inline void WriteAll(const std::filesystem::path& path, const TBytes& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}

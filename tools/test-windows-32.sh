@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The 32-bit Windows program, the program's first target, under 32-bit Wine: sets 32-bit Wine up
 # where it is missing (Debian's wine32:i386; this needs the i386 indexes of the machine's own apt
-# mirrors), runs every cross-built 32-bit test program and the identical-archive check of the three
-# builds. Run after every other step that needs apt-get: enabling i386 makes apt fetch i386
+# mirrors), runs every cross-built 32-bit test program (the window tests under Xvfb) and the
+# identical-archive check of the three builds. Run after every other step that needs apt-get: enabling i386 makes apt fetch i386
 # indexes from then on. When the packages cannot be had (the mirror, not the project) it prints
 # "win32: skipped: REASON" and exits 0; otherwise every test must pass. Prints the time of each step.
 set -uo pipefail
@@ -50,9 +50,17 @@ wineserver -w
 step "Wine prefix made"
 
 passed=0 failed=0
+# The window tests of the platform and ui programs need a display (Wine makes no window without
+# one); the other programs run without, where a notice ends at once instead of waiting for a user.
 for t in build-win32/tests/test_*.exe; do
   log="$work/$(basename "$t").log"
-  (cd "$(dirname "$t")" && timeout 1200 wine "./$(basename "$t")" --gtest_brief=1 </dev/null) >"$log" 2>&1
+  display=()
+  case "$(basename "$t")" in
+    test_platform.exe | test_ui.exe)
+      command -v xvfb-run >/dev/null && display=(xvfb-run -a -s "-screen 0 1024x768x24") ;;
+  esac
+  (cd "$(dirname "$t")" && timeout 1200 "${display[@]}" wine "./$(basename "$t")" --gtest_brief=1 </dev/null) >"$log" 2>&1
+  wineserver -w  # a Wine session started without the display would serve the next program
   p=$(sed -n 's/^\[  PASSED  \] \([0-9]*\) test.*/\1/p' "$log" | tail -1)
   f=$(sed -n 's/^\[  FAILED  \] \([0-9]*\) test.*/\1/p' "$log" | tail -1)
   [ -n "$p$f" ] || { f=1; tail -5 "$log"; }

@@ -396,16 +396,19 @@ int32_t TOknoSoobzheniy::RunModal() {
   MSG message;
   for (;;) {
     const BOOL got = GetMessageA(&message, window, 0, 0);
-    if (got == 0 || got == -1) break;
-    if (message.hwnd == window) {
-      if (message.message == WM_NULL) {
-        window = nullptr;  // destroyed from outside
-        break;
-      }
-      if (message.message == WM_CLOSE) {
-        answered = true;
-        break;
-      }
+    if (got == 0) {
+      // Windows hands the thread's quit to a window's filter too; it stays queued for the
+      // thread's own loop, and the question ends unanswered.
+      PostQuitMessage(static_cast<int>(message.wParam));
+      break;
+    }
+    if (got == -1 || (message.hwnd == window && message.message == WM_NULL)) {
+      window = nullptr;  // destroyed from outside
+      break;
+    }
+    if (message.hwnd == window && message.message == WM_CLOSE) {
+      answered = true;
+      break;
     }
     DispatchMessageA(&message);
   }

@@ -442,8 +442,18 @@ int32_t OpenProgressWindowEx(TOknoSostoyaniya** slot, HWND owner, const char* te
 void PumpProgressMessages(TOknoSostoyaniya* obj) {
   // Without a window a null filter would take the whole thread queue, the job's WM_QUIT included.
   if (obj == nullptr || obj->window == nullptr) return;
+  if (!IsWindow(obj->window)) {
+    obj->window = nullptr;  // destroyed from outside
+    return;
+  }
   MSG message;
   while (PeekMessageA(&message, obj->window, 0, 0, PM_REMOVE)) {
+    if (message.message == WM_QUIT) {
+      // Windows hands the thread's quit to a window's filter too; it is the job's, so it goes
+      // back to the queue for the job's own loop.
+      PostQuitMessage(static_cast<int>(message.wParam));
+      return;
+    }
     TranslateMessage(&message);
     if (message.hwnd == obj->window) {
       if (message.message == WM_NULL) {

@@ -16,18 +16,6 @@
 #include "tests/platform/PlatformTestSupport.h"
 #include "ui/Toknosoobzheniy.h"
 
-using TBytes = std::vector<uint8_t>;
-
-inline TBytes ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return TBytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-inline void WriteAll(const std::string& path, const TBytes& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-}
-
 inline std::string Text(const TAnsiString& text) {
   return text.Length() > 0 ? std::string(text.Data(), text.Length()) : std::string();
 }

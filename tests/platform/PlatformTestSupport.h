@@ -85,6 +85,31 @@ inline DWORD ErrorOf(HANDLE file) {
   return 0;
 }
 
+// Whether windows can be made here: always on the POSIX layer, whose windows need no display; on
+// Windows only with a display (Wine without one makes none).
+inline bool WindowsCanBeMade() {
+#if defined(_WIN32)
+  static const bool can = [] {
+    HWND probe = CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+    if (probe != nullptr) DestroyWindow(probe);
+    return probe != nullptr;
+  }();
+  return can;
+#else
+  return true;
+#endif
+}
+
+// Lets `milliseconds` pass for the thread's timers: the POSIX layer's timer clock is moved on at
+// once; on Windows the time is waited for.
+inline void AdvanceTimerClock(DWORD milliseconds) {
+#if defined(_WIN32)
+  Sleep(milliseconds + 50);
+#else
+  PosixAdvanceTimerClock(milliseconds);
+#endif
+}
+
 #if !defined(_WIN32)
 // A window's canvas as the POSIX layer draws it; At gives 0xFFFFFFFF outside it.
 struct TCanvas {

@@ -26,7 +26,7 @@ LRESULT CALLBACK RecordingProc(HWND window, UINT message, WPARAM wParam, LPARAM 
   return DefWindowProcA(window, message, wParam, lParam);
 }
 
-void CALLBACK CountTimer(HWND, UINT, UINT_PTR id, DWORD) { timerCalls.push_back(id); }
+[[maybe_unused]] void CALLBACK CountTimer(HWND, UINT, UINT_PTR id, DWORD) { timerCalls.push_back(id); }
 
 // The next message the filter lets through, left in `message`; ~0u when there is none.
 UINT Take(MSG& message, HWND filter, UINT removal) {
@@ -42,6 +42,7 @@ void DropAllMessages() {
 class WindowsTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    if (!WindowsCanBeMade()) GTEST_SKIP() << "no window can be made here (Wine without a display)";
     seen.clear();
     timerCalls.clear();
     WNDCLASSEXA windowClass;
@@ -54,6 +55,7 @@ class WindowsTest : public ::testing::Test {
   }
 
   void TearDown() override {
+    if (!WindowsCanBeMade()) return;
     for (HWND window : windows)
       if (IsWindow(window)) DestroyWindow(window);
     DropAllMessages();
@@ -75,6 +77,7 @@ std::string Show(const RECT& r) {
          std::to_string(r.bottom);
 }
 
+#if !defined(_WIN32)  // the canvas is the POSIX layer's
 uint32_t PixelAt(HWND window, int x, int y) { return CanvasOf(window).At(x, y); }
 
 // Bounding box of the pixels that differ from `background`; false when there are none.
@@ -93,6 +96,7 @@ bool InkBox(HWND window, uint32_t background, RECT* box) {
     }
   return any;
 }
+#endif
 
 TEST_F(WindowsTest, PeekFiltersByWindowAndRemovesOnlyWithPmRemove) {
   HWND a = Make();
@@ -129,6 +133,9 @@ TEST_F(WindowsTest, PeekFiltersByWindowAndRemovesOnlyWithPmRemove) {
   EXPECT_EQ(static_cast<UINT>(WM_USER + 4), seen.back());
 }
 
+// Here a loop filtered to a window never takes the quit; Windows hands it to such a loop too,
+// and the program's filtered loops put it back (the message and progress windows' tests).
+#if !defined(_WIN32)
 TEST_F(WindowsTest, QuitComesAfterPostedMessagesAndOnlyToUnfilteredLoops) {
   HWND window = Make();
   PostQuitMessage(7);
@@ -147,6 +154,7 @@ TEST_F(WindowsTest, QuitComesAfterPostedMessagesAndOnlyToUnfilteredLoops) {
   EXPECT_EQ(static_cast<UINT>(WM_QUIT), message.message);
   EXPECT_FALSE(PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE));  // taken once
 }
+#endif
 
 TEST_F(WindowsTest, DestroyedWindowLosesItsMessagesAndFiltersOnItYieldMessageZero) {
   HWND window = Make();
@@ -161,9 +169,13 @@ TEST_F(WindowsTest, DestroyedWindowLosesItsMessagesAndFiltersOnItYieldMessageZer
   EXPECT_EQ(static_cast<UINT>(WM_NCDESTROY), seen.back());
 
   MSG message;
+#if defined(_WIN32)  // Windows refuses a filter on a destroyed window
+  EXPECT_FALSE(PeekMessageA(&message, window, 0, 0, PM_REMOVE));
+#else  // here the filter yields one WM_NULL for it, which the program's loops take as its end
   ASSERT_TRUE(PeekMessageA(&message, window, 0, 0, PM_REMOVE));
   EXPECT_EQ(window, message.hwnd);
   EXPECT_EQ(static_cast<UINT>(WM_NULL), message.message);
+#endif
   // Its queued message is gone; the other window's is not.
   ASSERT_TRUE(PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE));
   EXPECT_EQ(other, message.hwnd);
@@ -181,6 +193,7 @@ TEST_F(WindowsTest, DestroyedWindowLosesItsMessagesAndFiltersOnItYieldMessageZer
   EXPECT_NE(window, next);
 }
 
+#if !defined(_WIN32)  // three periods of ten seconds: the POSIX layer's clock is moved on
 TEST_F(WindowsTest, ThreadTimerRunsItsCallbackOnlyWhenDispatched) {
   HWND window = Make();
   const UINT_PTR id = SetTimer(nullptr, 0, 10000, CountTimer);
@@ -222,11 +235,12 @@ TEST_F(WindowsTest, ThreadTimerRunsItsCallbackOnlyWhenDispatched) {
   EXPECT_TRUE(KillTimer(nullptr, first));
   EXPECT_TRUE(KillTimer(nullptr, second));
 }
+#endif
 
 TEST_F(WindowsTest, WindowTimerGoesWithItsWindow) {
   HWND window = Make();
   ASSERT_EQ(5u, SetTimer(window, 5, 100, nullptr));
-  PosixAdvanceTimerClock(100);
+  AdvanceTimerClock(100);
   MSG message;
   ASSERT_TRUE(PeekMessageA(&message, window, WM_TIMER, WM_TIMER, PM_NOREMOVE));
   EXPECT_EQ(5u, message.wParam);
@@ -243,10 +257,12 @@ TEST_F(WindowsTest, ClientAreaIsTheWindowLessItsBorder) {
   EXPECT_EQ("0,0,58,38", Show(client));
   ASSERT_TRUE(GetWindowRect(bordered, &outer));
   EXPECT_EQ("10,20,70,60", Show(outer));
+#if !defined(_WIN32)
   int width = 0, height = 0;
   ASSERT_TRUE(PosixWindowCanvas(bordered, nullptr, &width, &height));
   EXPECT_EQ(58, width);
   EXPECT_EQ(38, height);
+#endif
   ASSERT_TRUE(GetClientRect(plain, &client));
   EXPECT_EQ("0,0,60,40", Show(client));
 
@@ -258,9 +274,11 @@ TEST_F(WindowsTest, ClientAreaIsTheWindowLessItsBorder) {
   ASSERT_TRUE(ClientToScreen(bordered, &point));
   EXPECT_EQ(11, point.x);
 
+#if !defined(_WIN32)
   // The class background fills a new canvas.
   EXPECT_EQ(kFace, PixelAt(bordered, 0, 0));
   EXPECT_EQ(kFace, PixelAt(bordered, 57, 37));
+#endif
   ASSERT_TRUE(MoveWindow(bordered, 0, 0, 30, 20, FALSE));
   ASSERT_TRUE(GetClientRect(bordered, &client));
   EXPECT_EQ("0,0,28,18", Show(client));
@@ -271,7 +289,7 @@ TEST_F(WindowsTest, DefaultHandlingClosesValidatesAndHitTests) {
   LONG_PTR object = 0x1234;
   SetWindowLongPtrA(window, GWLP_USERDATA, object);
   EXPECT_EQ(object, GetWindowLongPtrA(window, GWLP_USERDATA));
-  EXPECT_EQ(HTCLIENT, DefWindowProcA(window, WM_NCHITTEST, 0, 0));
+  EXPECT_EQ(HTCLIENT, DefWindowProcA(window, WM_NCHITTEST, 0, MAKELPARAM(30, 40)));  // inside, on screen
 
   // A shown window asks for WM_PAINT after posted messages, until DefWindowProc validates it.
   ShowWindow(window, SW_SHOWNORMAL);
@@ -287,14 +305,16 @@ TEST_F(WindowsTest, DefaultHandlingClosesValidatesAndHitTests) {
   EXPECT_EQ(static_cast<UINT>(WM_PAINT), Take(message, window, PM_REMOVE));
   DispatchMessageA(&message);
 
-  // Alt+F4 becomes a system close, and the default close destroys the window.
+  // Alt+F4 becomes a system close (at once here, posted on Windows), and the default close
+  // destroys the window.
   seen.clear();
   DefWindowProcA(window, WM_SYSKEYDOWN, VK_F4, static_cast<LPARAM>(1u | (1u << 29)));
+  while (IsWindow(window) && PeekMessageA(&message, window, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
   EXPECT_FALSE(IsWindow(window));
-  ASSERT_GE(seen.size(), 3u);
-  EXPECT_EQ(static_cast<UINT>(WM_SYSCOMMAND), seen[0]);
-  EXPECT_EQ(static_cast<UINT>(WM_CLOSE), seen[1]);
-  EXPECT_EQ(static_cast<UINT>(WM_DESTROY), seen[2]);
+  const auto at = [](UINT m) { return std::find(seen.begin(), seen.end(), m) - seen.begin(); };
+  EXPECT_LT(at(WM_SYSCOMMAND), at(WM_CLOSE));
+  EXPECT_LT(at(WM_CLOSE), at(WM_DESTROY));
+  EXPECT_LT(at(WM_DESTROY), static_cast<long>(seen.size()));
 
   HWND second = Make();
   EXPECT_EQ(0, SendMessageA(second, WM_CLOSE, 0, 0));
@@ -304,6 +324,9 @@ TEST_F(WindowsTest, DefaultHandlingClosesValidatesAndHitTests) {
   EXPECT_FALSE(UnregisterClassA(kClass, nullptr));
   DestroyWindow(third);
 }
+
+// ---- What only the POSIX layer shows: its canvas and its display ----
+#if !defined(_WIN32)
 
 TEST_F(WindowsTest, RectangleAndLineFollowWin32PixelRules) {
   HWND window = Make(WS_POPUP | WS_BORDER, 42, 32);  // 40 x 30 client
@@ -443,8 +466,11 @@ TEST_F(WindowsTest, TextIsMeasuredAndDrawnWithCyrillicGlyphs) {
   EXPECT_TRUE(DeleteObject(font));
 }
 
+#endif
+
 }  // namespace
 
+#if !defined(_WIN32)
 // With a display (for example under xvfb-run; the test main keeps its name in
 // VELMORA_TEST_DISPLAY) the windows are real X windows showing their canvases; without one these
 // checks are skipped.
@@ -515,3 +541,5 @@ TEST_F(WindowsTest, X11ShowsTheCanvasInsideABlackBorder) {
 }
 
 }  // namespace
+
+#endif

@@ -18,16 +18,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::vector<uint8_t> ReadAll(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-void WriteAll(const fs::path& path, const std::vector<uint8_t>& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
-
+#if !defined(_WIN32)
 uint16_t UnitAt(const std::vector<uint8_t>& file, int b) {
   return static_cast<uint16_t>(file[2 * b] | (file[2 * b + 1] << 8));
 }
@@ -38,6 +29,7 @@ WCHAR Widen(uint8_t b) {
   EXPECT_EQ(Ansi1251ToWide(1251, 0, &c, 1, &w, 1), 1);
   return w;
 }
+#endif
 
 int Narrow(WCHAR w) {
   char c = 'X';
