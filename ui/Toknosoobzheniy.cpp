@@ -269,33 +269,9 @@ void TOknoSoobzheniy::Paint(HDC given) {
 void TOknoSoobzheniy::MouseRule(UINT message, LPARAM lParam) {
   RECT client;
   if (!GetClientRect(window, &client)) return;
-  const int rowWidth = ButtonRowWidth();
-  const int stripLeft = client.left + (client.right - client.left - rowWidth) / 2;
-  const int stripRight = stripLeft + rowWidth;
-  const int stripTop = client.bottom - kButtonBand;
-  const int stripBottom = stripTop + kButtonHeight;
-  const int x = static_cast<int16_t>(LOWORD(lParam));
-  const int y = static_cast<int16_t>(HIWORD(lParam));
-
-  const bool tracking = message == WM_MOUSEMOVE && mousePressed;
-  const bool inStrip = x >= stripLeft && x < stripRight && y >= stripTop && y < stripBottom;
-  const bool inBand = x >= client.left && x < client.right && y >= client.bottom - kTrackingBand && y < client.bottom;
-  if (!(tracking ? inBand : inStrip)) return;
-
-  if (!inStrip) {
-    mousePressed = false;  // dragged off the buttons: the button pops up
-  } else {
-    const int offset = x - stripLeft;
-    const uint32_t index = static_cast<uint32_t>(offset / kButtonPitch);
-    if (offset % kButtonPitch < kButtonWidth && index < count) {
-      if (message == WM_LBUTTONDOWN && !mousePressed) {
-        selected = index;
-        mousePressed = true;
-      } else if (message == WM_LBUTTONUP && mousePressed && index == selected) {
-        PostMessageA(window, WM_CLOSE, 0, 0);
-      }
-    }
-  }
+  const TButtonMouse verdict = ApplyButtonMouse(client, count, message, lParam, selected, mousePressed);
+  if (verdict == ButtonMouseIgnored) return;
+  if (verdict == ButtonMouseAnswered) PostMessageA(window, WM_CLOSE, 0, 0);
   Paint(nullptr);
 }
 
@@ -321,11 +297,8 @@ LRESULT TOknoSoobzheniy::HandleMessage(UINT message, WPARAM wParam, LPARAM lPara
       switch (wParam) {
         case VK_TAB:
         case VK_RIGHT:
-          selected = selected + 1 >= count ? 0 : selected + 1;
-          Paint(nullptr);
-          break;
         case VK_LEFT:
-          selected = selected == 0 || selected > count ? count - 1 : selected - 1;
+          selected = NeighbourButton(selected, count, wParam != VK_LEFT);
           Paint(nullptr);
           break;
         case VK_ESCAPE:

@@ -283,33 +283,9 @@ void SetProgressStatus(TOknoSostoyaniya* obj, const char* status) {
 void TOknoSostoyaniya::ApplyMouse(UINT message, LPARAM lParam) {
   RECT client;
   if (!GetClientRect(window, &client)) return;
-  const int x = static_cast<int16_t>(LOWORD(lParam));
-  const int y = static_cast<int16_t>(HIWORD(lParam));
-  const int rowWidth = ButtonRowWidth(count);
-  const int stripLeft = client.left + ((client.right - client.left) - rowWidth) / 2;
-  const int stripRight = stripLeft + rowWidth;
-  const int stripTop = client.bottom - kButtonBand;
-  const int stripBottom = stripTop + kButtonHeight;
-  const bool tracking = message == WM_MOUSEMOVE && mousePressed;
-  const bool inStrip = x >= stripLeft && x < stripRight && y >= stripTop && y < stripBottom;
-  const bool inArea = tracking ? (x >= client.left && x < client.right && y >= client.bottom - kTrackingBand &&
-                                  y < client.bottom)
-                               : inStrip;
-  if (!inArea) return;
-  if (!inStrip) {
-    mousePressed = false;
-  } else {
-    const int offset = x - stripLeft;
-    const uint32_t index = static_cast<uint32_t>(offset / kButtonPitch);
-    if (offset % kButtonPitch < kButtonWidth && index < count) {
-      if (message == WM_LBUTTONDOWN && !mousePressed) {
-        selected = index;
-        mousePressed = true;
-      } else if (message == WM_LBUTTONUP && mousePressed && index == selected) {
-        PostMessageA(window, WM_CLOSE, 0, 0);
-      }
-    }
-  }
+  const TButtonMouse verdict = ApplyButtonMouse(client, count, message, lParam, selected, mousePressed);
+  if (verdict == ButtonMouseIgnored) return;
+  if (verdict == ButtonMouseAnswered) PostMessageA(window, WM_CLOSE, 0, 0);
   Repaint();
 }
 
@@ -348,11 +324,8 @@ LRESULT TOknoSostoyaniya::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
       switch (wParam) {
         case VK_TAB:
         case VK_RIGHT:
-          selected = selected + 1 >= count ? 0 : selected + 1;
-          Repaint();
-          return 0;
         case VK_LEFT:
-          selected = selected == 0 ? count - 1 : selected - 1;
+          selected = NeighbourButton(selected, count, wParam != VK_LEFT);
           Repaint();
           return 0;
         case VK_ESCAPE:

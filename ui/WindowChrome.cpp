@@ -17,6 +17,37 @@ const TButtonSet& ButtonSetOf(UINT flags) {
 
 int ButtonRowWidth(uint32_t count) { return kButtonPitch * static_cast<int>(count) - kMargin; }
 
+uint32_t NeighbourButton(uint32_t selected, uint32_t count, bool forward) {
+  if (forward) return selected + 1 >= count ? 0 : selected + 1;
+  return selected == 0 || selected > count ? count - 1 : selected - 1;
+}
+
+TButtonMouse ApplyButtonMouse(const RECT& client, uint32_t count, UINT message, LPARAM lParam, uint32_t& selected,
+                              bool& pressed) {
+  const int rowWidth = ButtonRowWidth(count);
+  const int stripLeft = client.left + (client.right - client.left - rowWidth) / 2;
+  const int stripTop = client.bottom - kButtonBand;
+  const int x = static_cast<int16_t>(LOWORD(lParam));
+  const int y = static_cast<int16_t>(HIWORD(lParam));
+  const bool inStrip = x >= stripLeft && x < stripLeft + rowWidth && y >= stripTop && y < stripTop + kButtonHeight;
+  const bool inBand = x >= client.left && x < client.right && y >= client.bottom - kTrackingBand && y < client.bottom;
+  if (!(message == WM_MOUSEMOVE && pressed ? inBand : inStrip)) return ButtonMouseIgnored;
+  if (!inStrip) {
+    pressed = false;  // dragged off the buttons: the button pops up
+    return ButtonMouseChanged;
+  }
+  const int offset = x - stripLeft;
+  const uint32_t index = static_cast<uint32_t>(offset / kButtonPitch);
+  if (offset % kButtonPitch >= kButtonWidth || index >= count) return ButtonMouseChanged;
+  if (message == WM_LBUTTONDOWN && !pressed) {
+    selected = index;
+    pressed = true;
+  } else if (message == WM_LBUTTONUP && pressed && index == selected) {
+    return ButtonMouseAnswered;
+  }
+  return ButtonMouseChanged;
+}
+
 void DrawTitleBand(HDC dc, const RECT& client, const TAnsiString& caption) {
   RECT band{client.left, client.top, client.right, client.top + kTitleBand};
   FillRect(dc, &band, GetSysColorBrush(COLOR_ACTIVECAPTION));

@@ -30,6 +30,17 @@ const TButtonSet& ButtonSetOf(UINT flags);
 // Width of a row of count buttons.
 int ButtonRowWidth(uint32_t count);
 
+// The button after (Tab, Right) or before (Left) `selected` in a row of count, wrapping round; from
+// no selection (count) forwards is the first button, backwards the last.
+uint32_t NeighbourButton(uint32_t selected, uint32_t count, bool forward);
+
+// What a mouse message does to a row of count buttons centred in the button band: a press on a
+// button selects and presses it; a release on the pressed button answers with it; a drag off the
+// buttons, within the tracking band, lets the pressed button up. Messages elsewhere are ignored.
+enum TButtonMouse { ButtonMouseIgnored, ButtonMouseChanged, ButtonMouseAnswered };
+TButtonMouse ApplyButtonMouse(const RECT& client, uint32_t count, UINT message, LPARAM lParam, uint32_t& selected,
+                              bool& pressed);
+
 // Fills the title band and writes the caption in it; leaves the caption's text colour selected.
 void DrawTitleBand(HDC dc, const RECT& client, const TAnsiString& caption);
 
