@@ -33,33 +33,6 @@ int startups = 0;
 
 int Length(const TAnsiString& s) { return static_cast<int>(s.Length()); }
 
-// Position of the next CR at or after start, or the length.
-uint32_t NextBreak(const char* d, uint32_t n, uint32_t start) {
-  while (start < n && d[start] != '\r') ++start;
-  return start;
-}
-
-struct TDrawnLine {
-  uint32_t start;
-  uint32_t length;
-};
-
-// The lines as drawn: cut at CR, the LFs right after a CR skipped.
-std::vector<TDrawnLine> DrawnLines(const TAnsiString& text) {
-  std::vector<TDrawnLine> lines;
-  const char* d = text.Data();
-  const uint32_t n = text.Length();
-  uint32_t p = 0;
-  while (p < n) {
-    const uint32_t end = NextBreak(d, n, p);
-    lines.push_back({p, end - p});
-    p = end;
-    if (p < n) ++p;
-    while (p < n && d[p] == '\n') ++p;
-  }
-  return lines;
-}
-
 int Width(HDC dc, const std::string& text) {
   SIZE size = {0, 0};
   MeasureText(dc, text.data(), static_cast<int>(text.size()), &size);
@@ -170,20 +143,7 @@ TOknoSoobzheniy::TOknoSoobzheniy(const TAnsiString& captionText, const TAnsiStri
   SIZE size = {0, 0};
   MeasureText(dc, caption.Data(), Length(caption), &size);
   int width = size.cx + kMargin;
-  int height = kFirstLineTop;
-  const char* d = text.Data();
-  const uint32_t n = text.Length();
-  if (n > 0) {
-    uint32_t start = 0;
-    for (;;) {
-      const uint32_t end = NextBreak(d, n, start);
-      MeasureText(dc, d + start, static_cast<int>(end - start), &size);
-      height += kLinePitch;
-      if (size.cx > width) width = size.cx;
-      if (end >= n) break;
-      start = end + 1;
-    }
-  }
+  int height = kFirstLineTop + kLinePitch * MeasureTextLines(dc, text, width);
   height += kMargin;
   width += 2 * kMargin;
   if (oldFont != nullptr) SelectObject(dc, oldFont);
@@ -232,9 +192,9 @@ void TOknoSoobzheniy::Paint(HDC given) {
   DrawButtonRow(dc, client, buttonLabels, count, selected, mousePressed || keyPressed, lightPen, darkPen, focusBrush);
 
   SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
-  const std::vector<TDrawnLine> lines = DrawnLines(text);
+  const std::vector<TTextLine> lines = DrawnLines(text);
   int y = client.top + kFirstLineTop;
-  for (const TDrawnLine& line : lines) {
+  for (const TTextLine& line : lines) {
     DrawTextChars(dc, client.left + kMargin, y, text.Data() + line.start, static_cast<int>(line.length));
     y += kLinePitch;
   }
@@ -248,7 +208,7 @@ void TOknoSoobzheniy::Paint(HDC given) {
 
   // Presentations without pixels (the terminal) get the same content as text.
   std::vector<std::string> lineTexts;
-  for (const TDrawnLine& line : lines) lineTexts.emplace_back(text.Data() + line.start, line.length);
+  for (const TTextLine& line : lines) lineTexts.emplace_back(text.Data() + line.start, line.length);
   std::vector<const char*> linePointers;
   for (const std::string& line : lineTexts) linePointers.push_back(line.c_str());
   const char* labels[4];

@@ -113,22 +113,7 @@ TOknoSostoyaniya::TOknoSostoyaniya(const char* captionText, const char* bodyText
   SIZE size{0, 0};
   MeasureText(memory, caption.Data(), static_cast<int>(caption.Length()), &size);
   width = size.cx + kMargin;
-  const char* characters = text.Data();
-  const int length = static_cast<int>(text.Length());
-  if (length > 0) {
-    int start = 0;
-    for (;;) {
-      int end = start;
-      while (end < length && characters[end] != '\r') ++end;
-      size.cx = 0;
-      size.cy = 0;
-      MeasureText(memory, characters + start, end - start, &size);
-      if (size.cx > width) width = size.cx;
-      height += kLinePitch;
-      if (end >= length) break;
-      start = end + 1;
-    }
-  }
+  height += kLinePitch * MeasureTextLines(memory, text, width);
   height += kBarReserve;
   width += 16;
   if (oldFont != nullptr) SelectObject(memory, oldFont);
@@ -198,17 +183,9 @@ void TOknoSostoyaniya::Paint(HDC given) {
   RECT textArea{client.left, client.top + kTitleBand, client.right, barTop};
   FillRect(dc, &textArea, GetSysColorBrush(COLOR_BTNFACE));
   SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
-  const char* characters = text.Data();
-  const int length = static_cast<int>(text.Length());
-  int position = 0;
   int lineTop = client.top + kFirstLineTop;
-  while (position < length) {
-    int end = position;
-    while (end < length && characters[end] != '\r') ++end;
-    DrawTextChars(dc, client.left + kMargin, lineTop, characters + position, end - position);
-    position = end;
-    if (position < length) ++position;
-    while (position < length && characters[position] == '\n') ++position;
+  for (const TTextLine& line : DrawnLines(text)) {
+    DrawTextChars(dc, client.left + kMargin, lineTop, text.Data() + line.start, static_cast<int>(line.length));
     lineTop += kLinePitch;
   }
 
@@ -246,18 +223,11 @@ void TOknoSostoyaniya::Present() {
   TAnsiString pieces[maxLines];
   const char* lines[maxLines];
   int lineCount = 0;
-  const char* characters = text.Data();
-  const int length = static_cast<int>(text.Length());
-  int position = 0;
-  while (position < length && lineCount < maxLines) {
-    int end = position;
-    while (end < length && characters[end] != '\r') ++end;
-    pieces[lineCount] = Substring(text, position + 1, end - position);
+  for (const TTextLine& line : DrawnLines(text)) {
+    if (lineCount == maxLines) break;
+    pieces[lineCount] = Substring(text, line.start + 1, line.length);
     lines[lineCount] = pieces[lineCount].Data() != nullptr ? pieces[lineCount].Data() : "";
     ++lineCount;
-    position = end;
-    if (position < length) ++position;
-    while (position < length && characters[position] == '\n') ++position;
   }
   const char* labels[4];
   for (uint32_t i = 0; i < 4; ++i) labels[i] = buttonLabels[i].Data() != nullptr ? buttonLabels[i].Data() : "";

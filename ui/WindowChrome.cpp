@@ -15,6 +15,44 @@ const TButtonSet& ButtonSetOf(UINT flags) {
   return kSets[set < 6 ? set : 0];
 }
 
+namespace {
+// Position of the next CR at or after start, or the length.
+uint32_t NextBreak(const char* d, uint32_t n, uint32_t start) {
+  while (start < n && d[start] != '\r') ++start;
+  return start;
+}
+}  // namespace
+
+std::vector<TTextLine> DrawnLines(const TAnsiString& text) {
+  std::vector<TTextLine> lines;
+  const char* d = text.Data();
+  const uint32_t n = text.Length();
+  uint32_t p = 0;
+  while (p < n) {
+    const uint32_t end = NextBreak(d, n, p);
+    lines.push_back({p, end - p});
+    p = end;
+    if (p < n) ++p;
+    while (p < n && d[p] == '\n') ++p;
+  }
+  return lines;
+}
+
+int MeasureTextLines(HDC dc, const TAnsiString& text, int& width) {
+  const char* d = text.Data();
+  const uint32_t n = text.Length();
+  if (n == 0) return 0;
+  int lines = 0;
+  for (uint32_t start = 0;; start = NextBreak(d, n, start) + 1) {
+    const uint32_t end = NextBreak(d, n, start);
+    SIZE size = {0, 0};
+    MeasureText(dc, d + start, static_cast<int>(end - start), &size);
+    if (size.cx > width) width = size.cx;
+    ++lines;
+    if (end >= n) return lines;
+  }
+}
+
 int ButtonRowWidth(uint32_t count) { return kButtonPitch * static_cast<int>(count) - kMargin; }
 
 uint32_t NeighbourButton(uint32_t selected, uint32_t count, bool forward) {

@@ -2,6 +2,7 @@
 // caption, and the centred row of flat buttons, so that both look alike to the pixel.
 #pragma once
 #include <cstdint>
+#include <vector>
 
 #include "foundation/Tstring.h"
 #include "platform/win32.h"
@@ -16,6 +17,17 @@ constexpr int kButtonPitch = 104;   // from one button's left edge to the next o
 constexpr int kButtonBand = 33;     // from the buttons' top to the window's bottom
 constexpr int kTrackingBand = 41;   // height of the band in which the mouse is followed
 constexpr int kFocusInset = 2;
+
+// A window's text is cut into lines at CR. Measured, every piece counts (a final empty one too) and
+// a line feed stays in the piece it begins, where it is a character; drawn, the line feeds right
+// after a CR are skipped and nothing follows a final CR.
+struct TTextLine {
+  uint32_t start;
+  uint32_t length;
+};
+std::vector<TTextLine> DrawnLines(const TAnsiString& text);
+// Raises width to the widest measured line (in the font selected into dc); gives the line count.
+int MeasureTextLines(HDC dc, const TAnsiString& text, int& width);
 
 // The buttons of the message-box flag values 0 to 5 (flags & 15): OK; OK, Cancel; Ignore, Retry,
 // Cancel; Yes, No, Cancel; Yes, No; Retry, Cancel.
