@@ -9,15 +9,13 @@
 #include "app/RunControl.h"
 #include "app/MainRoutine.h"
 #include "app/Units.h"
-#include "platform/win32.h"
+#include "platform/Process.h"
 
 namespace {
 
 extern "C" void OnQuitSignal(int) {
   NoteQuitSignal();
-#ifndef _WIN32
-  PosixRequestQuit();
-#endif
+  WakeForQuit();
 }
 
 void InstallQuitSignals() {
@@ -31,9 +29,7 @@ void InstallQuitSignals() {
 }  // namespace
 
 int main(int argc, char** argv) {
-#ifndef _WIN32
-  PosixSetArguments(argc, argv);
-#endif
+  TakeProcessArguments(argc, argv);
   InstallQuitSignals();
 
   StartUnits();
@@ -43,8 +39,6 @@ int main(int argc, char** argv) {
 
   StopUnits();
 
-#ifndef _WIN32
-  PosixRestoreTerminal();
-#endif
+  RestoreTerminal();
   return code;
 }

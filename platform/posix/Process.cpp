@@ -18,6 +18,7 @@
 #include <string>
 #include <unistd.h>
 #include <vector>
+#include "platform/Process.h"
 #include "platform/posix/PosixInternal.h"
 
 namespace {
@@ -205,3 +206,7 @@ DWORD GetEnvironmentVariableA(LPCSTR lpName, LPSTR lpBuffer, DWORD nSize) {
   std::memcpy(lpBuffer, narrow.c_str(), narrow.size() + 1);
   return static_cast<DWORD>(narrow.size());
 }
+
+void TakeProcessArguments(int argc, char** argv) { PosixSetArguments(argc, argv); }
+void WakeForQuit() { PosixRequestQuit(); }
+void RestoreTerminal() { PosixRestoreTerminal(); }

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "platform/Console.h"
+#include "platform/Process.h"
 
 bool StandardErrorAvailable() {
   static int known = -1;
@@ -17,3 +18,8 @@ bool StandardErrorAvailable() {
 void EndTerminalLine() {}
 void ResumeTerminalLine() {}
 void PresentWindowContent(HWND, const TWindowContent*) {}
+
+// Windows builds the command line itself, wakes its loops on its own and changes no terminal.
+void TakeProcessArguments(int, char**) {}
+void WakeForQuit() {}
+void RestoreTerminal() {}
