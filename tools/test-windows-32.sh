@@ -49,26 +49,9 @@ timeout 300 wine wineboot -i </dev/null >/dev/null 2>&1
 wineserver -w
 step "Wine prefix made"
 
-passed=0 failed=0
-# The window tests of the platform and ui programs need a display (Wine makes no window without
-# one); the other programs run without, where a notice ends at once instead of waiting for a user.
-for t in build-win32/tests/test_*.exe; do
-  log="$work/$(basename "$t").log"
-  display=()
-  case "$(basename "$t")" in
-    test_platform.exe | test_ui.exe)
-      command -v xvfb-run >/dev/null && display=(xvfb-run -a -s "-screen 0 1024x768x24") ;;
-  esac
-  (cd "$(dirname "$t")" && timeout 1200 "${display[@]}" wine "./$(basename "$t")" --gtest_brief=1 </dev/null) >"$log" 2>&1
-  wineserver -w  # a Wine session started without the display would serve the next program
-  p=$(sed -n 's/^\[  PASSED  \] \([0-9]*\) test.*/\1/p' "$log" | tail -1)
-  f=$(sed -n 's/^\[  FAILED  \] \([0-9]*\) test.*/\1/p' "$log" | tail -1)
-  [ -n "$p$f" ] || { f=1; tail -5 "$log"; }
-  passed=$((passed + ${p:-0})); failed=$((failed + ${f:-0}))
-  [ -z "$f" ] || [ "$f" = 0 ] || grep -E '^\[  FAILED  \]' "$log"
-done
+failed=0
+bash tests/windows/test_programs.sh build-win32 win32 wine || failed=1
 step "test programs run"
-echo "win32: $passed passed, $failed failed"
 bash tests/windows/end_to_end.sh build build-win64 build-win32 || failed=$((failed + 1))
 step "identical archives of the three builds"
 [ "$failed" -eq 0 ]

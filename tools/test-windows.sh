@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the Windows programs from the same sources (tools/build-windows.sh) and checks them under
-# Wine: their test programs, and archives identical to the Linux program's
-# (tests/windows/end_to_end.sh). Builds the Linux program first when it is missing.
+# Wine: their test programs (tests/windows/test_programs.sh) and archives identical to the Linux
+# program's (tests/windows/end_to_end.sh). Builds the Linux program first when it is missing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 if [ ! -x build/velmora ]; then
@@ -9,4 +9,10 @@ if [ ! -x build/velmora ]; then
   cmake --build build -j"$(nproc)" --target velmora
 fi
 bash tools/build-windows.sh
-bash tests/windows/end_to_end.sh build build-win64 build-win32
+work=$(mktemp -d /tmp/velmora-w64.XXXXXX)
+export WINEPREFIX="$work/prefix" WINEDEBUG=-all LANG=ru_RU.UTF-8
+trap '/usr/lib/wine/wineserver -k 2>/dev/null; rm -rf "$work"' EXIT
+failed=0
+bash tests/windows/test_programs.sh build-win64 win64 /usr/lib/wine/wine64 || failed=1
+bash tests/windows/end_to_end.sh build build-win64 build-win32 || failed=1
+[ "$failed" -eq 0 ]
