@@ -110,9 +110,17 @@ inline void AdvanceTimerClock(DWORD milliseconds) {
 #endif
 }
 
-#if !defined(_WIN32)
-// A window's canvas as the POSIX layer draws it; At gives 0xFFFFFFFF outside it.
+// A system colour as a canvas pixel, 0xRRGGBB.
+inline uint32_t SysPixel(int index) {
+  const COLORREF c = GetSysColor(index);
+  return (uint32_t(GetRValue(c)) << 16) | (uint32_t(GetGValue(c)) << 8) | GetBValue(c);
+}
+
+// A window's client area as it is drawn, 0xRRGGBB pixels; At gives 0xFFFFFFFF outside it. The
+// POSIX layer hands its canvas over; on Windows the window erases and paints itself into a bitmap
+// (the program's windows take a WM_PAINT's device context from wParam).
 struct TCanvas {
+  std::vector<uint32_t> storage;
   const uint32_t* pixels = nullptr;
   int width = 0;
   int height = 0;
@@ -130,7 +138,36 @@ struct TCanvas {
 
 inline TCanvas CanvasOf(HWND window) {
   TCanvas c;
+#if defined(_WIN32)
+  RECT client;
+  if (!GetClientRect(window, &client) || client.right <= 0 || client.bottom <= 0) return c;
+  BITMAPINFO info = {};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = client.right;
+  info.bmiHeader.biHeight = -client.bottom;  // top row first
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  void* bits = nullptr;
+  HDC memory = CreateCompatibleDC(nullptr);
+  HBITMAP bitmap = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  if (bitmap != nullptr) {
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    SendMessageA(window, WM_ERASEBKGND, reinterpret_cast<WPARAM>(memory), 0);  // the class background
+    SendMessageA(window, WM_PAINT, reinterpret_cast<WPARAM>(memory), 0);
+    GdiFlush();
+    const uint32_t* p = static_cast<const uint32_t*>(bits);
+    c.storage.assign(p, p + size_t(client.right) * size_t(client.bottom));
+    for (uint32_t& pixel : c.storage) pixel &= 0xFFFFFF;
+    c.pixels = c.storage.data();
+    c.width = client.right;
+    c.height = client.bottom;
+    SelectObject(memory, old);
+    DeleteObject(bitmap);
+  }
+  DeleteDC(memory);
+#else
   if (!PosixWindowCanvas(window, &c.pixels, &c.width, &c.height)) c = TCanvas();
+#endif
   return c;
 }
-#endif

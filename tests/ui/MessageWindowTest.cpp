@@ -16,10 +16,15 @@
 
 namespace {
 
-const uint32_t kFace = 0xC0C0C0;
-const uint32_t kShadow = 0x808080;
-const uint32_t kHighlight = 0xFFFFFF;
-const uint32_t kCaptionBand = 0x000080;
+// The system colours the window is drawn in.
+const uint32_t kFace = SysPixel(COLOR_BTNFACE);
+const uint32_t kShadow = SysPixel(COLOR_BTNSHADOW);
+const uint32_t kHighlight = SysPixel(COLOR_BTNHIGHLIGHT);
+const uint32_t kFocus = SysPixel(COLOR_GRAYTEXT);
+const uint32_t kCaptionBand = SysPixel(COLOR_ACTIVECAPTION);
+const uint32_t kCaptionText = SysPixel(COLOR_CAPTIONTEXT);
+const uint32_t kButtonText = SysPixel(COLOR_BTNTEXT);
+const uint32_t kText = SysPixel(COLOR_WINDOWTEXT);
 
 void Key(HWND w, WPARAM key) {
   PostMessageA(w, WM_KEYDOWN, key, 1);
@@ -282,9 +287,6 @@ TEST_F(MessageWindowTest, ClassIsRegisteredOnlyWhileAWindowExists) {
             nullptr);
 }
 
-// ---- What only the POSIX layer shows: its canvas, its clock and its terminal ----
-#if !defined(_WIN32)
-
 TEST_F(MessageWindowTest, PaintedWindow) {
   TOknoSoobzheniy box("Velmora", "first line\r\nsecond line", MB_YESNO | MB_DEFBUTTON2);
   // A posted WM_CLOSE ends the loop as the window's own requests do, keeping the selection.
@@ -302,7 +304,7 @@ TEST_F(MessageWindowTest, PaintedWindow) {
   EXPECT_EQ(c.At(0, 0), kCaptionBand);
   EXPECT_EQ(c.At(c.width - 1, 20), kCaptionBand);
   EXPECT_EQ(c.At(c.width - 1, 21), kFace);
-  EXPECT_GT(c.Count(8, 0, c.width, 21, 0xFFFFFF), 10);  // the caption
+  EXPECT_GT(c.Count(8, 0, c.width, 21, kCaptionText), 10);  // the caption
 
   // First button: light top and left edges, dark bottom and right, no focus frame.
   EXPECT_EQ(c.At(left + 40, top), kHighlight);
@@ -312,17 +314,17 @@ TEST_F(MessageWindowTest, PaintedWindow) {
   EXPECT_EQ(c.At(left + 40, top + 2), kFace);
   EXPECT_EQ(c.At(left + 96, top + 12), kFace);  // the gap
   // Second button, the default: framed 2 pixels inside.
-  EXPECT_EQ(c.At(left + 104 + 40, top + 2), kShadow);
-  EXPECT_EQ(c.At(left + 104 + 2, top + 12), kShadow);
-  EXPECT_EQ(c.At(left + 104 + 93, top + 12), kShadow);
+  EXPECT_EQ(c.At(left + 104 + 40, top + 2), kFocus);
+  EXPECT_EQ(c.At(left + 104 + 2, top + 12), kFocus);
+  EXPECT_EQ(c.At(left + 104 + 93, top + 12), kFocus);
   EXPECT_EQ(c.At(left + 104 + 40, top + 3), kFace);
   // Labels in button text colour.
-  EXPECT_GT(c.Count(left + 2, top + 2, left + 94, top + 23, 0x000000), 5);
+  EXPECT_GT(c.Count(left + 2, top + 2, left + 94, top + 23, kButtonText), 5);
 
   // Two lines of text, 17 apart from 29 down.
-  EXPECT_GT(c.Count(8, 29, c.width, 46, 0x000000), 10);
-  EXPECT_GT(c.Count(8, 46, c.width, 63, 0x000000), 10);
-  EXPECT_EQ(c.Count(0, 29, 8, 63, 0x000000), 0);
+  EXPECT_GT(c.Count(8, 29, c.width, 46, kText), 10);
+  EXPECT_GT(c.Count(8, 46, c.width, 63, kText), 10);
+  EXPECT_EQ(c.Count(0, 29, 8, 63, kText), kText);
 }
 
 TEST_F(MessageWindowTest, RepaintingGivesTheSamePixels) {
@@ -336,17 +338,6 @@ TEST_F(MessageWindowTest, RepaintingGivesTheSamePixels) {
   for (int i = 0; i < 5; ++i) box.Paint(nullptr);
   const TCanvas again = CanvasOf(box.window);
   EXPECT_TRUE(std::equal(first.begin(), first.end(), again.pixels));
-}
-
-TEST_F(MessageWindowTest, ShownWindowIsPaintedBeforeTheUnattendedAnswer) {
-  testing::internal::CaptureStderr();
-  TOknoSoobzheniy box("c", "t", MB_OKCANCEL);
-  EXPECT_EQ(box.RunModal(), IDCANCEL);
-  testing::internal::GetCapturedStderr();
-  EXPECT_GT(PosixWindowPaintCount(box.window), 0u);
-  const TCanvas c = CanvasOf(box.window);
-  EXPECT_EQ(c.At(5, 5), kCaptionBand);
-  EXPECT_EQ(c.At((c.width - box.ButtonRowWidth()) / 2 + 10, c.height - 33), kHighlight);
 }
 
 TEST_F(MessageWindowTest, PressedButtonSwapsItsEdges) {
@@ -374,9 +365,9 @@ TEST_F(MessageWindowTest, LoneLineFeedDrawsOneLine) {
   lf.Paint(nullptr);
   const TCanvas a = CanvasOf(crlf.window);
   const TCanvas b = CanvasOf(lf.window);
-  EXPECT_GT(a.Count(8, 46, a.width, 63, 0), 5);
-  EXPECT_EQ(a.Count(8, 63, a.width, 80, 0), 0);  // the piece after the final CR is not drawn
-  EXPECT_EQ(b.Count(8, 46, b.width, b.height - 33, 0), 0);
+  EXPECT_GT(a.Count(8, 46, a.width, 63, kText), 5);
+  EXPECT_EQ(a.Count(8, 63, a.width, 80, kText), 0);  // the piece after the final CR is not drawn
+  EXPECT_EQ(b.Count(8, 46, b.width, b.height - 33, kText), 0);
 }
 
 // A question about a long path stays on a 1024 x 768 screen: the path is broken after its folders'
@@ -404,10 +395,25 @@ TEST_F(MessageWindowTest, LongNameQuestionFitsTheScreen) {
   // Text lines are 17 pixels apart from y = 29; those with dark glyph pixels are drawn lines, and
   // the last of them ends with "Overwrite?".
   int lines = 0;
-  while (29 + 17 * (lines + 1) <= c.height - 33 && c.Count(8, 29 + 17 * lines, c.width - 8, 29 + 17 * (lines + 1), 0) > 20)
+  while (29 + 17 * (lines + 1) <= c.height - 33 &&
+         c.Count(8, 29 + 17 * lines, c.width - 8, 29 + 17 * (lines + 1), kText) > 20)
     ++lines;
   EXPECT_GE(lines, 3) << "the path is broken into lines; window " << c.width << " x " << c.height;
   EXPECT_EQ(29 + 17 * lines + 8 + 33, c.height + 2) << "every line drawn, within the window's border";
+}
+
+// ---- What only the POSIX layer shows: its paints and its terminal ----
+#if !defined(_WIN32)
+
+TEST_F(MessageWindowTest, ShownWindowIsPaintedBeforeTheUnattendedAnswer) {
+  testing::internal::CaptureStderr();
+  TOknoSoobzheniy box("c", "t", MB_OKCANCEL);
+  EXPECT_EQ(box.RunModal(), IDCANCEL);
+  testing::internal::GetCapturedStderr();
+  EXPECT_GT(PosixWindowPaintCount(box.window), 0u);
+  const TCanvas c = CanvasOf(box.window);
+  EXPECT_EQ(c.At(5, 5), kCaptionBand);
+  EXPECT_EQ(c.At((c.width - box.ButtonRowWidth()) / 2 + 10, c.height - 33), kHighlight);
 }
 
 // Unattended (no display, standard input not a terminal): a notice is shown on standard error and

@@ -17,10 +17,11 @@
 
 namespace {
 
-const uint32_t kFace = 0xC0C0C0;
-const uint32_t kDark = 0x000000;
-const uint32_t kGrey = 0x808080;
-const uint32_t kCaptionBand = 0x000080;
+// The system colours the window is drawn in.
+const uint32_t kFace = SysPixel(COLOR_BTNFACE);
+const uint32_t kDark = SysPixel(COLOR_BTNTEXT);
+const uint32_t kGrey = SysPixel(COLOR_GRAYTEXT);
+const uint32_t kCaptionBand = SysPixel(COLOR_ACTIVECAPTION);
 
 uint32_t Bits(float value) {
   uint32_t bits;
@@ -72,7 +73,6 @@ class ProgressWindowTest : public ::testing::Test {
     PumpProgressMessages(object);
   }
 
-#if !defined(_WIN32)  // the canvas is the POSIX layer's
   uint32_t Pixel(int x, int y) const { return CanvasOf(object->window).At(x, y); }
 
   TBar Bar() const {
@@ -89,8 +89,9 @@ class ProgressWindowTest : public ::testing::Test {
     const TBar bar = Bar();
     std::vector<std::pair<int, uint32_t>> runs;
     const int y = (bar.top + bar.bottom) / 2;
+    const TCanvas canvas = CanvasOf(object->window);
     for (int x = bar.left - 1; x <= bar.right; ++x) {
-      const uint32_t pixel = Pixel(x, y);
+      const uint32_t pixel = canvas.At(x, y);
       if (runs.empty() || runs.back().second != pixel) runs.emplace_back(x, pixel);
     }
     return runs;
@@ -112,8 +113,6 @@ class ProgressWindowTest : public ::testing::Test {
     const TBar bar = Bar();
     return {{bar.left - 1, kFace}, {bar.left, kDark}, {bar.left + 1, kFace}, {bar.right - 1, kDark}, {bar.right, kFace}};
   }
-
-#endif
 
   SIZE Measure(const char* text) const {
     HDC memory = CreateCompatibleDC(nullptr);
@@ -195,24 +194,6 @@ TEST_F(ProgressWindowTest, ReopeningAFilledSlotShowsTheSameWindow) {
   EXPECT_TRUE(IsWindowVisible(first));
 }
 
-// ---- What only the POSIX layer shows: the canvas and its paints ----
-#if !defined(_WIN32)
-
-TEST_F(ProgressWindowTest, ShownWindowStaysBlankUntilTheFirstUpdate) {
-  Open();
-  EXPECT_EQ(0u, PosixWindowPaintCount(object->window));
-  EXPECT_EQ(kFace, Pixel(3, 3));
-
-  Update(0.0f, -1.0f);
-  EXPECT_EQ(1u, PosixWindowPaintCount(object->window));
-  EXPECT_EQ(kCaptionBand, Pixel(3, 3));
-  // The text line left ink between its top (29) and the bar.
-  bool ink = false;
-  for (int y = 29; y < Bar().top && !ink; ++y)
-    for (int x = 8; x < 40 && !ink; ++x) ink = Pixel(x, y) != kFace;
-  EXPECT_TRUE(ink);
-}
-
 TEST_F(ProgressWindowTest, BarShowsProgressAndBase) {
   Open();
   const TBar bar = Bar();
@@ -254,30 +235,6 @@ TEST_F(ProgressWindowTest, BarShowsProgressAndBase) {
   EXPECT_EQ(Empty(), BarRuns());
 }
 
-TEST_F(ProgressWindowTest, ChangesBelowOneBarPixelAreNotPainted) {
-  Open();
-  const float pixel = 1.0f / static_cast<float>(Width(Bar()));
-  Update(0.5f, -1.0f);
-  const uint32_t first = PosixWindowPaintCount(object->window);
-  EXPECT_EQ(1u, first);
-  Update(0.5f, -1.0f);
-  Update(0.5f, 0.1f);  // a new base alone does not move the bar
-  Update(0.5f + 0.5f * pixel, -1.0f);
-  EXPECT_EQ(first, PosixWindowPaintCount(object->window));
-  Update(0.5f + 1.5f * pixel, -1.0f);
-  EXPECT_EQ(first + 1, PosixWindowPaintCount(object->window));
-  // The step that completes the bar is always painted, however small.
-  Update(1.0f - 0.5f * pixel, -1.0f);
-  Update(1.0f, -1.0f);
-  EXPECT_EQ(first + 3, PosixWindowPaintCount(object->window));
-
-  // A repaint request forces a full paint even without a change, once.
-  InvalidateRect(object->window, nullptr, FALSE);
-  PumpProgressMessages(object);
-  PumpProgressMessages(object);
-  EXPECT_EQ(first + 4, PosixWindowPaintCount(object->window));
-}
-
 // The pump stops at the window's WM_CLOSE, which Enter on a button posts too; the messages behind
 // it wait for the next pump. System close, right click and Enter leave the window open and cancel
 // nothing.
@@ -300,6 +257,48 @@ TEST_F(ProgressWindowTest, CloseRequestsLeaveTheWindowOpen) {
   EXPECT_FALSE(QuitQueued());
   MSG message;
   EXPECT_FALSE(PeekMessageA(&message, object->window, 0, 0, PM_NOREMOVE));
+}
+
+// ---- What only the POSIX layer shows: its paints ----
+#if !defined(_WIN32)
+
+TEST_F(ProgressWindowTest, ShownWindowStaysBlankUntilTheFirstUpdate) {
+  Open();
+  EXPECT_EQ(0u, PosixWindowPaintCount(object->window));
+  EXPECT_EQ(kFace, Pixel(3, 3));
+
+  Update(0.0f, -1.0f);
+  EXPECT_EQ(1u, PosixWindowPaintCount(object->window));
+  EXPECT_EQ(kCaptionBand, Pixel(3, 3));
+  // The text line left ink between its top (29) and the bar.
+  bool ink = false;
+  for (int y = 29; y < Bar().top && !ink; ++y)
+    for (int x = 8; x < 40 && !ink; ++x) ink = Pixel(x, y) != kFace;
+  EXPECT_TRUE(ink);
+}
+
+TEST_F(ProgressWindowTest, ChangesBelowOneBarPixelAreNotPainted) {
+  Open();
+  const float pixel = 1.0f / static_cast<float>(Width(Bar()));
+  Update(0.5f, -1.0f);
+  const uint32_t first = PosixWindowPaintCount(object->window);
+  EXPECT_EQ(1u, first);
+  Update(0.5f, -1.0f);
+  Update(0.5f, 0.1f);  // a new base alone does not move the bar
+  Update(0.5f + 0.5f * pixel, -1.0f);
+  EXPECT_EQ(first, PosixWindowPaintCount(object->window));
+  Update(0.5f + 1.5f * pixel, -1.0f);
+  EXPECT_EQ(first + 1, PosixWindowPaintCount(object->window));
+  // The step that completes the bar is always painted, however small.
+  Update(1.0f - 0.5f * pixel, -1.0f);
+  Update(1.0f, -1.0f);
+  EXPECT_EQ(first + 3, PosixWindowPaintCount(object->window));
+
+  // A repaint request forces a full paint even without a change, once.
+  InvalidateRect(object->window, nullptr, FALSE);
+  PumpProgressMessages(object);
+  PumpProgressMessages(object);
+  EXPECT_EQ(first + 4, PosixWindowPaintCount(object->window));
 }
 
 TEST_F(ProgressWindowTest, FinishFromHighUpJumpsToTheEnd) {
