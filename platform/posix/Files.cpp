@@ -720,47 +720,53 @@ DWORD GetFileAttributesW(LPCWSTR lpFileName) {
   return SystemFileAttributes(name);
 }
 
+namespace {
+
+// Closing one kind of handle each; the table of open files loses the file first.
+BOOL CloseOpenFile(TOpenFile* file) {
+  {
+    std::lock_guard<std::mutex> guard(OpenFilesLock());
+    std::vector<TOpenFile*>& files = OpenFiles();
+    for (size_t k = 0; k < files.size(); ++k)
+      if (files[k] == file) {
+        files.erase(files.begin() + static_cast<std::ptrdiff_t>(k));
+        break;
+      }
+  }
+  const int result = close(file->descriptor);
+  const int e = errno;
+  delete file;
+  if (result == 0 || e == EINTR) return TRUE;
+  // A delayed write error (a full disk on a network file system) surfaces here.
+  if (e == ENOSPC || e == EDQUOT)
+    SetLastErrorWithErrno(ERROR_DISK_FULL, e);
+  else
+    SetLastErrorFromErrno(e);
+  return FALSE;
+}
+
+BOOL CloseFolder(int* descriptor) {
+  close(*descriptor);
+  delete descriptor;
+  return TRUE;
+}
+
+BOOL CloseTimer(void* timer) {
+  DestroyTimerObject(timer);
+  return TRUE;
+}
+
+}  // namespace
+
 BOOL CloseHandle(HANDLE hObject) {
-  switch (HandleKindOf(hObject)) {
-    case HandleKindFile: {
-      TOpenFile* file = static_cast<TOpenFile*>(UnregisterHandle(hObject, HandleKindFile));
-      if (file == nullptr) break;
-      {
-        std::lock_guard<std::mutex> guard(OpenFilesLock());
-        std::vector<TOpenFile*>& files = OpenFiles();
-        for (size_t k = 0; k < files.size(); ++k)
-          if (files[k] == file) {
-            files.erase(files.begin() + static_cast<std::ptrdiff_t>(k));
-            break;
-          }
-      }
-      int result = close(file->descriptor);
-      int e = errno;
-      delete file;
-      if (result != 0 && e != EINTR) {
-        // A delayed write error (a full disk on a network file system) surfaces here.
-        if (e == ENOSPC || e == EDQUOT)
-          SetLastErrorWithErrno(ERROR_DISK_FULL, e);
-        else
-          SetLastErrorFromErrno(e);
-        return FALSE;
-      }
-      return TRUE;
+  const THandleKind kind = HandleKindOf(hObject);
+  // A search is closed with FindClose, as on Windows.
+  if (kind == HandleKindFile || kind == HandleKindFolder || kind == HandleKindTimer) {
+    if (void* object = UnregisterHandle(hObject, kind)) {
+      if (kind == HandleKindFile) return CloseOpenFile(static_cast<TOpenFile*>(object));
+      if (kind == HandleKindFolder) return CloseFolder(static_cast<int*>(object));
+      return CloseTimer(object);
     }
-    case HandleKindFolder: {
-      int* descriptor = static_cast<int*>(UnregisterHandle(hObject, HandleKindFolder));
-      if (descriptor == nullptr) break;
-      close(*descriptor);
-      delete descriptor;
-      return TRUE;
-    }
-    case HandleKindTimer: {
-      void* timer = UnregisterHandle(hObject, HandleKindTimer);
-      if (timer == nullptr) break;
-      DestroyTimerObject(timer);
-      return TRUE;
-    }
-    default: break;  // a search is closed with FindClose, as on Windows
   }
   SetLastError(ERROR_INVALID_HANDLE);
   return FALSE;
