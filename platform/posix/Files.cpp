@@ -81,15 +81,16 @@ uint64_t LoadFileTime(const FILETIME* in) {
 
 // Attributes of an item as Windows reports them; st follows links, so a link to a folder is a
 // folder. Hidden means a name that starts with a dot; read-only a file nobody may write to or
-// that this process may not write to; a device, a pipe or a socket has the device attribute.
+// that this process may not write to (asked of entryName below directory; without a name, from the
+// mode alone); a device, a pipe or a socket has the device attribute.
 DWORD AttributesOf(const struct stat& st, const char* leafName, int directory, const char* entryName) {
   DWORD attributes = 0;
   if (S_ISDIR(st.st_mode)) {
     attributes |= FILE_ATTRIBUTE_DIRECTORY;
   } else {
     if (!S_ISREG(st.st_mode)) attributes |= FILE_ATTRIBUTE_DEVICE;
-    bool writable = (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0 &&
-                    faccessat(directory, entryName, W_OK, AT_EACCESS) == 0;
+    const bool writable = (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0 &&
+                          (entryName == nullptr || faccessat(directory, entryName, W_OK, AT_EACCESS) == 0);
     if (!writable) attributes |= FILE_ATTRIBUTE_READONLY;
   }
   if (leafName[0] == '.' && std::strcmp(leafName, ".") != 0 && std::strcmp(leafName, "..") != 0)
@@ -601,7 +602,7 @@ BOOL GetFileInformationByHandle(HANDLE hFile, LPBY_HANDLE_FILE_INFORMATION info)
     return FALSE;
   }
   std::memset(info, 0, sizeof *info);
-  info->dwFileAttributes = (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) ? FILE_ATTRIBUTE_NORMAL : FILE_ATTRIBUTE_READONLY;
+  info->dwFileAttributes = AttributesOf(st, "", AT_FDCWD, nullptr);
   StoreFileTime(&info->ftCreationTime, FileTimeFromTimespec(st.st_ctim));
   StoreFileTime(&info->ftLastAccessTime, FileTimeFromTimespec(st.st_atim));
   StoreFileTime(&info->ftLastWriteTime, FileTimeFromTimespec(st.st_mtim));
