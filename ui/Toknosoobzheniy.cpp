@@ -152,15 +152,7 @@ TOknoSoobzheniy::TOknoSoobzheniy(const TAnsiString& captionText, const TAnsiStri
   const int rowWidth = ButtonRowWidth();
   int windowWidth = rowWidth + 2 * kMargin > width ? rowWidth + 2 * kMargin : width;
   if (windowWidth > widest && widest >= rowWidth + 2 * kMargin) windowWidth = widest;
-  const int windowHeight = height + kButtonBand;
-  const int x = (GetSystemMetrics(SM_CXSCREEN) - windowWidth) / 2;
-  const int y = (GetSystemMetrics(SM_CYSCREEN) - windowHeight) / 2;
-  window = CreateWindowExA(0, kClassName, caption.Data(), WS_POPUP | WS_BORDER, x, y, windowWidth, windowHeight,
-                           nullptr, nullptr, instance, nullptr);
-  if (window != nullptr) {
-    SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-    SetMenu(window, nullptr);
-  }
+  window = CreateCentredWindow(kClassName, caption, windowWidth, height + kButtonBand, instance, this);
 }
 
 TOknoSoobzheniy::~TOknoSoobzheniy() {

@@ -121,15 +121,7 @@ TOknoSostoyaniya::TOknoSostoyaniya(const char* captionText, const char* bodyText
 
   const int buttonBand = count >= 1 ? kButtonBand : 0;
   const int windowWidth = ButtonRowWidth(count) + 16 > width ? ButtonRowWidth(count) + 16 : width;
-  const int windowHeight = height + buttonBand;
-  const int x = (GetSystemMetrics(SM_CXSCREEN) - windowWidth) / 2;
-  const int y = (GetSystemMetrics(SM_CYSCREEN) - windowHeight) / 2;
-  window = CreateWindowExA(0, kClassName, caption.Data(), WS_POPUP | WS_BORDER, x, y, windowWidth, windowHeight,
-                           nullptr, nullptr, instance, nullptr);
-  if (window != nullptr) {
-    SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-    SetMenu(window, nullptr);
-  }
+  window = CreateCentredWindow(kClassName, caption, windowWidth, height + buttonBand, instance, this);
 }
 
 TOknoSostoyaniya::~TOknoSostoyaniya() {

@@ -86,6 +86,19 @@ TButtonMouse ApplyButtonMouse(const RECT& client, uint32_t count, UINT message, 
   return ButtonMouseChanged;
 }
 
+HWND CreateCentredWindow(const char* className, const TAnsiString& caption, int width, int height,
+                         HINSTANCE instance, void* object) {
+  const int x = (GetSystemMetrics(SM_CXSCREEN) - width) / 2;
+  const int y = (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
+  HWND window = CreateWindowExA(0, className, caption.Data(), WS_POPUP | WS_BORDER, x, y, width, height, nullptr,
+                                nullptr, instance, nullptr);
+  if (window != nullptr) {
+    SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(object));
+    SetMenu(window, nullptr);
+  }
+  return window;
+}
+
 void DrawTitleBand(HDC dc, const RECT& client, const TAnsiString& caption) {
   RECT band{client.left, client.top, client.right, client.top + kTitleBand};
   FillRect(dc, &band, GetSysColorBrush(COLOR_ACTIVECAPTION));

@@ -53,6 +53,11 @@ enum TButtonMouse { ButtonMouseIgnored, ButtonMouseChanged, ButtonMouseAnswered 
 TButtonMouse ApplyButtonMouse(const RECT& client, uint32_t count, UINT message, LPARAM lParam, uint32_t& selected,
                               bool& pressed);
 
+// A bordered popup window of the given outer size centred on the screen, whose procedure finds
+// `object` in its user data; null when the system makes none.
+HWND CreateCentredWindow(const char* className, const TAnsiString& caption, int width, int height,
+                         HINSTANCE instance, void* object);
+
 // Fills the title band and writes the caption in it; leaves the caption's text colour selected.
 void DrawTitleBand(HDC dc, const RECT& client, const TAnsiString& caption);
 
