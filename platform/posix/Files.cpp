@@ -535,14 +535,20 @@ BOOL SetEndOfFile(HANDLE hFile) {
   return TRUE;
 }
 
+namespace {
+// The status of an open file; false (the last error set) for a handle that is none or a failure.
+bool StatOfHandle(HANDLE handle, struct stat& st) {
+  const TOpenFile* file = FileOf(handle);
+  if (file == nullptr) return false;
+  if (fstat(file->descriptor, &st) == 0) return true;
+  SetLastErrorFromErrno(errno);
+  return false;
+}
+}  // namespace
+
 DWORD GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh) {
-  TOpenFile* file = FileOf(hFile);
-  if (file == nullptr) return INVALID_FILE_SIZE;
   struct stat st;
-  if (fstat(file->descriptor, &st) != 0) {
-    SetLastErrorFromErrno(errno);
-    return INVALID_FILE_SIZE;
-  }
+  if (!StatOfHandle(hFile, st)) return INVALID_FILE_SIZE;
   uint64_t size = static_cast<uint64_t>(st.st_size);
   if (lpFileSizeHigh) *lpFileSizeHigh = static_cast<DWORD>(size >> 32);
   DWORD low = static_cast<DWORD>(size);
@@ -551,13 +557,8 @@ DWORD GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh) {
 }
 
 BOOL GetFileTime(HANDLE hFile, LPFILETIME lpCreationTime, LPFILETIME lpLastAccessTime, LPFILETIME lpLastWriteTime) {
-  TOpenFile* file = FileOf(hFile);
-  if (file == nullptr) return FALSE;
   struct stat st;
-  if (fstat(file->descriptor, &st) != 0) {
-    SetLastErrorFromErrno(errno);
-    return FALSE;
-  }
+  if (!StatOfHandle(hFile, st)) return FALSE;
   // The inode change time stands in for the creation time, which POSIX does not keep.
   if (lpCreationTime) StoreFileTime(lpCreationTime, FileTimeFromTimespec(st.st_ctim));
   if (lpLastAccessTime) StoreFileTime(lpLastAccessTime, FileTimeFromTimespec(st.st_atim));
@@ -594,13 +595,8 @@ BOOL SetFileTime(HANDLE hFile, const FILETIME* lpCreationTime, const FILETIME* l
 }
 
 BOOL GetFileInformationByHandle(HANDLE hFile, LPBY_HANDLE_FILE_INFORMATION info) {
-  TOpenFile* file = FileOf(hFile);
-  if (file == nullptr) return FALSE;
   struct stat st;
-  if (fstat(file->descriptor, &st) != 0) {
-    SetLastErrorFromErrno(errno);
-    return FALSE;
-  }
+  if (!StatOfHandle(hFile, st)) return FALSE;
   std::memset(info, 0, sizeof *info);
   info->dwFileAttributes = AttributesOf(st, "", AT_FDCWD, nullptr);
   StoreFileTime(&info->ftCreationTime, FileTimeFromTimespec(st.st_ctim));
