@@ -3,16 +3,11 @@
 #include "app/FolderArchive.h"
 
 #include <cstdio>
-#include <cstring>
 
-#include "app/ArchiveFormat.h"
 #include "app/Operaciisfaylamiipapkami.h"
 #include "app/CompressEntry.h"
-#include "app/RunState.h"
 #include "app/Reports.h"
-#include "app/RestoreEntry.h"
 #include "app/RunControl.h"
-#include "foundation/Memdiag.h"
 
 namespace {
 
