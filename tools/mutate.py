@@ -28,6 +28,7 @@ import os
 import random
 import re
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -72,10 +73,16 @@ def mutations(path, lines):
 
 
 def run(command, cwd, timeout):
+    """The command's exit code, or None when it ran past the timeout. The command runs in a process
+    group of its own, and a timeout ends the whole group: a mutant that loops for ever must not
+    outlive its run (the shell alone would be killed, the test program left spinning)."""
+    process = subprocess.Popen(command, shell=True, cwd=cwd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                               start_new_session=True)
     try:
-        return subprocess.run(command, shell=True, cwd=cwd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                              timeout=timeout).returncode
+        return process.wait(timeout=timeout)
     except subprocess.TimeoutExpired:
+        os.killpg(process.pid, signal.SIGKILL)
+        process.wait()
         return None
 
 
