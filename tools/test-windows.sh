@@ -11,7 +11,7 @@ fi
 bash tools/build-windows.sh
 work=$(mktemp -d /tmp/velmora-w64.XXXXXX)
 export WINEPREFIX="$work/prefix" WINEDEBUG=-all LANG=ru_RU.UTF-8
-trap '/usr/lib/wine/wineserver -k 2>/dev/null; rm -rf "$work"' EXIT
+trap '/usr/lib/wine/wineserver -k 2>/dev/null || true; rm -rf "$work"' EXIT
 failed=0
 bash tests/windows/test_programs.sh build-win64 win64 /usr/lib/wine/wine64 || failed=1
 bash tests/windows/end_to_end.sh build build-win64 build-win32 || failed=1

@@ -294,10 +294,10 @@ TEST_F(MessageWindowTest, PaintedWindow) {
   EXPECT_EQ(box.RunModal(), IDNO);
   box.Paint(nullptr);  // the window stays until the object goes; the close came before WM_PAINT
   const TCanvas c = CanvasOf(box.window);
-  RECT outer;
-  ASSERT_TRUE(GetWindowRect(box.window, &outer));
-  ASSERT_EQ(c.width, outer.right - outer.left - 2);  // inside the one-pixel border
-  ASSERT_EQ(c.height, outer.bottom - outer.top - 2);
+  RECT client;
+  ASSERT_TRUE(GetClientRect(box.window, &client));
+  ASSERT_EQ(c.width, client.right);  // the whole client area (the border is the layer's: see WindowsTest)
+  ASSERT_EQ(c.height, client.bottom);
   const int left = (c.width - box.ButtonRowWidth()) / 2;
   const int top = c.height - 33;
 
@@ -399,7 +399,7 @@ TEST_F(MessageWindowTest, LongNameQuestionFitsTheScreen) {
          c.Count(8, 29 + 17 * lines, c.width - 8, 29 + 17 * (lines + 1), kText) > 20)
     ++lines;
   EXPECT_GE(lines, 3) << "the path is broken into lines; window " << c.width << " x " << c.height;
-  EXPECT_EQ(29 + 17 * lines + 8 + 33, c.height + 2) << "every line drawn, within the window's border";
+  EXPECT_EQ(29 + 17 * lines + 8 + 33, frame.bottom - frame.top) << "every line drawn, the window made for them";
 }
 
 // ---- What only the POSIX layer shows: its paints and its terminal ----

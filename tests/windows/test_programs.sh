@@ -19,13 +19,21 @@ for program in "$build"/tests/test_*.exe; do
   esac
   (cd "$(dirname "$program")" && timeout 1200 "${display[@]}" "$wine" "./$name" --gtest_brief=1 </dev/null) \
     >"$logs/$name.log" 2>&1
+  status=$?
   "$(dirname "$wine")/wineserver" -w 2>/dev/null || wineserver -w  # a session without the display would serve the next
   p=$(sed -n 's/^\[  PASSED  \] \([0-9]*\) test.*/\1/p' "$logs/$name.log" | tail -1)
-  f=$(sed -n 's/^\[  FAILED  \] \([0-9]*\) test.*/\1/p' "$logs/$name.log" | tail -1)
-  [ -n "$p$f" ] || { f=1; echo "$label: $name gave no result:"; tail -5 "$logs/$name.log"; }
-  echo "$label: $name: ${p:-0} passed"
-  passed=$((passed + ${p:-0})); failed=$((failed + ${f:-0}))
-  [ -z "$f" ] || [ "$f" = 0 ] || grep -E '^\[  FAILED  \]' "$logs/$name.log"
+  # One line "[  FAILED  ] Suite.Test (N ms)" for each failed test; a program that fails without
+  # one (a crash, a timeout) counts once.
+  failedTests=$(grep -E '^\[  FAILED  \] [A-Za-z0-9_/]+\.[A-Za-z0-9_/]+ \(' "$logs/$name.log")
+  f=$(printf '%s' "$failedTests" | grep -c .)
+  if [ "$status" -ne 0 ] && [ "$f" -eq 0 ]; then
+    f=1
+    echo "$label: $name ended with status $status:"
+    tail -5 "$logs/$name.log"
+  fi
+  echo "$label: $name: ${p:-0} passed, $f failed"
+  [ -z "$failedTests" ] || echo "$failedTests"
+  passed=$((passed + ${p:-0})); failed=$((failed + f))
 done
 echo "$label: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]
