@@ -8,7 +8,7 @@
 #include "app/RestoreEntry.h"
 #include "app/RunControl.h"
 #include "app/MainRoutine.h"
-#include "app/Units.h"
+#include "foundation/Units.h"
 #include "platform/Process.h"
 
 namespace {
@@ -32,12 +32,12 @@ int main(int argc, char** argv) {
   TakeProcessArguments(argc, argv);
   InstallQuitSignals();
 
-  StartUnits();
+  StartUnits<kAppLayer>();
 
   MemoryProbe();
   const int code = MainRoutine();
 
-  StopUnits();
+  StopUnits<kAppLayer>();
 
   RestoreTerminal();
   return code;

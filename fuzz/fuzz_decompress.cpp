@@ -6,11 +6,11 @@
 #include <cstring>
 #include <vector>
 
-#include "app/Units.h"
+#include "foundation/Units.h"
 #include "engine/Compression.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  StartUnits();
+  StartUnits<kAppLayer>();
   return 0;
 }
 

@@ -19,7 +19,7 @@
 #include "app/RunControl.h"
 #include "app/ArchiveWalk.h"
 #include "app/RunState.h"
-#include "app/Units.h"
+#include "foundation/Units.h"
 #include "foundation/Tstring.h"
 
 namespace {
@@ -44,7 +44,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   if (mkdtemp(pattern) == nullptr) __builtin_trap();
   outer = pattern;
   unsetenv("DISPLAY");
-  StartUnits();
+  StartUnits<kAppLayer>();
   // A small window, so that many blocks and their limits are reached.
   if (!AllocateBlockBuffer(1024, BlockRestore)) __builtin_trap();
   return 0;

@@ -5,14 +5,14 @@
 #include <cstring>
 #include <vector>
 
-#include "app/Units.h"
+#include "foundation/Units.h"
 #include "engine/Compression.h"
 
 const uint32_t kLargest = 1u << 18;
 SBlockWork work;
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  StartUnits();
+  StartUnits<kAppLayer>();
   if (!CreateBlockWork(work, kLargest)) __builtin_trap();
   return 0;
 }

@@ -1,5 +1,5 @@
-// The main of every test program. It starts the program's units in the program's order, as if the
-// program lay in a scratch folder (so the code-page table file is made there, never in the tree),
+// The main of every test program. It starts the units of its layer and the layers below in the
+// program's order (VELMORA_TEST_LAYER names the layer), as if the program lay in a scratch folder (so the code-page table file is made there, never in the tree),
 // runs the tests, and stops the units in reverse.
 //
 // No display is opened (DISPLAY is put aside as VELMORA_TEST_DISPLAY) and standard input is not a
@@ -13,7 +13,7 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "app/Units.h"
+#include "foundation/Units.h"
 #include "tests/platform/PlatformTestSupport.h"
 #if !defined(_WIN32)
 #include <fcntl.h>
@@ -94,11 +94,11 @@ int main(int argc, char** argv) {
   }
   scratchFolder = scratch.system;
   SetTestProgram(scratchFolder + "/test");
-  StartUnits();
+  StartUnits<VELMORA_TEST_LAYER>();
   RestoreProgramArguments();
 
   const int result = RUN_ALL_TESTS();
 
-  StopUnits();
+  StopUnits<VELMORA_TEST_LAYER>();
   return result;
 }

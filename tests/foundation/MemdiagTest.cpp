@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/Units.h"
+#include "foundation/Units.h"
 #include "foundation/Memdiag.h"
 #include "foundation/Operaciispamyatyu.h"
 
@@ -216,7 +216,7 @@ TEST(Memdiag, ForeignNullAndMidBlockFreesChangeNothing) {
 // Stops every unit and starts the manager alone, so that the first region is fresh; the units
 // start again afterwards.
 TEST(Memdiag, FreshRegionBoundaryAndShutDown) {
-  StopUnits();
+  StopUnits<kFoundationLayer>();
   EXPECT_FALSE(MemoryManagerActive());
   OperaciispamyatyuStartup();
   MemdiagStartup();
@@ -268,7 +268,7 @@ TEST(Memdiag, FreshRegionBoundaryAndShutDown) {
   Create(refused, 4);
   EXPECT_EQ(refused, nullptr);
   OperaciispamyatyuShutdown();
-  StartUnits();
+  StartUnits<kFoundationLayer>();
   ASSERT_TRUE(MemoryManagerActive());
 }
 
