@@ -89,17 +89,6 @@ TEST_F(KernelTableTest, FirstRunWritesTheStandardTable) {
   EXPECT_EQ(Text(FromWide(wide)), cyrillic);
 }
 
-TEST_F(KernelTableTest, WrongSizedTableFilesAreReplaced) {
-  for (size_t size : {511u, 513u, 0u}) {
-    WriteAll(table, std::vector<uint8_t>(size, 0x41));
-    StartHere();
-    const std::vector<uint8_t> file = ReadAll(table);
-    ASSERT_EQ(file.size(), 512u) << size;
-    EXPECT_EQ(UnitAt(file, 0xE0), 0x0430) << size;
-    EXPECT_EQ(Widen(0x41), WIDE_TEXT('A')) << size;
-  }
-}
-
 TEST_F(KernelTableTest, TableFileIsReadNotRecomputed) {
   StartHere();
   std::vector<uint8_t> file = ReadAll(table);
@@ -144,8 +133,16 @@ TEST_F(KernelTableTest, ProgramPathIsTheModuleNotTheFirstWord) {
   EXPECT_EQ(Text(CommandTail()), "");
 }
 
-TEST_F(KernelTableTest, UnwritableFolderStillConverts) {
-  // The program's folder does not exist: nothing can be saved there.
+// A table file of the wrong size is replaced; a folder where none can be saved still converts.
+TEST_F(KernelTableTest, WrongSizedTableFilesAreReplacedAndAnUnwritableFolderStillConverts) {
+  for (size_t size : {511u, 513u, 0u}) {
+    WriteAll(table, std::vector<uint8_t>(size, 0x41));
+    StartHere();
+    const std::vector<uint8_t> file = ReadAll(table);
+    ASSERT_EQ(file.size(), 512u) << size;
+    EXPECT_EQ(UnitAt(file, 0xE0), 0x0430) << size;
+    EXPECT_EQ(Widen(0x41), WIDE_TEXT('A')) << size;
+  }
   const fs::path missing = folder / "gone";
   RestartKernelAs((missing / "velmora").string(), "x");
   EXPECT_FALSE(fs::exists(missing));
@@ -215,14 +212,10 @@ TEST(KernelSplit, FirstAndLastSeparatorOutsideQuotes) {
   TAnsiString first("\"q\""), rest("r");
   EXPECT_FALSE(SplitAtFirst(first, rest, TAnsiString(), ' '));  // no buffer at all: untouched
   EXPECT_EQ(Text(first), "\"q\"");
-}
-
-TEST(KernelSplit, Unquote) {
-  const char* cases[][2] = {{"\"\"", ""}, {"\"", "\""}, {"\"a", "\"a"}, {"\"\"x\"\"", "\"x\""}};
-  for (const auto& c : cases) {
-    TAnsiString s(c[0]);
-    Unquote(s);
-    EXPECT_EQ(Text(s), c[1]) << c[0];
+  for (const auto& c : {std::pair<const char*, const char*>{"\"\"", ""}, {"\"", "\""}, {"\"a", "\"a"}, {"\"\"x\"\"", "\"x\""}}) {
+    TAnsiString quoted(c.first);
+    Unquote(quoted);
+    EXPECT_EQ(Text(quoted), c.second) << c.first;
   }
 }
 

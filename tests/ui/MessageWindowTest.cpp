@@ -67,21 +67,26 @@ class MessageWindowTest : public ::testing::Test {
   void TearDown() override { DrainThreadMessages(false); }
 };
 
-TEST_F(MessageWindowTest, ButtonSetsFollowTheLowFlagBits) {
+TEST_F(MessageWindowTest, ButtonSetsFollowTheLowFlagBitsAndTheDefaultIsClampedToTheLast) {
   struct {
     UINT flags;
     const char* labels;
     int32_t codes[3];
+    uint32_t selected;
   } cases[] = {
-      {0, "OK", {1}},
-      {1, "OK,Cancel", {1, 2}},
-      {2, "Ignore,Retry,Cancel", {5, 4, 2}},
-      {3, "Yes,No,Cancel", {6, 7, 2}},
-      {4, "Yes,No", {6, 7}},
-      {5, "Retry,Cancel", {4, 2}},
-      {6, "OK", {1}},
-      {15, "OK", {1}},
-      {0x34, "Yes,No", {6, 7}},  // icon bits change nothing
+      {0, "OK", {1}, 0},
+      {1, "OK,Cancel", {1, 2}, 0},
+      {2, "Ignore,Retry,Cancel", {5, 4, 2}, 0},
+      {3, "Yes,No,Cancel", {6, 7, 2}, 0},
+      {4, "Yes,No", {6, 7}, 0},
+      {5, "Retry,Cancel", {4, 2}, 0},
+      {6, "OK", {1}, 0},
+      {15, "OK", {1}, 0},
+      {0x34, "Yes,No", {6, 7}, 0},  // icon bits change nothing
+      {MB_OKCANCEL | MB_DEFBUTTON3, "OK,Cancel", {1, 2}, 1},
+      {MB_YESNOCANCEL | MB_DEFBUTTON4, "Yes,No,Cancel", {6, 7, 2}, 2},
+      {MB_YESNOCANCEL | MB_DEFBUTTON2, "Yes,No,Cancel", {6, 7, 2}, 1},
+      {MB_OK | MB_DEFBUTTON2, "OK", {1}, 0},
   };
   for (const auto& c : cases) {
     TOknoSoobzheniy box(TAnsiString(), TAnsiString("Question"), c.flags);
@@ -92,29 +97,22 @@ TEST_F(MessageWindowTest, ButtonSetsFollowTheLowFlagBits) {
       EXPECT_EQ(box.buttonCodes[i], c.codes[i]) << c.flags << " " << i;
     }
     EXPECT_EQ(labels, c.labels) << c.flags;
-    EXPECT_EQ(box.selected, 0u) << c.flags;
+    EXPECT_EQ(box.selected, c.selected) << c.flags;
     EXPECT_EQ(Text(box.caption), "Error");
   }
 }
 
-TEST_F(MessageWindowTest, DefaultButtonIsClampedToTheLast) {
-  EXPECT_EQ(TOknoSoobzheniy("c", "t", MB_OKCANCEL | MB_DEFBUTTON3).selected, 1u);
-  EXPECT_EQ(TOknoSoobzheniy("c", "t", MB_YESNOCANCEL | MB_DEFBUTTON4).selected, 2u);
-  EXPECT_EQ(TOknoSoobzheniy("c", "t", MB_YESNOCANCEL | MB_DEFBUTTON2).selected, 1u);
-  EXPECT_EQ(TOknoSoobzheniy("c", "t", MB_OK | MB_DEFBUTTON2).selected, 0u);
-
-  TOknoSoobzheniy box("c", "t", MB_OKCANCEL | MB_DEFBUTTON3);
-  Key(box.window, VK_RETURN);
-  EXPECT_EQ(box.RunModal(), IDCANCEL);
-}
-
-TEST_F(MessageWindowTest, KeyboardAnswers) {
+// Keys (pressed and released), a release alone (its press came before the window was up), a
+// right click anywhere (Escape); a button's first letter answers with it, other keys do nothing.
+TEST_F(MessageWindowTest, KeyboardAndRightClickAnswers) {
+  const WPARAM kRightClick = 0x10000, kReleased = 0x20000;
   struct {
     UINT flags;
     WPARAM keys[4];
     int32_t expected;
   } cases[] = {
       {MB_YESNO, {VK_RETURN}, IDYES},
+      {MB_OKCANCEL | MB_DEFBUTTON3, {VK_RETURN}, IDCANCEL},
       {MB_YESNO, {VK_ESCAPE}, IDNO},  // no Cancel button: the last button's code
       {MB_ABORTRETRYIGNORE, {VK_ESCAPE}, IDCANCEL},
       {MB_OK, {VK_ESCAPE}, IDOK},
@@ -122,29 +120,26 @@ TEST_F(MessageWindowTest, KeyboardAnswers) {
       {MB_YESNOCANCEL, {VK_TAB, VK_TAB, VK_TAB, VK_RETURN}, IDYES},  // Tab on the last wraps
       {MB_YESNOCANCEL, {VK_LEFT, VK_RETURN}, IDCANCEL},             // Left on the first wraps
       {MB_RETRYCANCEL, {VK_LEFT, VK_LEFT, VK_RETURN}, IDRETRY},
-      {MB_YESNO, {'Y', VK_DOWN, VK_RETURN}, IDYES},  // other keys do nothing
+      {MB_YESNO, {VK_DOWN, VK_RETURN}, IDYES},
+      {MB_YESNOCANCEL, {kReleased | VK_RETURN, kReleased | VK_ESCAPE}, IDCANCEL},
+      {MB_YESNO, {kReleased | 'N'}, IDNO},
+      {MB_YESNO, {VK_RIGHT, kReleased | 'Y'}, IDYES},
+      {MB_OK, {kReleased | 'Q', VK_RETURN}, IDOK},
+      {MB_OK, {kRightClick}, IDOK},
+      {MB_YESNO, {kRightClick}, IDNO},
   };
   for (const auto& c : cases) {
     TOknoSoobzheniy box(TAnsiString(), TAnsiString("Overwrite?"), c.flags);
-    for (WPARAM key : c.keys)
-      if (key != 0) Key(box.window, key);
+    for (WPARAM key : c.keys) {
+      if (key == kRightClick)
+        Mouse(box.window, WM_RBUTTONUP, 3, 3);
+      else if (key & kReleased)
+        KeyUp(box.window, key & 0xFFFF);
+      else if (key != 0)
+        Key(box.window, key);
+    }
     EXPECT_EQ(box.RunModal(), c.expected) << c.flags << " " << c.keys[0];
   }
-  TOknoSoobzheniy box("c", "t", MB_YESNOCANCEL);
-  KeyUp(box.window, VK_RETURN);  // a release whose press happened before the window was up
-  KeyUp(box.window, VK_ESCAPE);
-  EXPECT_EQ(box.RunModal(), IDCANCEL);
-}
-
-TEST_F(MessageWindowTest, RightClickAnywhereIsEscape) {
-  TOknoSoobzheniy box("c", "t", MB_OK);
-  Mouse(box.window, WM_RBUTTONDOWN, 3, 3);
-  Mouse(box.window, WM_RBUTTONUP, 3, 3);
-  EXPECT_EQ(box.RunModal(), IDOK);
-
-  TOknoSoobzheniy question("c", "t", MB_YESNO);
-  Mouse(question.window, WM_RBUTTONUP, 3, 3);
-  EXPECT_EQ(question.RunModal(), IDNO);
 }
 
 TEST_F(MessageWindowTest, MouseClicksAndDrags) {
@@ -194,84 +189,53 @@ TEST_F(MessageWindowTest, MouseClicksAndDrags) {
   }
 }
 
+// The window grows by one line's height a line of text and by a text's width past the buttons, and
+// is centred on the screen. CR LF breaks lines; a lone LF is a character, measured with its line.
 TEST_F(MessageWindowTest, WindowSizeFollowsTheText) {
   auto outer = [](const char* caption, const char* text, UINT flags) {
     TOknoSoobzheniy box(caption, text, flags);
     RECT r = {0, 0, 0, 0};
     EXPECT_TRUE(GetWindowRect(box.window, &r));
+    EXPECT_EQ(r.left, (GetSystemMetrics(SM_CXSCREEN) - (r.right - r.left)) / 2);
+    EXPECT_EQ(r.top, (GetSystemMetrics(SM_CYSCREEN) - (r.bottom - r.top)) / 2);
     return SIZE{r.right - r.left, r.bottom - r.top};
   };
-  const int error = WidthOf("Error");
-  SIZE s = outer(nullptr, "", MB_OK);
-  EXPECT_EQ(s.cx, std::max(112, error + 24));
-  EXPECT_EQ(s.cy, 70);
-
-  // CR LF: two lines, the second measured with its LF.
-  s = outer("Q", "one\r\nthe second line of the text", MB_OK);
-  EXPECT_EQ(s.cy, 70 + 2 * 17);
-  ASSERT_GT(WidthOf("\n"), 0);
-  EXPECT_EQ(s.cx, WidthOf("\nthe second line of the text") + 16);
-  EXPECT_EQ(outer("Q", "one\r\ntwo", MB_YESNOCANCEL).cx, 3 * 104 - 8 + 16);
-
+  const int one = outer("Q", "x", MB_OK).cy, line = outer("Q", "x\r\ny", MB_OK).cy - one;
+  EXPECT_GT(line, 10);
+  EXPECT_EQ(outer("Q", "\r\r", MB_OK).cy, one + 2 * line);
+  EXPECT_EQ(outer("Q", "line\r", MB_OK).cy, one + line);  // a final empty piece
+  EXPECT_EQ(outer("Q", "one\ntwo", MB_OK).cy, one);
+  EXPECT_EQ(outer(nullptr, "", MB_OK).cy, one - line) << "an empty text has no line";
   const char* wide = "A text much wider than the row of buttons below it";
-  s = outer("Q", wide, MB_OK);
-  EXPECT_EQ(s.cx, WidthOf(wide) + 16);
-  EXPECT_EQ(s.cy, 70 + 17);
-
-  EXPECT_EQ(outer("Q", "line\r", MB_OK).cy, 70 + 2 * 17);       // a final empty piece
-  EXPECT_EQ(outer("Q", "one\ntwo", MB_OK).cy, 70 + 17);         // a lone LF is a character
-  EXPECT_EQ(outer("Q", "\r\r", MB_OK).cy, 70 + 3 * 17);
-
-  const char* longCaption = "A caption that is longer than any of the buttons";
-  EXPECT_EQ(outer(longCaption, "x", MB_OK).cx, WidthOf(longCaption) + 8 + 16);
-
-  // Centred on the screen.
-  TOknoSoobzheniy box("c", "t", MB_OK);
-  RECT r;
-  GetWindowRect(box.window, &r);
-  EXPECT_EQ(r.left, (GetSystemMetrics(SM_CXSCREEN) - (r.right - r.left)) / 2);
-  EXPECT_EQ(r.top, (GetSystemMetrics(SM_CYSCREEN) - (r.bottom - r.top)) / 2);
+  const char* wider = "A text much wider than the row of buttons below it, and wider still";
+  EXPECT_EQ(outer("Q", wider, MB_OK).cx - outer("Q", wide, MB_OK).cx, WidthOf(wider) - WidthOf(wide));
+  EXPECT_EQ(outer("Q", "one\r\nthe second line of the text", MB_OK).cx - outer("Q", wide, MB_OK).cx,
+            WidthOf("\nthe second line of the text") - WidthOf(wide));
+  const char* longCaption = "A caption that is longer than any of the buttons, by far";
+  EXPECT_GT(outer(longCaption, "x", MB_OK).cx, WidthOf(longCaption));
+  EXPECT_LT(outer("Q", "x", MB_OK).cx, outer("Q", "x", MB_YESNOCANCEL).cx) << "three buttons need a wider row";
 }
 
-// A button's first letter answers with it, whichever button has the focus.
-TEST_F(MessageWindowTest, LetterKeysAnswerWithTheirButtons) {
-  for (const auto& [letter, answer] : {std::pair<WPARAM, int32_t>{'N', IDNO}, {'Y', IDYES}}) {
-    TOknoSoobzheniy box("c", "Replace the file?", MB_YESNO);
-    PostMessageA(box.window, WM_KEYUP, letter, static_cast<LPARAM>(0xC0000001u));
-    EXPECT_EQ(box.RunModal(), answer) << char(letter);
-  }
-  TOknoSoobzheniy box("c", "t", MB_OK);
-  PostMessageA(box.window, WM_KEYUP, 'Q', static_cast<LPARAM>(0xC0000001u));  // no button: nothing happens
-  Key(box.window, VK_RETURN);
-  EXPECT_EQ(box.RunModal(), IDOK);
-}
-
+// The loop takes only its window's messages: the thread's own, its timers and its quit (the
+// run's cancel) are the thread's loop's to take.
 TEST_F(MessageWindowTest, LoopLeavesThreadMessagesQueued) {
   PostMessageA(nullptr, WM_USER + 7, 1, 2);
+  PostQuitMessage(5);
   timerCalls = 0;
   const UINT_PTR timer = SetTimer(nullptr, 0, 10, CountTimerCall);
   AdvanceTimerClock(20);
   {
-    TOknoSoobzheniy box("c", "t", MB_OK);
+    TOknoSoobzheniy box("c", "Replace the file?", MB_YESNO);
     Key(box.window, VK_RETURN);
-    EXPECT_EQ(box.RunModal(), IDOK);
+    EXPECT_EQ(box.RunModal(), IDYES);
   }
   EXPECT_EQ(timerCalls, 0);
   MSG message;
   ASSERT_TRUE(PeekMessageA(&message, nullptr, WM_USER + 7, WM_USER + 7, PM_REMOVE));
   EXPECT_EQ(message.wParam, 1u);
-  KillTimer(nullptr, timer);
-}
-
-// The thread's quit, the run's cancel, is the thread's own loop's to take: a question leaves it.
-TEST_F(MessageWindowTest, QuestionLeavesTheThreadsQuitQueued) {
-  PostQuitMessage(5);
-  TOknoSoobzheniy box("c", "Replace the file?", MB_YESNO);
-  Key(box.window, VK_RETURN);
-  EXPECT_EQ(box.RunModal(), IDYES);
-  MSG message;
   ASSERT_TRUE(PeekMessageA(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
   EXPECT_EQ(message.wParam, 5u);
+  KillTimer(nullptr, timer);
 }
 
 TEST_F(MessageWindowTest, ClosedFromOutsideChoosesNothing) {
@@ -279,12 +243,6 @@ TEST_F(MessageWindowTest, ClosedFromOutsideChoosesNothing) {
   PostMessageA(box.window, WM_SYSKEYDOWN, VK_F4, static_cast<LPARAM>(1u << 29));
   EXPECT_EQ(box.RunModal(), IDNO);
   EXPECT_EQ(box.window, nullptr);
-}
-
-TEST_F(MessageWindowTest, ClassIsRegisteredOnlyWhileAWindowExists) {
-  { TOknoSoobzheniy box("c", "t", MB_OK); }
-  EXPECT_EQ(CreateWindowExA(0, "MessageBox Class", "x", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr),
-            nullptr);
 }
 
 TEST_F(MessageWindowTest, PaintedWindow) {
@@ -324,20 +282,11 @@ TEST_F(MessageWindowTest, PaintedWindow) {
   // Two lines of text, 17 apart from 29 down.
   EXPECT_GT(c.Count(8, 29, c.width, 46, kText), 10);
   EXPECT_GT(c.Count(8, 46, c.width, 63, kText), 10);
-  EXPECT_EQ(c.Count(0, 29, 8, 63, kText), kText);
-}
-
-TEST_F(MessageWindowTest, RepaintingGivesTheSamePixels) {
-  TOknoSoobzheniy box("Velmora", "smoothed text must not darken\r\nwhen it is painted again", MB_YESNO);
-  PostMessageA(box.window, WM_CLOSE, 0, 0);
-  box.RunModal();
-  box.Paint(nullptr);
-  const TCanvas c = CanvasOf(box.window);
-  ASSERT_GT(c.width * c.height, 0);
+  EXPECT_EQ(c.Count(0, 29, 8, 63, kText), 0);
+  // Painting again gives the same pixels (smoothed text must not darken).
   const std::vector<uint32_t> first(c.pixels, c.pixels + c.width * c.height);
-  for (int i = 0; i < 5; ++i) box.Paint(nullptr);
-  const TCanvas again = CanvasOf(box.window);
-  EXPECT_TRUE(std::equal(first.begin(), first.end(), again.pixels));
+  for (int i = 0; i < 3; ++i) box.Paint(nullptr);
+  EXPECT_TRUE(std::equal(first.begin(), first.end(), CanvasOf(box.window).pixels));
 }
 
 TEST_F(MessageWindowTest, PressedButtonSwapsItsEdges) {
@@ -352,22 +301,6 @@ TEST_F(MessageWindowTest, PressedButtonSwapsItsEdges) {
   EXPECT_EQ(c.At(left + 40, top), kShadow);
   EXPECT_EQ(c.At(left + 40, top + 24), kHighlight);
   EXPECT_EQ(c.At(left + 104 + 40, top), kHighlight);  // the other button stays up
-}
-
-TEST_F(MessageWindowTest, LoneLineFeedDrawsOneLine) {
-  TOknoSoobzheniy crlf("c", "one\r\ntwo\r", MB_OK);
-  TOknoSoobzheniy lf("c", "one\ntwo", MB_OK);
-  Key(crlf.window, VK_ESCAPE);
-  Key(lf.window, VK_ESCAPE);
-  crlf.RunModal();
-  lf.RunModal();
-  crlf.Paint(nullptr);
-  lf.Paint(nullptr);
-  const TCanvas a = CanvasOf(crlf.window);
-  const TCanvas b = CanvasOf(lf.window);
-  EXPECT_GT(a.Count(8, 46, a.width, 63, kText), 5);
-  EXPECT_EQ(a.Count(8, 63, a.width, 80, kText), 0);  // the piece after the final CR is not drawn
-  EXPECT_EQ(b.Count(8, 46, b.width, b.height - 33, kText), 0);
 }
 
 // A question about a long path stays on a 1024 x 768 screen: the path is broken after its folders'

@@ -129,26 +129,26 @@ class ProgressWindowTest : public ::testing::Test {
 
 typedef std::vector<std::pair<int, uint32_t>> Runs;
 
+// Centred, as wide as its text needs past the caption, taller by a line and by a button row.
 TEST_F(ProgressWindowTest, SizedFromCaptionAndText) {
-  Open();
-  EXPECT_TRUE(IsWindowVisible(object->window));
-  const SIZE caption = Measure("Progress indicator");
-  const SIZE text = Measure("Compressing file...");
-  ASSERT_GT(caption.cx, 0);
-  ASSERT_GT(text.cx, 0);
-  RECT outer;
-  ASSERT_TRUE(GetWindowRect(object->window, &outer));
-  EXPECT_EQ(std::max(caption.cx + 8, text.cx) + 16, outer.right - outer.left);
-  EXPECT_EQ(87, outer.bottom - outer.top);
-  EXPECT_EQ((GetSystemMetrics(SM_CXSCREEN) - (outer.right - outer.left)) / 2, outer.left);
-  EXPECT_EQ((GetSystemMetrics(SM_CYSCREEN) - 87) / 2, outer.top);
-
-  // Two pieces of text (the LF is measured with the second) and the OK/Cancel set with its band.
-  Close();
-  Open("first\r\nsecond", 0x201);
-  ASSERT_TRUE(GetWindowRect(object->window, &outer));
-  EXPECT_EQ(29 + 2 * 17 + 41 + 33, outer.bottom - outer.top);
-  EXPECT_GE(outer.right - outer.left, 104 * 2 - 8 + 16);
+  auto outer = [this](const char* text, UINT flags) {
+    Close();
+    Open(text, flags);
+    EXPECT_TRUE(IsWindowVisible(object->window));
+    RECT r;
+    EXPECT_TRUE(GetWindowRect(object->window, &r));
+    EXPECT_EQ((GetSystemMetrics(SM_CXSCREEN) - (r.right - r.left)) / 2, r.left);
+    EXPECT_EQ((GetSystemMetrics(SM_CYSCREEN) - (r.bottom - r.top)) / 2, r.top);
+    return SIZE{r.right - r.left, r.bottom - r.top};
+  };
+  const char* wide = "Compressing a file whose name is long enough to widen the window";
+  const char* wider = "Compressing a file whose name is long enough to widen the window even more";
+  const SIZE one = outer(wide, 0), two = outer("first\r\nsecond", 0), buttons = outer("first\r\nsecond", 0x201);
+  EXPECT_EQ(outer(wider, 0).cx - one.cx, Measure(wider).cx - Measure(wide).cx);
+  EXPECT_GE(two.cy - one.cy, Measure("x").cy);
+  EXPECT_EQ(outer("a\r\nb\r\nc", 0).cy - two.cy, two.cy - one.cy) << "a line's height a line";
+  EXPECT_GT(buttons.cy - two.cy, 20);
+  EXPECT_GT(buttons.cx, two.cx) << "room for OK and Cancel";
 }
 
 TEST_F(ProgressWindowTest, EscapeCancelsOnlyOnceArmed) {
@@ -301,39 +301,28 @@ TEST_F(ProgressWindowTest, ChangesBelowOneBarPixelAreNotPainted) {
   EXPECT_EQ(first + 4, PosixWindowPaintCount(object->window));
 }
 
-TEST_F(ProgressWindowTest, FinishFromHighUpJumpsToTheEnd) {
+// From 90 % or more the finish jumps to the end (after a pause from below 95 %); from 0 it
+// animates in steps of 8 % a 40 ms frame. The window and its class go with the object.
+TEST_F(ProgressWindowTest, FinishJumpsFromHighUpAndAnimatesFromZero) {
   Open();
-  Update(0.97f, -1.0f);
-  const uint32_t before = PosixWindowPaintCount(object->window);
-  Post(WM_PROGRESS_FINISH);
-  EXPECT_EQ(before + 1, PosixWindowPaintCount(object->window));
-  EXPECT_EQ(Full(), BarRuns());
-
-  Update(0.92f, -1.0f);
-  const uint32_t second = PosixWindowPaintCount(object->window);
-  const auto start = std::chrono::steady_clock::now();
-  Post(WM_PROGRESS_FINISH);
-  const auto waited = std::chrono::steady_clock::now() - start;
-  EXPECT_EQ(second + 1, PosixWindowPaintCount(object->window));
-  EXPECT_GE(std::chrono::duration_cast<std::chrono::milliseconds>(waited).count(), 120);
-}
-
-TEST_F(ProgressWindowTest, FinishFromZeroAnimatesAndTheWindowGoesWithTheObject) {
-  Open();
-  Update(0.0f, -1.0f);
-  const uint32_t before = PosixWindowPaintCount(object->window);
-  const auto start = std::chrono::steady_clock::now();
-  Post(WM_PROGRESS_FINISH);
-  const auto waited = std::chrono::steady_clock::now() - start;
-  // Frames at 0 % (already shown, so skipped), 8 %, ..., 96 %, then 100 %.
-  EXPECT_EQ(before + 13, PosixWindowPaintCount(object->window));
-  EXPECT_GE(std::chrono::duration_cast<std::chrono::milliseconds>(waited).count(), 12 * 40 + 125 - 10);
-  EXPECT_EQ(Full(), BarRuns());
-
+  const struct {
+    float from;
+    uint32_t paints;
+    int waitsAtLeast;
+  } cases[] = {{0.97f, 1, 0}, {0.92f, 1, 120}, {0.0f, 13, 12 * 40 + 125 - 10}};  // 0 %: already shown
+  for (const auto& c : cases) {
+    Update(c.from, -1.0f);
+    const uint32_t before = PosixWindowPaintCount(object->window);
+    const auto start = std::chrono::steady_clock::now();
+    Post(WM_PROGRESS_FINISH);
+    const auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(before + c.paints, PosixWindowPaintCount(object->window)) << c.from;
+    EXPECT_GE(std::chrono::duration_cast<std::chrono::milliseconds>(waited).count(), c.waitsAtLeast) << c.from;
+    EXPECT_EQ(Full(), BarRuns());
+  }
   const HWND window = object->window;
   Close();
   EXPECT_FALSE(IsWindow(window));
-  // The class went with it.
   EXPECT_FALSE(UnregisterClassA("ProgressBox Class", GetModuleHandleA(nullptr)));
 }
 
