@@ -19,50 +19,42 @@ run
 expect_rc 3 "no arguments"
 # (The text itself, line by line, is tests/app/CommandLineTest.cpp's.)
 stderr_has "== Velmora v1.2 ==" "the usage notice on standard error"
-run -h "$work/c/.profile"
-expect_rc 3 "empty base name"
+runs 3 "empty base name" -h "$work/c/.profile"
 stderr_has "== Velmora v1.2 ==" "empty base name shows the usage"
 
 # An absolute path with spaces, run from another folder: the archive lies next to the source and
 # holds the bare name.
-run -h "$work/c/my dir/my file.txt"
-expect_rc 0 "absolute path with spaces"
+runs 0 "absolute path with spaces" -h "$work/c/my dir/my file.txt"
 check "my file.pck next to the source" test -f "$work/c/my dir/my file.pck"
 check "nothing written in the current folder" [ -z "$(ls -A "$work/elsewhere")" ]
 check "entry holds the bare name" [ "$(names "$work/c/my dir/my file.pck")" = "my file.txt" ]
 
 # The last extension is replaced; restoring gives back the stored name.
-run -h "$work/c/x.tar.gz"
-expect_rc 0 "compress x.tar.gz"
+runs 0 "compress x.tar.gz" -h "$work/c/x.tar.gz"
 check "x.tar.pck written" test -f "$work/c/x.tar.pck"
 mkdir -p "$work/r1" && mv "$work/c/x.tar.pck" "$work/r1/"
-run -h -c "$work/r1/x.tar.pck"
-expect_rc 0 "-c on a pck restores"
+runs 0 "-c on a pck restores" -h -c "$work/r1/x.tar.pck"
 same_file "$work/c/x.tar.gz" "$work/r1/x.tar.gz" "x.tar.pck gives back x.tar.gz"
 
 # -uc on a folder (with a trailing slash and a space) compresses it beside itself.
-run -h -uc "$work/c/some folder/"
-expect_rc 0 "-uc on a folder"
+runs 0 "-uc on a folder" -h -uc "$work/c/some folder/"
 check "some folder.pck written beside the folder" test -f "$work/c/some folder.pck"
 check "entries named below the folder's parent" \
   [ "$(names "$work/c/some folder.pck" | sort | tr '\n' '|')" = 'some folder\a.txt|some folder\inner\b.txt|' ]
 
 # A Cyrillic folder name: the archive is фото.pck, the entries keep the names.
-run -h "$work/c/фото"
-expect_rc 0 "Cyrillic folder"
+runs 0 "Cyrillic folder" -h "$work/c/фото"
 check "фото.pck written" test -f "$work/c/фото.pck"
 check "Cyrillic entry name" [ "$(names "$work/c/фото.pck")" = 'фото\снимок.txt' ]
 
 # -w=abc: the number notice, and the window stays what it was (the notices' texts and the values
 # kept are tests/app/CommandLineTest.cpp's): alice29.txt is 3 blocks of 65536.
 cd "$work/c"
-run -h -o -w=65536 -w=abc alice.txt
-expect_rc 0 "-w=65536 -w=abc compresses"
+runs 0 "-w=65536 -w=abc compresses" -h -o -w=65536 -w=abc alice.txt
 stderr_has "Строка не содержит цифр между разделителями." "-w=abc notice"
 check "-w=65536 -w=abc keeps 65536: 3 blocks" [ "$(blocks alice.pck)" = 3 ]
 # Options after the name have no effect.
-run -h -o alice.txt -w=65536
-expect_rc 0 "option after the name"
+runs 0 "option after the name" -h -o alice.txt -w=65536
 check "-w after the name is ignored: 1 block" [ "$(blocks alice.pck)" = 1 ]
 
 finish

@@ -54,6 +54,12 @@ run() {
   env -u DISPLAY timeout 300 "$velmora" "$@" </dev/null >"$work/stdout" 2>"$work/stderr"
   rc=$?
 }
+runs() {  # runs CODE "description" args...: run, then expect_rc
+  local code="$1" what="$2"
+  shift 2
+  run "$@"
+  expect_rc "$code" "$what"
+}
 expect_rc() {  # expect_rc CODE "description"
   checks=$((checks + 1))
   if [ "$rc" -ne "$1" ]; then

@@ -7,8 +7,7 @@ mkdir -p "$work/src/d" && cd "$work/src"
 head -c 150000 "$corpus/alice29.txt" >d/a.txt
 cp "$corpus/kppkn.gtb" d/b.gtb
 head -c 70000 "$corpus/html_x_4" >d/c.txt
-run -h -o -w=65536 d
-expect_rc 0 "compress d"
+runs 0 "compress d" -h -o -w=65536 d
 archive="$work/src/d.pck"
 pck list "$archive" >"$work/entries"
 check "three entries" [ "$(wc -l <"$work/entries")" = 3 ]

@@ -6,8 +6,7 @@ mkdir -p "$work/e/tree/docs/a" "$work/e/tree/docs/b" && cd "$work/e"
 cp "$corpus/alice29.txt" tree/docs/a/alice.txt
 cp "$corpus/asyoulik.txt" tree/docs/b/play.TXT
 cp "$corpus/fireworks.jpeg" tree/photo.jpeg
-run -h tree
-expect_rc 0 "compress the tree"
+runs 0 "compress the tree" -h tree
 bytes=$(find tree -type f -printf '%s\n' | awk '{ s += $1 } END { print s }')
 human=$(awk -v b="$bytes" 'BEGIN { printf "%.1f kB", b / 1000 }')
 stderr_has "velmora: 3 files, $human -> " "the summary counts the files and their bytes"
@@ -26,19 +25,15 @@ done <<'TABLE'
 '*.txt'|tree\docs\a\alice.txt tree\docs\b\play.TXT 
 'TREE/PHOTO.JPEG' 'tree/docs/b'|tree\docs\b\play.TXT tree\photo.jpeg 
 TABLE
-run -t tree.pck 'tree/none' 'tree/photo.jpeg'
-expect_rc 4 "a word that matches nothing"
+runs 4 "a word that matches nothing" -t tree.pck 'tree/none' 'tree/photo.jpeg'
 stderr_has "velmora: tree\\none: matches no entry of the archive" "the word is named"
-run -h -d=part tree.pck 'tree/docs/b'
-expect_rc 0 "restore only a folder"
+runs 0 "restore only a folder" -h -d=part tree.pck 'tree/docs/b'
 check "only that folder is restored" test "$(cd part && find . -type f)" = ./tree/docs/b/play.TXT
 
 # An ignored option and a second source are named; the run goes on as before.
-run -l --list tree.pck
-expect_rc 0 "an unknown option"
+runs 0 "an unknown option" -l --list tree.pck
 stderr_has "velmora: --list is not an option; ignored (velmora --help lists them)" "the option is named"
-run -h -o tree photo.jpeg
-expect_rc 0 "a second source"
+runs 0 "a second source" -h -o tree photo.jpeg
 stderr_has "photo.jpeg: only one source is compressed; words after it change nothing" "the second source is named"
 
 # The progress line in a 40-column terminal: never wider than the terminal, one line after the

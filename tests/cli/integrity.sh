@@ -7,8 +7,7 @@ source "$(dirname "$0")/common.bash"
 mkdir -p "$work/i/d/s" && cd "$work/i"
 cp "$corpus/alice29.txt" d/alice.txt
 cp "$corpus/fireworks.jpeg" d/s/photo.jpeg
-run -h -w=16384 d
-expect_rc 0 "compress a tree of compressed and stored blocks"
+runs 0 "compress a tree of compressed and stored blocks" -h -w=16384 d
 
 # A swapped pair of blocks, a changed byte of the name or of the time: caught, existing kept.
 mkdir -p "$work/j" && cd "$work/j"
@@ -25,8 +24,7 @@ for change in swap name time; do
   name=a.txt
   [ $change = name ] && name=b.txt
   printf 'kept' >"$name"
-  run -h -o a.pck
-  expect_rc 4 "a $change change"
+  runs 4 "a $change change" -h -o a.pck
   check "a $change change keeps the existing file" test "$(cat "$name")" = kept
   block=0
   [ $change = swap ] && block=2
@@ -36,12 +34,10 @@ done
 # -t: nothing written or asked; -l: one line an entry and a total.
 cd "$work/i"
 rm -rf d
-run -t d.pck
-expect_rc 0 "-t on a whole archive"
+runs 0 "-t on a whole archive" -t d.pck
 check "-t writes nothing" test ! -e d
 check "-t counts what it checked" grep -q '^2 entries, 275182 bytes checked; 0 not checkable' "$work/stdout"
-run -l d.pck
-expect_rc 0 "-l on a whole archive"
+runs 0 "-l on a whole archive" -l d.pck
 check "-l: a line an entry, sizes from the trailers" \
   grep -Eq '^ +152089 +[0-9]+  [0-9]{4}-[0-9]{2}-[0-9]{2} [0-9:]{8}  d\\alice.txt$' "$work/stdout"
 check "-l: a header" grep -Eq "^ +size +packed  modified +name$" "$work/stdout"
@@ -49,22 +45,17 @@ check "-l: the total, exact and as people read it" \
   grep -Eq "^ +275182 +$(stat -c %s d.pck)  2 entries: 275.2 kB in [0-9.]+ kB$" "$work/stdout"
 cp d.pck bad.pck
 pck patch bad.pck 700 B 0x55
-run -t bad.pck
-expect_rc 4 "-t on a damaged archive"
+runs 4 "-t on a damaged archive" -t bad.pck
 check "-t: one line for the damaged entry" [ "$(grep -c 'd\\alice.txt: damaged entry: block' "$work/stderr")" = 1 ]
 head -c 90000 d.pck >cut.pck
-run -l cut.pck
-expect_rc 4 "-l on a cut archive"
+runs 4 "-l on a cut archive" -l cut.pck
 stderr_has "damaged: the chain of entries breaks at offset 86" "-l says where the chain breaks"
 stderr_has "; 1 entry was listed, the rest of the archive cannot be read from there" "-l says how far it got"
-run -t cut.pck
-expect_rc 4 "-t on a cut archive"
+runs 4 "-t on a cut archive" -t cut.pck
 cp "$here/../golden/tree.pck" old.pck
-run -l old.pck
-expect_rc 0 "-l on an archive made before check values"
+runs 0 "-l on an archive made before check values" -l old.pck
 check "-l shows its sizes as ?" grep -Eq '^ +\? ' "$work/stdout"
-run -t -l old.pck
-expect_rc 0 "-t -l on an old archive"
+runs 0 "-t -l on an old archive" -t -l old.pck
 check "-t -l computes its sizes" test -z "$(grep -E '^ +\? ' "$work/stdout")"
 check "-t says its entries are not checkable" grep -Eq 'bytes checked; [1-9][0-9]* not checkable' "$work/stdout"
 
@@ -95,13 +86,10 @@ fi
 mkdir -p "$work/w" && cd "$work/w"
 corpus_text 40000000 >rr.bin
 for window in 8388608 33554432 67108864; do
-  run -h -o -w=$window rr.bin
-  expect_rc 0 "compress 40 MB of text with -w=$window"
-  run -t rr.pck
-  expect_rc 0 "-t of the archive made with -w=$window"
+  runs 0 "compress 40 MB of text with -w=$window" -h -o -w=$window rr.bin
+  runs 0 "-t of the archive made with -w=$window" -t rr.pck
   mkdir -p "back$window"
-  run -h -d="back$window" rr.pck
-  expect_rc 0 "restore without -w ($window)"
+  runs 0 "restore without -w ($window)" -h -d="back$window" rr.pck
   same_file rr.bin "back$window/rr.bin" "the -w=$window archive restores byte for byte"
 done
 finish

@@ -31,17 +31,14 @@ fi
 # --- a kept archive is named, and a pipe is never replaced, not even with -o ---
 mkdir -p "$work/kept" && cd "$work/kept"
 printf 'x' >k.txt && printf 'old' >k.pck
-run -h k.txt
-expect_rc 2 "an existing archive, nobody to answer"
+runs 2 "an existing archive, nobody to answer" -h k.txt
 stderr_has "k.pck exists and was kept; -o replaces it" "the kept archive is named"
 rm k.pck && mkfifo k.pck
-run -h -o k.txt
-expect_rc 2 "a pipe where the archive goes"
+runs 2 "a pipe where the archive goes" -h -o k.txt
 stderr_has "a pipe, device or socket has the compressed file's name" "the pipe is named"
 check "the pipe is still there" test -p k.pck
 rm k.pck && run -h k.txt && mv k.pck k2.pck && rm k.txt && mkfifo k.txt
-run -h -o k2.pck
-expect_rc 4 "a pipe where an entry goes"
+runs 4 "a pipe where an entry goes" -h -o k2.pck
 stderr_has "k.txt: a pipe, device or socket of that name is in the way; skipped" "the entry is named"
 check "the pipe is still there" test -p k.txt
 
@@ -57,17 +54,14 @@ for value in 0 3; do
   cp good.pck book.pck
   pck patch book.pck "$mark" B "$value"
   pck patch book.pck $((payload + 100)) B 0x55
-  run -t book.pck
-  expect_rc 4 "-t with the reserved byte $value and a changed payload"
-  run -h -d=out$value book.pck
-  expect_rc 4 "restore with the reserved byte $value and a changed payload"
+  runs 4 "-t with the reserved byte $value and a changed payload" -t book.pck
+  runs 4 "restore with the reserved byte $value and a changed payload" -h -d=out$value book.pck
   check "reserved $value: none of its bytes under the name" test ! -s "out$value/book.txt"
   stderr_has "book.txt: damaged entry" "reserved $value: the damage is reported"
 done
 stderr_has "its reserved byte is 3, not 0 or 1" "an undefined reserved byte is damage"
 cp good.pck book.pck && pck patch book.pck "$mark" B 0
-run -h -d=zero book.pck
-expect_rc 0 "a whole checked entry marked 0 restores"
+runs 0 "a whole checked entry marked 0 restores" -h -d=zero book.pck
 same_file book.txt zero/book.txt "the entry marked 0"
 
 # --- an empty file's entry is checked: its name and time cannot change unnoticed ---
@@ -76,26 +70,22 @@ run -h e.txt
 for field in 8 21; do  # the name's first unit, the time's low byte
   cp e.pck changed.pck
   pck patch changed.pck "$field" B 0x66
-  run -t changed.pck
-  expect_rc 4 "-t of an empty file's entry changed at byte $field"
+  runs 4 "-t of an empty file's entry changed at byte $field" -t changed.pck
 done
-run -h -d=empty e.pck
-expect_rc 0 "an empty file restores"
+runs 0 "an empty file restores" -h -d=empty e.pck
 check "as an empty file" test -f empty/e.txt -a ! -s empty/e.txt
 
 # --- names Windows takes for a device, or trims, are neither stored nor restored ---
 mkdir -p "$work/devices/tree" && cd "$work/devices"
 for name in aux.txt com1.log NUL.txt 'end.' 'end ' keep.txt; do printf 'bytes' >"tree/$name"; done
-run -h tree
-expect_rc 4 "a tree with device names"
+runs 4 "a tree with device names" -h tree
 for name in aux.txt com1.log NUL.txt; do
   stderr_has "tree\\$name: Windows takes the name for a device" "$name is left out and named"
 done
 pck list tree.pck >"$work/entries"
 check "only keep.txt is stored" test "$(awk '{print $6}' "$work/entries")" = 'tree\keep.txt'
 pck craft dev.pck 'CON=x' 'aux.txt=x' 'd\com1.log=x' 'name.=x' 'name =x' 'ok.txt=fine'
-run -h -d=out dev.pck
-expect_rc 4 "an archive with device names"
+runs 4 "an archive with device names" -h -d=out dev.pck
 check "only ok.txt is restored" test "$(cd out && find . -type f)" = ./ok.txt
 stderr_has "aux.txt: stored name is absolute, leaves the folder or cannot be restored as it is" "a device name is refused"
 

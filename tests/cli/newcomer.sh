@@ -7,8 +7,7 @@ mkdir -p "$work/q/t" && cd "$work/q"
 for i in 1 2 3; do echo "new $i" >"t/f$i"; done
 run -h t
 for i in 1 2 3; do echo "old $i" >"t/f$i"; done
-run -h t.pck
-expect_rc 0 "a restore over existing files that nobody can answer"
+runs 0 "a restore over existing files that nobody can answer" -h t.pck
 check "no question is printed" test "$(grep -c Overwrite "$work/stderr")" = 0
 stderr_has "velmora: 3 existing files were kept; -o replaces them" "the run says what it kept"
 check "the existing files are kept" test "$(cat t/f2)" = "old 2"
@@ -18,47 +17,38 @@ check "-o replaces them" test "$(cat t/f2)" = "new 2"
 # --- . and .. name their folders ---
 mkdir -p "$work/odd/photos/trip" && cd "$work/odd/photos"
 echo a >trip/a.jpg
-run -h .
-expect_rc 0 "velmora . inside photos"
+runs 0 "velmora . inside photos" -h .
 check "it makes ../photos.pck" test -f ../photos.pck
 check "holding photos\\trip\\a.jpg" [ "$(pck list ../photos.pck | awk '{print $NF}')" = 'photos\trip\a.jpg' ]
 cd trip && rm ../../photos.pck
-run -h ..
-expect_rc 0 "velmora .. inside photos/trip"
+runs 0 "velmora .. inside photos/trip" -h ..
 check "it makes photos.pck beside photos" test -f ../../photos.pck
-run -h -o ../trip/.
-expect_rc 0 "a path ending in /."
+runs 0 "a path ending in /." -h -o ../trip/.
 check "it makes trip.pck" test -f ../trip.pck
 
 # --- an output name taken by a folder is refused before any work ---
 mkdir -p "$work/out/note.pck" && cd "$work/out"
 echo text >note.txt
-run -h note.txt
-expect_rc 2 "an output name taken by a folder"
+runs 2 "an output name taken by a folder" -h note.txt
 stderr_has "note.pck: a folder has the compressed file's name; nothing was compressed" "it says why, up front"
 
 # --- -d=FOLDER restores elsewhere, with every rule of a restore ---
 cd "$work/q"
-run -h -d=elsewhere/deeper t.pck
-expect_rc 0 "-d= a folder that does not exist"
+runs 0 "-d= a folder that does not exist" -h -d=elsewhere/deeper t.pck
 check "the entries are restored under it" test "$(cat elsewhere/deeper/t/f3)" = "new 3"
 mkdir -p "$work/outside" && ln -s "$work/outside" "$work/q/linked"
 pck craft bad.pck 'linked\x=evil' '..\up=evil' 'fine=ok'
-run -h -d="$work/q" bad.pck
-expect_rc 4 "-d= with hostile names"
+runs 4 "-d= with hostile names" -h -d="$work/q" bad.pck
 check "nothing was written through the link" test -z "$(ls -A "$work/outside")"
 stderr_has "..\\up: stored name is absolute, leaves the folder" "a name leaving the folder is refused"
 check "the good entry is restored" test "$(cat "$work/q/fine")" = ok
 
 # --- --help, --version, the window's range, the installed program ---
-run --help
-expect_rc 0 "--help"
+runs 0 "--help" --help
 check "--help prints the usage on standard output" grep -q '^  -d=FOLDER - Restore into FOLDER$' "$work/stdout"
-run --version
-expect_rc 0 "--version"
+runs 0 "--version" --version
 check "--version prints the version" grep -qx 'Velmora 1.2' "$work/stdout"
-run -h -w=67108865 note.txt
-expect_rc 3 "a window past 64 MiB"
+runs 3 "a window past 64 MiB" -h -w=67108865 note.txt
 stderr_has "(-w takes 1 to 67108864)" "the range is named"
 build_dir="$(dirname "$velmora")"
 if [ -f "$build_dir/CMakeCache.txt" ]; then

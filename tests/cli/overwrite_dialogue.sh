@@ -40,8 +40,7 @@ for i in 1 2 3 4 5; do
   head -c $((i * 1000)) "$corpus/plrabn12.txt" >"set/f$i.txt"
   touch -d "2022-01-0$i 10:00:00 UTC" "set/f$i.txt"
 done
-run -h -o set
-expect_rc 0 "compress the set"
+runs 0 "compress the set" -h -o set
 mkdir -p "$work/r/dst/set" && cd "$work/r/dst"
 mv "$work/r/src/set.pck" .
 existing() {

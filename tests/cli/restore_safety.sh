@@ -21,8 +21,7 @@ ln -s "$outside" d
 ln -s "$outside/new" n
 printf 'old bytes' >"$outside/keep"
 ln "$outside/keep" h.txt
-run -h -o links.pck
-expect_rc 4 "entries through planted links"
+runs 4 "entries through planted links" -h -o links.pck
 nothing_outside "planted links"
 check "a dangling link is not followed or replaced" test -L n
 check "the other entries are restored" test "$(cat ok.txt)" = fine
@@ -48,19 +47,16 @@ cp "$corpus/alice29.txt" book.txt
 run -h book.txt
 pck strip-trailers book.pck
 printf 'precious' >book.txt
-run -h -o -w=1000 book.pck
-expect_rc 4 "restore with a narrower window"
+runs 4 "restore with a narrower window" -h -o -w=1000 book.pck
 stderr_has "book.txt: made with a window of at least" "the window is named"
 stderr_has "the existing file was left as it was" "the report says the file was kept"
 check "the existing file keeps its bytes" test "$(cat book.txt)" = precious
 # The first block's token count (4 bytes into its payload) made impossible.
 pck patch book.pck $((17 + 2 * 9 + 4 + 4)) I 0x7fffffff
-run -h -o book.pck
-expect_rc 4 "a damaged entry over an existing file"
+runs 4 "a damaged entry over an existing file" -h -o book.pck
 check "the existing file keeps its bytes" test "$(cat book.txt)" = precious
 rm book.txt
-run -h book.pck
-expect_rc 4 "a damaged entry with no file before"
+runs 4 "a damaged entry with no file before" -h book.pck
 check "what could be restored is kept under the name" test -f book.txt
 stderr_has "the file holds what could be restored" "the report says what was kept"
 no_temporaries . "failed restores"
@@ -88,14 +84,12 @@ wait_written "$victim" 2000000
 kill -9 "$victim"; wait "$victim" 2>/dev/null
 check "the killed run left nothing" test "$(ls -A | tr '\n' ' ')" = ".velmora-abc123 big.bin big.pck.part big.pck.part1 "
 head -c 1000 "$corpus/alice29.txt" >big.bin
-run -h big.bin
-expect_rc 0 "the run after the killed one"
+runs 0 "the run after the killed one" -h big.bin
 check "files named like temporaries are the user's own" \
   test "$(cat big.pck.part big.pck.part1 .velmora-abc123)" = "minemine tooand mine"
 mkdir -p sub && pck craft sub.pck 'sub\.velmora-abc123=archived' 'sub\b.txt=b'
 printf 'mine' >sub/.velmora-zzz999
-run -h -o sub.pck
-expect_rc 0 "a restore among files named like temporaries"
+runs 0 "a restore among files named like temporaries" -h -o sub.pck
 check "an entry of such a name is restored, and others stay" \
   test "$(cat sub/.velmora-abc123 sub/.velmora-zzz999 sub/b.txt)" = "archivedmineb"
 
@@ -135,8 +129,7 @@ chmod 755 "$work/bar/tree/sub"
 
 # --- a missing folder is named; a display that cannot be opened is said once ---
 cd "$work"
-run /nonexistent/dir/f.txt
-expect_rc 1 "a missing folder"
+runs 1 "a missing folder" /nonexistent/dir/f.txt
 stderr_has 'nonexistent\dir: the folder does not exist' "the missing folder is named"
 printf 'x' >"$work/d.txt"
 DISPLAY=:99999 timeout 60 "$velmora" -o "$work/d.txt" </dev/null >/dev/null 2>"$work/stderr"

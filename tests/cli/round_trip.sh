@@ -10,8 +10,7 @@ mkdir -p "$work/example" && cd "$work/example"
 printf abc >a.txt
 : >e.txt
 touch -d "2021-03-04 05:06:07.1234567 UTC" a.txt e.txt
-run -h a.txt
-expect_rc 0 "compress a.txt"
+runs 0 "compress a.txt" -h a.txt
 check "a.pck is 52 bytes" [ "$(stat -c %s a.pck)" = 52 ]
 header="$(xxd -p -l 21 a.pck | tr -d '\n')"
 check "a.pck: offset 52, name a.txt, reserved 1 ($header)" \
@@ -22,8 +21,7 @@ check "a.pck block: length 19, stored 3 bytes abc, trailer ($block)" \
 time_field="$(python3 -c 'import struct,sys;print(struct.unpack_from("<Q",open(sys.argv[1],"rb").read(),21)[0])' a.pck)"
 check "a.pck time field is a.txt's time" [ "$time_field" = "$(pck mtime a.txt)" ]
 same_time a.txt a.pck "a.pck carries a.txt's time"
-run -h e.txt
-expect_rc 0 "compress e.txt"
+runs 0 "compress e.txt" -h e.txt
 check "e.pck is 49 bytes" [ "$(stat -c %s e.pck)" = 49 ]
 header="$(xxd -p -l 21 e.pck | tr -d '\n')"
 check "e.pck: offset 49, name e.txt, reserved 1 ($header)" \
@@ -32,12 +30,10 @@ block="$(xxd -p -s 29 e.pck | tr -d '\n')"
 check "e.pck block: length 16, the stored form of nothing, trailer ($block)" \
   [ "$block" = "10000000000000000000000000000000ef2bbfc4" ]
 mkdir back && mv a.pck e.pck back/ && cd back
-run -h a.pck
-expect_rc 0 "restore a.pck"
+runs 0 "restore a.pck" -h a.pck
 same_file ../a.txt a.txt "a.txt restored"
 same_time ../a.txt a.txt "a.txt restored with its time"
-run -h e.pck
-expect_rc 0 "restore e.pck"
+runs 0 "restore e.pck" -h e.pck
 check "e.txt restored empty" test -f e.txt -a ! -s e.txt
 
 # --- single files from the corpus, restored in a fresh folder ---
@@ -48,12 +44,10 @@ for source in "$corpus"/*; do
   base="${name%.*}"
   cd "$work/single/packed"
   cp -p "$source" "$name"
-  run -h -o "$name"
-  expect_rc 0 "compress $name"
+  runs 0 "compress $name" -h -o "$name"
   mv "$base.pck" "$work/single/restored/"
   cd "$work/single/restored"
-  run -h -o "$base.pck"
-  expect_rc 0 "restore $base.pck"
+  runs 0 "restore $base.pck" -h -o "$base.pck"
   same_file "$source" "$name" "$name round trip"
   same_time "$work/single/packed/$name" "$name" "$name keeps its time"
 done
@@ -80,8 +74,7 @@ done < <(find "$tree" -type f -print0)
 touch -d '2024-06-30 12:34:56.7654321 UTC' "$tree/sub/deeper/alice.txt"  # the newest
 
 cd "$work/tree/src"
-run -h -o -w=65536 top/
-expect_rc 0 "compress the tree"
+runs 0 "compress the tree" -h -o -w=65536 top/
 check "top.pck exists" [ -f top.pck ]
 no_temporaries "$work/tree" "tree compression"
 check "the chain is valid to the end" pck check top.pck
@@ -97,13 +90,11 @@ same_time top/sub/deeper/alice.txt top.pck "the archive carries the newest time"
 
 # The same folder named without the trailing slash gives the same archive.
 mv top.pck top-first.pck
-run -h -o -w=65536 top
-expect_rc 0 "compress the tree named without a slash"
+runs 0 "compress the tree named without a slash" -h -o -w=65536 top
 same_file top-first.pck top.pck "both spellings of the folder"
 
 mkdir -p "$work/tree/restored" && mv top.pck "$work/tree/restored/" && cd "$work/tree/restored"
-run -h -o -w=65536 top.pck
-expect_rc 0 "restore the tree"
+runs 0 "restore the tree" -h -o -w=65536 top.pck
 check "the trees hold the same files" diff -r "$tree" top -x empty
 check "no empty folder recreated" [ ! -e top/empty ]
 while IFS= read -r -d '' f; do
@@ -116,8 +107,7 @@ check "read-only file restored as an ordinary file" [ "$(( $(stat -c %a top/sub/
 # Restored with the default window, an archive made with -w=65536 comes back the same.
 mkdir -p "$work/tree/default" && cp "$work/tree/src/top-first.pck" "$work/tree/default/top.pck"
 cd "$work/tree/default"
-run -h -o top.pck
-expect_rc 0 "restore the -w=65536 archive with the default window"
+runs 0 "restore the -w=65536 archive with the default window" -h -o top.pck
 check "default window restores the same tree" diff -r "$tree" top -x empty
 
 # Folder links: one back to the top folder and one to its parent's child are not walked again;
@@ -129,8 +119,7 @@ printf c >outside/c.txt
 ln -s .. top/sub/up
 ln -s ../top top/self
 ln -s ../outside top/ext
-run -h -o top
-expect_rc 0 "compress a tree with folder links"
+runs 0 "compress a tree with folder links" -h -o top
 pck list top.pck | awk '{print $6}' | sort >"$work/linked"
 check "each file once, the outside folder through its link ($(tr '\n' ' ' <"$work/linked"))" \
   [ "$(tr '\n' ' ' <"$work/linked")" = 'top\a.txt top\ext\c.txt top\sub\b.txt ' ]

@@ -14,8 +14,7 @@ nothing_outside() {  # nothing_outside "description"
 mkdir -p "$work/slash" && cd "$work/slash"
 pck craft slash.pck 's/evil.txt=evil' 'ok.txt=fine'
 ln -s ../outside s
-run -h slash.pck
-expect_rc 4 "an entry with '/' through a planted link"
+runs 4 "an entry with '/' through a planted link" -h slash.pck
 nothing_outside "'/' through a link"
 stderr_has 's/evil.txt: a symbolic link lies in its path; skipped' "the entry is named"
 check "the next entry is restored" test "$(cat ok.txt)" = fine
@@ -24,8 +23,7 @@ check "the next entry is restored" test "$(cat ok.txt)" = fine
 mkdir -p "$work/race/d/sub" && cd "$work/race"
 head -c 20000000 /dev/urandom >d/big.bin
 for i in $(seq 1 1500); do echo "$i" >"d/f$i"; echo "$i" >"d/sub/g$i"; done
-run -h d
-expect_rc 0 "compress the raced tree"
+runs 0 "compress the raced tree" -h d
 mv d "$work/race-tree"
 swaps=0
 for try in 1 2 3; do
@@ -39,8 +37,7 @@ nothing_outside "three raced restores ($swaps swaps)"
 check "the races swapped the folder" [ "$swaps" -gt 0 ]
 no_temporaries "$work/race" "raced restores"
 rm -rf d link
-run -h d.pck
-expect_rc 0 "the same archive restores when nothing races it"
+runs 0 "the same archive restores when nothing races it" -h d.pck
 check "and restores the tree" diff -r "$work/race-tree" d
 
 # --- an entry that cannot be created is skipped and the restore goes on ---
@@ -49,8 +46,7 @@ pck craft skip.pck 'dir=a file where a folder is' 'file\inner=a folder where a f
   'file/inner2=the same with /' 'after.txt=restored'
 mkdir dir
 printf 'old' >file
-run -h skip.pck
-expect_rc 4 "entries that cannot be created"
+runs 4 "entries that cannot be created" -h skip.pck
 stderr_has 'dir: a folder of that name is in the way; skipped' "a folder in the way is named"
 stderr_has 'file\inner: ' "a file in the way of a folder is named"
 stderr_has 'file/inner2: ' "the same with '/' is named"
@@ -63,8 +59,7 @@ long=$(printf 'n%.0s' $(seq 1 255))
 pck craft long.pck "$long=a name of 255 bytes"
 printf 'left' >.velmora-abc123
 printf 'mine' >.velmora-notmine
-run -h long.pck
-expect_rc 0 "a 255-byte name"
+runs 0 "a 255-byte name" -h long.pck
 check "it is restored" test "$(cat "$long")" = 'a name of 255 bytes'
 check "files named like temporaries are the user's own" test "$(cat .velmora-abc123 .velmora-notmine)" = leftmine
 
@@ -88,8 +83,7 @@ for how in INT KILL; do
   fi
   rm -f big.bin
 done
-run -h big.pck
-expect_rc 0 "the next run restores"
+runs 0 "the next run restores" -h big.pck
 no_temporaries . "a killed restore"
 
 # --- a full disk during a restore: nothing of the entry is left ---
@@ -144,15 +138,12 @@ stderr_has 'tree\loop\up: a folder link that leads back into the tree or above i
 stderr_has 'tree\loop\above: a folder link that leads back' "a link above the top"
 run -l tree.pck
 check "-l shows them exactly" test "$(grep -c -e 'tree\\中文$' -e 'tree\\😀$' -e 'tree\\café$' "$work/stdout")" = 3
-run -h tree/fifo
-expect_rc 4 "a FIFO as the source"
+runs 4 "a FIFO as the source" -h tree/fifo
 stderr_has 'fifo: not a regular file (a device, a pipe or a socket)' "a FIFO source gets one clear line"
-run -h 'tree/what?'
-expect_rc 4 "a source whose name cannot be stored"
+runs 4 "a source whose name cannot be stored" -h 'tree/what?'
 stderr_has 'cannot hold; nothing was compressed' "an unnamable source gets one clear line"
 mkdir back && mv tree.pck back/ && cd back
-run -h tree.pck
-expect_rc 0 "the archive of the rest restores"
+runs 0 "the archive of the rest restores" -h tree.pck
 check "it holds the readable file" test "$(cat tree/ok.txt)" = fine
 check "a file that says it is empty is stored whole" cmp /proc/version tree/version
 check "nothing else" [ "$(find tree -type f | LC_ALL=C sort | tr '\n' ' ')" = "tree/café tree/ok.txt tree/version tree/ü tree/中文 tree/😀 " ]
