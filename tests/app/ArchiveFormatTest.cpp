@@ -3,7 +3,6 @@
 // stop at the first entry it cannot trust (cut, zero, beyond the end, not moving forward).
 #include "AppTestSupport.h"
 #include "app/ArchiveFormat.h"
-#include "engine/BlockCheck.h"
 
 namespace {
 
@@ -87,33 +86,6 @@ class ArchiveFormatTest : public ::testing::Test {
 
   TScratchFolder scratch;
 };
-
-// docs/format.md's worked example, byte for byte: a.txt holding "abc" at 2021-03-04 05:06:07.1234567.
-TEST_F(ArchiveFormatTest, CheckedAbcEntryIsTheFiftyTwoBytesOfTheWorkedExample) {
-  const uint64_t time = 132593079671234567ull;
-  HANDLE file = OpenForWriting();
-  const TWideText name = Units("a.txt");
-  uint64_t start = 99;
-  ASSERT_TRUE(WriteEntryHeader(file, name.c_str(), uint32_t(name.size()), time, start));
-  EXPECT_EQ(0u, start);
-  uint8_t payload[19] = {0x03, 0, 0, 0, 0, 0, 0, 0, 'a', 'b', 'c'};
-  WriteBlockTrailer(payload + 11, payload + 8, 3, EntryCheckSeed(name.c_str(), 5, kCheckedEntry, time));
-  ASSERT_TRUE(WriteEntryBlock(file, payload, sizeof payload));
-  ASSERT_TRUE(FinishEntry(file, start));
-  uint64_t position = 0;
-  ASSERT_TRUE(CurrentPosition(file, position));
-  EXPECT_EQ(52u, position) << "the back-patch returns to the entry's end";
-  CloseHandle(file);
-
-  const TBytes expected = {0x34, 0, 0, 0, 0, 0, 0, 0,                                    // nextEntryOffset 52
-                           'a', 0, '.', 0, 't', 0, 'x', 0, 't', 0, 0, 0,                  // name, terminator
-                           0x01,                                                          // reserved: checked
-                           0x07, 0xA0, 0x7A, 0x15, 0xB4, 0x10, 0xD7, 0x01,                // time, low half first
-                           0x13, 0, 0, 0,                                                 // payload length 19
-                           0x03, 0, 0, 0, 0, 0, 0, 0, 'a', 'b', 'c',                      // stored block
-                           0x03, 0, 0, 0, 0xB1, 0x1C, 0xC5, 0x24};                        // trailer: 3, check
-  EXPECT_EQ(expected, ReadAll(SystemPath()));
-}
 
 TEST_F(ArchiveFormatTest, EmptyFileGivesTwentyNineByteEntryAndAppendedEntriesChain) {
   HANDLE file = OpenForWriting();

@@ -34,41 +34,6 @@ void WriteSystemFile(const std::string& path, const std::string& content) {
 
 }  // namespace
 
-TEST(Files, CyrillicAndAsciiNamesRoundTripThroughCreateListAndOpen) {
-  TScratchFolder folder;
-  for (std::string leaf : {std::string(privetCp1251) + ".txt", std::string("plain.txt")}) {
-    HANDLE file = CreateForWriting(folder.narrow + leaf);
-    ASSERT_NE(INVALID_HANDLE_VALUE, file);
-    DWORD written = 0;
-    ASSERT_TRUE(WriteFile(file, leaf.data(), static_cast<DWORD>(leaf.size()), &written, nullptr));
-    EXPECT_EQ(leaf.size(), written);
-    ASSERT_TRUE(CloseHandle(file));
-  }
-  struct stat st;
-  EXPECT_EQ(0, stat((folder.system + "/" + privetUtf8 + ".txt").c_str(), &st)) << "the system sees UTF-8";
-
-  std::vector<TListedItem> items = List(folder.narrow);
-  ASSERT_EQ(4u, items.size());
-  EXPECT_EQ(".", items[0].name);
-  EXPECT_EQ("..", items[1].name);
-  for (std::string leaf : {std::string(privetCp1251) + ".txt", std::string("plain.txt")}) {
-    ASSERT_NE(nullptr, Find(items, leaf));
-    EXPECT_EQ(0u, Find(items, leaf)->attributes & FILE_ATTRIBUTE_DIRECTORY);
-    HANDLE file = OpenForReading(folder.narrow + Find(items, leaf)->name);
-    ASSERT_NE(INVALID_HANDLE_VALUE, file);
-    EXPECT_EQ(leaf, ReadWhole(file));
-    CloseHandle(file);
-  }
-  // The same file by its UTF-16 name.
-  TWideText wide;
-  for (char c : folder.narrow) wide.push_back(c == '\\' ? WIDE_TEXT('\\') : static_cast<WCHAR>(c));
-  wide += WIDE_TEXT("\u041F\u0440\u0438\u0432\u0435\u0442.txt");
-  HANDLE file = CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  ASSERT_NE(INVALID_HANDLE_VALUE, file);
-  EXPECT_EQ(std::string(privetCp1251) + ".txt", ReadWhole(file));
-  CloseHandle(file);
-}
-
 TEST(Files, NameOutsideCp1251IsListedWithQuestionMarksAndNeverOpensAnotherFile) {
   TScratchFolder folder;
   WriteSystemFile(folder.system + "/a\xE4\xB8\x80" "b.txt", "cjk");  // a U+4E00 b.txt
