@@ -30,14 +30,6 @@ bool AllZero(const uint8_t* p, uint32_t n) {
   return true;
 }
 
-TEST(Memdiag, RegionFiguresForA256MiBRegion) {
-  TMemoryRegionState state = ActiveFirstRegion();
-  ASSERT_EQ(MemoryRegionSize(), 268435456u);  // the test machine has more than 256 MiB
-  EXPECT_EQ(state.capacity, 268435456u);
-  EXPECT_EQ(MemoryRegionSizeFor(100u * 1024 * 1024), 100u * 1024 * 1024);
-  EXPECT_EQ(MemoryRegionSizeFor(8ull << 30), 268435456u);
-}
-
 TEST(Memdiag, CreateZeroElementsOrIntoAFullHandleDoesNothing) {
   uint8_t* empty = nullptr;
   Create(empty, 0);
