@@ -1,17 +1,15 @@
 # The command line of the real program as a shell passes it: the usage text, absolute paths with
-# spaces from another folder, the extension and folder decisions, and the window option with its
-# notice.
+# spaces from another folder, the extension and folder decisions. (Options and their values are
+# tests/app/CommandLineTest.cpp's.)
 source "$(dirname "$0")/common.bash"
 
 mkdir -p "$work/elsewhere" "$work/c/my dir" "$work/c/some folder/inner" "$work/c/фото"
 cp "$corpus/alice29.txt" "$work/c/my dir/my file.txt"
-cp "$corpus/alice29.txt" "$work/c/alice.txt"
 cp "$corpus/alice29.txt" "$work/c/x.tar.gz"
 echo one >"$work/c/some folder/a.txt"
 echo two >"$work/c/some folder/inner/b.txt"
 echo три >"$work/c/фото/снимок.txt"
 names() { pck list "$1" | awk '{ $1 = $2 = $3 = $4 = $5 = ""; sub(/^ +/, ""); print }'; }
-blocks() { pck list "$1" | awk '{ n += $4 } END { print n }'; }
 
 # Only the program's name: the usage notice and exit code 3.
 cd "$work/elsewhere"
@@ -46,15 +44,5 @@ check "entries named below the folder's parent" \
 runs 0 "Cyrillic folder" -h "$work/c/фото"
 check "фото.pck written" test -f "$work/c/фото.pck"
 check "Cyrillic entry name" [ "$(names "$work/c/фото.pck")" = 'фото\снимок.txt' ]
-
-# -w=abc: the number notice, and the window stays what it was (the notices' texts and the values
-# kept are tests/app/CommandLineTest.cpp's): alice29.txt is 3 blocks of 65536.
-cd "$work/c"
-runs 0 "-w=65536 -w=abc compresses" -h -o -w=65536 -w=abc alice.txt
-stderr_has "Строка не содержит цифр между разделителями." "-w=abc notice"
-check "-w=65536 -w=abc keeps 65536: 3 blocks" [ "$(blocks alice.pck)" = 3 ]
-# Options after the name have no effect.
-runs 0 "option after the name" -h -o alice.txt -w=65536
-check "-w after the name is ignored: 1 block" [ "$(blocks alice.pck)" = 1 ]
 
 finish

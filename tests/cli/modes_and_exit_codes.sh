@@ -17,14 +17,10 @@ runs 0 "restore the stored archive" -h alice.pck
 same_file ../alice.txt alice.txt "-s round trip"
 cd ..
 
-# Exit 3: "/?" and a window of 0 ("-w="); the other usage cases are in command_line.sh.
-runs 3 "/?" /?
+# Exit 3: a window of 0 ("-w="); the usage cases are in command_line.sh.
 runs 3 "-w= gives window 0" -h -w= alice.txt
 check "-w=: no archive left" [ ! -e alice.pck ]
 no_temporaries . "-w="
-
-# Exit 1: the source's folder does not exist.
-runs 1 "missing folder" -h no-such-folder/x.txt
 
 # Exit 2: the output cannot be created (a folder nobody may write to, run as an unprivileged user).
 mkdir -p "$work/locked" && cp alice.txt "$work/locked/" && chmod 555 "$work/locked"

@@ -142,50 +142,44 @@ TEST_F(MessageWindowTest, KeyboardAndRightClickAnswers) {
   }
 }
 
+// A click chooses the button it was pressed and released on. Dragged off into the band below the
+// text, the pressed button pops up; released on another button or in the gap, nothing happens;
+// a press in the gap or above the buttons selects nothing.
 TEST_F(MessageWindowTest, MouseClicksAndDrags) {
-  {
-    TOknoSoobzheniy box("c", "t", MB_YESNO);
-    const POINT no = ButtonCentre(box, 1);
-    Mouse(box.window, WM_LBUTTONDOWN, no.x, no.y);
-    Mouse(box.window, WM_LBUTTONUP, no.x, no.y);
-    EXPECT_EQ(box.RunModal(), IDNO);
-  }
-  {
-    // Pressed on Yes, dragged into the band below the text but off the buttons: it pops up, and
-    // the release back on Yes does nothing.
-    TOknoSoobzheniy box("c", "t", MB_YESNO);
-    const POINT yes = ButtonCentre(box, 0);
+  const int kGap = -1, kAbove = -2, kBand = -3;  // places that are no button
+  struct TMouse {
+    UINT message;
+    int place;  // a button's index or one of the places above
+  };
+  const struct {
+    UINT flags;
+    std::vector<TMouse> events;
+    int32_t expected;  // IDNO with selected == 2: nothing was chosen, and a released Escape ends it
+    uint32_t selected;
+  } cases[] = {
+      {MB_YESNO, {{WM_LBUTTONDOWN, 1}, {WM_LBUTTONUP, 1}}, IDNO, 1},
+      {MB_YESNO, {{WM_LBUTTONDOWN, 0}, {WM_MOUSEMOVE, kBand}, {WM_LBUTTONUP, 0}}, IDNO, 2},
+      {MB_YESNOCANCEL,
+       {{WM_LBUTTONDOWN, 2}, {WM_LBUTTONUP, 0}, {WM_LBUTTONUP, kGap}, {WM_MOUSEMOVE, 0}, {WM_LBUTTONUP, 2}},
+       IDCANCEL, 2},
+      {MB_YESNO, {{WM_LBUTTONDOWN, kGap}, {WM_LBUTTONDOWN, kAbove}}, IDNO, 2},
+  };
+  for (const auto& c : cases) {
+    TOknoSoobzheniy box("c", "t", c.flags);
     RECT client;
     GetClientRect(box.window, &client);
-    Mouse(box.window, WM_LBUTTONDOWN, yes.x, yes.y);
-    Mouse(box.window, WM_MOUSEMOVE, yes.x, client.bottom - 38);
-    Mouse(box.window, WM_LBUTTONUP, yes.x, yes.y);
-    KeyUp(box.window, VK_ESCAPE);
-    EXPECT_EQ(box.RunModal(), IDNO);
-    EXPECT_FALSE(box.mousePressed);
-  }
-  {
-    // Released on the other button or in the gap: nothing; back on the pressed one: chosen.
-    TOknoSoobzheniy box("c", "t", MB_YESNOCANCEL);
     const POINT yes = ButtonCentre(box, 0);
-    const POINT cancel = ButtonCentre(box, 2);
-    Mouse(box.window, WM_LBUTTONDOWN, cancel.x, cancel.y);
-    Mouse(box.window, WM_LBUTTONUP, yes.x, yes.y);
-    Mouse(box.window, WM_LBUTTONUP, yes.x + 48 + 4, yes.y);  // the gap after Yes
-    Mouse(box.window, WM_MOUSEMOVE, yes.x, yes.y);
-    Mouse(box.window, WM_LBUTTONUP, cancel.x, cancel.y);
-    EXPECT_EQ(box.RunModal(), IDCANCEL);
-    EXPECT_EQ(box.selected, 2u);
-  }
-  {
-    // A press in the gap or above the buttons selects nothing.
-    TOknoSoobzheniy box("c", "t", MB_YESNO);
-    const POINT yes = ButtonCentre(box, 0);
-    Mouse(box.window, WM_LBUTTONDOWN, yes.x + 48 + 4, yes.y);
-    Mouse(box.window, WM_LBUTTONDOWN, ButtonCentre(box, 1).x, yes.y - 14);
-    EXPECT_FALSE(box.mousePressed);
-    Key(box.window, VK_RETURN);
-    EXPECT_EQ(box.RunModal(), IDYES);
+    for (const TMouse& m : c.events) {
+      const POINT at = m.place == kGap ? POINT{yes.x + 48 + 4, yes.y}
+                       : m.place == kAbove ? POINT{ButtonCentre(box, 1).x, yes.y - 14}
+                       : m.place == kBand ? POINT{yes.x, client.bottom - 38}
+                                          : ButtonCentre(box, uint32_t(m.place));
+      Mouse(box.window, m.message, at.x, at.y);
+    }
+    if (c.selected == box.count) KeyUp(box.window, VK_ESCAPE);
+    EXPECT_EQ(box.RunModal(), c.expected) << c.events.size();
+    if (c.selected == box.count) EXPECT_FALSE(box.mousePressed) << "popped up, or never pressed";
+    EXPECT_EQ(box.selected, c.selected) << c.events.size();
   }
 }
 
