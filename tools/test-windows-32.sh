@@ -50,7 +50,7 @@ wineserver -w
 step "Wine prefix made"
 
 failed=0
-bash tests/windows/test_programs.sh build-win32 win32 wine || failed=1
+bash tools/windows-test-programs.sh build-win32 win32 wine || failed=1
 step "test programs run"
 bash tests/windows/end_to_end.sh build build-win64 build-win32 || failed=$((failed + 1))
 step "identical archives of the three builds"

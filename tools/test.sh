@@ -38,4 +38,4 @@ build-portable/tests/test_engine --gtest_brief=1 --gtest_filter='MatchFinder.*:G
 
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMORA_FUZZ=ON >/dev/null
 cmake --build build-fuzz -j"$jobs"
-bash fuzz/run.sh build-fuzz "${VELMORA_FUZZ_SECONDS:-36}"
+bash tools/fuzz.sh build-fuzz "${VELMORA_FUZZ_SECONDS:-36}"

@@ -16,8 +16,9 @@ nothing_outside() {  # nothing_outside "description"
 
 # --- links planted in the target before the run ---
 mkdir -p "$work/links" && cd "$work/links"
-pck craft links.pck 'd\evil.txt=evil' 'd\sub\e=evil' 'n=evil' 'ok.txt=fine' 'h.txt=new bytes'
+pck craft links.pck 'd\evil.txt=evil' 'd\sub\e=evil' 's/evil.txt=evil' 'n=evil' 'ok.txt=fine' 'h.txt=new bytes'
 ln -s "$outside" d
+ln -s "$outside" s
 ln -s "$outside/new" n
 printf 'old bytes' >"$outside/keep"
 ln "$outside/keep" h.txt
@@ -29,6 +30,7 @@ check "a hard-linked file is replaced as a name" test "$(cat h.txt)" = 'new byte
 check "its other name keeps the old bytes" test "$(cat "$outside/keep")" = 'old bytes'
 stderr_has 'd\evil.txt: a symbolic link lies in its path; skipped' "the skipped entry is named"
 stderr_has 'd\sub\e: a symbolic link lies in its path' "the nested entry is named"
+stderr_has 's/evil.txt: a symbolic link lies in its path' "'/' separates like '\\' in the check"
 
 # --- a link that appears between two entries of one archive (while the first one's question is up) ---
 mkdir -p "$work/late" && cd "$work/late"

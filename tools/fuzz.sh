@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs every fuzz target for its share of the given seconds on a seed corpus made from the golden
 # blocks (the golden archives for the restore target). Exits non-zero as soon as a target finds a crash.
-#   bash fuzz/run.sh <build dir> <seconds>
+#   bash tools/fuzz.sh <build dir> <seconds>
 set -euo pipefail
 build=${1:?build directory}
 seconds=${2:-60}

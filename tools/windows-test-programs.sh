@@ -3,7 +3,7 @@
 # "LABEL: N passed, M failed" (N and M count test cases). The window tests of the platform and ui
 # programs need a display, since Wine makes no window without one: those two run under Xvfb where
 # it is installed; the others run without one, where a notice ends at once instead of waiting.
-#   tests/windows/test_programs.sh BUILD_DIR LABEL WINE
+#   tools/windows-test-programs.sh BUILD_DIR LABEL WINE
 # The caller sets WINEPREFIX (a prefix of its own). Exit status 0 only when nothing failed.
 set -uo pipefail
 build=$1 label=$2 wine=$3
