@@ -63,7 +63,7 @@ TEST(CompressBlock, IncompressibleOrSwitchedOffIsStored) {
   }
 }
 
-TEST(CompressBlock, WorkAreaIsReturned) {
+TEST(CompressBlock, WorkAreasAreReturned) {
   Bytes text(50000);
   for (size_t i = 0; i < text.size(); ++i) text[i] = uint8_t("the quick brown fox "[i % 20]);
   // The first block may have to open the region (its entry table counts as used); measure a second one.
@@ -73,6 +73,8 @@ TEST(CompressBlock, WorkAreaIsReturned) {
   Bytes block = Compress(text);
   Bytes back;
   ASSERT_TRUE(Decompress(block, uint32_t(text.size()), back));
+  EXPECT_TRUE(WorkAreaObtainable(50000)) << "the probe of a window's work area gives it back too";
+  EXPECT_FALSE(WorkAreaObtainable(0x7FFFFFFF)) << "an area beyond 32 bits cannot be had";
   ASSERT_TRUE(MemoryRegionState(CurrentMemoryRegion(), after));
   EXPECT_EQ(before.used, after.used);
 }
