@@ -7,8 +7,6 @@ length (u32), a 32-bit 0, then the chunk's bytes. In a checked entry (reserved b
 payload ends with an 8-byte trailer (chunk length, check value).
 
   pck.py list ARCHIVE                  one line per entry: offset next time blocks stored name
-  pck.py payloads ARCHIVE              one line per block: offset of its payload, payload length,
-                                       entry offset
   pck.py check ARCHIVE                 exit 1 unless the chain is valid to the end of the file
   pck.py craft OUT ITEM...             writes entries with stored blocks; ITEM is name=text,
                                        name@path (bytes of a file), or name= (empty)
@@ -17,7 +15,6 @@ payload ends with an 8-byte trailer (chunk length, check value).
   pck.py strip-trailers ARCHIVE        rewrites a checked archive as one made before trailers
                                        (reserved byte 0, no trailers, an empty file without block)
   pck.py mtime PATH                    the file's last-write time as a Windows file time
-  pck.py set-mtime PATH FILETIME       sets it
 """
 import os
 import struct
@@ -97,11 +94,6 @@ def main(argv):
         for at, nxt, name, time, blocks, reserved in entries(data):
             stored = sum(1 for _, b in blocks if is_stored(b, reserved))
             print(at, nxt, time, len(blocks), stored, name)
-    elif command == "payloads":
-        data = open(argv[2], "rb").read()
-        for at, _, _, _, blocks, _ in entries(data):
-            for offset, payload in blocks:
-                print(offset, len(payload), at)
     elif command == "check":
         data = open(argv[2], "rb").read()
         end = 0
@@ -140,9 +132,6 @@ def main(argv):
         open(argv[2], "wb").write(out)
     elif command == "mtime":
         print(os.stat(argv[2]).st_mtime_ns // 100 + EPOCH_DIFFERENCE)
-    elif command == "set-mtime":
-        ns = (int(argv[3]) - EPOCH_DIFFERENCE) * 100
-        os.utime(argv[2], ns=(ns, ns))
     else:
         print(__doc__, file=sys.stderr)
         return 2
