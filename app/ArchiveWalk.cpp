@@ -24,8 +24,25 @@ struct TWalkEntry {
   const TWideName& name;
   bool restorable;  // the stored name may be restored as it is
   bool marked;      // the reserved byte is 0 or 1
+  bool decodes;     // the visit decodes it (restore, test)
+  TReadAhead* ahead;  // the blocks read ahead of the entries to decode; nullptr when none are
   float share, nextShare;  // the bar's share before and after this entry
 };
+
+// What a caller decodes of the entries, from what the walk finds in an entry's header: whether
+// the stored name may be restored and whether its reserved byte is 0 or 1. Null: nothing.
+using TDecodes = bool (*)(bool restorable, bool marked);
+
+// The walk's findings on an entry's header: the name may be restored, the reserved byte is one of
+// the two defined values; and (when it is) whether the entry was written checked.
+struct TFindings {
+  bool restorable, marked;
+};
+TFindings Examine(TArchiveReader& reader, TEntryHeader& header) {
+  const TFindings found{IsRestorableName(header.name, header.nameUnits), header.reserved <= kCheckedEntry};
+  header.checked = found.marked && WrittenChecked(reader, header, AcceptedBlockLength(BlockSize));
+  return found;
+}
 
 // What came of one entry's visit.
 struct TVisit {
@@ -70,8 +87,13 @@ struct TOpenArchive {
 // names what was done to the entries before a break in the chain. False when there is no memory
 // for an entry's header (reported).
 bool WalkArchive(const TAnsiString& archiveName, TOpenArchive& archive, TOknoSostoyaniya* window,
-                 TArchiveUse& use, const char* done, const TVisitor& visit, TWalkResult& result) {
+                 TArchiveUse& use, const char* done, TDecodes decodes, const TVisitor& visit, TWalkResult& result) {
   TArchiveReader reader(archive.handle);
+  TReadAhead ahead(reader, [&](TEntryHeader& next) {
+    const TFindings found = Examine(reader, next);
+    return decodes != nullptr && use.selection.Matches(next.name, next.nameUnits) &&
+           decodes(found.restorable, found.marked);
+  });
   const uint32_t total = CountEntries(reader);
   TEntryHeader* header = nullptr;
   Create(header, 1);
@@ -114,22 +136,23 @@ bool WalkArchive(const TAnsiString& archiveName, TOpenArchive& archive, TOknoSos
     const TWideName name =
         header->nameUnits > 0 ? TWideName(header->name, header->nameUnits) : TWideName(WIDE_TEXT("(entry)"));
     PostEntryProgress(window, walked + 1, total, name);
-    const bool restorable = IsRestorableName(header->name, header->nameUnits);
-    if (!restorable) {
+    const TFindings found = Examine(reader, *header);
+    if (!found.restorable) {
       ReportFailure(name.c_str(), "stored name is absolute, leaves the folder or cannot be restored as it is; skipped");
       result.whole = false;
     }
     // Only 0 and 1 are defined; any other value would leave open whether the entry is checked.
-    const bool marked = header->reserved <= kCheckedEntry;
-    if (!marked) {
+    if (!found.marked) {
       char reason[96];
       std::snprintf(reason, sizeof reason, "damaged entry: its reserved byte is %u, not 0 or 1; skipped",
                     unsigned(header->reserved));
       ReportFailure(name.c_str(), reason);
       result.whole = false;
     }
-    header->checked = marked && WrittenChecked(reader, *header, AcceptedBlockLength(BlockSize));
-    const TVisit v = visit({reader, *header, name, restorable, marked, share, ShareOf(walked + 1, total)});
+    const bool decoded = decodes != nullptr && decodes(found.restorable, found.marked);
+    const TVisit v = visit({reader, *header, name, found.restorable, found.marked, decoded,
+                            decodes != nullptr ? &ahead : nullptr, share, ShareOf(walked + 1, total)});
+    ahead.Forget(header->start);
     result.whole = result.whole && v.whole;
     result.completed += v.completed;
     result.kept += v.kept;
@@ -156,7 +179,7 @@ TVisit Decode(const TWalkEntry& entry, TRestoreFolders* folders, bool& askBefore
   TVisit v;
   uint64_t bytes = 0;
   const TRestoreOutcome outcome = RestoreEntry(entry.reader, entry.header, folders, askBeforeOverwrite, bytes,
-                                               entry.share, window, entry.nextShare);
+                                               entry.share, window, entry.nextShare, entry.ahead);
   v.whole = outcome == RestoreComplete || outcome == RestoreKept;
   v.completed = outcome == RestoreComplete;
   v.kept = outcome == RestoreKept;
@@ -210,7 +233,7 @@ bool ListArchive(const TAnsiString& archiveName, TOpenArchive& archive, TOknoSos
   std::printf("%12s  %12s  %-19s  %s\n", "size", "packed", "modified", "name");
   const auto visit = [&](const TWalkEntry& entry) {
     TVisit v;
-    if (entry.marked && use.test) {
+    if (entry.decodes) {
       v = Decode(entry, nullptr, ask, window);
     } else if (entry.marked && entry.header.checked) {
       v.sizeKnown = DeclaredEntrySize(entry.reader, entry.header, v.size);
@@ -223,7 +246,9 @@ bool ListArchive(const TAnsiString& archiveName, TOpenArchive& archive, TOknoSos
     if (!v.stop) ListLine(entry.header, v.sizeKnown, v.size);
     return v;
   };
-  if (!WalkArchive(archiveName, archive, window, use, use.test ? "checked" : "listed", visit, result)) return false;
+  const TDecodes decodes = use.test ? [](bool, bool marked) { return marked; } : TDecodes(nullptr);
+  if (!WalkArchive(archiveName, archive, window, use, use.test ? "checked" : "listed", decodes, visit, result))
+    return false;
   ListTotals(result.walked, result.sizesKnown, result.bytes, result.packed);
   if (use.test) TestLine(result);
   return true;
@@ -242,9 +267,10 @@ bool RestoreArchive(const TAnsiString& archiveName, TOknoSostoyaniya* window, bo
     walked = ListArchive(archiveName, archive, window, askBeforeOverwrite, use, result);
   } else if (use.test) {
     const auto visit = [&](const TWalkEntry& entry) {
-      return entry.marked ? Decode(entry, nullptr, askBeforeOverwrite, window) : TVisit{false};
+      return entry.decodes ? Decode(entry, nullptr, askBeforeOverwrite, window) : TVisit{false};
     };
-    walked = WalkArchive(archiveName, archive, window, use, "checked", visit, result);
+    walked = WalkArchive(archiveName, archive, window, use, "checked", [](bool, bool marked) { return marked; }, visit,
+                         result);
     if (walked) TestLine(result);
   } else {
     TRestoreFolders folders;
@@ -254,9 +280,10 @@ bool RestoreArchive(const TAnsiString& archiveName, TOknoSostoyaniya* window, bo
       return false;
     }
     const auto visit = [&](const TWalkEntry& entry) {
-      return entry.marked && entry.restorable ? Decode(entry, &folders, askBeforeOverwrite, window) : TVisit{false};
+      return entry.decodes ? Decode(entry, &folders, askBeforeOverwrite, window) : TVisit{false};
     };
-    walked = WalkArchive(archiveName, archive, window, use, "restored", visit, result);
+    walked = WalkArchive(archiveName, archive, window, use, "restored",
+                         [](bool restorable, bool marked) { return restorable && marked; }, visit, result);
     if (walked && result.kept > 0) {
       char line[96];
       std::snprintf(line, sizeof line, "%u existing %s kept; -o replaces them", result.kept,

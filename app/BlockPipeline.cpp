@@ -79,6 +79,9 @@ class TBlockPipelineState {
   std::condition_variable workDone;
   std::deque<TSlotState*> queue;     // submitted, not yet taken by a worker
   bool stopping = false;
+  // Who sleeps on the conditions: a wake-up costs a system call, so only a sleeper gets one.
+  uint32_t idleWorkers = 0;
+  bool ownerWaits = false;
 
   void Work() {
     SBlockWork work;
@@ -86,17 +89,21 @@ class TBlockPipelineState {
       TSlotState* s;
       {
         std::unique_lock<std::mutex> guard(lock);
+        ++idleWorkers;
         workArrived.wait(guard, [&] { return stopping || !queue.empty(); });
+        --idleWorkers;
         if (queue.empty()) break;
         s = queue.front();
         queue.pop_front();
       }
       RunTask(*s, work, blockSize);
+      bool wake;
       {
         std::lock_guard<std::mutex> guard(lock);
         s->done = true;
+        wake = ownerWaits;
       }
-      workDone.notify_all();
+      if (wake) workDone.notify_all();
     }
     FreeBlockWork(work);
   }
@@ -178,7 +185,7 @@ TBlockSlot* TBlockPipeline::FreeSlot(uint32_t length) {
   return nullptr;
 }
 
-void TBlockPipeline::Submit(TBlockSlot* slot, TBlockTask task, uint32_t inputLength) {
+void TBlockPipeline::Submit(TBlockSlot* slot, TBlockTask task, uint32_t inputLength, bool handOff) {
   TSlotState* s = state_->StateOf(slot);
   s->task = task;
   s->slot.inputLength = inputLength;
@@ -188,23 +195,51 @@ void TBlockPipeline::Submit(TBlockSlot* slot, TBlockTask task, uint32_t inputLen
   state_->inFlight.push_back(s);
   // A small payload restores in less time than a hand-off to a worker and back costs: it is
   // restored here, in order all the same (its result is taken after those of the blocks before it).
-  if (state_->threads.empty() || (task == BlockRestore && inputLength <= kInlineRestoreBytes)) {
+  if (state_->threads.empty() || (task == BlockRestore && !handOff && inputLength <= kInlineRestoreBytes)) {
     RunTask(*s, state_->inlineWork, state_->blockSize);
     s->done = true;
     return;
   }
+  bool wake;
   {
     std::lock_guard<std::mutex> guard(state_->lock);
     state_->queue.push_back(s);
+    wake = !handOff && state_->idleWorkers > 0;
   }
-  state_->workArrived.notify_one();
+  if (wake) state_->workArrived.notify_one();
+}
+
+void TBlockPipeline::Flush() {
+  if (state_ == nullptr) return;
+  uint32_t wake;
+  {
+    std::lock_guard<std::mutex> guard(state_->lock);
+    wake = uint32_t(std::min<size_t>(state_->idleWorkers, state_->queue.size()));
+  }
+  if (wake > 1)
+    state_->workArrived.notify_all();
+  else if (wake == 1)
+    state_->workArrived.notify_one();
+}
+
+uint32_t TBlockPipeline::FreeSlots() const {
+  return SlotCount() > 0 ? uint32_t(state_->slots.size() - state_->inFlight.size()) : 0;
+}
+
+uint32_t TBlockPipeline::SlotCount() const {
+  return state_ == nullptr || state_->threads.empty() ? 0 : uint32_t(state_->slots.size());
 }
 
 TBlockSlot* TBlockPipeline::Oldest() {
   if (state_ == nullptr || state_->inFlight.empty()) return nullptr;
   TSlotState* s = state_->inFlight.front();
   std::unique_lock<std::mutex> guard(state_->lock);
-  state_->workDone.wait(guard, [s] { return s->done; });
+  if (!s->done && state_->idleWorkers > 0 && !state_->queue.empty()) state_->workArrived.notify_all();
+  if (!s->done) {
+    state_->ownerWaits = true;
+    state_->workDone.wait(guard, [s] { return s->done; });
+    state_->ownerWaits = false;
+  }
   return &s->slot;
 }
 

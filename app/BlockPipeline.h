@@ -50,7 +50,16 @@ class TBlockPipeline {
   // A slot for a block of `length` bytes, or nullptr when every slot, or the bytes allowed in
   // flight, are taken (take the oldest back first).
   TBlockSlot* FreeSlot(uint32_t length);
-  void Submit(TBlockSlot* slot, TBlockTask task, uint32_t inputLength);
+  // Hands the slot over. A small payload to restore is restored at once on the calling thread,
+  // which is quicker than a hand-off when the caller waits for it next. A block read ahead
+  // (handOff) always goes to a worker, and waits until Flush wakes the workers for all of them
+  // at once (a wake-up is a system call).
+  void Submit(TBlockSlot* slot, TBlockTask task, uint32_t inputLength, bool handOff = false);
+  void Flush();
+  // How many more blocks FreeSlot would give now, at most (by the count of slots alone), and of
+  // how many slots; both 0 without workers.
+  uint32_t FreeSlots() const;
+  uint32_t SlotCount() const;
   // The oldest slot in flight once its result is in, or nullptr when none is in flight. It stays
   // in flight until Release.
   TBlockSlot* Oldest();

@@ -242,19 +242,97 @@ void DamageText(TBlockRead read, uint32_t block, const TBlockRecord& record, cha
   }
 }
 
-// A block read ahead: where the entry's bytes stand after it, its number, the length its trailer
-// declares (checked entries).
-struct TInFlight {
-  uint64_t readAfter;
-  uint32_t block;
-  uint32_t declared;
-};
+// The check seed of an entry's first block (0 for an entry made before check values).
+uint64_t SeedOf(const TEntryHeader& header) {
+  return header.checked ? EntryCheckSeed(header.name, header.nameUnits, kCheckedEntry, header.lastWriteTime) : 0;
+}
 
 }  // namespace
 
+TReadAhead::TReadAhead(TArchiveReader& archive, std::function<bool(TEntryHeader&)> decodes)
+    : archive_(archive), decodes_(std::move(decodes)) {
+  Create(header_, 1);
+}
+
+TReadAhead::~TReadAhead() {
+  if (!blocks_.empty()) BlockPipeline.Discard();
+  if (header_ != nullptr) Free(header_);
+}
+
+bool TReadAhead::Open(uint64_t at) {
+  reading_ = false;
+  while (header_ != nullptr && at < archive_.Size()) {
+    if (!ReadEntryHeader(archive_, at, *header_) || header_->nextEntryOffset < header_->firstBlock) break;
+    if (decodes_(*header_)) {
+      reading_ = true;
+      entry_ = at;
+      done_ = 0;
+      number_ = 0;
+      seed_ = SeedOf(*header_);
+      return true;
+    }
+    at = header_->nextEntryOffset;
+  }
+  blocked_ = true;
+  return false;
+}
+
+void TReadAhead::Fill(uint64_t from) {
+  // Reading ahead waits until half the slots are free, so that one wake-up of the workers serves
+  // several blocks.
+  if (blocked_ || BlockPipeline.FreeSlots() == 0 || 2 * BlockPipeline.FreeSlots() < BlockPipeline.SlotCount()) return;
+  if ((!reading_ || entry_ < from) && (!blocks_.empty() || !Open(from))) return;
+  while (ReadNext()) {
+  }
+  BlockPipeline.Flush();
+}
+
+bool TReadAhead::ReadNext() {
+  const uint64_t total = header_->nextEntryOffset - header_->firstBlock;
+  if (done_ == total) return Open(header_->nextEntryOffset);
+  TBlockSlot* slot = BlockPipeline.FreeSlot(uint32_t(BlockSize));
+  if (slot == nullptr) return false;
+  TBlockRecord record;
+  if (ReadBlock(archive_, header_->firstBlock + done_, total - done_, header_->checked, slot, record) != ReadWhole) {
+    blocked_ = true;
+    return false;
+  }
+  done_ += uint64_t(record.length) + 4;
+  slot->checked = header_->checked;
+  slot->seed = seed_ + number_;
+  BlockPipeline.Submit(slot, BlockRestore, record.length, true);
+  blocks_.push_back({entry_, done_, number_++, record.declared});
+  return true;
+}
+
+void TReadAhead::Claim(const TEntryHeader& header, std::deque<TBlock>& blocks, uint64_t& done, uint32_t& number) {
+  // Blocks of another entry ahead of this one's in the pipeline would be taken for its own.
+  if (!blocks_.empty() && blocks_.front().entry != header.start && header.nextEntryOffset > header.firstBlock)
+    Discard();
+  for (; !blocks_.empty() && blocks_.front().entry == header.start; blocks_.pop_front()) {
+    blocks.push_back(blocks_.front());
+    done = blocks_.front().readAfter;
+    number = blocks_.front().number + 1;
+  }
+  // The entry reads on itself from here; reading ahead starts again after it.
+  if (reading_ && entry_ <= header.start) reading_ = blocked_ = false;
+}
+
+void TReadAhead::Forget(uint64_t entry) {
+  for (; !blocks_.empty() && blocks_.front().entry == entry; blocks_.pop_front())
+    BlockPipeline.Release(BlockPipeline.Oldest());
+  if (reading_ && entry_ == entry) reading_ = blocked_ = false;
+}
+
+void TReadAhead::Discard() {
+  BlockPipeline.Discard();
+  blocks_.clear();
+  reading_ = blocked_ = false;
+}
+
 TRestoreOutcome RestoreEntry(TArchiveReader& archive, const TEntryHeader& header, TRestoreFolders* folders,
                              bool& askBeforeOverwrite, uint64_t& restoredBytes, float base, TOknoSostoyaniya* window,
-                             float end) {
+                             float end, TReadAhead* ahead) {
   TRestoreTarget target;
   target.name = header.name;
   target.testOnly = folders == nullptr;
@@ -268,7 +346,7 @@ TRestoreOutcome RestoreEntry(TArchiveReader& archive, const TEntryHeader& header
   };
 
   const bool checked = header.checked;
-  const uint64_t seed = checked ? EntryCheckSeed(header.name, header.nameUnits, kCheckedEntry, header.lastWriteTime) : 0;
+  const uint64_t seed = SeedOf(header);
   const uint64_t start = header.firstBlock;
   if (header.nextEntryOffset < start) return failed("entry cannot be read", true);
   if (!BlockPipeline.Started()) return failed("no working buffer", false);
@@ -281,9 +359,11 @@ TRestoreOutcome RestoreEntry(TArchiveReader& archive, const TEntryHeader& header
   bool damageInArchive = true;
   bool cancelled = false;
   uint32_t growTo = 0;
-  std::deque<TInFlight> inFlight;
+  std::deque<TReadAhead::TBlock> inFlight;
   uint32_t blockNumber = 0;
   uint64_t done = 0;
+  if (ahead != nullptr) ahead->Claim(header, inFlight, done, blockNumber);
+  const auto discard = [&] { ahead != nullptr ? ahead->Discard() : BlockPipeline.Discard(); };
   for (;;) {
     TBlockSlot* slot = nullptr;
     while (damage[0] == 0 && !cancelled && growTo == 0 && done < total &&
@@ -307,15 +387,17 @@ TRestoreOutcome RestoreEntry(TArchiveReader& archive, const TEntryHeader& header
       slot->checked = checked;
       slot->seed = seed + blockNumber;
       BlockPipeline.Submit(slot, BlockRestore, record.length);
-      inFlight.push_back({done, blockNumber++, record.declared});
+      inFlight.push_back({header.start, done, blockNumber++, record.declared});
     }
     if (cancelled) {
-      BlockPipeline.Discard();
+      discard();
       break;
     }
-    TBlockSlot* oldest = BlockPipeline.Oldest();
-    if (oldest == nullptr) {
+    // Once its own blocks are all read, the entry reads ahead of the next ones while it writes.
+    if (ahead != nullptr && done == total && damage[0] == 0 && growTo == 0) ahead->Fill(header.nextEntryOffset);
+    if (inFlight.empty()) {
       if (growTo == 0) break;
+      if (ahead != nullptr) ahead->Discard();
       const int32_t previous = BlockSize;
       const uint32_t needed = growTo;
       growTo = 0;
@@ -329,12 +411,13 @@ TRestoreOutcome RestoreEntry(TArchiveReader& archive, const TEntryHeader& header
       damageInArchive = false;
       break;
     }
-    const TInFlight block = inFlight.front();
+    TBlockSlot* oldest = BlockPipeline.Oldest();
+    const TReadAhead::TBlock block = inFlight.front();
     inFlight.pop_front();
     char reason[160] = "";
     bool isDamage = true;
     if (!oldest->ok && oldest->checked) {
-      VerdictReason(oldest->verdict, block.block, oldest->outputLength, block.declared, reason, sizeof reason);
+      VerdictReason(oldest->verdict, block.number, oldest->outputLength, block.declared, reason, sizeof reason);
     } else if (!oldest->ok) {
       const uint32_t needed = CapacityNeeded(oldest->input, oldest->inputLength);
       isDamage = needed <= 2 * uint32_t(BlockSize);
@@ -350,7 +433,7 @@ TRestoreOutcome RestoreEntry(TArchiveReader& archive, const TEntryHeader& header
     }
     BlockPipeline.Release(oldest);
     if (reason[0] != 0) {
-      BlockPipeline.Discard();
+      discard();
       return failed(reason, isDamage);
     }
     PostProgress(window, PositionWithin(base, end, block.readAfter, total), base);

@@ -2,6 +2,8 @@
 // folder, asking first when its file exists, with progress and a cancel check once per block.
 #pragma once
 #include <cstdint>
+#include <deque>
+#include <functional>
 
 #include "app/ArchiveFormat.h"
 #include "app/RestoreFolders.h"
@@ -20,6 +22,54 @@ enum TRestoreOutcome {
   RestoreHalted,     // the run's working buffer is gone: nothing more can be restored
 };
 
+// The blocks of the entries that follow the one being restored, read from the archive and handed
+// to the workers ahead of their turn (entries in flight), so that the blocks of small files are
+// decoded on every core while the run's thread writes the files before them. Only the decoding
+// comes early: every question, file and report still comes in its entry's turn, in archive order.
+//
+// Read-ahead blocks wait in the pipeline in archive order behind those of the entry being restored.
+// An entry takes its own when its turn comes (Claim) and the walk drops those of an entry that was
+// not decoded after all (Forget). Reading ahead stops at the first block it cannot simply read (a
+// damaged one, one that needs a larger window, a break in the chain): the entry's own restore
+// meets that block in its turn, as it would without read-ahead.
+class TReadAhead {
+ public:
+  // `decodes` says whether the walk will decode the entry of a header (deciding its `checked`).
+  TReadAhead(TArchiveReader& archive, std::function<bool(TEntryHeader&)> decodes);
+  ~TReadAhead();
+  TReadAhead(const TReadAhead&) = delete;
+  TReadAhead& operator=(const TReadAhead&) = delete;
+
+  struct TBlock {
+    uint64_t entry;      // the entry's offset
+    uint64_t readAfter;  // the entry's bytes read once this block was
+    uint32_t number;
+    uint32_t declared;   // the chunk length its trailer declares (checked entries)
+  };
+  // Reads ahead, from the entry at `from` on, into the free slots.
+  void Fill(uint64_t from);
+  // The blocks of `header`'s entry read ahead, moved to `blocks` (oldest first); the entry reads
+  // on from `done`. What was read ahead of another entry is dropped first.
+  void Claim(const TEntryHeader& header, std::deque<TBlock>& blocks, uint64_t& done, uint32_t& number);
+  // Drops the blocks read ahead of the entry at `entry`, which is not decoded after all.
+  void Forget(uint64_t entry);
+  // Drops every block in flight, read ahead or not.
+  void Discard();
+
+ private:
+  bool Open(uint64_t at);      // the next entry to decode from `at` on; false (blocked) when none
+  bool ReadNext();             // one more block, or the next entry; false when reading stops here
+
+  TArchiveReader& archive_;
+  std::function<bool(TEntryHeader&)> decodes_;
+  TEntryHeader* header_ = nullptr;  // the entry being read ahead
+  uint64_t entry_ = 0, done_ = 0, seed_ = 0;
+  uint32_t number_ = 0;
+  bool reading_ = false;  // header_ holds the entry read ahead
+  bool blocked_ = false;  // a block or header that the entry's own turn must meet
+  std::deque<TBlock> blocks_;
+};
+
 // Answers Yes to the per-file overwrite question during the run (8 bits, wraps).
 extern int8_t overwriteYesCount;
 
@@ -30,7 +80,8 @@ extern int8_t overwriteYesCount;
 // nothing. Every block of a checked entry is checked, on the workers, and a chunk larger than the
 // run's window makes the run's buffers grow to it (up to kLargestWindow). Without folders the
 // entry is only read, decoded and checked: nothing is asked or written. Every failure is reported
-// on one line; restoredBytes grows by the bytes restored.
+// on one line; restoredBytes grows by the bytes restored. With `ahead`, the entry takes its blocks
+// read ahead and, once its own are read, reads ahead of the entries after it.
 TRestoreOutcome RestoreEntry(TArchiveReader& archive, const TEntryHeader& header, TRestoreFolders* folders,
                              bool& askBeforeOverwrite, uint64_t& restoredBytes, float base, TOknoSostoyaniya* window,
-                             float end = 1.0f);
+                             float end = 1.0f, TReadAhead* ahead = nullptr);

@@ -65,6 +65,13 @@ bool TSelection::Selects(const WCHAR* name, uint32_t units) {
   return selected;
 }
 
+bool TSelection::Matches(const WCHAR* name, uint32_t units) const {
+  if (words_.empty()) return true;
+  for (const TWideName& word : folded_)
+    if (FoldedWordSelects(word, name, units)) return true;
+  return false;
+}
+
 bool TSelection::ReportUnused() const {
   for (size_t i = 0; i < words_.size(); ++i)
     if (!used_[i]) ReportFailure(words_[i].c_str(), "matches no entry of the archive");

@@ -20,6 +20,8 @@ class TSelection {
   bool Empty() const { return words_.empty(); }
   // Whether the stored name is selected; every word that selects it is marked as used.
   bool Selects(const WCHAR* name, uint32_t units);
+  // The same, without counting the words as used.
+  bool Matches(const WCHAR* name, uint32_t units) const;
   // One failure line for every word that selected nothing; true when there is none.
   bool ReportUnused() const;
 

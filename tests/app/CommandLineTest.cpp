@@ -283,7 +283,9 @@ TEST_F(CommandLineTest, WindowOption) {
     SCOPED_TRACE(c.line);
     const TOutcome outcome = Read(c.line);
     ExpectRun(outcome, {RunCompress, false, "x", "x.pck", c.window, false, true});
-    if (kNoticeText) EXPECT_EQ(c.notice, outcome.shown.find("== Error ==") != std::string::npos) << outcome.shown;
+    if (kNoticeText) {
+      EXPECT_EQ(c.notice, outcome.shown.find("== Error ==") != std::string::npos) << outcome.shown;
+    }
   }
 }
 

@@ -37,6 +37,24 @@ for n in 1 2 7; do
   same_time tree/sub/many-blocks.bin "out-$n/tree/sub/many-blocks.bin" "$n workers restore the times"
 done
 
+# Two damaged small files among the others: the same files and the same reports, in archive order,
+# whatever the workers (with several, the blocks of the entries after one are decoded ahead of it).
+cp tree-1.pck damaged.pck
+for small in small7.txt small31.txt; do
+  pck list damaged.pck | awk -v n="tree\\sub\\$small" '$6 == n { print int(($1 + $2) / 2) }' >"$work/at"
+  pck patch damaged.pck "$(cat "$work/at")" B 0x55
+done
+for n in 1 7; do
+  mkdir -p "bad-$n" && cp damaged.pck "bad-$n/tree.pck" && cd "bad-$n"
+  VELMORA_THREADS=$n runs 4 "a damaged archive with $n workers" -h -w=$window tree.pck
+  grep -v ' files, ' "$work/stderr" >"$work/reports-$n"
+  cd ..
+done
+check "two damaged entries reported, in archive order" \
+  test "$(grep -o 'sub.small[0-9]*.txt: damaged' "$work/reports-7" | tr '\n' ' ')" = 'sub\small31.txt: damaged sub\small7.txt: damaged '
+check "the same reports with 1 and 7 workers" cmp -s "$work/reports-1" "$work/reports-7"
+check "the same files with 1 and 7 workers" diff -r bad-1 bad-7
+
 # The same questions, in the same order, whatever the workers: every file exists already.
 for n in 1 2; do
   cd "out-$n"
