@@ -138,7 +138,7 @@ HANDLE CreateUnnamedFileBeneath(HANDLE folder) {
     return INVALID_HANDLE_VALUE;
   }
   // Nothing can open a file without a name, so no lock needs to keep others from deleting it.
-  return AdoptSystemFile(fd, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE);
+  return AdoptSystemFile(fd, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, true);
 }
 
 BOOL LinkFileBeneath(HANDLE folder, HANDLE file, LPCWSTR component) {

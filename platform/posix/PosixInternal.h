@@ -39,7 +39,7 @@ HANDLE OpenSystemFile(int directory, const std::string& name, DWORD access, DWOR
                       bool noFollow);
 // Registers an open descriptor of a regular file as a file handle with Win32's sharing rules;
 // INVALID_HANDLE_VALUE (the descriptor closed) when it is no regular file or the sharing conflicts.
-HANDLE AdoptSystemFile(int fd, DWORD access, DWORD share);
+HANDLE AdoptSystemFile(int fd, DWORD access, DWORD share, bool unnamed = false);
 // The descriptor behind a file handle, or -1 (ERROR_INVALID_HANDLE).
 int DescriptorOfFile(HANDLE handle);
 // True when a handle of this process, or a writer in another process, holds the named file open
