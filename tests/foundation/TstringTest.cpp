@@ -209,32 +209,34 @@ TEST(AnsiString, InsertAcrossAStepBoundaryKeepsTheText) {
   EXPECT_EQ(s.SharedRecord()->capacity, 400u);
 }
 
-TEST(AnsiString, Concatenate) {
-  TAnsiString a("abc");
-  TAnsiString b("de");
+// Concatenation shares a record when one side is empty; Trim drops bytes up to 32 at both ends
+// (cp1251 letters above 127 stay); Compare orders by signed bytes, the null handle first.
+TEST(AnsiString, ConcatenateTrimAndCompare) {
+  TAnsiString a("abc"), b("de");
   EXPECT_EQ(Text(Concatenate(a, b)), "abcde");
-  EXPECT_EQ(Text(a), "abc");
   EXPECT_EQ(Text(a + b + TAnsiString("f")), "abcdef");
+  EXPECT_EQ(Text(a), "abc");
   EXPECT_EQ(Concatenate(TAnsiString(), b).SharedRecord(), b.SharedRecord());
   EXPECT_EQ(Concatenate(a, TAnsiString()).SharedRecord(), a.SharedRecord());
-}
-
-TEST(AnsiString, TrimRemovesBytesUpTo32) {
-  EXPECT_EQ(Text(Trim(TAnsiString("  \tab c\n"))), "ab c");
-  EXPECT_EQ(Trim(TAnsiString("   ")).SharedRecord(), nullptr);
-  EXPECT_EQ(Text(Trim(TAnsiString("x"))), "x");
-  const char cyrillic[] = {' ', static_cast<char>(0xC0), ' ', 0};
-  EXPECT_EQ(Text(Trim(TAnsiString(cyrillic))), std::string(1, static_cast<char>(0xC0)));
-}
-
-TEST(AnsiString, CompareUsesSignedBytes) {
-  EXPECT_EQ(Compare(TAnsiString("a"), TAnsiString("b")), -1);
-  EXPECT_EQ(Compare(TAnsiString("ab"), TAnsiString("a")), 1);
-  EXPECT_EQ(Compare(TAnsiString(), TAnsiString("a")), -1);
-  EXPECT_EQ(Compare(TAnsiString(), TAnsiString()), 0);
-  EXPECT_EQ(Compare(TAnsiString("a"), TAnsiString()), 1);
-  const char upperA[] = {static_cast<char>(0xC0), 0};
-  EXPECT_EQ(Compare(TAnsiString(upperA), TAnsiString("A")), -1);
+  const char upperA[] = {static_cast<char>(0xC0), 0}, spacedA[] = {' ', static_cast<char>(0xC0), ' ', 0};
+  const struct {
+    const char* text;
+    const char* trimmed;  // null: the null handle
+  } trims[] = {{"  \tab c\n", "ab c"}, {"   ", nullptr}, {"x", "x"}, {spacedA, upperA}};
+  for (const auto& t : trims) {
+    const TAnsiString trimmed = Trim(TAnsiString(t.text));
+    if (t.trimmed == nullptr)
+      EXPECT_EQ(trimmed.SharedRecord(), nullptr) << t.text;
+    else
+      EXPECT_EQ(Text(trimmed), t.trimmed) << t.text;
+  }
+  const struct {
+    const char *left, *right;
+    int order;
+  } compares[] = {{"a", "b", -1}, {"ab", "a", 1}, {nullptr, "a", -1}, {nullptr, nullptr, 0}, {"a", nullptr, 1},
+                  {upperA, "A", -1}};
+  for (const auto& c : compares)
+    EXPECT_EQ(Compare(TAnsiString(c.left), TAnsiString(c.right)), c.order) << (c.left ? c.left : "null");
 }
 
 const WCHAR kOshibka[] = WIDE_TEXT("\u041e\u0448\u0438\u0431\u043a\u0430");  // "Ошибка"
