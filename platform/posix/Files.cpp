@@ -177,7 +177,8 @@ HANDLE AdoptSystemFile(int fd, DWORD access, DWORD share, bool unnamed) {
   {
     std::lock_guard<std::mutex> guard(OpenFilesLock());
     for (TOpenFile* open : OpenFiles())
-      if (open->device == st.st_dev && open->inode == st.st_ino && SharingConflicts(*open, file->access, share)) {
+      if (!unnamed && open->device == st.st_dev && open->inode == st.st_ino &&
+          SharingConflicts(*open, file->access, share)) {
         close(fd);
         delete file;
         SetLastError(ERROR_SHARING_VIOLATION);
