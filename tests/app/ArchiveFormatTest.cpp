@@ -224,6 +224,23 @@ TEST_F(ArchiveFormatTest, CutFilesCountOnlyTheirCompleteEntries) {
   shortHeader.resize(14);
   EXPECT_FALSE(HeaderAt(shortHeader, 0, header));
   EXPECT_FALSE(HeaderAt(all, all.size(), header)) << "no entry starts at the end of the file";
+
+  // A read the file cannot give fails: past the end, or (a large block's payload, read straight
+  // from the file) after the file was cut while it was being read.
+  TBytes bytes(600000, 7);
+  WriteAll(SystemPath(), bytes);
+  HANDLE file = OpenForReading();
+  {
+    TArchiveReader reader(file);
+    reader.Seek(100);
+    EXPECT_FALSE(reader.Read(bytes.data(), 599901)) << "one byte past the end";
+#if !defined(_WIN32)  // Windows does not cut a file that a reader holds without sharing writes
+    std::filesystem::resize_file(SystemPath(), 1000);
+    reader.Seek(0);
+    EXPECT_FALSE(reader.Read(bytes.data(), 599000)) << "cut while being read";
+#endif
+  }
+  CloseHandle(file);
 }
 
 TEST_F(ArchiveFormatTest, AcceptedBlockLengthCoversStoredFullBlocksOfTinyWindows) {
