@@ -142,9 +142,12 @@ class CommandLineTest : public TScratchFolderTest {
 
 // ---- Raw command lines, as Windows hands them to the program ----
 
-TEST_F(CommandLineTest, OnlyTheProgramsNameShowsTheUsage) {
+// The usage, and no change of folder: only the program's name, or a name of backslashes only (no
+// file name is left, and a folder name alone is no source).
+TEST_F(CommandLineTest, OnlyTheProgramsNameOrBackslashesShowTheUsage) {
   for (const char* line : {"velmora.exe", "\"C:\\Program Files\\Velmora\\velmora.exe\"", "velmora.exe   ",
-                           "\"C:\\Program Files\\Velmora\\velmora.exe\"    ", ""}) {
+                           "\"C:\\Program Files\\Velmora\\velmora.exe\"    ", "", "velmora.exe \\",
+                           "velmora.exe \\\\\\\\", "velmora.exe \"\\\\\"", "velmora.exe nosuch\\"}) {
     SCOPED_TRACE(line);
     const TOutcome outcome = Read(line);
     ExpectUsage(outcome);
@@ -325,15 +328,6 @@ TEST_F(CommandLineTest, FileInAnotherFolderMakesItCurrent) {
   outcome = Read("velmora.exe sub/report.txt");
   ExpectRun(outcome, {RunCompress, false, "sub/report.txt", "sub/report.pck", kDefaultWindow, false, true});
   EXPECT_EQ(outcome.cwd, scratch.system);
-}
-
-TEST_F(CommandLineTest, NameOfBackslashesOnly) {
-  for (const char* line : {"velmora.exe \\", "velmora.exe \\\\\\\\", "velmora.exe \"\\\\\"", "velmora.exe nosuch\\"}) {
-    SCOPED_TRACE(line);
-    const TOutcome outcome = Read(line);
-    ExpectUsage(outcome);
-    EXPECT_EQ(outcome.cwd, scratch.system);
-  }
 }
 
 TEST_F(CommandLineTest, MissingFolderPartGivesOneAndNamesTheFolder) {

@@ -175,22 +175,17 @@ TEST_F(FolderHelpersTest, FilesAndFoldersAreToldApart) {
   File("a.txt");
   Folder("dir");
   File("dir/inner.txt");
-  EXPECT_TRUE(IsExistingFile(TAnsiString("a.txt")));
-  EXPECT_TRUE(IsExistingFile(TAnsiString("dir\\inner.txt")));
-  EXPECT_TRUE(IsExistingFile(TAnsiString((scratch.narrow + "a.txt").c_str())));
-  EXPECT_FALSE(IsExistingFile(TAnsiString("dir")));
-  EXPECT_FALSE(IsExistingFile(TAnsiString("dir\\")));
-  EXPECT_FALSE(IsExistingFile(TAnsiString("missing.txt")));
-  EXPECT_FALSE(IsExistingFile(TAnsiString()));
-
-  EXPECT_TRUE(FolderExists(TAnsiString("dir")));
-  EXPECT_TRUE(FolderExists(TAnsiString("dir\\")));
-  EXPECT_TRUE(FolderExists(TAnsiString(scratch.narrow.c_str())));
-  EXPECT_TRUE(FolderExists(TAnsiString("..")));
-  EXPECT_FALSE(FolderExists(TAnsiString("a.txt")));
-  EXPECT_FALSE(FolderExists(TAnsiString("dir\\inner.txt")));
-  EXPECT_FALSE(FolderExists(TAnsiString("missing")));
-  EXPECT_FALSE(FolderExists(TAnsiString()));
+  const struct {
+    std::string name;
+    bool file, folder;
+  } cases[] = {{"a.txt", true, false},   {"dir\\inner.txt", true, false}, {scratch.narrow + "a.txt", true, false},
+               {"dir", false, true},     {"dir\\", false, true},          {scratch.narrow, false, true},
+               {"..", false, true},      {"missing.txt", false, false},   {"", false, false}};
+  for (const auto& c : cases) {
+    const TAnsiString name(c.name.empty() ? nullptr : c.name.c_str());
+    EXPECT_EQ(c.file, IsExistingFile(name)) << c.name;
+    EXPECT_EQ(c.folder, FolderExists(name)) << c.name;
+  }
   EXPECT_EQ(Cwd(), scratch.system);
 }
 
