@@ -238,6 +238,8 @@ TEST_F(ArchiveFormatTest, CutFilesCountOnlyTheirCompleteEntries) {
     std::filesystem::resize_file(SystemPath(), 1000);
     reader.Seek(0);
     EXPECT_FALSE(reader.Read(bytes.data(), 599000)) << "cut while being read";
+    reader.Seek(500000);
+    EXPECT_FALSE(reader.Read(bytes.data(), 100)) << "cut while being read, through the buffer";
 #endif
   }
   CloseHandle(file);
