@@ -25,13 +25,14 @@ struct TWalkEntry {
   bool restorable;  // the stored name may be restored as it is
   bool marked;      // the reserved byte is 0 or 1
   bool decodes;     // the visit decodes it (restore, test)
-  TReadAhead* ahead;  // the blocks read ahead of the entries to decode; nullptr when none are
+  TReadAhead* ahead;  // the blocks read ahead of the entries to decode
   float share, nextShare;  // the bar's share before and after this entry
 };
 
 // What a caller decodes of the entries, from what the walk finds in an entry's header: whether
-// the stored name may be restored and whether its reserved byte is 0 or 1. Null: nothing.
+// the stored name may be restored and whether its reserved byte is 0 or 1.
 using TDecodes = bool (*)(bool restorable, bool marked);
+bool DecodesNothing(bool, bool) { return false; }
 
 // The walk's findings on an entry's header: the name may be restored, the reserved byte is one of
 // the two defined values; and (when it is) whether the entry was written checked.
@@ -91,8 +92,7 @@ bool WalkArchive(const TAnsiString& archiveName, TOpenArchive& archive, TOknoSos
   TArchiveReader reader(archive.handle);
   TReadAhead ahead(reader, [&](TEntryHeader& next) {
     const TFindings found = Examine(reader, next);
-    return decodes != nullptr && use.selection.Matches(next.name, next.nameUnits) &&
-           decodes(found.restorable, found.marked);
+    return decodes(found.restorable, found.marked) && use.selection.Matches(next.name, next.nameUnits);
   });
   const uint32_t total = CountEntries(reader);
   TEntryHeader* header = nullptr;
@@ -149,9 +149,8 @@ bool WalkArchive(const TAnsiString& archiveName, TOpenArchive& archive, TOknoSos
       ReportFailure(name.c_str(), reason);
       result.whole = false;
     }
-    const bool decoded = decodes != nullptr && decodes(found.restorable, found.marked);
-    const TVisit v = visit({reader, *header, name, found.restorable, found.marked, decoded,
-                            decodes != nullptr ? &ahead : nullptr, share, ShareOf(walked + 1, total)});
+    const TVisit v = visit({reader, *header, name, found.restorable, found.marked,
+                            decodes(found.restorable, found.marked), &ahead, share, ShareOf(walked + 1, total)});
     ahead.Forget(header->start);
     result.whole = result.whole && v.whole;
     result.completed += v.completed;
@@ -246,7 +245,7 @@ bool ListArchive(const TAnsiString& archiveName, TOpenArchive& archive, TOknoSos
     if (!v.stop) ListLine(entry.header, v.sizeKnown, v.size);
     return v;
   };
-  const TDecodes decodes = use.test ? [](bool, bool marked) { return marked; } : TDecodes(nullptr);
+  const TDecodes decodes = use.test ? [](bool, bool marked) { return marked; } : DecodesNothing;
   if (!WalkArchive(archiveName, archive, window, use, use.test ? "checked" : "listed", decodes, visit, result))
     return false;
   ListTotals(result.walked, result.sizesKnown, result.bytes, result.packed);

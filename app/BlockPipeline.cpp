@@ -222,12 +222,8 @@ void TBlockPipeline::Flush() {
     state_->workArrived.notify_one();
 }
 
-uint32_t TBlockPipeline::FreeSlots() const {
-  return SlotCount() > 0 ? uint32_t(state_->slots.size() - state_->inFlight.size()) : 0;
-}
-
-uint32_t TBlockPipeline::SlotCount() const {
-  return state_ == nullptr || state_->threads.empty() ? 0 : uint32_t(state_->slots.size());
+bool TBlockPipeline::HalfFree() const {
+  return state_ != nullptr && !state_->threads.empty() && 2 * state_->inFlight.size() <= state_->slots.size();
 }
 
 TBlockSlot* TBlockPipeline::Oldest() {

@@ -56,10 +56,8 @@ class TBlockPipeline {
   // at once (a wake-up is a system call).
   void Submit(TBlockSlot* slot, TBlockTask task, uint32_t inputLength, bool handOff = false);
   void Flush();
-  // How many more blocks FreeSlot would give now, at most (by the count of slots alone), and of
-  // how many slots; both 0 without workers.
-  uint32_t FreeSlots() const;
-  uint32_t SlotCount() const;
+  // Whether there are workers and at least half the slots are free (by their count alone).
+  bool HalfFree() const;
   // The oldest slot in flight once its result is in, or nullptr when none is in flight. It stays
   // in flight until Release.
   TBlockSlot* Oldest();

@@ -280,7 +280,7 @@ bool TReadAhead::Open(uint64_t at) {
 void TReadAhead::Fill(uint64_t from) {
   // Reading ahead waits until half the slots are free, so that one wake-up of the workers serves
   // several blocks.
-  if (blocked_ || BlockPipeline.FreeSlots() == 0 || 2 * BlockPipeline.FreeSlots() < BlockPipeline.SlotCount()) return;
+  if (blocked_ || !BlockPipeline.HalfFree()) return;
   if ((!reading_ || entry_ < from) && (!blocks_.empty() || !Open(from))) return;
   while (ReadNext()) {
   }
@@ -346,7 +346,6 @@ TRestoreOutcome RestoreEntry(TArchiveReader& archive, const TEntryHeader& header
   };
 
   const bool checked = header.checked;
-  const uint64_t seed = SeedOf(header);
   const uint64_t start = header.firstBlock;
   if (header.nextEntryOffset < start) return failed("entry cannot be read", true);
   if (!BlockPipeline.Started()) return failed("no working buffer", false);
@@ -363,6 +362,8 @@ TRestoreOutcome RestoreEntry(TArchiveReader& archive, const TEntryHeader& header
   uint32_t blockNumber = 0;
   uint64_t done = 0;
   if (ahead != nullptr) ahead->Claim(header, inFlight, done, blockNumber);
+  // The check seed of the blocks the entry reads itself (those read ahead carry theirs).
+  const uint64_t seed = done < total ? SeedOf(header) : 0;
   const auto discard = [&] { ahead != nullptr ? ahead->Discard() : BlockPipeline.Discard(); };
   for (;;) {
     TBlockSlot* slot = nullptr;

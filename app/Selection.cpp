@@ -58,19 +58,19 @@ void TSelection::Add(const TAnsiString& word) {
   used_.push_back(false);
 }
 
-bool TSelection::Selects(const WCHAR* name, uint32_t units) {
+bool TSelection::Match(const WCHAR* name, uint32_t units, std::vector<bool>* used) const {
   bool selected = words_.empty();
-  for (size_t i = 0; i < folded_.size(); ++i)
-    if (FoldedWordSelects(folded_[i], name, units)) used_[i] = selected = true;
+  for (size_t i = 0; i < folded_.size() && !(selected && used == nullptr); ++i)
+    if (FoldedWordSelects(folded_[i], name, units)) {
+      selected = true;
+      if (used != nullptr) (*used)[i] = true;
+    }
   return selected;
 }
 
-bool TSelection::Matches(const WCHAR* name, uint32_t units) const {
-  if (words_.empty()) return true;
-  for (const TWideName& word : folded_)
-    if (FoldedWordSelects(word, name, units)) return true;
-  return false;
-}
+bool TSelection::Selects(const WCHAR* name, uint32_t units) { return Match(name, units, &used_); }
+
+bool TSelection::Matches(const WCHAR* name, uint32_t units) const { return Match(name, units, nullptr); }
 
 bool TSelection::ReportUnused() const {
   for (size_t i = 0; i < words_.size(); ++i)

@@ -29,4 +29,7 @@ class TSelection {
   std::vector<std::string> words_;   // as given, for the report
   std::vector<TWideName> folded_;    // as compared: UTF-16, folded, once per word
   std::vector<bool> used_;
+
+  // Whether a word selects the name; every word that does is marked in `used`, when given.
+  bool Match(const WCHAR* name, uint32_t units, std::vector<bool>* used) const;
 };

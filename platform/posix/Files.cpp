@@ -164,26 +164,28 @@ TOpenFile* FileOf(HANDLE handle) {
 
 HANDLE AdoptSystemFile(int fd, DWORD access, DWORD share, bool unnamed) {
   // A file without a name is regular, and nothing else can have it open: no share mode can
-  // conflict with it, so its identity is not asked for (one system call less a restored file).
+  // conflict with it, so its identity is not asked for (one system call less a restored file),
+  // and it takes no part in the share-mode checks.
   struct stat st = {};
-  const bool stated = unnamed || fstat(fd, &st) == 0;
-  if (!stated || !(unnamed || S_ISREG(st.st_mode))) {
-    const bool folder = stated && S_ISDIR(st.st_mode);
-    close(fd);
-    SetLastErrorWithErrno(ERROR_ACCESS_DENIED, folder ? EISDIR : EACCES);
-    return INVALID_HANDLE_VALUE;
+  if (!unnamed) {
+    const bool stated = fstat(fd, &st) == 0;
+    if (!stated || !S_ISREG(st.st_mode)) {
+      close(fd);
+      SetLastErrorWithErrno(ERROR_ACCESS_DENIED, stated && S_ISDIR(st.st_mode) ? EISDIR : EACCES);
+      return INVALID_HANDLE_VALUE;
+    }
   }
   TOpenFile* file = new TOpenFile{fd, access & (GENERIC_READ | GENERIC_WRITE), share, st.st_dev, st.st_ino};
   {
     std::lock_guard<std::mutex> guard(OpenFilesLock());
-    for (TOpenFile* open : OpenFiles())
-      if (!unnamed && open->device == st.st_dev && open->inode == st.st_ino &&
-          SharingConflicts(*open, file->access, share)) {
-        close(fd);
-        delete file;
-        SetLastError(ERROR_SHARING_VIOLATION);
-        return INVALID_HANDLE_VALUE;
-      }
+    if (!unnamed)
+      for (TOpenFile* open : OpenFiles())
+        if (open->device == st.st_dev && open->inode == st.st_ino && SharingConflicts(*open, file->access, share)) {
+          close(fd);
+          delete file;
+          SetLastError(ERROR_SHARING_VIOLATION);
+          return INVALID_HANDLE_VALUE;
+        }
     OpenFiles().push_back(file);
   }
   if ((access & GENERIC_WRITE) && !(share & FILE_SHARE_DELETE)) flock(fd, LOCK_SH | LOCK_NB);
