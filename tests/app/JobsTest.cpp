@@ -209,6 +209,24 @@ TEST_F(JobsTest, BlockBufferRefusesUnworkableWindows) {
   }
 }
 
+// Blocks in flight, handed to the workers or not, are all gone after a Discard: none is taken back
+// for the next entry's.
+TEST_F(JobsTest, DiscardLeavesNoBlockInFlight) {
+  TScopedEnvironment three("VELMORA_THREADS", "3");
+  ASSERT_TRUE(AllocateBlockBuffer(65536, BlockRestore));
+  const uint8_t stored[] = {3, 0, 0, 0, 0, 0, 0, 0, 'a', 'b', 'c'};
+  int submitted = 0;
+  for (TBlockSlot* slot; submitted < 4 && (slot = BlockPipeline.FreeSlot(sizeof stored)) != nullptr; ++submitted) {
+    std::copy(stored, stored + sizeof stored, slot->input);
+    slot->checked = false;
+    BlockPipeline.Submit(slot, BlockRestore, sizeof stored, submitted % 2 == 0);
+  }
+  BlockPipeline.Flush();
+  ASSERT_GT(submitted, 1);
+  BlockPipeline.Discard();
+  EXPECT_EQ(nullptr, BlockPipeline.Oldest());
+}
+
 TEST(PipelinePlan, OneWorkerPerProcessorUnlessToldOtherwise) {
 #if defined(_WIN32)
   SYSTEM_INFO system;
