@@ -1,6 +1,20 @@
-# What a new user meets: questions nobody can answer, odd sources, an output name taken by a
-# folder, a restore into another folder, --help, --version and the installed program.
+# What a new user meets: the usage, a source named from another folder, questions nobody can
+# answer, odd sources, an output name taken by a folder, a restore into another folder, --help,
+# --version and the installed program. (The command line's decisions are CommandLineTest's.)
 source "$(dirname "$0")/common.bash"
+
+# --- only the program's name: the usage and exit code 3 ---
+mkdir -p "$work/elsewhere" "$work/c/my dir" && cd "$work/elsewhere"
+runs 3 "no arguments"
+stderr_has "== Velmora v1.2 ==" "the usage notice on standard error"
+
+# --- an absolute path with spaces, from another folder: the archive lies next to the source and
+# holds the bare name ---
+printf 'text' >"$work/c/my dir/my file.txt"
+runs 0 "absolute path with spaces" -h "$work/c/my dir/my file.txt"
+check "nothing written in the current folder" [ -z "$(ls -A "$work/elsewhere")" ]
+check "the entry holds the bare name" \
+  [ "$(pck list "$work/c/my dir/my file.pck" | awk '{ $1 = $2 = $3 = $4 = $5 = ""; sub(/^ +/, ""); print }')" = "my file.txt" ]
 
 # --- questions nobody can answer (no display, standard input not a terminal): No, and one line ---
 mkdir -p "$work/q/t" && cd "$work/q"

@@ -72,22 +72,6 @@ TEST_F(DeltaCode, CapacityAndCutInput) {
   EXPECT_EQ(DecodeNumber(longField, sizeof longField, v), 0u);
 }
 
-TEST_F(DeltaCode, SequenceOfWords) {
-  std::vector<uint8_t> bits(4096);
-  uint32_t used = 0;
-  std::vector<uint64_t> values = {0, 5, 1000, 1, UINT64_MAX, 77777777, 2};
-  for (uint64_t v : values) used += EncodeNumber(bits.data() + used, uint32_t(bits.size()) - used, v);
-  uint32_t pos = 0;
-  for (uint64_t v : values) {
-    uint64_t back = 0;
-    uint32_t n = DecodeNumber(bits.data() + pos, used - pos, back);
-    ASSERT_GT(n, 0u);
-    EXPECT_EQ(back, v);
-    pos += n;
-  }
-  EXPECT_EQ(pos, used);
-}
-
 TEST(OtherCodes, SignedDelta) {
   SelectNumberCode(0, true);
   EXPECT_EQ(NumberCodeLength(0), 2u);
@@ -152,17 +136,6 @@ TEST(BitPacking, NineBitsAndBackAndCapacityRefused) {
   EXPECT_FALSE(UnpackBits(buffer, 16, count));
   EXPECT_EQ(count, 3u);
   EXPECT_EQ(buffer[0], 1);
-}
-
-TEST(Math, BitScans) {
-  EXPECT_EQ(HighestBit32(0), 0u);
-  EXPECT_EQ(HighestBit32(1), 0u);
-  EXPECT_EQ(HighestBit32(0x80000000u), 31u);
-  EXPECT_EQ(HighestBit32(65), 6u);
-  EXPECT_EQ(HighestBit64(uint64_t(1) << 32), 32u);
-  EXPECT_EQ(HighestBit64(1), 0u);
-  EXPECT_EQ(HighestBit64(0), 0u);
-  EXPECT_EQ(HighestBit64(UINT64_MAX), 63u);
 }
 
 TEST(Math, FloatingPoint) {

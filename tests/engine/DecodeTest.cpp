@@ -226,7 +226,7 @@ TEST(DecompressBlock, FullStoredBlockOverlappingItsDestination) {
 // data in both forms: the check refuses it, or it restores the very chunk (a change in padding
 // bits past a section's last code, which the format leaves unused). Nothing changed gets through.
 TEST(DecompressCheckedBlock, EveryChangedByteIsCaughtOrHarmless) {
-  const Bytes text = ReadWholeFile(std::string(VELMORA_CORPUS_DIR) + "/alice29.txt");
+  const Bytes text = ReadAll(std::string(VELMORA_CORPUS_DIR) + "/alice29.txt");
   for (const Bytes& chunk : {Bytes(text.begin(), text.begin() + 6000), RandomBytes(700, 3)}) {
     Bytes payload = Compress(chunk);
     payload.resize(payload.size() + kBlockTrailerBytes);

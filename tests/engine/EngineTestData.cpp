@@ -1,10 +1,9 @@
 #include "EngineTestData.h"
 
-#include <dirent.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
+#include <filesystem>
 #include <random>
 
 #include "engine/Compression.h"
@@ -12,36 +11,10 @@
 
 std::vector<std::string> CorpusFiles() {
   std::vector<std::string> files;
-  std::string dir = VELMORA_CORPUS_DIR;
-  if (DIR* d = opendir(dir.c_str())) {
-    while (dirent* e = readdir(d)) {
-      std::string name = e->d_name;
-      if (name == "." || name == ".." || name == "README.md") continue;
-      files.push_back(dir + "/" + name);
-    }
-    closedir(d);
-  }
+  for (const auto& entry : std::filesystem::directory_iterator(VELMORA_CORPUS_DIR))
+    if (entry.path().filename() != "README.md") files.push_back(entry.path().string());
   std::sort(files.begin(), files.end());
   return files;
-}
-
-std::vector<uint8_t> ReadWholeFile(const std::string& path) {
-  std::vector<uint8_t> data;
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return data;
-  uint8_t chunk[65536];
-  size_t got;
-  while ((got = std::fread(chunk, 1, sizeof chunk, f)) > 0) data.insert(data.end(), chunk, chunk + got);
-  std::fclose(f);
-  return data;
-}
-
-bool WriteWholeFile(const std::string& path, const std::vector<uint8_t>& data) {
-  FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) return false;
-  bool ok = std::fwrite(data.data(), 1, data.size(), f) == data.size();
-  ok = std::fclose(f) == 0 && ok;
-  return ok;
 }
 
 std::vector<uint8_t> Compress(const uint8_t* data, uint32_t n) {

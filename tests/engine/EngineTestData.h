@@ -5,9 +5,10 @@
 #include <utility>
 #include <vector>
 
+#include "tests/TestMain.h"
+
+// The corpus folder's files (tests/data), in name order.
 std::vector<std::string> CorpusFiles();
-std::vector<uint8_t> ReadWholeFile(const std::string& path);
-bool WriteWholeFile(const std::string& path, const std::vector<uint8_t>& data);
 
 // Compresses one block with the production compressor into a buffer of the documented bound.
 std::vector<uint8_t> Compress(const std::vector<uint8_t>& block);

@@ -56,7 +56,7 @@ std::vector<SGoldenBlock> Manifest() {
     fields >> b.file >> source >> offset >> length;
     Bytes whole = source.rfind("generated:", 0) == 0
                       ? Generated(source.substr(10), offset + length)
-                      : ReadWholeFile(std::string(VELMORA_CORPUS_DIR) + "/" + source);
+                      : ReadAll(std::string(VELMORA_CORPUS_DIR) + "/" + source);
     EXPECT_GE(whole.size(), offset + length) << line;
     if (whole.size() < offset + length) continue;
     b.source.assign(whole.begin() + offset, whole.begin() + offset + length);
@@ -72,10 +72,8 @@ TEST(GoldenBlocks, CompressorStillWritesThemAndTheyRestore) {
   for (const SGoldenBlock& b : blocks) {
     std::string path = std::string(VELMORA_GOLDEN_DIR) + "/" + b.file;
     Bytes today = Compress(b.source);
-    if (write) {
-      ASSERT_TRUE(WriteWholeFile(path, today)) << path;
-    }
-    Bytes frozen = ReadWholeFile(path);
+    if (write) WriteAll(path, today);
+    Bytes frozen = ReadAll(path);
     ASSERT_FALSE(frozen.empty()) << path;
     EXPECT_TRUE(today == frozen) << b.file << ": " << today.size() << " bytes today, "
                                  << frozen.size() << " frozen";
