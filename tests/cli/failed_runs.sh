@@ -87,12 +87,12 @@ else
   echo "note: no small tmpfs can be mounted here (needs root and mount rights); the full-disk case is not run"
 fi
 
-# --- a cancel by signal in the middle of a large file ---
+# --- a cancel by signal in the middle of a large file, with blocks in flight on three workers ---
 mkdir -p "$work/sig" && cd "$work/sig"
 head -c $((24 * 1048576)) /dev/urandom >large.bin
 for signal in INT TERM HUP; do
   old_archive large.pck
-  env -u DISPLAY "$velmora" -h -o large.bin </dev/null >/dev/null 2>"$work/stderr" &
+  env -u DISPLAY VELMORA_THREADS=3 "$velmora" -h -o large.bin </dev/null >/dev/null 2>"$work/stderr" &
   pid=$!
   wait_written "$pid" 2200000  # the first blocks are in the temporary
   if kill -0 "$pid" 2>/dev/null; then
