@@ -202,11 +202,7 @@ TEST_F(ProgressWindowTest, BarShowsProgressAndBase) {
   // Frame, dark fill up to one pixel before the end, face to the frame's right edge.
   Update(0.5f, -1.0f);
   EXPECT_EQ(At(0.5f), BarRuns());
-  // The fill leaves the frame's top and bottom rows to the outline and stays inside it.
-  EXPECT_EQ(kDark, Pixel(bar.left + 3, bar.top));
-  EXPECT_EQ(kDark, Pixel(bar.right - 3, bar.bottom - 1));
-  EXPECT_EQ(kFace, Pixel(bar.right - 3, bar.bottom - 2));
-  EXPECT_EQ(kFace, Pixel(bar.left + 3, bar.bottom));
+  EXPECT_EQ(kFace, Pixel(bar.right - 3, bar.bottom - 2)) << "the fill stays inside the frame";
 
   // A base: dark up to it, grey from there to the progress.
   const float progress = 0.5f + 0.25f / 8.0f;
@@ -255,8 +251,6 @@ TEST_F(ProgressWindowTest, CloseRequestsLeaveTheWindowOpen) {
   Post(WM_KEYUP, VK_RETURN);
   EXPECT_TRUE(IsWindow(object->window));
   EXPECT_FALSE(QuitQueued());
-  MSG message;
-  EXPECT_FALSE(PeekMessageA(&message, object->window, 0, 0, PM_NOREMOVE));
 }
 
 // ---- What only the POSIX layer shows: its paints ----
