@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "EngineTestData.h"
-#include "ReferenceCompressor.h"
 #include "engine/Compression.h"
 #include "engine/Kodirovaniechisel.h"
 #include "foundation/LittleEndian.h"
@@ -23,13 +22,6 @@ void ExpectRoundTrip(const Bytes& data, const char* what) {
   Bytes back;
   ASSERT_TRUE(Decompress(block, 2 * uint32_t(data.size()), back)) << what;  // the file job offers 2 x window
   ASSERT_TRUE(back == data) << what;
-}
-
-void ExpectSameAsReference(const Bytes& data, const char* what) {
-  Bytes production = Compress(data);
-  Bytes reference = ReferenceCompressBlock(data.data(), uint32_t(data.size()));
-  ASSERT_TRUE(production == reference) << what << " (" << production.size() << " vs "
-                                       << reference.size() << " bytes)";
 }
 
 TEST(CompressBlock, WorkedBlocks) {
@@ -105,55 +97,9 @@ TEST(RoundTrip, CorpusInWindows) {
       ExpectRoundTrip(Bytes(all.begin() + at, all.begin() + std::min(all.size(), at + window)), "corpus stream");
 }
 
-TEST(SameAsReference, Corpus) {
-  for (const std::string& path : CorpusFiles()) {
-    Bytes data = ReadAll(path);
-    if (data.size() > 300000) data.resize(300000);
-    ExpectSameAsReference(data, path.c_str());
-  }
-}
-
-TEST(SameAsReference, GeneratedData) {
-  ExpectSameAsReference(RandomBytes(70000, 3), "random");
-  ExpectSameAsReference(RandomBytes(70000, 4, 4), "four letters");
-  ExpectSameAsReference(RandomBytes(70000, 5, 2), "two letters");
-  Bytes runs;
-  std::mt19937 rng(9);
-  while (runs.size() < 80000) runs.insert(runs.end(), 1 + rng() % 600, uint8_t(rng() % 3));
-  ExpectSameAsReference(runs, "runs");
-  for (size_t period : {2, 3, 5, 64, 300}) {
-    Bytes p(50000);
-    for (size_t i = 0; i < p.size(); ++i) p[i] = uint8_t(1 + (i % period) * 13);
-    ExpectSameAsReference(p, "pattern");
-  }
-  // Every two-byte key, in order and shuffled, so every bucket is used.
-  Bytes keys;
-  for (uint32_t k = 0; k < 65536; ++k) {
-    keys.push_back(uint8_t(k));
-    keys.push_back(uint8_t(k >> 8));
-  }
-  ExpectSameAsReference(keys, "every key");
-  // A pre-pass output twice the block: isolated zero bytes.
-  Bytes zeros(60000);
-  for (size_t i = 0; i < zeros.size(); ++i) zeros[i] = (i % 2) ? 0 : uint8_t(1 + rng() % 5);
-  for (size_t i = 0; i < 60000; i += 2) zeros[i] = 0, zeros[i + 1] = uint8_t(1 + rng() % 200);
-  ExpectSameAsReference(zeros, "zeros between bytes");
-  Bytes allZero(30000);
-  for (size_t i = 0; i < allZero.size(); ++i) allZero[i] = (i % 3 == 2) ? uint8_t(rng()) | 1 : 0;
-  ExpectSameAsReference(allZero, "zero pairs");
-  // Long bucket histories: the same key more than 256 times with varying continuations.
-  Bytes hist;
-  for (int i = 0; i < 30000; ++i) {
-    hist.push_back('x');
-    hist.push_back('y');
-    hist.push_back(uint8_t(rng() % 40 + 1));
-  }
-  ExpectSameAsReference(hist, "full buckets");
-}
-
 // One work area serves block after block, long and short, in any order: every block comes out as
-// the reference makes it, so nothing of an earlier block leaks into a later one.
-TEST(SameAsReference, OneWorkAreaForManyBlocks) {
+// it does from a fresh work area, so nothing of an earlier block leaks into a later one.
+TEST(CompressBlock, OneWorkAreaForManyBlocks) {
   SBlockWork work;
   ASSERT_TRUE(CreateBlockWork(work, 300000));
   std::vector<Bytes> blocks;
@@ -171,7 +117,7 @@ TEST(SameAsReference, OneWorkAreaForManyBlocks) {
     uint32_t length = 0;
     ASSERT_TRUE(CompressBlockIn(work, out.data(), length, block.data(), uint32_t(block.size())));
     out.resize(length);
-    EXPECT_EQ(ReferenceCompressBlock(block.data(), uint32_t(block.size())), out) << "block " << i;
+    EXPECT_EQ(Compress(block), out) << "block " << i;
   }
   Bytes tooLong(300001, 'x');
   Bytes out(CompressBoundFor(uint32_t(tooLong.size())));

@@ -1,4 +1,7 @@
-// Frozen blocks: today's compressor must still write them byte for byte and they must restore.
+// Frozen blocks: today's compressor must still write them byte for byte and they must restore. They
+// were made and checked against a plain step-by-step reference of the whole block compressor, so
+// they pin the block's layout beyond its tokens (whose reference is ReferenceSearch.h): the
+// pre-pass, the flags in either form, the sections and the stored fallback.
 // Set VELMORA_WRITE_GOLDEN=1 to (re)write the block files after a deliberate format change.
 #include <gtest/gtest.h>
 
@@ -10,7 +13,6 @@
 #include <vector>
 
 #include "EngineTestData.h"
-#include "ReferenceCompressor.h"
 #include "engine/Compression.h"
 
 namespace {
@@ -32,6 +34,12 @@ Bytes Generated(const std::string& kind, size_t n) {
     for (auto& b : d) b = uint8_t("ACGT"[rng() % 4]);
   } else if (kind == "zero-pairs") {
     for (size_t i = 0; i < n; ++i) d[i] = (i % 3 == 2) ? uint8_t(1 + rng() % 9) : 0;
+  } else if (kind == "every-key") {  // every two-byte key in order, twice: every bucket is used
+    for (size_t i = 0; i < n; ++i) d[i] = uint8_t(i % 2 ? (i % 131072) >> 9 : i >> 1);
+  } else if (kind == "full-buckets") {  // one key far more than a bucket holds, varied continuations
+    for (size_t i = 0; i < n; ++i) d[i] = i % 3 == 0 ? 'x' : i % 3 == 1 ? 'y' : uint8_t(1 + rng() % 40);
+  } else if (kind == "lone-zeros") {  // the pre-pass doubles every zero: its output twice the block
+    for (size_t i = 0; i < n; ++i) d[i] = i % 2 ? uint8_t(1 + rng() % 4) : 0;
   } else {
     d.clear();
   }
@@ -77,7 +85,6 @@ TEST(GoldenBlocks, CompressorStillWritesThemAndTheyRestore) {
     ASSERT_FALSE(frozen.empty()) << path;
     EXPECT_TRUE(today == frozen) << b.file << ": " << today.size() << " bytes today, "
                                  << frozen.size() << " frozen";
-    EXPECT_TRUE(ReferenceCompressBlock(b.source.data(), uint32_t(b.source.size())) == frozen) << b.file;
     Bytes back;
     ASSERT_TRUE(Decompress(frozen, 2 * uint32_t(b.source.size()), back)) << b.file;
     EXPECT_TRUE(back == b.source) << b.file;

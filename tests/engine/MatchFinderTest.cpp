@@ -7,47 +7,17 @@
 #include <vector>
 
 #include "EngineTestData.h"
-#include "ReferenceCompressor.h"
+#include "ReferenceSearch.h"
 #include "engine/BlockFormat.h"
 #include "engine/MatchFinder.h"
 #include "foundation/Memdiag.h"
 
 namespace {
 
-struct SFastTokens {
-  bool ok = false;
-  std::vector<uint8_t> flags;
-  std::vector<uint32_t> distancesMinusOne;
-  std::vector<uint32_t> lengthsMinusOne;
-};
-
-// Runs the fast finder on s in a work area of the compressor's size, obtained the way the
-// compressor obtains it.
-SFastTokens FastSearch(const std::vector<uint8_t>& s) {
-  SFastTokens t;
-  const uint32_t S = static_cast<uint32_t>(s.size());
-  uint8_t* area = nullptr;
-  const uint64_t size = CompressWorkAreaSize(S);
-  if (size > 0xFFFFFFFFull) return t;
-  Create(area, static_cast<uint32_t>(size));
-  if (area == nullptr) return t;
-  SCompressWork work = CompressWorkLayout(area, S);
-  uint32_t N = 0, M = 0;
-  t.ok = matchfinder::FindMatches(s.data(), S, work, KeyAreaBytes(S), N, M);
-  for (uint32_t i = 0; i < N; ++i) t.flags.push_back(work.flags[i]);
-  for (uint32_t i = 0; i < M; ++i) {
-    t.distancesMinusOne.push_back(Load32(work.distances + 4ull * i));
-    t.lengthsMinusOne.push_back(Load32(work.lengths + 4ull * i));
-  }
-  Free(area);
-  return t;
-}
-
 void ExpectSameTokens(const std::vector<uint8_t>& s, const std::string& what) {
-  SReferenceTokens expected;
+  SReferenceTokens expected, got;
   ReferenceSearch(s.data(), static_cast<uint32_t>(s.size()), expected);
-  SFastTokens got = FastSearch(s);
-  ASSERT_TRUE(got.ok) << what;
+  ASSERT_TRUE(FinderSearch(s.data(), static_cast<uint32_t>(s.size()), got)) << what;
   ASSERT_EQ(expected.flags.size(), got.flags.size()) << what;
   EXPECT_EQ(expected.flags, got.flags) << what;
   ASSERT_EQ(expected.lengthsMinusOne.size(), got.lengthsMinusOne.size()) << what;
