@@ -1,24 +1,15 @@
-// Shared by the application-layer tests: whole-file bytes, the current directory, the notice
-// snooze, and a fixture that runs each test in a scratch folder of its own as the current directory.
+// Shared by the application-layer tests (beside the user interface's helpers): the current
+// directory, the notice snooze, and a fixture that runs each test in a scratch folder of its own
+// as the current directory.
 #pragma once
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <string>
-#include <vector>
 
-#include "foundation/Tstring.h"
-#include "platform/win32.h"
-#include "tests/TestMain.h"
-#include "tests/platform/PlatformTestSupport.h"
+#include "tests/ui/UiTestSupport.h"
 #include "ui/Toknosoobzheniy.h"
-
-inline std::string Text(const TAnsiString& text) {
-  return text.Length() > 0 ? std::string(text.Data(), text.Length()) : std::string();
-}
 
 inline std::string Cwd() {
   std::error_code error;

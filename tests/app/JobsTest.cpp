@@ -27,12 +27,6 @@ TBytes Prose(size_t n) {
   return bytes;
 }
 
-void DrainQueue() {
-  MSG message;
-  while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-  }
-}
-
 // Every test runs in a scratch folder that is the current directory, as the driver arranges.
 class JobsTest : public ::testing::Test {
  protected:
@@ -41,12 +35,12 @@ class JobsTest : public ::testing::Test {
     ASSERT_NE(0u, GetCurrentDirectoryA(sizeof here, here));
     saved = here;
     ASSERT_TRUE(SetCurrentDirectoryA(scratch.narrow.c_str()));
-    DrainQueue();
+    DrainThreadMessages(false);
     ResetFailures();
   }
   void TearDown() override {
     ReleaseBlockBuffer();
-    DrainQueue();
+    DrainThreadMessages(false);
     SetCurrentDirectoryA(saved.c_str());
   }
   std::string Path(const char* name) const { return scratch.system + "/" + name; }
