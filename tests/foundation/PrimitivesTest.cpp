@@ -16,9 +16,14 @@ TEST(MoveBytes, OverlappingShiftsInBothDirections) {
     for (int i = 0; i < 64; ++i) buffer[i] = static_cast<uint8_t>(i);
     EXPECT_EQ(MoveBytes(buffer + shift, buffer + 1, 43), buffer + shift);
     for (int i = 0; i < 43; ++i) ASSERT_EQ(buffer[shift + i], i + 1) << "shift " << shift;
-    for (int i = 0; i < 64; ++i) buffer[i] = static_cast<uint8_t>(i);
-    MoveBytes(buffer + 1, buffer + shift, 43);
-    for (int i = 0; i < 43; ++i) ASSERT_EQ(buffer[1 + i], shift + i) << "shift " << shift;
+    for (int length : {43, 44}) {  // with and without a tail: nothing past the destination is written
+      for (int i = 0; i < 64; ++i) buffer[i] = static_cast<uint8_t>(100 + i);
+      MoveBytes(buffer + 1, buffer + shift, length);
+      for (int i = 0; i < length; ++i) ASSERT_EQ(buffer[1 + i], 100 + shift + i) << "shift " << shift;
+      if (shift > 1) {
+        ASSERT_EQ(buffer[1 + length], 101 + length) << "shift " << shift;
+      }
+    }
     MoveBytes(buffer, buffer, 64);
     MoveBytes(buffer + 2, buffer, 0);
     EXPECT_EQ(buffer[0], 0);
