@@ -37,6 +37,15 @@ for n in 1 2 7; do
   same_time tree/sub/many-blocks.bin "out-$n/tree/sub/many-blocks.bin" "$n workers restore the times"
 done
 
+# Entries kept (nobody answers their question) after their blocks were read ahead: those blocks
+# go, and the entries after them restore their own bytes.
+mkdir -p skip/tree/sub && cp tree-1.pck skip/tree.pck && cd skip
+for small in small3.txt small20.txt; do printf 'mine' >"tree/sub/$small"; done
+VELMORA_THREADS=2 runs 0 "a restore that keeps two files, with 2 workers" -h -w=$window tree.pck
+cd ..
+check "the two files are kept" test "$(cat skip/tree/sub/small3.txt skip/tree/sub/small20.txt)" = minemine
+check "every other file is restored" diff -rq --exclude=empty-dir --exclude=small3.txt --exclude=small20.txt tree skip/tree
+
 # Two damaged small files among the others: the same files and the same reports, in archive order,
 # whatever the workers (with several, the blocks of the entries after one are decoded ahead of it).
 cp tree-1.pck damaged.pck
