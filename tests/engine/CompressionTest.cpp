@@ -2,13 +2,11 @@
 
 #include <algorithm>
 #include <cstring>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "EngineTestData.h"
 #include "engine/Compression.h"
-#include "engine/Kodirovaniechisel.h"
 #include "foundation/LittleEndian.h"
 #include "foundation/Memdiag.h"
 
