@@ -11,13 +11,15 @@ void HumanSize(uint64_t bytes, char* out, size_t capacity) {
   }
   // Whole tenths of the unit, rounded half up, in integers: floating point would decide a border
   // case such as 999,950 bytes differently where the processor keeps wider intermediates.
+  // (Divided before the half is added, so that no size near 2^64 wraps.)
+  const auto rounded = [bytes](uint64_t tenth) { return bytes / tenth + (bytes % tenth >= tenth / 2 ? 1 : 0); };
   uint64_t tenth = 100;  // a tenth of a kB
   size_t unit = 0;
-  while ((bytes + tenth / 2) / tenth >= 10000 && unit + 1 < sizeof kUnits / sizeof kUnits[0]) {
+  while (rounded(tenth) >= 10000 && unit + 1 < sizeof kUnits / sizeof kUnits[0]) {
     tenth *= 1000;
     ++unit;
   }
-  const uint64_t tenths = (bytes + tenth / 2) / tenth;
+  const uint64_t tenths = rounded(tenth);
   std::snprintf(out, capacity, "%llu.%llu %s", static_cast<unsigned long long>(tenths / 10),
                 static_cast<unsigned long long>(tenths % 10), kUnits[unit]);
 }

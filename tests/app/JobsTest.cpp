@@ -290,7 +290,8 @@ TEST(RunSummary, SizesAndCountsAsPeopleReadThem) {
     const char* grouped;
   } cases[] = {{0, "0 bytes", "0"}, {1, "1 byte", "1"}, {999, "999 bytes", "999"}, {1000, "1.0 kB", "1,000"},
                {999949, "999.9 kB", "999,949"}, {999950, "1.0 MB", "999,950"}, {168700000, "168.7 MB", "168,700,000"},
-               {2100000000000ull, "2.1 TB", "2,100,000,000,000"}};
+               {2100000000000ull, "2.1 TB", "2,100,000,000,000"},
+               {UINT64_MAX, "18446.7 PB", "18,446,744,073,709,551,615"}};  // the largest unit, no wrap
   for (const auto& c : cases) {
     char size[32], grouped[32];
     HumanSize(c.bytes, size, sizeof size);
