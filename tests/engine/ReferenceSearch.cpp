@@ -3,8 +3,6 @@
 // the two bytes at the candidate equal the two at cur, otherwise on to the next older bucket entry.
 #include "ReferenceSearch.h"
 
-#include <cstring>
-
 #include "engine/BlockFormat.h"
 #include "engine/Compression.h"
 #include "engine/Kodirovaniechisel.h"

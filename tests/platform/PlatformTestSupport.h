@@ -10,6 +10,13 @@
 #include <unistd.h>
 #endif
 
+// A folder as the program names it: backslashes, one at the end.
+inline std::string NarrowFolder(std::string folder) {
+  for (char& c : folder)
+    if (c == '/') c = '\\';
+  return folder + "\\";
+}
+
 class TScratchFolder {
  public:
   TScratchFolder() {
@@ -26,10 +33,7 @@ class TScratchFolder {
     char pattern[] = "/tmp/velmora-platform-XXXXXX";
     system = mkdtemp(pattern) ? pattern : "";
 #endif
-    narrow = system;
-    for (char& c : narrow)
-      if (c == '/') c = '\\';
-    narrow += "\\";
+    narrow = NarrowFolder(system);
   }
   ~TScratchFolder() {
     if (system.empty()) return;

@@ -37,12 +37,6 @@ int Narrow(WCHAR w) {
   return static_cast<uint8_t>(c);
 }
 
-// A folder as the program sees it: backslashes, one at the end.
-std::string WindowsFolder(const fs::path& folder) {
-  std::string f = folder.string() + "/";
-  std::replace(f.begin(), f.end(), '/', '\\');
-  return f;
-}
 
 #if !defined(_WIN32)  // the program file is moved about, which only the POSIX layer allows
 
@@ -78,8 +72,8 @@ TEST_F(KernelTableTest, FirstRunWritesTheStandardTable) {
     EXPECT_EQ(Narrow(static_cast<WCHAR>(0x0410 + (b - 0xC0))), b) << b;
   }
 
-  EXPECT_EQ(Text(ProgramFolder()), WindowsFolder(folder));
-  EXPECT_EQ(Text(ProgramPath()), WindowsFolder(folder) + "velmora");
+  EXPECT_EQ(Text(ProgramFolder()), NarrowFolder(folder.string()));
+  EXPECT_EQ(Text(ProgramPath()), NarrowFolder(folder.string()) + "velmora");
   EXPECT_EQ(Text(CommandTail()), "photos");
 
   // The narrow and wide strings convert through the tables.
@@ -115,8 +109,8 @@ TEST_F(KernelTableTest, ProgramPathIsTheModuleNotTheFirstWord) {
   fs::current_path(elsewhere);
   RestartKernelAs((folder / "velmora").string(), "-c photos", "velmora");
   fs::current_path(before);
-  EXPECT_EQ(Text(ProgramPath()), WindowsFolder(folder) + "velmora");
-  EXPECT_EQ(Text(ProgramFolder()), WindowsFolder(folder));
+  EXPECT_EQ(Text(ProgramPath()), NarrowFolder(folder.string()) + "velmora");
+  EXPECT_EQ(Text(ProgramFolder()), NarrowFolder(folder.string()));
   EXPECT_EQ(Text(CommandTail()), "\"-c photos\"");
   EXPECT_TRUE(fs::exists(table));
   EXPECT_FALSE(fs::exists(elsewhere / "Ansi1251.wcs"));
@@ -125,7 +119,7 @@ TEST_F(KernelTableTest, ProgramPathIsTheModuleNotTheFirstWord) {
   const fs::path spaced = folder / "my tools";
   fs::create_directories(spaced);
   RestartKernelAs((spaced / "velmora").string(), "x.txt");
-  EXPECT_EQ(Text(ProgramFolder()), WindowsFolder(spaced));
+  EXPECT_EQ(Text(ProgramFolder()), NarrowFolder(spaced.string()));
   EXPECT_EQ(Text(CommandTail()), "x.txt");
   EXPECT_TRUE(fs::exists(spaced / "Ansi1251.wcs"));
 
@@ -226,10 +220,10 @@ TEST(KernelFiles, FileExistsOpensWithoutSharing) {
   const std::string folder = TestScratchFolder() + "/exists";
   fs::create_directories(folder);
   WriteAll(folder + "/f.txt", {1, 2, 3});
-  const std::string file = WindowsFolder(folder) + "f.txt";
+  const std::string file = NarrowFolder(folder) + "f.txt";
   EXPECT_TRUE(FileExists(file.c_str()));
-  EXPECT_FALSE(FileExists((WindowsFolder(folder) + "missing.txt").c_str()));
-  EXPECT_FALSE(FileExists(WindowsFolder(folder).c_str()));
+  EXPECT_FALSE(FileExists((NarrowFolder(folder) + "missing.txt").c_str()));
+  EXPECT_FALSE(FileExists(NarrowFolder(folder).c_str()));
   HANDLE held = CreateFileA(file.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(held, INVALID_HANDLE_VALUE);
   EXPECT_FALSE(FileExists(file.c_str()));
