@@ -60,6 +60,39 @@ runs() {  # runs CODE "description" args...: run, then expect_rc
   run "$@"
   expect_rc "$code" "$what"
 }
+ask() {  # ask ANSWERS args...: run on a pseudo-terminal in the current folder; questions in $work/asked
+  python3 "$here/pty_answer.py" "$work/asked" "$1" "$velmora" "${@:2}" >/dev/null 2>&1
+  rc=$?
+}
+# Whether an unprivileged user can be had (root with setpriv), for which permissions apply.
+can_drop=0
+[ "$(id -u)" = 0 ] && env -u DISPLAY setpriv --reuid=65534 --regid=65534 --clear-groups true 2>/dev/null && can_drop=1
+as_nobody() {  # as_nobody args...: like run, as that user when it can be had (else as ourselves)
+  if [ "$can_drop" = 1 ]; then
+    env -u DISPLAY setpriv --reuid=65534 --regid=65534 --clear-groups timeout 300 "$velmora_for_anyone" "$@" \
+      </dev/null >"$work/stdout" 2>"$work/stderr"
+    rc=$?
+  else
+    run "$@"
+  fi
+}
+# on_full_disk SETUP args...: runs SETUP (shell commands) and then the program with args inside a
+# fresh 1 MiB tmpfs; sets rc and copies what the disk holds afterwards to $work/disk-after.
+# Returns 1 when no such disk can be mounted here (it needs root and mount rights).
+on_full_disk() {
+  local setup="$1"
+  shift
+  rm -rf "$work/disk" "$work/disk-after" && mkdir -p "$work/disk"
+  [ "$(id -u)" = 0 ] && command -v unshare >/dev/null || return 1
+  # shellcheck disable=SC2016
+  unshare -m bash -c 'mount -t tmpfs -o size=1m tmpfs "$0" || exit 77
+    cd "$0" && eval "$1" && shift && env -u DISPLAY timeout 300 "$@" </dev/null >/dev/null 2>"$0.stderr"
+    echo $? >"$0.rc"; cp -a . "$0.after"; cd / && umount "$0"' "$work/disk" "$setup" "$velmora" "$@" \
+    2>"$work/disk-errors"
+  [ $? != 77 ] || return 1
+  [ -f "$work/disk.rc" ] || { fail "the full-disk run itself broke: $(cat "$work/disk-errors")"; return 1; }
+  rc=$(cat "$work/disk.rc") && mv "$work/disk.stderr" "$work/stderr" && mv "$work/disk.after" "$work/disk-after"
+}
 expect_rc() {  # expect_rc CODE "description"
   checks=$((checks + 1))
   if [ "$rc" -ne "$1" ]; then

@@ -2,10 +2,6 @@
 # file, and the per-file questions of a restore with "Overwrite all files?" after the third Yes.
 source "$(dirname "$0")/common.bash"
 
-ask() {  # ask ANSWERS args...: runs velmora on a pty in the current folder; questions in $work/asked
-  python3 "$here/pty_answer.py" "$work/asked" "$1" "$velmora" "${@:2}" >/dev/null 2>&1
-  rc=$?
-}
 asked_count() { wc -l <"$work/asked" | tr -d ' '; }
 
 mkdir -p "$work/c" && cd "$work/c"

@@ -4,10 +4,6 @@
 # report lines on lines of their own, and a missing folder is named.
 source "$(dirname "$0")/common.bash"
 
-ask() {  # ask ANSWERS args...: velmora on a pty in the current folder; questions in $work/asked
-  python3 "$here/pty_answer.py" "$work/asked" "$1" "$velmora" "${@:2}" >/dev/null 2>&1
-  rc=$?
-}
 outside="$work/outside"
 mkdir -p "$outside"
 nothing_outside() {  # nothing_outside "description"
