@@ -142,19 +142,6 @@ class CommandLineTest : public TScratchFolderTest {
 
 // ---- Raw command lines, as Windows hands them to the program ----
 
-// The usage, and no change of folder: only the program's name, or a name of backslashes only (no
-// file name is left, and a folder name alone is no source).
-TEST_F(CommandLineTest, OnlyTheProgramsNameOrBackslashesShowTheUsage) {
-  for (const char* line : {"velmora.exe", "\"C:\\Program Files\\Velmora\\velmora.exe\"", "velmora.exe   ",
-                           "\"C:\\Program Files\\Velmora\\velmora.exe\"    ", "", "velmora.exe \\",
-                           "velmora.exe \\\\\\\\", "velmora.exe \"\\\\\"", "velmora.exe nosuch\\"}) {
-    SCOPED_TRACE(line);
-    const TOutcome outcome = Read(line);
-    ExpectUsage(outcome);
-    EXPECT_EQ(outcome.cwd, scratch.system);
-  }
-}
-
 #if !defined(_WIN32)
 TEST_F(CommandLineTest, UsageNoticeTextAndCaption) {
   const TOutcome outcome = Read("velmora.exe /?");
@@ -175,22 +162,29 @@ TEST_F(CommandLineTest, UsageNoticeTextAndCaption) {
 }
 #endif
 
-TEST_F(CommandLineTest, UsageWinsOverAName) {
-  File("x.txt");
-  ExpectUsage(Read("velmora.exe /? x.txt"));
-  ExpectUsage(Read("velmora.exe -h /? -o x.txt"));
-  // "/?" after the name is no option.
-  ExpectRun(Read("velmora.exe x.txt /?"), {RunCompress, false, "x.txt", "x.pck", kDefaultWindow, false, true});
-}
-
+// Each line is read in the scratch folder: the run it decides (or the usage, when `run` is
+// empty), the current directory afterwards and whether -s switched the engine to storing.
 TEST_F(CommandLineTest, RawLinesDecideTheRun) {
   for (const char* name : {"my file.txt", "data.txt", "archive.pck", "archive.PCK2", ".profile", "x.tar.gz"}) File(name);
-  for (const char* name : {"somefolder", "backup.pck", "my.album"}) Folder(name);
+  for (const char* name : {"somefolder", "backup.pck", "my.album", "sub"}) Folder(name);
+  File("sub/report.txt");
   const double w = kDefaultWindow;
+  const TExpected usage{}, report{RunCompress, false, "report.txt", "report.pck", w, false, true};
   const struct {
-    const char* line;
+    std::string line;
     TExpected run;
+    std::string cwd = "";
+    bool store = false;
   } cases[] = {
+      // Only the program's name, or a name of backslashes only (a folder name alone is no source).
+      {"velmora.exe", usage}, {"\"C:\\Program Files\\Velmora\\velmora.exe\"", usage}, {"velmora.exe   ", usage},
+      {"\"C:\\Program Files\\Velmora\\velmora.exe\"    ", usage}, {"", usage}, {"velmora.exe \\", usage},
+      {"velmora.exe \\\\\\\\", usage}, {"velmora.exe \"\\\\\"", usage}, {"velmora.exe nosuch\\", usage},
+      // The usage wins over a name; "/?" after the name is no option.
+      {"velmora.exe /? data.txt", usage}, {"velmora.exe -h /? -o data.txt", usage},
+      {"velmora.exe data.txt /?", {RunCompress, false, "data.txt", "data.pck", w, false, true}},
+      // A name made only of a dot and its extension is no name.
+      {"velmora.exe .profile", usage}, {"velmora.exe -h .profile", usage},
       {"velmora.exe \"my file.txt\"", {RunCompress, false, "my file.txt", "my file.pck", w, false, true}},
       {"\"C:\\Program Files\\Velmora\\velmora.exe\" \"my file.txt\"",
        {RunCompress, false, "my file.txt", "my file.pck", w, false, true}},
@@ -204,6 +198,9 @@ TEST_F(CommandLineTest, RawLinesDecideTheRun) {
       {"velmora.exe -uc somefolder", {RunCompress, true, "somefolder\\", "somefolder.pck", w, false, true}},
       {"velmora.exe -uc data.txt", {RunDecompress, false, "data.txt", "", w, false, true}},
       {"velmora.exe -uc -c data.txt", {RunCompress, false, "data.txt", "data.pck", w, false, true}},
+      // -s switches the engine at once, also when the run then ends with the usage.
+      {"velmora.exe -s data.txt", {RunCompress, false, "data.txt", "data.pck", w, false, true}, "", true},
+      {"velmora.exe -s", usage, "", true},
       // A folder with the extension is restored too; the comparison is case-sensitive.
       {"velmora.exe backup.pck", {RunDecompress, true, "backup.pck\\", "", w, false, true}},
       {"velmora.exe archive.PCK", {RunCompress, false, "archive.PCK", "archive.pck", w, false, true}},
@@ -219,27 +216,24 @@ TEST_F(CommandLineTest, RawLinesDecideTheRun) {
       // Cyrillic names are code page 1251 bytes: отчёт.txt.
       {"velmora.exe \"\xEE\xF2\xF7\xB8\xF2.txt\"",
        {RunCompress, false, "\xEE\xF2\xF7\xB8\xF2.txt", "\xEE\xF2\xF7\xB8\xF2.pck", w, false, true}},
+      // A file in another folder makes that folder current; only the backslash separates folders.
+      {"velmora.exe sub\\report.txt", report, "/sub"},
+      {"velmora.exe -o \"" + Root() + "sub\\report.txt\"", {RunCompress, false, "report.txt", "report.pck", w, false, false},
+       "/sub"},
+      {"velmora.exe sub/report.txt", {RunCompress, false, "sub/report.txt", "sub/report.pck", w, false, true}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.line);
-    ExpectRun(Read(c.line), c.run);
-    EXPECT_TRUE(CompressionEnabled());
-    EXPECT_EQ(Cwd(), scratch.system);
+    SetCompression(true);
+    ASSERT_TRUE(ChangeFolder(scratch.system));
+    const TOutcome outcome = Read(c.line);
+    if (c.run.source.empty())
+      ExpectUsage(outcome);
+    else
+      ExpectRun(outcome, c.run);
+    EXPECT_EQ(CompressionEnabled(), !c.store);
+    EXPECT_EQ(outcome.cwd, scratch.system + c.cwd);
   }
-  // A name made only of a dot and its extension is no name.
-  ExpectUsage(Read("velmora.exe .profile"));
-  ExpectUsage(Read("velmora.exe -h .profile"));
-}
-
-TEST_F(CommandLineTest, StoreOptionSwitchesTheEngineAtOnce) {
-  File("data.txt");
-  const TOutcome outcome = Read("velmora.exe -s data.txt");
-  ExpectRun(outcome, {RunCompress, false, "data.txt", "data.pck", kDefaultWindow, false, true});
-  EXPECT_FALSE(CompressionEnabled());
-  // Also when the run then ends with the usage.
-  SetCompression(true);
-  ExpectUsage(Read("velmora.exe -s"));
-  EXPECT_FALSE(CompressionEnabled());
 }
 
 TEST_F(CommandLineTest, OptionsAreComparedByteForByte) {
@@ -311,23 +305,6 @@ TEST_F(CommandLineTest, FolderWithAndWithoutTrailingBackslashes) {
   TOutcome outcome = Read("velmora.exe photos\\");
   ExpectRun(outcome, photos);
   EXPECT_EQ(outcome.cwd, Path("data"));
-}
-
-TEST_F(CommandLineTest, FileInAnotherFolderMakesItCurrent) {
-  Folder("sub");
-  File("sub/report.txt");
-  TOutcome outcome = Read("velmora.exe sub\\report.txt");
-  ExpectRun(outcome, {RunCompress, false, "report.txt", "report.pck", kDefaultWindow, false, true});
-  EXPECT_EQ(outcome.cwd, Path("sub"));
-  ASSERT_TRUE(ChangeFolder(scratch.system));
-  outcome = Read("velmora.exe -o \"" + Root() + "sub\\report.txt\"");
-  ExpectRun(outcome, {RunCompress, false, "report.txt", "report.pck", kDefaultWindow, false, false});
-  EXPECT_EQ(outcome.cwd, Path("sub"));
-  // Only the backslash separates folders: a forward slash is part of the name.
-  ASSERT_TRUE(ChangeFolder(scratch.system));
-  outcome = Read("velmora.exe sub/report.txt");
-  ExpectRun(outcome, {RunCompress, false, "sub/report.txt", "sub/report.pck", kDefaultWindow, false, true});
-  EXPECT_EQ(outcome.cwd, scratch.system);
 }
 
 TEST_F(CommandLineTest, MissingFolderPartGivesOneAndNamesTheFolder) {
