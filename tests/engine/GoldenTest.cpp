@@ -26,7 +26,10 @@ Bytes Generated(const std::string& kind, size_t n) {
   if (kind == "letter-a") return Bytes(n, 0x61);
   if (kind == "runs") {
     d.clear();
-    while (d.size() < n) d.insert(d.end(), 1 + rng() % 700, uint8_t(rng() % 4));
+    while (d.size() < n) {  // the value is drawn first, then the run's length
+      const uint8_t value = uint8_t(rng() % 4);
+      d.insert(d.end(), 1 + rng() % 700, value);
+    }
     d.resize(n);
   } else if (kind == "pattern") {
     for (size_t i = 0; i < n; ++i) d[i] = uint8_t("0123456789abc"[i % 13]);

@@ -111,7 +111,8 @@ TEST(AnsiString, CopyOnWriteWithReferenceCounts) {
   EXPECT_EQ(References(original), 1u);
 
   second = original;
-  second = second;
+  const TAnsiString& same = second;
+  second = same;  // assigning a string to itself keeps its one reference
   EXPECT_EQ(References(original), 2u);
   second.Assign("");
   EXPECT_EQ(second.SharedRecord(), nullptr);

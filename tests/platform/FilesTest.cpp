@@ -15,9 +15,8 @@
 
 namespace {
 
-// "Привет" in cp1251 and in UTF-8.
+// "Привет" in cp1251.
 const char privetCp1251[] = "\xCF\xF0\xE8\xE2\xE5\xF2";
-const char privetUtf8[] = "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82";
 
 const TListedItem* Find(const std::vector<TListedItem>& items, const std::string& name) {
   for (const TListedItem& item : items)
