@@ -4,9 +4,11 @@
 // are kept in a small fixed table (no heap use: the memory manager sits on top of this file).
 // Decommitting drops the pages and makes them inaccessible but keeps the address range
 // reserved, as Windows does, so no other mapping can land inside it until it is released.
-// Large committed ranges are advised as candidates for transparent huge pages: the memory
-// manager's regions hold the engine's hash tables, whose scattered reads otherwise miss the TLB
-// on nearly every probe, and a region's pages are faulted in 2 MiB at a time instead of 4 KiB.
+// Committed ranges keep ordinary pages, as Windows gives them: where the system would back them
+// with transparent huge pages, each first touch would clear 2 MiB, and the engine's work areas
+// and the blocks in flight touch only parts of theirs (a small file's block uses a few KiB of a
+// slot sized for the window). The TLB misses that huge pages would save cost less than clearing
+// memory that is never used.
 #include "platform/api/memory.h"
 
 #include <pthread.h>
@@ -50,8 +52,9 @@ int FindReservation(uintptr_t address) {
 const size_t kHugePageBytes = 2u << 20;
 
 // Advice only: where the system has no transparent huge pages the call fails and nothing changes.
-void AdviseHugePages(void* begin, size_t length) {
-  if (length >= kHugePageBytes) madvise(begin, length, MADV_HUGEPAGE);
+// A range shorter than a huge page cannot hold an aligned one.
+void KeepOrdinaryPages(void* begin, size_t length) {
+  if (length >= kHugePageBytes) madvise(begin, length, MADV_NOHUGEPAGE);
 }
 
 int FreeReservationSlot() {
@@ -91,7 +94,7 @@ LPVOID VirtualAlloc(LPVOID address, SIZE_T size, DWORD allocationType, DWORD pro
       } else {
         reservations[slot].base = reinterpret_cast<uintptr_t>(p);
         reservations[slot].size = length;
-        if (commit) AdviseHugePages(p, length);
+        if (commit) KeepOrdinaryPages(p, length);
         result = p;
       }
     }
@@ -108,7 +111,7 @@ LPVOID VirtualAlloc(LPVOID address, SIZE_T size, DWORD allocationType, DWORD pro
       SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     } else {
       // A decommit replaced the mapping, and the advice with it: give it again.
-      AdviseHugePages(reinterpret_cast<void*>(begin), RoundUpToPages(end - begin));
+      KeepOrdinaryPages(reinterpret_cast<void*>(begin), RoundUpToPages(end - begin));
       result = reinterpret_cast<LPVOID>(begin);
     }
   }
