@@ -173,7 +173,7 @@ TEST_F(CommandLineTest, RawLinesDecideTheRun) {
   const struct {
     std::string line;
     TExpected run;
-    std::string cwd = "";
+    std::string cwd = "";  // a folder of the scratch folder, when the run changes into it
     bool store = false;
   } cases[] = {
       // Only the program's name, or a name of backslashes only (a folder name alone is no source).
@@ -217,9 +217,9 @@ TEST_F(CommandLineTest, RawLinesDecideTheRun) {
       {"velmora.exe \"\xEE\xF2\xF7\xB8\xF2.txt\"",
        {RunCompress, false, "\xEE\xF2\xF7\xB8\xF2.txt", "\xEE\xF2\xF7\xB8\xF2.pck", w, false, true}},
       // A file in another folder makes that folder current; only the backslash separates folders.
-      {"velmora.exe sub\\report.txt", report, "/sub"},
+      {"velmora.exe sub\\report.txt", report, "sub"},
       {"velmora.exe -o \"" + Root() + "sub\\report.txt\"", {RunCompress, false, "report.txt", "report.pck", w, false, false},
-       "/sub"},
+       "sub"},
       {"velmora.exe sub/report.txt", {RunCompress, false, "sub/report.txt", "sub/report.pck", w, false, true}},
   };
   for (const auto& c : cases) {
@@ -232,7 +232,7 @@ TEST_F(CommandLineTest, RawLinesDecideTheRun) {
     else
       ExpectRun(outcome, c.run);
     EXPECT_EQ(CompressionEnabled(), !c.store);
-    EXPECT_EQ(outcome.cwd, scratch.system + c.cwd);
+    EXPECT_EQ(outcome.cwd, c.cwd.empty() ? scratch.system : Path(c.cwd));
   }
 }
 
