@@ -48,12 +48,13 @@ finish() {
   exit $?
 }
 
-# Runs velmora without a display, stdin closed to questions, in the current directory.
-# Sets rc and leaves standard error in $work/stderr.
-run() {
-  env -u DISPLAY timeout 300 "$velmora" "$@" </dev/null >"$work/stdout" 2>"$work/stderr"
+# Runs a command (the program, or a wrapper around it) without a display, stdin closed to
+# questions, in the current directory. Sets rc and leaves its output in $work/stdout and stderr.
+launch() {
+  env -u DISPLAY timeout 300 "$@" </dev/null >"$work/stdout" 2>"$work/stderr"
   rc=$?
 }
+run() { launch "$velmora" "$@"; }
 runs() {  # runs CODE "description" args...: run, then expect_rc
   local code="$1" what="$2"
   shift 2
@@ -64,17 +65,13 @@ ask() {  # ask ANSWERS args...: run on a pseudo-terminal in the current folder; 
   python3 "$here/pty_answer.py" "$work/asked" "$1" "$velmora" "${@:2}" >/dev/null 2>&1
   rc=$?
 }
-# Whether an unprivileged user can be had (root with setpriv), for which permissions apply.
+# An unprivileged user, for whom permissions apply; can_drop says whether one can be had (root
+# with setpriv).
+nobody=(setpriv --reuid=65534 --regid=65534 --clear-groups)
 can_drop=0
-[ "$(id -u)" = 0 ] && env -u DISPLAY setpriv --reuid=65534 --regid=65534 --clear-groups true 2>/dev/null && can_drop=1
+[ "$(id -u)" = 0 ] && "${nobody[@]}" true 2>/dev/null && can_drop=1
 as_nobody() {  # as_nobody args...: like run, as that user when it can be had (else as ourselves)
-  if [ "$can_drop" = 1 ]; then
-    env -u DISPLAY setpriv --reuid=65534 --regid=65534 --clear-groups timeout 300 "$velmora_for_anyone" "$@" \
-      </dev/null >"$work/stdout" 2>"$work/stderr"
-    rc=$?
-  else
-    run "$@"
-  fi
+  if [ "$can_drop" = 1 ]; then launch "${nobody[@]}" "$velmora_for_anyone" "$@"; else run "$@"; fi
 }
 # on_full_disk SETUP args...: runs SETUP (shell commands) and then the program with args inside a
 # fresh 1 MiB tmpfs; sets rc and copies what the disk holds afterwards to $work/disk-after.

@@ -117,7 +117,7 @@ chmod 000 "$work/bar/tree/sub"
 cd "$work/bar" && rm -f tree.pck
 if [ "$(id -u)" = 0 ]; then
   chmod 777 "$work/bar" && chmod -R o+rX tree 2>/dev/null; chmod 000 tree/sub
-  python3 "$here/pty_answer.py" "$work/asked" "" setpriv --reuid=65534 --regid=65534 --clear-groups "$velmora_for_anyone" tree \
+  python3 "$here/pty_answer.py" "$work/asked" "" "${nobody[@]}" "$velmora_for_anyone" tree \
     >/dev/null 2>&1
 else
   ask "" tree
