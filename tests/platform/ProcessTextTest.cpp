@@ -1,6 +1,8 @@
 #include <chrono>
 #include <cstdlib>
+#include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
@@ -140,3 +142,33 @@ TEST(Timers, WaitUntilDueThenCancelAndClose) {
   EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(once, 0)) << "a synchronisation timer is reset by the wait";
   EXPECT_TRUE(CloseHandle(once));
 }
+
+#if !defined(_WIN32)  // transparent huge pages are Linux's
+namespace {
+// The VmFlags of the mapping that holds `p` in /proc/self/smaps; empty when none is found.
+std::string VmFlagsOf(const void* p) {
+  std::ifstream smaps("/proc/self/smaps");
+  const uintptr_t at = reinterpret_cast<uintptr_t>(p);
+  bool inside = false;
+  for (std::string line; std::getline(smaps, line);) {
+    unsigned long begin = 0, end = 0;
+    if (std::sscanf(line.c_str(), "%lx-%lx ", &begin, &end) == 2) inside = at >= begin && at < end;
+    if (inside && line.rfind("VmFlags:", 0) == 0) return line;
+  }
+  return "";
+}
+}  // namespace
+
+// Committed memory keeps ordinary pages, also when it is committed again after a decommit.
+TEST(Memory, CommittedRangesKeepOrdinaryPages) {
+  const SIZE_T size = 8u << 20;
+  uint8_t* p = static_cast<uint8_t*>(VirtualAlloc(nullptr, size, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+  ASSERT_NE(nullptr, p);
+  if (VmFlagsOf(p).empty()) GTEST_SKIP() << "no VmFlags in /proc/self/smaps";
+  EXPECT_NE(std::string::npos, VmFlagsOf(p).find(" nh")) << VmFlagsOf(p);
+  ASSERT_TRUE(VirtualFree(p, size, MEM_DECOMMIT));
+  ASSERT_EQ(p, VirtualAlloc(p, size, MEM_COMMIT, PAGE_READWRITE));
+  EXPECT_NE(std::string::npos, VmFlagsOf(p).find(" nh")) << VmFlagsOf(p);
+  EXPECT_TRUE(VirtualFree(p, 0, MEM_RELEASE));
+}
+#endif
