@@ -43,6 +43,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   char pattern[] = "/dev/shm/velmora-fuzz-XXXXXX";
   if (mkdtemp(pattern) == nullptr) __builtin_trap();
   outer = pattern;
+  // The scratch folder lives in memory: it goes when the run ends.
+  std::atexit([] { nftw(outer.c_str(), RemoveItem, 16, FTW_DEPTH | FTW_PHYS); });
   unsetenv("DISPLAY");
   StartUnits<kAppLayer>();
   // A small window, so that many blocks and their limits are reached.
