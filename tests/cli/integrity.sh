@@ -73,9 +73,9 @@ fi
 # Every window -w takes works on real data and restores without -w: the trailers say what the
 # restore needs.
 mkdir -p "$work/w" && cd "$work/w"
-corpus_text 40000000 >rr.bin
+corpus_text 20000000 >rr.bin
 for window in 8388608 33554432 67108864; do
-  runs 0 "compress 40 MB of text with -w=$window" -h -o -w=$window rr.bin
+  runs 0 "compress 20 MB of text with -w=$window" -h -o -w=$window rr.bin
   runs 0 "-t of the archive made with -w=$window" -t rr.pck
   mkdir -p "back$window"
   runs 0 "restore without -w ($window)" -h -d="back$window" rr.pck
