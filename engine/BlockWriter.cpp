@@ -27,6 +27,22 @@ uint32_t WriteStored(uint8_t* dst, const uint8_t* src, uint32_t n) {
   return n + kStoredHeaderBytes;
 }
 
+// The flags are one byte each, 0 or 1, and are read eight at a time.
+// Where the run of flags equal to `value` that goes on at q ends (N at the most).
+uint32_t RunEnd(const uint8_t* flags, uint32_t q, uint32_t N, uint8_t value) {
+  const uint64_t same = value != 0 ? 0x0101010101010101ull : 0;
+  for (; N - q >= 8; q += 8) {
+    const uint64_t differ = Load64(flags + q) ^ same;
+    if (differ != 0) return q + uint32_t(__builtin_ctzll(differ)) / 8;
+  }
+  while (q < N && flags[q] == value) ++q;
+  return q;
+}
+
+// Eight flags as the bits of one byte, the first in the lowest bit: each flag's bit is moved to
+// its place in the top byte by one multiplication, without carries between them.
+uint8_t PackedFlags(uint64_t eight) { return static_cast<uint8_t>((eight * 0x0102040810204080ull) >> 56); }
+
 }  // namespace
 
 uint64_t CompressBoundFor(uint32_t n) { return uint64_t(n) * 9 / 4 + 27; }
@@ -157,7 +173,7 @@ uint32_t WriteCompressedForm(uint8_t* dst, const uint8_t* s, uint32_t S, const S
     uint8_t expected = 0;
     while (q < N) {
       uint32_t start = q;
-      while (q < N && work.flags[q] == expected) ++q;
+      q = RunEnd(work.flags, q, N, expected);
       uint32_t length = q - start;
       uint32_t stored = start == 0 ? length : length - 1;
       Store32(work.runs + 4ull * runCount, stored);
@@ -168,25 +184,31 @@ uint32_t WriteCompressedForm(uint8_t* dst, const uint8_t* s, uint32_t S, const S
   }
   if (N <= runCost) {
     dst[out++] = 0;
-    uint32_t bytes = (N + 7) / 8;
-    std::memset(dst + out, 0, bytes);
-    for (uint32_t t = 0; t < N; ++t) dst[out + t / 8] |= static_cast<uint8_t>(work.flags[t] << (t % 8));
-    out += bytes;
+    uint32_t t = 0;
+    for (; N - t >= 8; t += 8) dst[out + t / 8] = PackedFlags(Load64(work.flags + t));
+    if (t < N) {
+      dst[out + t / 8] = 0;
+      for (; t < N; ++t) dst[out + t / 8] |= static_cast<uint8_t>(work.flags[t] << (t % 8));
+    }
+    out += (N + 7) / 8;
   } else {
     out += WriteBitSection(dst + out, 1, runCount, [&](TDeltaWriter& writer) {
       for (uint32_t r = 0; r < runCount; ++r) writer.Put(Load32(work.runs + 4ull * r));
     });
   }
 
+  // The literals run by run: a run of 0 flags copies its bytes, a run of matches passes theirs.
   dst[out++] = 2;
   {
     uint32_t pos = 0, m = 0;
-    for (uint32_t t = 0; t < N; ++t) {
-      if (work.flags[t] == 0) {
-        dst[out++] = s[pos++];
+    for (uint32_t r = 0; r < runCount; ++r) {
+      const uint32_t length = Load32(work.runs + 4ull * r) + (r != 0 ? 1u : 0u);
+      if (r % 2 == 0) {
+        std::memcpy(dst + out, s + pos, length);
+        out += length;
+        pos += length;
       } else {
-        pos += Load32(work.lengths + 4ull * m) + 1;
-        ++m;
+        for (const uint32_t end = m + length; m < end; ++m) pos += Load32(work.lengths + 4ull * m) + 1;
       }
     }
   }
