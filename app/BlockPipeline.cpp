@@ -21,6 +21,12 @@ namespace {
 // Payloads up to this size are restored by the run's thread itself (see Submit).
 const uint32_t kInlineRestoreBytes = 16384;
 
+// Compressing with a larger window, each worker also gets small slots for blocks up to kSmallBlock
+// (small files): while a large block holds up the oldest place, the small ones behind it keep the
+// other workers busy, and these slots cost a fraction of a full one.
+const uint32_t kSmallBlock = 65536;
+const uint32_t kSmallSlotsPerWorker = 12;
+
 // Blocks in flight are being dropped: the workers' searches give up. quitRequested keeps it set
 // after a drop once a quit signal came, since nothing queued after that is wanted. Both are
 // lock-free, so a signal handler may set them.
@@ -29,6 +35,7 @@ std::atomic<bool> quitRequested{false};
 
 struct TSlotState {
   TBlockSlot slot;
+  uint32_t capacity = 0;  // the longest block it holds
   TBlockTask task = BlockCompress;
   bool done = false;
   bool ownsBuffer = false;
@@ -69,7 +76,8 @@ void RunTask(TSlotState& s, SBlockWork& work, int32_t blockSize) {
 class TBlockPipelineState {
  public:
   int32_t blockSize = 0;
-  std::vector<TSlotState> slots;
+  std::vector<TSlotState> slots;     // the full-size ones first, then the small ones
+  size_t fullSlots = 0;
   std::deque<TSlotState*> inFlight;  // oldest first; owned by the run's thread
   std::vector<std::thread> threads;
   SBlockWork inlineWork;             // with one worker, the run's thread compresses here
@@ -115,29 +123,34 @@ class TBlockPipelineState {
   }
 };
 
-bool TBlockPipeline::Start(const TPipelinePlan& plan, int32_t blockSize, uint8_t* firstBuffer, uint64_t bufferBytes) {
+bool TBlockPipeline::Start(const TPipelinePlan& plan, int32_t blockSize, uint8_t* firstBuffer, uint64_t bufferBytes,
+                           bool smallBlocks) {
   Stop();
   const uint32_t workers = plan.workers;
   if (workers == 0 || plan.slots == 0 || blockSize <= 0 || firstBuffer == nullptr) return false;
   TBlockPipelineState* state = new TBlockPipelineState;
   state->blockSize = blockSize;
-  const uint32_t slotCount = plan.slots;
-  state->slots.resize(slotCount);
-  for (uint32_t i = 0; i < slotCount; ++i) {
-    TSlotState& s = state->slots[i];
+  const uint32_t smallSlots =
+      smallBlocks && workers > 1 && uint32_t(blockSize) > kSmallBlock ? kSmallSlotsPerWorker * workers : 0;
+  state->slots.resize(plan.slots + smallSlots);
+  size_t made = 0;
+  for (; made < state->slots.size(); ++made) {
+    TSlotState& s = state->slots[made];
+    const bool full = made < plan.slots;
+    s.capacity = full ? uint32_t(blockSize) : kSmallBlock;
+    const uint64_t bytes = full ? bufferBytes : SlotBytes(kSmallBlock);
     uint8_t* buffer = firstBuffer;
-    if (i != 0) {
+    if (made != 0) {
       buffer = nullptr;
-      if (bufferBytes <= 0xFFFFFFFFull) Create(buffer, uint32_t(bufferBytes));
-      if (buffer == nullptr) {  // fewer slots still work, with less in flight
-        state->slots.resize(i);
-        break;
-      }
+      if (bytes <= 0xFFFFFFFFull) Create(buffer, uint32_t(bytes));
+      if (buffer == nullptr) break;  // fewer slots still work, with less in flight
       s.ownsBuffer = true;
     }
     s.slot.input = buffer;
-    s.slot.output = buffer + blockSize;
+    s.slot.output = buffer + s.capacity;
   }
+  state->slots.resize(made);
+  state->fullSlots = std::min<size_t>(made, plan.slots);
   if (workers > 1 && state->slots.size() > 1) {
     for (uint32_t i = 0; i < workers; ++i) {
       try {
@@ -176,13 +189,16 @@ TBlockSlot* TBlockPipeline::FreeSlot(uint32_t length) {
   for (TSlotState* f : state_->inFlight) bytes += f->slot.inputLength;
   const uint64_t budget = uint64_t(state_->threads.size() + 1) * uint32_t(state_->blockSize);
   if (!state_->inFlight.empty() && bytes > budget) return nullptr;
-  // The lowest free slot: the same few buffers serve while blocks are large.
+  // The lowest free slot of the smallest capacity that holds the block: the same few buffers serve
+  // while blocks are large, and small blocks leave the full-size slots to the large ones.
+  TSlotState* best = nullptr;
   for (TSlotState& s : state_->slots) {
+    if (s.capacity < length || (best != nullptr && s.capacity >= best->capacity)) continue;
     bool busy = false;
     for (TSlotState* f : state_->inFlight) busy = busy || f == &s;
-    if (!busy) return &s.slot;
+    if (!busy) best = &s;
   }
-  return nullptr;
+  return best != nullptr ? &best->slot : nullptr;
 }
 
 void TBlockPipeline::Submit(TBlockSlot* slot, TBlockTask task, uint32_t inputLength, bool handOff) {
@@ -223,7 +239,7 @@ void TBlockPipeline::Flush() {
 }
 
 bool TBlockPipeline::HalfFree() const {
-  return state_ != nullptr && !state_->threads.empty() && 2 * state_->inFlight.size() <= state_->slots.size();
+  return state_ != nullptr && !state_->threads.empty() && 2 * state_->inFlight.size() <= state_->fullSlots;
 }
 
 TBlockSlot* TBlockPipeline::Oldest() {
@@ -260,6 +276,12 @@ void TBlockPipeline::Discard() {
 void TBlockPipeline::AbandonAll() {
   quitRequested = true;
   abandonBlocks = true;
+}
+
+uint64_t SlotBytes(uint32_t blockSize) {
+  const uint64_t twice = 2 * uint64_t(blockSize);
+  const uint64_t bound = CompressBoundFor(blockSize);
+  return uint64_t(blockSize) + (bound > twice ? bound : twice);
 }
 
 uint32_t RunWorkerCount(int32_t blockSize) {

@@ -9,7 +9,8 @@
 // so what the jobs write is the same whatever the number of workers. The blocks in flight hold at
 // most a window per worker and one more (which the run's thread fills while the workers are busy),
 // so the memory in flight is bounded whatever the input; small blocks (small files) may be more,
-// up to four per worker and one, so that one large block ahead of them does not idle the others.
+// up to four per worker and one, so that one large block ahead of them does not idle the others,
+// and compressing with a window above 64 KiB, twelve more per worker in slots of their own size.
 // With one worker there is no thread: a slot is processed when it is submitted.
 #pragma once
 #include <cstdint>
@@ -42,7 +43,9 @@ class TBlockPipeline {
   // uses firstBuffer (the run's own buffer), the others get buffers of its size from the memory
   // manager (fewer when it gives fewer). False when no worker can be had; the pipeline then stays
   // stopped.
-  bool Start(const struct TPipelinePlan& plan, int32_t blockSize, uint8_t* firstBuffer, uint64_t bufferBytes);
+  // With smallBlocks (compressing), several workers also get slots for blocks of small files.
+  bool Start(const struct TPipelinePlan& plan, int32_t blockSize, uint8_t* firstBuffer, uint64_t bufferBytes,
+             bool smallBlocks);
   // Waits for the blocks in flight, ends the workers and gives every buffer and work area back.
   void Stop();
   bool Started() const { return state_ != nullptr; }
@@ -71,6 +74,10 @@ class TBlockPipeline {
  private:
   TBlockPipelineState* state_ = nullptr;
 };
+
+// The bytes of a slot for blocks of up to blockSize bytes: the block, then an output area for the
+// engine's bound or two windows, whichever is more.
+uint64_t SlotBytes(uint32_t blockSize);
 
 // The workers a run would like: VELMORA_THREADS when it is set to a number from 1 to 64, otherwise
 // one per processor the process may run on (one for blocks too small to hand over).

@@ -14,9 +14,7 @@ bool AllocateBlockBuffer(int32_t blockSize, TBlockTask task) {
   ReleaseBlockBuffer();
   if (blockSize <= 0) return false;
   BlockSize = blockSize;
-  const uint64_t twice = 2 * uint64_t(blockSize);
-  const uint64_t bound = CompressBoundFor(uint32_t(blockSize));
-  const uint64_t total = uint64_t(blockSize) + (bound > twice ? bound : twice);
+  const uint64_t total = SlotBytes(uint32_t(blockSize));
   if (total > 0xFFFFFFFFu) return false;
   Create(BlockBuffer, uint32_t(total));
   if (BlockBuffer == nullptr) return false;
@@ -27,7 +25,7 @@ bool AllocateBlockBuffer(int32_t blockSize, TBlockTask task) {
   const uint64_t workBytes =
       task == BlockCompress ? 4ull * uint32_t(blockSize) + CompressWorkAreaSize(2 * uint32_t(blockSize)) : 0;
   const TPipelinePlan plan = PlanPipeline(RunWorkerCount(blockSize), total, workBytes, PipelineMemoryBudget());
-  if (!BlockPipeline.Start(plan, blockSize, BlockBuffer, total)) {
+  if (!BlockPipeline.Start(plan, blockSize, BlockBuffer, total, task == BlockCompress)) {
     ReleaseBlockBuffer();
     return false;
   }

@@ -9,7 +9,8 @@ cp "$corpus/fireworks.jpeg" tree/sub/b.jpeg
 cp "$corpus/kppkn.gtb" tree/sub/deeper/c.gtb
 : >tree/empty.txt
 : >tree/sub/also-empty
-window=65536
+# A window above 64 KiB: the small files then also go through the slots kept for small blocks.
+window=131072
 head -c $((2 * window + 1)) "$corpus/html_x_4" >tree/two-windows-and-one.bin
 cat "$corpus"/* >tree/sub/many-blocks.bin
 for i in $(seq 1 40); do head -c $((i * 700)) "$corpus/plrabn12.txt" >"tree/sub/small$i.txt"; done
