@@ -38,6 +38,7 @@ struct TSlotState {
   uint32_t capacity = 0;  // the longest block it holds
   TBlockTask task = BlockCompress;
   bool done = false;
+  bool inFlight = false;  // submitted and not yet released
   bool ownsBuffer = false;
 };
 
@@ -192,12 +193,8 @@ TBlockSlot* TBlockPipeline::FreeSlot(uint32_t length) {
   // The lowest free slot of the smallest capacity that holds the block: the same few buffers serve
   // while blocks are large, and small blocks leave the full-size slots to the large ones.
   TSlotState* best = nullptr;
-  for (TSlotState& s : state_->slots) {
-    if (s.capacity < length || (best != nullptr && s.capacity >= best->capacity)) continue;
-    bool busy = false;
-    for (TSlotState* f : state_->inFlight) busy = busy || f == &s;
-    if (!busy) best = &s;
-  }
+  for (TSlotState& s : state_->slots)
+    if (!s.inFlight && s.capacity >= length && (best == nullptr || s.capacity < best->capacity)) best = &s;
   return best != nullptr ? &best->slot : nullptr;
 }
 
@@ -209,6 +206,7 @@ void TBlockPipeline::Submit(TBlockSlot* slot, TBlockTask task, uint32_t inputLen
   s->slot.ok = false;
   s->done = false;
   state_->inFlight.push_back(s);
+  s->inFlight = true;
   // A small payload restores in less time than a hand-off to a worker and back costs: it is
   // restored here, in order all the same (its result is taken after those of the blocks before it).
   if (state_->threads.empty() || (task == BlockRestore && !handOff && inputLength <= kInlineRestoreBytes)) {
@@ -256,8 +254,10 @@ TBlockSlot* TBlockPipeline::Oldest() {
 }
 
 void TBlockPipeline::Release(TBlockSlot* slot) {
-  if (state_ != nullptr && !state_->inFlight.empty() && &state_->inFlight.front()->slot == slot)
+  if (state_ != nullptr && !state_->inFlight.empty() && &state_->inFlight.front()->slot == slot) {
+    state_->inFlight.front()->inFlight = false;
     state_->inFlight.pop_front();
+  }
 }
 
 void TBlockPipeline::Discard() {

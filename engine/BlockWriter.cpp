@@ -27,8 +27,8 @@ uint32_t WriteStored(uint8_t* dst, const uint8_t* src, uint32_t n) {
   return n + kStoredHeaderBytes;
 }
 
-// The flags are one byte each, 0 or 1, and are read eight at a time.
-// Where the run of flags equal to `value` that goes on at q ends (N at the most).
+// Where the run of flags equal to `value` that goes on at q ends (N at the most). The flags are
+// one byte each, 0 or 1, and are compared eight at a time.
 uint32_t RunEnd(const uint8_t* flags, uint32_t q, uint32_t N, uint8_t value) {
   const uint64_t same = value != 0 ? 0x0101010101010101ull : 0;
   for (; N - q >= 8; q += 8) {
