@@ -20,6 +20,9 @@ namespace {
 
 // Payloads up to this size are restored by the run's thread itself (see Submit).
 const uint32_t kInlineRestoreBytes = 16384;
+// While the run's thread waits for the oldest block, it restores the blocks no worker has begun,
+// up to this size, instead of sleeping (see Oldest).
+const uint32_t kHelpRestoreBytes = 65536;
 
 // Compressing with a larger window, each worker also gets small slots for blocks up to kSmallBlock
 // (small files): while a large block holds up the oldest place, the small ones behind it keep the
@@ -245,6 +248,20 @@ TBlockSlot* TBlockPipeline::Oldest() {
   TSlotState* s = state_->inFlight.front();
   std::unique_lock<std::mutex> guard(state_->lock);
   if (!s->done && state_->idleWorkers > 0 && !state_->queue.empty()) state_->workArrived.notify_all();
+  // Small payloads to restore that wait in the queue are restored here meanwhile: a sleep and a
+  // wake-up cost more than they do, and on a machine with as many workers as cores the run's
+  // thread would otherwise give up its core to threads that wait for their turn too. Larger
+  // blocks, and blocks to compress (which would need a work area of their own here), are left to
+  // the workers.
+  while (!s->done && !state_->queue.empty()) {
+    TSlotState* next = state_->queue.front();
+    if (next->task != BlockRestore || next->slot.inputLength > kHelpRestoreBytes) break;
+    state_->queue.pop_front();
+    guard.unlock();
+    RunTask(*next, state_->inlineWork, state_->blockSize);
+    guard.lock();
+    next->done = true;
+  }
   if (!s->done) {
     state_->ownerWaits = true;
     state_->workDone.wait(guard, [s] { return s->done; });

@@ -2,8 +2,8 @@
 // given.
 //
 // The thread that owns the run reads a block into a free slot, submits it, and takes the slots
-// back oldest first, waiting for a slot's result only when it needs it; it alone touches files,
-// names and windows. A worker takes the next submitted slot, runs the engine on the slot's own
+// back oldest first, waiting for a slot's result only when it needs it (and restoring small
+// blocks that no worker has begun while it waits); it alone touches files, names and windows. A worker takes the next submitted slot, runs the engine on the slot's own
 // buffers (compressing in a work area that it obtains once and keeps for the run) and marks the
 // slot done. Results are taken in submission order and a block's bytes depend only on the block,
 // so what the jobs write is the same whatever the number of workers. The blocks in flight hold at
@@ -62,7 +62,8 @@ class TBlockPipeline {
   // Whether there are workers and at least half the slots are free (by their count alone).
   bool HalfFree() const;
   // The oldest slot in flight once its result is in, or nullptr when none is in flight. It stays
-  // in flight until Release.
+  // in flight until Release. Small payloads to restore that no worker has begun are restored on
+  // the calling thread while it waits.
   TBlockSlot* Oldest();
   void Release(TBlockSlot* slot);
   // Drops every slot in flight: those no worker has begun at once, the others as soon as their
