@@ -248,11 +248,10 @@ TBlockSlot* TBlockPipeline::Oldest() {
   TSlotState* s = state_->inFlight.front();
   std::unique_lock<std::mutex> guard(state_->lock);
   if (!s->done && state_->idleWorkers > 0 && !state_->queue.empty()) state_->workArrived.notify_all();
-  // Small payloads to restore that wait in the queue are restored here meanwhile: a sleep and a
-  // wake-up cost more than they do, and on a machine with as many workers as cores the run's
-  // thread would otherwise give up its core to threads that wait for their turn too. Larger
-  // blocks, and blocks to compress (which would need a work area of their own here), are left to
-  // the workers.
+  // Small payloads to restore that wait in the queue are restored here meanwhile instead of
+  // sleeping: a sleep and a wake-up cost about as much as such a block, and the blocks read ahead
+  // wait there until the workers are woken for them. Larger blocks, and blocks to compress (which
+  // would need a work area of their own here), are left to the workers.
   while (!s->done && !state_->queue.empty()) {
     TSlotState* next = state_->queue.front();
     if (next->task != BlockRestore || next->slot.inputLength > kHelpRestoreBytes) break;

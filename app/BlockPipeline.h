@@ -3,15 +3,16 @@
 //
 // The thread that owns the run reads a block into a free slot, submits it, and takes the slots
 // back oldest first, waiting for a slot's result only when it needs it (and restoring small
-// blocks that no worker has begun while it waits); it alone touches files, names and windows. A worker takes the next submitted slot, runs the engine on the slot's own
-// buffers (compressing in a work area that it obtains once and keeps for the run) and marks the
-// slot done. Results are taken in submission order and a block's bytes depend only on the block,
-// so what the jobs write is the same whatever the number of workers. The blocks in flight hold at
-// most a window per worker and one more (which the run's thread fills while the workers are busy),
-// so the memory in flight is bounded whatever the input; small blocks (small files) may be more,
-// up to four per worker and one, so that one large block ahead of them does not idle the others,
-// and compressing with a window above 64 KiB, twelve more per worker in slots of their own size.
-// With one worker there is no thread: a slot is processed when it is submitted.
+// blocks that no worker has begun while it waits); it alone touches files, names and windows. A
+// worker takes the next submitted slot, runs the engine on the slot's own buffers (compressing in
+// a work area that it obtains once and keeps for the run) and marks the slot done. Results are
+// taken in submission order and a block's bytes depend only on the block, so what the jobs write
+// is the same whatever the number of workers. The blocks in flight hold at most a window per
+// worker and one more (which the run's thread fills while the workers are busy), so the memory in
+// flight is bounded whatever the input; small blocks (small files) may be more, up to four per
+// worker and one, so that one large block ahead of them does not idle the others, and compressing
+// with a window above 64 KiB, twelve more per worker in slots of their own size. With one worker
+// there is no thread: a slot is processed when it is submitted.
 #pragma once
 #include <cstdint>
 
