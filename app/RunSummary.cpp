@@ -41,10 +41,11 @@ void SummaryText(uint32_t files, uint64_t from, uint64_t to, uint64_t fileBytes,
   GroupedNumber(files, count, sizeof count);
   HumanSize(from, fromText, sizeof fromText);
   HumanSize(to, toText, sizeof toText);
-  const uint64_t larger = from > to ? from : to;
-  const uint64_t smaller = from > to ? to : from;
+  // The files' bytes to the archive's, whichever way the job went: an archive that came out larger
+  // than its files shows a ratio below 1.
+  const uint64_t archiveBytes = from == fileBytes ? to : from;
   char ratio[32] = "";
-  if (smaller > 0) std::snprintf(ratio, sizeof ratio, " (%.2f:1)", double(larger) / double(smaller));
+  if (archiveBytes > 0) std::snprintf(ratio, sizeof ratio, " (%.2f:1)", double(fileBytes) / double(archiveBytes));
   if (seconds < 0.001) seconds = 0.001;
   HumanSize(uint64_t(double(fileBytes) / seconds), speed, sizeof speed);
   std::snprintf(out, capacity, "%s %s, %s -> %s%s in %.1f s, %s/s", count, files == 1 ? "file" : "files", fromText,
