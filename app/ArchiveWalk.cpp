@@ -221,8 +221,9 @@ void ListTotals(uint32_t entries, bool sizesKnown, uint64_t bytes, uint64_t pack
 // The test's last line on standard output.
 void TestLine(const TWalkResult& result) {
   char line[160];
-  std::snprintf(line, sizeof line, "%u entries, %llu bytes checked; %u not checkable (made before check values)",
-                result.walked, static_cast<unsigned long long>(result.bytes), result.uncheckable);
+  std::snprintf(line, sizeof line, "%u %s, %llu bytes checked; %u not checkable (made before check values)",
+                result.walked, result.walked == 1 ? "entry" : "entries", static_cast<unsigned long long>(result.bytes),
+                result.uncheckable);
   PrintResult(line);
 }
 
