@@ -116,13 +116,19 @@ bool WalkArchive(const TAnsiString& archiveName, TOpenArchive& archive, TOknoSos
       break;
     }
     if (!ReadEntryHeader(reader, at, *header)) {
-      char reason[160];
-      if (at == 0)
+      // An entry that would end past the end of the file: most likely the file was cut short (a
+      // copy or a download that did not finish).
+      const bool cut = header->nextEntryOffset > archive.size;
+      char reason[200];
+      if (at == 0 && cut)
+        std::snprintf(reason, sizeof reason,
+                      "not a Velmora archive, or one cut short: its first entry would end past the end of the file");
+      else if (at == 0)
         std::snprintf(reason, sizeof reason, "not a Velmora archive (its first entry cannot be valid)");
       else
         std::snprintf(reason, sizeof reason,
-                      "damaged: the chain of entries breaks at offset %llu; %u %s %s %s, the rest of the archive "
-                      "cannot be read from there",
+                      "damaged: %s %llu; %u %s %s %s, the rest of the archive cannot be read from there",
+                      cut ? "the archive is cut short inside the entry at offset" : "the chain of entries breaks at offset",
                       static_cast<unsigned long long>(at), walked, walked == 1 ? "entry" : "entries",
                       walked == 1 ? "was" : "were", done);
       ReportFailure(archiveName.Data(), reason);
