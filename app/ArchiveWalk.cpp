@@ -127,8 +127,8 @@ bool WalkArchive(const TAnsiString& archiveName, TOpenArchive& archive, TOknoSos
         std::snprintf(reason, sizeof reason, "not a Velmora archive (its first entry cannot be valid)");
       else
         std::snprintf(reason, sizeof reason,
-                      "damaged: %s %llu; %u %s %s %s, the rest of the archive cannot be read from there",
-                      cut ? "the archive is cut short inside the entry at offset" : "the chain of entries breaks at offset",
+                      "damaged: %s at offset %llu; %u %s %s %s, the rest of the archive cannot be read from there",
+                      cut ? "the archive is cut short inside the entry" : "the chain of entries breaks",
                       static_cast<unsigned long long>(at), walked, walked == 1 ? "entry" : "entries",
                       walked == 1 ? "was" : "were", done);
       ReportFailure(archiveName.Data(), reason);
