@@ -120,11 +120,10 @@ bool WalkArchive(const TAnsiString& archiveName, TOpenArchive& archive, TOknoSos
       // copy or a download that did not finish).
       const bool cut = header->nextEntryOffset > archive.size;
       char reason[200];
-      if (at == 0 && cut)
-        std::snprintf(reason, sizeof reason,
-                      "not a Velmora archive, or one cut short: its first entry would end past the end of the file");
-      else if (at == 0)
-        std::snprintf(reason, sizeof reason, "not a Velmora archive (its first entry cannot be valid)");
+      if (at == 0)
+        std::snprintf(reason, sizeof reason, "not a Velmora archive%s",
+                      cut ? ", or one cut short: its first entry would end past the end of the file"
+                          : " (its first entry cannot be valid)");
       else
         std::snprintf(reason, sizeof reason,
                       "damaged: %s at offset %llu; %u %s %s %s, the rest of the archive cannot be read from there",

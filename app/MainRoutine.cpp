@@ -237,10 +237,7 @@ int MainRoutine() {
   if (totals.files > 0 && !request.list && exitCode != ExitOutputRefused) {
     char line[160];
     const double seconds = double(GetTickCount() - started) / 1000.0;
-    if (compress)
-      SummaryText(totals.files, totals.fileBytes, totals.archiveBytes, totals.fileBytes, seconds, line, sizeof line);
-    else
-      SummaryText(totals.files, totals.archiveBytes, totals.fileBytes, totals.fileBytes, seconds, line, sizeof line);
+    SummaryText(totals, compress, seconds, line, sizeof line);
     ReportConsoleLine(line);
   }
   ShowHeldReport(request.hidden);

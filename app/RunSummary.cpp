@@ -35,19 +35,17 @@ void GroupedNumber(uint64_t n, char* out, size_t capacity) {
   if (capacity > 0) out[at < capacity ? at : capacity - 1] = 0;
 }
 
-void SummaryText(uint32_t files, uint64_t from, uint64_t to, uint64_t fileBytes, double seconds, char* out,
-                 size_t capacity) {
+void SummaryText(const TRunTotals& totals, bool compressed, double seconds, char* out, size_t capacity) {
   char count[32], fromText[32], toText[32], speed[32];
-  GroupedNumber(files, count, sizeof count);
-  HumanSize(from, fromText, sizeof fromText);
-  HumanSize(to, toText, sizeof toText);
-  // The files' bytes to the archive's, whichever way the job went: an archive that came out larger
-  // than its files shows a ratio below 1.
-  const uint64_t archiveBytes = from == fileBytes ? to : from;
+  GroupedNumber(totals.files, count, sizeof count);
+  HumanSize(compressed ? totals.fileBytes : totals.archiveBytes, fromText, sizeof fromText);
+  HumanSize(compressed ? totals.archiveBytes : totals.fileBytes, toText, sizeof toText);
+  // An archive that came out larger than its files shows a ratio below 1.
   char ratio[32] = "";
-  if (archiveBytes > 0) std::snprintf(ratio, sizeof ratio, " (%.2f:1)", double(fileBytes) / double(archiveBytes));
+  if (totals.archiveBytes > 0)
+    std::snprintf(ratio, sizeof ratio, " (%.2f:1)", double(totals.fileBytes) / double(totals.archiveBytes));
   if (seconds < 0.001) seconds = 0.001;
-  HumanSize(uint64_t(double(fileBytes) / seconds), speed, sizeof speed);
-  std::snprintf(out, capacity, "%s %s, %s -> %s%s in %.1f s, %s/s", count, files == 1 ? "file" : "files", fromText,
-                toText, ratio, seconds, speed);
+  HumanSize(uint64_t(double(totals.fileBytes) / seconds), speed, sizeof speed);
+  std::snprintf(out, capacity, "%s %s, %s -> %s%s in %.1f s, %s/s", count, totals.files == 1 ? "file" : "files",
+                fromText, toText, ratio, seconds, speed);
 }

@@ -16,8 +16,7 @@ struct TRunTotals {
 void HumanSize(uint64_t bytes, char* out, size_t capacity);
 // 5,881.
 void GroupedNumber(uint64_t n, char* out, size_t capacity);
-// "5,881 files, 168.7 MB -> 60.2 MB (2.80:1) in 3.1 s, 54 MB/s": from and to are the bytes the
-// job read and wrote, one of them the files' bytes (fileBytes); the ratio is the files' bytes to
-// the archive's, the speed that of the files' bytes.
-void SummaryText(uint32_t files, uint64_t from, uint64_t to, uint64_t fileBytes, double seconds, char* out,
-                 size_t capacity);
+// "5,881 files, 168.7 MB -> 60.2 MB (2.80:1) in 3.1 s, 54 MB/s": the bytes the job read, then those
+// it wrote (the files' then the archive's when compressing, the other way round otherwise); the
+// ratio is the files' bytes to the archive's, the speed that of the files' bytes.
+void SummaryText(const TRunTotals& totals, bool compressed, double seconds, char* out, size_t capacity);

@@ -300,11 +300,11 @@ TEST(RunSummary, SizesAndCountsAsPeopleReadThem) {
     EXPECT_STREQ(c.grouped, grouped);
   }
   char line[160];
-  SummaryText(5881, 168700000, 60200000, 168700000, 3.1, line, sizeof line);
+  SummaryText({5881, 168700000, 60200000}, true, 3.1, line, sizeof line);
   EXPECT_STREQ("5,881 files, 168.7 MB -> 60.2 MB (2.80:1) in 3.1 s, 54.4 MB/s", line);
-  SummaryText(5881, 60200000, 168700000, 168700000, 3.1, line, sizeof line);  // restored
+  SummaryText({5881, 168700000, 60200000}, false, 3.1, line, sizeof line);  // restored
   EXPECT_STREQ("5,881 files, 60.2 MB -> 168.7 MB (2.80:1) in 3.1 s, 54.4 MB/s", line);
-  SummaryText(1, 6, 55, 6, 0.5, line, sizeof line);  // an archive larger than its file
+  SummaryText({1, 6, 55}, true, 0.5, line, sizeof line);  // an archive larger than its file
   EXPECT_STREQ("1 file, 6 bytes -> 55 bytes (0.11:1) in 0.5 s, 12 bytes/s", line);
 }
 
