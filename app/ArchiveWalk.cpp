@@ -72,11 +72,11 @@ struct TWalkResult {
 struct TOpenArchive {
   HANDLE handle = INVALID_HANDLE_VALUE;
   uint64_t size = 0;
-  bool Open(const TAnsiString& name) {
-    handle = CreateFileA(name.Data(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+  bool Open(const TWideName& name) {
+    handle = CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
                          nullptr);
     if (handle != INVALID_HANDLE_VALUE && FileSize64(handle, size)) return true;
-    ReportSystemFailure(name.Data(), GetLastError());
+    ReportSystemFailure(name.c_str(), GetLastError());
     return false;
   }
   ~TOpenArchive() {
@@ -87,7 +87,7 @@ struct TOpenArchive {
 // Walks the chain of `archive` from its first entry; `done` ("restored", "checked", "listed")
 // names what was done to the entries before a break in the chain. False when there is no memory
 // for an entry's header (reported).
-bool WalkArchive(const TAnsiString& archiveName, TOpenArchive& archive, TOknoSostoyaniya* window,
+bool WalkArchive(const TWideName& archiveName, TOpenArchive& archive, TOknoSostoyaniya* window,
                  TArchiveUse& use, const char* done, TDecodes decodes, const TVisitor& visit, TWalkResult& result) {
   TArchiveReader reader(archive.handle);
   TReadAhead ahead(reader, [&](TEntryHeader& next) {
@@ -98,11 +98,11 @@ bool WalkArchive(const TAnsiString& archiveName, TOpenArchive& archive, TOknoSos
   TEntryHeader* header = nullptr;
   Create(header, 1);
   if (header == nullptr) {
-    ReportFailure(archiveName.Data(), "not enough memory");
+    ReportFailure(archiveName.c_str(), "not enough memory");
     return false;
   }
   if (archive.size == 0) {
-    ReportFailure(archiveName.Data(), "the archive is empty: it holds nothing");
+    ReportFailure(archiveName.c_str(), "the archive is empty: it holds nothing");
     result.whole = false;
   }
   uint64_t at = 0;
@@ -111,7 +111,7 @@ bool WalkArchive(const TAnsiString& archiveName, TOpenArchive& archive, TOknoSos
     const float share = ShareOf(walked, total);
     PostProgress(window, share, share);
     if (QuitSignalled()) {
-      ReportFailure(archiveName.Data(), "cancelled");
+      ReportFailure(archiveName.c_str(), "cancelled");
       result.whole = false;
       break;
     }
@@ -130,7 +130,7 @@ bool WalkArchive(const TAnsiString& archiveName, TOpenArchive& archive, TOknoSos
                       cut ? "the archive is cut short inside the entry" : "the chain of entries breaks",
                       static_cast<unsigned long long>(at), walked, walked == 1 ? "entry" : "entries",
                       walked == 1 ? "was" : "were", done);
-      ReportFailure(archiveName.Data(), reason);
+      ReportFailure(archiveName.c_str(), reason);
       result.whole = false;
       break;
     }
@@ -233,7 +233,7 @@ void TestLine(const TWalkResult& result) {
 }
 
 // Lists the archive, with sizes from the trailers, or (with -t) from decoding every entry.
-bool ListArchive(const TAnsiString& archiveName, TOpenArchive& archive, TOknoSostoyaniya* window, bool& ask,
+bool ListArchive(const TWideName& archiveName, TOpenArchive& archive, TOknoSostoyaniya* window, bool& ask,
                  TArchiveUse& use, TWalkResult& result) {
   std::printf("%12s  %12s  %-19s  %s\n", "size", "packed", "modified", "name");
   const auto visit = [&](const TWalkEntry& entry) {
@@ -261,7 +261,7 @@ bool ListArchive(const TAnsiString& archiveName, TOpenArchive& archive, TOknoSos
 
 }  // namespace
 
-bool RestoreArchive(const TAnsiString& archiveName, TOknoSostoyaniya* window, bool& askBeforeOverwrite,
+bool RestoreArchive(const TWideName& archiveName, TOknoSostoyaniya* window, bool& askBeforeOverwrite,
                     bool& complete, TArchiveUse use) {
   complete = false;
   TOpenArchive archive;
@@ -279,9 +279,8 @@ bool RestoreArchive(const TAnsiString& archiveName, TOknoSostoyaniya* window, bo
     if (walked) TestLine(result);
   } else {
     TRestoreFolders folders;
-    const char* target = use.folder.Length() > 0 ? use.folder.Data() : "";
-    if (!folders.Open(target)) {
-      ReportSystemFailure(target[0] != 0 ? target : ".", GetLastError());
+    if (!folders.Open(use.folder)) {
+      ReportSystemFailure(use.folder.empty() ? WIDE_TEXT(".") : use.folder.c_str(), GetLastError());
       return false;
     }
     const auto visit = [&](const TWalkEntry& entry) {

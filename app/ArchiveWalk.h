@@ -18,12 +18,12 @@
 struct TArchiveUse {
   bool test = false;
   bool list = false;
-  TAnsiString folder;  // where a restore writes (made when missing); empty: the current directory
+  TWideName folder;  // where a restore writes (made when missing); empty: the current directory
   TSelection selection;  // the entries to touch (all when empty); a word that selects none fails
   TRunTotals* totals = nullptr;  // receives the entries restored or checked whole and their bytes
 };
 // False when the archive cannot be opened. complete is set to whether every entry up to the end
 // of the file was restored (or tested) whole; answers No to an overwrite question count as
 // complete. An entry that cannot be restored is reported and skipped; the walk goes on.
-bool RestoreArchive(const TAnsiString& archiveName, TOknoSostoyaniya* window, bool& askBeforeOverwrite,
+bool RestoreArchive(const TWideName& archiveName, TOknoSostoyaniya* window, bool& askBeforeOverwrite,
                     bool& complete, TArchiveUse use = TArchiveUse());

@@ -9,7 +9,6 @@
 #include "app/CommandLine.h"
 
 #include <cstdio>
-#include <cstring>
 #include <vector>
 
 #include "app/CompressEntry.h"
@@ -44,29 +43,58 @@ const char* const UsageCaption = "Velmora v1.2";
 namespace {
 
 const char kCompressedExtension[] = "pck";
+const WCHAR kBackslash = '\\';
 
-bool Is(const TAnsiString& token, const char* text) { return Equal(token, TAnsiString(text)); }
+// The ASCII text as UTF-16.
+TWideName Wide(const char* text) {
+  TWideName wide;
+  for (; *text != 0; ++text) wide.push_back(WCHAR(static_cast<unsigned char>(*text)));
+  return wide;
+}
+
+bool Is(const TWideName& token, const char* text) { return token == Wide(text); }
 
 // The next space-separated token; the last one takes the whole rest.
-void NextToken(TAnsiString& token, TAnsiString& rest) {
+void NextToken(TWideName& token, TWideName& rest) {
   if (!SplitAtFirst(token, rest, rest, ' ')) {
     token = rest;
-    rest = TAnsiString();
+    rest.clear();
   }
 }
 
-char LastByte(const TAnsiString& text) { return text.Length() > 0 ? text.Data()[text.Length() - 1] : 0; }
+bool EndsInDots(const TWideName& name) {
+  const size_t cut = name.rfind(kBackslash);
+  const TWideName last = cut == TWideName::npos ? name : name.substr(cut + 1);
+  return last == Wide(".") || last == Wide("..");
+}
 
-bool EndsInDots(const TAnsiString& name) {
-  const char* text = TextOf(name);
-  const char* last = std::strrchr(text, '\\');
-  last = last != nullptr ? last + 1 : text;
-  return std::strcmp(last, ".") == 0 || std::strcmp(last, "..") == 0;
+// The current directory, whatever its length; empty when the system cannot tell.
+TWideName CurrentFolder() {
+  for (DWORD need = GetCurrentDirectoryW(0, nullptr); need > 0;) {
+    TWideName folder(need, WCHAR(0));
+    const DWORD length = GetCurrentDirectoryW(need, &folder[0]);
+    if (length < need) {
+      folder.resize(length);
+      return folder;
+    }
+    need = length;  // it grew meanwhile
+  }
+  return TWideName();
+}
+
+// A -d= folder relative to where the program was started, as an absolute name: the folder part of
+// the source becomes the current directory before the restore opens it.
+TWideName AbsoluteFolder(const TWideName& folder) {
+  if (folder.empty() || folder[0] == kBackslash || folder.find(':') != TWideName::npos) return folder;
+  TWideName here = CurrentFolder();
+  if (here.empty()) return folder;
+  if (here.back() != kBackslash) here.push_back(kBackslash);
+  return here + folder;
 }
 
 }  // namespace
 
-int ReadCommandLineText(const TAnsiString& commandLine, TRunRequest& request) {
+int ReadCommandLineText(const TWideName& commandLine, TRunRequest& request) {
   TRunMode mode = RunUndecided;
   double windowSize = 2097152.0;
   bool hidden = false;
@@ -74,13 +102,13 @@ int ReadCommandLineText(const TAnsiString& commandLine, TRunRequest& request) {
   bool usage = false;
   bool test = false;
   bool list = false;
-  TAnsiString restoreFolder;
+  TWideName restoreFolder;
 
-  TAnsiString token;
-  TAnsiString rest = commandLine;
-  if (!SplitAtFirst(token, rest, rest, ' ')) rest = TAnsiString();  // the program's name
+  TWideName token;
+  TWideName rest = commandLine;
+  if (!SplitAtFirst(token, rest, rest, ' ')) rest.clear();  // the program's name
   NextToken(token, rest);
-  while (token.Length() > 0 && (token.Data()[0] == '-' || token.Data()[0] == '/')) {
+  while (!token.empty() && (token[0] == '-' || token[0] == '/')) {
     if (Is(token, "-c")) {
       mode = RunCompress;
     } else if (Is(token, "-uc")) {
@@ -109,54 +137,53 @@ int ReadCommandLineText(const TAnsiString& commandLine, TRunRequest& request) {
     } else if (Is(token, "-l")) {
       list = true;
     } else {
-      TAnsiString option;
-      TAnsiString value;
+      TWideName option;
+      TWideName value;
       const bool split = SplitAtFirst(option, value, token, '=');
       if (split && Is(option, "-d")) {
         restoreFolder = value;
         Unquote(restoreFolder);
       } else if (split && Is(option, "-w")) {
         // A value the reader refuses (its notice is shown) keeps the earlier size, also when it
-        // clamps an out-of-range one; "-w=" is a null text to it and gives 0.
+        // clamps an out-of-range one; "-w=" is a null text to it and gives 0. The digits and
+        // separators it reads are all in code page 1251; anything else becomes '?' and is refused.
+        const TAnsiString narrow = FromWide(TWideString(value.c_str()));
         double parsed = 0.0;
-        if (ParseNumber(parsed, value.Length() > 0 ? value.Data() : nullptr, static_cast<int32_t>(value.Length()),
+        if (ParseNumber(parsed, narrow.Length() > 0 ? narrow.Data() : nullptr, static_cast<int32_t>(narrow.Length()),
                         true) == NumberParsed)
           windowSize = parsed;
       } else {
-        char line[600];
-        char shown[512];
-        NameAsUtf8(TextOf(token), shown, sizeof shown);
-        std::snprintf(line, sizeof line, "%s is not an option; ignored (velmora --help lists them)", shown);
-        ReportConsoleLine(line);
+        ReportConsoleLine((ShownName(token) + " is not an option; ignored (velmora --help lists them)").c_str());
       }
     }
     NextToken(token, rest);
   }
-  TAnsiString name = token;
+  TWideName name = token;
   Unquote(name);
-  std::vector<TAnsiString> words;
-  while (rest.Length() > 0) {
+  // Every word counts, an empty one ("" typed, or a script's unset variable) too: it selects nothing.
+  std::vector<TWideName> words;
+  while (!rest.empty()) {
     NextToken(token, rest);
     Unquote(token);
-    if (token.Length() > 0) words.push_back(token);
+    words.push_back(token);
   }
 
   const bool isFolder = FolderExists(name);
   if (isFolder)
-    while (LastByte(name) == '\\') name.SetLength(name.Length() - 1);
+    while (!name.empty() && name.back() == kBackslash) name.pop_back();
   // "." and ".." (also at the end of a path) mean that folder by its real name.
   if (isFolder && EndsInDots(name)) {
-    const TAnsiString real = ResolvedFolderName(name);
-    if (real.Length() > 0) name = real;
+    const TWideName real = ResolvedFolderName(name);
+    if (!real.empty()) name = real;
   }
-  TAnsiString folderPart;
-  TAnsiString left;
-  if (SplitAtLast(left, name, name, '\\')) folderPart = Concatenate(left, TAnsiString("\\"));
-  TAnsiString baseName = name;
-  TAnsiString extension;
+  TWideName folderPart;
+  TWideName left;
+  if (SplitAtLast(left, name, name, kBackslash)) folderPart = left + kBackslash;
+  TWideName baseName = name;
+  TWideName extension;
   if (SplitAtLast(left, extension, name, '.')) baseName = left;
 
-  if (usage || baseName.Length() == 0) {
+  if (usage || baseName.empty()) {
     ShowNotice(UsageText, UsageCaption);
     return CommandLineUsageShown;
   }
@@ -166,33 +193,25 @@ int ReadCommandLineText(const TAnsiString& commandLine, TRunRequest& request) {
   else if (isFolder)
     mode = RunCompress;
 
-  // The restore folder is named from where the program was started, which stops being the current
-  // directory below.
-  if (restoreFolder.Length() > 0 && restoreFolder.Data()[0] != '\\' && std::strchr(restoreFolder.Data(), ':') == nullptr) {
-    char here[MAX_PATH * 4];
-    const DWORD length = GetCurrentDirectoryA(sizeof here, here);
-    if (length > 0 && length < sizeof here) {
-      TAnsiString absolute(here);
-      if (LastByte(absolute) != '\\') absolute = Concatenate(absolute, TAnsiString("\\"));
-      restoreFolder = Concatenate(absolute, restoreFolder);
-    }
-  }
-  if (folderPart.Length() > 0 && (!FolderExists(folderPart) || !SetCurrentDirectoryA(folderPart.Data()))) {
-    ReportFailure(Substring(folderPart, 1, int32_t(folderPart.Length()) - 1).Data(),
-                  "the folder does not exist or cannot be entered");
+  restoreFolder = AbsoluteFolder(restoreFolder);
+  if (!folderPart.empty() && (!FolderExists(folderPart) || !SetCurrentDirectoryW(folderPart.c_str()))) {
+    const DWORD error = GetLastError();
+    const TWideName shown = folderPart.substr(0, folderPart.size() - 1);
+    if (error == ERROR_NO_UNICODE_TRANSLATION)
+      ReportFailure(shown.c_str(), "the name cannot be spelled on this system (bytes that are not UTF-8 are shown as \\xNN)");
+    else
+      ReportFailure(shown.c_str(), "the folder does not exist or cannot be entered");
     return CommandLineFolderMissing;
   }
 
-  TAnsiString sourceName = baseName;
-  if (extension.Length() > 0) sourceName = Concatenate(Concatenate(sourceName, TAnsiString(".")), extension);
-  if (isFolder) sourceName = Concatenate(sourceName, TAnsiString("\\"));
+  TWideName sourceName = baseName;
+  if (!extension.empty()) sourceName += WCHAR('.') + extension;
+  if (isFolder) sourceName += kBackslash;
 
   request.mode = mode == RunDecompress ? RunDecompress : RunCompress;
   request.isFolder = isFolder;
   request.sourceName = sourceName;
-  request.outputName = request.mode == RunCompress
-                           ? Concatenate(Concatenate(baseName, TAnsiString(".")), TAnsiString(kCompressedExtension))
-                           : TAnsiString();
+  request.outputName = request.mode == RunCompress ? baseName + Wide(".") + Wide(kCompressedExtension) : TWideName();
   request.windowSize = windowSize;
   request.hidden = hidden || list;  // a listing goes to standard output, with no progress line beside it
   request.askBeforeOverwrite = askBeforeOverwrite;
@@ -200,17 +219,13 @@ int ReadCommandLineText(const TAnsiString& commandLine, TRunRequest& request) {
   request.list = list;
   request.restoreFolder = restoreFolder;
   request.selection = TSelection();
-  for (const TAnsiString& word : words) {
-    if (request.mode == RunDecompress) {
+  for (const TWideName& word : words) {
+    if (request.mode == RunDecompress)
       request.selection.Add(word);
-    } else {
-      char shown[512], line[640];
-      NameAsUtf8(TextOf(word), shown, sizeof shown);
-      std::snprintf(line, sizeof line, "%s: only one source is compressed; words after it change nothing", shown);
-      ReportLine(line);
-    }
+    else
+      ReportLine((ShownName(word) + ": only one source is compressed; words after it change nothing").c_str());
   }
   return CommandLineRun;
 }
 
-int ReadCommandLine(TRunRequest& request) { return ReadCommandLineText(TAnsiString(GetCommandLineA()), request); }
+int ReadCommandLine(TRunRequest& request) { return ReadCommandLineText(TWideName(GetCommandLineW()), request); }

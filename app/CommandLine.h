@@ -16,14 +16,14 @@ enum TRunMode : int8_t {
 struct TRunRequest {
   TRunMode mode = RunCompress;
   bool isFolder = false;        // the source is an existing folder (sourceName then ends in "\")
-  TAnsiString sourceName;       // relative to the current directory, which is the source's folder
-  TAnsiString outputName;       // the compressed file to write; empty when restoring
+  TWideName sourceName;         // relative to the current directory, which is the source's folder
+  TWideName outputName;         // the compressed file to write; empty when restoring
   double windowSize = 2097152.0;  // -w=n; not range-checked here
   bool hidden = false;            // -h: no progress window
   bool askBeforeOverwrite = true; // cleared by -o
   bool test = false;              // -t: the source is an archive to decode and check, not restore
   bool list = false;              // -l: the source is an archive to list
-  TAnsiString restoreFolder;      // -d=FOLDER: restore below FOLDER instead of the archive's folder
+  TWideName restoreFolder;        // -d=FOLDER, absolute: restore below it instead of the archive's folder
   TSelection selection;           // the words after an archive's name: the entries to touch
 };
 
@@ -39,9 +39,10 @@ enum : int {
 extern const char* const UsageText;
 extern const char* const UsageCaption;
 
-// Reads GetCommandLineA(). Returns CommandLineRun with request filled, or the exit code 1 or 3.
+// Reads GetCommandLineW(). Returns CommandLineRun with request filled, or the exit code 1 or 3.
 // -s switches the compression engine to storing at once.
 int ReadCommandLine(TRunRequest& request);
 
-// The same over a given command line (program name first, as Windows passes it).
-int ReadCommandLineText(const TAnsiString& commandLine, TRunRequest& request);
+// The same over a given command line (program name first, as Windows passes it). Every name on it
+// keeps every character typed; the options are plain ASCII.
+int ReadCommandLineText(const TWideName& commandLine, TRunRequest& request);

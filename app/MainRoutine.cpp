@@ -30,12 +30,12 @@ namespace {
 bool memoryAvailable = true;
 
 // On a file system that ignores case, X.PCK compressed into X.pck would overwrite its own source.
-bool OutputIsSource(const TAnsiString& sourceName, const TAnsiString& outputName) {
-  HANDLE source = CreateFileA(sourceName.Data(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+bool OutputIsSource(const TWideName& sourceName, const TWideName& outputName) {
+  HANDLE source = CreateFileW(sourceName.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (source == INVALID_HANDLE_VALUE) return false;
   bool same = false;
-  HANDLE output = CreateFileA(outputName.Data(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+  HANDLE output = CreateFileW(outputName.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (output != INVALID_HANDLE_VALUE) {
     same = SameFile(source, output);
@@ -46,11 +46,8 @@ bool OutputIsSource(const TAnsiString& sourceName, const TAnsiString& outputName
 }
 
 // One line for an existing compressed file the run kept: "NAME exists and was kept; ...".
-void ReportKeptOutput(const char* name, const char* how) {
-  char shown[1024], line[1200];
-  NameAsUtf8(name, shown, sizeof shown);
-  std::snprintf(line, sizeof line, "%s %s and was kept; -o replaces it", shown, how);
-  ReportLine(line);
+void ReportKeptOutput(const TWideName& name, const char* how) {
+  ReportLine((ShownName(name) + " " + how + " and was kept; -o replaces it").c_str());
 }
 
 const char* ProgressText(const TRunRequest& request) {
@@ -90,19 +87,19 @@ int MainRoutine() {
   TTemporaryFile temporary;
   bool replaceOutput = false;
   if (compress) {
-    TAnsiString stored = request.sourceName;
-    if (request.isFolder) stored = Substring(stored, 1, stored.Length() - 1);
-    if (const char* why = UnstorableReason(WideOf(stored).c_str())) {
+    TWideName stored = request.sourceName;
+    if (request.isFolder) stored.pop_back();
+    if (const char* why = UnstorableReason(stored.c_str())) {
       char reason[160];
       std::snprintf(reason, sizeof reason, "%s; nothing was compressed", why);
-      ReportFailure(stored.Data(), reason);
+      ReportFailure(stored.c_str(), reason);
       return ExitIncomplete;
     }
     // Decided before the work from what the folder holds, not from what this process may open:
     // an existing file is replaced only after a Yes or with -o, and anything but a regular file
     // never.
-    const char* outputName = request.outputName.Data();
-    const DWORD outputAttributes = GetFileAttributesA(outputName);
+    const WCHAR* outputName = request.outputName.c_str();
+    const DWORD outputAttributes = GetFileAttributesW(outputName);
     const bool outputExists = outputAttributes != INVALID_FILE_ATTRIBUTES;
     if (outputExists && (outputAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
       ReportFailure(outputName, "a folder has the compressed file's name; nothing was compressed");
@@ -117,17 +114,15 @@ int MainRoutine() {
       return ExitOutputRefused;
     }
     if (outputExists && request.askBeforeOverwrite) {
-      TAnsiString question = Concatenate(TAnsiString("File \""), request.outputName);
-      question = Concatenate(question, TAnsiString("\" already exist. Overwrite?"));
-      if (ShowMessageWindow(nullptr, question.Data(), nullptr, MB_YESNO) == IDNO) {
-        ReportKeptOutput(outputName, "exists");
+      if (ShowMessageWindowW(nullptr, OverwriteQuestion(request.outputName).c_str(), nullptr, MB_YESNO) == IDNO) {
+        ReportKeptOutput(request.outputName, "exists");
         return ExitOutputRefused;
       }
     }
     replaceOutput = outputExists;
     // Written into a temporary of the output's folder, which takes the output's name only once it
     // is complete, so a failed or cancelled run leaves an older archive as it was.
-    outputFolder = OpenFolderA("");
+    outputFolder = OpenFolderW(WIDE_TEXT(""));
     if (outputFolder == nullptr || !temporary.Create(outputFolder)) {
       ReportSystemFailure(outputName, GetLastError());
       if (outputFolder != nullptr) CloseHandle(outputFolder);
@@ -175,12 +170,12 @@ int MainRoutine() {
   uint64_t latestTime = 0;
   if (compress && request.isFolder) {
     uint32_t counter = 0;
-    const TWideName folder = WideOf(request.sourceName);
+    const TWideName& folder = request.sourceName;
     uint32_t total = CountFolderFiles(folder);
     ok = CompressFolder(output, folder, counter, total, window, latestTime) != 0;
-    if (!ok && !FailureReported()) ReportFailure(request.sourceName.Data(), "the folder holds no file");
+    if (!ok && !FailureReported()) ReportFailure(folder.c_str(), "the folder holds no file");
   } else if (compress) {
-    const TWideName file = WideOf(request.sourceName);
+    const TWideName& file = request.sourceName;
     PostEntryProgress(window, 1, 1, file);
     ok = CompressFileEntry(output, file, 0.0f, window, latestTime) == EntryWritten;
   } else {
@@ -200,7 +195,7 @@ int MainRoutine() {
     FileSize64(output, totals.archiveBytes);
     // A quit signal that came after the last cancel check still cancels the run.
     if (QuitSignalled()) {
-      ReportFailure(request.sourceName.Data(), "cancelled");
+      ReportFailure(request.sourceName.c_str(), "cancelled");
       ok = false;
     }
   }
@@ -221,13 +216,13 @@ int MainRoutine() {
 
   int exitCode = ok && !skipped ? ExitDone : ExitIncomplete;
   if (compress) {
-    if (ok && !temporary.Commit(WideOf(request.outputName).c_str(), replaceOutput)) {
+    if (ok && !temporary.Commit(request.outputName.c_str(), replaceOutput)) {
       const DWORD error = GetLastError();
       if (!replaceOutput && (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS)) {
-        ReportKeptOutput(request.outputName.Data(), "appeared while the run wrote its own");
+        ReportKeptOutput(request.outputName, "appeared while the run wrote its own");
         exitCode = ExitOutputRefused;
       } else {
-        ReportSystemFailure(request.outputName.Data(), error);
+        ReportSystemFailure(request.outputName.c_str(), error);
         exitCode = ExitIncomplete;
       }
     }

@@ -1,6 +1,8 @@
 // The checks and the comparison form of stored names.
 #include "app/Names.h"
 
+#include "platform/Upcase.h"
+
 namespace {
 
 bool IsSeparator(WCHAR c) { return c == '\\' || c == '/'; }
@@ -17,14 +19,7 @@ bool IsLoneSurrogate(const WCHAR* name, size_t length, size_t i) {
   return false;
 }
 
-WCHAR FoldedUnit(WCHAR u) {
-  if (u == '/') return '\\';
-  if ((u >= 'a' && u <= 'z') || (u >= 0xE0 && u <= 0xFE && u != 0xF7) || (u >= 0x430 && u <= 0x44F) ||
-      (u >= 0x3B1 && u <= 0x3C9 && u != 0x3C2))
-    return WCHAR(u - 0x20);
-  if (u >= 0x450 && u <= 0x45F) return WCHAR(u - 0x50);
-  return u;
-}
+WCHAR FoldedUnit(WCHAR u) { return u == '/' ? WCHAR('\\') : UpcaseUnit(u); }
 
 }  // namespace
 
@@ -75,11 +70,6 @@ bool IsRestorableName(const WCHAR* name, uint32_t units) {
     }
   }
   return true;
-}
-
-TWideName WideOf(const TAnsiString& text) {
-  const TWideString wide = FromNarrow(text);
-  return wide.Data() != nullptr ? TWideName(wide.Data(), wide.Length()) : TWideName();
 }
 
 TWideName FoldedName(const WCHAR* name, size_t length) {

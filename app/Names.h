@@ -15,11 +15,6 @@
 #include "foundation/Tstring.h"
 #include "platform/win32.h"
 
-using TWideName = std::basic_string<WCHAR>;
-
-// A code page 1251 text (a name from the command line) in UTF-16.
-TWideName WideOf(const TAnsiString& text);
-
 // Whether Windows would open a device for the component (CON, PRN, AUX, NUL, COM1 to COM9, LPT1
 // to LPT9, with or without an extension, with spaces before it, in any case) or would drop its last
 // character (a dot or a space). Such names are neither stored nor restored, on every build, so that
@@ -29,6 +24,6 @@ bool IsDeviceOrTrimmedName(const WCHAR* component, size_t length);
 const char* UnstorableReason(const WCHAR* component);
 // Whether a stored name of `units` units may be restored.
 bool IsRestorableName(const WCHAR* name, uint32_t units);
-// The name's letters as NTFS compares them (upper case: Latin, Latin-1, Greek, Cyrillic), with '/'
-// as '\': for comparisons that ignore case.
+// The name's letters as NTFS compares them (platform/Upcase.h), with '/' as '\': for comparisons
+// that ignore case.
 TWideName FoldedName(const WCHAR* name, size_t length);

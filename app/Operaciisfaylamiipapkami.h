@@ -1,20 +1,18 @@
 // File and folder questions for the driver and the jobs, and the creation of the folders a file
-// path names. Paths are code page 1251 with the backslash as the folder separator, relative to
-// the current directory unless they say otherwise.
+// path names. Paths are UTF-16 with the backslash as the folder separator, relative to the
+// current directory unless they say otherwise. None of them changes the current directory.
 #pragma once
 
 #include "app/Names.h"
 #include "foundation/Tstring.h"
 #include "platform/win32.h"
 
-// True when path names a folder that can be entered. The current directory is the same
-// afterwards as before, on every way out.
-bool FolderExists(const TAnsiString& path);
+// True when path names a folder (a link to one counts).
+bool FolderExists(const TWideName& path);
 
-// The folder's absolute name as the system resolves it (links followed): the current directory
-// after entering it. Empty when it cannot be entered; the current directory is always set back.
+// The folder's absolute name as the system resolves it (links followed), without the "\\?\"
+// prefix that long names may carry on Windows; empty when it cannot be opened.
 TWideName ResolvedFolderName(const TWideName& folder);
-TAnsiString ResolvedFolderName(const TAnsiString& folder);
 
 // True when both open handles name the same file (volume and file index agree).
 bool SameFile(HANDLE a, HANDLE b);
@@ -22,14 +20,14 @@ bool SameFile(HANDLE a, HANDLE b);
 // True when an item that is not a folder has the name, whether this process may open it or not:
 // a file the run cannot read is still a file a run must not replace unasked. (The run decides
 // from the attributes itself, since it also tells folders and devices apart.)
-bool IsExistingFile(const TAnsiString& name);
+bool IsExistingFile(const TWideName& name);
 
 // Creates, from the outside in, every folder named before the last backslash of a file path
 // (the file itself is not created); a drive prefix such as "D:\" is skipped. Stops at the first
 // folder that cannot be created and keeps those made before it. With showErrors a failure is
 // reported: an unusable name (empty, or nothing after the drive prefix) with a notice, a folder
 // that cannot be created with the system's reason. The path itself is not changed.
-bool CreateFolderPath(const TAnsiString& path, bool showErrors);
+bool CreateFolderPath(const TWideName& path, bool showErrors);
 
 void OperaciisfaylamiipapkamiStartup();
 void OperaciisfaylamiipapkamiShutdown();

@@ -17,29 +17,61 @@ bool skipReported = false;
 
 }  // namespace
 
-// Control characters are written visibly as \xNN, so a stored name cannot move the cursor,
-// retitle the terminal or overwrite the lines above; the rest is the system's UTF-8 conversion
-// (an unpaired surrogate becomes U+FFFD). What does not fit is cut at a whole character.
-void UnitsAsUtf8(const WCHAR* units, uint32_t count, char* out, uint32_t capacity) {
-  if (capacity == 0) return;
-  std::basic_string<WCHAR> visible;
+namespace {
+
+struct TCodeRange {
+  uint32_t first, last;
+};
+
+// Unicode's format characters (category Cf: bidirectional overrides and isolates, zero-width
+// characters, the byte order mark, tags), with the line and paragraph separators: invisible or
+// reordering the text around them, so a name holding one could pass for another.
+const TCodeRange kHiddenCharacters[] = {
+    {0xAD, 0xAD},       {0x600, 0x605},     {0x61C, 0x61C},     {0x6DD, 0x6DD},     {0x70F, 0x70F},
+    {0x890, 0x891},     {0x8E2, 0x8E2},     {0x180E, 0x180E},   {0x200B, 0x200F},   {0x2028, 0x202E},
+    {0x2060, 0x2064},   {0x2066, 0x206F},   {0xFEFF, 0xFEFF},   {0xFFF9, 0xFFFB},   {0x110BD, 0x110BD},
+    {0x110CD, 0x110CD}, {0x13430, 0x13438}, {0x1BCA0, 0x1BCA3}, {0x1D173, 0x1D17A}, {0xE0001, 0xE0001},
+    {0xE0020, 0xE007F},
+};
+
+bool IsHidden(uint32_t c) {
+  for (const TCodeRange& range : kHiddenCharacters)
+    if (c >= range.first && c <= range.last) return true;
+  return false;
+}
+
+}  // namespace
+
+TWideName VisibleName(const WCHAR* units, uint32_t count) {
+  TWideName visible;
   for (uint32_t i = 0; i < count; ++i) {
-    const uint32_t c = units[i];
-    const bool paired = (c >= 0xD800 && c <= 0xDBFF && i + 1 < count && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF) ||
-                        (c >= 0xDC00 && c <= 0xDFFF && i > 0 && units[i - 1] >= 0xD800 && units[i - 1] <= 0xDBFF);
-    const bool lone = c >= 0xD800 && c <= 0xDFFF && !paired;
-    if (c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0) || lone) {
-      // A lone 0xDC00 + b stands for the byte b of a system name that was not UTF-8.
-      char escape[8];
-      if (lone && c >= 0xDC00 && c <= 0xDCFF)
-        std::snprintf(escape, sizeof escape, "\\x%02X", unsigned(c - 0xDC00));
-      else
-        std::snprintf(escape, sizeof escape, lone ? "\\u%04X" : "\\x%02X", unsigned(c));
+    uint32_t c = units[i];
+    const bool pair = c >= 0xD800 && c <= 0xDBFF && i + 1 < count && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF;
+    if (pair) c = 0x10000 + ((c - 0xD800) << 10) + (units[i + 1] - 0xDC00);
+    char escape[16] = "";
+    if (c >= 0xDC00 && c <= 0xDCFF)  // a lone 0xDC00 + b: the byte b of a system name that was not UTF-8
+      std::snprintf(escape, sizeof escape, "\\x%02X", unsigned(c - 0xDC00));
+    else if (c >= 0xD800 && c <= 0xDFFF)
+      std::snprintf(escape, sizeof escape, "\\u%04X", unsigned(c));
+    else if (c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0))
+      std::snprintf(escape, sizeof escape, "\\x%02X", unsigned(c));
+    else if (IsHidden(c))
+      std::snprintf(escape, sizeof escape, "\\u{%04X}", unsigned(c));
+    if (escape[0] != 0) {
       for (const char* e = escape; *e != 0; ++e) visible.push_back(WCHAR(*e));
     } else {
-      visible.push_back(WCHAR(c));
+      visible.push_back(units[i]);
+      if (pair) visible.push_back(units[i + 1]);
     }
+    if (pair) ++i;
   }
+  return visible;
+}
+
+// What does not fit is cut at a whole character.
+void UnitsAsUtf8(const WCHAR* units, uint32_t count, char* out, uint32_t capacity) {
+  if (capacity == 0) return;
+  TWideName visible = VisibleName(units, count);
   // Three bytes at most for a unit, four for a pair of them.
   size_t fit = (capacity - 1) / 3;
   if (visible.size() > fit) {
@@ -52,15 +84,22 @@ void UnitsAsUtf8(const WCHAR* units, uint32_t count, char* out, uint32_t capacit
   out[length > 0 ? length : 0] = 0;
 }
 
-
-void NameAsUtf8(const char* name, char* out, uint32_t capacity) {
-  WCHAR units[1024];
-  uint32_t n = 0;
-  while (name != nullptr && name[n] != 0 && n < 1023) ++n;
-  if (n == 0 || Ansi1251ToWide(1251, 0, name, int(n), units, 1024) != int(n)) {
-    for (uint32_t i = 0; i < n; ++i) units[i] = WCHAR(static_cast<unsigned char>(name[i]));
+TWideName OverwriteQuestion(const TWideName& name) {
+  TWideName shown;
+  for (WCHAR c : VisibleName(name.data(), uint32_t(name.size()))) {
+    if (c == '"')
+      shown += WIDE_TEXT("\\x22");
+    else
+      shown.push_back(c);
   }
-  UnitsAsUtf8(units, n, out, capacity);
+  return WIDE_TEXT("File \"") + shown + WIDE_TEXT("\" already exist. Overwrite?");
+}
+
+std::string ShownName(const TWideName& name) {
+  std::string utf8(name.size() * 10 + 1, '\0');
+  UnitsAsUtf8(name.data(), uint32_t(name.size()), &utf8[0], uint32_t(utf8.size()));
+  utf8.resize(std::strlen(utf8.c_str()));
+  return utf8;
 }
 
 namespace {
@@ -125,44 +164,22 @@ void UnopenedReason(const WCHAR* name, DWORD error, char* reason, uint32_t capac
 
 namespace {
 
-std::string Utf8Of(const char* name) {
-  char utf8[4096];
-  NameAsUtf8(name, utf8, sizeof utf8);
-  return utf8;
-}
-
-std::string Utf8Of(const WCHAR* name) {
-  char utf8[4096];
-  uint32_t n = 0;
-  while (name != nullptr && name[n] != 0) ++n;
-  UnitsAsUtf8(name, n, utf8, sizeof utf8);
-  return utf8;
-}
-
-// "NAME: reason" for a name in code page 1251 or in UTF-16; `flag` records a failure or a skip.
-template <typename TChar>
-void NameLine(const TChar* name, const char* reason, bool* flag) {
+// "NAME: reason"; `flag` records a failure or a skip.
+void NameLine(const WCHAR* name, const char* reason, bool* flag) {
   if (flag != nullptr) *flag = true;
-  ReportLine((Utf8Of(name) + ": " + reason).c_str());
-}
-
-template <typename TChar>
-void SystemFailureLine(const TChar* name, DWORD error) {
-  char reason[1024];
-  SystemReason(error, reason, sizeof reason);
-  NameLine(name, reason, &failureReported);
+  ReportLine((ShownName(TWideName(name != nullptr ? name : WIDE_TEXT(""))) + ": " + reason).c_str());
 }
 
 }  // namespace
 
-void ReportNote(const char* name, const char* reason) { NameLine(name, reason, nullptr); }
 void ReportNote(const WCHAR* name, const char* reason) { NameLine(name, reason, nullptr); }
-void ReportFailure(const char* name, const char* reason) { NameLine(name, reason, &failureReported); }
 void ReportFailure(const WCHAR* name, const char* reason) { NameLine(name, reason, &failureReported); }
-void ReportSkipped(const char* name, const char* reason) { NameLine(name, reason, &skipReported); }
 void ReportSkipped(const WCHAR* name, const char* reason) { NameLine(name, reason, &skipReported); }
-void ReportSystemFailure(const char* name, DWORD error) { SystemFailureLine(name, error); }
-void ReportSystemFailure(const WCHAR* name, DWORD error) { SystemFailureLine(name, error); }
+void ReportSystemFailure(const WCHAR* name, DWORD error) {
+  char reason[1024];
+  SystemReason(error, reason, sizeof reason);
+  NameLine(name, reason, &failureReported);
+}
 
 bool FailureReported() { return failureReported; }
 bool SkipReported() { return skipReported; }

@@ -3,7 +3,9 @@
 // or skip was reported, which decides the exit code.
 #pragma once
 #include <cstdint>
+#include <string>
 
+#include "foundation/Tstring.h"
 #include "platform/win32.h"
 
 // One line "velmora: text" on standard error, on a line of its own below any progress line. On
@@ -18,31 +20,34 @@ void ReportConsoleLine(const char* text);
 // Shows the lines kept back (Windows, no standard error) in the message window as one notice,
 // unless the run is hidden; then forgets them.
 void ShowHeldReport(bool hidden);
-// One line on standard error naming the file and a remark; the run goes on as it was.
-void ReportNote(const char* name, const char* reason);
+// One line on standard error naming the file (as ShownName shows it) and a remark; the run goes
+// on as it was.
+void ReportNote(const WCHAR* name, const char* reason);
 // The same for a failure: the run is then not a success.
-void ReportFailure(const char* name, const char* reason);
+void ReportFailure(const WCHAR* name, const char* reason);
 // The same with the system's text for an error code as the reason.
-void ReportSystemFailure(const char* name, DWORD error);
+void ReportSystemFailure(const WCHAR* name, DWORD error);
 // One line naming something the job left out on purpose (a folder it cannot list, a link that
 // points nowhere): what it wrote is kept, but the run ends with the exit code of an incomplete job.
-void ReportSkipped(const char* name, const char* reason);
-// The same for names in UTF-16 (names found in folders and stored in archives).
-void ReportNote(const WCHAR* name, const char* reason);
-void ReportFailure(const WCHAR* name, const char* reason);
 void ReportSkipped(const WCHAR* name, const char* reason);
-void ReportSystemFailure(const WCHAR* name, DWORD error);
 // The system's text for an error code, as UTF-8.
 void SystemReason(DWORD error, char* reason, uint32_t capacity);
 // Why a source file did not open (error from the open): what it is, when it is not a regular
 // file, else the system's text.
 void UnopenedReason(const WCHAR* name, DWORD error, char* reason, uint32_t capacity);
-// A code page 1251 name as UTF-8 for standard error or output, control characters written as
-// \xNN so that a stored name cannot move the cursor or retitle the terminal.
-void NameAsUtf8(const char* name, char* out, uint32_t capacity);
-// The same for a name of UTF-16 units; an unpaired surrogate is written \uXXXX, and the lone unit
+// A name as it is shown to the user, everywhere: control characters and line breaks as \xNN, so
+// that it cannot move the cursor, retitle the terminal or break a line; format characters
+// (bidirectional overrides, zero-width characters, U+FEFF) and U+2028/U+2029 as \u{XXXX}, so that
+// it cannot reorder or hide a part of itself; an unpaired surrogate as \uXXXX, and the lone unit
 // 0xDC00 + b, which stands for a byte of a system name that is not UTF-8, as \xNN.
+TWideName VisibleName(const WCHAR* units, uint32_t count);
+// The visible name as UTF-8 for standard error or output, cut at a whole character to fit.
 void UnitsAsUtf8(const WCHAR* units, uint32_t count, char* out, uint32_t capacity);
+std::string ShownName(const TWideName& name);
+// The question before an existing file is replaced: "File "NAME" already exist. Overwrite?", the
+// name shown visibly and its own double quotes as \x22, so that no part of it passes for the
+// program's text.
+TWideName OverwriteQuestion(const TWideName& name);
 // Whether any failure, or any skip, was reported since the last reset (the exit code follows).
 bool FailureReported();
 bool SkipReported();

@@ -25,13 +25,6 @@ namespace {
 
 bool AskYesNo(const WCHAR* text) { return ShowMessageWindowW(nullptr, text, nullptr, MB_YESNO) == IDYES; }
 
-// The question about an existing file, through the wide call: the window's texts are code page
-// 1251, so a letter of the name that it cannot spell shows as '?' there (the report lines show
-// every name exactly).
-TWideName OverwriteQuestion(const WCHAR* name) {
-  return TWideName(WIDE_TEXT("File \"")) + name + WIDE_TEXT("\" already exist. Overwrite?");
-}
-
 // The report of a block this run's window is too small for.
 void WindowReason(uint32_t needed, char* reason, size_t capacity) {
   std::snprintf(reason, capacity, "made with a window of at least %u bytes: restore with -w=%u", needed, needed);

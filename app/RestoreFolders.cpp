@@ -10,15 +10,14 @@ bool IsSeparator(TChar c) { return c == '\\' || c == '/'; }
 
 }  // namespace
 
-bool TRestoreFolders::Open(const char* target) {
+bool TRestoreFolders::Open(const TWideName& target) {
   Close();
-  root_ = OpenFolderA(target);
-  if (root_ == nullptr && target[0] != 0) {
+  root_ = OpenFolderW(target.c_str());
+  if (root_ == nullptr && !target.empty()) {
     // Made from the outside in; a prefix that exists, or a drive, fails and is passed over.
-    const std::string path(target);
-    for (size_t i = 1; i <= path.size(); ++i)
-      if (i == path.size() || IsSeparator(path[i])) CreateDirectoryA(path.substr(0, i).c_str(), nullptr);
-    root_ = OpenFolderA(target);
+    for (size_t i = 1; i <= target.size(); ++i)
+      if (i == target.size() || IsSeparator(target[i])) CreateDirectoryW(target.substr(0, i).c_str(), nullptr);
+    root_ = OpenFolderW(target.c_str());
   }
   return root_ != nullptr;
 }
@@ -38,7 +37,7 @@ HANDLE TRestoreFolders::Reach(const WCHAR* name, const WCHAR*& leaf) {
     SetLastError(ERROR_INVALID_HANDLE);
     return nullptr;
   }
-  std::vector<std::basic_string<WCHAR>> wanted;
+  std::vector<TWideName> wanted;
   const WCHAR* start = name;
   for (const WCHAR* p = name; *p != 0; ++p) {
     if (IsSeparator(*p)) {

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "foundation/Tstring.h"
 #include "platform/win32.h"
 
 class TRestoreFolders {
@@ -21,7 +22,7 @@ class TRestoreFolders {
   ~TRestoreFolders() { Close(); }
   // The target folder, made with the folders above it where missing (links are followed there:
   // the user named it); "" is the current directory. False with the last error.
-  bool Open(const char* target);
+  bool Open(const TWideName& target);
   void Close();
   // The folder that holds the file `name` (made where missing) and the name's last component;
   // nullptr with the last error (ERROR_CANT_RESOLVE_FILENAME: a link lies on the way). The handle
@@ -30,6 +31,6 @@ class TRestoreFolders {
 
  private:
   HANDLE root_ = nullptr;
-  std::vector<std::basic_string<WCHAR>> names_;  // the open chain below the target, one component a level
+  std::vector<TWideName> names_;  // the open chain below the target, one component a level
   std::vector<HANDLE> handles_;
 };

@@ -31,9 +31,8 @@ bool Glob(const WCHAR* pattern, const WCHAR* name) {
 
 // The word in its compared form: UTF-16, folded, a pattern's separators and a folder's trailing
 // separators as the names have them.
-TWideName FoldedWord(const char* word) {
-  const TWideName wide = WideOf(TAnsiString(word));
-  TWideName folded = FoldedName(wide.c_str(), wide.size());
+TWideName FoldedWord(const TWideName& word) {
+  TWideName folded = FoldedName(word.c_str(), word.size());
   if (folded.find_first_of(WIDE_TEXT("*?")) == TWideName::npos)
     while (!folded.empty() && folded.back() == '\\') folded.pop_back();
   return folded;
@@ -48,13 +47,13 @@ bool FoldedWordSelects(const TWideName& w, const WCHAR* name, uint32_t units) {
 
 }  // namespace
 
-bool WordSelects(const char* word, const WCHAR* name, uint32_t units) {
+bool WordSelects(const TWideName& word, const WCHAR* name, uint32_t units) {
   return FoldedWordSelects(FoldedWord(word), name, units);
 }
 
-void TSelection::Add(const TAnsiString& word) {
-  words_.emplace_back(TextOf(word));
-  folded_.push_back(FoldedWord(TextOf(word)));
+void TSelection::Add(const TWideName& word) {
+  words_.push_back(word);
+  folded_.push_back(FoldedWord(word));
   used_.push_back(false);
 }
 
@@ -73,9 +72,14 @@ bool TSelection::Selects(const WCHAR* name, uint32_t units) { return Match(name,
 bool TSelection::Matches(const WCHAR* name, uint32_t units) const { return Match(name, units, nullptr); }
 
 bool TSelection::ReportUnused() const {
-  for (size_t i = 0; i < words_.size(); ++i)
-    if (!used_[i]) ReportFailure(words_[i].c_str(), "matches no entry of the archive");
-  for (bool used : used_)
-    if (!used) return false;
-  return true;
+  bool all = true;
+  for (size_t i = 0; i < words_.size(); ++i) {
+    if (used_[i]) continue;
+    all = false;
+    if (words_[i].empty())
+      ReportFailure(WIDE_TEXT("\"\""), "an empty name matches no entry");
+    else
+      ReportFailure(words_[i].c_str(), "matches no entry of the archive");
+  }
+  return all;
 }

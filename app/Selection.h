@@ -4,19 +4,19 @@
 // match the whole stored name. Letters compare without regard to case, as the file systems the
 // archives come from compare them. Without words every entry is selected.
 #pragma once
-#include <string>
 #include <vector>
 
 #include "app/Names.h"
 #include "foundation/Tstring.h"
 #include "platform/win32.h"
 
-// Whether one word (code page 1251, from the command line) selects the stored name.
-bool WordSelects(const char* word, const WCHAR* name, uint32_t units);
+// Whether one word (as typed on the command line) selects the stored name. An empty word selects
+// nothing.
+bool WordSelects(const TWideName& word, const WCHAR* name, uint32_t units);
 
 class TSelection {
  public:
-  void Add(const TAnsiString& word);
+  void Add(const TWideName& word);
   bool Empty() const { return words_.empty(); }
   // Whether the stored name is selected; every word that selects it is marked as used.
   bool Selects(const WCHAR* name, uint32_t units);
@@ -26,7 +26,7 @@ class TSelection {
   bool ReportUnused() const;
 
  private:
-  std::vector<std::string> words_;   // as given, for the report
+  std::vector<TWideName> words_;     // as given, for the report
   std::vector<TWideName> folded_;    // as compared: UTF-16, folded, once per word
   std::vector<bool> used_;
 

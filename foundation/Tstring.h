@@ -3,6 +3,7 @@
 // Positions count from 1; the null handle is the empty text.
 #pragma once
 #include <cstdint>
+#include <string>
 
 #include "platform/win32.h"
 
@@ -79,6 +80,9 @@ class TStringHandle {
 };
 
 class TWideString;
+
+// A UTF-16 text held by value, for names and the texts made of them.
+using TWideName = std::basic_string<WCHAR>;
 
 class TAnsiString : public TStringHandle<char> {
  public:

@@ -1,6 +1,6 @@
 // Names reached one component at a time from a folder handle, never through a link.
 //
-// A restore opens its target folder once (OpenFolderA follows links there: the user named that
+// A restore opens its target folder once (OpenFolderW follows links there: the user named that
 // folder) and reaches every name below it from that handle: each component is opened relative to
 // the handle of the folder above it, and a component that is a symbolic link or another reparse
 // point is refused with ERROR_CANT_RESOLVE_FILENAME, also when it became one during the run. A
@@ -16,7 +16,14 @@
 #include "platform/win32.h"
 
 // The folder at path (relative to the current directory, or absolute), following links.
-HANDLE OpenFolderA(LPCSTR path);
+HANDLE OpenFolderW(LPCWSTR path);
+#ifndef _WIN32
+// The folder handle's absolute path, links resolved, with Win32's buffer rules: the length without
+// the terminator, or the size needed with it when the buffer is too small. The flags are ignored.
+DWORD GetFinalPathNameByHandleW(HANDLE hFile, LPWSTR lpszFilePath, DWORD cchFilePath, DWORD dwFlags);
+#define FILE_NAME_NORMALIZED 0x0u
+#define VOLUME_NAME_DOS 0x0u
+#endif
 // The folder `component` in `folder`, made first when it does not exist and create is TRUE.
 HANDLE OpenFolderBeneath(HANDLE folder, LPCWSTR component, BOOL create);
 // CreateFileA for the file `component` in `folder`; a link there is refused, not followed, and

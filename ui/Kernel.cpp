@@ -27,7 +27,8 @@ int kernelStarts = 0;
 // Outside-quote separator at position p of d[0..n)? Returns the position found or -1. forward
 // scans from the start, treating a run of separators as its last one; backward scans from the
 // end and stops at the first separator met.
-int32_t FindSeparator(const char* d, uint32_t n, char separator, bool forward) {
+template <typename TChar>
+int32_t FindSeparator(const TChar* d, uint32_t n, TChar separator, bool forward) {
   bool inQuotes = false;
   if (forward) {
     for (uint32_t i = 0; i < n; ++i) {
@@ -53,9 +54,24 @@ void CutAt(TAnsiString& first, TAnsiString& rest, const TAnsiString& text, int32
   rest = Trim(Substring(text, p + 2, n - p - 1));
 }
 
-bool SplitAt(TAnsiString& first, TAnsiString& rest, const TAnsiString& text, char separator, bool forward) {
-  if (text.Data() == nullptr) return false;
-  const int32_t p = FindSeparator(text.Data(), text.Length(), separator, forward);
+// The wide text without leading and trailing units up to 32.
+TWideName Trimmed(const TWideName& text) {
+  size_t begin = 0, end = text.size();
+  while (begin < end && text[begin] <= 32) ++begin;
+  while (end > begin && text[end - 1] <= 32) --end;
+  return text.substr(begin, end - begin);
+}
+
+void CutAt(TWideName& first, TWideName& rest, const TWideName& text, int32_t p) {
+  first = Trimmed(text.substr(0, size_t(p)));
+  rest = Trimmed(text.substr(size_t(p) + 1));
+}
+
+// Cuts text (its units at d, n of them; d null for the empty text) at the separator.
+template <typename TText, typename TChar>
+bool SplitAt(TText& first, TText& rest, const TText& text, const TChar* d, uint32_t n, TChar separator, bool forward) {
+  if (d == nullptr) return false;
+  const int32_t p = FindSeparator(d, n, separator, forward);
   if (p >= 0) CutAt(first, rest, text, p);
   Unquote(forward ? first : rest);
   return p >= 0;
@@ -154,7 +170,12 @@ int Ansi1251ToWide(UINT, DWORD, const char* src, int srcLen, WCHAR* dst, int dst
 int WideToAnsi1251(UINT, DWORD, const WCHAR* src, int srcLen, char* dst, int dstCap, const char*, BOOL*) {
   const TAnsi1251& t = codePageTables;
   if (!t.ready || srcLen < 0 || dstCap < srcLen || (srcLen > 0 && (src == nullptr || dst == nullptr))) return 0;
-  for (int i = 0; i < srcLen; ++i) dst[i] = static_cast<char>(t.narrowTable[static_cast<uint16_t>(src[i])]);
+  // As Win32 does, a unit the code page cannot spell becomes '?', so a text never ends early.
+  for (int i = 0; i < srcLen; ++i) {
+    const uint16_t unit = static_cast<uint16_t>(src[i]);
+    const uint8_t byte = t.narrowTable[unit];
+    dst[i] = byte != 0 || unit == 0 ? static_cast<char>(byte) : '?';
+  }
   return srcLen;
 }
 
@@ -226,11 +247,19 @@ bool FileExists(const char* path) {
 }
 
 bool SplitAtFirst(TAnsiString& first, TAnsiString& rest, TAnsiString text, char separator) {
-  return SplitAt(first, rest, text, separator, true);
+  return SplitAt(first, rest, text, text.Data(), text.Length(), separator, true);
 }
 
 bool SplitAtLast(TAnsiString& first, TAnsiString& rest, TAnsiString text, char separator) {
-  return SplitAt(first, rest, text, separator, false);
+  return SplitAt(first, rest, text, text.Data(), text.Length(), separator, false);
+}
+
+bool SplitAtFirst(TWideName& first, TWideName& rest, TWideName text, WCHAR separator) {
+  return SplitAt(first, rest, text, text.empty() ? nullptr : text.data(), uint32_t(text.size()), separator, true);
+}
+
+bool SplitAtLast(TWideName& first, TWideName& rest, TWideName text, WCHAR separator) {
+  return SplitAt(first, rest, text, text.empty() ? nullptr : text.data(), uint32_t(text.size()), separator, false);
 }
 
 void Unquote(TAnsiString& text) {
@@ -238,6 +267,11 @@ void Unquote(TAnsiString& text) {
   if (n < 2 || text.Data()[0] != '"' || text.Data()[n - 1] != '"') return;
   text.Erase(static_cast<int32_t>(n), 1);
   text.Erase(1, 1);
+}
+
+void Unquote(TWideName& text) {
+  if (text.size() < 2 || text.front() != '"' || text.back() != '"') return;
+  text = text.substr(1, text.size() - 2);
 }
 
 const TAnsiString& ProgramPath() { return programPath; }

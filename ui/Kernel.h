@@ -27,7 +27,7 @@ class TAnsi1251 {
 // nothing when dstCap < srcLen or the tables are not ready, otherwise srcLen. No terminator.
 int Ansi1251ToWide(UINT codePage, DWORD flags, const char* src, int srcLen, WCHAR* dst, int dstCap);
 // WideCharToMultiByte's argument list; code page, flags and the last two are ignored. Every code
-// unit becomes one byte (0 for a unit no cp1251 byte produces).
+// unit becomes one byte ('?' for a unit no cp1251 byte produces, as Win32 gives).
 int WideToAnsi1251(UINT codePage, DWORD flags, const WCHAR* src, int srcLen, char* dst, int dstCap,
                    const char* defaultChar, BOOL* usedDefault);
 
@@ -57,6 +57,11 @@ bool SplitAtFirst(TAnsiString& first, TAnsiString& rest, TAnsiString text, char 
 bool SplitAtLast(TAnsiString& first, TAnsiString& rest, TAnsiString text, char separator);
 // Removes a pair of enclosing double quotes from a text of at least two characters.
 void Unquote(TAnsiString& text);
+// The same three over UTF-16 texts (the command line and the names typed on it), trimming units
+// up to 32.
+bool SplitAtFirst(TWideName& first, TWideName& rest, TWideName text, WCHAR separator);
+bool SplitAtLast(TWideName& first, TWideName& rest, TWideName text, WCHAR separator);
+void Unquote(TWideName& text);
 
 // The program's own file (its module's path), its folder up to and including the last backslash
 // (empty when there is none), and the command line after its first word.

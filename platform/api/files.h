@@ -175,15 +175,17 @@ BOOL FindNextFileW(HANDLE hFindFile, LPWIN32_FIND_DATAW lpFindFileData);
 BOOL FindClose(HANDLE hFindFile);
 
 BOOL CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurityAttributes);
+BOOL CreateDirectoryW(LPCWSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurityAttributes);
 BOOL RemoveDirectoryA(LPCSTR lpPathName);
 DWORD GetCurrentDirectoryA(DWORD nBufferLength, LPSTR lpBuffer);
 BOOL SetCurrentDirectoryA(LPCSTR lpPathName);
 DWORD GetCurrentDirectoryW(DWORD nBufferLength, LPWSTR lpBuffer);
 BOOL SetCurrentDirectoryW(LPCWSTR lpPathName);
 
-// The process: its command line (code page 1251, rebuilt from the arguments as Windows passes
-// them) and its module.
+// The process: its command line (UTF-16, and code page 1251 with '?' for what it lacks, rebuilt
+// from the arguments as Windows passes them) and its module.
 LPSTR GetCommandLineA();
+LPWSTR GetCommandLineW();
 HMODULE GetModuleHandleA(LPCSTR lpModuleName);
 DWORD GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize);
 
@@ -202,7 +204,7 @@ DWORD GetEnvironmentVariableA(LPCSTR lpName, LPSTR lpBuffer, DWORD nSize);
 
 #ifndef _WIN32
 // POSIX only: the entry hands the process's arguments over first thing, before any unit starts.
-// Without it GetCommandLineA falls back to /proc/self/cmdline.
+// Without it GetCommandLineA and GetCommandLineW fall back to /proc/self/cmdline.
 void PosixSetArguments(int argc, char** argv);
 // POSIX only, for tests: the path (POSIX form) that GetModuleFileNameA reports for the program's
 // module instead of the running executable; nullptr goes back to the executable.

@@ -3,6 +3,7 @@
 // entered with O_DIRECTORY | O_NOFOLLOW, so no component is ever resolved through a link, also
 // one that appeared after an earlier check. A descriptor keeps naming its folder when the folder
 // is renamed, so what was checked stays what is used.
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -49,9 +50,9 @@ bool IsLink(int directory, const std::string& name) {
 
 }  // namespace
 
-HANDLE OpenFolderA(LPCSTR path) {
+HANDLE OpenFolderW(LPCWSTR path) {
   std::string name;
-  if (path == nullptr || !NarrowNameToSystem(path, name)) return nullptr;
+  if (path == nullptr || !WideNameToSystem(path, name)) return nullptr;
   if (name.empty()) name = ".";
   const int descriptor = open(name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (descriptor < 0) {
@@ -60,6 +61,31 @@ HANDLE OpenFolderA(LPCSTR path) {
     return nullptr;
   }
   return FolderHandle(descriptor);
+}
+
+DWORD GetFinalPathNameByHandleW(HANDLE hFile, LPWSTR lpszFilePath, DWORD cchFilePath, DWORD) {
+  const int descriptor = DescriptorOf(hFile);
+  if (descriptor < 0) return 0;
+  char link[64];
+  std::snprintf(link, sizeof link, "/proc/self/fd/%d", descriptor);
+  std::string target(256, '\0');
+  for (;;) {
+    const ssize_t length = readlink(link, &target[0], target.size());
+    if (length < 0) {
+      SetLastErrorFromErrno(errno);
+      return 0;
+    }
+    if (size_t(length) < target.size()) {
+      target.resize(size_t(length));
+      break;
+    }
+    target.resize(target.size() * 2);
+  }
+  const std::basic_string<WCHAR> path = SystemNameToWide(target.c_str());
+  if (lpszFilePath == nullptr || cchFilePath < path.size() + 1) return DWORD(path.size() + 1);
+  std::copy(path.begin(), path.end(), lpszFilePath);
+  lpszFilePath[path.size()] = 0;
+  return DWORD(path.size());
 }
 
 HANDLE OpenFolderBeneath(HANDLE folder, LPCWSTR component, BOOL create) {

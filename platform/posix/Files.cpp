@@ -34,6 +34,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
+#include "platform/Upcase.h"
 #include "platform/posix/PosixInternal.h"
 
 namespace {
@@ -273,16 +274,7 @@ struct TSearch {
   size_t next;
 };
 
-// NTFS keeps a folder's names ordered by their UTF-16 units after upper-casing each unit; this is
-// that upper-casing for the letters code page 1251 can hold (Latin, Latin-1, Cyrillic).
-char16_t UpcaseUnit(char16_t u) {
-  if ((u >= u'a' && u <= u'z') || (u >= 0xE0 && u <= 0xFE && u != 0xF7) || (u >= 0x430 && u <= 0x44F)) return u - 0x20;
-  if (u >= 0x450 && u <= 0x45F) return u - 0x50;
-  if (u == 0xFF) return 0x178;
-  if (u >= 0x460 && u <= 0x4FF && (u & 1)) return u - 1;
-  return u;
-}
-
+// NTFS keeps a folder's names ordered by their UTF-16 units after upper-casing each unit.
 std::u16string NtfsKey(const std::string& systemName) {
   std::u16string key;
   for (size_t i = 0; i < systemName.size();) {
@@ -292,7 +284,7 @@ std::u16string NtfsKey(const std::string& systemName) {
       key += char16_t(0xD800 + ((c - 0x10000) >> 10));
       key += char16_t(0xDC00 + ((c - 0x10000) & 0x3FF));
     } else {
-      key += UpcaseUnit(char16_t(c));
+      key += char16_t(UpcaseUnit(WCHAR(c)));
     }
   }
   return key;
@@ -842,9 +834,9 @@ BOOL FindClose(HANDLE hFindFile) {
   return TRUE;
 }
 
-BOOL CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurityAttributes) {
-  std::string name;
-  if (!NarrowNameToSystem(lpPathName, name)) return FALSE;
+namespace {
+
+BOOL MakeFolder(const std::string& name) {
   if (name.empty()) {
     SetLastErrorWithErrno(ERROR_PATH_NOT_FOUND, ENOENT);
     return FALSE;
@@ -860,6 +852,18 @@ BOOL CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurityAttribu
     return FALSE;
   }
   return TRUE;
+}
+
+}  // namespace
+
+BOOL CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES) {
+  std::string name;
+  return NarrowNameToSystem(lpPathName, name) ? MakeFolder(name) : FALSE;
+}
+
+BOOL CreateDirectoryW(LPCWSTR lpPathName, LPSECURITY_ATTRIBUTES) {
+  std::string name;
+  return WideNameToSystem(lpPathName, name) ? MakeFolder(name) : FALSE;
 }
 
 BOOL RemoveDirectoryA(LPCSTR lpPathName) {

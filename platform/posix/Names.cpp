@@ -136,7 +136,8 @@ bool WideNameToSystem(const WCHAR* name, std::string& out) {
       cp = 0x10000 + ((cp - 0xD800) << 10) + (p[1] - 0xDC00);
       ++p;
     } else if (cp >= 0xD800 && cp <= 0xDFFF) {
-      SetLastError(ERROR_INVALID_NAME);
+      // A byte of a name that was not UTF-8 (or a lone unit): no system name spells it.
+      SetLastErrorWithErrno(ERROR_NO_UNICODE_TRANSLATION, EILSEQ);
       return false;
     }
     if (cp == '\\') {
@@ -166,22 +167,30 @@ std::string SystemNameToNarrow(const char* name) {
   return out;
 }
 
-std::basic_string<WCHAR> SystemNameToWide(const char* name) {
+std::basic_string<WCHAR> Utf8ToWide(const char* text, size_t n) {
   std::basic_string<WCHAR> out;
-  const size_t n = std::strlen(name);
   for (size_t i = 0; i < n;) {
     const size_t at = i;
-    const uint32_t cp = DecodeUtf8(name, n, i);
-    if (cp == '/') {
-      out.push_back(WCHAR('\\'));
-    } else if (cp == 0xFFFFFFFFu || cp == '\\' || (cp >= 0xD800 && cp <= 0xDFFF)) {
-      for (size_t k = at; k < i; ++k) out.push_back(WCHAR(0xDC00 + static_cast<unsigned char>(name[k])));
+    const uint32_t cp = DecodeUtf8(text, n, i);
+    if (cp == 0xFFFFFFFFu) {
+      for (size_t k = at; k < i; ++k) out.push_back(WCHAR(0xDC00 + static_cast<unsigned char>(text[k])));
     } else if (cp >= 0x10000) {
       out.push_back(WCHAR(0xD800 + ((cp - 0x10000) >> 10)));
       out.push_back(WCHAR(0xDC00 + ((cp - 0x10000) & 0x3FF)));
     } else {
       out.push_back(WCHAR(cp));
     }
+  }
+  return out;
+}
+
+std::basic_string<WCHAR> SystemNameToWide(const char* name) {
+  // '/' separates folders; a '\\' in a system name is a character no program name can hold, so it
+  // stands as the lone unit of its byte, like the bytes of a name that is not UTF-8.
+  std::basic_string<WCHAR> out = Utf8ToWide(name, std::strlen(name));
+  for (WCHAR& c : out) {
+    if (c == '/') c = '\\';
+    else if (c == '\\') c = WCHAR(0xDC00 + '\\');
   }
   return out;
 }

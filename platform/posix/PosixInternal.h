@@ -71,6 +71,9 @@ uint32_t DecodeUtf8(const char* text, size_t n, size_t& i);
 // cannot represent therefore fails instead of naming some other file.
 bool NarrowNameToSystem(const char* name, std::string& out);
 bool WideNameToSystem(const WCHAR* name, std::string& out);
+// UTF-8 to UTF-16 without loss: a byte that is not part of valid UTF-8 becomes the lone unit
+// 0xDC00 + the byte.
+std::basic_string<WCHAR> Utf8ToWide(const char* text, size_t n);
 // System name to UTF-16 without loss, each "/" turned into "\": a byte that is not UTF-8, and a
 // literal '\' of the system name, become the lone unit 0xDC00 + the byte, which WideNameToSystem
 // refuses, so such a name is listed but never opens another file.

@@ -2,12 +2,14 @@
 //
 // The command line is rebuilt from the arguments the way Windows would have passed them, so the
 // program's own scanner of the command line works unchanged: each argument is converted from
-// UTF-8 to cp1251 ('?' for a character cp1251 lacks), each '/' becomes '\' except in the
-// argument "/?" (so an absolute path such as /home/a/b.txt reaches the program as \home\a\b.txt
-// and is not mistaken for an option), and an argument that is empty or holds a space, a tab or a
-// double quote is enclosed in double quotes, with the escaping that Windows' argument rules
-// undo: backslashes before a double quote are doubled and the quote itself gets a backslash;
-// backslashes before the closing quote are doubled.
+// UTF-8 to UTF-16 without loss (a byte that is not part of valid UTF-8 becomes the lone unit
+// 0xDC00 + byte, as names from the system do), each '/' becomes '\' except in the argument "/?"
+// (so an absolute path such as /home/a/b.txt reaches the program as \home\a\b.txt and is not
+// mistaken for an option), and an argument that is empty or holds a space, a tab or a double
+// quote is enclosed in double quotes, with the escaping that Windows' argument rules undo:
+// backslashes before a double quote are doubled and the quote itself gets a backslash;
+// backslashes before the closing quote are doubled. The narrow command line is that text in
+// code page 1251, '?' for a character the code page lacks.
 #include <sched.h>
 #include <cerrno>
 #include <cstdlib>
@@ -24,55 +26,69 @@
 namespace {
 
 std::mutex commandLineLock;
+std::basic_string<WCHAR> wideCommandLine;
 std::string commandLine;
 bool commandLineSet = false;
 
-std::string ArgumentToCp1251(const char* argument) {
-  std::string out;
-  size_t n = std::strlen(argument);
-  for (size_t i = 0; i < n;) {
-    uint32_t cp = DecodeUtf8(argument, n, i);
-    int b = cp == 0xFFFFFFFFu ? -1 : UnicodeToCp1251(cp);
-    out.push_back(b < 0 ? '?' : static_cast<char>(b));
-  }
-  return out;
-}
+using TWideText = std::basic_string<WCHAR>;
 
-void AppendArgument(std::string& line, const std::string& argument) {
+void AppendArgument(TWideText& line, const TWideText& argument) {
   if (!line.empty()) line.push_back(' ');
-  if (!argument.empty() && argument.find_first_of(" \t\"") == std::string::npos) {
+  const WCHAR kQuoted[] = {' ', '\t', '"', 0};
+  if (!argument.empty() && argument.find_first_of(kQuoted) == TWideText::npos) {
     line += argument;
     return;
   }
   line.push_back('"');
   size_t backslashes = 0;
-  for (char c : argument) {
+  for (WCHAR c : argument) {
     if (c == '\\') {
       ++backslashes;
       continue;
     }
-    if (c == '"') {
-      line.append(2 * backslashes + 1, '\\');
-    } else {
-      line.append(backslashes, '\\');
-    }
+    line.append(c == '"' ? 2 * backslashes + 1 : backslashes, WCHAR('\\'));
     backslashes = 0;
     line.push_back(c);
   }
-  line.append(2 * backslashes, '\\');
+  line.append(2 * backslashes, WCHAR('\\'));
   line.push_back('"');
 }
 
-std::string BuildCommandLine(const std::vector<std::string>& arguments) {
-  std::string line;
+void SetCommandLine(const std::vector<std::string>& arguments) {
+  const WCHAR kUsageOption[] = {'/', '?', 0};
+  TWideText line;
   for (const std::string& raw : arguments) {
-    std::string argument = ArgumentToCp1251(raw.c_str());
-    if (argument != "/?")
-      for (char& c : argument)
+    TWideText argument = Utf8ToWide(raw.data(), raw.size());
+    if (argument != kUsageOption)
+      for (WCHAR& c : argument)
         if (c == '/') c = '\\';
     AppendArgument(line, argument);
   }
-  return line;
+  wideCommandLine = line;
+  commandLine.clear();
+  for (size_t i = 0; i < line.size(); ++i) {
+    uint32_t cp = line[i];
+    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < line.size() && line[i + 1] >= 0xDC00 && line[i + 1] <= 0xDFFF) ++i;
+    const int byte = cp >= 0xD800 && cp <= 0xDFFF ? -1 : UnicodeToCp1251(cp);
+    commandLine.push_back(byte < 0 ? '?' : static_cast<char>(byte));
+  }
+  commandLineSet = true;
+}
+
+// The arguments the process was started with, when the entry did not hand them over.
+void TakeArgumentsOfProcess() {
+  if (commandLineSet) return;
+  std::ifstream in("/proc/self/cmdline", std::ios::binary);
+  std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::vector<std::string> arguments;
+  size_t start = 0;
+  while (start < all.size()) {
+    size_t end = all.find('\0', start);
+    if (end == std::string::npos) end = all.size();
+    arguments.push_back(all.substr(start, end - start));
+    start = end + 1;
+  }
+  SetCommandLine(arguments);
 }
 
 struct TModule {
@@ -94,27 +110,19 @@ void PosixSetArguments(int argc, char** argv) {
   std::vector<std::string> arguments;
   for (int k = 0; k < argc && argv[k] != nullptr; ++k) arguments.emplace_back(argv[k]);
   std::lock_guard<std::mutex> guard(commandLineLock);
-  commandLine = BuildCommandLine(arguments);
-  commandLineSet = true;
+  SetCommandLine(arguments);
 }
 
 LPSTR GetCommandLineA() {
   std::lock_guard<std::mutex> guard(commandLineLock);
-  if (!commandLineSet) {
-    std::ifstream in("/proc/self/cmdline", std::ios::binary);
-    std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::vector<std::string> arguments;
-    size_t start = 0;
-    while (start < all.size()) {
-      size_t end = all.find('\0', start);
-      if (end == std::string::npos) end = all.size();
-      arguments.push_back(all.substr(start, end - start));
-      start = end + 1;
-    }
-    commandLine = BuildCommandLine(arguments);
-    commandLineSet = true;
-  }
+  TakeArgumentsOfProcess();
   return &commandLine[0];
+}
+
+LPWSTR GetCommandLineW() {
+  std::lock_guard<std::mutex> guard(commandLineLock);
+  TakeArgumentsOfProcess();
+  return &wideCommandLine[0];
 }
 
 HMODULE GetModuleHandleA(LPCSTR lpModuleName) {

@@ -60,18 +60,12 @@ HANDLE PinFolder(const std::wstring& path, bool refuseReparsePoint) {
 
 }  // namespace
 
-HANDLE OpenFolderA(LPCSTR path) {
+HANDLE OpenFolderW(LPCWSTR path) {
   if (path == nullptr) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
   }
-  const char* given = path[0] != 0 ? path : ".";
-  const int units = MultiByteToWideChar(CP_ACP, 0, given, -1, nullptr, 0);
-  if (units <= 0) return nullptr;
-  std::wstring wide(size_t(units), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, given, -1, &wide[0], units);
-  wide.resize(size_t(units) - 1);
-  return PinFolder(wide, false);
+  return PinFolder(path[0] != 0 ? std::wstring(path) : std::wstring(L"."), false);
 }
 
 HANDLE OpenFolderBeneath(HANDLE folder, LPCWSTR component, BOOL create) {

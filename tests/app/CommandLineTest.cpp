@@ -75,7 +75,7 @@ class CommandLineTest : public TScratchFolderTest {
     TOutcome outcome;
     Unsnooze();
     testing::internal::CaptureStderr();
-    outcome.code = ReadCommandLineText(TAnsiString(commandLine.c_str()), outcome.request);
+    outcome.code = ReadCommandLineText(Wide(commandLine), outcome.request);
     outcome.shown = testing::internal::GetCapturedStderr();
     outcome.cwd = Cwd();
     return outcome;
@@ -102,7 +102,7 @@ class CommandLineTest : public TScratchFolderTest {
     EXPECT_TRUE(ChangeFolder(scratch.system));
     const TOutcome fromLine = Read(windowsLine);
     EXPECT_TRUE(ChangeFolder(scratch.system));
-    EXPECT_EQ(Text(TAnsiString(GetCommandLineA())), windowsLine);
+    EXPECT_EQ(Text(TWideName(GetCommandLineW())), windowsLine);
     EXPECT_EQ(fromArguments.code, fromLine.code);
     EXPECT_EQ(fromArguments.cwd, fromLine.cwd);
     EXPECT_EQ(fromArguments.shown, fromLine.shown);
@@ -157,7 +157,7 @@ TEST_F(CommandLineTest, UsageNoticeTextAndCaption) {
   // While notices are snoozed the usage is not shown, and the exit code is 3 all the same.
   TRunRequest request;
   testing::internal::CaptureStderr();
-  EXPECT_EQ(ReadCommandLineText(TAnsiString("velmora.exe"), request), CommandLineUsageShown);
+  EXPECT_EQ(ReadCommandLineText(Wide("velmora.exe"), request), CommandLineUsageShown);
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
 }
 #endif
@@ -213,9 +213,9 @@ TEST_F(CommandLineTest, RawLinesDecideTheRun) {
       {"velmora.exe dot.", {RunCompress, false, "dot", "dot.pck", w, false, true}},
       // A folder's extension goes as well: my.album\ is compressed into my.pck.
       {"velmora.exe my.album", {RunCompress, true, "my.album\\", "my.pck", w, false, true}},
-      // Cyrillic names are code page 1251 bytes: отчёт.txt.
-      {"velmora.exe \"\xEE\xF2\xF7\xB8\xF2.txt\"",
-       {RunCompress, false, "\xEE\xF2\xF7\xB8\xF2.txt", "\xEE\xF2\xF7\xB8\xF2.pck", w, false, true}},
+      // Names keep every character typed, in any script.
+      {"velmora.exe \"отчёт.txt\"", {RunCompress, false, "отчёт.txt", "отчёт.pck", w, false, true}},
+      {"velmora.exe 日本.txt", {RunCompress, false, "日本.txt", "日本.pck", w, false, true}},
       // A file in another folder makes that folder current; only the backslash separates folders.
       {"velmora.exe sub\\report.txt", report, "sub"},
       {"velmora.exe -o \"" + Root() + "sub\\report.txt\"", {RunCompress, false, "report.txt", "report.pck", w, false, false},
@@ -328,7 +328,7 @@ TEST_F(CommandLineTest, MissingFolderPartGivesOneAndNamesTheFolder) {
 
 TEST_F(CommandLineTest, ArgumentsLeadToTheSameDecisions) {
   for (const char* name : {"my file.txt", "data.txt", "x.txt"}) File(name);
-  for (const char* name : {"some folder", "data", "data/photos", "data/my photos", "фото"}) Folder(name);
+  for (const char* name : {"some folder", "data", "data/photos", "data/my photos", "фото", "café"}) Folder(name);
   File("data/photos/a.jpg");
   const std::string program = "/opt/my tools/velmora";
   const std::string programLine = "\"\\opt\\my tools\\velmora\"";
@@ -358,9 +358,9 @@ TEST_F(CommandLineTest, ArgumentsLeadToTheSameDecisions) {
       // before the closing quote; the trailing backslashes of a folder go all the same.
       {{"velmora", Path("data/my photos/")}, "velmora \"" + Root() + "data\\my photos\\\\\"", CommandLineRun,
        {RunCompress, true, "my photos\\", "my photos.pck", w, false, true}, "/data"},
-      // A UTF-8 name becomes code page 1251: фото.
-      {{"velmora", "фото"}, "velmora \xF4\xEE\xF2\xEE", CommandLineRun,
-       {RunCompress, true, "\xF4\xEE\xF2\xEE\\", "\xF4\xEE\xF2\xEE.pck", w, false, true}, ""},
+      // A UTF-8 name keeps every character: фото, café.
+      {{"velmora", "фото"}, "velmora фото", CommandLineRun, {RunCompress, true, "фото\\", "фото.pck", w, false, true}, ""},
+      {{"velmora", "café"}, "velmora café", CommandLineRun, {RunCompress, true, "café\\", "café.pck", w, false, true}, ""},
       // The root alone is a name of backslashes only.
       {{"velmora", "/"}, "velmora \\", CommandLineUsageShown, none, ""},
       {{"velmora", Path("nosuch/x.txt")}, "velmora " + Root() + "nosuch\\x.txt", CommandLineFolderMissing, none, ""},

@@ -63,7 +63,7 @@ class FolderHelpersTest : public TScratchFolderTest {
   bool CreateShown(const char* path, std::string& shown) {
     Unsnooze();
     testing::internal::CaptureStderr();
-    const bool made = CreateFolderPath(TAnsiString(path), true);
+    const bool made = CreateFolderPath(Wide(path), true);
     shown = testing::internal::GetCapturedStderr();
     return made;
   }
@@ -72,7 +72,7 @@ class FolderHelpersTest : public TScratchFolderTest {
   // the system-message caption.
   void ExpectSystemFailure(const std::string& path) {
     SCOPED_TRACE(path);
-    EXPECT_FALSE(CreateFolderPath(TAnsiString(path.c_str()), false));
+    EXPECT_FALSE(CreateFolderPath(Wide(path), false));
     EXPECT_NE(GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
     const std::string reason = SystemReasonShown();
     EXPECT_FALSE(reason.empty());
@@ -86,14 +86,12 @@ TEST_F(FolderHelpersTest, CreatesEveryFolderOfThePathButNotTheFile) {
   std::string shown;
   EXPECT_TRUE(CreateShown("b.jpg", shown));  // a plain file name: nothing to make
   EXPECT_TRUE(Entries().empty());
-  const TAnsiString path("photos\\trip\\b.jpg");
-  const TAnsiString copy = path;
+  const TWideName path = Wide("photos\\trip\\b.jpg");
   EXPECT_TRUE(CreateFolderPath(path, true));
   EXPECT_TRUE(IsFolder("photos"));
   EXPECT_TRUE(IsFolder("photos/trip"));
   EXPECT_TRUE(Entries("photos/trip").empty());  // b.jpg is not made
-  EXPECT_EQ(std::string(path.Data(), path.Length()), "photos\\trip\\b.jpg");  // the text is unchanged
-  EXPECT_EQ(path.Data(), copy.Data());                                        // and still shared
+  EXPECT_EQ(Text(path), "photos\\trip\\b.jpg");  // the text is unchanged
   EXPECT_EQ(Cwd(), scratch.system);
 
   // Called again, it finds both and succeeds.
@@ -109,19 +107,20 @@ TEST_F(FolderHelpersTest, CreatesEveryFolderOfThePathButNotTheFile) {
   // A doubled backslash names the same folder again.
   EXPECT_TRUE(CreateShown("z\\\\w.txt", shown));
   EXPECT_TRUE(IsFolder("z"));
-  // Cyrillic names are code page 1251 bytes: папка\файл.txt.
-  EXPECT_TRUE(CreateShown("\xEF\xE0\xEF\xEA\xE0\\\xF4\xE0\xE9\xEB.txt", shown));
+  // Names in any script: папка\файл.txt, 日本\a.txt.
+  EXPECT_TRUE(CreateShown("папка\\файл.txt", shown));
+  EXPECT_TRUE(CreateShown("日本\\a.txt", shown));
   EXPECT_TRUE(IsFolder("папка"));
-  EXPECT_EQ(Entries().count("папка"), 1u);
+  EXPECT_TRUE(IsFolder("日本"));
 }
 
 TEST_F(FolderHelpersTest, DrivePrefixIsSkipped) {
   // No folder "D:" is made: the walk starts after "D:\", so D:\x fails while D: is missing...
-  EXPECT_FALSE(CreateFolderPath(TAnsiString("D:\\x\\y.txt"), false));
+  EXPECT_FALSE(CreateFolderPath(Wide("D:\\x\\y.txt"), false));
   EXPECT_FALSE(Exists("D:"));
   // ...and succeeds once it is there.
   Folder("D:");
-  EXPECT_TRUE(CreateFolderPath(TAnsiString("D:\\x\\y.txt"), false));
+  EXPECT_TRUE(CreateFolderPath(Wide("D:\\x\\y.txt"), false));
   EXPECT_TRUE(IsFolder("D:/x"));
 }
 
@@ -136,7 +135,7 @@ TEST_F(FolderHelpersTest, UnusableNameShowsItsNotice) {
     // Without errors shown, the same result silently.
     Unsnooze();
     testing::internal::CaptureStderr();
-    EXPECT_FALSE(CreateFolderPath(TAnsiString(path), false));
+    EXPECT_FALSE(CreateFolderPath(Wide(path), false));
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
   }
   EXPECT_TRUE(Entries().empty());
@@ -172,23 +171,23 @@ TEST_F(FolderHelpersTest, FilesAndFoldersAreToldApart) {
                {"dir", false, true},     {"dir\\", false, true},          {scratch.narrow, false, true},
                {"..", false, true},      {"missing.txt", false, false},   {"", false, false}};
   for (const auto& c : cases) {
-    const TAnsiString name(c.name.empty() ? nullptr : c.name.c_str());
+    const TWideName name = Wide(c.name);
     EXPECT_EQ(c.file, IsExistingFile(name)) << c.name;
     EXPECT_EQ(c.folder, FolderExists(name)) << c.name;
   }
   EXPECT_EQ(Cwd(), scratch.system);
 }
 
-TEST_F(FolderHelpersTest, FolderExistsLeavesTheCurrentDirectory) {
+TEST_F(FolderHelpersTest, FolderExistsLeavesTheCurrentDirectoryWhateverItsLength) {
   Folder("dir");
   File("f");
   for (const char* path : {"dir", "..", "\\", "missing", "f", "dir\\..\\dir"}) {
     SCOPED_TRACE(path);
-    FolderExists(TAnsiString(path));
+    FolderExists(Wide(path));
     EXPECT_EQ(Cwd(), scratch.system);
   }
 
-  // A current directory too long for the saved copy is not left either.
+  // A current directory longer than MAX_PATH is not left either.
   std::string deep = scratch.system;
   while (deep.size() <= 2 * MAX_PATH) {
     deep += "/" + std::string(40, 'd');
@@ -197,11 +196,11 @@ TEST_F(FolderHelpersTest, FolderExistsLeavesTheCurrentDirectory) {
   ASSERT_EQ(0, mkdir((deep + "/sub").c_str(), 0755));
   { std::ofstream(deep + "/file", std::ios::binary) << "x"; }
   ASSERT_EQ(0, chdir(deep.c_str()));
-  EXPECT_TRUE(FolderExists(TAnsiString("sub")));
+  EXPECT_TRUE(FolderExists(Wide("sub")));
   EXPECT_EQ(Cwd(), deep);
-  EXPECT_FALSE(FolderExists(TAnsiString("missing")));
-  EXPECT_FALSE(FolderExists(TAnsiString("file")));
-  EXPECT_TRUE(FolderExists(TAnsiString(scratch.narrow.c_str())));
+  EXPECT_FALSE(FolderExists(Wide("missing")));
+  EXPECT_FALSE(FolderExists(Wide("file")));
+  EXPECT_TRUE(FolderExists(Wide(scratch.narrow)));
   EXPECT_EQ(Cwd(), deep);
 
   // Nor is a current directory that no longer exists, whose name cannot be read at all.
@@ -210,8 +209,8 @@ TEST_F(FolderHelpersTest, FolderExistsLeavesTheCurrentDirectory) {
   ASSERT_EQ(0, rmdir(Path("gone").c_str()));
   char buffer[MAX_PATH];
   ASSERT_EQ(GetCurrentDirectoryA(MAX_PATH, buffer), 0u);
-  EXPECT_TRUE(FolderExists(TAnsiString(scratch.narrow.c_str())));
-  EXPECT_FALSE(FolderExists(TAnsiString("missing")));
+  EXPECT_TRUE(FolderExists(Wide(scratch.narrow)));
+  EXPECT_FALSE(FolderExists(Wide("missing")));
   char link[8192];
   const ssize_t n = readlink("/proc/self/cwd", link, sizeof link - 1);
   ASSERT_GT(n, 0);

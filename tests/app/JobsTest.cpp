@@ -56,7 +56,7 @@ class JobsTest : public ::testing::Test {
     EXPECT_NE(INVALID_HANDLE_VALUE, archive);
     uint64_t time = 77;
     compressed = name;
-    const int32_t result = CompressFileEntry(archive, WideOf(TAnsiString(name)), 0.0f, nullptr, time);
+    const int32_t result = CompressFileEntry(archive, Wide(name), 0.0f, nullptr, time);
     CloseHandle(archive);
     return result;
   }
@@ -72,7 +72,7 @@ class JobsTest : public ::testing::Test {
     header.checked = WrittenChecked(reader, header, AcceptedBlockLength(window));
     bool ask = false;
     TRestoreFolders folders;
-    EXPECT_TRUE(folders.Open(target));
+    EXPECT_TRUE(folders.Open(Wide(target)));
     uint64_t bytes = 0;
     const TRestoreOutcome outcome = RestoreEntry(reader, header, &folders, ask, bytes, 0.0f, nullptr);
     CloseHandle(archive);
@@ -263,9 +263,11 @@ TEST(PipelinePlan, WorkersAndSlotsStayWithinTheBudgetAndNeverBelowOne) {
   }
 }
 
+// Every character typed matches itself, letters by the one upper-casing of the program; only a
+// typed '*' or '?' is a wildcard.
 TEST(Selection, WordsSelectNamesFoldersAndPatternsWithoutRegardToCase) {
   const struct {
-    const char* word;  // code page 1251, as the command line gives it
+    const char* word;  // UTF-8, as typed
     TWideText name;
     bool selects;
   } cases[] = {
@@ -273,14 +275,18 @@ TEST(Selection, WordsSelectNamesFoldersAndPatternsWithoutRegardToCase) {
       {"docs", WIDE_TEXT("docs\\a.txt"), true},         {"docs\\", WIDE_TEXT("docs\\sub\\b"), true}, {"doc", WIDE_TEXT("docs\\a.txt"), false},
       {"docs\\a", WIDE_TEXT("docs\\a.txt"), false},    {"*.txt", WIDE_TEXT("x\\y.TXT"), true},       {"*.txt", WIDE_TEXT("a.txt.gz"), false},
       {"d?cs\\*", WIDE_TEXT("docs\\a"), true},         {"*", WIDE_TEXT("anything"), true},             {"", WIDE_TEXT("a"), false},
-      {"za", WIDE_TEXT("ZA"), true},                    {"\xE0\xFF", WIDE_TEXT("\u0410\u042F"), true},  // а я: the ends of the Cyrillic block
-      {"\xB8", WIDE_TEXT("\u0401"), true},               // ё
-      {"caf*", WIDE_TEXT("CAF\u00C9"), true},
+      {"za", WIDE_TEXT("ZA"), true},                    {"ая", WIDE_TEXT("\u0410\u042F"), true},  // the ends of the Cyrillic block
+      {"ё", WIDE_TEXT("\u0401"), true},                 {"caf*", WIDE_TEXT("CAF\u00C9"), true},
+      // Letters code page 1251 lacks are themselves, never a wildcard.
+      {"src/日本.txt", WIDE_TEXT("SRC\\日本.TXT"), true}, {"src/日本.txt", WIDE_TEXT("src\\ab.txt"), false},
+      {"src/日本.txt", WIDE_TEXT("src\\кот.txt"), false}, {"ß*", WIDE_TEXT("ßx"), true}, {"ß*", WIDE_TEXT("ssx"), false},
+      {"ß*", WIDE_TEXT("bx"), false},
+      // One upper-casing for every script: Greek with its final sigma, Ukrainian, Latin-1's ÿ.
+      {"ґ", WIDE_TEXT("\u0490"), true}, {"ÿ", WIDE_TEXT("\u0178"), true}, {"ας", WIDE_TEXT("\u0391\u03A3"), true},
+      {"ӂ", WIDE_TEXT("\u04C1"), true}, {"ǆ", WIDE_TEXT("\u01C4"), true},
   };
   for (const auto& c : cases)
-    EXPECT_EQ(c.selects, WordSelects(c.word, c.name.c_str(), uint32_t(c.name.size()))) << c.word;
-  // Greek folds too, beyond what code page 1251 spells: a stored name against a stored name.
-  EXPECT_EQ(FoldedName(WIDE_TEXT("\u03B1\u03C9"), 2), FoldedName(WIDE_TEXT("\u0391\u03A9"), 2));
+    EXPECT_EQ(c.selects, WordSelects(Wide(c.word), c.name.c_str(), uint32_t(c.name.size()))) << c.word;
 }
 
 TEST(RunSummary, SizesAndCountsAsPeopleReadThem) {

@@ -198,7 +198,8 @@ TEST(Files, NamesBelowAFolderHandleNeverPassThroughALink) {
   TScratchFolder scratch, outside;
   const std::string root = scratch.system;
   ASSERT_EQ(0, symlink(outside.system.c_str(), (root + "/link").c_str()));
-  HANDLE top = OpenFolderA(scratch.narrow.c_str());
+  const std::basic_string<WCHAR> topName(scratch.narrow.begin(), scratch.narrow.end());  // ASCII
+  HANDLE top = OpenFolderW(topName.c_str());
   ASSERT_NE(nullptr, top);
 
   for (const WCHAR* component : {WIDE_TEXT(""), WIDE_TEXT("."), WIDE_TEXT(".."), WIDE_TEXT("a\\b"), WIDE_TEXT("a/b")}) {

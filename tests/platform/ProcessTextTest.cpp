@@ -19,6 +19,10 @@ std::string CommandLineFor(std::vector<std::string> arguments) {
   PosixSetArguments(static_cast<int>(arguments.size()), argv.data());
   return GetCommandLineA();
 }
+std::basic_string<WCHAR> WideCommandLineFor(std::vector<std::string> arguments) {
+  CommandLineFor(std::move(arguments));
+  return GetCommandLineW();
+}
 #endif
 
 
@@ -35,6 +39,10 @@ TEST(CommandLine, RebuiltAsWindowsWouldPassIt) {
   // UTF-8 arguments arrive as cp1251; a character cp1251 lacks becomes '?'.
   EXPECT_EQ("v \\tmp\\\xCF\xF0\xE8\xE2\xE5\xF2.txt a?b",
             CommandLineFor({"v", "/tmp/\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82.txt", "a\xE4\xB8\x80" "b"}));
+  // The UTF-16 command line keeps every character, a pair for one beyond the BMP, and a byte that
+  // is not UTF-8 as the lone unit 0xDC00 + byte.
+  EXPECT_EQ(WIDE_TEXT("v \\tmp\\\u041F.txt \"a\u4E00 \U0001F600\" x\xDCFF\xDCC3y"),
+            WideCommandLineFor({"v", "/tmp/\xD0\x9F.txt", "a\xE4\xB8\x80 \xF0\x9F\x98\x80", "x\xFF\xC3y"}));
 }
 #endif
 

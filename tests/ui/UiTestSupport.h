@@ -26,6 +26,21 @@ inline void RestartKernelInTestFolder() {
 }
 
 inline std::string Text(const TAnsiString& s) { return s.Data() ? std::string(s.Data(), s.Length()) : std::string(); }
+// A UTF-16 text as UTF-8, and back.
+inline std::string Text(const TWideName& s) {
+  if (s.empty()) return std::string();
+  std::string utf8(s.size() * 4, '\0');
+  const int n = WideCharToMultiByte(CP_UTF8, 0, s.data(), int(s.size()), &utf8[0], int(utf8.size()), nullptr, nullptr);
+  utf8.resize(n > 0 ? size_t(n) : 0);
+  return utf8;
+}
+inline TWideName Wide(const std::string& utf8) {
+  if (utf8.empty()) return TWideName();
+  TWideName wide(utf8.size(), WCHAR(0));
+  const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), &wide[0], int(wide.size()));
+  wide.resize(n > 0 ? size_t(n) : 0);
+  return wide;
+}
 
 // Takes every thread message that is queued (WM_QUIT above all), dispatching it when asked to, as
 // a program loop would.
