@@ -1,6 +1,8 @@
 // The cancel check once per block, the quit signal, and the progress the jobs post.
 #include "app/RunControl.h"
 
+#include "app/Reports.h"
+
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -56,10 +58,12 @@ void PostProgress(TOknoSostoyaniya* window, float position, float base) {
 
 void PostEntryProgress(TOknoSostoyaniya* window, uint32_t number, uint32_t total, const TWideName& name) {
   if (window == nullptr) return;
-  // The window's texts are code page 1251: a letter it cannot spell shows as '?' there.
-  char status[1100];
-  std::snprintf(status, sizeof status, "%u/%u %s", number, total, TextOf(FromWide(TWideString(name.c_str()))));
-  SetProgressStatus(window, status);
+  char counts[32];
+  std::snprintf(counts, sizeof counts, "%u/%u ", number, total);
+  TWideName status;
+  for (const char* c = counts; *c != 0; ++c) status.push_back(WCHAR(*c));
+  status += VisibleName(name.data(), uint32_t(name.size()));
+  SetProgressStatus(window, status.c_str());
 }
 
 float ShareOf(uint32_t done, uint32_t total) {

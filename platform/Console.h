@@ -15,18 +15,18 @@ void EndTerminalLine();
 // Draws the progress line that EndTerminalLine cleared again, below what was written since.
 void ResumeTerminalLine();
 
-// What a window shows, for presentations that cannot show pixels. The windows call this after
-// each paint. `progress` is negative when there is no bar.
+// What a window shows, for presentations that cannot show pixels, its texts in UTF-16. The
+// windows call this after each paint. `progress` is negative when there is no bar.
 struct TWindowContent {
-  const char* caption;
-  const char* const* lines;
+  const WCHAR* caption;
+  const WCHAR* const* lines;
   int lineCount;
-  const char* const* buttons;
+  const WCHAR* const* buttons;
   int buttonCount;
   int focused;   // index of the focused button, or buttonCount and above for none
   bool pressed;  // the focused button is drawn pressed
   float progress;
-  const char* status;  // a progress window's note of where the job is (may be null); shortened,
+  const WCHAR* status;  // a progress window's note of where the job is (may be null); shortened,
                        // it keeps its first word
 };
 void PresentWindowContent(HWND window, const TWindowContent* content);

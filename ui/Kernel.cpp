@@ -179,28 +179,56 @@ int WideToAnsi1251(UINT, DWORD, const WCHAR* src, int srcLen, char* dst, int dst
   return srcLen;
 }
 
-bool MeasureText(HDC dc, const char* text, int length, SIZE* size) {
+namespace {
+
+BOOL CharExtent(HDC dc, const char* text, int units, SIZE* size) { return GetTextExtentPoint32A(dc, text, units, size); }
+BOOL CharExtent(HDC dc, const WCHAR* text, int units, SIZE* size) { return GetTextExtentPoint32W(dc, text, units, size); }
+BOOL CharOut(HDC dc, int x, int y, const char* text, int units) { return TextOutA(dc, x, y, text, units); }
+BOOL CharOut(HDC dc, int x, int y, const WCHAR* text, int units) { return TextOutW(dc, x, y, text, units); }
+
+// The units of the character at text[i]: a byte, or a UTF-16 unit, two for a surrogate pair.
+int CharUnits(const char*, int, int) { return 1; }
+int CharUnits(const WCHAR* text, int i, int length) {
+  return text[i] >= 0xD800 && text[i] <= 0xDBFF && i + 1 < length && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF
+             ? 2
+             : 1;
+}
+
+template <typename TChar>
+bool MeasureChars(HDC dc, const TChar* text, int length, SIZE* size) {
   if (size == nullptr) return false;
   size->cx = 0;
   size->cy = 0;
-  for (int i = 0; i < length && text != nullptr; ++i) {
+  for (int i = 0; i < length && text != nullptr;) {
+    const int units = CharUnits(text, i, length);
     SIZE one = {0, 0};
-    if (GetTextExtentPoint32A(dc, text + i, 1, &one)) {
+    if (CharExtent(dc, text + i, units, &one)) {
       size->cx += one.cx;
       if (one.cy > size->cy) size->cy = one.cy;
     }
+    i += units;
   }
   return true;
 }
 
-bool DrawTextChars(HDC dc, int x, int y, const char* text, int length) {
-  for (int i = 0; i < length && text != nullptr; ++i) {
-    TextOutA(dc, x, y, text + i, 1);
+template <typename TChar>
+bool DrawChars(HDC dc, int x, int y, const TChar* text, int length) {
+  for (int i = 0; i < length && text != nullptr;) {
+    const int units = CharUnits(text, i, length);
+    CharOut(dc, x, y, text + i, units);
     SIZE one = {0, 0};
-    if (GetTextExtentPoint32A(dc, text + i, 1, &one)) x += one.cx;
+    if (CharExtent(dc, text + i, units, &one)) x += one.cx;
+    i += units;
   }
   return true;
 }
+
+}  // namespace
+
+bool MeasureText(HDC dc, const char* text, int length, SIZE* size) { return MeasureChars(dc, text, length, size); }
+bool MeasureText(HDC dc, const WCHAR* text, int length, SIZE* size) { return MeasureChars(dc, text, length, size); }
+bool DrawTextChars(HDC dc, int x, int y, const char* text, int length) { return DrawChars(dc, x, y, text, length); }
+bool DrawTextChars(HDC dc, int x, int y, const WCHAR* text, int length) { return DrawChars(dc, x, y, text, length); }
 
 bool Pause(uint32_t milliseconds) {
   HANDLE timer = CreateWaitableTimerA(nullptr, TRUE, nullptr);
@@ -267,6 +295,11 @@ void Unquote(TAnsiString& text) {
   if (n < 2 || text.Data()[0] != '"' || text.Data()[n - 1] != '"') return;
   text.Erase(static_cast<int32_t>(n), 1);
   text.Erase(1, 1);
+}
+
+TWideName WidenedText(const char* text) {
+  const TWideString wide = FromNarrow(TAnsiString(text));
+  return wide.Data() != nullptr ? TWideName(wide.Data(), wide.Length()) : TWideName();
 }
 
 void Unquote(TWideName& text) {

@@ -37,6 +37,9 @@ bool MeasureText(HDC dc, const char* text, int length, SIZE* size);
 // Draws the characters one by one from (x, y), advancing by each character's width, so drawing
 // agrees with MeasureText to the pixel. Needs TA_LEFT | TA_TOP alignment.
 bool DrawTextChars(HDC dc, int x, int y, const char* text, int length);
+// The same two over UTF-16, a surrogate pair being one character.
+bool MeasureText(HDC dc, const WCHAR* text, int length, SIZE* size);
+bool DrawTextChars(HDC dc, int x, int y, const WCHAR* text, int length);
 
 // Blocks the thread for the given time on a waitable timer (no messages are handled meanwhile).
 // False only when no timer could be created.
@@ -62,6 +65,8 @@ void Unquote(TAnsiString& text);
 bool SplitAtFirst(TWideName& first, TWideName& rest, TWideName text, WCHAR separator);
 bool SplitAtLast(TWideName& first, TWideName& rest, TWideName text, WCHAR separator);
 void Unquote(TWideName& text);
+// A code page 1251 text (the program's own texts) in UTF-16, through the tables; null is empty.
+TWideName WidenedText(const char* text);
 
 // The program's own file (its module's path), its folder up to and including the last backslash
 // (empty when there is none), and the command line after its first word.

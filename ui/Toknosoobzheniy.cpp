@@ -31,36 +31,39 @@ bool snoozed = false;
 UINT_PTR snoozeTimer = 0;
 int startups = 0;
 
-int Length(const TAnsiString& s) { return static_cast<int>(s.Length()); }
-
-int Width(HDC dc, const std::string& text) {
+int Width(HDC dc, const TWideName& text) {
   SIZE size = {0, 0};
   MeasureText(dc, text.data(), static_cast<int>(text.size()), &size);
   return size.cx;
 }
 
+// The length of text's first `fit` units or fewer, so that a surrogate pair is never cut.
+size_t WholeUnits(const TWideName& text, size_t fit) {
+  return fit > 0 && fit < text.size() && text[fit - 1] >= 0xD800 && text[fit - 1] <= 0xDBFF ? fit - 1 : fit;
+}
+
 // The text with every line that is wider than maxWidth broken into lines that fit: after a
 // backslash (a path's folders) or a space where one fits, else inside a name. A line that needs
 // more than kMostPieces lines keeps its first two and its last, with "..." between them.
-TAnsiString FitLines(HDC dc, const TAnsiString& text, int maxWidth) {
+TWideName FitLines(HDC dc, const TWideName& all, int maxWidth) {
   const int kMostPieces = 4;
-  const std::string all(text.Data() != nullptr ? text.Data() : "", text.Length());
-  std::string fitted;
+  const WCHAR kCuts[] = {'\\', ' ', 0};
+  TWideName fitted;
   size_t start = 0;
   while (start <= all.size()) {
     size_t end = all.find('\r', start);
-    if (end == std::string::npos) end = all.size();
-    const std::string line = all.substr(start, end - start);
-    std::vector<std::string> pieces;
+    if (end == TWideName::npos) end = all.size();
+    const TWideName line = all.substr(start, end - start);
+    std::vector<TWideName> pieces;
     if (Width(dc, line) <= maxWidth) {
       pieces.push_back(line);
     } else {
-      std::string current;
+      TWideName current;
       size_t at = 0;
       while (at < line.size()) {
-        size_t cut = line.find_first_of("\\ ", at);
-        cut = cut == std::string::npos ? line.size() : cut + 1;
-        const std::string word = line.substr(at, cut - at);
+        size_t cut = line.find_first_of(kCuts, at);
+        cut = cut == TWideName::npos ? line.size() : cut + 1;
+        const TWideName word = line.substr(at, cut - at);
         at = cut;
         if (Width(dc, current + word) <= maxWidth) {
           current += word;
@@ -71,12 +74,15 @@ TAnsiString FitLines(HDC dc, const TAnsiString& text, int maxWidth) {
         while (current.size() > 1 && Width(dc, current) > maxWidth) {
           size_t fit = current.size() - 1;
           while (fit > 1 && Width(dc, current.substr(0, fit)) > maxWidth) --fit;
+          fit = WholeUnits(current, fit);
+          if (fit == 0) break;
           pieces.push_back(current.substr(0, fit));
           current = current.substr(fit);
         }
       }
       if (!current.empty()) pieces.push_back(current);
-      if (pieces.size() > size_t(kMostPieces)) pieces = {pieces[0], pieces[1], "...", pieces.back()};
+      const WCHAR kEllipsis[] = {'.', '.', '.', 0};
+      if (pieces.size() > size_t(kMostPieces)) pieces = {pieces[0], pieces[1], kEllipsis, pieces.back()};
     }
     for (size_t i = 0; i < pieces.size(); ++i) {
       if (i != 0) fitted += '\r';
@@ -86,7 +92,7 @@ TAnsiString FitLines(HDC dc, const TAnsiString& text, int maxWidth) {
     fitted += '\r';
     start = end + 1;
   }
-  return TAnsiString(fitted.c_str());
+  return fitted;
 }
 
 LRESULT CALLBACK MessageWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -100,14 +106,9 @@ void CALLBACK SnoozeEnded(HWND, UINT, UINT_PTR, DWORD) {
   snoozed = false;
 }
 
-TAnsiString NarrowOf(const WCHAR* text) {
-  if (text == nullptr) return TAnsiString();
-  return FromWide(TWideString(text));
-}
-
 }  // namespace
 
-TOknoSoobzheniy::TOknoSoobzheniy(const TAnsiString& captionText, const TAnsiString& messageText, UINT flags)
+TOknoSoobzheniy::TOknoSoobzheniy(const TWideName& captionText, const TWideName& messageText, UINT flags)
     : instance(GetModuleHandleA(nullptr)),
       window(nullptr),
       font(nullptr),
@@ -119,7 +120,7 @@ TOknoSoobzheniy::TOknoSoobzheniy(const TAnsiString& captionText, const TAnsiStri
       selected(0),
       mousePressed(false),
       keyPressed(false) {
-  if (caption.Length() == 0) caption = "Error";
+  if (caption.empty()) caption = WidenedText("Error");
 
   const TButtonSet& buttons = ButtonSetOf(flags);
   count = buttons.count;
@@ -141,7 +142,7 @@ TOknoSoobzheniy::TOknoSoobzheniy(const TAnsiString& captionText, const TAnsiStri
   const int widest = GetSystemMetrics(SM_CXSCREEN) - 2 * kScreenMargin;
   text = FitLines(dc, text, widest - 2 * kMargin);
   SIZE size = {0, 0};
-  MeasureText(dc, caption.Data(), Length(caption), &size);
+  MeasureText(dc, caption.data(), static_cast<int>(caption.size()), &size);
   int width = size.cx + kMargin;
   int height = kFirstLineTop + kLinePitch * MeasureTextLines(dc, text, width);
   height += kMargin;
@@ -187,7 +188,7 @@ void TOknoSoobzheniy::Paint(HDC given) {
   const std::vector<TTextLine> lines = DrawnLines(text);
   int y = client.top + kFirstLineTop;
   for (const TTextLine& line : lines) {
-    DrawTextChars(dc, client.left + kMargin, y, text.Data() + line.start, static_cast<int>(line.length));
+    DrawTextChars(dc, client.left + kMargin, y, text.data() + line.start, static_cast<int>(line.length));
     y += kLinePitch;
   }
 
@@ -199,14 +200,18 @@ void TOknoSoobzheniy::Paint(HDC given) {
   if (given == nullptr) ReleaseDC(window, dc);
 
   // Presentations without pixels (the terminal) get the same content as text.
-  std::vector<std::string> lineTexts;
-  for (const TTextLine& line : lines) lineTexts.emplace_back(text.Data() + line.start, line.length);
-  std::vector<const char*> linePointers;
-  for (const std::string& line : lineTexts) linePointers.push_back(line.c_str());
-  const char* labels[4];
-  for (uint32_t i = 0; i < count; ++i) labels[i] = buttonLabels[i].Data();
+  std::vector<TWideName> lineTexts;
+  for (const TTextLine& line : lines) lineTexts.emplace_back(text.data() + line.start, line.length);
+  std::vector<const WCHAR*> linePointers;
+  for (const TWideName& line : lineTexts) linePointers.push_back(line.c_str());
+  TWideName labelTexts[4];
+  const WCHAR* labels[4];
+  for (uint32_t i = 0; i < count; ++i) {
+    labelTexts[i] = WidenedText(TextOf(buttonLabels[i]));
+    labels[i] = labelTexts[i].c_str();
+  }
   TWindowContent content;
-  content.caption = caption.Data();
+  content.caption = caption.c_str();
   content.lines = linePointers.data();
   content.lineCount = static_cast<int>(linePointers.size());
   content.buttons = labels;
@@ -342,14 +347,14 @@ int32_t TOknoSoobzheniy::RunModal() {
 }
 
 int32_t ShowMessageWindow(HWND, const char* text, const char* caption, UINT flags) {
-  TOknoSoobzheniy box(TAnsiString(caption), TAnsiString(text), flags);
+  TOknoSoobzheniy box(WidenedText(caption), WidenedText(text), flags);
   return box.RunModal();
 }
 
-int32_t ShowMessageWindowW(HWND owner, const WCHAR* text, const WCHAR* caption, UINT flags) {
-  const TAnsiString narrowText = NarrowOf(text);
-  const TAnsiString narrowCaption = NarrowOf(caption);
-  return ShowMessageWindow(owner, narrowText.Data(), narrowCaption.Data(), flags);
+int32_t ShowMessageWindowW(HWND, const WCHAR* text, const WCHAR* caption, UINT flags) {
+  TOknoSoobzheniy box(TWideName(caption != nullptr ? caption : WIDE_TEXT("")),
+                      TWideName(text != nullptr ? text : WIDE_TEXT("")), flags);
+  return box.RunModal();
 }
 
 namespace {

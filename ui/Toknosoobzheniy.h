@@ -10,7 +10,8 @@
 // One window for the duration of one call: constructed hidden, run by RunModal, destroyed.
 class TOknoSoobzheniy {
  public:
-  TOknoSoobzheniy(const TAnsiString& caption, const TAnsiString& text, UINT flags);
+  // The texts are UTF-16; every character the font has is drawn.
+  TOknoSoobzheniy(const TWideName& caption, const TWideName& text, UINT flags);
   ~TOknoSoobzheniy();
   TOknoSoobzheniy(const TOknoSoobzheniy&) = delete;
   TOknoSoobzheniy& operator=(const TOknoSoobzheniy&) = delete;
@@ -27,8 +28,8 @@ class TOknoSoobzheniy {
   HWND window;
   HFONT font;
   TAnsiString className;
-  TAnsiString caption;
-  TAnsiString text;
+  TWideName caption;
+  TWideName text;
   TAnsiString buttonLabels[4];
   int32_t buttonCodes[4];
   uint32_t count;
@@ -42,9 +43,9 @@ class TOknoSoobzheniy {
 };
 
 // owner is accepted and ignored. Null text or caption counts as empty; an empty caption is shown
-// as "Error".
+// as "Error". The narrow texts are code page 1251, converted through the code-page table.
 int32_t ShowMessageWindow(HWND owner, const char* text, const char* caption, UINT flags);
-// The same with UTF-16 texts, converted to code page 1251 first.
+// The same with UTF-16 texts, shown as they are.
 int32_t ShowMessageWindowW(HWND owner, const WCHAR* text, const WCHAR* caption, UINT flags);
 
 // A notice with OK and Cancel. Cancel snoozes further notices for ten seconds (until a message

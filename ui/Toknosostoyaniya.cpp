@@ -71,8 +71,8 @@ TOknoSostoyaniya::TOknoSostoyaniya(const char* captionText, const char* bodyText
       instance(GetModuleHandleA(nullptr)),
       font(nullptr),
       className(kClassName),
-      caption(captionText),
-      text(bodyText),
+      caption(WidenedText(captionText)),
+      text(WidenedText(bodyText)),
       progress(-1.0f),
       lastPainted(-1.0f),
       base(-1.0f),
@@ -82,7 +82,7 @@ TOknoSostoyaniya::TOknoSostoyaniya(const char* captionText, const char* bodyText
       mousePressed(false),
       keyPressed(false),
       cancelArmed(false) {
-  if (caption.Length() == 0) caption = kDefaultCaption;
+  if (caption.empty()) caption = WidenedText(kDefaultCaption);
 
   // Button sets as the message window has them, except that the plain value, and any value past
   // the sets, give no button.
@@ -111,7 +111,7 @@ TOknoSostoyaniya::TOknoSostoyaniya(const char* captionText, const char* bodyText
   HDC memory = CreateCompatibleDC(nullptr);
   HGDIOBJ oldFont = SelectObject(memory, font);
   SIZE size{0, 0};
-  MeasureText(memory, caption.Data(), static_cast<int>(caption.Length()), &size);
+  MeasureText(memory, caption.data(), static_cast<int>(caption.size()), &size);
   width = size.cx + kMargin;
   height += kLinePitch * MeasureTextLines(memory, text, width);
   height += kBarReserve;
@@ -177,7 +177,7 @@ void TOknoSostoyaniya::Paint(HDC given) {
   SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
   int lineTop = client.top + kFirstLineTop;
   for (const TTextLine& line : DrawnLines(text)) {
-    DrawTextChars(dc, client.left + kMargin, lineTop, text.Data() + line.start, static_cast<int>(line.length));
+    DrawTextChars(dc, client.left + kMargin, lineTop, text.data() + line.start, static_cast<int>(line.length));
     lineTop += kLinePitch;
   }
 
@@ -212,19 +212,23 @@ void TOknoSostoyaniya::Paint(HDC given) {
 // Presentations that cannot show pixels (a terminal) are told what the window shows.
 void TOknoSostoyaniya::Present() {
   const int maxLines = 64;
-  TAnsiString pieces[maxLines];
-  const char* lines[maxLines];
+  TWideName pieces[maxLines];
+  const WCHAR* lines[maxLines];
   int lineCount = 0;
   for (const TTextLine& line : DrawnLines(text)) {
     if (lineCount == maxLines) break;
-    pieces[lineCount] = Substring(text, line.start + 1, line.length);
-    lines[lineCount] = pieces[lineCount].Data() != nullptr ? pieces[lineCount].Data() : "";
+    pieces[lineCount] = text.substr(line.start, line.length);
+    lines[lineCount] = pieces[lineCount].c_str();
     ++lineCount;
   }
-  const char* labels[4];
-  for (uint32_t i = 0; i < 4; ++i) labels[i] = buttonLabels[i].Data() != nullptr ? buttonLabels[i].Data() : "";
+  TWideName labelTexts[4];
+  const WCHAR* labels[4];
+  for (uint32_t i = 0; i < 4; ++i) {
+    labelTexts[i] = WidenedText(buttonLabels[i].Data());
+    labels[i] = labelTexts[i].c_str();
+  }
   TWindowContent content;
-  content.caption = caption.Data() != nullptr ? caption.Data() : "";
+  content.caption = caption.c_str();
   content.lines = lines;
   content.lineCount = lineCount;
   content.buttons = labels;
@@ -232,13 +236,13 @@ void TOknoSostoyaniya::Present() {
   content.focused = selected < count ? static_cast<int>(selected) : static_cast<int>(count);
   content.pressed = mousePressed || keyPressed;
   content.progress = progress;
-  content.status = status.Data();
+  content.status = status.empty() ? nullptr : status.c_str();
   PresentWindowContent(window, &content);
 }
 
-void SetProgressStatus(TOknoSostoyaniya* obj, const char* status) {
+void SetProgressStatus(TOknoSostoyaniya* obj, const WCHAR* status) {
   if (obj == nullptr || obj->window == nullptr) return;
-  obj->status = TAnsiString(status);
+  obj->status = status != nullptr ? status : WIDE_TEXT("");
   obj->Present();
 }
 

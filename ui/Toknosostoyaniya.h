@@ -36,9 +36,9 @@ class TOknoSostoyaniya {
   HINSTANCE instance;
   HFONT font;
   TAnsiString className;
-  TAnsiString caption;
-  TAnsiString text;
-  TAnsiString status;  // where the job is; shown by presentations without pixels, not painted
+  TWideName caption;  // the texts in UTF-16, converted from code page 1251
+  TWideName text;
+  TWideName status;  // where the job is; shown by presentations without pixels, not painted
   TAnsiString buttonLabels[4];
   float progress;
   float lastPainted;
@@ -51,7 +51,7 @@ class TOknoSostoyaniya {
   bool cancelArmed;
 
  private:
-  friend void SetProgressStatus(TOknoSostoyaniya* obj, const char* status);
+  friend void SetProgressStatus(TOknoSostoyaniya* obj, const WCHAR* status);
   void Repaint() { Paint(nullptr); }
   void ApplyMouse(UINT message, LPARAM lParam);
   void Present();
@@ -59,8 +59,8 @@ class TOknoSostoyaniya {
 
 // A short note of where the job is (for example "3/5881 photos.jpg"), which a presentation that
 // cannot show the window's pixels shows beside the bar (the terminal's progress line); the window
-// itself paints what it always paints.
-void SetProgressStatus(TOknoSostoyaniya* obj, const char* status);
+// itself paints what it always paints. UTF-16: the names in it keep every character.
+void SetProgressStatus(TOknoSostoyaniya* obj, const WCHAR* status);
 
 // OpenProgressWindow(text, no caption).
 TOknoSostoyaniya* CreateProgressWindow(TAnsiString text);

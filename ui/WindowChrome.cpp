@@ -17,16 +17,16 @@ const TButtonSet& ButtonSetOf(UINT flags) {
 
 namespace {
 // Position of the next CR at or after start, or the length.
-uint32_t NextBreak(const char* d, uint32_t n, uint32_t start) {
+uint32_t NextBreak(const WCHAR* d, uint32_t n, uint32_t start) {
   while (start < n && d[start] != '\r') ++start;
   return start;
 }
 }  // namespace
 
-std::vector<TTextLine> DrawnLines(const TAnsiString& text) {
+std::vector<TTextLine> DrawnLines(const TWideName& text) {
   std::vector<TTextLine> lines;
-  const char* d = text.Data();
-  const uint32_t n = text.Length();
+  const WCHAR* d = text.data();
+  const uint32_t n = uint32_t(text.size());
   uint32_t p = 0;
   while (p < n) {
     const uint32_t end = NextBreak(d, n, p);
@@ -38,9 +38,9 @@ std::vector<TTextLine> DrawnLines(const TAnsiString& text) {
   return lines;
 }
 
-int MeasureTextLines(HDC dc, const TAnsiString& text, int& width) {
-  const char* d = text.Data();
-  const uint32_t n = text.Length();
+int MeasureTextLines(HDC dc, const TWideName& text, int& width) {
+  const WCHAR* d = text.data();
+  const uint32_t n = uint32_t(text.size());
   if (n == 0) return 0;
   int lines = 0;
   for (uint32_t start = 0;; start = NextBreak(d, n, start) + 1) {
@@ -86,11 +86,13 @@ TButtonMouse ApplyButtonMouse(const RECT& client, uint32_t count, UINT message, 
   return ButtonMouseChanged;
 }
 
-HWND CreateCentredWindow(const char* className, const TAnsiString& caption, int width, int height,
+HWND CreateCentredWindow(const char* className, const TWideName& caption, int width, int height,
                          HINSTANCE instance, void* object) {
   const int x = (GetSystemMetrics(SM_CXSCREEN) - width) / 2;
   const int y = (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
-  HWND window = CreateWindowExA(0, className, caption.Data(), WS_POPUP | WS_BORDER, x, y, width, height, nullptr,
+  // The system's title (never shown by these borderless windows, named in task lists) is narrow.
+  const TAnsiString title = FromWide(TWideString(caption.c_str()));
+  HWND window = CreateWindowExA(0, className, TextOf(title), WS_POPUP | WS_BORDER, x, y, width, height, nullptr,
                                 nullptr, instance, nullptr);
   if (window != nullptr) {
     SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(object));
@@ -99,14 +101,14 @@ HWND CreateCentredWindow(const char* className, const TAnsiString& caption, int 
   return window;
 }
 
-void DrawTitleBand(HDC dc, const RECT& client, const TAnsiString& caption) {
+void DrawTitleBand(HDC dc, const RECT& client, const TWideName& caption) {
   RECT band{client.left, client.top, client.right, client.top + kTitleBand};
   FillRect(dc, &band, GetSysColorBrush(COLOR_ACTIVECAPTION));
   SetTextColor(dc, GetSysColor(COLOR_CAPTIONTEXT));
   SIZE size{0, 0};
-  MeasureText(dc, caption.Data(), static_cast<int>(caption.Length()), &size);
-  DrawTextChars(dc, client.left + kMargin, client.top + (kTitleBand - size.cy) / 2, caption.Data(),
-                static_cast<int>(caption.Length()));
+  MeasureText(dc, caption.data(), static_cast<int>(caption.size()), &size);
+  DrawTextChars(dc, client.left + kMargin, client.top + (kTitleBand - size.cy) / 2, caption.data(),
+                static_cast<int>(caption.size()));
 }
 
 void DrawButtonRow(HDC dc, const RECT& client, const TAnsiString* labels, uint32_t count, uint32_t selected,

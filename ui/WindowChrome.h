@@ -18,16 +18,16 @@ constexpr int kButtonBand = 33;     // from the buttons' top to the window's bot
 constexpr int kTrackingBand = 41;   // height of the band in which the mouse is followed
 constexpr int kFocusInset = 2;
 
-// A window's text is cut into lines at CR. Measured, every piece counts (a final empty one too) and
+// A window's text (UTF-16) is cut into lines at CR. Measured, every piece counts (a final empty one too) and
 // a line feed stays in the piece it begins, where it is a character; drawn, the line feeds right
 // after a CR are skipped and nothing follows a final CR.
 struct TTextLine {
   uint32_t start;
   uint32_t length;
 };
-std::vector<TTextLine> DrawnLines(const TAnsiString& text);
+std::vector<TTextLine> DrawnLines(const TWideName& text);
 // Raises width to the widest measured line (in the font selected into dc); gives the line count.
-int MeasureTextLines(HDC dc, const TAnsiString& text, int& width);
+int MeasureTextLines(HDC dc, const TWideName& text, int& width);
 
 // The buttons of the message-box flag values 0 to 5 (flags & 15): OK; OK, Cancel; Ignore, Retry,
 // Cancel; Yes, No, Cancel; Yes, No; Retry, Cancel.
@@ -55,11 +55,11 @@ TButtonMouse ApplyButtonMouse(const RECT& client, uint32_t count, UINT message, 
 
 // A bordered popup window of the given outer size centred on the screen, whose procedure finds
 // `object` in its user data; null when the system makes none.
-HWND CreateCentredWindow(const char* className, const TAnsiString& caption, int width, int height,
+HWND CreateCentredWindow(const char* className, const TWideName& caption, int width, int height,
                          HINSTANCE instance, void* object);
 
 // Fills the title band and writes the caption in it; leaves the caption's text colour selected.
-void DrawTitleBand(HDC dc, const RECT& client, const TAnsiString& caption);
+void DrawTitleBand(HDC dc, const RECT& client, const TWideName& caption);
 
 // Draws count buttons centred in the button band: face, a light edge above and left and a dark
 // one below and right (the other way round for the pressed one), the focus frame inside the

@@ -89,6 +89,9 @@ BOOL LineTo(HDC dc, int x, int y);
 BOOL Rectangle(HDC dc, int left, int top, int right, int bottom);
 BOOL TextOutA(HDC dc, int x, int y, LPCSTR text, int length);
 BOOL GetTextExtentPoint32A(HDC dc, LPCSTR text, int length, LPSIZE size);
+// The same for UTF-16 text: a pair of surrogates is one character.
+BOOL TextOutW(HDC dc, int x, int y, LPCWSTR text, int length);
+BOOL GetTextExtentPoint32W(HDC dc, LPCWSTR text, int length, LPSIZE size);
 COLORREF SetTextColor(HDC dc, COLORREF color);
 COLORREF SetBkColor(HDC dc, COLORREF color);
 int SetBkMode(HDC dc, int mode);

@@ -96,12 +96,17 @@ void EndOpenLine() {
   }
 }
 
-// The program's texts are cp1251; the terminal gets UTF-8.
-std::string ToUtf8(const char* text) {
+// The windows' texts are UTF-16; the terminal gets UTF-8 (a lone surrogate as U+FFFD).
+std::string ToUtf8(const WCHAR* text) {
   std::string out;
-  for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text != nullptr ? text : ""); *p != 0; ++p) {
-    uint32_t code = posixwin::UnicodeOfByte(*p);
-    if (code == 0) code = '?';
+  for (const WCHAR* p = text != nullptr ? text : WIDE_TEXT(""); *p != 0; ++p) {
+    uint32_t code = *p;
+    if (code >= 0xD800 && code <= 0xDBFF && p[1] >= 0xDC00 && p[1] <= 0xDFFF) {
+      code = 0x10000 + ((code - 0xD800) << 10) + (p[1] - 0xDC00);
+      ++p;
+    } else if (code >= 0xD800 && code <= 0xDFFF) {
+      code = 0xFFFD;
+    }
     if (code == '\r' || code == '\n') continue;  // line breaks left over from the window's line split
     if ((code < 0x20 && code != '\t') || code == 0x7F) {
       char escaped[8];

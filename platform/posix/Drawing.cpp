@@ -8,6 +8,8 @@
 // filled area is one pixel narrower and shorter than the rectangle.
 #include "platform/posix/WindowSystem.h"
 
+#include <vector>
+
 #include <cstdio>
 #include <cstdlib>
 #include <utility>
@@ -154,19 +156,73 @@ posixwin::FontFace* FaceOf(DeviceContext* context) {
   return font->face;
 }
 
-bool Extent(DeviceContext* context, LPCSTR text, int length, SIZE* size) {
+// The characters of a text as the font draws them: cp1251 bytes through the code page; UTF-16
+// with its pairs joined, a lone surrogate as U+FFFD.
+std::vector<uint32_t> CodesOf(LPCSTR text, int length) {
+  std::vector<uint32_t> codes;
+  for (int i = 0; i < length; ++i) codes.push_back(posixwin::DrawnCodeOfByte(static_cast<uint8_t>(text[i])));
+  return codes;
+}
+
+std::vector<uint32_t> CodesOf(LPCWSTR text, int length) {
+  std::vector<uint32_t> codes;
+  for (int i = 0; i < length; ++i) {
+    uint32_t c = text[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < length && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF)
+      c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
+    else if (c >= 0xD800 && c <= 0xDFFF)
+      c = 0xFFFD;
+    codes.push_back(c);
+  }
+  return codes;
+}
+
+bool Extent(DeviceContext* context, const std::vector<uint32_t>& codes, SIZE* size) {
   posixwin::FontFace* face = FaceOf(context);
   if (face == nullptr) return false;
   size->cx = 0;
   size->cy = 0;
   int advance = 0, height = 0;
-  if (!posixwin::MeasureByte(face, ' ', &advance, &height)) return false;
+  if (!posixwin::MeasureCode(face, ' ', &advance, &height)) return false;
   size->cy = height;
-  for (int i = 0; i < length; ++i) {
-    if (!posixwin::MeasureByte(face, static_cast<uint8_t>(text[i]), &advance, &height)) return false;
+  for (uint32_t code : codes) {
+    if (!posixwin::MeasureCode(face, code, &advance, &height)) return false;
     size->cx += advance;
   }
   return true;
+}
+
+template <typename TChar>
+BOOL TextExtent(HDC dc, const TChar* text, int length, LPSIZE size) {
+  DeviceContext* context = FindContext(dc);
+  if (context == nullptr || size == nullptr || length < 0 || (text == nullptr && length > 0)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  return Extent(context, CodesOf(text, length), size) ? TRUE : FALSE;
+}
+
+template <typename TChar>
+BOOL TextOut(HDC dc, int x, int y, const TChar* text, int length) {
+  DeviceContext* context = FindContext(dc);
+  if (context == nullptr || length < 0 || (text == nullptr && length > 0)) return FALSE;
+  posixwin::FontFace* face = FaceOf(context);
+  if (face == nullptr) return FALSE;
+  const std::vector<uint32_t> codes = CodesOf(text, length);
+  SIZE size{0, 0};
+  if (!Extent(context, codes, &size)) return FALSE;
+  UINT horizontal = context->align & 6u;
+  UINT vertical = context->align & 24u;
+  if (horizontal == TA_RIGHT) x -= size.cx;
+  else if (horizontal == TA_CENTER) x -= size.cx / 2;
+  if (vertical == TA_BOTTOM) y -= size.cy;
+  else if (vertical == TA_BASELINE) y -= posixwin::FontAscent(face);
+  posixwin::Canvas* canvas = TargetOf(context);
+  if (canvas == nullptr) return TRUE;
+  if (context->backMode == OPAQUE) FillArea(canvas, x, y, x + size.cx, y + size.cy, context->backColor);
+  uint32_t color = ToPixel(context->textColor);
+  for (uint32_t code : codes) x += posixwin::DrawCode(face, code, canvas, x, y, color);
+  return TRUE;
 }
 
 }  // namespace
@@ -369,35 +425,10 @@ BOOL Rectangle(HDC dc, int left, int top, int right, int bottom) {
   return TRUE;
 }
 
-BOOL GetTextExtentPoint32A(HDC dc, LPCSTR text, int length, LPSIZE size) {
-  DeviceContext* context = FindContext(dc);
-  if (context == nullptr || size == nullptr || length < 0 || (text == nullptr && length > 0)) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
-  return Extent(context, text, length, size) ? TRUE : FALSE;
-}
-
-BOOL TextOutA(HDC dc, int x, int y, LPCSTR text, int length) {
-  DeviceContext* context = FindContext(dc);
-  if (context == nullptr || length < 0 || (text == nullptr && length > 0)) return FALSE;
-  posixwin::FontFace* face = FaceOf(context);
-  if (face == nullptr) return FALSE;
-  SIZE size{0, 0};
-  if (!Extent(context, text, length, &size)) return FALSE;
-  UINT horizontal = context->align & 6u;
-  UINT vertical = context->align & 24u;
-  if (horizontal == TA_RIGHT) x -= size.cx;
-  else if (horizontal == TA_CENTER) x -= size.cx / 2;
-  if (vertical == TA_BOTTOM) y -= size.cy;
-  else if (vertical == TA_BASELINE) y -= posixwin::FontAscent(face);
-  posixwin::Canvas* canvas = TargetOf(context);
-  if (canvas == nullptr) return TRUE;
-  if (context->backMode == OPAQUE) FillArea(canvas, x, y, x + size.cx, y + size.cy, context->backColor);
-  uint32_t color = ToPixel(context->textColor);
-  for (int i = 0; i < length; ++i) x += posixwin::DrawByte(face, static_cast<uint8_t>(text[i]), canvas, x, y, color);
-  return TRUE;
-}
+BOOL GetTextExtentPoint32A(HDC dc, LPCSTR text, int length, LPSIZE size) { return TextExtent(dc, text, length, size); }
+BOOL GetTextExtentPoint32W(HDC dc, LPCWSTR text, int length, LPSIZE size) { return TextExtent(dc, text, length, size); }
+BOOL TextOutA(HDC dc, int x, int y, LPCSTR text, int length) { return TextOut(dc, x, y, text, length); }
+BOOL TextOutW(HDC dc, int x, int y, LPCWSTR text, int length) { return TextOut(dc, x, y, text, length); }
 
 COLORREF SetTextColor(HDC dc, COLORREF color) {
   DeviceContext* context = FindContext(dc);

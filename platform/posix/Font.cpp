@@ -1,9 +1,10 @@
 // Fonts: a LOGFONT is served by a scalable face that fontconfig finds for its face name and that
 // covers code page 1251 (for "MS Sans Serif" a sans-serif face), rendered by FreeType at the
 // LOGFONT's pixel height. A positive height is the cell height (ascender plus descender), a
-// negative one the character height (the em size), as Win32 reads them. Text arrives as cp1251
-// bytes, mapped to Unicode through the system's CP1251 table (iconv); glyphs are hinted, drawn
-// anti-aliased, and cached per byte with their advance.
+// negative one the character height (the em size), as Win32 reads them. Text arrives as code
+// points (the narrow calls map cp1251 bytes to them through the system's CP1251 table, iconv); a
+// character the face lacks is drawn as the face's missing-glyph box. Glyphs are hinted, drawn
+// anti-aliased, and cached per code point with their advance.
 #include "platform/posix/WindowSystem.h"
 
 #include <fontconfig/fontconfig.h>
@@ -15,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <strings.h>
+#include <unordered_map>
 
 namespace posixwin {
 
@@ -32,7 +34,7 @@ struct FontFace {
   FT_Face face = nullptr;
   int height = 0;
   int ascent = 0;
-  GlyphImage glyphs[256];
+  std::unordered_map<uint32_t, GlyphImage> glyphs;
 };
 
 }  // namespace posixwin
@@ -101,12 +103,10 @@ bool FindFaceFile(const char* family, int weight, bool italic, std::string* path
   return false;
 }
 
-posixwin::GlyphImage* Glyph(posixwin::FontFace* font, uint8_t byte) {
-  posixwin::GlyphImage& glyph = font->glyphs[byte];
+posixwin::GlyphImage* Glyph(posixwin::FontFace* font, uint32_t code) {
+  posixwin::GlyphImage& glyph = font->glyphs[code];
   if (glyph.loaded) return &glyph;
   glyph.loaded = true;
-  uint32_t code = unicodeOf[byte];
-  if (code == 0 && byte != 0) code = 0xFFFD;
   FT_UInt index = code == 0 ? 0 : FT_Get_Char_Index(font->face, code);
   if (FT_Load_Glyph(font->face, index, FT_LOAD_DEFAULT | FT_LOAD_TARGET_NORMAL) != 0) return &glyph;
   glyph.advance = static_cast<int>((font->face->glyph->advance.x + 32) >> 6);
@@ -165,9 +165,9 @@ void CloseFont(FontFace* face) {
   delete face;
 }
 
-bool MeasureByte(FontFace* face, uint8_t byte, int* advance, int* height) {
+bool MeasureCode(FontFace* face, uint32_t code, int* advance, int* height) {
   if (face == nullptr) return false;
-  *advance = Glyph(face, byte)->advance;
+  *advance = Glyph(face, code)->advance;
   *height = face->height;
   return true;
 }
@@ -177,10 +177,15 @@ uint32_t UnicodeOfByte(uint8_t byte) {
   return unicodeOf[byte];
 }
 
+uint32_t DrawnCodeOfByte(uint8_t byte) {
+  const uint32_t code = UnicodeOfByte(byte);
+  return code == 0 && byte != 0 ? 0xFFFD : code;
+}
+
 int FontAscent(FontFace* face) { return face == nullptr ? 0 : face->ascent; }
 
-int DrawByte(FontFace* face, uint8_t byte, Canvas* canvas, int x, int y, uint32_t color) {
-  GlyphImage* glyph = Glyph(face, byte);
+int DrawCode(FontFace* face, uint32_t code, Canvas* canvas, int x, int y, uint32_t color) {
+  GlyphImage* glyph = Glyph(face, code);
   int originX = x + glyph->left;
   int originY = y + face->ascent - glyph->top;
   uint32_t red = (color >> 16) & 0xFF, green = (color >> 8) & 0xFF, blue = color & 0xFF;

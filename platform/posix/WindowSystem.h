@@ -84,12 +84,14 @@ bool TerminalAnswerIdleWindow(HWND filter);
 struct FontFace;
 FontFace* OpenFont(const LOGFONTA& font);
 void CloseFont(FontFace* face);
-// Advance and cell height of one cp1251 byte.
-bool MeasureByte(FontFace* face, uint8_t byte, int* advance, int* height);
-// Draws one cp1251 byte with its cell's top-left at (x, y); returns the advance.
-int DrawByte(FontFace* face, uint8_t byte, Canvas* canvas, int x, int y, uint32_t color);
+// Advance and cell height of one character (a code point; the face's box where it has none).
+bool MeasureCode(FontFace* face, uint32_t code, int* advance, int* height);
+// Draws one character with its cell's top-left at (x, y); returns the advance.
+int DrawCode(FontFace* face, uint32_t code, Canvas* canvas, int x, int y, uint32_t color);
 int FontAscent(FontFace* face);
 // Unicode code point of a cp1251 byte; 0 for the one byte that has none.
 uint32_t UnicodeOfByte(uint8_t byte);
+// The character drawn for a cp1251 byte: U+FFFD for the byte that has none.
+uint32_t DrawnCodeOfByte(uint8_t byte);
 
 }  // namespace posixwin

@@ -84,7 +84,7 @@ TEST_F(MessageWindowTest, ButtonSetsFollowTheLowFlagBitsAndTheDefaultIsClampedTo
       {MB_OK | MB_DEFBUTTON2, "OK", {1}, 0},
   };
   for (const auto& c : cases) {
-    TOknoSoobzheniy box(TAnsiString(), TAnsiString("Question"), c.flags);
+    TOknoSoobzheniy box(TWideName(), Wide("Question"), c.flags);
     ASSERT_NE(box.window, nullptr);
     std::string labels;
     for (uint32_t i = 0; i < box.count; ++i) {
@@ -125,7 +125,7 @@ TEST_F(MessageWindowTest, KeyboardAndRightClickAnswers) {
       {MB_YESNO, {kAltF4}, IDNO},  // closed from outside: nothing is chosen, though Yes is the default
   };
   for (const auto& c : cases) {
-    TOknoSoobzheniy box(TAnsiString(), TAnsiString("Overwrite?"), c.flags);
+    TOknoSoobzheniy box(TWideName(), Wide("Overwrite?"), c.flags);
     for (WPARAM key : c.keys) {
       if (key == kRightClick)
         Mouse(box.window, WM_RBUTTONUP, 3, 3);
@@ -163,7 +163,7 @@ TEST_F(MessageWindowTest, MouseClicksAndDrags) {
       {MB_YESNO, {{WM_LBUTTONDOWN, kGap}, {WM_LBUTTONDOWN, kAbove}}, IDNO, 2},
   };
   for (const auto& c : cases) {
-    TOknoSoobzheniy box("c", "t", c.flags);
+    TOknoSoobzheniy box(Wide("c"), Wide("t"), c.flags);
     RECT client;
     GetClientRect(box.window, &client);
     const POINT yes = ButtonCentre(box, 0);
@@ -187,7 +187,7 @@ TEST_F(MessageWindowTest, MouseClicksAndDrags) {
 // is centred on the screen. CR LF breaks lines; a lone LF is a character, measured with its line.
 TEST_F(MessageWindowTest, WindowSizeFollowsTheText) {
   auto outer = [](const char* caption, const char* text, UINT flags) {
-    TOknoSoobzheniy box(caption, text, flags);
+    TOknoSoobzheniy box(Wide(caption != nullptr ? caption : ""), Wide(text), flags);
     RECT r = {0, 0, 0, 0};
     EXPECT_TRUE(GetWindowRect(box.window, &r));
     EXPECT_EQ(r.left, (GetSystemMetrics(SM_CXSCREEN) - (r.right - r.left)) / 2);
@@ -219,7 +219,7 @@ TEST_F(MessageWindowTest, LoopLeavesThreadMessagesQueued) {
   const UINT_PTR timer = SetTimer(nullptr, 0, 10, CountTimerCall);
   AdvanceTimerClock(20);
   {
-    TOknoSoobzheniy box("c", "Replace the file?", MB_YESNO);
+    TOknoSoobzheniy box(Wide("c"), Wide("Replace the file?"), MB_YESNO);
     Key(box.window, VK_RETURN);
     EXPECT_EQ(box.RunModal(), IDYES);
   }
@@ -233,7 +233,7 @@ TEST_F(MessageWindowTest, LoopLeavesThreadMessagesQueued) {
 }
 
 TEST_F(MessageWindowTest, PaintedWindow) {
-  TOknoSoobzheniy box("Velmora", "first line\r\nsecond line", MB_YESNO | MB_DEFBUTTON2);
+  TOknoSoobzheniy box(Wide("Velmora"), Wide("first line\r\nsecond line"), MB_YESNO | MB_DEFBUTTON2);
   // A posted WM_CLOSE ends the loop as the window's own requests do, keeping the selection.
   PostMessageA(box.window, WM_CLOSE, 0, 0);
   EXPECT_EQ(box.RunModal(), IDNO);
@@ -279,7 +279,7 @@ TEST_F(MessageWindowTest, LongNameQuestionFitsTheScreen) {
   std::string path;
   while (path.size() < 357) path += "a rather long folder name\\";
   const std::string question = "File \"" + path + "report.txt\" already exist. Overwrite?";
-  TOknoSoobzheniy box("", question.c_str(), MB_YESNO);
+  TOknoSoobzheniy box(Wide(""), Wide(question.c_str()), MB_YESNO);
   RECT frame;
   ASSERT_TRUE(GetWindowRect(box.window, &frame));
   EXPECT_GE(frame.left, 0);
@@ -344,7 +344,7 @@ TEST_F(MessageWindowTest, CancelledNoticeSnoozesUntilTheTimerIsDispatched) {
   PosixAdvanceTimerClock(1001);
   {
     // A message window up meanwhile does not serve the thread's timer.
-    TOknoSoobzheniy box("c", "t", MB_OK);
+    TOknoSoobzheniy box(Wide("c"), Wide("t"), MB_OK);
     Key(box.window, VK_RETURN);
     box.RunModal();
   }
