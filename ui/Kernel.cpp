@@ -173,8 +173,8 @@ int WideToAnsi1251(UINT, DWORD, const WCHAR* src, int srcLen, char* dst, int dst
   // As Win32 does, a unit the code page cannot spell becomes '?', so a text never ends early.
   for (int i = 0; i < srcLen; ++i) {
     const uint16_t unit = static_cast<uint16_t>(src[i]);
-    const uint8_t byte = t.narrowTable[unit];
-    dst[i] = byte != 0 || unit == 0 ? static_cast<char>(byte) : '?';
+    const uint8_t narrow = t.narrowTable[unit];
+    dst[i] = narrow != 0 || unit == 0 ? static_cast<char>(narrow) : '?';
   }
   return srcLen;
 }

@@ -35,13 +35,14 @@ void KeyUp(HWND w, WPARAM key) { PostMessageA(w, WM_KEYUP, key, static_cast<LPAR
 
 void Mouse(HWND w, UINT message, int x, int y) { PostMessageA(w, message, 0, MAKELPARAM(x, y)); }
 
-// Width of a text in the window font, as the window measures it.
+// Width of a text in the window font, as the window measures it (UTF-8 in, drawn as UTF-16).
 int WidthOf(const char* text) {
   HDC dc = CreateCompatibleDC(nullptr);
   HFONT font = CreateWindowFont();
   HGDIOBJ old = SelectObject(dc, font);
   SIZE size = {0, 0};
-  MeasureText(dc, text, static_cast<int>(std::strlen(text)), &size);
+  const TWideName wide = Wide(text);
+  MeasureText(dc, wide.data(), static_cast<int>(wide.size()), &size);
   SelectObject(dc, old);
   DeleteObject(font);
   DeleteDC(dc);
@@ -270,6 +271,27 @@ TEST_F(MessageWindowTest, PaintedWindow) {
   const std::vector<uint32_t> first(c.pixels, c.pixels + c.width * c.height);
   for (int i = 0; i < 3; ++i) box.Paint(nullptr);
   EXPECT_TRUE(std::equal(first.begin(), first.end(), CanvasOf(box.window).pixels));
+}
+
+// A name in any script is drawn whole: a letter code page 1251 lacks (é) is drawn, one the font
+// lacks (日本 here) is a box, and the text never ends at either.
+TEST_F(MessageWindowTest, QuestionDrawsEveryCharacterOfTheName) {
+  const char* head = "File \"src\\";
+  const std::string question = std::string(head) + "日本é.txt\" already exist. Overwrite?";
+  TOknoSoobzheniy box(TWideName(), Wide(question), MB_YESNO);
+  PostMessageA(box.window, WM_CLOSE, 0, 0);
+  box.RunModal();
+  box.Paint(nullptr);
+  const TCanvas c = CanvasOf(box.window);
+  ASSERT_GE(c.width, 8 + WidthOf(question.c_str()));
+  int rightmost = -1;
+  for (int y = 29; y < 46; ++y)
+    for (int x = 0; x < c.width; ++x)
+      if (c.At(x, y) == kText && x > rightmost) rightmost = x;
+  EXPECT_GT(rightmost, 8 + WidthOf(question.c_str()) - 12) << "the text runs to its end";
+  const int name = 8 + WidthOf(head);
+  EXPECT_GT(c.Count(name, 29, name + WidthOf("日本é"), 46, kText), 6) << "the name's characters leave ink";
+  EXPECT_GT(WidthOf("日本é"), WidthOf("é")) << "the characters the font lacks take room";
 }
 
 // A question about a long path stays on a 1024 x 768 screen: the path is broken after its folders'

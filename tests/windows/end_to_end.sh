@@ -88,5 +88,25 @@ for b in "${builds[@]}"; do
   [ "$rc" = 4 ] && [ "$(cd out && find . -type f)" = ./ok.txt ] || fail "$b: device names restored (exit $rc)"
   echo "device names left out and refused by $b"
 done
+# Names typed on the command line reach the program as UTF-16, whatever the system's code page
+# (1251 under the Russian locale, 1252 under the English one): as sources and as -d= they are
+# restored exactly, and -d=Résumé never becomes the other folder Resume.
+for b in "${builds[@]}"; do
+  [ "$b" = linux ] && continue
+  mapfile -t program < <(command_of "$b")
+  for lang in ru_RU.UTF-8 en_US.UTF-8; do
+    typed="$work/typed-$b-$lang" && mkdir -p "$typed/Resume" && cd "$typed" && printf 'mine' >Resume/keep.txt
+    for name in Café "Мои документы" 照片; do
+      mkdir -p "$name" && printf '%s' "$name" >"$name/$name.txt"
+      LANG=$lang timeout 120 "${program[@]}" -h "$name" </dev/null >/dev/null 2>&1 || fail "$b ($lang): compress $name"
+      LANG=$lang timeout 120 "${program[@]}" -h "-d=Résumé/$name" "$name.pck" </dev/null >/dev/null 2>&1 ||
+        fail "$b ($lang): restore $name.pck into Résumé/$name"
+      cmp -s "$name/$name.txt" "Résumé/$name/$name/$name.txt" || fail "$b ($lang): $name restored with other bytes"
+    done
+    [ "$(find Resume -type f)" = Resume/keep.txt ] && [ "$(cat Resume/keep.txt)" = mine ] ||
+      fail "$b ($lang): -d=Résumé touched Resume"
+    echo "typed names restored exactly by $b under $lang"
+  done
+done
 echo "$failures failures"
 [ "$failures" -eq 0 ]
