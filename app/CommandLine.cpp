@@ -197,8 +197,8 @@ int ReadCommandLineText(const TWideName& commandLine, TRunRequest& request) {
   if (!folderPart.empty() && (!FolderExists(folderPart) || !SetCurrentDirectoryW(folderPart.c_str()))) {
     const DWORD error = GetLastError();
     const TWideName shown = folderPart.substr(0, folderPart.size() - 1);
-    if (error == ERROR_NO_UNICODE_TRANSLATION)
-      ReportFailure(shown.c_str(), "the name cannot be spelled on this system (bytes that are not UTF-8 are shown as \\xNN)");
+    if (error == ERROR_NO_UNICODE_TRANSLATION)  // the cause is the name itself
+      ReportSystemFailure(shown.c_str(), error);
     else
       ReportFailure(shown.c_str(), "the folder does not exist or cannot be entered");
     return CommandLineFolderMissing;

@@ -76,6 +76,8 @@ const TOwnText ownTexts[] = {
     {ERROR_INVALID_WINDOW_HANDLE, "Invalid window handle."},
     {ERROR_CLASS_ALREADY_EXISTS, "Class already exists."},
     {ERROR_CLASS_DOES_NOT_EXIST, "Class does not exist."},
+    // Set for a name holding bytes that are not UTF-8 (shown as \xNN), which no system name spells.
+    {ERROR_NO_UNICODE_TRANSLATION, "The name is not valid UTF-8 (its bytes are shown as \\xNN)."},
 };
 
 // The user's message locale, from the environment (LC_ALL, LC_MESSAGES, LANG), with its

@@ -137,7 +137,7 @@ bool WideNameToSystem(const WCHAR* name, std::string& out) {
       ++p;
     } else if (cp >= 0xD800 && cp <= 0xDFFF) {
       // A byte of a name that was not UTF-8 (or a lone unit): no system name spells it.
-      SetLastErrorWithErrno(ERROR_NO_UNICODE_TRANSLATION, EILSEQ);
+      SetLastError(ERROR_NO_UNICODE_TRANSLATION);
       return false;
     }
     if (cp == '\\') {

@@ -48,6 +48,10 @@ ask n -d=. ../src.pck src/日本.txt
 check "the question shows the whole name" grep -qF 'File "src\日本.txt" already exist. Overwrite?' "$work/asked"
 check "No kept the file" [ "$(cat src/日本.txt)" = old ]
 
+# A name that is not UTF-8 cannot be opened by any system name: the reason says so.
+runs 4 "an archive named with a byte that is not UTF-8" -t $'x\xFF.pck'
+stderr_has 'x\xFF.pck: The name is not valid UTF-8' "the reason names the real cause"
+
 # A name's invisible characters are shown escaped in -l, -t and the question.
 cd "$work/sel"
 pck craft bidi.pck $'report\u202Efdp.exe=x' $'zero\u200Bwidth.txt=y'

@@ -89,12 +89,12 @@ for b in "${builds[@]}"; do
   echo "device names left out and refused by $b"
 done
 # Names typed on the command line reach the program as UTF-16, whatever the system's code page
-# (1251 under the Russian locale, 1252 under the English one): as sources and as -d= they are
+# (1251 under the Russian locale, 1252 under C.UTF-8): as sources and as -d= they are
 # restored exactly, and -d=Résumé never becomes the other folder Resume.
 for b in "${builds[@]}"; do
   [ "$b" = linux ] && continue
   mapfile -t program < <(command_of "$b")
-  for lang in ru_RU.UTF-8 en_US.UTF-8; do
+  for lang in ru_RU.UTF-8 C.UTF-8; do
     typed="$work/typed-$b-$lang" && mkdir -p "$typed/Resume" && cd "$typed" && printf 'mine' >Resume/keep.txt
     for name in Café "Мои документы" 照片; do
       mkdir -p "$name" && printf '%s' "$name" >"$name/$name.txt"
