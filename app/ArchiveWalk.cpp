@@ -283,6 +283,7 @@ bool RestoreArchive(const TWideName& archiveName, TOknoSostoyaniya* window, bool
       ReportSystemFailure(use.folder.empty() ? WIDE_TEXT(".") : use.folder.c_str(), GetLastError());
       return false;
     }
+    folders.KeepOff(archive.handle, archiveName);
     const auto visit = [&](const TWalkEntry& entry) {
       return entry.decodes ? Decode(entry, &folders, askBeforeOverwrite, window) : TVisit{false};
     };

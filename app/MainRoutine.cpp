@@ -29,19 +29,21 @@ namespace {
 
 bool memoryAvailable = true;
 
-// On a file system that ignores case, X.PCK compressed into X.pck would overwrite its own source.
+// Whether the existing output (in the current directory, as the source is) is the source itself:
+// X.PCK compressed into X.pck on a file system that ignores case, however it numbers its files.
 bool OutputIsSource(const TWideName& sourceName, const TWideName& outputName) {
-  HANDLE source = CreateFileW(sourceName.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (source == INVALID_HANDLE_VALUE) return false;
-  bool same = false;
+  TFilePlace source;
+  source.file = CreateFileW(sourceName.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (source.file == INVALID_HANDLE_VALUE) return false;
+  source.folder = OpenFolderW(WIDE_TEXT(""));
+  source.leaf = sourceName;
   HANDLE output = CreateFileW(outputName.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (output != INVALID_HANDLE_VALUE) {
-    same = SameFile(source, output);
-    CloseHandle(output);
-  }
-  CloseHandle(source);
+  const bool same = IsSamePlace(source, source.folder, outputName.c_str(), output);
+  if (output != INVALID_HANDLE_VALUE) CloseHandle(output);
+  if (source.folder != nullptr) CloseHandle(source.folder);
+  CloseHandle(source.file);
   return same;
 }
 
@@ -109,7 +111,7 @@ int MainRoutine() {
       ReportFailure(outputName, "a pipe, device or socket has the compressed file's name; nothing was compressed");
       return ExitOutputRefused;
     }
-    if (!request.isFolder && OutputIsSource(request.sourceName, request.outputName)) {
+    if (outputExists && !request.isFolder && OutputIsSource(request.sourceName, request.outputName)) {
       ReportFailure(outputName, "the compressed file would replace its own source; refused");
       return ExitOutputRefused;
     }

@@ -25,23 +25,34 @@ bool FolderExists(const TWideName& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
+namespace {
+
+// The absolute path the system gives for an open folder; empty when it gives none.
+TWideName FinalPathOf(HANDLE folder) {
+  const DWORD need = GetFinalPathNameByHandleW(folder, nullptr, 0, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  if (need == 0) return TWideName();
+  TWideName path(need, WCHAR(0));
+  const DWORD length = GetFinalPathNameByHandleW(folder, &path[0], need, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  path.resize(length > 0 && length < need ? length : 0);
+  return path;
+}
+
+}  // namespace
+
 TWideName ResolvedFolderName(const TWideName& folder) {
-  TWideName result;
   HANDLE handle = OpenFolderW(folder.c_str());
-  if (handle == nullptr) return result;
-  const DWORD need = GetFinalPathNameByHandleW(handle, nullptr, 0, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-  if (need > 0) {
-    result.assign(need, WCHAR(0));
-    const DWORD length = GetFinalPathNameByHandleW(handle, &result[0], need, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-    result.resize(length > 0 && length < need ? length : 0);
-  }
+  if (handle == nullptr) return TWideName();
+  TWideName result = FinalPathOf(handle);
   CloseHandle(handle);
   // "\\?\UNC\server\share" is "\\server\share", "\\?\D:\x" is "D:\x".
   const WCHAR kLong[] = {'\\', '\\', '?', '\\', 0};
   const WCHAR kUnc[] = {'U', 'N', 'C', '\\', 0};
   if (result.compare(0, 4, kLong) == 0) {
     result.erase(0, 4);
-    if (result.compare(0, 4, kUnc) == 0) result.replace(0, 3, TWideName(1, WCHAR('\\')));
+    if (result.compare(0, 4, kUnc) == 0) {
+      result.erase(0, 2);
+      result[0] = '\\';
+    }
   }
   return result;
 }
@@ -51,6 +62,25 @@ bool SameFile(HANDLE a, HANDLE b) {
   if (!GetFileInformationByHandle(a, &x) || !GetFileInformationByHandle(b, &y)) return false;
   return x.dwVolumeSerialNumber == y.dwVolumeSerialNumber && x.nFileIndexHigh == y.nFileIndexHigh &&
          x.nFileIndexLow == y.nFileIndexLow;
+}
+
+namespace {
+
+bool SameFolder(HANDLE a, HANDLE b) {
+  if (a == nullptr || b == nullptr) return false;
+  if (SameFile(a, b)) return true;
+  const TWideName x = FinalPathOf(a), y = FinalPathOf(b);
+  return !x.empty() && FoldedName(x.data(), x.size()) == FoldedName(y.data(), y.size());
+}
+
+}  // namespace
+
+bool IsSamePlace(const TFilePlace& place, HANDLE folder, const WCHAR* leaf, HANDLE item) {
+  if (place.file == INVALID_HANDLE_VALUE) return false;
+  if (item != INVALID_HANDLE_VALUE && SameFile(place.file, item)) return true;
+  TWideName name(leaf);
+  return FoldedName(name.data(), name.size()) == FoldedName(place.leaf.data(), place.leaf.size()) &&
+         SameFolder(place.folder, folder);
 }
 
 bool IsExistingFile(const TWideName& name) {

@@ -17,6 +17,20 @@ TWideName ResolvedFolderName(const TWideName& folder);
 // True when both open handles name the same file (volume and file index agree).
 bool SameFile(HANDLE a, HANDLE b);
 
+// A file as the same-file checks know it: its open handle, the folder that holds it (a handle of
+// platform/Beneath.h) and its name there as it was typed or stored.
+struct TFilePlace {
+  HANDLE file = INVALID_HANDLE_VALUE;
+  HANDLE folder = nullptr;
+  TWideName leaf;
+};
+// Whether the existing item `leaf` of `folder`, open as `item` (INVALID_HANDLE_VALUE when it
+// cannot be opened), is the file at `place`: the same file by volume and index, or, in the same
+// folder, a name equal to the place's by the program's case folding. Either is enough, since on
+// a file system that ignores case each spelling of a name may get an index of its own (FAT and
+// exFAT through FUSE).
+bool IsSamePlace(const TFilePlace& place, HANDLE folder, const WCHAR* leaf, HANDLE item);
+
 // True when an item that is not a folder has the name, whether this process may open it or not:
 // a file the run cannot read is still a file a run must not replace unasked. (The run decides
 // from the attributes itself, since it also tells folders and devices apart.)

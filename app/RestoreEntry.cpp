@@ -113,7 +113,8 @@ TRestoreOutcome Prepare(TRestoreTarget& target, HANDLE archive, TRestoreFolders&
   }
   if (target.existed) {
     HANDLE existing = CreateFileBeneath(target.folder, target.leaf, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
-    const bool archiveItself = existing != INVALID_HANDLE_VALUE && SameFile(archive, existing);
+    const bool archiveItself = (existing != INVALID_HANDLE_VALUE && SameFile(archive, existing)) ||
+                               folders.IsArchive(target.folder, target.leaf, existing);
     if (existing != INVALID_HANDLE_VALUE) CloseHandle(existing);
     if (archiveItself) {
       ReportFailure(name, "the entry names the compressed file itself; skipped");

@@ -30,6 +30,19 @@ void TRestoreFolders::Close() {
   names_.clear();
   if (root_ != nullptr) CloseHandle(root_);
   root_ = nullptr;
+  if (archive_.folder != nullptr) CloseHandle(archive_.folder);
+  archive_ = TFilePlace();
+}
+
+void TRestoreFolders::KeepOff(HANDLE file, const TWideName& name) {
+  if (archive_.folder != nullptr) CloseHandle(archive_.folder);
+  archive_.file = file;
+  archive_.folder = OpenFolderW(WIDE_TEXT(""));
+  archive_.leaf = name;
+}
+
+bool TRestoreFolders::IsArchive(HANDLE folder, const WCHAR* leaf, HANDLE item) const {
+  return IsSamePlace(archive_, folder, leaf, item);
 }
 
 HANDLE TRestoreFolders::Reach(const WCHAR* name, const WCHAR*& leaf) {

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "app/Operaciisfaylamiipapkami.h"
 #include "foundation/Tstring.h"
 #include "platform/win32.h"
 
@@ -28,9 +29,16 @@ class TRestoreFolders {
   // nullptr with the last error (ERROR_CANT_RESOLVE_FILENAME: a link lies on the way). The handle
   // belongs to this object and stays valid until the next call.
   HANDLE Reach(const WCHAR* name, const WCHAR*& leaf);
+  // The archive the restore reads (open as `file`, named `name` in the current directory), which
+  // no entry may replace; see IsArchive.
+  void KeepOff(HANDLE file, const TWideName& name);
+  // Whether the existing item `leaf` of `folder` (open as `item`, or INVALID_HANDLE_VALUE) is the
+  // archive (IsSamePlace).
+  bool IsArchive(HANDLE folder, const WCHAR* leaf, HANDLE item) const;
 
  private:
   HANDLE root_ = nullptr;
+  TFilePlace archive_;
   std::vector<TWideName> names_;  // the open chain below the target, one component a level
   std::vector<HANDLE> handles_;
 };

@@ -593,7 +593,15 @@ BOOL SetFileTime(HANDLE hFile, const FILETIME* lpCreationTime, const FILETIME* l
 
 BOOL GetFileInformationByHandle(HANDLE hFile, LPBY_HANDLE_FILE_INFORMATION info) {
   struct stat st;
-  if (!StatOfHandle(hFile, st)) return FALSE;
+  // A folder handle (platform/Beneath.h) answers too, as one opened with backup semantics does.
+  if (const int* folder = static_cast<const int*>(LookupHandle(hFile, HandleKindFolder))) {
+    if (fstat(*folder, &st) != 0) {
+      SetLastErrorFromErrno(errno);
+      return FALSE;
+    }
+  } else if (!StatOfHandle(hFile, st)) {
+    return FALSE;
+  }
   std::memset(info, 0, sizeof *info);
   info->dwFileAttributes = AttributesOf(st, "", AT_FDCWD, nullptr);
   StoreFileTime(&info->ftCreationTime, FileTimeFromTimespec(st.st_ctim));
@@ -635,6 +643,27 @@ BOOL DeleteSystemFile(int directory, const std::string& name) {
   return TRUE;
 }
 
+namespace {
+
+// Where a file system has neither RENAME_NOREPLACE nor hard links (FAT and exFAT through FUSE), a
+// name is never checked and then taken: it is first reserved with an exclusive create, which fails
+// when anything has the name, and only that empty placeholder, which this call made, is renamed
+// over. A failed rename removes the placeholder again.
+int RenameOverPlaceholder(int directory, const std::string& from, const std::string& to) {
+  int placeholder;
+  do placeholder = openat(directory, to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  while (placeholder < 0 && errno == EINTR);
+  if (placeholder < 0) return -1;  // EEXIST: the name is taken
+  close(placeholder);
+  if (renameat(directory, from.c_str(), directory, to.c_str()) == 0) return 0;
+  const int e = errno;
+  unlinkat(directory, to.c_str(), 0);
+  errno = e;
+  return -1;
+}
+
+}  // namespace
+
 BOOL MoveSystemFile(int directory, const std::string& from, const std::string& to, DWORD flags) {
   const bool replace = (flags & MOVEFILE_REPLACE_EXISTING) != 0;
   struct stat target;
@@ -660,7 +689,7 @@ BOOL MoveSystemFile(int directory, const std::string& from, const std::string& t
     if (linkat(directory, from.c_str(), directory, to.c_str(), 0) == 0) {
       result = unlinkat(directory, from.c_str(), 0);
     } else if (errno != EEXIST) {
-      result = renameat(directory, from.c_str(), directory, to.c_str());
+      result = RenameOverPlaceholder(directory, from, to);
     }
   }
   if (result != 0) {
