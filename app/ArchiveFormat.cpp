@@ -193,16 +193,32 @@ bool ReadEntryHeader(TArchiveReader& archive, uint64_t start, TEntryHeader& head
   return true;
 }
 
-uint32_t CountEntries(TArchiveReader& archive) {
+namespace {
+
+// The entries the chain admits from offset 0; `end` is where the last one ends.
+uint32_t WalkChain(TArchiveReader& archive, uint64_t& end) {
   uint32_t count = 0;
   TEntryHeader header;
-  uint64_t at = 0;
-  while (at < archive.Size() && ReadEntryHeader(archive, at, header)) {
+  end = 0;
+  while (end < archive.Size() && ReadEntryHeader(archive, end, header)) {
     ++count;
-    at = header.nextEntryOffset;
+    end = header.nextEntryOffset;
   }
+  return count;
+}
+
+}  // namespace
+
+uint32_t CountEntries(TArchiveReader& archive) {
+  uint64_t end = 0;
+  const uint32_t count = WalkChain(archive, end);
   archive.Seek(0);
   return count;
+}
+
+bool ChainIsWhole(TArchiveReader& archive, uint32_t entries) {
+  uint64_t end = 0;
+  return WalkChain(archive, end) == entries && end == archive.Size();
 }
 
 uint32_t AcceptedBlockLength(int32_t blockSize) {

@@ -110,6 +110,9 @@ bool DeclaredEntrySize(TArchiveReader& archive, const TEntryHeader& header, uint
 
 // Number of entries that the chain admits, walking from offset 0; the position is left at 0.
 uint32_t CountEntries(TArchiveReader& archive);
+// Whether the chain holds `entries` entries and its last one ends exactly at the end of the file:
+// what a compress reads back of the archive it wrote (headers only) before it reports success.
+bool ChainIsWhole(TArchiveReader& archive, uint32_t entries);
 
 // Largest payload length a restoring run with this block size accepts: 2 x blockSize, or
 // blockSize + 8 (a stored full block) when that is larger, so tiny windows restore their own files.

@@ -2,6 +2,8 @@
 // handed back in submission order, and the memory budget that sets how many of each a run gets.
 #include "app/BlockPipeline.h"
 
+#include "platform/Process.h"
+
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
@@ -96,6 +98,7 @@ class TBlockPipelineState {
   bool ownerWaits = false;
 
   void Work() {
+    KeepQuitSignalsAway();
     SBlockWork work;
     for (;;) {
       TSlotState* s;

@@ -181,7 +181,9 @@ int32_t QueueFileEntry(HANDLE archive, const TWideName& name, float base, TOknoS
     // A file that says it is empty is read without a cancel check, as it gives no block.
     if ((done < size || done > 0) && CancelRequested()) return fail(EntryCancelled, "cancelled", false);
     DWORD got = 0;
-    if (!ReadFile(source, slot->input, DWORD(BlockSize), &got, nullptr)) return fail(EntryInputOutputFailed, nullptr, true);
+    if (!ReadFile(source, slot->input, DWORD(BlockSize), &got, nullptr))
+      // A read that a quit signal interrupts (one that blocked) ends the run as a cancel.
+      return QuitSignalled() ? fail(EntryCancelled, "cancelled", false) : fail(EntryInputOutputFailed, nullptr, true);
     if (got == 0 && blocks > 0) break;  // an empty file still gets one (empty) block
     done += got;
     writer.QueueBlock(slot, got, seed + blocks++, PositionWithin(base, end, done < size ? done : size, size), base);

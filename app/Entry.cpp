@@ -1,8 +1,6 @@
 // Process entry: hands the arguments to the platform layer, starts the units in their fixed order,
 // runs the memory probe and the main routine, and stops the units in reverse. SIGINT, SIGTERM and
 // SIGHUP ask the run to stop the way Escape in the progress window does, also in hidden mode.
-#include <csignal>
-
 #include "app/CompressEntry.h"
 #include "app/Reports.h"
 #include "app/RestoreEntry.h"
@@ -11,26 +9,9 @@
 #include "foundation/Units.h"
 #include "platform/Process.h"
 
-namespace {
-
-extern "C" void OnQuitSignal(int) {
-  NoteQuitSignal();
-  WakeForQuit();
-}
-
-void InstallQuitSignals() {
-  std::signal(SIGINT, OnQuitSignal);
-  std::signal(SIGTERM, OnQuitSignal);
-#ifdef SIGHUP
-  std::signal(SIGHUP, OnQuitSignal);
-#endif
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
   TakeProcessArguments(argc, argv);
-  InstallQuitSignals();
+  CatchQuitSignals(NoteQuitSignal);
 
   StartUnits<kAppLayer>();
 

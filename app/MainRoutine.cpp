@@ -47,6 +47,21 @@ bool OutputIsSource(const TWideName& sourceName, const TWideName& outputName) {
   return same;
 }
 
+// Whether the archive just written reads back from its file system, opened afresh, as a chain of
+// `entries` entries that ends at the end of the file: a file system that lost a write (a
+// back-patched offset) is found out before the run says it succeeded.
+bool ReadsBackWhole(HANDLE written, uint32_t entries) {
+  HANDLE again = ReOpenFile(written, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, 0);
+  if (again == INVALID_HANDLE_VALUE) return false;
+  bool whole;
+  {
+    TArchiveReader reader(again);
+    whole = ChainIsWhole(reader, entries);
+  }
+  CloseHandle(again);
+  return whole;
+}
+
 // One line for an existing compressed file the run kept: "NAME exists and was kept; ...".
 void ReportKeptOutput(const TWideName& name, const char* how) {
   ReportLine((ShownName(name) + " " + how + " and was kept; -o replaces it").c_str());
@@ -198,6 +213,12 @@ int MainRoutine() {
     // A quit signal that came after the last cancel check still cancels the run.
     if (QuitSignalled()) {
       ReportFailure(request.sourceName.c_str(), "cancelled");
+      ok = false;
+    }
+    if (ok && !ReadsBackWhole(output, totals.files)) {
+      ReportFailure(request.outputName.c_str(),
+                    "the file system did not keep the archive whole (its chain does not read back); nothing was "
+                    "replaced");
       ok = false;
     }
   }

@@ -29,16 +29,19 @@ bool IsDeviceOrTrimmedName(const WCHAR* component, size_t length) {
   size_t base = 0;
   while (base < length && component[base] != '.') ++base;
   while (base > 0 && component[base - 1] == ' ') --base;
-  if (base < 3 || base > 4) return false;
-  char upper[5] = "";
-  for (size_t i = 0; i < base; ++i) {
+  if (base < 3 || base > 7) return false;
+  // Windows reserves COM and LPT with the digits 1 to 9 and the superscripts 1 to 3.
+  const WCHAR last = component[base - 1];
+  const bool portDigit = (last >= '1' && last <= '9') || last == 0xB9 || last == 0xB2 || last == 0xB3;
+  std::string stem;
+  for (size_t i = 0; i + (base == 4 && portDigit ? 1 : 0) < base; ++i) {
     const WCHAR c = FoldedUnit(component[i]);
     if (c > 0x7F) return false;
-    upper[i] = char(c);
+    stem.push_back(char(c));
   }
-  const std::string stem(upper, base);
   if (base == 3) return stem == "CON" || stem == "PRN" || stem == "AUX" || stem == "NUL";
-  return (stem.compare(0, 3, "COM") == 0 || stem.compare(0, 3, "LPT") == 0) && stem[3] >= '1' && stem[3] <= '9';
+  if (base == 4) return portDigit && (stem == "COM" || stem == "LPT");
+  return stem == "CONIN$" || stem == "CONOUT$";
 }
 
 const char* UnstorableReason(const WCHAR* component) {

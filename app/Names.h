@@ -15,8 +15,9 @@
 #include "foundation/Tstring.h"
 #include "platform/win32.h"
 
-// Whether Windows would open a device for the component (CON, PRN, AUX, NUL, COM1 to COM9, LPT1
-// to LPT9, with or without an extension, with spaces before it, in any case) or would drop its last
+// Whether Windows would open a device for the component (CON, PRN, AUX, NUL, COM1 to COM9 and
+// COM¹ to COM³, LPT1 to LPT9 and LPT¹ to LPT³, CONIN$, CONOUT$, with or without an extension, with
+// spaces before it, in any case) or would drop its last
 // character (a dot or a space). Such names are neither stored nor restored, on every build, so that
 // the Windows program never reaches a device or a file of another name through them.
 bool IsDeviceOrTrimmedName(const WCHAR* component, size_t length);

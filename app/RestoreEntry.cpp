@@ -204,7 +204,11 @@ TBlockRead ReadBlock(TArchiveReader& archive, uint64_t at, uint64_t left, bool c
     const bool fits = length <= limit && record.declared <= 2 * window && prePass <= 2 * window &&
                       !(compressedForm && length - kBlockTrailerBytes > window);
     if (fits) return ReadWhole;
-    record.needed = std::max({record.declared, length, prePass / 2 + 1});
+    // The smallest window that holds the block as the rule above reads it, and never less than
+    // the chunk it declares: a stored chunk of the largest window, 16 bytes longer as a payload,
+    // needs that window and no more.
+    const uint32_t payloadBound = compressedForm ? length - kBlockTrailerBytes : length / 2 + length % 2;
+    record.needed = std::max({record.declared, payloadBound, prePass / 2 + prePass % 2});
     return record.needed > kLargestWindow ? ReadTooLarge : ReadNeedsWindow;
   }
   if (length > limit) {
@@ -369,6 +373,10 @@ TRestoreOutcome RestoreEntry(TArchiveReader& archive, const TEntryHeader& header
       }
       TBlockRecord record;
       const TBlockRead read = ReadBlock(archive, start + done, total - done, checked, slot, record);
+      if (read != ReadWhole && QuitSignalled()) {  // a read the signal interrupted
+        cancelled = true;
+        break;
+      }
       if (read == ReadNeedsWindow) {
         growTo = record.needed;
         break;
@@ -421,7 +429,10 @@ TRestoreOutcome RestoreEntry(TArchiveReader& archive, const TEntryHeader& header
       else
         std::snprintf(reason, sizeof reason, "damaged entry: a block cannot be restored");
     } else if (!target.Write(oldest->output, oldest->outputLength)) {
-      SystemReason(GetLastError(), reason, sizeof reason);
+      if (QuitSignalled())
+        std::snprintf(reason, sizeof reason, "cancelled");
+      else
+        SystemReason(GetLastError(), reason, sizeof reason);
       isDamage = false;
     } else {
       restoredBytes += oldest->outputLength;

@@ -59,6 +59,9 @@
 #ifndef ERROR_MR_MID_NOT_FOUND
 #define ERROR_MR_MID_NOT_FOUND 317u
 #endif
+#ifndef ERROR_OPERATION_ABORTED
+#define ERROR_OPERATION_ABORTED 995u
+#endif
 #ifndef ERROR_NO_UNICODE_TRANSLATION
 #define ERROR_NO_UNICODE_TRANSLATION 1113u
 #endif
@@ -173,6 +176,10 @@ BOOL FindNextFileA(HANDLE hFindFile, LPWIN32_FIND_DATAA lpFindFileData);
 HANDLE FindFirstFileW(LPCWSTR lpFileName, LPWIN32_FIND_DATAW lpFindFileData);
 BOOL FindNextFileW(HANDLE hFindFile, LPWIN32_FIND_DATAW lpFindFileData);
 BOOL FindClose(HANDLE hFindFile);
+
+// A new handle of the open file, opened afresh from its file system (a file without a name too),
+// with its own access and share mode; the flags are ignored.
+HANDLE ReOpenFile(HANDLE hOriginalFile, DWORD dwDesiredAccess, DWORD dwShareMode, DWORD dwFlagsAndAttributes);
 
 BOOL CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurityAttributes);
 BOOL CreateDirectoryW(LPCWSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurityAttributes);

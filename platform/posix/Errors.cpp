@@ -56,6 +56,7 @@ const TErrnoMapping errnoMappings[] = {
     {EFBIG, ERROR_FILE_TOO_LARGE},
     {ELOOP, ERROR_CANT_RESOLVE_FILENAME},
     {EILSEQ, ERROR_NO_UNICODE_TRANSLATION},
+    {ECANCELED, ERROR_OPERATION_ABORTED},
 };
 
 struct TOwnText {

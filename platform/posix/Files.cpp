@@ -25,6 +25,7 @@
 // TRUNCATE_EXISTING) happens only after those checks, so a refused open leaves the file as it was.
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
@@ -428,7 +429,8 @@ BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD
   char* out = static_cast<char*>(lpBuffer);
   while (done < nNumberOfBytesToRead) {
     ssize_t got = read(file->descriptor, out + done, nNumberOfBytesToRead - done);
-    if (got < 0 && errno == EINTR) continue;
+    if (got < 0 && errno == EINTR && !QuitSignalCaught()) continue;
+    if (got < 0 && errno == EINTR) errno = ECANCELED;
     if (got < 0) {
       SetLastErrorFromErrno(errno);
       if (lpNumberOfBytesRead) *lpNumberOfBytesRead = done;
@@ -454,7 +456,8 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
   const char* in = static_cast<const char*>(lpBuffer);
   while (done < nNumberOfBytesToWrite) {
     ssize_t put = write(file->descriptor, in + done, nNumberOfBytesToWrite - done);
-    if (put < 0 && errno == EINTR) continue;
+    if (put < 0 && errno == EINTR && !QuitSignalCaught()) continue;
+    if (put < 0 && errno == EINTR) errno = ECANCELED;
     if (put <= 0) {
       // A write that stops short is a full disk; Windows reports it as ERROR_DISK_FULL.
       int e = put < 0 ? errno : ENOSPC;
@@ -589,6 +592,24 @@ BOOL SetFileTime(HANDLE hFile, const FILETIME* lpCreationTime, const FILETIME* l
     return FALSE;
   }
   return TRUE;
+}
+
+HANDLE ReOpenFile(HANDLE hOriginalFile, DWORD dwDesiredAccess, DWORD dwShareMode, DWORD) {
+  const TOpenFile* original = FileOf(hOriginalFile);
+  if (original == nullptr) return INVALID_HANDLE_VALUE;
+  // Through /proc, which opens the file itself (a file without a name too) afresh from its file
+  // system, not a copy of the descriptor.
+  char path[64];
+  std::snprintf(path, sizeof path, "/proc/self/fd/%d", original->descriptor);
+  const int flags = (dwDesiredAccess & GENERIC_WRITE) ? ((dwDesiredAccess & GENERIC_READ) ? O_RDWR : O_WRONLY) : O_RDONLY;
+  int fd;
+  do fd = open(path, flags | O_CLOEXEC);
+  while (fd < 0 && errno == EINTR);
+  if (fd < 0) {
+    SetLastErrorFromErrno(errno);
+    return INVALID_HANDLE_VALUE;
+  }
+  return AdoptSystemFile(fd, dwDesiredAccess, dwShareMode);
 }
 
 BOOL GetFileInformationByHandle(HANDLE hFile, LPBY_HANDLE_FILE_INFORMATION info) {

@@ -71,6 +71,10 @@ uint32_t DecodeUtf8(const char* text, size_t n, size_t& i);
 // cannot represent therefore fails instead of naming some other file.
 bool NarrowNameToSystem(const char* name, std::string& out);
 bool WideNameToSystem(const WCHAR* name, std::string& out);
+// Whether a quit signal was caught (CatchQuitSignals): a read or write it interrupts then fails
+// with ERROR_OPERATION_ABORTED instead of going on.
+bool QuitSignalCaught();
+
 // UTF-8 to UTF-16 without loss: a byte that is not part of valid UTF-8 becomes the lone unit
 // 0xDC00 + the byte.
 std::basic_string<WCHAR> Utf8ToWide(const char* text, size_t n);

@@ -10,7 +10,9 @@
 // backslashes before a double quote are doubled and the quote itself gets a backslash;
 // backslashes before the closing quote are doubled. The narrow command line is that text in
 // code page 1251, '?' for a character the code page lacks.
+#include <pthread.h>
 #include <sched.h>
+#include <signal.h>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -216,5 +218,36 @@ DWORD GetEnvironmentVariableA(LPCSTR lpName, LPSTR lpBuffer, DWORD nSize) {
 }
 
 void TakeProcessArguments(int argc, char** argv) { PosixSetArguments(argc, argv); }
-void WakeForQuit() { PosixRequestQuit(); }
+namespace {
+
+void (*quitCallback)() = nullptr;
+volatile sig_atomic_t quitCaught = 0;
+
+extern "C" void OnQuitSignal(int) {
+  quitCaught = 1;
+  if (quitCallback != nullptr) quitCallback();
+  PosixRequestQuit();
+}
+
+const int kQuitSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+}  // namespace
+
+bool QuitSignalCaught() { return quitCaught != 0; }
+
+void CatchQuitSignals(void (*onQuit)()) {
+  quitCallback = onQuit;
+  struct sigaction action = {};
+  action.sa_handler = OnQuitSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = 0;  // no SA_RESTART: a read that blocks returns EINTR
+  for (int signal : kQuitSignals) sigaction(signal, &action, nullptr);
+}
+
+void KeepQuitSignalsAway() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int signal : kQuitSignals) sigaddset(&set, signal);
+  pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
 void RestoreTerminal() { PosixRestoreTerminal(); }

@@ -1,5 +1,6 @@
 // The text side of the Windows program: a standard error only where one was given or lent; the
 // windows are always drawn, so nothing is presented as text.
+#include <csignal>
 #include <cstdio>
 
 #include "platform/Console.h"
@@ -19,7 +20,27 @@ void EndTerminalLine() {}
 void ResumeTerminalLine() {}
 void PresentWindowContent(HWND, const TWindowContent*) {}
 
+namespace {
+
+void (*quitCallback)() = nullptr;
+
+extern "C" void OnQuitSignal(int signal) {
+  std::signal(signal, OnQuitSignal);  // the runtime resets the handler before calling it
+  if (quitCallback != nullptr) quitCallback();
+}
+
+}  // namespace
+
 // Windows builds the command line itself, wakes its loops on its own and changes no terminal.
 void TakeProcessArguments(int, char**) {}
-void WakeForQuit() {}
 void RestoreTerminal() {}
+
+void CatchQuitSignals(void (*onQuit)()) {
+  quitCallback = onQuit;
+  std::signal(SIGINT, OnQuitSignal);
+  std::signal(SIGTERM, OnQuitSignal);
+  std::signal(SIGBREAK, OnQuitSignal);
+}
+
+// The console's control handler runs on a thread of its own; nothing to keep away.
+void KeepQuitSignalsAway() {}

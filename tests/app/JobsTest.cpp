@@ -333,6 +333,10 @@ TEST(RestorableNames, OnlyRelativeNamesThatStayInsideTheFolderAndThatEverySystem
       {WIDE_TEXT("CON"), false}, {WIDE_TEXT("aux.txt"), false}, {WIDE_TEXT("d\\com1.log"), false}, {WIDE_TEXT("Lpt9.x.y"), false}, {WIDE_TEXT("nul .txt"), false},
       {WIDE_TEXT("prn\\x"), false}, {WIDE_TEXT("name."), false}, {WIDE_TEXT("name "), false}, {WIDE_TEXT("console.txt"), true}, {WIDE_TEXT("com0.txt"), true},
       {WIDE_TEXT("lpt"), true}, {WIDE_TEXT("auxiliary"), true}, {WIDE_TEXT(".aux"), true},
+      // The superscript ports and the console's own names are devices too.
+      {WIDE_TEXT("COM\u00B9.txt"), false}, {WIDE_TEXT("lpt\u00B3.log"), false}, {WIDE_TEXT("d\\com\u00B2"), false},
+      {WIDE_TEXT("CONIN$"), false}, {WIDE_TEXT("conout$.txt"), false}, {WIDE_TEXT("com\u2074.txt"), true},
+      {WIDE_TEXT("conin.txt"), true}, {WIDE_TEXT("CONOUT"), true},
   };
   for (const TNameCase& c : cases)
     EXPECT_EQ(c.restorable, IsRestorableName(c.name.c_str(), uint32_t(c.name.size())))
