@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/Beneath.h"
+#include "platform/Upcase.h"
 
 namespace {
 
@@ -24,18 +25,35 @@ bool ComponentToWide(LPCWSTR component, std::wstring& wide) {
   return true;
 }
 
+// The final path of an open item, as the system resolves it.
+bool FinalPath(HANDLE item, std::wstring& path) {
+  const DWORD need = GetFinalPathNameByHandleW(item, nullptr, 0, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  if (need == 0) return false;
+  path.assign(need, L'\0');
+  const DWORD length = GetFinalPathNameByHandleW(item, &path[0], need, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  if (length == 0 || length >= need) return false;
+  path.resize(length);
+  return true;
+}
+
 // The full path of the item `component` in `folder`, from the folder's handle.
 bool ChildPath(HANDLE folder, LPCWSTR component, std::wstring& path) {
   std::wstring leaf;
   if (!ComponentToWide(component, leaf)) return false;
-  const DWORD need = GetFinalPathNameByHandleW(folder, nullptr, 0, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-  if (need == 0) return false;
-  path.assign(need, L'\0');
-  const DWORD length = GetFinalPathNameByHandleW(folder, &path[0], need, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-  if (length == 0 || length >= need) return false;
-  path.resize(length);
+  if (!FinalPath(folder, path)) return false;
   if (path.empty() || path.back() != L'\\') path += L'\\';
   path += leaf;
+  return true;
+}
+
+// Whether the item opened for `asked` (a parent's final path and a component) is where it was
+// asked for: a link that a file system shows as a plain folder (a Unix link under Wine) leads
+// elsewhere, and its final path says so. Names compare by the program's upper-casing.
+bool IsWhereAsked(HANDLE item, const std::wstring& asked) {
+  std::wstring resolved;
+  if (!FinalPath(item, resolved) || resolved.size() != asked.size()) return false;
+  for (size_t i = 0; i < resolved.size(); ++i)
+    if (UpcaseUnit(resolved[i]) != UpcaseUnit(asked[i])) return false;
   return true;
 }
 
@@ -52,6 +70,8 @@ HANDLE PinFolder(const std::wstring& path, bool refuseReparsePoint) {
     error = ERROR_CANT_RESOLVE_FILENAME;
   else if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
     error = ERROR_DIRECTORY;
+  else if (refuseReparsePoint && !IsWhereAsked(folder, path))
+    error = ERROR_CANT_RESOLVE_FILENAME;
   if (error == ERROR_SUCCESS) return folder;
   CloseHandle(folder);
   SetLastError(error);

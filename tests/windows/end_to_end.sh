@@ -88,6 +88,21 @@ for b in "${builds[@]}"; do
   [ "$rc" = 4 ] && [ "$(cd out && find . -type f)" = ./ok.txt ] || fail "$b: device names restored (exit $rc)"
   echo "device names left out and refused by $b"
 done
+# A Unix link in the restore's folder, which Wine shows as a plain folder, is refused as a link is:
+# nothing is written outside the folder.
+mkdir -p "$work/link/out" "$work/link/outside"
+ln -s "$work/link/outside" "$work/link/out/d"
+python3 "$root/tests/cli/pck.py" craft "$work/link/l.pck" 'd\x.txt=escaped' 'ok.txt=fine'
+for b in "${builds[@]}"; do
+  [ "$b" = linux ] && continue
+  mapfile -t program < <(command_of "$b")
+  cd "$work/link" && rm -f out/ok.txt
+  timeout 120 "${program[@]}" -h -d=out l.pck </dev/null >/dev/null 2>&1
+  rc=$?
+  [ "$rc" = 4 ] && [ -z "$(ls outside)" ] && [ -f out/ok.txt ] || fail "$b: followed a link out of the restore's folder (exit $rc)"
+  echo "a Unix link in the restore's folder refused by $b"
+done
+
 # Names typed on the command line reach the program as UTF-16, whatever the system's code page
 # (1251 under the Russian locale, 1252 under C.UTF-8): as sources and as -d= they are
 # restored exactly, and -d=Résumé never becomes the other folder Resume.
