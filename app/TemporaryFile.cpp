@@ -51,16 +51,19 @@ bool TTemporaryFile::Commit(const WCHAR* name, bool replace) {
   }
   if (name_[0] == 0) {
     // An unnamed file is linked under the name itself when nothing is there, which is atomic and
-    // never replaces; to replace, it is linked under a name of its own and renamed over the file.
+    // never replaces; to replace, it is linked under a name of its own and renamed over the file
+    // in one step of the platform.
     if (LinkFileBeneath(folder_, file_, name)) return Close(name, nullptr, false);
-    const bool linked = replace && Taken(GetLastError()) &&
-                        WithFreshName([&](const WCHAR* fresh) { return LinkFileBeneath(folder_, file_, fresh) != FALSE; });
-    if (!linked) {
-      const DWORD error = GetLastError();
-      Discard();
-      SetLastError(error);
-      return false;
-    }
+    const bool replaced = replace && Taken(GetLastError()) && WithFreshName([&](const WCHAR* fresh) {
+                            return ReplaceWithFileBeneath(folder_, file_, name, fresh) != FALSE;
+                          });
+    name_[0] = 0;  // the fresh name is gone again either way
+    const DWORD error = GetLastError();
+    const bool closed = CloseHandle(file_) != FALSE;
+    file_ = INVALID_HANDLE_VALUE;
+    // The old file is replaced by now: a close that fails is reported, and what was written kept.
+    SetLastError(closed ? error : GetLastError());
+    return replaced && closed;
   }
   return Close(name_, name, replace);
 }

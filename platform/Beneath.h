@@ -42,3 +42,8 @@ HANDLE CreateUnnamedFileBeneath(HANDLE folder);
 // Gives an open file made by CreateUnnamedFileBeneath the name `component` in `folder`; an item
 // of that name is never replaced (ERROR_ALREADY_EXISTS).
 BOOL LinkFileBeneath(HANDLE folder, HANDLE file, LPCWSTR component);
+// The same in place of the regular file `component` (never a folder, nor a file a handle holds
+// without FILE_SHARE_DELETE): the file is linked under the new name `scratch` (ERROR_ALREADY_EXISTS
+// when taken) and renamed over `component` at once, every check made before, so that a process
+// killed meanwhile can leave `scratch` behind only between those two system calls.
+BOOL ReplaceWithFileBeneath(HANDLE folder, HANDLE file, LPCWSTR component, LPCWSTR scratch);

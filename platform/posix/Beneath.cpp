@@ -167,19 +167,58 @@ HANDLE CreateUnnamedFileBeneath(HANDLE folder) {
   return AdoptSystemFile(fd, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, true);
 }
 
+namespace {
+
+// Links the open file under the system name `name` of `directory`; errno on failure.
+int LinkDescriptor(int fd, int directory, const std::string& name) {
+  // Through /proc, which needs no privilege; AT_EMPTY_PATH where /proc is not mounted.
+  char path[48];
+  std::snprintf(path, sizeof path, "/proc/self/fd/%d", fd);
+  int result = linkat(AT_FDCWD, path, directory, name.c_str(), AT_SYMLINK_FOLLOW);
+  if (result != 0 && errno == ENOENT) result = linkat(fd, "", directory, name.c_str(), AT_EMPTY_PATH);
+  return result;
+}
+
+}  // namespace
+
 BOOL LinkFileBeneath(HANDLE folder, HANDLE file, LPCWSTR component) {
   const int directory = DescriptorOf(folder);
   std::string name;
   if (directory < 0 || !ComponentToSystem(component, name)) return FALSE;
   const int fd = DescriptorOfFile(file);
   if (fd < 0) return FALSE;
-  // Through /proc, which needs no privilege; AT_EMPTY_PATH where /proc is not mounted.
-  char path[48];
-  std::snprintf(path, sizeof path, "/proc/self/fd/%d", fd);
-  int result = linkat(AT_FDCWD, path, directory, name.c_str(), AT_SYMLINK_FOLLOW);
-  if (result != 0 && errno == ENOENT) result = linkat(fd, "", directory, name.c_str(), AT_EMPTY_PATH);
-  if (result != 0) {
+  if (LinkDescriptor(fd, directory, name) != 0) {
     SetLastErrorOfNaming(errno);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+BOOL ReplaceWithFileBeneath(HANDLE folder, HANDLE file, LPCWSTR component, LPCWSTR scratch) {
+  const int directory = DescriptorOf(folder);
+  std::string target, through;
+  if (directory < 0 || !ComponentToSystem(component, target) || !ComponentToSystem(scratch, through)) return FALSE;
+  const int fd = DescriptorOfFile(file);
+  if (fd < 0) return FALSE;
+  // Everything that may refuse the replace is asked first, so that the scratch name lives for
+  // the two system calls of the link and the rename only.
+  struct stat st;
+  if (fstatat(directory, target.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode)) {
+    SetLastErrorWithErrno(ERROR_ACCESS_DENIED, EISDIR);  // Windows never replaces a folder
+    return FALSE;
+  }
+  if (HeldAgainstDelete(directory, target)) {
+    SetLastError(ERROR_SHARING_VIOLATION);
+    return FALSE;
+  }
+  if (LinkDescriptor(fd, directory, through) != 0) {
+    SetLastErrorOfNaming(errno);
+    return FALSE;
+  }
+  if (renameat(directory, through.c_str(), directory, target.c_str()) != 0) {
+    const int e = errno;
+    unlinkat(directory, through.c_str(), 0);
+    SetLastErrorOfNaming(e);
     return FALSE;
   }
   return TRUE;

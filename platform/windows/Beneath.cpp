@@ -146,3 +146,8 @@ BOOL LinkFileBeneath(HANDLE, HANDLE, LPCWSTR) {
   SetLastError(ERROR_NOT_SUPPORTED);
   return FALSE;
 }
+
+BOOL ReplaceWithFileBeneath(HANDLE, HANDLE, LPCWSTR, LPCWSTR) {
+  SetLastError(ERROR_NOT_SUPPORTED);
+  return FALSE;
+}
