@@ -63,7 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::fclose(archive);
   ResetFailures();
   bool ask = false, complete = false;
-  RestoreArchive(TAnsiString("x.pck"), nullptr, ask, complete);
+  RestoreArchive(WIDE_TEXT("x.pck"), nullptr, ask, complete);
   if (ItemsIn(outer) != 1) __builtin_trap();  // something was written beside the box
   return 0;
 }
