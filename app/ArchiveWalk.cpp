@@ -12,7 +12,7 @@
 #include "app/Reports.h"
 #include "app/RestoreEntry.h"
 #include "app/RunControl.h"
-#include "app/RunState.h"
+#include "app/Run.h"
 #include "foundation/Memdiag.h"
 
 namespace {
@@ -39,9 +39,9 @@ bool DecodesNothing(bool, bool) { return false; }
 struct TFindings {
   bool restorable, marked;
 };
-TFindings Examine(TArchiveReader& reader, TEntryHeader& header) {
+TFindings Examine(const TRun& run, TArchiveReader& reader, TEntryHeader& header) {
   const TFindings found{IsRestorableName(header.name, header.nameUnits), header.reserved <= kCheckedEntry};
-  header.checked = found.marked && WrittenChecked(reader, header, AcceptedBlockLength(BlockSize));
+  header.checked = found.marked && WrittenChecked(reader, header, AcceptedBlockLength(run.BlockSize));
   return found;
 }
 
@@ -87,22 +87,22 @@ struct TOpenArchive {
 // Walks the chain of `archive` from its first entry; `done` ("restored", "checked", "listed")
 // names what was done to the entries before a break in the chain. False when there is no memory
 // for an entry's header (reported).
-bool WalkArchive(const TWideName& archiveName, TOpenArchive& archive, TOknoSostoyaniya* window,
+bool WalkArchive(TRun& run, const TWideName& archiveName, TOpenArchive& archive, TOknoSostoyaniya* window,
                  TArchiveUse& use, const char* done, TDecodes decodes, const TVisitor& visit, TWalkResult& result) {
   TArchiveReader reader(archive.handle);
-  TReadAhead ahead(reader, [&](TEntryHeader& next) {
-    const TFindings found = Examine(reader, next);
+  TReadAhead ahead(run, reader, [&](TEntryHeader& next) {
+    const TFindings found = Examine(run, reader, next);
     return decodes(found.restorable, found.marked) && use.selection.Matches(next.name, next.nameUnits);
   });
   const uint32_t total = CountEntries(reader);
   TEntryHeader* header = nullptr;
   Create(header, 1);
   if (header == nullptr) {
-    ReportFailure(archiveName.c_str(), "not enough memory");
+    ReportName(archiveName.c_str(), "not enough memory");
     return false;
   }
   if (archive.size == 0) {
-    ReportFailure(archiveName.c_str(), "the archive is empty: it holds nothing");
+    ReportName(archiveName.c_str(), "the archive is empty: it holds nothing");
     result.whole = false;
   }
   uint64_t at = 0;
@@ -111,7 +111,7 @@ bool WalkArchive(const TWideName& archiveName, TOpenArchive& archive, TOknoSosto
     const float share = ShareOf(walked, total);
     PostProgress(window, share, share);
     if (QuitSignalled()) {
-      ReportFailure(archiveName.c_str(), "cancelled");
+      ReportName(archiveName.c_str(), "cancelled");
       result.whole = false;
       break;
     }
@@ -130,7 +130,7 @@ bool WalkArchive(const TWideName& archiveName, TOpenArchive& archive, TOknoSosto
                       cut ? "the archive is cut short inside the entry" : "the chain of entries breaks",
                       static_cast<unsigned long long>(at), walked, walked == 1 ? "entry" : "entries",
                       walked == 1 ? "was" : "were", done);
-      ReportFailure(archiveName.c_str(), reason);
+      ReportName(archiveName.c_str(), reason);
       result.whole = false;
       break;
     }
@@ -141,9 +141,9 @@ bool WalkArchive(const TWideName& archiveName, TOpenArchive& archive, TOknoSosto
     const TWideName name =
         header->nameUnits > 0 ? TWideName(header->name, header->nameUnits) : TWideName(WIDE_TEXT("(entry)"));
     PostEntryProgress(window, walked + 1, total, name);
-    const TFindings found = Examine(reader, *header);
+    const TFindings found = Examine(run, reader, *header);
     if (!found.restorable) {
-      ReportFailure(name.c_str(), "stored name is absolute, leaves the folder or cannot be restored as it is; skipped");
+      ReportName(name.c_str(), "stored name is absolute, leaves the folder or cannot be restored as it is; skipped");
       result.whole = false;
     }
     // Only 0 and 1 are defined; any other value would leave open whether the entry is checked.
@@ -151,7 +151,7 @@ bool WalkArchive(const TWideName& archiveName, TOpenArchive& archive, TOknoSosto
       char reason[96];
       std::snprintf(reason, sizeof reason, "damaged entry: its reserved byte is %u, not 0 or 1; skipped",
                     unsigned(header->reserved));
-      ReportFailure(name.c_str(), reason);
+      ReportName(name.c_str(), reason);
       result.whole = false;
     }
     const TVisit v = visit({reader, *header, name, found.restorable, found.marked,
@@ -179,10 +179,10 @@ bool WalkArchive(const TWideName& archiveName, TOpenArchive& archive, TOknoSosto
 }
 
 // Decodes one entry, into `folders` or (a test) nowhere.
-TVisit Decode(const TWalkEntry& entry, TRestoreFolders* folders, bool& askBeforeOverwrite, TOknoSostoyaniya* window) {
+TVisit Decode(TRun& run, const TWalkEntry& entry, TRestoreFolders* folders, TOknoSostoyaniya* window) {
   TVisit v;
   uint64_t bytes = 0;
-  const TRestoreOutcome outcome = RestoreEntry(entry.reader, entry.header, folders, askBeforeOverwrite, bytes,
+  const TRestoreOutcome outcome = RestoreEntry(run, entry.reader, entry.header, folders, bytes,
                                                entry.share, window, entry.nextShare, entry.ahead);
   v.whole = outcome == RestoreComplete || outcome == RestoreKept;
   v.completed = outcome == RestoreComplete;
@@ -232,19 +232,31 @@ void TestLine(const TWalkResult& result) {
   PrintResult(line);
 }
 
-// Lists the archive, with sizes from the trailers, or (with -t) from decoding every entry.
-bool ListArchive(const TWideName& archiveName, TOpenArchive& archive, TOknoSostoyaniya* window, bool& ask,
-                 TArchiveUse& use, TWalkResult& result) {
+// What a finished walk tells: false when it could not walk at all; otherwise whether every
+// selected entry up to the end of the file was handled whole.
+bool Ended(bool walked, const TWalkResult& result, TOknoSostoyaniya* window) {
+  if (!walked) return false;
+  std::fflush(stdout);
+  if (result.whole) PostProgress(window, 1.0f, 1.0f);
+  return result.whole;
+}
+
+}  // namespace
+
+bool ListArchive(TRun& run, const TWideName& archiveName, TOknoSostoyaniya* window, TArchiveUse& use) {
+  TOpenArchive archive;
+  if (!archive.Open(archiveName)) return false;
+  TWalkResult result;
   std::printf("%12s  %12s  %-19s  %s\n", "size", "packed", "modified", "name");
   const auto visit = [&](const TWalkEntry& entry) {
     TVisit v;
     if (entry.decodes) {
-      v = Decode(entry, nullptr, ask, window);
+      v = Decode(run, entry, nullptr, window);
     } else if (entry.marked && entry.header.checked) {
       v.sizeKnown = DeclaredEntrySize(entry.reader, entry.header, v.size);
       v.counted = v.sizeKnown ? v.size : 0;
       if (!v.sizeKnown) {
-        ReportFailure(entry.name.c_str(), "damaged entry: its blocks do not chain");
+        ReportName(entry.name.c_str(), "damaged entry: its blocks do not chain");
         v.whole = false;
       }
     }
@@ -252,53 +264,48 @@ bool ListArchive(const TWideName& archiveName, TOpenArchive& archive, TOknoSosto
     return v;
   };
   const TDecodes decodes = use.test ? [](bool, bool marked) { return marked; } : DecodesNothing;
-  if (!WalkArchive(archiveName, archive, window, use, use.test ? "checked" : "listed", decodes, visit, result))
-    return false;
-  ListTotals(result.walked, result.sizesKnown, result.bytes, result.packed);
-  if (use.test) TestLine(result);
-  return true;
+  const bool walked =
+      WalkArchive(run, archiveName, archive, window, use, use.test ? "checked" : "listed", decodes, visit, result);
+  if (walked) {
+    ListTotals(result.walked, result.sizesKnown, result.bytes, result.packed);
+    if (use.test) TestLine(result);
+  }
+  return Ended(walked, result, window);
 }
 
-}  // namespace
-
-bool RestoreArchive(const TWideName& archiveName, TOknoSostoyaniya* window, bool& askBeforeOverwrite,
-                    bool& complete, TArchiveUse use) {
-  complete = false;
+bool TestArchive(TRun& run, const TWideName& archiveName, TOknoSostoyaniya* window, TArchiveUse& use) {
   TOpenArchive archive;
   if (!archive.Open(archiveName)) return false;
   TWalkResult result;
-  bool walked = false;
-  if (use.list) {
-    walked = ListArchive(archiveName, archive, window, askBeforeOverwrite, use, result);
-  } else if (use.test) {
-    const auto visit = [&](const TWalkEntry& entry) {
-      return entry.decodes ? Decode(entry, nullptr, askBeforeOverwrite, window) : TVisit{false};
-    };
-    walked = WalkArchive(archiveName, archive, window, use, "checked", [](bool, bool marked) { return marked; }, visit,
-                         result);
-    if (walked) TestLine(result);
-  } else {
-    TRestoreFolders folders;
-    if (!folders.Open(use.folder)) {
-      ReportSystemFailure(use.folder.empty() ? WIDE_TEXT(".") : use.folder.c_str(), GetLastError());
-      return false;
-    }
-    folders.KeepOff(archive.handle, archiveName);
-    const auto visit = [&](const TWalkEntry& entry) {
-      return entry.decodes ? Decode(entry, &folders, askBeforeOverwrite, window) : TVisit{false};
-    };
-    walked = WalkArchive(archiveName, archive, window, use, "restored",
-                         [](bool restorable, bool marked) { return restorable && marked; }, visit, result);
-    if (walked && result.kept > 0) {
-      char line[96];
-      std::snprintf(line, sizeof line, "%u existing %s kept; -o replaces them", result.kept,
-                    result.kept == 1 ? "file was" : "files were");
-      ReportLine(line);
-    }
+  const auto visit = [&](const TWalkEntry& entry) {
+    return entry.decodes ? Decode(run, entry, nullptr, window) : TVisit{false};
+  };
+  const bool walked = WalkArchive(run, archiveName, archive, window, use, "checked",
+                                  [](bool, bool marked) { return marked; }, visit, result);
+  if (walked) TestLine(result);
+  return Ended(walked, result, window);
+}
+
+bool RestoreArchive(TRun& run, const TWideName& archiveName, TOknoSostoyaniya* window, TArchiveUse& use) {
+  TOpenArchive archive;
+  if (!archive.Open(archiveName)) return false;
+  TWalkResult result;
+  TRestoreFolders folders;
+  if (!folders.Open(use.folder)) {
+    ReportSystemFailure(use.folder.empty() ? WIDE_TEXT(".") : use.folder.c_str(), GetLastError());
+    return false;
   }
-  if (!walked) return false;
-  std::fflush(stdout);
-  if (result.whole) PostProgress(window, 1.0f, 1.0f);
-  complete = result.whole;
-  return true;
+  folders.KeepOff(archive.handle, archiveName);
+  const auto visit = [&](const TWalkEntry& entry) {
+    return entry.decodes ? Decode(run, entry, &folders, window) : TVisit{false};
+  };
+  const bool walked = WalkArchive(run, archiveName, archive, window, use, "restored",
+                                  [](bool restorable, bool marked) { return restorable && marked; }, visit, result);
+  if (walked && result.kept > 0) {
+    char line[96];
+    std::snprintf(line, sizeof line, "%u existing %s kept; -o replaces them", result.kept,
+                  result.kept == 1 ? "file was" : "files were");
+    ReportLine(line);
+  }
+  return Ended(walked, result, window);
 }

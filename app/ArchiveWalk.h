@@ -12,18 +12,23 @@
 #include "foundation/Tstring.h"
 #include "ui/Toknosostoyaniya.h"
 
-// What a run does with an archive: restore it, or only test it (decode and check every entry,
-// writing nothing), list it (one line per entry on standard output, sizes from the trailers), or
-// both (sizes from decoding).
+class TRun;
+
+// What a walk of an archive is asked to do besides its own job.
 struct TArchiveUse {
-  bool test = false;
-  bool list = false;
-  TWideName folder;  // where a restore writes (made when missing); empty: the current directory
+  bool test = false;     // a listing decodes every entry for its sizes (-t -l)
+  TWideName folder;      // where a restore writes (made when missing); empty: the current directory
   TSelection selection;  // the entries to touch (all when empty); a word that selects none fails
   TRunTotals* totals = nullptr;  // receives the entries restored or checked whole and their bytes
 };
-// False when the archive cannot be opened. complete is set to whether every entry up to the end
-// of the file was restored (or tested) whole; answers No to an overwrite question count as
-// complete. An entry that cannot be restored is reported and skipped; the walk goes on.
-bool RestoreArchive(const TWideName& archiveName, TOknoSostoyaniya* window, bool& askBeforeOverwrite,
-                    bool& complete, TArchiveUse use = TArchiveUse());
+
+// Each walks the archive's chain once and returns whether every selected entry up to the end of
+// the file was handled whole; false also when the archive cannot be opened or walked (reported).
+// An entry that cannot be handled is reported and the walk goes on; an answer No to an overwrite
+// question counts as whole.
+//   RestoreArchive: every entry restored below the use's folder.
+//   TestArchive: every entry decoded and checked, nothing written or asked.
+//   ListArchive: one line per entry on standard output, sizes from the trailers (or decoding).
+bool RestoreArchive(TRun& run, const TWideName& archiveName, TOknoSostoyaniya* window, TArchiveUse& use);
+bool TestArchive(TRun& run, const TWideName& archiveName, TOknoSostoyaniya* window, TArchiveUse& use);
+bool ListArchive(TRun& run, const TWideName& archiveName, TOknoSostoyaniya* window, TArchiveUse& use);

@@ -47,12 +47,14 @@ struct TSlotState {
   bool ownsBuffer = false;
 };
 
-// The engine's work on one slot, in the calling worker's own work area.
-void RunTask(TSlotState& s, SBlockWork& work, int32_t blockSize) {
+// The engine's work on one slot, in the calling worker's own work area; with compression off
+// every block is stored.
+void RunTask(TSlotState& s, SBlockWork& work, int32_t blockSize, bool compression) {
   TBlockSlot& slot = s.slot;
   if (s.task == BlockCompress) {
     if (work.prePass == nullptr) CreateBlockWork(work, uint32_t(blockSize));
     work.abandon = &abandonBlocks;
+    work.compression = compression;
     slot.ok = CompressBlockIn(work, slot.output, slot.outputLength, slot.input, slot.inputLength);
     if (slot.ok && slot.checked && slot.outputLength == 0) {
       // An empty file's one block: the stored form of nothing, so that its trailer checks the
@@ -82,6 +84,7 @@ void RunTask(TSlotState& s, SBlockWork& work, int32_t blockSize) {
 class TBlockPipelineState {
  public:
   int32_t blockSize = 0;
+  bool compression = true;
   std::vector<TSlotState> slots;     // the full-size ones first, then the small ones
   size_t fullSlots = 0;
   std::deque<TSlotState*> inFlight;  // oldest first; owned by the run's thread
@@ -111,7 +114,7 @@ class TBlockPipelineState {
         s = queue.front();
         queue.pop_front();
       }
-      RunTask(*s, work, blockSize);
+      RunTask(*s, work, blockSize, compression);
       bool wake;
       {
         std::lock_guard<std::mutex> guard(lock);
@@ -131,12 +134,13 @@ class TBlockPipelineState {
 };
 
 bool TBlockPipeline::Start(const TPipelinePlan& plan, int32_t blockSize, uint8_t* firstBuffer, uint64_t bufferBytes,
-                           bool smallBlocks) {
+                           bool smallBlocks, bool compression) {
   Stop();
   const uint32_t workers = plan.workers;
   if (workers == 0 || plan.slots == 0 || blockSize <= 0 || firstBuffer == nullptr) return false;
   TBlockPipelineState* state = new TBlockPipelineState;
   state->blockSize = blockSize;
+  state->compression = compression;
   const uint32_t smallSlots =
       smallBlocks && workers > 1 && uint32_t(blockSize) > kSmallBlock ? kSmallSlotsPerWorker * workers : 0;
   state->slots.resize(plan.slots + smallSlots);
@@ -216,7 +220,7 @@ void TBlockPipeline::Submit(TBlockSlot* slot, TBlockTask task, uint32_t inputLen
   // A small payload restores in less time than a hand-off to a worker and back costs: it is
   // restored here, in order all the same (its result is taken after those of the blocks before it).
   if (state_->threads.empty() || (task == BlockRestore && !handOff && inputLength <= kInlineRestoreBytes)) {
-    RunTask(*s, state_->inlineWork, state_->blockSize);
+    RunTask(*s, state_->inlineWork, state_->blockSize, state_->compression);
     s->done = true;
     return;
   }
@@ -260,7 +264,7 @@ TBlockSlot* TBlockPipeline::Oldest() {
     if (next->task != BlockRestore || next->slot.inputLength > kHelpRestoreBytes) break;
     state_->queue.pop_front();
     guard.unlock();
-    RunTask(*next, state_->inlineWork, state_->blockSize);
+    RunTask(*next, state_->inlineWork, state_->blockSize, state_->compression);
     guard.lock();
     next->done = true;
   }

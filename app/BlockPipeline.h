@@ -44,9 +44,10 @@ class TBlockPipeline {
   // uses firstBuffer (the run's own buffer), the others get buffers of its size from the memory
   // manager (fewer when it gives fewer). False when no worker can be had; the pipeline then stays
   // stopped.
-  // With smallBlocks (compressing), several workers also get slots for blocks of small files.
+  // With smallBlocks (compressing), several workers also get slots for blocks of small files;
+  // without compression, blocks to compress are stored.
   bool Start(const struct TPipelinePlan& plan, int32_t blockSize, uint8_t* firstBuffer, uint64_t bufferBytes,
-             bool smallBlocks);
+             bool smallBlocks, bool compression = true);
   // Waits for the blocks in flight, ends the workers and gives every buffer and work area back.
   void Stop();
   bool Started() const { return state_ != nullptr; }

@@ -16,7 +16,6 @@
 #include "app/RestoreEntry.h"
 #include "app/RunControl.h"
 #include "app/Operaciisfaylamiipapkami.h"
-#include "engine/Compression.h"
 #include "platform/win32.h"
 #include "ui/Kernel.h"
 #include "ui/Preobrazovaniechisel.h"
@@ -99,6 +98,7 @@ int ReadCommandLineText(const TWideName& commandLine, TRunRequest& request) {
   double windowSize = 2097152.0;
   bool hidden = false;
   bool askBeforeOverwrite = true;
+  bool compression = true;
   bool usage = false;
   bool test = false;
   bool list = false;
@@ -118,7 +118,7 @@ int ReadCommandLineText(const TWideName& commandLine, TRunRequest& request) {
     } else if (Is(token, "-o")) {
       askBeforeOverwrite = false;
     } else if (Is(token, "-s")) {
-      SetCompression(false);
+      compression = false;
     } else if (Is(token, "/?")) {
       usage = true;
     } else if (Is(token, "--help") || Is(token, "--version")) {
@@ -200,7 +200,7 @@ int ReadCommandLineText(const TWideName& commandLine, TRunRequest& request) {
     if (error == ERROR_NO_UNICODE_TRANSLATION)  // the cause is the name itself
       ReportSystemFailure(shown.c_str(), error);
     else
-      ReportFailure(shown.c_str(), "the folder does not exist or cannot be entered");
+      ReportName(shown.c_str(), "the folder does not exist or cannot be entered");
     return CommandLineFolderMissing;
   }
 
@@ -215,6 +215,7 @@ int ReadCommandLineText(const TWideName& commandLine, TRunRequest& request) {
   request.windowSize = windowSize;
   request.hidden = hidden || list;  // a listing goes to standard output, with no progress line beside it
   request.askBeforeOverwrite = askBeforeOverwrite;
+  request.compression = compression;
   request.test = test;
   request.list = list;
   request.restoreFolder = restoreFolder;

@@ -21,6 +21,7 @@ struct TRunRequest {
   double windowSize = 2097152.0;  // -w=n; not range-checked here
   bool hidden = false;            // -h: no progress window
   bool askBeforeOverwrite = true; // cleared by -o
+  bool compression = true;        // cleared by -s: every block is stored (the run's SetCompression)
   bool test = false;              // -t: the source is an archive to decode and check, not restore
   bool list = false;              // -l: the source is an archive to list
   TWideName restoreFolder;        // -d=FOLDER, absolute: restore below it instead of the archive's folder
@@ -40,7 +41,6 @@ extern const char* const UsageText;
 extern const char* const UsageCaption;
 
 // Reads GetCommandLineW(). Returns CommandLineRun with request filled, or the exit code 1 or 3.
-// -s switches the compression engine to storing at once.
 int ReadCommandLine(TRunRequest& request);
 
 // The same over a given command line (program name first, as Windows passes it). Every name on it

@@ -7,142 +7,112 @@
 #include <deque>
 
 #include "app/ArchiveFormat.h"
-#include "app/RunState.h"
 #include "app/Reports.h"
+#include "app/Run.h"
 #include "app/RunControl.h"
 
-namespace {
+// Entries wait in the writer until everything before them is written, so the blocks of one file
+// are compressed while the next blocks, or the next files, are read. Only the run's thread uses it.
 
-// The entries being compressed, in archive order: a header, the blocks, the back-patch. Each waits
-// here until everything before it is written, so the blocks of one file are compressed while the
-// next blocks, or the next files, are read. Only the run's thread uses it.
-class TArchiveWriter {
- public:
-  // EntryWritten while nothing has failed, else the first failure's result.
-  int32_t State() const { return state_; }
+void TArchiveWriter::QueueHeader(HANDLE archive, const TWideName& name, uint64_t time) {
+  TPending p;
+  p.kind = PendingHeader;
+  p.archive = archive;
+  p.name = name;
+  p.time = time;
+  pending_.push_back(p);
+}
 
-  void QueueHeader(HANDLE archive, const TWideName& name, uint64_t time) {
-    TPending p;
-    p.kind = PendingHeader;
-    p.archive = archive;
-    p.name = name;
-    p.time = time;
-    pending_.push_back(p);
-  }
-  void QueueBlock(TBlockSlot* slot, uint32_t length, uint64_t seed, float position, float base) {
-    slot->checked = true;
-    slot->seed = seed;
-    TPending p;
-    p.kind = PendingBlock;
-    p.slot = slot;
-    p.position = position;
-    p.base = base;
-    BlockPipeline.Submit(slot, BlockCompress, length);
-    pending_.push_back(p);
-  }
-  void QueueFinish(float end) {
-    TPending p;
-    p.kind = PendingFinish;
-    p.position = p.base = end;
-    pending_.push_back(p);
-  }
+void TArchiveWriter::QueueBlock(TBlockSlot* slot, uint32_t length, uint64_t seed, float position, float base) {
+  slot->checked = true;
+  slot->seed = seed;
+  TPending p;
+  p.kind = PendingBlock;
+  p.slot = slot;
+  p.position = position;
+  p.base = base;
+  pipeline_.Submit(slot, BlockCompress, length);
+  pending_.push_back(p);
+}
 
-  // A slot to read the next block into: blocks are written, oldest first, until one is free.
-  TBlockSlot* Slot(uint32_t length, TOknoSostoyaniya* window) {
-    for (;;) {
-      if (state_ != EntryWritten) return nullptr;
-      if (TBlockSlot* slot = BlockPipeline.FreeSlot(length)) return slot;
-      if (pending_.empty()) {  // no slot at all: the run has no working buffer
-        Fail(EntryEngineFailed, fileName_.c_str(), "no working buffer", 0);
-        return nullptr;
-      }
-      WriteOldest(window);
+void TArchiveWriter::QueueFinish(float end) {
+  TPending p;
+  p.kind = PendingFinish;
+  p.position = p.base = end;
+  pending_.push_back(p);
+}
+
+TBlockSlot* TArchiveWriter::Slot(uint32_t length, TOknoSostoyaniya* window) {
+  for (;;) {
+    if (state_ != EntryWritten) return nullptr;
+    if (TBlockSlot* slot = pipeline_.FreeSlot(length)) return slot;
+    if (pending_.empty()) {  // no slot at all: the run has no working buffer
+      Fail(EntryEngineFailed, fileName_.c_str(), "no working buffer", 0);
+      return nullptr;
     }
+    WriteOldest(window);
   }
+}
 
-  // Writes everything queued; false (with the failure reported) when something could not be.
-  bool Drain(TOknoSostoyaniya* window) {
-    while (state_ == EntryWritten && !pending_.empty()) WriteOldest(window);
-    return state_ == EntryWritten;
-  }
+bool TArchiveWriter::Drain(TOknoSostoyaniya* window) {
+  while (state_ == EntryWritten && !pending_.empty()) WriteOldest(window);
+  return state_ == EntryWritten;
+}
 
-  // Ends the run's writing without writing what is queued (a failure or a cancel).
-  void Abandon(int32_t result) {
-    if (state_ == EntryWritten) state_ = result;
-    BlockPipeline.Discard();
-    pending_.clear();
-  }
+void TArchiveWriter::Abandon(int32_t result) {
+  if (state_ == EntryWritten) state_ = result;
+  pipeline_.Discard();
+  pending_.clear();
+}
 
-  // A failure ends what was queued with it; entries queued afterwards start afresh.
-  void StartIfIdle() {
-    if (pending_.empty()) state_ = EntryWritten;
-  }
+void TArchiveWriter::StartIfIdle() {
+  if (pending_.empty()) state_ = EntryWritten;
+}
 
- private:
-  enum TPendingKind : uint8_t { PendingHeader, PendingBlock, PendingFinish };
-  struct TPending {
-    TPendingKind kind;
-    HANDLE archive = INVALID_HANDLE_VALUE;
-    TWideName name;
-    uint64_t time = 0;
-    TBlockSlot* slot = nullptr;
-    float position = 0, base = 0;
-  };
+void TArchiveWriter::Fail(int32_t result, const WCHAR* name, const char* reason, DWORD error) {
+  if (reason != nullptr)
+    ReportName(name, reason);
+  else
+    ReportSystemFailure(name, error);
+  Abandon(result);
+}
 
-  void Fail(int32_t result, const WCHAR* name, const char* reason, DWORD error) {
-    if (reason != nullptr)
-      ReportFailure(name, reason);
-    else
-      ReportSystemFailure(name, error);
-    Abandon(result);
-  }
-
-  void WriteOldest(TOknoSostoyaniya* window) {
-    TPending p = pending_.front();
-    pending_.pop_front();
-    switch (p.kind) {
-      case PendingHeader:
-        archive_ = p.archive;
-        fileName_ = p.name;
-        if (!WriteEntryHeader(archive_, p.name.c_str(), uint32_t(p.name.size()), p.time, entryStart_))
-          return Fail(EntryInputOutputFailed, fileName_.c_str(), nullptr, GetLastError());
-        if (window != nullptr) PumpProgressMessages(window);
-        return;
-      case PendingBlock: {
-        TBlockSlot* slot = BlockPipeline.Oldest();
-        const bool compressed = slot->ok;
-        const bool written = compressed && WriteEntryBlock(archive_, slot->output, slot->outputLength);
-        const DWORD error = GetLastError();
-        BlockPipeline.Release(slot);
-        if (!compressed && QuitSignalled()) return Fail(EntryCancelled, fileName_.c_str(), "cancelled", 0);
-        if (!compressed)
-          return Fail(EntryEngineFailed, fileName_.c_str(), "the compression engine could not get its work area", 0);
-        if (!written) return Fail(EntryInputOutputFailed, WIDE_TEXT("compressed file"), nullptr, error);
-        PostProgress(window, p.position, p.base);
-        return;
-      }
-      case PendingFinish:
-        if (!FinishEntry(archive_, entryStart_))
-          return Fail(EntryInputOutputFailed, WIDE_TEXT("compressed file"), nullptr, GetLastError());
-        PostProgress(window, p.position, p.base);
-        return;
+void TArchiveWriter::WriteOldest(TOknoSostoyaniya* window) {
+  TPending p = pending_.front();
+  pending_.pop_front();
+  switch (p.kind) {
+    case PendingHeader:
+      archive_ = p.archive;
+      fileName_ = p.name;
+      if (!WriteEntryHeader(archive_, p.name.c_str(), uint32_t(p.name.size()), p.time, entryStart_))
+        return Fail(EntryInputOutputFailed, fileName_.c_str(), nullptr, GetLastError());
+      if (window != nullptr) PumpProgressMessages(window);
+      return;
+    case PendingBlock: {
+      TBlockSlot* slot = pipeline_.Oldest();
+      const bool compressed = slot->ok;
+      const bool written = compressed && WriteEntryBlock(archive_, slot->output, slot->outputLength);
+      const DWORD error = GetLastError();
+      pipeline_.Release(slot);
+      if (!compressed && QuitSignalled()) return Fail(EntryCancelled, fileName_.c_str(), "cancelled", 0);
+      if (!compressed)
+        return Fail(EntryEngineFailed, fileName_.c_str(), "the compression engine could not get its work area", 0);
+      if (!written) return Fail(EntryInputOutputFailed, WIDE_TEXT("compressed file"), nullptr, error);
+      PostProgress(window, p.position, p.base);
+      return;
     }
+    case PendingFinish:
+      if (!FinishEntry(archive_, entryStart_))
+        return Fail(EntryInputOutputFailed, WIDE_TEXT("compressed file"), nullptr, GetLastError());
+      PostProgress(window, p.position, p.base);
+      return;
   }
+}
 
-  std::deque<TPending> pending_;
-  int32_t state_ = EntryWritten;
-  HANDLE archive_ = INVALID_HANDLE_VALUE;
-  TWideName fileName_;
-  uint64_t entryStart_ = 0;
-};
-
-TArchiveWriter writer;
-TRunTotals queued;
-
-}  // namespace
-
-int32_t QueueFileEntry(HANDLE archive, const TWideName& name, float base, TOknoSostoyaniya* window,
+int32_t QueueFileEntry(TRun& run, HANDLE archive, const TWideName& name, float base, TOknoSostoyaniya* window,
                        uint64_t& lastWriteTime, float end) {
+  TArchiveWriter& writer = run.writer;
+  const int32_t BlockSize = run.BlockSize;
   const WCHAR* wide = name.c_str();
   writer.StartIfIdle();
   if (name.size() > kEntryNameLimit) {
@@ -161,7 +131,7 @@ int32_t QueueFileEntry(HANDLE archive, const TWideName& name, float base, TOknoS
     if (systemReason)
       ReportSystemFailure(wide, error);
     else if (reason != nullptr)
-      ReportFailure(wide, reason);
+      ReportName(wide, reason);
     writer.Abandon(result);
     return result;
   };
@@ -191,24 +161,22 @@ int32_t QueueFileEntry(HANDLE archive, const TWideName& name, float base, TOknoS
   }
   writer.QueueFinish(end);
   CloseHandle(source);
-  ++queued.files;
-  queued.fileBytes += done;
+  ++run.queued.files;
+  run.queued.fileBytes += done;
   return EntryWritten;
 }
 
-bool FinishQueuedEntries(TOknoSostoyaniya* window) { return writer.Drain(window); }
+bool FinishQueuedEntries(TRun& run, TOknoSostoyaniya* window) { return run.writer.Drain(window); }
 
-TRunTotals QueuedTotals() { return queued; }
-
-int32_t CompressFileEntry(HANDLE archive, const TWideName& name, float base, TOknoSostoyaniya* window,
+int32_t CompressFileEntry(TRun& run, HANDLE archive, const TWideName& name, float base, TOknoSostoyaniya* window,
                           uint64_t& lastWriteTime, float end) {
-  const int32_t result = QueueFileEntry(archive, name, base, window, lastWriteTime, end);
+  const int32_t result = QueueFileEntry(run, archive, name, base, window, lastWriteTime, end);
   if (result == EntrySourceNotOpened) {
     char reason[1024];
     UnopenedReason(name.c_str(), GetLastError(), reason, sizeof reason);
-    ReportFailure(name.c_str(), reason);
+    ReportName(name.c_str(), reason);
   }
   if (result != EntryWritten) return result;
-  return FinishQueuedEntries(window) ? EntryWritten : writer.State();
+  return FinishQueuedEntries(run, window) ? EntryWritten : run.writer.State();
 }
 

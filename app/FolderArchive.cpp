@@ -7,6 +7,7 @@
 #include "app/Operaciisfaylamiipapkami.h"
 #include "app/CompressEntry.h"
 #include "app/Reports.h"
+#include "app/Run.h"
 #include "app/RunControl.h"
 
 namespace {
@@ -35,10 +36,11 @@ bool LeadsBack(const TWideName& resolved, const TWalkLevel* level) {
   return false;
 }
 
-void LeaveOut(const TWideName& name, const char* why) {
+void LeaveOut(TTreeWalk& walk, const TWideName& name, const char* why) {
   char reason[1024];
   std::snprintf(reason, sizeof reason, "%s; left out", why);
-  ReportSkipped(name.c_str(), reason);
+  ReportName(name.c_str(), reason);
+  ++walk.leftOut;
 }
 
 bool IsDotName(const WCHAR* name) { return name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0)); }
@@ -80,8 +82,8 @@ bool PointsNowhere(const TWideName& name) {
   return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
 
-bool CompressTree(HANDLE archive, const TWideName& folder, const TWalkLevel* parent, uint32_t& counter,
-                  uint32_t& total, TOknoSostoyaniya* window, uint64_t& latestTime) {
+bool CompressTree(TRun& run, HANDLE archive, const TWideName& folder, const TWalkLevel* parent,
+                  TOknoSostoyaniya* window, TTreeWalk& walk) {
   const TWalkLevel level{ResolvedFolderName(folder), parent};
   WIN32_FIND_DATAW item;
   HANDLE search = FindFirstFileW(Joined(folder, kEveryName).c_str(), &item);
@@ -91,7 +93,8 @@ bool CompressTree(HANDLE archive, const TWideName& folder, const TWalkLevel* par
     char system[960], reason[1024];
     SystemReason(GetLastError(), system, sizeof system);
     std::snprintf(reason, sizeof reason, "%s; the folder is left out", system);
-    ReportSkipped(folder.c_str(), reason);
+    ReportName(folder.c_str(), reason);
+    ++walk.leftOut;
     return true;
   }
   bool failed = false;
@@ -100,41 +103,41 @@ bool CompressTree(HANDLE archive, const TWideName& folder, const TWalkLevel* par
     if (isFolder && IsDotName(item.cFileName)) continue;
     const TWideName name = Joined(folder, item.cFileName);
     if (const char* why = UnstorableReason(item.cFileName)) {
-      LeaveOut(name, why);
+      LeaveOut(walk, name, why);
       continue;
     }
     if (isFolder) {
       const TWideName sub = Joined(name, kSeparator);
       if (LeadsBack(ResolvedFolderName(sub), &level)) {
-        ReportNote(name.c_str(), "a folder link that leads back into the tree or above it; not walked");
+        ReportName(name.c_str(), "a folder link that leads back into the tree or above it; not walked");
         continue;
       }
-      if (!CompressTree(archive, sub, &level, counter, total, window, latestTime)) {
+      if (!CompressTree(run, archive, sub, &level, window, walk)) {
         failed = true;
         break;
       }
     } else {
       if ((item.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && PointsNowhere(name)) {
-        ReportSkipped(name.c_str(), "a link that points nowhere; left out");
+        LeaveOut(walk, name, "a link that points nowhere");
         continue;
       }
-      const float base = ShareOf(counter, total);
-      const float end = ShareOf(counter + 1, total);
-      PostEntryProgress(window, counter + 1, total, name);
+      const float base = ShareOf(walk.counter, walk.total);
+      const float end = ShareOf(walk.counter + 1, walk.total);
+      PostEntryProgress(window, walk.counter + 1, walk.total, name);
       uint64_t time = 0;
-      const int32_t result = QueueFileEntry(archive, name, base, window, time, end);
-      ++counter;
+      const int32_t result = QueueFileEntry(run, archive, name, base, window, time, end);
+      ++walk.counter;
       if (result == EntrySourceNotOpened) {
         char why[960];
         UnopenedReason(name.c_str(), GetLastError(), why, sizeof why);
-        LeaveOut(name, why);
+        LeaveOut(walk, name, why);
         continue;
       }
       if (result != EntryWritten) {
         failed = true;
         break;
       }
-      if (time > latestTime) latestTime = time;
+      if (time > walk.latestTime) walk.latestTime = time;
     }
   } while (FindNextFileW(search, &item));
   FindClose(search);
@@ -145,8 +148,7 @@ bool CompressTree(HANDLE archive, const TWideName& folder, const TWalkLevel* par
 
 uint32_t CountFolderFiles(const TWideName& folder) { return CountTree(folder, nullptr); }
 
-uint32_t CompressFolder(HANDLE archive, const TWideName& folder, uint32_t& counter, uint32_t& total,
-                        TOknoSostoyaniya* window, uint64_t& latestTime) {
-  const bool walked = CompressTree(archive, folder, nullptr, counter, total, window, latestTime);
-  return FinishQueuedEntries(window) && walked ? counter : 0;
+bool CompressFolder(TRun& run, HANDLE archive, const TWideName& folder, TOknoSostoyaniya* window, TTreeWalk& walk) {
+  const bool walked = CompressTree(run, archive, folder, nullptr, window, walk);
+  return FinishQueuedEntries(run, window) && walked;
 }

@@ -13,9 +13,18 @@
 #include "platform/win32.h"
 #include "ui/Toknosostoyaniya.h"
 
+class TRun;
+
 uint32_t CountFolderFiles(const TWideName& folder);
 
-// 0 when a folder cannot be listed or a file failed (the walk ends at once), else the counter at
-// the end (0 for a tree without files).
-uint32_t CompressFolder(HANDLE archive, const TWideName& folder, uint32_t& counter, uint32_t& total,
-                        TOknoSostoyaniya* window, uint64_t& latestTime);
+// Where a folder's compress stands, and what it came to.
+struct TTreeWalk {
+  uint32_t counter = 0;     // files met so far
+  uint32_t total = 0;       // files counted beforehand, for the progress
+  uint64_t latestTime = 0;  // the newest last-write time of the files stored
+  uint32_t leftOut = 0;     // files and folders left out on purpose, each named in a report line
+};
+
+// False when a file failed (the walk ends at once; what failed is reported). Files and folders
+// that cannot be stored are left out, counted and named, and the walk goes on.
+bool CompressFolder(TRun& run, HANDLE archive, const TWideName& folder, TOknoSostoyaniya* window, TTreeWalk& walk);

@@ -11,7 +11,7 @@
 #include "app/Reports.h"
 #include "app/RestoreEntry.h"
 #include "app/RunControl.h"
-#include "app/RunState.h"
+#include "app/Run.h"
 #include "app/TemporaryFile.h"
 #include "app/ArchiveWalk.h"
 #include "app/FolderArchive.h"
@@ -89,173 +89,196 @@ void MemoryProbe() {
   Free(probe);
 }
 
-int MainRoutine() {
-  if (!memoryAvailable) return ExitNoMemory;
-  ResetFailures();
+namespace {
 
-  TRunRequest request;
-  const int early = ReadCommandLine(request);
-  if (early == CommandLinePrinted) return ExitDone;
-  if (early != 0) return early;
-  const bool compress = request.mode != RunDecompress;
-
-  HANDLE output = INVALID_HANDLE_VALUE;
-  HANDLE outputFolder = nullptr;
+// The compressed file a compress writes: a temporary of the current directory (the source's
+// folder) that takes the output's name only when the job has succeeded. Whatever way the run
+// ends, what is left of the temporary goes with this object.
+struct TOutput {
+  HANDLE folder = nullptr;
   TTemporaryFile temporary;
-  bool replaceOutput = false;
-  if (compress) {
-    TWideName stored = request.sourceName;
-    if (request.isFolder) stored.pop_back();
-    if (const char* why = UnstorableReason(stored.c_str())) {
-      char reason[160];
-      std::snprintf(reason, sizeof reason, "%s; nothing was compressed", why);
-      ReportFailure(stored.c_str(), reason);
-      return ExitIncomplete;
-    }
-    // Decided before the work from what the folder holds, not from what this process may open:
-    // an existing file is replaced only after a Yes or with -o, and anything but a regular file
-    // never.
-    const WCHAR* outputName = request.outputName.c_str();
-    const DWORD outputAttributes = GetFileAttributesW(outputName);
-    const bool outputExists = outputAttributes != INVALID_FILE_ATTRIBUTES;
-    if (outputExists && (outputAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-      ReportFailure(outputName, "a folder has the compressed file's name; nothing was compressed");
-      return ExitOutputRefused;
-    }
-    if (outputExists && (outputAttributes & FILE_ATTRIBUTE_DEVICE)) {
-      ReportFailure(outputName, "a pipe, device or socket has the compressed file's name; nothing was compressed");
-      return ExitOutputRefused;
-    }
-    if (outputExists && !request.isFolder && OutputIsSource(request.sourceName, request.outputName)) {
-      ReportFailure(outputName, "the compressed file would replace its own source; refused");
-      return ExitOutputRefused;
-    }
-    if (outputExists && request.askBeforeOverwrite) {
-      if (ShowMessageWindowW(nullptr, OverwriteQuestion(request.outputName).c_str(), nullptr, MB_YESNO) == IDNO) {
-        ReportKeptOutput(request.outputName, "exists");
-        return ExitOutputRefused;
-      }
-    }
-    replaceOutput = outputExists;
-    // Written into a temporary of the output's folder, which takes the output's name only once it
-    // is complete, so a failed or cancelled run leaves an older archive as it was.
-    outputFolder = OpenFolderW(WIDE_TEXT(""));
-    if (outputFolder == nullptr || !temporary.Create(outputFolder)) {
-      ReportSystemFailure(outputName, GetLastError());
-      if (outputFolder != nullptr) CloseHandle(outputFolder);
-      return ExitOutputRefused;
-    }
-    output = temporary.Handle();
+  bool replace = false;  // an existing archive is replaced (the user's Yes, or -o)
+  ~TOutput() {
+    temporary.Discard();
+    if (folder != nullptr) CloseHandle(folder);
   }
+};
 
-  BlockSize = RoundToInt(request.windowSize);
-  if (BlockSize <= 0 || uint32_t(BlockSize) > kLargestWindow ||
-      !AllocateBlockBuffer(BlockSize, compress ? BlockCompress : BlockRestore)) {
+// The output's checks, the question and the temporary; ExitDone when the work may begin.
+int PrepareOutput(const TRunRequest& request, TOutput& output) {
+  TWideName stored = request.sourceName;
+  if (request.isFolder) stored.pop_back();
+  if (const char* why = UnstorableReason(stored.c_str())) {
+    char reason[160];
+    std::snprintf(reason, sizeof reason, "%s; nothing was compressed", why);
+    ReportName(stored.c_str(), reason);
+    return ExitIncomplete;
+  }
+  // Decided before the work from what the folder holds, not from what this process may open: an
+  // existing file is replaced only after a Yes or with -o, and anything but a regular file never.
+  const WCHAR* outputName = request.outputName.c_str();
+  const DWORD outputAttributes = GetFileAttributesW(outputName);
+  const bool outputExists = outputAttributes != INVALID_FILE_ATTRIBUTES;
+  if (outputExists && (outputAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    ReportName(outputName, "a folder has the compressed file's name; nothing was compressed");
+    return ExitOutputRefused;
+  }
+  if (outputExists && (outputAttributes & FILE_ATTRIBUTE_DEVICE)) {
+    ReportName(outputName, "a pipe, device or socket has the compressed file's name; nothing was compressed");
+    return ExitOutputRefused;
+  }
+  if (outputExists && !request.isFolder && OutputIsSource(request.sourceName, request.outputName)) {
+    ReportName(outputName, "the compressed file would replace its own source; refused");
+    return ExitOutputRefused;
+  }
+  if (outputExists && request.askBeforeOverwrite &&
+      ShowMessageWindowW(nullptr, OverwriteQuestion(request.outputName).c_str(), nullptr, MB_YESNO) == IDNO) {
+    ReportKeptOutput(request.outputName, "exists");
+    return ExitOutputRefused;
+  }
+  output.replace = outputExists;
+  output.folder = OpenFolderW(WIDE_TEXT(""));
+  if (output.folder == nullptr || !output.temporary.Create(output.folder)) {
+    ReportSystemFailure(outputName, GetLastError());
+    return ExitOutputRefused;
+  }
+  return ExitDone;
+}
+
+// The working buffer, its workers and (compressing) the engine's work area, asked for before
+// anything is written; false (one line said why) when they cannot be had.
+bool PrepareBuffers(TRun& run, const TRunRequest& request, bool compress) {
+  const int32_t blockSize = RoundToInt(request.windowSize);
+  if (blockSize <= 0 || uint32_t(blockSize) > kLargestWindow ||
+      !run.AllocateBlockBuffer(blockSize, compress ? BlockCompress : BlockRestore)) {
     char line[128];
     std::snprintf(line, sizeof line, "a window of %.0f bytes cannot be used (-w takes 1 to %u)", request.windowSize,
                   kLargestWindow);
     ReportLine(line);
-    temporary.Discard();
-    if (outputFolder != nullptr) CloseHandle(outputFolder);
-    return ExitUsageOrBuffer;
+    return false;
   }
-
-  if (compress && CompressionEnabled() && !WorkAreaObtainable(uint32_t(BlockSize))) {
+  if (compress && run.compression && !WorkAreaObtainable(uint32_t(blockSize))) {
     char line[160];
     std::snprintf(line, sizeof line,
                   "a window of %d bytes needs a work area of %llu bytes, more than can be had here; a smaller -w works",
-                  int(BlockSize), static_cast<unsigned long long>(CompressWorkAreaSize(uint32_t(BlockSize))));
+                  int(blockSize), static_cast<unsigned long long>(CompressWorkAreaSize(uint32_t(blockSize))));
     ReportLine(line);
-    ReleaseBlockBuffer();
-    temporary.Discard();
-    CloseHandle(outputFolder);
-    return ExitUsageOrBuffer;
+    return false;
   }
+  return true;
+}
 
-  TOknoSostoyaniya* window = nullptr;
-  if (!request.hidden) {
-    window = CreateProgressWindow(TAnsiString(ProgressText(request)));
-    if (window != nullptr) {
-      PostMessageA(window->window, WM_PROGRESS_ALLOW_CANCEL, 0, 0);
-      PumpProgressMessages(window);
-    }
-  }
-
-  bool ok = false;
-  const DWORD started = GetTickCount();
+// What a job came to.
+struct TJobResult {
+  bool done = false;     // it did all it was asked (each failure was reported where it happened)
+  bool leftOut = false;  // files a compress left out on purpose, each named
   TRunTotals totals;
+};
+
+TJobResult RunJob(TRun& run, const TRunRequest& request, HANDLE output, TOknoSostoyaniya* window) {
+  TJobResult job;
+  const bool compress = request.mode != RunDecompress;
   uint64_t latestTime = 0;
   if (compress && request.isFolder) {
-    uint32_t counter = 0;
-    const TWideName& folder = request.sourceName;
-    uint32_t total = CountFolderFiles(folder);
-    ok = CompressFolder(output, folder, counter, total, window, latestTime) != 0;
-    if (!ok && !FailureReported()) ReportFailure(folder.c_str(), "the folder holds no file");
+    TTreeWalk walk;
+    walk.total = CountFolderFiles(request.sourceName);
+    job.done = CompressFolder(run, output, request.sourceName, window, walk);
+    job.leftOut = walk.leftOut > 0;
+    latestTime = walk.latestTime;
+    if (job.done && walk.counter == 0) {
+      ReportName(request.sourceName.c_str(), "the folder holds no file");
+      job.done = false;
+    }
   } else if (compress) {
-    const TWideName& file = request.sourceName;
-    PostEntryProgress(window, 1, 1, file);
-    ok = CompressFileEntry(output, file, 0.0f, window, latestTime) == EntryWritten;
+    PostEntryProgress(window, 1, 1, request.sourceName);
+    job.done = CompressFileEntry(run, output, request.sourceName, 0.0f, window, latestTime) == EntryWritten;
   } else {
-    bool complete = false;
     TArchiveUse use;
     use.test = request.test;
-    use.list = request.list;
     use.folder = request.restoreFolder;
     use.selection = request.selection;
-    use.totals = &totals;
-    ok = RestoreArchive(request.sourceName, window, request.askBeforeOverwrite, complete, use) && complete;
+    use.totals = &job.totals;
+    job.done = request.list   ? ListArchive(run, request.sourceName, window, use)
+               : request.test ? TestArchive(run, request.sourceName, window, use)
+                              : RestoreArchive(run, request.sourceName, window, use);
   }
-  if (compress && ok) {
+  if (compress && job.done) {
     const FILETIME time = FileTimeOf(latestTime);
     SetFileTime(output, nullptr, nullptr, &time);
-    totals = QueuedTotals();
-    FileSize64(output, totals.archiveBytes);
+    job.totals = run.queued;
+    FileSize64(output, job.totals.archiveBytes);
     // A quit signal that came after the last cancel check still cancels the run.
     if (QuitSignalled()) {
-      ReportFailure(request.sourceName.c_str(), "cancelled");
-      ok = false;
-    }
-    if (ok && !ReadsBackWhole(output, totals.files)) {
-      ReportFailure(request.outputName.c_str(),
+      ReportName(request.sourceName.c_str(), "cancelled");
+      job.done = false;
+    } else if (!ReadsBackWhole(output, job.totals.files)) {
+      ReportName(request.outputName.c_str(),
                     "the file system did not keep the archive whole (its chain does not read back); nothing was "
                     "replaced");
-      ok = false;
+      job.done = false;
     }
   }
-  ok = ok && !FailureReported();
-  // Left out on purpose and reported (a folder that cannot be listed, a link to nothing): the
-  // archive of everything else is kept, but the run was not complete.
-  const bool skipped = SkipReported();
+  return job;
+}
 
-  if (ok && window != nullptr) {
-    PostMessageA(window->window, WM_PROGRESS_FINISH, 0, 0);
+// The archive takes its name; the exit code of a run whose job was done.
+int CommitOutput(const TRunRequest& request, TOutput& output) {
+  if (output.temporary.Commit(request.outputName.c_str(), output.replace)) return ExitDone;
+  const DWORD error = GetLastError();
+  if (!output.replace && (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS)) {
+    ReportKeptOutput(request.outputName, "appeared while the run wrote its own");
+    return ExitOutputRefused;
+  }
+  ReportSystemFailure(request.outputName.c_str(), error);
+  return ExitIncomplete;
+}
+
+}  // namespace
+
+int MainRoutine() {
+  if (!memoryAvailable) return ExitNoMemory;
+  TRunRequest request;
+  const int early = ReadCommandLine(request);
+  if (early == CommandLinePrinted) return ExitDone;
+  if (early != CommandLineRun) return early;
+  const bool compress = request.mode != RunDecompress;
+
+  TRun run;
+  run.SetCompression(request.compression);
+  run.askBeforeOverwrite = request.askBeforeOverwrite;
+  TOutput output;
+  if (compress) {
+    const int refused = PrepareOutput(request, output);
+    if (refused != ExitDone) return refused;
+  }
+  if (!PrepareBuffers(run, request, compress)) return ExitUsageOrBuffer;
+
+  TOknoSostoyaniya* window = request.hidden ? nullptr : CreateProgressWindow(TAnsiString(ProgressText(request)));
+  if (window != nullptr) {
+    PostMessageA(window->window, WM_PROGRESS_ALLOW_CANCEL, 0, 0);
     PumpProgressMessages(window);
   }
+  const DWORD started = GetTickCount();
+  const TJobResult job = RunJob(run, request, output.temporary.Handle(), window);
   if (window != nullptr) {
+    if (job.done) {
+      PostMessageA(window->window, WM_PROGRESS_FINISH, 0, 0);
+      PumpProgressMessages(window);
+    }
     TMemoryLock guard;
     delete window;
   }
-  ReleaseBlockBuffer();
+  run.ReleaseBlockBuffer();
 
-  int exitCode = ok && !skipped ? ExitDone : ExitIncomplete;
-  if (compress) {
-    if (ok && !temporary.Commit(request.outputName.c_str(), replaceOutput)) {
-      const DWORD error = GetLastError();
-      if (!replaceOutput && (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS)) {
-        ReportKeptOutput(request.outputName, "appeared while the run wrote its own");
-        exitCode = ExitOutputRefused;
-      } else {
-        ReportSystemFailure(request.outputName.c_str(), error);
-        exitCode = ExitIncomplete;
-      }
-    }
-    temporary.Discard();
-    CloseHandle(outputFolder);
+  // The exit code, from what the job returned: 4 for anything it did not do or left out.
+  int exitCode = job.done && !job.leftOut ? ExitDone : ExitIncomplete;
+  if (compress && job.done) {
+    const int committed = CommitOutput(request, output);
+    if (committed != ExitDone) exitCode = committed;
   }
-  if (totals.files > 0 && !request.list && exitCode != ExitOutputRefused) {
+  if (job.totals.files > 0 && !request.list && exitCode != ExitOutputRefused) {
     char line[160];
-    const double seconds = double(GetTickCount() - started) / 1000.0;
-    SummaryText(totals, compress, seconds, line, sizeof line);
+    SummaryText(job.totals, compress, double(GetTickCount() - started) / 1000.0, line, sizeof line);
     ReportConsoleLine(line);
   }
   ShowHeldReport(request.hidden);

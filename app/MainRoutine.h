@@ -1,5 +1,5 @@
 // The program's main routine: the memory probe and the run from the command line to the exit
-// code. The state the run shares with the jobs is app/RunState.h.
+// code. A run is one object (app/Run.h) that the jobs take and whose results they return.
 #pragma once
 
 // Exit codes.

@@ -12,13 +12,6 @@
 
 namespace {
 
-bool failureReported = false;
-bool skipReported = false;
-
-}  // namespace
-
-namespace {
-
 struct TCodeRange {
   uint32_t first, last;
 };
@@ -162,29 +155,12 @@ void UnopenedReason(const WCHAR* name, DWORD error, char* reason, uint32_t capac
     SystemReason(error, reason, capacity);
 }
 
-namespace {
-
-// "NAME: reason"; `flag` records a failure or a skip.
-void NameLine(const WCHAR* name, const char* reason, bool* flag) {
-  if (flag != nullptr) *flag = true;
+void ReportName(const WCHAR* name, const char* reason) {
   ReportLine((ShownName(TWideName(name != nullptr ? name : WIDE_TEXT(""))) + ": " + reason).c_str());
 }
 
-}  // namespace
-
-void ReportNote(const WCHAR* name, const char* reason) { NameLine(name, reason, nullptr); }
-void ReportFailure(const WCHAR* name, const char* reason) { NameLine(name, reason, &failureReported); }
-void ReportSkipped(const WCHAR* name, const char* reason) { NameLine(name, reason, &skipReported); }
 void ReportSystemFailure(const WCHAR* name, DWORD error) {
   char reason[1024];
   SystemReason(error, reason, sizeof reason);
-  NameLine(name, reason, &failureReported);
+  ReportName(name, reason);
 }
-
-bool FailureReported() { return failureReported; }
-bool SkipReported() { return skipReported; }
-void ResetFailures() {
-  failureReported = false;
-  skipReported = false;
-}
-

@@ -1,6 +1,6 @@
 // What a run tells its user on standard error: one line per failure, skip or note, naming the
-// file (its name as UTF-8, control characters escaped) and the reason; and whether any failure
-// or skip was reported, which decides the exit code.
+// file (its name as UTF-8, shown safely) and the reason. Reporting decides nothing: the exit code
+// follows from what the jobs return.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -20,16 +20,11 @@ void ReportConsoleLine(const char* text);
 // Shows the lines kept back (Windows, no standard error) in the message window as one notice,
 // unless the run is hidden; then forgets them.
 void ShowHeldReport(bool hidden);
-// One line on standard error naming the file (as ShownName shows it) and a remark; the run goes
-// on as it was.
-void ReportNote(const WCHAR* name, const char* reason);
-// The same for a failure: the run is then not a success.
-void ReportFailure(const WCHAR* name, const char* reason);
+// One line on standard error naming the file (as ShownName shows it) and what became of it. It
+// only prints: what the run did is what its jobs return.
+void ReportName(const WCHAR* name, const char* reason);
 // The same with the system's text for an error code as the reason.
 void ReportSystemFailure(const WCHAR* name, DWORD error);
-// One line naming something the job left out on purpose (a folder it cannot list, a link that
-// points nowhere): what it wrote is kept, but the run ends with the exit code of an incomplete job.
-void ReportSkipped(const WCHAR* name, const char* reason);
 // The system's text for an error code, as UTF-8.
 void SystemReason(DWORD error, char* reason, uint32_t capacity);
 // Why a source file did not open (error from the open): what it is, when it is not a regular
@@ -48,7 +43,3 @@ std::string ShownName(const TWideName& name);
 // name shown visibly and its own double quotes as \x22, so that no part of it passes for the
 // program's text.
 TWideName OverwriteQuestion(const TWideName& name);
-// Whether any failure, or any skip, was reported since the last reset (the exit code follows).
-bool FailureReported();
-bool SkipReported();
-void ResetFailures();

@@ -9,7 +9,7 @@
 
 #include "app/ArchiveFormat.h"
 #include "app/BlockPipeline.h"
-#include "app/RunState.h"
+#include "app/Run.h"
 #include "app/Operaciisfaylamiipapkami.h"
 #include "app/Reports.h"
 #include "app/TemporaryFile.h"
@@ -18,8 +18,6 @@
 #include "foundation/Memdiag.h"
 #include "platform/Beneath.h"
 #include "ui/Toknosoobzheniy.h"
-
-int8_t overwriteYesCount = 0;
 
 namespace {
 
@@ -58,7 +56,7 @@ struct TRestoreTarget {
     else
       SystemReason(error, reason, sizeof reason);
     std::snprintf(line, sizeof line, "%s; nothing was kept", reason);
-    ReportFailure(name, line);
+    ReportName(name, line);
     return false;
   }
 
@@ -66,7 +64,7 @@ struct TRestoreTarget {
   // archive keeps a part, and only where no file was: what could be restored is all there is.
   void Fail(const char* reason, bool damage) {
     if (testOnly) {
-      ReportFailure(name, reason);
+      ReportName(name, reason);
       return;
     }
     const bool kept = damage && !existed && file.Commit(leaf, false);
@@ -75,26 +73,26 @@ struct TRestoreTarget {
     std::snprintf(line, sizeof line, "%s; %s", reason,
                   existed ? "the existing file was left as it was"
                           : kept ? "the file holds what could be restored" : "nothing was kept");
-    ReportFailure(name, line);
+    ReportName(name, line);
   }
 };
 
 // The entry cannot be restored where its name leads; one line says why.
 TRestoreOutcome Skipped(const WCHAR* name, DWORD error) {
   if (error == ERROR_CANT_RESOLVE_FILENAME) {
-    ReportFailure(name, "a symbolic link lies in its path; skipped");
+    ReportName(name, "a symbolic link lies in its path; skipped");
   } else {
     char reason[960], line[1024];
     SystemReason(error, reason, sizeof reason);
     std::snprintf(line, sizeof line, "%s; skipped", reason);
-    ReportFailure(name, line);
+    ReportName(name, line);
   }
   return RestoreSkipped;
 }
 
 // Finds where the entry goes, asks before an existing file is replaced, and opens the temporary.
 // RestoreComplete when the blocks may be restored; otherwise what became of the entry.
-TRestoreOutcome Prepare(TRestoreTarget& target, HANDLE archive, TRestoreFolders& folders, bool& askBeforeOverwrite) {
+TRestoreOutcome Prepare(TRun& run, TRestoreTarget& target, HANDLE archive, TRestoreFolders& folders) {
   const WCHAR* name = target.name;
   target.folder = folders.Reach(target.name, target.leaf);
   if (target.folder == nullptr) return Skipped(name, GetLastError());
@@ -104,11 +102,11 @@ TRestoreOutcome Prepare(TRestoreTarget& target, HANDLE archive, TRestoreFolders&
   target.existed = attributes != INVALID_FILE_ATTRIBUTES;
   if (target.existed && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return Skipped(name, ERROR_CANT_RESOLVE_FILENAME);
   if (target.existed && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-    ReportFailure(name, "a folder of that name is in the way; skipped");
+    ReportName(name, "a folder of that name is in the way; skipped");
     return RestoreSkipped;
   }
   if (target.existed && (attributes & FILE_ATTRIBUTE_DEVICE)) {
-    ReportFailure(name, "a pipe, device or socket of that name is in the way; skipped");
+    ReportName(name, "a pipe, device or socket of that name is in the way; skipped");
     return RestoreSkipped;
   }
   if (target.existed) {
@@ -117,19 +115,19 @@ TRestoreOutcome Prepare(TRestoreTarget& target, HANDLE archive, TRestoreFolders&
                                folders.IsArchive(target.folder, target.leaf, existing);
     if (existing != INVALID_HANDLE_VALUE) CloseHandle(existing);
     if (archiveItself) {
-      ReportFailure(name, "the entry names the compressed file itself; skipped");
+      ReportName(name, "the entry names the compressed file itself; skipped");
       return RestoreSkipped;
     }
   }
-  if (askBeforeOverwrite && target.existed) {
+  if (run.askBeforeOverwrite && target.existed) {
     const bool yes = AskYesNo(OverwriteQuestion(target.name).c_str());
     if (QuitSignalled()) {
-      ReportFailure(name, "cancelled; the existing file was left as it was");
+      ReportName(name, "cancelled; the existing file was left as it was");
       return RestoreCancelled;
     }
     if (!yes) return RestoreKept;
-    overwriteYesCount = int8_t(uint8_t(overwriteYesCount) + 1);
-    if (overwriteYesCount == 3 && AskYesNo(WIDE_TEXT("Overwrite all files?"))) askBeforeOverwrite = false;
+    run.overwriteYesCount = int8_t(uint8_t(run.overwriteYesCount) + 1);
+    if (run.overwriteYesCount == 3 && AskYesNo(WIDE_TEXT("Overwrite all files?"))) run.askBeforeOverwrite = false;
   }
   if (!target.file.Create(target.folder)) return Skipped(name, GetLastError());
   return RestoreComplete;
@@ -178,8 +176,8 @@ struct TBlockRecord {
 // needs. A block without trailer is read only when the run's window takes it: a compressed form
 // longer than the window would run into the output area, which the engine writes while it still
 // reads the payload (only the stored form may overlap it).
-TBlockRead ReadBlock(TArchiveReader& archive, uint64_t at, uint64_t left, bool checked, TBlockSlot* slot,
-                     TBlockRecord& record) {
+TBlockRead ReadBlock(int32_t BlockSize, TArchiveReader& archive, uint64_t at, uint64_t left, bool checked,
+                     TBlockSlot* slot, TBlockRecord& record) {
   const uint32_t limit = AcceptedBlockLength(BlockSize);
   const uint32_t window = uint32_t(BlockSize);
   uint8_t field[8];
@@ -247,13 +245,13 @@ uint64_t SeedOf(const TEntryHeader& header) {
 
 }  // namespace
 
-TReadAhead::TReadAhead(TArchiveReader& archive, std::function<bool(TEntryHeader&)> decodes)
-    : archive_(archive), decodes_(std::move(decodes)) {
+TReadAhead::TReadAhead(TRun& run, TArchiveReader& archive, std::function<bool(TEntryHeader&)> decodes)
+    : run_(run), archive_(archive), decodes_(std::move(decodes)) {
   Create(header_, 1);
 }
 
 TReadAhead::~TReadAhead() {
-  if (!blocks_.empty()) BlockPipeline.Discard();
+  if (!blocks_.empty()) run_.BlockPipeline.Discard();
   if (header_ != nullptr) Free(header_);
 }
 
@@ -278,27 +276,27 @@ bool TReadAhead::Open(uint64_t at) {
 void TReadAhead::Fill(uint64_t from) {
   // Reading ahead waits until half the slots are free, so that one wake-up of the workers serves
   // several blocks.
-  if (blocked_ || !BlockPipeline.HalfFree()) return;
+  if (blocked_ || !run_.BlockPipeline.HalfFree()) return;
   if ((!reading_ || entry_ < from) && (!blocks_.empty() || !Open(from))) return;
   while (ReadNext()) {
   }
-  BlockPipeline.Flush();
+  run_.BlockPipeline.Flush();
 }
 
 bool TReadAhead::ReadNext() {
   const uint64_t total = header_->nextEntryOffset - header_->firstBlock;
   if (done_ == total) return Open(header_->nextEntryOffset);
-  TBlockSlot* slot = BlockPipeline.FreeSlot(uint32_t(BlockSize));
+  TBlockSlot* slot = run_.BlockPipeline.FreeSlot(uint32_t(run_.BlockSize));
   if (slot == nullptr) return false;
   TBlockRecord record;
-  if (ReadBlock(archive_, header_->firstBlock + done_, total - done_, header_->checked, slot, record) != ReadWhole) {
+  if (ReadBlock(run_.BlockSize, archive_, header_->firstBlock + done_, total - done_, header_->checked, slot, record) != ReadWhole) {
     blocked_ = true;
     return false;
   }
   done_ += uint64_t(record.length) + 4;
   slot->checked = header_->checked;
   slot->seed = seed_ + number_;
-  BlockPipeline.Submit(slot, BlockRestore, record.length, true);
+  run_.BlockPipeline.Submit(slot, BlockRestore, record.length, true);
   blocks_.push_back({entry_, done_, number_++, record.declared});
   return true;
 }
@@ -318,24 +316,24 @@ void TReadAhead::Claim(const TEntryHeader& header, std::deque<TBlock>& blocks, u
 
 void TReadAhead::Forget(uint64_t entry) {
   for (; !blocks_.empty() && blocks_.front().entry == entry; blocks_.pop_front())
-    BlockPipeline.Release(BlockPipeline.Oldest());
+    run_.BlockPipeline.Release(run_.BlockPipeline.Oldest());
   if (reading_ && entry_ == entry) reading_ = blocked_ = false;
 }
 
 void TReadAhead::Discard() {
-  BlockPipeline.Discard();
+  run_.BlockPipeline.Discard();
   blocks_.clear();
   reading_ = blocked_ = false;
 }
 
-TRestoreOutcome RestoreEntry(TArchiveReader& archive, const TEntryHeader& header, TRestoreFolders* folders,
-                             bool& askBeforeOverwrite, uint64_t& restoredBytes, float base, TOknoSostoyaniya* window,
+TRestoreOutcome RestoreEntry(TRun& run, TArchiveReader& archive, const TEntryHeader& header, TRestoreFolders* folders,
+                             uint64_t& restoredBytes, float base, TOknoSostoyaniya* window,
                              float end, TReadAhead* ahead) {
   TRestoreTarget target;
   target.name = header.name;
   target.testOnly = folders == nullptr;
   if (!target.testOnly) {
-    const TRestoreOutcome prepared = Prepare(target, archive.File(), *folders, askBeforeOverwrite);
+    const TRestoreOutcome prepared = Prepare(run, target, archive.File(), *folders);
     if (prepared != RestoreComplete) return prepared;
   }
   auto failed = [&](const char* reason, bool damage) {
@@ -346,7 +344,7 @@ TRestoreOutcome RestoreEntry(TArchiveReader& archive, const TEntryHeader& header
   const bool checked = header.checked;
   const uint64_t start = header.firstBlock;
   if (header.nextEntryOffset < start) return failed("entry cannot be read", true);
-  if (!BlockPipeline.Started()) return failed("no working buffer", false);
+  if (!run.BlockPipeline.Started()) return failed("no working buffer", false);
   const uint64_t total = header.nextEntryOffset - start;
   // Blocks are read ahead into the workers' slots and written in order. Damage found while reading
   // is reported once the blocks before it are written, so a new file keeps all that was whole. A
@@ -362,17 +360,17 @@ TRestoreOutcome RestoreEntry(TArchiveReader& archive, const TEntryHeader& header
   if (ahead != nullptr) ahead->Claim(header, inFlight, done, blockNumber);
   // The check seed of the blocks the entry reads itself (those read ahead carry theirs).
   const uint64_t seed = done < total ? SeedOf(header) : 0;
-  const auto discard = [&] { ahead != nullptr ? ahead->Discard() : BlockPipeline.Discard(); };
+  const auto discard = [&] { ahead != nullptr ? ahead->Discard() : run.BlockPipeline.Discard(); };
   for (;;) {
     TBlockSlot* slot = nullptr;
     while (damage[0] == 0 && !cancelled && growTo == 0 && done < total &&
-           (slot = BlockPipeline.FreeSlot(uint32_t(BlockSize))) != nullptr) {
+           (slot = run.BlockPipeline.FreeSlot(uint32_t(run.BlockSize))) != nullptr) {
       if (CancelRequested()) {
         cancelled = true;
         break;
       }
       TBlockRecord record;
-      const TBlockRead read = ReadBlock(archive, start + done, total - done, checked, slot, record);
+      const TBlockRead read = ReadBlock(run.BlockSize, archive, start + done, total - done, checked, slot, record);
       if (read != ReadWhole && QuitSignalled()) {  // a read the signal interrupted
         cancelled = true;
         break;
@@ -389,7 +387,7 @@ TRestoreOutcome RestoreEntry(TArchiveReader& archive, const TEntryHeader& header
       done += uint64_t(record.length) + 4;
       slot->checked = checked;
       slot->seed = seed + blockNumber;
-      BlockPipeline.Submit(slot, BlockRestore, record.length);
+      run.BlockPipeline.Submit(slot, BlockRestore, record.length);
       inFlight.push_back({header.start, done, blockNumber++, record.declared});
     }
     if (cancelled) {
@@ -401,11 +399,11 @@ TRestoreOutcome RestoreEntry(TArchiveReader& archive, const TEntryHeader& header
     if (inFlight.empty()) {
       if (growTo == 0) break;
       if (ahead != nullptr) ahead->Discard();
-      const int32_t previous = BlockSize;
+      const int32_t previous = run.BlockSize;
       const uint32_t needed = growTo;
       growTo = 0;
-      if (AllocateBlockBuffer(int32_t(needed), BlockRestore)) continue;
-      if (!AllocateBlockBuffer(previous, BlockRestore)) {
+      if (run.AllocateBlockBuffer(int32_t(needed), BlockRestore)) continue;
+      if (!run.AllocateBlockBuffer(previous, BlockRestore)) {
         target.Fail("the working buffer cannot be had again; the restore stops", false);
         return RestoreHalted;
       }
@@ -414,7 +412,7 @@ TRestoreOutcome RestoreEntry(TArchiveReader& archive, const TEntryHeader& header
       damageInArchive = false;
       break;
     }
-    TBlockSlot* oldest = BlockPipeline.Oldest();
+    TBlockSlot* oldest = run.BlockPipeline.Oldest();
     const TReadAhead::TBlock block = inFlight.front();
     inFlight.pop_front();
     char reason[160] = "";
@@ -423,7 +421,7 @@ TRestoreOutcome RestoreEntry(TArchiveReader& archive, const TEntryHeader& header
       VerdictReason(oldest->verdict, block.number, oldest->outputLength, block.declared, reason, sizeof reason);
     } else if (!oldest->ok) {
       const uint32_t needed = CapacityNeeded(oldest->input, oldest->inputLength);
-      isDamage = needed <= 2 * uint32_t(BlockSize);
+      isDamage = needed <= 2 * uint32_t(run.BlockSize);
       if (!isDamage)
         WindowReason(needed, reason, sizeof reason);
       else
@@ -437,7 +435,7 @@ TRestoreOutcome RestoreEntry(TArchiveReader& archive, const TEntryHeader& header
     } else {
       restoredBytes += oldest->outputLength;
     }
-    BlockPipeline.Release(oldest);
+    run.BlockPipeline.Release(oldest);
     if (reason[0] != 0) {
       discard();
       return failed(reason, isDamage);

@@ -11,6 +11,8 @@
 #include "platform/win32.h"
 #include "ui/Toknosostoyaniya.h"
 
+class TRun;
+
 // What became of one entry on restore.
 enum TRestoreOutcome {
   RestoreComplete,   // every block restored
@@ -35,7 +37,7 @@ enum TRestoreOutcome {
 class TReadAhead {
  public:
   // `decodes` says whether the walk will decode the entry of a header (deciding its `checked`).
-  TReadAhead(TArchiveReader& archive, std::function<bool(TEntryHeader&)> decodes);
+  TReadAhead(TRun& run, TArchiveReader& archive, std::function<bool(TEntryHeader&)> decodes);
   ~TReadAhead();
   TReadAhead(const TReadAhead&) = delete;
   TReadAhead& operator=(const TReadAhead&) = delete;
@@ -60,6 +62,7 @@ class TReadAhead {
   bool Open(uint64_t at);      // the next entry to decode from `at` on; false (blocked) when none
   bool ReadNext();             // one more block, or the next entry; false when reading stops here
 
+  TRun& run_;
   TArchiveReader& archive_;
   std::function<bool(TEntryHeader&)> decodes_;
   TEntryHeader* header_ = nullptr;  // the entry being read ahead
@@ -70,9 +73,6 @@ class TReadAhead {
   std::deque<TBlock> blocks_;
 };
 
-// Answers Yes to the per-file overwrite question during the run (8 bits, wraps).
-extern int8_t overwriteYesCount;
-
 // Restores the entry whose header was just read (the reader at its first block) below the folders'
 // target, never through a link, into a temporary of the entry's folder, which takes the entry's
 // name with the stored time once the entry is whole. An entry damaged in the archive leaves what
@@ -81,7 +81,8 @@ extern int8_t overwriteYesCount;
 // run's window makes the run's buffers grow to it (up to kLargestWindow). Without folders the
 // entry is only read, decoded and checked: nothing is asked or written. Every failure is reported
 // on one line; restoredBytes grows by the bytes restored. With `ahead`, the entry takes its blocks
-// read ahead and, once its own are read, reads ahead of the entries after it.
-TRestoreOutcome RestoreEntry(TArchiveReader& archive, const TEntryHeader& header, TRestoreFolders* folders,
-                             bool& askBeforeOverwrite, uint64_t& restoredBytes, float base, TOknoSostoyaniya* window,
-                             float end = 1.0f, TReadAhead* ahead = nullptr);
+// read ahead and, once its own are read, reads ahead of the entries after it. The questions follow
+// the run's askBeforeOverwrite, which a Yes to "Overwrite all files?" clears.
+TRestoreOutcome RestoreEntry(TRun& run, TArchiveReader& archive, const TEntryHeader& header, TRestoreFolders* folders,
+                             uint64_t& restoredBytes, float base, TOknoSostoyaniya* window, float end = 1.0f,
+                             TReadAhead* ahead = nullptr);

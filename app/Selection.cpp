@@ -77,9 +77,9 @@ bool TSelection::ReportUnused() const {
     if (used_[i]) continue;
     all = false;
     if (words_[i].empty())
-      ReportFailure(WIDE_TEXT("\"\""), "an empty name matches no entry");
+      ReportName(WIDE_TEXT("\"\""), "an empty name matches no entry");
     else
-      ReportFailure(words_[i].c_str(), "matches no entry of the archive");
+      ReportName(words_[i].c_str(), "matches no entry of the archive");
   }
   return all;
 }

@@ -276,10 +276,10 @@ bool EnsureWorkArea(SBlockWork& work, uint32_t S) {
 
 // The blocks that need no search: the empty block (no bytes at all), and every block while
 // compression is off (the stored form).
-bool WithoutSearch(uint8_t* dst, uint32_t& dstLen, const uint8_t* src, uint32_t n) {
+bool WithoutSearch(uint8_t* dst, uint32_t& dstLen, const uint8_t* src, uint32_t n, bool compression) {
   if (n == 0)
     dstLen = 0;
-  else if (!CompressionEnabled())
+  else if (!compression)
     dstLen = WriteStored(dst, src, n);
   else
     return false;
@@ -304,11 +304,11 @@ bool SearchedBlock(SBlockWork& work, uint8_t* dst, uint32_t& dstLen, const uint8
 }  // namespace
 
 bool CompressBlockIn(SBlockWork& work, uint8_t* dst, uint32_t& dstLen, const uint8_t* src, uint32_t srcLen) {
-  return WithoutSearch(dst, dstLen, src, srcLen) || SearchedBlock(work, dst, dstLen, src, srcLen);
+  return WithoutSearch(dst, dstLen, src, srcLen, work.compression) || SearchedBlock(work, dst, dstLen, src, srcLen);
 }
 
-bool CompressBlock(uint8_t* dst, uint32_t& dstLen, const uint8_t* src, uint32_t srcLen) {
-  if (WithoutSearch(dst, dstLen, src, srcLen)) return true;
+bool CompressBlock(uint8_t* dst, uint32_t& dstLen, const uint8_t* src, uint32_t srcLen, bool compression) {
+  if (WithoutSearch(dst, dstLen, src, srcLen, compression)) return true;
   SBlockWork work;
   if (!CreateBlockWork(work, srcLen)) return false;
   const bool done = SearchedBlock(work, dst, dstLen, src, srcLen);

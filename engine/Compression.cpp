@@ -1,24 +1,9 @@
-// The unit Compression: the compression switch and its start-up. The block compressor is in
-// BlockWriter.cpp, the pre-pass in PrePass.cpp, the decoder in Decoder.cpp, the match finder in
-// MatchFinder.h, the block trailer in BlockCheck.cpp.
+// The unit Compression: its start-up and shut-down. The block compressor is in BlockWriter.cpp,
+// the pre-pass in PrePass.cpp, the decoder in Decoder.cpp, the match finder in MatchFinder.h, the
+// block trailer in BlockCheck.cpp. The compression switch travels with each call (SBlockWork and
+// CompressBlock): the engine keeps no state between calls.
 #include "engine/Compression.h"
 
-#include "foundation/Memdiag.h"
-
-namespace {
-
-bool compressionEnabled = true;
-
-}  // namespace
-
-void CompressionStartup() { compressionEnabled = true; }
+void CompressionStartup() {}
 
 void CompressionShutdown() {}
-
-bool SetCompression(bool enabled) {
-  TMemoryLock guard;
-  compressionEnabled = enabled;
-  return true;
-}
-
-bool CompressionEnabled() { return compressionEnabled; }

@@ -16,18 +16,15 @@ bool RunLengthUnpack(uint8_t* dst, uint32_t& dstLen, const uint8_t* src, uint32_
 bool RunLengthUnpackLimited(uint8_t* dst, uint32_t dstCapacity, uint32_t& dstLen,
                             const uint8_t* src, uint32_t srcLen);
 
-// The compression switch (initially on); false makes every nonempty block stored. Returns true.
-bool SetCompression(bool enabled);
-bool CompressionEnabled();
-
 // Bytes of dst that CompressBlock may write for a block of n bytes: floor(9n / 4) + 27.
 uint64_t CompressBoundFor(uint32_t n);
 // Size of the compressor's work area for a pre-pass output of S bytes.
 uint64_t CompressWorkAreaSize(uint32_t prePassLength);
 
 // Compresses src[0 .. srcLen) into dst (which must hold CompressBoundFor(srcLen) bytes). False
-// when a work area cannot be obtained or the match finder's tables do not fit it.
-bool CompressBlock(uint8_t* dst, uint32_t& dstLen, const uint8_t* src, uint32_t srcLen);
+// when a work area cannot be obtained or the match finder's tables do not fit it. Without
+// compression (the run's -s) every nonempty block is stored.
+bool CompressBlock(uint8_t* dst, uint32_t& dstLen, const uint8_t* src, uint32_t srcLen, bool compression = true);
 
 // A compressing thread's own memory for blocks of up to maxBlock bytes: the pre-pass output, and
 // the work area at the size a block's pre-pass output asks for, obtained through the memory
@@ -42,6 +39,7 @@ struct SBlockWork {
   uint64_t areaBytes = 0;
   uint32_t maxBlock = 0;
   const std::atomic<bool>* abandon = nullptr;
+  bool compression = true;  // off: every nonempty block is stored
 };
 bool CreateBlockWork(SBlockWork& work, uint32_t maxBlock);
 void FreeBlockWork(SBlockWork& work);

@@ -18,7 +18,7 @@
 #include "app/RestoreEntry.h"
 #include "app/RunControl.h"
 #include "app/ArchiveWalk.h"
-#include "app/RunState.h"
+#include "app/Run.h"
 #include "foundation/Units.h"
 #include "foundation/Tstring.h"
 
@@ -47,8 +47,6 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   std::atexit([] { nftw(outer.c_str(), RemoveItem, 16, FTW_DEPTH | FTW_PHYS); });
   unsetenv("DISPLAY");
   StartUnits<kAppLayer>();
-  // A small window, so that many blocks and their limits are reached.
-  if (!AllocateBlockBuffer(1024, BlockRestore)) __builtin_trap();
   return 0;
 }
 
@@ -61,9 +59,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (archive == nullptr) __builtin_trap();
   std::fwrite(data, 1, size, archive);
   std::fclose(archive);
-  ResetFailures();
-  bool ask = false, complete = false;
-  RestoreArchive(WIDE_TEXT("x.pck"), nullptr, ask, complete);
+  // A small window, so that many blocks and their limits are reached; a run of its own each time.
+  TRun run;
+  run.askBeforeOverwrite = false;
+  if (!run.AllocateBlockBuffer(1024, BlockRestore)) __builtin_trap();
+  TArchiveUse use;
+  RestoreArchive(run, WIDE_TEXT("x.pck"), nullptr, use);
   if (ItemsIn(outer) != 1) __builtin_trap();  // something was written beside the box
   return 0;
 }

@@ -6,7 +6,6 @@
 
 #include "AppTestSupport.h"
 #include "app/CommandLine.h"
-#include "engine/Compression.h"
 
 namespace {
 
@@ -58,13 +57,8 @@ const bool kNoticeText = true;
 
 class CommandLineTest : public TScratchFolderTest {
  protected:
-  void SetUp() override {
-    TScratchFolderTest::SetUp();
-    SetCompression(true);
-  }
   void TearDown() override {
     RestoreProgramArguments();
-    SetCompression(true);
     TScratchFolderTest::TearDown();
   }
 
@@ -163,7 +157,7 @@ TEST_F(CommandLineTest, UsageNoticeTextAndCaption) {
 #endif
 
 // Each line is read in the scratch folder: the run it decides (or the usage, when `run` is
-// empty), the current directory afterwards and whether -s switched the engine to storing.
+// empty), the current directory afterwards and whether -s asked for stored blocks.
 TEST_F(CommandLineTest, RawLinesDecideTheRun) {
   for (const char* name : {"my file.txt", "data.txt", "archive.pck", "archive.PCK2", ".profile", "x.tar.gz"}) File(name);
   for (const char* name : {"somefolder", "backup.pck", "my.album", "sub"}) Folder(name);
@@ -198,9 +192,8 @@ TEST_F(CommandLineTest, RawLinesDecideTheRun) {
       {"velmora.exe -uc somefolder", {RunCompress, true, "somefolder\\", "somefolder.pck", w, false, true}},
       {"velmora.exe -uc data.txt", {RunDecompress, false, "data.txt", "", w, false, true}},
       {"velmora.exe -uc -c data.txt", {RunCompress, false, "data.txt", "data.pck", w, false, true}},
-      // -s switches the engine at once, also when the run then ends with the usage.
+      // -s asks the run to store its blocks.
       {"velmora.exe -s data.txt", {RunCompress, false, "data.txt", "data.pck", w, false, true}, "", true},
-      {"velmora.exe -s", usage, "", true},
       // A folder with the extension is restored too; the comparison is case-sensitive.
       {"velmora.exe backup.pck", {RunDecompress, true, "backup.pck\\", "", w, false, true}},
       {"velmora.exe archive.PCK", {RunCompress, false, "archive.PCK", "archive.pck", w, false, true}},
@@ -224,14 +217,15 @@ TEST_F(CommandLineTest, RawLinesDecideTheRun) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.line);
-    SetCompression(true);
     ASSERT_TRUE(ChangeFolder(scratch.system));
     const TOutcome outcome = Read(c.line);
     if (c.run.source.empty())
       ExpectUsage(outcome);
     else
       ExpectRun(outcome, c.run);
-    EXPECT_EQ(CompressionEnabled(), !c.store);
+    if (outcome.code == CommandLineRun) {
+      EXPECT_EQ(outcome.request.compression, !c.store);
+    }
     EXPECT_EQ(outcome.cwd, c.cwd.empty() ? scratch.system : Path(c.cwd));
   }
 }
@@ -249,7 +243,7 @@ TEST_F(CommandLineTest, OptionsAreComparedByteForByte) {
     // Ignored, each with one line that names it.
     EXPECT_EQ(outcome.shown.rfind("velmora: ", 0), 0u) << outcome.shown;
     EXPECT_NE(outcome.shown.find(" is not an option; ignored (velmora --help lists them)\n"), std::string::npos);
-    EXPECT_TRUE(CompressionEnabled());
+    EXPECT_TRUE(outcome.request.compression);
   }
   // A token loses its enclosing quotes when it is cut off: a quoted option is still one.
   ExpectRun(Read("velmora.exe \"-h\" x.txt"), {RunCompress, false, "x.txt", "x.pck", kDefaultWindow, true, true});

@@ -39,10 +39,8 @@ TEST(CompressBlock, WorkedBlocks) {
 TEST(CompressBlock, IncompressibleOrSwitchedOffIsStored) {
   const Bytes random = RandomBytes(100000, 11), zeros(1000, 0);
   for (bool enabled : {true, false}) {
-    SetCompression(enabled);
     const Bytes& data = enabled ? random : zeros;
-    const Bytes block = Compress(data);
-    SetCompression(true);
+    const Bytes block = Compress(data, enabled);
     ASSERT_EQ(block.size(), data.size() + 8);
     EXPECT_EQ(Load32(block.data()), data.size());
     EXPECT_EQ(Load32(block.data() + 4), 0u);

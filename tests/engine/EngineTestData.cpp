@@ -17,17 +17,17 @@ std::vector<std::string> CorpusFiles() {
   return files;
 }
 
-std::vector<uint8_t> Compress(const uint8_t* data, uint32_t n) {
+std::vector<uint8_t> Compress(const uint8_t* data, uint32_t n, bool compression) {
   std::vector<uint8_t> out(CompressBoundFor(n));
   uint32_t len = 0;
-  EXPECT_TRUE(CompressBlock(out.data(), len, data, n));
+  EXPECT_TRUE(CompressBlock(out.data(), len, data, n, compression));
   EXPECT_LE(len, out.size());
   out.resize(len);
   return out;
 }
 
-std::vector<uint8_t> Compress(const std::vector<uint8_t>& block) {
-  return Compress(block.data(), uint32_t(block.size()));
+std::vector<uint8_t> Compress(const std::vector<uint8_t>& block, bool compression) {
+  return Compress(block.data(), uint32_t(block.size()), compression);
 }
 
 bool Decompress(const std::vector<uint8_t>& block, uint32_t capacity, std::vector<uint8_t>& out) {

@@ -11,8 +11,8 @@
 std::vector<std::string> CorpusFiles();
 
 // Compresses one block with the production compressor into a buffer of the documented bound.
-std::vector<uint8_t> Compress(const std::vector<uint8_t>& block);
-std::vector<uint8_t> Compress(const uint8_t* data, uint32_t n);
+std::vector<uint8_t> Compress(const std::vector<uint8_t>& block, bool compression = true);
+std::vector<uint8_t> Compress(const uint8_t* data, uint32_t n, bool compression = true);
 // Restores one block with the given capacity; false when the decoder refuses it.
 bool Decompress(const std::vector<uint8_t>& block, uint32_t capacity, std::vector<uint8_t>& out);
 std::vector<uint8_t> RandomBytes(size_t n, uint32_t seed, uint32_t alphabet = 256);

@@ -1,16 +1,10 @@
 // The run's block size, working buffer and workers, set up together.
-#include "app/RunState.h"
+#include "app/Run.h"
 
 #include "engine/Compression.h"
 #include "foundation/Memdiag.h"
 
-int32_t BlockSize = 0;
-uint8_t* BlockBuffer = nullptr;
-uint8_t* InputArea = nullptr;
-uint8_t* OutputArea = nullptr;
-TBlockPipeline BlockPipeline;
-
-bool AllocateBlockBuffer(int32_t blockSize, TBlockTask task) {
+bool TRun::AllocateBlockBuffer(int32_t blockSize, TBlockTask task) {
   ReleaseBlockBuffer();
   if (blockSize <= 0) return false;
   BlockSize = blockSize;
@@ -25,14 +19,14 @@ bool AllocateBlockBuffer(int32_t blockSize, TBlockTask task) {
   const uint64_t workBytes =
       task == BlockCompress ? 4ull * uint32_t(blockSize) + CompressWorkAreaSize(2 * uint32_t(blockSize)) : 0;
   const TPipelinePlan plan = PlanPipeline(RunWorkerCount(blockSize), total, workBytes, PipelineMemoryBudget());
-  if (!BlockPipeline.Start(plan, blockSize, BlockBuffer, total, task == BlockCompress)) {
+  if (!BlockPipeline.Start(plan, blockSize, BlockBuffer, total, task == BlockCompress, compression)) {
     ReleaseBlockBuffer();
     return false;
   }
   return true;
 }
 
-void ReleaseBlockBuffer() {
+void TRun::ReleaseBlockBuffer() {
   BlockPipeline.Stop();
   if (BlockBuffer != nullptr) {
     TMemoryLock guard;
