@@ -229,6 +229,17 @@ uint32_t AcceptedBlockLength(int32_t blockSize) {
   return limit > 0xFFFFFFFFu ? 0xFFFFFFFFu : uint32_t(limit);
 }
 
+bool WindowHoldsBlock(uint32_t window, uint32_t length, uint32_t declared, bool compressedForm, uint32_t prePass) {
+  const uint64_t output = 2 * uint64_t(window);
+  return length <= AcceptedBlockLength(int32_t(window)) && declared <= output && prePass <= output &&
+         !(compressedForm && length - kBlockTrailerBytes > window);
+}
+
+uint32_t WindowForBlock(uint32_t length, uint32_t declared, bool compressedForm, uint32_t prePass) {
+  const uint32_t payloadBound = compressedForm ? length - kBlockTrailerBytes : length / 2 + length % 2;
+  return std::max({declared, payloadBound, prePass / 2 + prePass % 2});
+}
+
 bool DeclaredEntrySize(TArchiveReader& archive, const TEntryHeader& header, uint64_t& size) {
   size = 0;
   for (uint64_t at = header.firstBlock; at < header.nextEntryOffset;) {

@@ -117,3 +117,12 @@ bool ChainIsWhole(TArchiveReader& archive, uint32_t entries);
 // Largest payload length a restoring run with this block size accepts: 2 x blockSize, or
 // blockSize + 8 (a stored full block) when that is larger, so tiny windows restore their own files.
 uint32_t AcceptedBlockLength(int32_t blockSize);
+
+// Whether a restoring run with this window holds a checked block: its payload of `length` bytes
+// is read whole, the chunk its trailer declares fits the output (twice the window), and in the
+// compressed form the pre-pass it rebuilds does too, and the block (without its trailer) is no
+// longer than the window, since the engine writes the output while it still reads the input.
+bool WindowHoldsBlock(uint32_t window, uint32_t length, uint32_t declared, bool compressedForm, uint32_t prePass);
+// The smallest window that holds such a block, and never less than the chunk it declares: a stored
+// chunk of the largest window, 16 bytes longer as a payload, needs that window and no more.
+uint32_t WindowForBlock(uint32_t length, uint32_t declared, bool compressedForm, uint32_t prePass);

@@ -55,27 +55,16 @@ void RunTask(TSlotState& s, SBlockWork& work, int32_t blockSize, bool compressio
     if (work.prePass == nullptr) CreateBlockWork(work, uint32_t(blockSize));
     work.abandon = &abandonBlocks;
     work.compression = compression;
-    slot.ok = CompressBlockIn(work, slot.output, slot.outputLength, slot.input, slot.inputLength);
-    if (slot.ok && slot.checked && slot.outputLength == 0) {
-      // An empty file's one block: the stored form of nothing, so that its trailer checks the
-      // entry's name and time too. (CompressBlock writes no bytes at all for an empty chunk.)
-      std::memset(slot.output, 0, kStoredHeaderBytes);
-      slot.outputLength = kStoredHeaderBytes;
-    }
-    if (slot.ok && slot.checked) {
-      WriteBlockTrailer(slot.output + slot.outputLength, slot.input, slot.inputLength, slot.seed);
-      slot.outputLength += kBlockTrailerBytes;
-    }
+    slot.ok = slot.checked ? CompressCheckedBlock(work, slot.output, slot.outputLength, slot.input, slot.inputLength,
+                                                  slot.seed)
+                           : CompressBlockIn(work, slot.output, slot.outputLength, slot.input, slot.inputLength);
   } else if (slot.checked) {
     slot.outputLength = 2 * uint32_t(blockSize);
     slot.verdict = DecompressCheckedBlock(slot.output, slot.outputLength, slot.input, slot.inputLength, slot.seed);
     slot.ok = slot.verdict == BlockWhole;
   } else {
-    // Nothing may follow the last section of a block without a trailer: a block that carries
-    // bytes there was written checked, and its entry's mark was changed.
     slot.outputLength = 2 * uint32_t(blockSize);
-    slot.ok = BlockBodyLength(slot.input, slot.inputLength) == slot.inputLength &&
-              DecompressBlock(slot.output, slot.outputLength, slot.input, slot.inputLength);
+    slot.ok = DecompressUncheckedBlock(slot.output, slot.outputLength, slot.input, slot.inputLength);
   }
 }
 

@@ -195,18 +195,11 @@ TBlockRead ReadBlock(int32_t BlockSize, TArchiveReader& archive, uint64_t at, ui
       if (!archive.Read(field, kBlockTrailerBytes)) return ReadCut;
       record.declared = Load32(field);
     }
+    // A payload too long to read here is taken for the stored form until it is read.
     const bool compressedForm = length <= limit && !IsStoredForm(slot->input, length);
-    // The compressed form is rebuilt at its pre-pass length S, up to twice the chunk, within the
-    // twice the window that the output holds.
     const uint32_t prePass = compressedForm ? Load32(slot->input) : 0;
-    const bool fits = length <= limit && record.declared <= 2 * window && prePass <= 2 * window &&
-                      !(compressedForm && length - kBlockTrailerBytes > window);
-    if (fits) return ReadWhole;
-    // The smallest window that holds the block as the rule above reads it, and never less than
-    // the chunk it declares: a stored chunk of the largest window, 16 bytes longer as a payload,
-    // needs that window and no more.
-    const uint32_t payloadBound = compressedForm ? length - kBlockTrailerBytes : length / 2 + length % 2;
-    record.needed = std::max({record.declared, payloadBound, prePass / 2 + prePass % 2});
+    if (WindowHoldsBlock(window, length, record.declared, compressedForm, prePass)) return ReadWhole;
+    record.needed = WindowForBlock(length, record.declared, compressedForm, prePass);
     return record.needed > kLargestWindow ? ReadTooLarge : ReadNeedsWindow;
   }
   if (length > limit) {

@@ -18,7 +18,7 @@ bool Taken(DWORD error) { return error == ERROR_FILE_EXISTS || error == ERROR_AL
 
 template <typename TAttempt>
 bool TTemporaryFile::WithFreshName(TAttempt attempt) {
-  static std::minstd_rand next(std::random_device{}() | 1u);
+  std::minstd_rand next(std::random_device{}() | 1u);  // seeded afresh: no state between calls
   for (int tries = 0; tries < 100; ++tries) {
     for (uint32_t i = 0; i + 1 < sizeof kPrefix; ++i) name_[i] = WCHAR(kPrefix[i]);
     for (uint32_t i = 0; i < kRandomCharacters; ++i)

@@ -39,3 +39,20 @@ TBlockVerdict DecompressCheckedBlock(uint8_t* dst, uint32_t& dstLen, const uint8
   if (dstLen != length) return BlockLengthDiffers;
   return CheckValue(dst, dstLen, seed) == check ? BlockWhole : BlockCheckDiffers;
 }
+
+bool CompressCheckedBlock(SBlockWork& work, uint8_t* dst, uint32_t& dstLen, const uint8_t* src, uint32_t srcLen,
+                          uint64_t seed) {
+  if (!CompressBlockIn(work, dst, dstLen, src, srcLen)) return false;
+  if (dstLen == 0) {
+    Store32(dst, 0);
+    Store32(dst + 4, 0);
+    dstLen = kStoredHeaderBytes;
+  }
+  WriteBlockTrailer(dst + dstLen, src, srcLen, seed);
+  dstLen += kBlockTrailerBytes;
+  return true;
+}
+
+bool DecompressUncheckedBlock(uint8_t* dst, uint32_t& dstLen, const uint8_t* src, uint32_t srcLen) {
+  return BlockBodyLength(src, srcLen) == srcLen && DecompressBlock(dst, dstLen, src, srcLen);
+}

@@ -14,6 +14,8 @@
 #pragma once
 #include <cstdint>
 
+struct SBlockWork;
+
 constexpr uint32_t kBlockTrailerBytes = 8;
 
 // XXH3-64 of bytes[0 .. length): the seed of what the caller checks (an entry's header).
@@ -38,3 +40,13 @@ enum TBlockVerdict : uint8_t {
 // dstLen is the restored length on return (when the block decoded at all).
 TBlockVerdict DecompressCheckedBlock(uint8_t* dst, uint32_t& dstLen, const uint8_t* src, uint32_t srcLen,
                                      uint64_t seed);
+
+// The payload of a checked entry's chunk src[0 .. srcLen), in `work`: the engine's block, then the
+// trailer. An empty chunk (an empty file's one block) is the stored form of nothing, for which
+// CompressBlock writes no bytes at all, so that its trailer checks the entry's name and time too.
+// dst holds CompressBoundFor(srcLen) + kStoredHeaderBytes + kBlockTrailerBytes bytes.
+bool CompressCheckedBlock(SBlockWork& work, uint8_t* dst, uint32_t& dstLen, const uint8_t* src, uint32_t srcLen,
+                          uint64_t seed);
+// Restores the payload of an entry made before check values: its block, and nothing after the
+// block's last section (bytes there mean it was written checked and its entry's mark was changed).
+bool DecompressUncheckedBlock(uint8_t* dst, uint32_t& dstLen, const uint8_t* src, uint32_t srcLen);

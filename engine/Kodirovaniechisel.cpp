@@ -9,18 +9,6 @@
 
 namespace {
 
-typedef uint32_t (*TLengthOperation)(uint64_t);
-typedef uint32_t (*TEncodeOperation)(uint8_t*, uint32_t, uint64_t);
-typedef uint32_t (*TDecodeOperation)(const uint8_t*, uint32_t, uint64_t&);
-
-struct SNumberCode {
-  uint32_t prefixWidth;
-  bool isSigned;
-  TLengthOperation length;
-  TEncodeOperation encode;
-  TDecodeOperation decode;
-};
-
 // Bit length and the bits below the leading one of the number a value is coded through.
 struct SCodeParts {
   uint32_t bitLength;  // L
@@ -117,31 +105,20 @@ uint32_t DecodeDelta(const uint8_t* bits, uint32_t available, uint64_t& value, b
   return pos;
 }
 
-uint32_t LengthDelta(uint64_t v) { return DeltaLength(UnsignedParts(v), false); }
-uint32_t EncodeDeltaUnsigned(uint8_t* b, uint32_t c, uint64_t v) { return EncodeDelta(b, c, UnsignedParts(v), false); }
-uint32_t DecodeDeltaUnsigned(const uint8_t* b, uint32_t a, uint64_t& v) { return DecodeDelta(b, a, v, false); }
-uint32_t LengthSignedDelta(uint64_t v) { return DeltaLength(SignedParts(v), true); }
-uint32_t EncodeDeltaSigned(uint8_t* b, uint32_t c, uint64_t v) { return EncodeDelta(b, c, SignedParts(v), true); }
-uint32_t DecodeDeltaSigned(const uint8_t* b, uint32_t a, uint64_t& v) { return DecodeDelta(b, a, v, true); }
-
 // --- fixed-prefix codes ---
-
-SNumberCode current;
 
 bool FitsField(uint32_t bitLength, uint32_t width) {
   return uint64_t(bitLength) <= (uint64_t(1) << width);
 }
 
-uint32_t FixedLength(const SCodeParts& parts, bool isSigned) {
-  uint32_t width = current.prefixWidth;
+uint32_t FixedLength(uint32_t width, const SCodeParts& parts, bool isSigned) {
   if (!FitsField(parts.bitLength, width)) return 0;
   return width + parts.bitLength - 1 + (isSigned ? 1u : 0u);
 }
 
-uint32_t EncodeFixed(uint8_t* bits, uint32_t capacity, const SCodeParts& parts, bool isSigned) {
-  uint32_t length = FixedLength(parts, isSigned);
+uint32_t EncodeFixed(uint32_t width, uint8_t* bits, uint32_t capacity, const SCodeParts& parts, bool isSigned) {
+  uint32_t length = FixedLength(width, parts, isSigned);
   if (length == 0 || capacity < length) return 0;
-  uint32_t width = current.prefixWidth;
   uint32_t mask = width >= 32 ? 0xFFFFFFFFu : ((1u << width) - 1u);
   uint8_t* out = WriteBits(bits, parts.bitLength & mask, width);
   if (isSigned) *out++ = parts.sign;
@@ -149,8 +126,7 @@ uint32_t EncodeFixed(uint8_t* bits, uint32_t capacity, const SCodeParts& parts, 
   return length;
 }
 
-uint32_t DecodeFixed(const uint8_t* bits, uint32_t available, uint64_t& value, bool isSigned) {
-  uint32_t width = current.prefixWidth;
+uint32_t DecodeFixed(uint32_t width, const uint8_t* bits, uint32_t available, uint64_t& value, bool isSigned) {
   if (available < width) return 0;
   uint64_t field = ReadBits(bits, width);
   uint64_t bitLength = field == 0 ? (uint64_t(1) << width) : field;
@@ -167,44 +143,33 @@ uint32_t DecodeFixed(const uint8_t* bits, uint32_t available, uint64_t& value, b
   return pos;
 }
 
-uint32_t LengthFixedUnsigned(uint64_t v) { return FixedLength(UnsignedParts(v), false); }
-uint32_t EncodeFixedUnsigned(uint8_t* b, uint32_t c, uint64_t v) { return EncodeFixed(b, c, UnsignedParts(v), false); }
-uint32_t DecodeFixedUnsigned(const uint8_t* b, uint32_t a, uint64_t& v) { return DecodeFixed(b, a, v, false); }
-uint32_t LengthFixedSigned(uint64_t v) { return FixedLength(SignedParts(v), true); }
-uint32_t EncodeFixedSigned(uint8_t* b, uint32_t c, uint64_t v) { return EncodeFixed(b, c, SignedParts(v), true); }
-uint32_t DecodeFixedSigned(const uint8_t* b, uint32_t a, uint64_t& v) { return DecodeFixed(b, a, v, true); }
-
 }  // namespace
 
-void KodirovaniechiselStartup() { SelectNumberCode(0, false); }
-void KodirovaniechiselShutdown() {}
-
-void SelectNumberCode(uint32_t prefixWidth, bool isSigned) {
-  if (prefixWidth > 32) return;
-  current.prefixWidth = prefixWidth;
-  current.isSigned = isSigned;
-  if (prefixWidth == 0) {
-    current.length = isSigned ? LengthSignedDelta : LengthDelta;
-    current.encode = isSigned ? EncodeDeltaSigned : EncodeDeltaUnsigned;
-    current.decode = isSigned ? DecodeDeltaSigned : DecodeDeltaUnsigned;
-  } else {
-    current.length = isSigned ? LengthFixedSigned : LengthFixedUnsigned;
-    current.encode = isSigned ? EncodeFixedSigned : EncodeFixedUnsigned;
-    current.decode = isSigned ? DecodeFixedSigned : DecodeFixedUnsigned;
-  }
+bool SelectNumberCode(TNumberCode& code, uint32_t prefixWidth, bool isSigned) {
+  if (prefixWidth > 32) return false;
+  code.prefixWidth = prefixWidth;
+  code.isSigned = isSigned;
+  return true;
 }
 
-uint32_t CurrentPrefixWidth() { return current.prefixWidth; }
-bool CurrentCodeIsSigned() { return current.isSigned; }
+uint32_t NumberCodeLength(const TNumberCode& code, uint64_t value) {
+  const SCodeParts parts = code.isSigned ? SignedParts(value) : UnsignedParts(value);
+  return code.prefixWidth == 0 ? DeltaLength(parts, code.isSigned) : FixedLength(code.prefixWidth, parts, code.isSigned);
+}
 
-// The slots start bound to the delta code even before the unit's start-up runs.
-static TLengthOperation BoundLength() { return current.length ? current.length : LengthDelta; }
-static TEncodeOperation BoundEncode() { return current.encode ? current.encode : EncodeDeltaUnsigned; }
-static TDecodeOperation BoundDecode() { return current.decode ? current.decode : DecodeDeltaUnsigned; }
+uint32_t EncodeNumber(const TNumberCode& code, uint8_t* bits, uint32_t capacity, uint64_t value) {
+  const SCodeParts parts = code.isSigned ? SignedParts(value) : UnsignedParts(value);
+  return code.prefixWidth == 0 ? EncodeDelta(bits, capacity, parts, code.isSigned)
+                               : EncodeFixed(code.prefixWidth, bits, capacity, parts, code.isSigned);
+}
 
-uint32_t NumberCodeLength(uint64_t value) { return BoundLength()(value); }
-uint32_t EncodeNumber(uint8_t* bits, uint32_t capacity, uint64_t value) { return BoundEncode()(bits, capacity, value); }
-uint32_t DecodeNumber(const uint8_t* bits, uint32_t available, uint64_t& value) { return BoundDecode()(bits, available, value); }
+uint32_t DecodeNumber(const TNumberCode& code, const uint8_t* bits, uint32_t available, uint64_t& value) {
+  return code.prefixWidth == 0 ? DecodeDelta(bits, available, value, code.isSigned)
+                               : DecodeFixed(code.prefixWidth, bits, available, value, code.isSigned);
+}
+
+void KodirovaniechiselStartup() {}
+void KodirovaniechiselShutdown() {}
 
 bool PackBits(uint8_t* buffer, uint32_t capacity, uint32_t& count) {
   if (count > capacity) return false;

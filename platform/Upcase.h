@@ -5,8 +5,8 @@
 // exFAT keep their upcase tables: every unit maps to one unit, surrogates and characters whose
 // uppercase is longer than one character (ß) map to themselves, so names compare unit by unit.
 // The mapping is held as runs of units that move by the same distance, every unit of a run or
-// every second one (the alternating capital/small pairs of Latin Extended and Cyrillic), and is
-// expanded once into a table of all 65,536 units.
+// every second one (the alternating capital/small pairs of Latin Extended and Cyrillic), which the
+// compiler expands into a constant table of all 65,536 units.
 #pragma once
 #include <cstdint>
 
@@ -72,19 +72,19 @@ constexpr TRun kRuns[] = {
     {0xAB70, 0xABBF, -38864, 1}, {0xFF41, 0xFF5A, -32, 1},
 };
 
+// Built by the compiler: the table is a constant of the program, not a variable.
 struct TTable {
   uint16_t unit[65536];
-  TTable() {
+  constexpr TTable() : unit() {
     for (uint32_t u = 0; u < 65536; ++u) unit[u] = uint16_t(u);
     for (const TRun& run : kRuns)
       for (uint32_t u = run.first; u <= run.last; u += run.step) unit[u] = uint16_t(int32_t(u) + run.delta);
   }
 };
 
+inline constexpr TTable kTable{};
+
 }  // namespace upcase
 
 // The unit's uppercase form.
-inline WCHAR UpcaseUnit(WCHAR unit) {
-  static const upcase::TTable table;
-  return WCHAR(table.unit[uint16_t(unit)]);
-}
+inline WCHAR UpcaseUnit(WCHAR unit) { return WCHAR(upcase::kTable.unit[uint16_t(unit)]); }

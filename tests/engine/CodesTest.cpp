@@ -11,22 +11,19 @@
 
 namespace {
 
-uint64_t RoundTrip(uint64_t value, uint32_t* length = nullptr) {
+const TNumberCode kDelta;
+
+uint64_t RoundTrip(const TNumberCode& code, uint64_t value, uint32_t* length = nullptr) {
   uint8_t bits[128] = {};
-  uint32_t written = EncodeNumber(bits, sizeof bits, value);
+  uint32_t written = EncodeNumber(code, bits, sizeof bits, value);
   uint64_t back = 0xDEAD;
-  uint32_t read = DecodeNumber(bits, written, back);
+  uint32_t read = DecodeNumber(code, bits, written, back);
   EXPECT_EQ(written, read);
   if (length) *length = written;
   return back;
 }
 
-struct DeltaCode : ::testing::Test {
-  void SetUp() override { SelectNumberCode(0, false); }
-  void TearDown() override { SelectNumberCode(0, false); }
-};
-
-TEST_F(DeltaCode, WorkedWordsAndLengths) {
+TEST(DeltaCode, WorkedWordsAndLengths) {
   EXPECT_EQ(DeltaWord(0), "0");
   EXPECT_EQ(DeltaWord(1), "1000");
   EXPECT_EQ(DeltaWord(2), "1001");
@@ -34,88 +31,76 @@ TEST_F(DeltaCode, WorkedWordsAndLengths) {
   EXPECT_EQ(DeltaWord(7), "11000000");
   EXPECT_EQ(DeltaWord(127), "1110" + std::string(10, '0'));
   EXPECT_EQ(DeltaWord(UINT64_MAX), "1111110000001" + std::string(64, '0'));
-  EXPECT_EQ(NumberCodeLength(UINT64_MAX), 77u);
+  EXPECT_EQ(NumberCodeLength(kDelta, UINT64_MAX), 77u);
   for (uint64_t v = 0; v < 5000; ++v) {
-    ASSERT_EQ(NumberCodeLength(v), DeltaWord(v).size()) << v;
+    ASSERT_EQ(NumberCodeLength(kDelta, v), DeltaWord(v).size()) << v;
     ASSERT_EQ(DeltaCodeLength(v), DeltaWord(v).size()) << v;
   }
 }
 
-TEST_F(DeltaCode, RoundTripsOverTheRange) {
+TEST(DeltaCode, RoundTripsOverTheRange) {
   uint32_t length = 0;
-  EXPECT_EQ(RoundTrip(UINT64_MAX, &length), UINT64_MAX);
+  EXPECT_EQ(RoundTrip(kDelta, UINT64_MAX, &length), UINT64_MAX);
   EXPECT_EQ(length, 77u);
   for (uint32_t shift = 0; shift < 64; ++shift) {
     uint64_t p = uint64_t(1) << shift;
-    EXPECT_EQ(RoundTrip(p), p);
-    EXPECT_EQ(RoundTrip(p - 1), p - 1);
-    EXPECT_EQ(RoundTrip(p + 1), p + 1);
+    EXPECT_EQ(RoundTrip(kDelta, p), p);
+    EXPECT_EQ(RoundTrip(kDelta, p - 1), p - 1);
+    EXPECT_EQ(RoundTrip(kDelta, p + 1), p + 1);
   }
 }
 
-TEST_F(DeltaCode, CapacityAndCutInput) {
+TEST(DeltaCode, CapacityAndCutInput) {
   uint8_t bits[16];
   std::memset(bits, 7, sizeof bits);
-  EXPECT_EQ(EncodeNumber(bits, 4, 7), 0u);  // needs 8
+  EXPECT_EQ(EncodeNumber(kDelta, bits, 4, 7), 0u);  // needs 8
   EXPECT_EQ(bits[0], 7);
-  EXPECT_EQ(EncodeNumber(bits, 8, 7), 8u);
+  EXPECT_EQ(EncodeNumber(kDelta, bits, 8, 7), 8u);
   uint64_t v = 42;
-  for (uint32_t avail = 0; avail < 8; ++avail) EXPECT_EQ(DecodeNumber(bits, avail, v), 0u);
+  for (uint32_t avail = 0; avail < 8; ++avail) EXPECT_EQ(DecodeNumber(kDelta, bits, avail, v), 0u);
   EXPECT_EQ(v, 42u);
   uint8_t ones[40];
   std::memset(ones, 1, sizeof ones);
-  EXPECT_EQ(DecodeNumber(ones, sizeof ones, v), 0u);
+  EXPECT_EQ(DecodeNumber(kDelta, ones, sizeof ones, v), 0u);
   EXPECT_EQ(v, 42u);
   // Seven ones announce a length field beyond any 64-bit value.
   uint8_t longField[200] = {};
   std::memset(longField, 1, 7);
-  EXPECT_EQ(DecodeNumber(longField, sizeof longField, v), 0u);
+  EXPECT_EQ(DecodeNumber(kDelta, longField, sizeof longField, v), 0u);
 }
 
-TEST(OtherCodes, SignedDelta) {
-  SelectNumberCode(0, true);
-  EXPECT_EQ(NumberCodeLength(0), 2u);
-  EXPECT_EQ(NumberCodeLength(uint64_t(-1)), 2u);
-  EXPECT_EQ(CodeWord(0), "00");
-  EXPECT_EQ(CodeWord(uint64_t(-1)), "01");
-  const int64_t samples[] = {0, -1, 1, -2, 100, -100, INT64_MAX, INT64_MIN, INT64_MIN + 1};
-  for (int64_t s : samples) EXPECT_EQ(int64_t(RoundTrip(uint64_t(s))), s) << s;
-  uint32_t length = 0;
-  RoundTrip(uint64_t(INT64_MIN), &length);
-  EXPECT_EQ(length, 2u * 6 + 64 + 1);  // L = 64
-  SelectNumberCode(0, false);
-}
-
-TEST(OtherCodes, FixedPrefix) {
-  SelectNumberCode(3, false);
-  EXPECT_EQ(CurrentPrefixWidth(), 3u);
-  for (uint64_t v = 0; v <= 254; ++v) {
-    uint32_t length = 0;
-    ASSERT_EQ(RoundTrip(v, &length), v);
-    EXPECT_EQ(length, 3 + HighestBit64(v + 1));
+// The families the program itself does not use, a row each: the value, its word's length (0: it
+// cannot be written in the family) and whether it comes back.
+TEST(OtherCodes, SignedDeltaAndFixedPrefixFamilies) {
+  const struct {
+    uint32_t width;
+    bool isSigned;
+    int64_t value;
+    uint32_t length;
+  } rows[] = {
+      {0, true, 0, 2},          {0, true, -1, 2},         {0, true, INT64_MIN, 2 * 6 + 64 + 1},
+      {3, false, 0, 3},         {3, false, 254, 3 + 7},
+      {3, false, 255, 0},       {6, false, -1, 0},        {7, false, -1, 7 + 64},
+      {7, true, INT64_MIN, 7 + 1 + 63}, {7, true, 12345, 7 + 1 + 13}, {5, true, -12345, 5 + 1 + 13},
+      {5, true, INT64_MIN, 0},  {5, true, -(int64_t(1) << 31), 5 + 32},
+  };
+  for (const auto& r : rows) {
+    TNumberCode code;
+    ASSERT_TRUE(SelectNumberCode(code, r.width, r.isSigned));
+    const uint64_t value = uint64_t(r.value);
+    const uint32_t length = NumberCodeLength(code, value);
+    EXPECT_EQ(length, r.length) << r.width << " " << r.isSigned << " " << r.value;
+    if (length != 0) {
+      EXPECT_EQ(RoundTrip(code, value), value) << r.width << " " << r.value;
+    }
   }
-  EXPECT_EQ(CodeWord(254).substr(0, 3), "000");  // L = 8 written as zeros
-  EXPECT_EQ(CodeWord(0), "001");
-  EXPECT_EQ(NumberCodeLength(255), 0u);
-  uint8_t bits[32] = {};
-  EXPECT_EQ(EncodeNumber(bits, sizeof bits, 255), 0u);
-
-  SelectNumberCode(6, false);
-  EXPECT_EQ(NumberCodeLength(UINT64_MAX), 0u);
-  SelectNumberCode(7, false);
-  EXPECT_EQ(RoundTrip(UINT64_MAX), UINT64_MAX);
-
-  SelectNumberCode(7, true);
-  for (int64_t s : {int64_t(0), int64_t(-1), int64_t(12345), INT64_MIN, INT64_MAX})
-    EXPECT_EQ(int64_t(RoundTrip(uint64_t(s))), s);
-  SelectNumberCode(5, true);
-  EXPECT_EQ(int64_t(RoundTrip(uint64_t(-12345))), -12345);
-  EXPECT_EQ(NumberCodeLength(uint64_t(INT64_MIN)), 0u);  // L = 64 does not fit 5 bits
-  EXPECT_EQ(NumberCodeLength(uint64_t(-(int64_t(1) << 31))), 5u + 32);
-  SelectNumberCode(40, false);  // unsupported: selection stays
-  EXPECT_EQ(CurrentPrefixWidth(), 5u);
-  EXPECT_TRUE(CurrentCodeIsSigned());
-  SelectNumberCode(0, false);
+  TNumberCode fixed;
+  ASSERT_TRUE(SelectNumberCode(fixed, 3, false));
+  EXPECT_EQ(CodeWord(fixed, 254).substr(0, 3), "000");  // L = 8 written as zeros
+  EXPECT_EQ(CodeWord(fixed, 0), "001");
+  EXPECT_FALSE(SelectNumberCode(fixed, 40, true));  // unsupported: the code stays as it was
+  EXPECT_EQ(fixed.prefixWidth, 3u);
+  EXPECT_FALSE(fixed.isSigned);
 }
 
 TEST(BitPacking, NineBitsAndBackAndCapacityRefused) {

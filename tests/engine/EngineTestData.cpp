@@ -50,14 +50,11 @@ std::vector<uint8_t> RandomBytes(size_t n, uint32_t seed, uint32_t alphabet) {
   return data;
 }
 
-std::string DeltaWord(uint64_t value) {
-  SelectNumberCode(0, false);
-  return CodeWord(value);
-}
+std::string DeltaWord(uint64_t value) { return CodeWord(TNumberCode(), value); }
 
-std::string CodeWord(uint64_t value) {
+std::string CodeWord(const TNumberCode& code, uint64_t value) {
   uint8_t bits[128];
-  const uint32_t n = EncodeNumber(bits, sizeof bits, value);
+  const uint32_t n = EncodeNumber(code, bits, sizeof bits, value);
   std::string word;
   for (uint32_t i = 0; i < n; ++i) word += char('0' + bits[i]);
   return word;

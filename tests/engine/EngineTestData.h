@@ -5,6 +5,8 @@
 #include <utility>
 #include <vector>
 
+#include "engine/Kodirovaniechisel.h"
+
 #include "tests/TestMain.h"
 
 // The corpus folder's files (tests/data), in name order.
@@ -17,10 +19,9 @@ std::vector<uint8_t> Compress(const uint8_t* data, uint32_t n, bool compression 
 bool Decompress(const std::vector<uint8_t>& block, uint32_t capacity, std::vector<uint8_t>& out);
 std::vector<uint8_t> RandomBytes(size_t n, uint32_t seed, uint32_t alphabet = 256);
 
-// The word of value as a string of '0' and '1', in stream order: in the delta code (which it
-// selects), in the code selected now.
+// The word of value as a string of '0' and '1', in stream order: in the delta code, in a code.
 std::string DeltaWord(uint64_t value);
-std::string CodeWord(uint64_t value);
+std::string CodeWord(const TNumberCode& code, uint64_t value);
 // A bit string packed the way a block's sections hold it: bit j is bit j % 8 of byte j / 8.
 std::vector<uint8_t> PackedBits(const std::string& bits);
 // A compressed-form block: header S and N (the number of flags), the flags in plain form (tag 0),

@@ -31,14 +31,13 @@ uint32_t Insert(std::vector<SBucket>& table, const uint8_t* s, uint32_t S, uint3
   return b.count++;
 }
 
-uint32_t Cost(uint64_t v) { return NumberCodeLength(v); }
+uint32_t Cost(uint64_t v) { return NumberCodeLength(TNumberCode(), v); }  // the delta code
 
 }  // namespace
 
 void ReferenceSearch(const uint8_t* s, uint32_t S, SReferenceTokens& tokens) {
   std::vector<SBucket> table(65536);
   for (SBucket& b : table) b.count = 0;
-  SelectNumberCode(0, false);
   tokens = SReferenceTokens();
   uint32_t cur = 0;
   while (cur < S) {
