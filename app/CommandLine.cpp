@@ -37,7 +37,8 @@ const char* const UsageText =
     "  -l - List compressed file\r\n"
     "  -d=FOLDER - Restore into FOLDER\r\n"
     "  filename.pck names... - Only the entries named (folders, * and ?)";
-const char* const UsageCaption = "Velmora v1.2";
+#define VELMORA_VERSION "1.2"
+const char* const UsageCaption = "Velmora v" VELMORA_VERSION;
 
 namespace {
 
@@ -124,7 +125,7 @@ int ReadCommandLineText(const TWideName& commandLine, TRunRequest& request) {
     } else if (Is(token, "--help") || Is(token, "--version")) {
       // Terminal conventions beside "/?" (which keeps its window): printed on standard output, exit 0.
       if (Is(token, "--version")) {
-        std::printf("Velmora 1.2\n");
+        std::printf("Velmora " VELMORA_VERSION "\n");
       } else {
         for (const char* c = UsageText; *c != 0; ++c)
           if (*c != '\r') std::putchar(*c);

@@ -261,9 +261,9 @@ class TPlainFlagRuns {
 };
 
 // The run form of the flags, read run by run; CheckFlagRuns has checked it beforehand.
-class TStoredFlagRuns {
+class TRunFormFlagRuns {
  public:
-  TStoredFlagRuns(const uint8_t* bytes, uint32_t bitCount) : reader_(bytes, bitCount), q_(0) {
+  TRunFormFlagRuns(const uint8_t* bytes, uint32_t bitCount) : reader_(bytes, bitCount), q_(0) {
     uint32_t runCount = 0;
     reader_.Read(runCount);
   }
@@ -523,7 +523,7 @@ bool DecodeCompressedForm(uint8_t* dst, uint32_t& dstLen, const uint8_t* src, ui
       TPlainFlagRuns runs(flagBytes, N);
       return RebuildPrePass(runs, N, out, region, literals, src + srcLen, matchReader, built);
     }
-    TStoredFlagRuns runs(flagBytes, runBits);
+    TRunFormFlagRuns runs(flagBytes, runBits);
     return RebuildPrePass(runs, N, out, region, literals, src + srcLen, matchReader, built);
   };
   uint32_t region = S;

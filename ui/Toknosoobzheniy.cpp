@@ -122,14 +122,7 @@ TOknoSoobzheniy::TOknoSoobzheniy(const TWideName& captionText, const TWideName& 
       keyPressed(false) {
   if (caption.empty()) caption = WidenedText("Error");
 
-  const TButtonSet& buttons = ButtonSetOf(flags);
-  count = buttons.count;
-  for (uint32_t i = 0; i < count; ++i) {
-    buttonLabels[i] = buttons.labels[i];
-    buttonCodes[i] = buttons.codes[i];
-  }
-  selected = (flags >> 8) & 3u;
-  if (selected >= count) selected = count - 1;
+  TakeButtonSet(&ButtonSetOf(flags), flags, buttonLabels, buttonCodes, count, selected);
 
   font = CreateWindowFont();
 
@@ -223,15 +216,6 @@ void TOknoSoobzheniy::Paint(HDC given) {
   PresentWindowContent(window, &content);
 }
 
-void TOknoSoobzheniy::MouseRule(UINT message, LPARAM lParam) {
-  RECT client;
-  if (!GetClientRect(window, &client)) return;
-  const TButtonMouse verdict = ApplyButtonMouse(client, count, message, lParam, selected, mousePressed);
-  if (verdict == ButtonMouseIgnored) return;
-  if (verdict == ButtonMouseAnswered) PostMessageA(window, WM_CLOSE, 0, 0);
-  Paint(nullptr);
-}
-
 LRESULT TOknoSoobzheniy::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_PAINT:
@@ -243,65 +227,21 @@ LRESULT TOknoSoobzheniy::HandleMessage(UINT message, WPARAM wParam, LPARAM lPara
       if (ScreenToClient(window, &point) && point.y <= kTitleBand) return HTCAPTION;
       return DefWindowProcA(window, message, wParam, lParam);
     }
-    case WM_KEYDOWN:
-      if ((wParam == VK_SPACE || wParam == VK_RETURN) && !keyPressed) {
-        keyPressed = true;
-        Paint(nullptr);
-        return 0;
-      }
-      return DefWindowProcA(window, message, wParam, lParam);
-    case WM_KEYUP:
-      switch (wParam) {
-        case VK_TAB:
-        case VK_RIGHT:
-        case VK_LEFT:
-          selected = NeighbourButton(selected, count, wParam != VK_LEFT);
-          Paint(nullptr);
-          break;
-        case VK_ESCAPE:
-          selected = count;
-          PostMessageA(window, WM_CLOSE, 0, 0);
-          break;
-        case VK_SPACE:
-        case VK_RETURN:
-          if (keyPressed) {
-            keyPressed = false;
-            PostMessageA(window, WM_CLOSE, 0, 0);
-          }
-          break;
-        default:
-          // A letter answers with the button it begins (Y for Yes, N for No).
-          for (uint32_t i = 0; i < count; ++i) {
-            const char* label = buttonLabels[i].Data();
-            if (label != nullptr && wParam >= 'A' && wParam <= 'Z' && (label[0] & ~0x20) == char(wParam)) {
-              selected = i;
-              PostMessageA(window, WM_CLOSE, 0, 0);
-              break;
-            }
-          }
-          break;
-      }
-      return 0;
-    case WM_RBUTTONUP:
-      selected = count;
-      PostMessageA(window, WM_CLOSE, 0, 0);
-      return 0;
-    case WM_MOUSEMOVE:
-      if (!mousePressed) return DefWindowProcA(window, message, wParam, lParam);
-      MouseRule(message, lParam);
-      return DefWindowProcA(window, message, wParam, lParam);
-    case WM_LBUTTONDOWN:
-    case WM_LBUTTONUP:
-      MouseRule(message, lParam);
-      return DefWindowProcA(window, message, wParam, lParam);
     case WM_CLOSE:
       // Sent by the system (the window's own close requests are posted and end the loop before
       // they are dispatched): closed from outside, so no button was chosen.
       selected = count;
       return DefWindowProcA(window, message, wParam, lParam);
     default:
-      return DefWindowProcA(window, message, wParam, lParam);
+      break;
   }
+  const TButtonRow row{buttonLabels, count, selected, mousePressed, keyPressed};
+  const TButtonInput input = ApplyButtonInput(window, row, message, wParam, lParam, true);
+  if (input == InputChanged) Paint(nullptr);
+  if (input == InputChosen || input == InputEscape || input == InputDismissed) PostMessageA(window, WM_CLOSE, 0, 0);
+  if (input == InputChosen && message != WM_KEYUP && message != WM_KEYDOWN) Paint(nullptr);  // the button pops up
+  const bool mouse = message == WM_MOUSEMOVE || message == WM_LBUTTONDOWN || message == WM_LBUTTONUP;
+  return input == InputNotMine || mouse ? DefWindowProcA(window, message, wParam, lParam) : 0;
 }
 
 int32_t TOknoSoobzheniy::Result() const {

@@ -38,7 +38,6 @@ class TOknoSoobzheniy {
   bool keyPressed;
 
  private:
-  void MouseRule(UINT message, LPARAM lParam);
   int32_t Result() const;
 };
 

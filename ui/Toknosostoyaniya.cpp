@@ -87,18 +87,7 @@ TOknoSostoyaniya::TOknoSostoyaniya(const char* captionText, const char* bodyText
   // Button sets as the message window has them, except that the plain value, and any value past
   // the sets, give no button.
   const UINT set = flags & 15u;
-  count = 0;
-  if (set >= 1 && set <= 5) {
-    const TButtonSet& buttons = ButtonSetOf(set);
-    count = buttons.count;
-    for (uint32_t i = 0; i < count; ++i) {
-      buttonLabels[i] = buttons.labels[i];
-      buttonCodes[i] = buttons.codes[i];
-    }
-  }
-  // Without buttons the clamp leaves the all-ones index, which names no button.
-  selected = (flags >> 8) & 3u;
-  if (selected >= count) selected = count - 1;
+  TakeButtonSet(set >= 1 && set <= 5 ? &ButtonSetOf(set) : nullptr, flags, buttonLabels, buttonCodes, count, selected);
 
   font = CreateWindowFont();
 
@@ -246,15 +235,6 @@ void SetProgressStatus(TOknoSostoyaniya* obj, const WCHAR* status) {
   obj->Present();
 }
 
-void TOknoSostoyaniya::ApplyMouse(UINT message, LPARAM lParam) {
-  RECT client;
-  if (!GetClientRect(window, &client)) return;
-  const TButtonMouse verdict = ApplyButtonMouse(client, count, message, lParam, selected, mousePressed);
-  if (verdict == ButtonMouseIgnored) return;
-  if (verdict == ButtonMouseAnswered) PostMessageA(window, WM_CLOSE, 0, 0);
-  Repaint();
-}
-
 LRESULT TOknoSostoyaniya::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
   HWND self = window;
   switch (message) {
@@ -279,54 +259,24 @@ LRESULT TOknoSostoyaniya::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
       if (ScreenToClient(self, &point) && point.y <= kTitleBand) return HTCAPTION;
       return DefWindowProcA(self, message, wParam, lParam);
     }
-    case WM_KEYDOWN:
-      if ((wParam == VK_SPACE || wParam == VK_RETURN) && !keyPressed) {
-        keyPressed = true;
-        Repaint();
-        return 0;
-      }
-      return DefWindowProcA(self, message, wParam, lParam);
-    case WM_KEYUP:
-      switch (wParam) {
-        case VK_TAB:
-        case VK_RIGHT:
-        case VK_LEFT:
-          selected = NeighbourButton(selected, count, wParam != VK_LEFT);
-          Repaint();
-          return 0;
-        case VK_ESCAPE:
-          selected = count;
-          if (cancelArmed) {
-            PostMessageA(self, WM_CLOSE, 0, 0);
-            PostQuitMessage(0);
-          }
-          return 0;
-        case VK_SPACE:
-        case VK_RETURN:
-          if (!keyPressed) return DefWindowProcA(self, message, wParam, lParam);
-          keyPressed = false;
-          PostMessageA(self, WM_CLOSE, 0, 0);
-          return 0;
-        default:
-          return DefWindowProcA(self, message, wParam, lParam);
-      }
-    case WM_RBUTTONUP:
-      selected = count;
-      PostMessageA(self, WM_CLOSE, 0, 0);
-      return 0;
-    case WM_LBUTTONDOWN:
-    case WM_LBUTTONUP:
-      ApplyMouse(message, lParam);
-      return DefWindowProcA(self, message, wParam, lParam);
-    case WM_MOUSEMOVE:
-      if (mousePressed) ApplyMouse(message, lParam);
-      return DefWindowProcA(self, message, wParam, lParam);
     case WM_CLOSE:
       // Alt+F4 and the like: the window stays until the program deletes it.
       return 1;
     default:
-      return DefWindowProcA(self, message, wParam, lParam);
+      break;
   }
+  const TButtonRow row{buttonLabels, count, selected, mousePressed, keyPressed};
+  const TButtonInput input = ApplyButtonInput(self, row, message, wParam, lParam, false);
+  if (input == InputChanged) Repaint();
+  if (input == InputChosen || input == InputDismissed) PostMessageA(self, WM_CLOSE, 0, 0);
+  if (input == InputChosen && message != WM_KEYUP) Repaint();  // a clicked button pops up
+  // Escape is the job's cancel once the job armed it.
+  if (input == InputEscape && cancelArmed) {
+    PostMessageA(self, WM_CLOSE, 0, 0);
+    PostQuitMessage(0);
+  }
+  const bool mouse = message == WM_MOUSEMOVE || message == WM_LBUTTONDOWN || message == WM_LBUTTONUP;
+  return input == InputNotMine || mouse ? DefWindowProcA(self, message, wParam, lParam) : 0;
 }
 
 // From below 90 % the bar runs up in steps of 8 % of the remainder, 40 ms apart, then shows 100 %

@@ -53,7 +53,6 @@ class TOknoSostoyaniya {
  private:
   friend void SetProgressStatus(TOknoSostoyaniya* obj, const WCHAR* status);
   void Repaint() { Paint(nullptr); }
-  void ApplyMouse(UINT message, LPARAM lParam);
   void Present();
 };
 

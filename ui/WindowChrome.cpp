@@ -53,6 +53,17 @@ int MeasureTextLines(HDC dc, const TWideName& text, int& width) {
   }
 }
 
+void TakeButtonSet(const TButtonSet* set, UINT flags, TAnsiString* labels, int32_t* codes, uint32_t& count,
+                   uint32_t& selected) {
+  count = set != nullptr ? set->count : 0;
+  for (uint32_t i = 0; i < count; ++i) {
+    labels[i] = set->labels[i];
+    codes[i] = set->codes[i];
+  }
+  selected = (flags >> 8) & 3u;
+  if (selected >= count) selected = count - 1;
+}
+
 int ButtonRowWidth(uint32_t count) { return kButtonPitch * static_cast<int>(count) - kMargin; }
 
 uint32_t NeighbourButton(uint32_t selected, uint32_t count, bool forward) {
@@ -84,6 +95,55 @@ TButtonMouse ApplyButtonMouse(const RECT& client, uint32_t count, UINT message, 
     return ButtonMouseAnswered;
   }
   return ButtonMouseChanged;
+}
+
+TButtonInput ApplyButtonInput(HWND window, TButtonRow row, UINT message, WPARAM wParam, LPARAM lParam, bool letters) {
+  switch (message) {
+    case WM_KEYDOWN:
+      if ((wParam != VK_SPACE && wParam != VK_RETURN) || row.keyPressed) return InputNotMine;
+      row.keyPressed = true;
+      return InputChanged;
+    case WM_KEYUP:
+      switch (wParam) {
+        case VK_TAB:
+        case VK_RIGHT:
+        case VK_LEFT:
+          row.selected = NeighbourButton(row.selected, row.count, wParam != VK_LEFT);
+          return InputChanged;
+        case VK_ESCAPE:
+          row.selected = row.count;
+          return InputEscape;
+        case VK_SPACE:
+        case VK_RETURN:
+          if (!row.keyPressed) return InputNotMine;
+          row.keyPressed = false;
+          return InputChosen;
+        default:
+          if (!letters || wParam < 'A' || wParam > 'Z') return InputNotMine;
+          for (uint32_t i = 0; i < row.count; ++i) {
+            const char* label = row.labels[i].Data();
+            if (label != nullptr && (label[0] & ~0x20) == char(wParam)) {
+              row.selected = i;
+              return InputChosen;
+            }
+          }
+          return InputTaken;
+      }
+    case WM_RBUTTONUP:
+      row.selected = row.count;
+      return InputDismissed;
+    case WM_MOUSEMOVE:
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONUP: {
+      RECT client;
+      if ((message == WM_MOUSEMOVE && !row.mousePressed) || !GetClientRect(window, &client)) return InputNotMine;
+      const TButtonMouse verdict =
+          ApplyButtonMouse(client, row.count, message, lParam, row.selected, row.mousePressed);
+      return verdict == ButtonMouseAnswered ? InputChosen : verdict == ButtonMouseChanged ? InputChanged : InputNotMine;
+    }
+    default:
+      return InputNotMine;
+  }
 }
 
 HWND CreateCentredWindow(const char* className, const TWideName& caption, int width, int height,

@@ -39,6 +39,12 @@ struct TButtonSet {
 // The set of a flag value; a value past 5 gives OK, as the message window takes it.
 const TButtonSet& ButtonSetOf(UINT flags);
 
+// A window's row from a set (none for null): its labels and codes copied, and the default button
+// of the flags (MB_DEFBUTTON1 to 4) clamped to the last one; without buttons the clamp leaves the
+// all-ones index, which names no button.
+void TakeButtonSet(const TButtonSet* set, UINT flags, TAnsiString* labels, int32_t* codes, uint32_t& count,
+                   uint32_t& selected);
+
 // Width of a row of count buttons.
 int ButtonRowWidth(uint32_t count);
 
@@ -52,6 +58,28 @@ uint32_t NeighbourButton(uint32_t selected, uint32_t count, bool forward);
 enum TButtonMouse { ButtonMouseIgnored, ButtonMouseChanged, ButtonMouseAnswered };
 TButtonMouse ApplyButtonMouse(const RECT& client, uint32_t count, UINT message, LPARAM lParam, uint32_t& selected,
                               bool& pressed);
+
+// The key and mouse rules of a row of buttons, the same in both windows: Tab and Right move the
+// focus on, Left back; Space or Return pressed and released chooses the focused button; a button
+// clicked and released on chooses it; with `letters`, a letter chooses the button it begins (Y for
+// Yes); Escape and a right click choose none (the selection becomes `count`). What the window does
+// with the verdict is its own.
+struct TButtonRow {
+  const TAnsiString* labels;
+  uint32_t count;
+  uint32_t& selected;
+  bool& mousePressed;
+  bool& keyPressed;
+};
+enum TButtonInput {
+  InputNotMine,    // not a message of the rules: the window's default handling takes it
+  InputTaken,      // taken, nothing to show
+  InputChanged,    // taken: the row looks different now
+  InputChosen,     // a button was chosen (selected names it)
+  InputEscape,     // Escape: none chosen
+  InputDismissed,  // a right click: none chosen
+};
+TButtonInput ApplyButtonInput(HWND window, TButtonRow row, UINT message, WPARAM wParam, LPARAM lParam, bool letters);
 
 // A bordered popup window of the given outer size centred on the screen, whose procedure finds
 // `object` in its user data; null when the system makes none.
