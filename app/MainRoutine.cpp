@@ -265,8 +265,7 @@ int MainRoutine() {
       PostMessageA(window->window, WM_PROGRESS_FINISH, 0, 0);
       PumpProgressMessages(window);
     }
-    TMemoryLock guard;
-    delete window;
+    Destroy(window);
   }
   run.ReleaseBlockBuffer();
 

@@ -28,10 +28,7 @@ bool TRun::AllocateBlockBuffer(int32_t blockSize, TBlockTask task) {
 
 void TRun::ReleaseBlockBuffer() {
   BlockPipeline.Stop();
-  if (BlockBuffer != nullptr) {
-    TMemoryLock guard;
-    Free(BlockBuffer);
-  }
+  Free(BlockBuffer);
   BlockBuffer = nullptr;
   InputArea = nullptr;
   OutputArea = nullptr;

@@ -201,7 +201,7 @@ bool RestorePrePassInPlace(uint8_t* dst, uint32_t capacity, uint32_t base, uint3
     out += count;
     i += 3;
   }
-  if (moved != nullptr) ::operator delete(moved);
+  Free(moved);
   restored = out;
   return ok;
 }

@@ -87,6 +87,16 @@ void Create(T*& handle, uint32_t count, Args&&... args) {
   MemdiagRegisterAndClose(block, static_cast<uint32_t>(sizeof(T)), static_cast<uint32_t>(block ? bytes : 0));
 }
 
+// Ends the one object that Create made at handle (its destructor, then its block given back) and
+// nulls the handle: the counterpart of Create(handle, 1, ...).
+template <typename T>
+void Destroy(T*& handle) {
+  if (handle == nullptr) return;
+  handle->~T();
+  Free(handle);
+  handle = nullptr;
+}
+
 // A read-only view of the manager's state, for tests and measurements.
 struct TMemoryRegionState {
   bool active;

@@ -33,7 +33,7 @@ for target in "${targets[@]}"; do
   echo "fuzz: $target for ${share}s"
   # The memory manager replaces the global operator delete and hands blocks it does not own to the
   # C library's free, which the sanitizer reports as a new/free mismatch although it is harmless.
-  if ! ASAN_OPTIONS=detect_leaks=0:alloc_dealloc_mismatch=0 "$exe" -max_total_time="$share" -max_len=$max_len -rss_limit_mb=4096 \
+  if ! ASAN_OPTIONS=detect_leaks=0 "$exe" -max_total_time="$share" -max_len=$max_len -rss_limit_mb=4096 \
       -artifact_prefix="$work/artifacts-$target/" "$corpus" >"$work/$target.log" 2>&1; then
     tail -n 40 "$work/$target.log" >&2
     mkdir -p "$build/fuzz-crashes"

@@ -151,7 +151,6 @@ void TAnsi1251::Load(const TAnsiString& tablePath) {
 
 void TAnsi1251::Release() {
   if (MemoryManagerActive()) {
-    TMemoryLock guard;
     Free(wideTable);
     Free(narrowTable);
   }

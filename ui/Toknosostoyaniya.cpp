@@ -314,10 +314,7 @@ TOknoSostoyaniya* OpenProgressWindow(const char* text, const char* caption) {
 int32_t OpenProgressWindowEx(TOknoSostoyaniya** slot, HWND owner, const char* text, const char* caption,
                              UINT flags) {
   if (slot == nullptr) return 2;
-  {
-    TMemoryLock guard;
-    if (*slot == nullptr) Create(*slot, 1, caption, text, flags);
-  }
+  if (*slot == nullptr) Create(*slot, 1, caption, text, flags);
   TOknoSostoyaniya* object = *slot;
   if (object != nullptr) {
     object->mousePressed = false;

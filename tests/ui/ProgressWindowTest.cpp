@@ -57,9 +57,7 @@ class ProgressWindowTest : public ::testing::Test {
 
   void Close() {
     if (object == nullptr) return;
-    TMemoryLock guard;
-    delete object;
-    object = nullptr;
+    Destroy(object);
   }
 
   // Posts one message to the window and pumps it.
