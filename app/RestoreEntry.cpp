@@ -251,7 +251,7 @@ TReadAhead::~TReadAhead() {
 bool TReadAhead::Open(uint64_t at) {
   reading_ = false;
   while (header_ != nullptr && at < archive_.Size()) {
-    if (!ReadEntryHeader(archive_, at, *header_) || header_->nextEntryOffset < header_->firstBlock) break;
+    if (!ReadEntryHeader(archive_, at, *header_)) break;
     if (decodes_(*header_)) {
       reading_ = true;
       entry_ = at;
@@ -336,7 +336,6 @@ TRestoreOutcome RestoreEntry(TRun& run, TArchiveReader& archive, const TEntryHea
 
   const bool checked = header.checked;
   const uint64_t start = header.firstBlock;
-  if (header.nextEntryOffset < start) return failed("entry cannot be read", true);
   if (!run.BlockPipeline.Started()) return failed("no working buffer", false);
   const uint64_t total = header.nextEntryOffset - start;
   // Blocks are read ahead into the workers' slots and written in order. Damage found while reading

@@ -73,7 +73,7 @@ class TReadAhead {
   std::deque<TBlock> blocks_;
 };
 
-// Restores the entry whose header was just read (the reader at its first block) below the folders'
+// Restores the entry whose header ReadEntryHeader just admitted (the reader at its first block) below the folders'
 // target, never through a link, into a temporary of the entry's folder, which takes the entry's
 // name with the stored time once the entry is whole. An entry damaged in the archive leaves what
 // could be restored where no file was; a cancel, a window too small or a failed write leave
