@@ -182,8 +182,8 @@ bool WalkArchive(TRun& run, const TWideName& archiveName, TOpenArchive& archive,
 TVisit Decode(TRun& run, const TWalkEntry& entry, TRestoreFolders* folders, TOknoSostoyaniya* window) {
   TVisit v;
   uint64_t bytes = 0;
-  const TRestoreOutcome outcome = RestoreEntry(run, entry.reader, entry.header, folders, bytes,
-                                               entry.share, window, entry.nextShare, entry.ahead);
+  const TRestoreOutcome outcome =
+      RestoreEntry(run, entry.reader, entry.header, folders, bytes, {window, entry.share, entry.nextShare}, entry.ahead);
   v.whole = outcome == RestoreComplete || outcome == RestoreKept;
   v.completed = outcome == RestoreComplete;
   v.kept = outcome == RestoreKept;

@@ -320,8 +320,7 @@ void TReadAhead::Discard() {
 }
 
 TRestoreOutcome RestoreEntry(TRun& run, TArchiveReader& archive, const TEntryHeader& header, TRestoreFolders* folders,
-                             uint64_t& restoredBytes, float base, TOknoSostoyaniya* window,
-                             float end, TReadAhead* ahead) {
+                             uint64_t& restoredBytes, const TProgressSpan& progress, TReadAhead* ahead) {
   TRestoreTarget target;
   target.name = header.name;
   target.testOnly = folders == nullptr;
@@ -432,7 +431,7 @@ TRestoreOutcome RestoreEntry(TRun& run, TArchiveReader& archive, const TEntryHea
       discard();
       return failed(reason, isDamage);
     }
-    PostProgress(window, PositionWithin(base, end, block.readAfter, total), base);
+    PostProgress(progress.window, PositionWithin(progress.base, progress.end, block.readAfter, total), progress.base);
   }
   if (cancelled) {
     target.Fail("cancelled", false);
@@ -440,6 +439,6 @@ TRestoreOutcome RestoreEntry(TRun& run, TArchiveReader& archive, const TEntryHea
   }
   if (damage[0] != 0) return failed(damage, damageInArchive);
   if (!target.Finish(header.lastWriteTime)) return RestoreSkipped;
-  PostProgress(window, end, end);
+  PostProgress(progress.window, progress.end, progress.end);
   return RestoreComplete;
 }

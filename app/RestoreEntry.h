@@ -7,6 +7,7 @@
 
 #include "app/ArchiveFormat.h"
 #include "app/RestoreFolders.h"
+#include "app/RunControl.h"
 #include "foundation/Tstring.h"
 #include "platform/win32.h"
 #include "ui/Toknosostoyaniya.h"
@@ -84,5 +85,4 @@ class TReadAhead {
 // read ahead and, once its own are read, reads ahead of the entries after it. The questions follow
 // the run's askBeforeOverwrite, which a Yes to "Overwrite all files?" clears.
 TRestoreOutcome RestoreEntry(TRun& run, TArchiveReader& archive, const TEntryHeader& header, TRestoreFolders* folders,
-                             uint64_t& restoredBytes, float base, TOknoSostoyaniya* window, float end = 1.0f,
-                             TReadAhead* ahead = nullptr);
+                             uint64_t& restoredBytes, const TProgressSpan& progress, TReadAhead* ahead = nullptr);

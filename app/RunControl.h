@@ -16,6 +16,13 @@ bool CancelRequested();
 void NoteQuitSignal();
 bool QuitSignalled();
 
+// The part of the bar a job of a run fills: from base to end, in the window (none: no bar).
+struct TProgressSpan {
+  TOknoSostoyaniya* window = nullptr;
+  float base = 0.0f;
+  float end = 1.0f;
+};
+
 // Posts a progress position and pumps the window (nothing without a window).
 void PostProgress(TOknoSostoyaniya* window, float position, float base);
 // Tells the window which file the job is at: "number/total name" (nothing without a window).

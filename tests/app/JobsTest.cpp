@@ -74,7 +74,7 @@ class JobsTest : public ::testing::Test {
     TRestoreFolders folders;
     EXPECT_TRUE(folders.Open(Wide(target)));
     uint64_t bytes = 0;
-    const TRestoreOutcome outcome = RestoreEntry(run, reader, header, &folders, bytes, 0.0f, nullptr);
+    const TRestoreOutcome outcome = RestoreEntry(run, reader, header, &folders, bytes, TProgressSpan());
     CloseHandle(archive);
     return outcome;
   }
