@@ -33,7 +33,7 @@ check "-l: a header" grep -Eq "^ +size +packed  modified +name$" "$work/stdout"
 check "-l: the total, exact and as people read it" \
   grep -Eq "^ +275182 +$(stat -c %s d.pck)  2 entries: 275.2 kB in [0-9.]+ kB$" "$work/stdout"
 cp d.pck bad.pck
-pck patch bad.pck 700 B 0x55
+pck flip bad.pck 700
 runs 4 "-t on a damaged archive" -t bad.pck
 check "-t: one line for the damaged entry" [ "$(grep -c 'd\\alice.txt: damaged entry: block' "$work/stderr")" = 1 ]
 head -c 90000 d.pck >cut.pck

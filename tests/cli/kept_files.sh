@@ -49,7 +49,7 @@ cp book.pck good.pck
 for value in 0 3; do
   cp good.pck book.pck
   pck patch book.pck "$mark" B "$value"
-  pck patch book.pck $((payload + 100)) B 0x55
+  pck flip book.pck $((payload + 100))
   runs 4 "-t with the reserved byte $value and a changed payload" -t book.pck
   runs 4 "restore with the reserved byte $value and a changed payload" -h -d=out$value book.pck
   check "reserved $value: none of its bytes under the name" test ! -s "out$value/book.txt"
@@ -65,7 +65,7 @@ same_file book.txt zero/book.txt "the entry marked 0"
 run -h e.txt
 for field in 8 21; do  # the name's first unit, the time's low byte
   cp e.pck changed.pck
-  pck patch changed.pck "$field" B 0x66
+  pck flip changed.pck "$field"
   runs 4 "-t of an empty file's entry changed at byte $field" -t changed.pck
 done
 runs 0 "an empty file restores" -h -d=empty e.pck

@@ -11,6 +11,8 @@ payload ends with an 8-byte trailer (chunk length, check value).
   pck.py craft OUT ITEM...             writes entries with stored blocks; ITEM is name=text,
                                        name@path (bytes of a file), or name= (empty)
   pck.py patch FILE OFFSET FORMAT VALUE  overwrites a little-endian field (FORMAT Q, I or B)
+  pck.py flip FILE OFFSET [MASK]       flips bits of the byte at OFFSET (MASK, default 0x55): a
+                                       planted damage that always changes the byte
   pck.py swap-blocks ARCHIVE I J       swaps blocks I and J (lengths and payloads) of the first entry
   pck.py strip-trailers ARCHIVE        rewrites a checked archive as one made before trailers
                                        (reserved byte 0, no trailers, an empty file without block)
@@ -110,6 +112,14 @@ def main(argv):
         with open(path, "r+b") as f:
             f.seek(offset)
             f.write(struct.pack("<" + fmt, value))
+    elif command == "flip":
+        path, offset = argv[2], int(argv[3])
+        mask = int(argv[4], 0) if len(argv) > 4 else 0x55
+        with open(path, "r+b") as f:
+            f.seek(offset)
+            byte = f.read(1)[0]
+            f.seek(offset)
+            f.write(bytes([byte ^ mask]))
     elif command == "swap-blocks":
         data = bytearray(open(argv[2], "rb").read())
         _, nxt, _, _, blocks, _ = next(entries(bytes(data)))

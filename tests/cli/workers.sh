@@ -52,7 +52,7 @@ check "every other file is restored" diff -rq --exclude=empty-dir --exclude=smal
 cp tree-1.pck damaged.pck
 for small in small7.txt small31.txt; do
   pck list damaged.pck | awk -v n="tree\\sub\\$small" '$6 == n { print int(($1 + $2) / 2) }' >"$work/at"
-  pck patch damaged.pck "$(cat "$work/at")" B 0x55
+  pck flip damaged.pck "$(cat "$work/at")"
 done
 for n in 1 7; do
   mkdir -p "bad-$n" && cp damaged.pck "bad-$n/tree.pck" && cd "bad-$n"
