@@ -9,6 +9,7 @@
 #include "app/CommandLine.h"
 
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "app/CompressEntry.h"
@@ -92,6 +93,37 @@ TWideName AbsoluteFolder(const TWideName& folder) {
   return here + folder;
 }
 
+// What the user probably meant by an option the program does not know: the same option in the
+// case it has, the option other tools spell that way, or where the options are listed.
+std::string OptionHint(const TWideName& token) {
+  static const struct {
+    const char* typed;
+    const char* hint;
+  } kHints[] = {
+      {"--list", "-l lists an archive"},       {"-list", "-l lists an archive"},
+      {"--test", "-t tests an archive"},       {"-test", "-t tests an archive"},
+      {"-d", "-d=FOLDER restores into FOLDER"}, {"--directory", "-d=FOLDER restores into FOLDER"},
+      {"-C", "-d=FOLDER restores into FOLDER"}, {"-w", "-w=n sets the window"},
+      {"-x", "an archive is restored without an option"}, {"--extract", "an archive is restored without an option"},
+      {"-f", "-o replaces without asking"},   {"--force", "-o replaces without asking"},
+      {"--overwrite", "-o replaces without asking"}, {"-q", "-h shows no progress"},
+      {"--quiet", "-h shows no progress"},    {"--store", "-s stores without compression"},
+      {"-?", "/? or --help"},                 {"-help", "--help"},
+      {"--usage", "--help"},                  {"-v", "--version"},
+      {"-version", "--version"},
+  };
+  for (const auto& h : kHints)
+    if (Is(token, h.typed)) return h.hint;
+  // An option of the program in another case: options are compared exactly.
+  static const char* const kOptions[] = {"-c", "-uc", "-h", "-o", "-s", "-t", "-l"};
+  TWideName lower = token;
+  for (WCHAR& c : lower)
+    if (c >= 'A' && c <= 'Z') c = WCHAR(c - 'A' + 'a');
+  for (const char* option : kOptions)
+    if (lower != token && Is(lower, option)) return std::string("options are case-sensitive: ") + option;
+  return "velmora --help lists them";
+}
+
 }  // namespace
 
 int ReadCommandLineText(const TWideName& commandLine, TRunRequest& request) {
@@ -154,7 +186,7 @@ int ReadCommandLineText(const TWideName& commandLine, TRunRequest& request) {
                         true) == NumberParsed)
           windowSize = parsed;
       } else {
-        ReportConsoleLine((ShownName(token) + " is not an option; ignored (velmora --help lists them)").c_str());
+        ReportConsoleLine((ShownName(token) + " is not an option; ignored (" + OptionHint(token) + ")").c_str());
       }
     }
     NextToken(token, rest);
