@@ -173,7 +173,8 @@ bool WalkArchive(TRun& run, const TWideName& archiveName, TOpenArchive& archive,
   if (use.totals != nullptr) {
     use.totals->files = result.completed;
     use.totals->fileBytes = result.bytes;
-    use.totals->archiveBytes = at < archive.size ? at : archive.size;
+    // A selective run counts the entries it touched, not the archive around them.
+    use.totals->archiveBytes = !use.selection.Empty() ? result.packed : at < archive.size ? at : archive.size;
   }
   return true;
 }

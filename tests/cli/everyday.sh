@@ -29,10 +29,14 @@ runs 4 "a word that matches nothing" -t tree.pck 'tree/none' 'tree/photo.jpeg'
 stderr_has "velmora: tree\\none: matches no entry of the archive" "the word is named"
 runs 0 "restore only a folder" -h -d=part tree.pck 'tree/docs/b'
 check "only that folder is restored" test "$(cd part && find . -type f)" = ./tree/docs/b/play.TXT
+# The summary counts what was touched: that entry in the archive, not the whole archive.
+packed=$(pck list tree.pck | awk '$6 ~ /play/ { print $2 - $1 }')
+stderr_has "velmora: 1 file, $(awk -v b="$packed" 'BEGIN { printf "%.1f kB", b / 1000 }') -> " \
+  "a selective restore counts the entry it restored in the archive"
 
 # An ignored option and a second source are named; the run goes on as before.
 runs 0 "an unknown option" -l --list tree.pck
-stderr_has "velmora: --list is not an option; ignored (velmora --help lists them)" "the option is named"
+stderr_has "velmora: --list is not an option; ignored (-l lists an archive)" "the option is named, with what was meant"
 runs 0 "a second source" -h -o tree photo.jpeg
 stderr_has "photo.jpeg: only one source is compressed; words after it change nothing" "the second source is named"
 
