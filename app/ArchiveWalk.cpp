@@ -76,7 +76,12 @@ struct TOpenArchive {
     handle = CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
                          nullptr);
     if (handle != INVALID_HANDLE_VALUE && FileSize64(handle, size)) return true;
-    ReportSystemFailure(name.c_str(), GetLastError());
+    const DWORD error = GetLastError();
+    const DWORD attributes = GetFileAttributesW(name.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DEVICE))
+      ReportName(name.c_str(), "a pipe, device or socket, not an archive");
+    else
+      ReportSystemFailure(name.c_str(), error);
     return false;
   }
   ~TOpenArchive() {

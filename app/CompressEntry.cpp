@@ -97,13 +97,13 @@ void TArchiveWriter::WriteOldest(TOknoSostoyaniya* window) {
       if (!compressed && QuitSignalled()) return Fail(EntryCancelled, fileName_.c_str(), "cancelled", 0);
       if (!compressed)
         return Fail(EntryEngineFailed, fileName_.c_str(), "the compression engine could not get its work area", 0);
-      if (!written) return Fail(EntryInputOutputFailed, WIDE_TEXT("compressed file"), nullptr, error);
+      if (!written) return Fail(EntryInputOutputFailed, archiveName_.c_str(), nullptr, error);
       PostProgress(window, p.position, p.base);
       return;
     }
     case PendingFinish:
       if (!FinishEntry(archive_, entryStart_))
-        return Fail(EntryInputOutputFailed, WIDE_TEXT("compressed file"), nullptr, GetLastError());
+        return Fail(EntryInputOutputFailed, archiveName_.c_str(), nullptr, GetLastError());
       PostProgress(window, p.position, p.base);
       return;
   }

@@ -28,6 +28,8 @@ class TRun;
 class TArchiveWriter {
  public:
   explicit TArchiveWriter(TBlockPipeline& pipeline) : pipeline_(pipeline) {}
+  // The compressed file's name, for the reports of a failed write.
+  void Name(const TWideName& archiveName) { archiveName_ = archiveName; }
   // EntryWritten while nothing has failed, else the first failure's result.
   int32_t State() const { return state_; }
 
@@ -58,6 +60,7 @@ class TArchiveWriter {
   void WriteOldest(TOknoSostoyaniya* window);
 
   TBlockPipeline& pipeline_;
+  TWideName archiveName_ = WIDE_TEXT("compressed file");
   std::deque<TPending> pending_;
   int32_t state_ = EntryWritten;
   HANDLE archive_ = INVALID_HANDLE_VALUE;

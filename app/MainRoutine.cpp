@@ -246,6 +246,7 @@ int MainRoutine() {
   TRun run;
   run.SetCompression(request.compression);
   run.askBeforeOverwrite = request.askBeforeOverwrite;
+  run.writer.Name(request.outputName);
   TOutput output;
   if (compress) {
     const int refused = PrepareOutput(request, output);

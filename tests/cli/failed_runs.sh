@@ -44,7 +44,7 @@ rm tree/dangling
 head -c 700000 /dev/urandom >"$work/noise"
 if on_full_disk "cp '$work/noise' noise.bin && printf 'older archive, must survive\n' >noise.pck" -h -o noise.bin; then
   expect_rc 4 "full disk"
-  stderr_has "velmora:" "full disk reported"
+  stderr_has "velmora: noise.pck: " "full disk reported with the archive's name"
   printf 'older archive, must survive\n' >"$work/old-copy" && old_kept "$work/disk-after/noise.pck" "full disk"
   check "full disk: nothing left but the source and the older archive" \
     [ "$(ls -A "$work/disk-after" | tr '\n' ' ')" = "noise.bin noise.pck " ]

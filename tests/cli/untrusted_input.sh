@@ -110,6 +110,9 @@ run -l tree.pck
 check "-l shows them exactly" test "$(grep -c -e 'tree\\中文$' -e 'tree\\😀$' -e 'tree\\café$' "$work/stdout")" = 3
 runs 4 "a FIFO as the source" -h tree/fifo
 stderr_has 'fifo: not a regular file (a device, a pipe or a socket)' "a FIFO source gets one clear line"
+mkfifo fifo.pck
+runs 4 "a FIFO as the archive" -t fifo.pck
+stderr_has 'fifo.pck: a pipe, device or socket, not an archive' "a FIFO archive gets its own reason"
 runs 4 "a source whose name cannot be stored" -h 'tree/what?'
 stderr_has 'cannot hold; nothing was compressed' "an unnamable source gets one clear line"
 mkdir back && mv tree.pck back/ && cd back
