@@ -43,6 +43,39 @@ const char* const UsageCaption = "Velmora v" VELMORA_VERSION;
 
 namespace {
 
+// --help: the usage with every option's default, the names after an archive, the exit codes and
+// the environment (the manual, docs/velmora.1, says the same at length).
+const char HelpText[] =
+    "Usage: velmora [options] source [names...]\n"
+    "  A source ending in .pck is restored below its folder; a folder or a file is compressed into\n"
+    "  NAME.pck beside it. An existing file is replaced only after a Yes, or with -o.\n"
+    "\n"
+    "Options (before the source, compared exactly):\n"
+    "  -c          compress (the default for anything that is not an archive)\n"
+    "  -uc         restore a source whose extension is not pck\n"
+    "  -t          test an archive: decode and check every entry, write nothing\n"
+    "  -l          list an archive\n"
+    "  -d=FOLDER   restore below FOLDER (made when missing) instead of the archive's folder\n"
+    "  -o          replace existing files without asking\n"
+    "  -s          store blocks without compression\n"
+    "  -h          no progress window or line\n"
+    "  -w=n        window (block size) for compressing, 1 to 67108864 bytes; default 2097152\n"
+    "  /?          the usage in the message window;  --help, --version\n"
+    "\n"
+    "Names after an archive select the entries to restore, test or list: an entry, a folder, or a\n"
+    "pattern with * and ? over the whole stored name; letters compare without regard to case.\n"
+    "\n"
+    "Exit codes: 0 done; 1 the source's folder is missing; 2 the output was kept, cannot be created\n"
+    "or would be the source; 3 usage shown or no working buffer; 4 the job did not do all of its\n"
+    "work (one line on standard error says which file and why); 10 not enough memory.\n"
+    "\n"
+    "VELMORA_THREADS=n sets the number of workers (1 to 64; default one per processor).\n"
+    "More: man velmora\n";
+
+}  // namespace
+
+namespace {
+
 const char kCompressedExtension[] = "pck";
 const WCHAR kBackslash = '\\';
 
@@ -156,13 +189,10 @@ int ReadCommandLineText(const TWideName& commandLine, TRunRequest& request) {
       usage = true;
     } else if (Is(token, "--help") || Is(token, "--version")) {
       // Terminal conventions beside "/?" (which keeps its window): printed on standard output, exit 0.
-      if (Is(token, "--version")) {
+      if (Is(token, "--version"))
         std::printf("Velmora " VELMORA_VERSION "\n");
-      } else {
-        for (const char* c = UsageText; *c != 0; ++c)
-          if (*c != '\r') std::putchar(*c);
-        std::putchar('\n');
-      }
+      else
+        std::fputs(HelpText, stdout);
       std::fflush(stdout);
       return CommandLinePrinted;
     } else if (Is(token, "-t")) {

@@ -9,7 +9,7 @@ set -euo pipefail
 packages=(cmake g++ clang libclang-rt-14-dev pkg-config make
           libgtest-dev libgmock-dev googletest
           libfreetype-dev libfontconfig-dev fontconfig fonts-dejavu-core libx11-dev libxxhash-dev
-          xvfb xauth util-linux mount
+          xvfb xauth util-linux mount man-db
           fuse fusefat exfat-fuse exfatprogs dosfstools python3-fusepy
           zlib1g-dev libzstd-dev liblz4-dev zstd pigz time)
 missing=()

@@ -19,6 +19,7 @@ if [ $# -gt 0 ]; then
 fi
 
 work="$(mktemp -d /tmp/velmora-sample.XXXXXX)"
+trap 'rm -rf "$work"' EXIT  # the sample's copies go when the run ends, whatever way it ends
 mkdir -p "$work/packed" "$work/restored"
 cp -a "$root/samples" "$work/packed/samples"
 mkdir -p "$work/packed/samples/empty-folder"   # git keeps no empty folders; this one is not restored
@@ -35,4 +36,4 @@ echo "== comparing (the empty folder is not recorded, so it is left out of the c
 rmdir "$work/packed/samples/empty-folder"
 diff -r "$work/packed/samples" "$work/restored/samples"
 find "$work/restored/samples" -type f | sort | sed "s|$work/restored/||"
-echo "every file came back byte for byte: $work/restored/samples"
+echo "every file came back byte for byte (the copies in $work are removed now)"

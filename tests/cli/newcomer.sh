@@ -59,7 +59,9 @@ check "the good entry is restored" test "$(cat "$work/q/fine")" = ok
 
 # --- --help, --version, the window's range, the installed program ---
 runs 0 "--help" --help
-check "--help prints the usage on standard output" grep -q '^  -d=FOLDER - Restore into FOLDER$' "$work/stdout"
+for option in -c -uc -t -l -d=FOLDER -o -s -h -w=n '/?' VELMORA_THREADS 'Exit codes' 'default 2097152'; do
+  check "--help tells $option" grep -qF -- "$option" "$work/stdout"
+done
 runs 0 "--version" --version
 check "--version prints the version" grep -qx 'Velmora 1.2' "$work/stdout"
 runs 3 "a window past 64 MiB" -h -w=67108865 note.txt
@@ -68,6 +70,15 @@ build_dir="$(dirname "$velmora")"
 if [ -f "$build_dir/CMakeCache.txt" ]; then
   cmake --install "$build_dir" --prefix "$work/prefix" >/dev/null 2>&1
   check "cmake --install installs the program" test -x "$work/prefix/bin/velmora"
-  check "and nothing else" [ "$(find "$work/prefix" -type f | wc -l)" = 1 ]
+  manual="$work/prefix/share/man/man1/velmora.1"
+  check "and its manual" test -f "$manual"
+  check "and nothing else" [ "$(find "$work/prefix" -type f | wc -l)" = 2 ]
+  if command -v man >/dev/null; then
+    MANWIDTH=100 man -l "$manual" >"$work/manual" 2>"$work/manual-errors"
+    check "the manual reads without a warning" test ! -s "$work/manual-errors"
+    for part in NAME SYNOPSIS OPTIONS 'EXIT STATUS' VELMORA_THREADS -d=FOLDER -w=n; do
+      check "the manual tells $part" grep -qF -- "$part" "$work/manual"
+    done
+  fi
 fi
 finish
