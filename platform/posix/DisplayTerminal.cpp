@@ -206,31 +206,52 @@ int TerminalColumns() {
   return given > 0 ? given : 80;
 }
 
+// The columns a character takes in a terminal: two for the wide characters of East Asian
+// scripts and most emoji, none for combining marks, one for the rest.
+size_t ColumnsOf(uint32_t c) {
+  if ((c >= 0x300 && c <= 0x36F) || (c >= 0x200B && c <= 0x200F)) return 0;
+  if ((c >= 0x1100 && c <= 0x115F) || (c >= 0x2E80 && c <= 0xA4CF) || (c >= 0xAC00 && c <= 0xD7A3) ||
+      (c >= 0xF900 && c <= 0xFAFF) || (c >= 0xFE30 && c <= 0xFE4F) || (c >= 0xFF00 && c <= 0xFF60) ||
+      (c >= 0xFFE0 && c <= 0xFFE6) || (c >= 0x1F300 && c <= 0x1F64F) || (c >= 0x1F900 && c <= 0x1F9FF) ||
+      (c >= 0x20000 && c <= 0x3FFFD))
+    return 2;
+  return 1;
+}
+
 size_t Columns(const std::string& utf8) {
   size_t n = 0;
-  for (unsigned char c : utf8) n += (c & 0xC0) != 0x80;
+  for (size_t i = 0; i < utf8.size();) n += ColumnsOf(DecodeUtf8(utf8.data(), utf8.size(), i));
   return n;
 }
 
-// The last `columns` characters of a UTF-8 text, led by "...".
+// The end of a UTF-8 text that fits `columns` columns, led by "..." when it had to be shortened;
+// whole characters only.
 std::string TailOf(const std::string& utf8, size_t columns) {
   if (Columns(utf8) <= columns) return utf8;
-  size_t keep = columns > 3 ? columns - 3 : 0;
-  size_t at = utf8.size();
-  while (at > 0 && keep > 0) {
-    --at;
-    if ((static_cast<unsigned char>(utf8[at]) & 0xC0) != 0x80) --keep;
+  const size_t keep = columns > 3 ? columns - 3 : 0;
+  size_t at = utf8.size(), used = 0;
+  while (at > 0) {
+    size_t start = at - 1;
+    while (start > 0 && (static_cast<unsigned char>(utf8[start]) & 0xC0) == 0x80) --start;
+    size_t i = start;
+    const size_t width = ColumnsOf(DecodeUtf8(utf8.data(), utf8.size(), i));
+    if (used + width > keep) break;
+    used += width;
+    at = start;
   }
   return "..." + utf8.substr(at);
 }
 
-// The progress line for a terminal of `width` columns: never longer than width - 1.
+// The progress line for a terminal of `width` columns, never longer than width - 1: the text, the
+// bar and the percentage, then the window's note (the count, then the current name). The bar
+// gives up cells (down to 10) before the name loses its start.
 std::string ProgressLine(const std::string& text, float progress, const std::string& status, size_t width) {
   const size_t room = width > 1 ? width - 1 : 0;
   const int percent = static_cast<int>(progress * 100.0f + 0.5f);
+  const size_t note = status.empty() ? 0 : 2 + Columns(status);
   size_t cells = kBarCells;
   const auto fixed = [&] { return Columns(text) + 2 + cells + 6; };  // " [" bar "] 100%"
-  while (cells > 10 && fixed() > room) --cells;
+  while (cells > 10 && fixed() + note > room) --cells;
   std::string head = text;
   if (fixed() > room) head = TailOf(text, room > cells + 8 ? room - cells - 8 : 0);
   const size_t filled = static_cast<size_t>(progress * static_cast<float>(cells));
