@@ -36,7 +36,7 @@ const char* const UsageText =
     "  -w=n - Set window size to n bytes\r\n"
     "  -t - Test compressed file\r\n"
     "  -l - List compressed file\r\n"
-    "  -d=FOLDER - Restore into FOLDER\r\n"
+    "  -d=FOLDER - Restore into, or compress into, FOLDER\r\n"
     "  filename.pck names... - Only the entries named (folders, * and ?)";
 #define VELMORA_VERSION "1.2"
 const char* const UsageCaption = "Velmora v" VELMORA_VERSION;
@@ -55,7 +55,7 @@ const char HelpText[] =
     "  -uc         restore a source whose extension is not pck\n"
     "  -t          test an archive: decode and check every entry, write nothing\n"
     "  -l          list an archive\n"
-    "  -d=FOLDER   restore below FOLDER (made when missing) instead of the archive's folder\n"
+    "  -d=FOLDER   restore below FOLDER, or write the archive into it (made when missing)\n"
     "  -o          replace existing files without asking\n"
     "  -s          store blocks without compression\n"
     "  -h          no progress window or line\n"
@@ -135,8 +135,8 @@ std::string OptionHint(const TWideName& token) {
   } kHints[] = {
       {"--list", "-l lists an archive"},       {"-list", "-l lists an archive"},
       {"--test", "-t tests an archive"},       {"-test", "-t tests an archive"},
-      {"-d", "-d=FOLDER restores into FOLDER"}, {"--directory", "-d=FOLDER restores into FOLDER"},
-      {"-C", "-d=FOLDER restores into FOLDER"}, {"-w", "-w=n sets the window"},
+      {"-d", "-d=FOLDER names the folder"},   {"--directory", "-d=FOLDER names the folder"},
+      {"-C", "-d=FOLDER names the folder"}, {"-w", "-w=n sets the window"},
       {"-x", "an archive is restored without an option"}, {"--extract", "an archive is restored without an option"},
       {"-f", "-o replaces without asking"},   {"--force", "-o replaces without asking"},
       {"--overwrite", "-o replaces without asking"}, {"-q", "-h shows no progress"},
@@ -168,7 +168,7 @@ int ReadCommandLineText(const TWideName& commandLine, TRunRequest& request) {
   bool usage = false;
   bool test = false;
   bool list = false;
-  TWideName restoreFolder;
+  TWideName folder;
 
   TWideName token;
   TWideName rest = commandLine;
@@ -204,8 +204,8 @@ int ReadCommandLineText(const TWideName& commandLine, TRunRequest& request) {
       TWideName value;
       const bool split = SplitAtFirst(option, value, token, '=');
       if (split && Is(option, "-d")) {
-        restoreFolder = value;
-        Unquote(restoreFolder);
+        folder = value;
+        Unquote(folder);
       } else if (split && Is(option, "-w")) {
         // A value the reader refuses (its notice is shown) keeps the earlier size, also when it
         // clamps an out-of-range one; "-w=" is a null text to it and gives 0. The digits and
@@ -256,7 +256,7 @@ int ReadCommandLineText(const TWideName& commandLine, TRunRequest& request) {
   else if (isFolder)
     mode = RunCompress;
 
-  restoreFolder = AbsoluteFolder(restoreFolder);
+  folder = AbsoluteFolder(folder);
   if (!folderPart.empty() && (!FolderExists(folderPart) || !SetCurrentDirectoryW(folderPart.c_str()))) {
     const DWORD error = GetLastError();
     const TWideName shown = folderPart.substr(0, folderPart.size() - 1);
@@ -281,7 +281,7 @@ int ReadCommandLineText(const TWideName& commandLine, TRunRequest& request) {
   request.compression = compression;
   request.test = test;
   request.list = list;
-  request.restoreFolder = restoreFolder;
+  request.folder = folder;
   request.selection = TSelection();
   for (const TWideName& word : words) {
     if (request.mode == RunDecompress)

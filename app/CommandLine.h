@@ -24,7 +24,7 @@ struct TRunRequest {
   bool compression = true;        // cleared by -s: every block is stored (the run's SetCompression)
   bool test = false;              // -t: the source is an archive to decode and check, not restore
   bool list = false;              // -l: the source is an archive to list
-  TWideName restoreFolder;        // -d=FOLDER, absolute: restore below it instead of the archive's folder
+  TWideName folder;               // -d=FOLDER, absolute: where a restore writes, or the archive goes
   TSelection selection;           // the words after an archive's name: the entries to touch
 };
 

@@ -29,22 +29,53 @@ namespace {
 
 bool memoryAvailable = true;
 
-// Whether the existing output (in the current directory, as the source is) is the source itself:
-// X.PCK compressed into X.pck on a file system that ignores case, however it numbers its files.
-bool OutputIsSource(const TWideName& sourceName, const TWideName& outputName) {
+// Whether the existing output `outputPath` (`outputName` in the folder `outputFolder`) is the source
+// itself (in the current directory): X.PCK compressed into X.pck on a file system that ignores
+// case, however it numbers its files.
+bool OutputIsSource(const TWideName& sourceName, HANDLE outputFolder, const TWideName& outputName,
+                    const TWideName& outputPath) {
   TFilePlace source;
   source.file = CreateFileW(sourceName.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (source.file == INVALID_HANDLE_VALUE) return false;
   source.folder = OpenFolderW(WIDE_TEXT(""));
   source.leaf = sourceName;
-  HANDLE output = CreateFileW(outputName.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+  HANDLE output = CreateFileW(outputPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  const bool same = IsSamePlace(source, source.folder, outputName.c_str(), output);
+  const bool same = IsSamePlace(source, outputFolder, outputName.c_str(), output);
   if (output != INVALID_HANDLE_VALUE) CloseHandle(output);
   if (source.folder != nullptr) CloseHandle(source.folder);
   CloseHandle(source.file);
   return same;
+}
+
+// The compressed file as the user names it: its name, in -d's folder when one was given.
+TWideName OutputPath(const TRunRequest& request) {
+  if (request.folder.empty()) return request.outputName;
+  TWideName path = request.folder;
+  if (path.back() != '\\') path.push_back('\\');
+  return path + request.outputName;
+}
+
+// Where a folder is, or would be once made: the resolved name of its deepest part that exists,
+// followed by the rest as written.
+TWideName WhereFolderIs(TWideName path) {
+  TWideName rest;
+  while (!path.empty()) {
+    const TWideName resolved = ResolvedFolderName(path);
+    if (!resolved.empty()) return rest.empty() ? resolved : resolved + WCHAR('\\') + rest;
+    const size_t cut = path.find_last_of(WIDE_TEXT("\\/"));
+    if (cut == TWideName::npos) break;
+    rest = rest.empty() ? path.substr(cut + 1) : path.substr(cut + 1) + WCHAR('\\') + rest;
+    path.resize(cut);
+  }
+  return TWideName();
+}
+
+// Whether `inner` is `folder` or lies below it (resolved folder names).
+bool IsWithin(const TWideName& inner, const TWideName& folder) {
+  const TWideName a = FoldedName(inner.data(), inner.size()), b = FoldedName(folder.data(), folder.size());
+  return !b.empty() && a.compare(0, b.size(), b) == 0 && (a.size() == b.size() || a[b.size()] == '\\');
 }
 
 // Whether the archive just written reads back from its file system, opened afresh, as a chain of
@@ -114,32 +145,44 @@ int PrepareOutput(const TRunRequest& request, TOutput& output) {
     ReportName(stored.c_str(), reason);
     return ExitIncomplete;
   }
+  // The archive goes into -d's folder (made when missing) or beside the source, never into the
+  // folder it archives.
+  const TWideName outputPath = OutputPath(request);
+  const WCHAR* shown = outputPath.c_str();
+  if (request.isFolder && !request.folder.empty() &&
+      IsWithin(WhereFolderIs(request.folder), ResolvedFolderName(request.sourceName))) {
+    ReportName(request.folder.c_str(), "the archive would be written inside the folder it archives; refused");
+    return ExitOutputRefused;
+  }
+  output.folder = OpenOrMakeFolder(request.folder);
+  if (output.folder == nullptr) {
+    ReportSystemFailure(request.folder.c_str(), GetLastError());
+    return ExitOutputRefused;
+  }
   // Decided before the work from what the folder holds, not from what this process may open: an
   // existing file is replaced only after a Yes or with -o, and anything but a regular file never.
-  const WCHAR* outputName = request.outputName.c_str();
-  const DWORD outputAttributes = GetFileAttributesW(outputName);
+  const DWORD outputAttributes = GetFileAttributesW(shown);
   const bool outputExists = outputAttributes != INVALID_FILE_ATTRIBUTES;
   if (outputExists && (outputAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-    ReportName(outputName, "a folder has the compressed file's name; nothing was compressed");
+    ReportName(shown, "a folder has the compressed file's name; nothing was compressed");
     return ExitOutputRefused;
   }
   if (outputExists && (outputAttributes & FILE_ATTRIBUTE_DEVICE)) {
-    ReportName(outputName, "a pipe, device or socket has the compressed file's name; nothing was compressed");
+    ReportName(shown, "a pipe, device or socket has the compressed file's name; nothing was compressed");
     return ExitOutputRefused;
   }
-  if (outputExists && !request.isFolder && OutputIsSource(request.sourceName, request.outputName)) {
-    ReportName(outputName, "the compressed file would replace its own source; refused");
+  if (outputExists && !request.isFolder && OutputIsSource(request.sourceName, output.folder, request.outputName, outputPath)) {
+    ReportName(shown, "the compressed file would replace its own source; refused");
     return ExitOutputRefused;
   }
   if (outputExists && request.askBeforeOverwrite &&
-      ShowMessageWindowW(nullptr, OverwriteQuestion(request.outputName).c_str(), nullptr, MB_YESNO) == IDNO) {
-    ReportKeptOutput(request.outputName, "exists");
+      ShowMessageWindowW(nullptr, OverwriteQuestion(outputPath).c_str(), nullptr, MB_YESNO) == IDNO) {
+    ReportKeptOutput(outputPath, "exists");
     return ExitOutputRefused;
   }
   output.replace = outputExists;
-  output.folder = OpenFolderW(WIDE_TEXT(""));
-  if (output.folder == nullptr || !output.temporary.Create(output.folder)) {
-    ReportSystemFailure(outputName, GetLastError());
+  if (!output.temporary.Create(output.folder)) {
+    ReportSystemFailure(shown, GetLastError());
     return ExitOutputRefused;
   }
   return ExitDone;
@@ -195,7 +238,7 @@ TJobResult RunJob(TRun& run, const TRunRequest& request, HANDLE output, TOknoSos
   } else {
     TArchiveUse use;
     use.test = request.test;
-    use.folder = request.restoreFolder;
+    use.folder = request.folder;
     use.selection = request.selection;
     use.totals = &job.totals;
     job.done = request.list   ? ListArchive(run, request.sourceName, window, use)
@@ -212,7 +255,7 @@ TJobResult RunJob(TRun& run, const TRunRequest& request, HANDLE output, TOknoSos
       ReportName(request.sourceName.c_str(), "cancelled");
       job.done = false;
     } else if (!ReadsBackWhole(output, job.totals.files)) {
-      ReportName(request.outputName.c_str(),
+      ReportName(OutputPath(request).c_str(),
                     "the file system did not keep the archive whole (its chain does not read back); nothing was "
                     "replaced");
       job.done = false;
@@ -226,10 +269,10 @@ int CommitOutput(const TRunRequest& request, TOutput& output) {
   if (output.temporary.Commit(request.outputName.c_str(), output.replace)) return ExitDone;
   const DWORD error = GetLastError();
   if (!output.replace && (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS)) {
-    ReportKeptOutput(request.outputName, "appeared while the run wrote its own");
+    ReportKeptOutput(OutputPath(request), "appeared while the run wrote its own");
     return ExitOutputRefused;
   }
-  ReportSystemFailure(request.outputName.c_str(), error);
+  ReportSystemFailure(OutputPath(request).c_str(), error);
   return ExitIncomplete;
 }
 
@@ -246,7 +289,7 @@ int MainRoutine() {
   TRun run;
   run.SetCompression(request.compression);
   run.askBeforeOverwrite = request.askBeforeOverwrite;
-  run.writer.Name(request.outputName);
+  run.writer.Name(OutputPath(request));
   TOutput output;
   if (compress) {
     const int refused = PrepareOutput(request, output);

@@ -57,6 +57,15 @@ TWideName ResolvedFolderName(const TWideName& folder) {
   return result;
 }
 
+HANDLE OpenOrMakeFolder(const TWideName& path) {
+  HANDLE folder = OpenFolderW(path.c_str());
+  if (folder != nullptr || path.empty()) return folder;
+  // Made from the outside in; a prefix that exists, or a drive, fails and is passed over.
+  for (size_t i = 1; i <= path.size(); ++i)
+    if (i == path.size() || path[i] == '\\' || path[i] == '/') CreateDirectoryW(path.substr(0, i).c_str(), nullptr);
+  return OpenFolderW(path.c_str());
+}
+
 bool SameFile(HANDLE a, HANDLE b) {
   BY_HANDLE_FILE_INFORMATION x, y;
   if (!GetFileInformationByHandle(a, &x) || !GetFileInformationByHandle(b, &y)) return false;

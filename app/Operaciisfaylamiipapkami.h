@@ -14,6 +14,11 @@ bool FolderExists(const TWideName& path);
 // prefix that long names may carry on Windows; empty when it cannot be opened.
 TWideName ResolvedFolderName(const TWideName& folder);
 
+// The folder at path (a handle of platform/Beneath.h), made with the folders above it where it
+// is missing (links are followed there: the user named it); "" is the current directory. Null with
+// the last error when it can be neither opened nor made.
+HANDLE OpenOrMakeFolder(const TWideName& path);
+
 // True when both open handles name the same file (volume and file index agree).
 bool SameFile(HANDLE a, HANDLE b);
 

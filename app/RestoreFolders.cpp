@@ -12,13 +12,7 @@ bool IsSeparator(TChar c) { return c == '\\' || c == '/'; }
 
 bool TRestoreFolders::Open(const TWideName& target) {
   Close();
-  root_ = OpenFolderW(target.c_str());
-  if (root_ == nullptr && !target.empty()) {
-    // Made from the outside in; a prefix that exists, or a drive, fails and is passed over.
-    for (size_t i = 1; i <= target.size(); ++i)
-      if (i == target.size() || IsSeparator(target[i])) CreateDirectoryW(target.substr(0, i).c_str(), nullptr);
-    root_ = OpenFolderW(target.c_str());
-  }
+  root_ = OpenOrMakeFolder(target);
   return root_ != nullptr;
 }
 

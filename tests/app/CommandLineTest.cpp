@@ -44,7 +44,7 @@ const char kUsageShown[] =
     "  -w=n - Set window size to n bytes\n"
     "  -t - Test compressed file\n"
     "  -l - List compressed file\n"
-    "  -d=FOLDER - Restore into FOLDER\n"
+    "  -d=FOLDER - Restore into, or compress into, FOLDER\n"
     "  filename.pck names... - Only the entries named (folders, * and ?)\n";
 
 // Notices reach standard error where the terminal presents them (the POSIX layer without a
@@ -249,7 +249,7 @@ TEST_F(CommandLineTest, OptionsAreComparedByteForByte) {
       {"-w5", "-w5 is not an option; ignored (velmora --help lists them)"},
       {"-wx=5", "-wx=5 is not an option; ignored (velmora --help lists them)"},
       {"--list", "--list is not an option; ignored (-l lists an archive)"},
-      {"-d", "-d is not an option; ignored (-d=FOLDER restores into FOLDER)"},
+      {"-d", "-d is not an option; ignored (-d=FOLDER names the folder)"},
       {"-x", "-x is not an option; ignored (an archive is restored without an option)"},
       {"--force", "--force is not an option; ignored (-o replaces without asking)"},
   };

@@ -1,6 +1,6 @@
 # What a new user meets: the usage, a source named from another folder, questions nobody can
-# answer, odd sources, an output name taken by a folder, a restore into another folder, --help,
-# --version and the installed program. (The command line's decisions are CommandLineTest's.)
+# answer, odd sources, an output name taken by a folder, a restore into another folder and an
+# archive written into another, --help, --version and the installed program. (The command line's decisions are CommandLineTest's.)
 source "$(dirname "$0")/common.bash"
 
 # --- only the program's name: the usage and exit code 3 ---
@@ -56,6 +56,20 @@ runs 4 "-d= with hostile names" -h -d="$work/q" bad.pck
 check "nothing was written through the link" test -z "$(ls -A "$work/outside")"
 stderr_has "..\\up: stored name is absolute, leaves the folder" "a name leaving the folder is refused"
 check "the good entry is restored" test "$(cat "$work/q/fine")" = ok
+
+# --- -d=FOLDER writes an archive elsewhere, with every rule of the compressed output ---
+mkdir -p "$work/w/src" && cd "$work/w" && printf 'one' >src/a.txt && printf 'note' >n.txt && printf 'x' >file
+runs 0 "-d= for compressing, a folder that does not exist" -h -d=out/sub src
+check "the archive is written there, under the name the source gives" test -f out/sub/src.pck
+check "and nothing beside the source" test ! -e src.pck
+runs 2 "the archive there exists" -h -d=out/sub src
+stderr_has "out\sub\src.pck exists and was kept; -o replaces it" "the kept archive is named with its folder"
+runs 0 "and it restores" -h -d="$work/w/back" out/sub/src.pck
+same_file src/a.txt back/src/a.txt "the archive written elsewhere"
+runs 2 "-d= inside the folder it archives" -h -d=src/inner src
+stderr_has "the archive would be written inside the folder it archives; refused" "it says why"
+check "and makes nothing there" [ "$(ls src)" = a.txt ]
+runs 2 "-d= that cannot be made" -h -d=file/x n.txt
 
 # --- --help, --version, the window's range, the installed program ---
 runs 0 "--help" --help
