@@ -221,6 +221,8 @@ int ReadCommandLineText(const TWideName& commandLine, TRunRequest& request) {
     }
     NextToken(token, rest);
   }
+  // Known before anything can fail: whether the run's windows are shown.
+  request.hidden = hidden || list;  // a listing goes to standard output, with no progress line beside it
   TWideName name = token;
   Unquote(name);
   // Every word counts, an empty one ("" typed, or a script's unset variable) too: it selects nothing.
@@ -276,7 +278,6 @@ int ReadCommandLineText(const TWideName& commandLine, TRunRequest& request) {
   request.sourceName = sourceName;
   request.outputName = request.mode == RunCompress ? baseName + Wide(".") + Wide(kCompressedExtension) : TWideName();
   request.windowSize = windowSize;
-  request.hidden = hidden || list;  // a listing goes to standard output, with no progress line beside it
   request.askBeforeOverwrite = askBeforeOverwrite;
   request.compression = compression;
   request.test = test;

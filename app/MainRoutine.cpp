@@ -278,12 +278,10 @@ int CommitOutput(const TRunRequest& request, TOutput& output) {
 
 }  // namespace
 
-int MainRoutine() {
-  if (!memoryAvailable) return ExitNoMemory;
-  TRunRequest request;
-  const int early = ReadCommandLine(request);
-  if (early == CommandLinePrinted) return ExitDone;
-  if (early != CommandLineRun) return early;
+namespace {
+
+// The run of a command line that was read; its exit code.
+int Run(const TRunRequest& request) {
   const bool compress = request.mode != RunDecompress;
 
   TRun run;
@@ -324,6 +322,19 @@ int MainRoutine() {
     SummaryText(job.totals, compress, double(GetTickCount() - started) / 1000.0, line, sizeof line);
     ReportConsoleLine(line);
   }
-  ShowHeldReport(request.hidden);
+  return exitCode;
+}
+
+}  // namespace
+
+int MainRoutine() {
+  if (!memoryAvailable) return ExitNoMemory;
+  TRunRequest request;
+  const int early = ReadCommandLine(request);
+  if (early == CommandLinePrinted) return ExitDone;
+  const int exitCode = early != CommandLineRun ? early : Run(request);
+  // A run that shows its windows shows a failure in one too, where the user is looking.
+  ShowRunReport(request.hidden, exitCode == ExitFolderMissing || exitCode == ExitOutputRefused ||
+                                    exitCode == ExitIncomplete);
   return exitCode;
 }

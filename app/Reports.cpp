@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "platform/Console.h"
 #include "ui/Kernel.h"
@@ -97,8 +98,15 @@ std::string ShownName(const TWideName& name) {
 
 namespace {
 
-// Report lines of a run without a standard error, shown together when the run ends.
-std::string heldReport;
+// The run's report lines, kept for a window at its end: the first few of them, how many there
+// were, and, for a run without a standard error, all of them (within 4,000 bytes).
+constexpr uint32_t kWindowLines = 8;
+struct TReportLines {
+  std::vector<std::string> first;
+  uint32_t count = 0;
+  std::string held;
+};
+TReportLines lines;
 
 // One line on `stream`, below the progress line that a terminal may show, which is drawn again
 // after it.
@@ -112,8 +120,9 @@ void WriteLine(FILE* stream, const char* prefix, const char* text) {
 }  // namespace
 
 void ReportLine(const char* text) {
+  if (lines.count++ < kWindowLines) lines.first.emplace_back(text);
   if (!StandardErrorAvailable()) {
-    if (heldReport.size() < 4000) heldReport.append(text).append("\n");
+    if (lines.held.size() < 4000) lines.held.append(text).append("\n");
     return;
   }
   WriteLine(stderr, "velmora: ", text);
@@ -122,16 +131,39 @@ void ReportLine(const char* text) {
 void PrintResult(const char* text) { WriteLine(stdout, "", text); }
 
 void ReportConsoleLine(const char* text) {
-  if (StandardErrorAvailable()) ReportLine(text);
+  if (StandardErrorAvailable()) WriteLine(stderr, "velmora: ", text);
 }
 
-void ShowHeldReport(bool hidden) {
-  if (!heldReport.empty() && !hidden) {
-    std::basic_string<WCHAR> wide(heldReport.size() + 1, WCHAR(0));
-    const int units = MultiByteToWideChar(CP_UTF8, 0, heldReport.c_str(), -1, &wide[0], int(wide.size()));
-    if (units > 0) ShowNoticeW(wide.c_str(), WIDE_TEXT("Velmora"));
+namespace {
+
+void ShowText(const std::string& utf8, UINT flags) {
+  std::basic_string<WCHAR> wide(utf8.size() + 1, WCHAR(0));
+  const int units = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, &wide[0], int(wide.size()));
+  if (units <= 0) return;
+  if (flags == MB_OK)
+    ShowMessageWindowW(nullptr, wide.c_str(), WIDE_TEXT("Velmora"), MB_OK);
+  else
+    ShowNoticeW(wide.c_str(), WIDE_TEXT("Velmora"));
+}
+
+}  // namespace
+
+void ShowRunReport(bool hidden, bool failed) {
+  if (!hidden && failed && WindowsOnScreen() && lines.count > 0) {
+    std::string text;
+    for (const std::string& line : lines.first) text += line + "\r\n";
+    if (lines.count > lines.first.size()) {
+      char more[80];
+      std::snprintf(more, sizeof more, "and %u more line%s", unsigned(lines.count - lines.first.size()),
+                    lines.count - lines.first.size() == 1 ? "" : "s");
+      text += more;
+    }
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    ShowText(text, MB_OK);
+  } else if (!hidden && !lines.held.empty()) {
+    ShowText(lines.held, MB_OKCANCEL);
   }
-  heldReport.clear();
+  lines = TReportLines();
 }
 
 void SystemReason(DWORD error, char* reason, uint32_t capacity) {

@@ -8,8 +8,8 @@
 #include "foundation/Tstring.h"
 #include "platform/win32.h"
 
-// One line "velmora: text" on standard error, on a line of its own below any progress line. On
-// Windows, a run without a standard error keeps its lines for ShowHeldReport.
+// One line "velmora: text" on standard error, on a line of its own below any progress line; the
+// run keeps it for ShowRunReport (on Windows, a run without a standard error keeps them all).
 void ReportLine(const char* text);
 // A line of results on standard output (a listing, a test's count), below any progress line that
 // shares the terminal with it.
@@ -17,9 +17,12 @@ void PrintResult(const char* text);
 // A line only a console shows ("velmora: text" on standard error): the Windows program without a
 // standard error drops it rather than keep it for the end.
 void ReportConsoleLine(const char* text);
-// Shows the lines kept back (Windows, no standard error) in the message window as one notice,
-// unless the run is hidden; then forgets them.
-void ShowHeldReport(bool hidden);
+// At the end of a run that shows its windows (not hidden): a failed run shows its first report
+// lines, and how many more there were, in one message window with an OK button, where a user on a
+// desktop looks (a terminal presentation of the windows adds nothing: the lines are on standard
+// error); otherwise a run without a standard error shows the lines it kept as one notice. Then
+// the lines are forgotten.
+void ShowRunReport(bool hidden, bool failed);
 // One line on standard error naming the file (as ShownName shows it) and what became of it. It
 // only prints: what the run did is what its jobs return.
 void ReportName(const WCHAR* name, const char* reason);

@@ -5,6 +5,10 @@
 #pragma once
 #include "platform/win32.h"
 
+// Whether the windows are drawn on a screen (a display or the Windows desktop), as opposed to
+// presented as text in a terminal.
+bool WindowsOnScreen();
+
 // Whether standard error reaches someone: always on POSIX; on Windows, a windowed program has one
 // only when it was redirected or the console it was started from lends it one.
 bool StandardErrorAvailable();

@@ -8,6 +8,7 @@
 // one, and kept for the rest of the process: reopening it for every window made a run fall back to
 // the terminal whenever one of those connections was refused. A display that was asked for and
 // cannot be opened is reported once on standard error.
+#include "platform/Console.h"
 #include "platform/posix/WindowSystem.h"
 #include "platform/posix/PosixInternal.h"
 
@@ -171,6 +172,8 @@ void SetTitle(posixwin::WindowRecord* record) {
 }
 
 }  // namespace
+
+bool WindowsOnScreen() { return posixwin::X11OpenIfAvailable(); }
 
 namespace posixwin {
 

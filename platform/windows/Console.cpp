@@ -16,6 +16,8 @@ bool StandardErrorAvailable() {
   return known != 0;
 }
 
+bool WindowsOnScreen() { return true; }
+
 void EndTerminalLine() {}
 void ResumeTerminalLine() {}
 void PresentWindowContent(HWND, const TWindowContent*) {}

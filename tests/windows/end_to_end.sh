@@ -123,5 +123,29 @@ for b in "${builds[@]}"; do
     echo "typed names restored exactly by $b under $lang"
   done
 done
+# On the desktop a failure shows in a window (the Windows program has no console): a missing
+# folder, without -h, shows a window named Velmora; OK ends the run with exit 1.
+if command -v xvfb-run >/dev/null && command -v xdotool >/dev/null; then
+  for b in "${builds[@]}"; do
+    [ "$b" = linux ] && continue
+    mapfile -t program < <(command_of "$b")
+    cd "$work" && rm -f "$work/failure-window"
+    # shellcheck disable=SC2016
+    timeout 180 xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
+      "${@:2}" missing/x.txt </dev/null >/dev/null 2>&1 &
+      pid=$!
+      for _ in $(seq 1 600); do
+        w=$(xdotool search --name "^Velmora$" 2>/dev/null | head -1)
+        if [ -n "$w" ]; then echo "$w" >"$1"; sleep 0.5; xdotool key --window "$w" Return; break; fi
+        sleep 0.1
+      done
+      wait "$pid"' _ "$work/failure-window" "${program[@]}"
+    rc=$?
+    [ "$rc" = 1 ] && [ -s "$work/failure-window" ] || fail "$b: a failure showed no window (exit $rc)"
+    echo "a failure shows its window in $b"
+  done
+else
+  echo "skip: the failure window under Wine (no xvfb-run or xdotool)"
+fi
 echo "$failures failures"
 [ "$failures" -eq 0 ]
