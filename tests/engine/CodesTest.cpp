@@ -98,6 +98,9 @@ TEST(OtherCodes, SignedDeltaAndFixedPrefixFamilies) {
   ASSERT_TRUE(SelectNumberCode(fixed, 3, false));
   EXPECT_EQ(CodeWord(fixed, 254).substr(0, 3), "000");  // L = 8 written as zeros
   EXPECT_EQ(CodeWord(fixed, 0), "001");
+  uint8_t bits[8];
+  EXPECT_EQ(EncodeNumber(fixed, bits, 3, 0), 3u);  // a word fits a capacity of its own length
+  EXPECT_EQ(EncodeNumber(fixed, bits, 2, 0), 0u);
   EXPECT_FALSE(SelectNumberCode(fixed, 40, true));  // unsupported: the code stays as it was
   EXPECT_EQ(fixed.prefixWidth, 3u);
   EXPECT_FALSE(fixed.isSigned);
