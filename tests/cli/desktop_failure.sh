@@ -21,7 +21,7 @@ on_desktop() {
     pid=$!
     while kill -0 "$pid" 2>/dev/null; do
       w=$(xdotool search --name "^Velmora$" 2>/dev/null | head -1)
-      if [ -n "$w" ]; then echo "$w" >"$window_file"; sleep 0.2; xdotool key --window "$w" "$answer"; break; fi
+      if [ -n "$w" ]; then echo "$w" >"$window_file"; sleep 0.2; xdotool key --window "$w" "$answer" 2>/dev/null; break; fi
       sleep 0.1
     done
     wait "$pid"' _ "$work/window" "$answer" "$velmora" "$@"

@@ -132,11 +132,11 @@ if command -v xvfb-run >/dev/null && command -v xdotool >/dev/null; then
     cd "$work" && rm -f "$work/failure-window"
     # shellcheck disable=SC2016
     timeout 180 xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
-      "${@:2}" missing/x.txt </dev/null >/dev/null 2>&1 &
+      "${@:2}" "missing\\x.txt" </dev/null >/dev/null 2>&1 &
       pid=$!
       for _ in $(seq 1 600); do
         w=$(xdotool search --name "^Velmora$" 2>/dev/null | head -1)
-        if [ -n "$w" ]; then echo "$w" >"$1"; sleep 0.5; xdotool key --window "$w" Return; break; fi
+        if [ -n "$w" ]; then echo "$w" >"$1"; sleep 0.5; xdotool key --window "$w" Return 2>/dev/null; break; fi
         sleep 0.1
       done
       wait "$pid"' _ "$work/failure-window" "${program[@]}"
