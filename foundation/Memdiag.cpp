@@ -29,6 +29,7 @@
 #include "foundation/Memdiag.h"
 
 #include <cstdlib>
+#include <new>
 
 #include "foundation/Operaciispamyatyu.h"
 
@@ -549,6 +550,24 @@ void* AllocateForRuntime(std::size_t size) {
 
 void* operator new(std::size_t size) { return AllocateForRuntime(size); }
 void* operator new[](std::size_t size) { return AllocateForRuntime(size); }
+// The no-throw forms allocate the same way, so that every form of delete meets a block of ours
+// or of the runtime's malloc, whichever new gave it.
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  try {
+    return AllocateForRuntime(size);
+  } catch (...) {
+    return nullptr;
+  }
+}
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+  try {
+    return AllocateForRuntime(size);
+  } catch (...) {
+    return nullptr;
+  }
+}
+void operator delete(void* p, const std::nothrow_t&) noexcept { ReleaseFromDeleteOperator(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { ReleaseFromDeleteOperator(p); }
 void operator delete(void* p) noexcept { ReleaseFromDeleteOperator(p); }
 void operator delete[](void* p) noexcept { ReleaseFromDeleteOperator(p); }
 void operator delete(void* p, std::size_t) noexcept { ReleaseFromDeleteOperator(p); }
