@@ -19,9 +19,10 @@ on_desktop() {
     window_file="$1" answer="$2"; shift 2
     "$@" </dev/null >/dev/null 2>"$window_file.stderr" &
     pid=$!
+    # The key goes again while the window stays: one sent before the window took input is lost.
     while kill -0 "$pid" 2>/dev/null; do
       w=$(xdotool search --name "^Velmora$" 2>/dev/null | head -1)
-      if [ -n "$w" ]; then echo "$w" >"$window_file"; sleep 0.2; xdotool key --window "$w" "$answer" 2>/dev/null; break; fi
+      if [ -n "$w" ]; then echo "$w" >"$window_file"; sleep 0.3; xdotool key --window "$w" "$answer" 2>/dev/null; fi
       sleep 0.1
     done
     wait "$pid"' _ "$work/window" "$answer" "$velmora" "$@"

@@ -134,9 +134,11 @@ if command -v xvfb-run >/dev/null && command -v xdotool >/dev/null; then
     timeout 180 xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
       "${@:2}" "missing\\x.txt" </dev/null >/dev/null 2>&1 &
       pid=$!
+      # The key goes again while the window stays: one sent before the window took input is lost.
       for _ in $(seq 1 600); do
+        kill -0 "$pid" 2>/dev/null || break
         w=$(xdotool search --name "^Velmora$" 2>/dev/null | head -1)
-        if [ -n "$w" ]; then echo "$w" >"$1"; sleep 0.5; xdotool key --window "$w" Return 2>/dev/null; break; fi
+        if [ -n "$w" ]; then echo "$w" >"$1"; sleep 0.5; xdotool key --window "$w" Return 2>/dev/null; fi
         sleep 0.1
       done
       wait "$pid"' _ "$work/failure-window" "${program[@]}"
