@@ -126,6 +126,10 @@ done
 # On the desktop a failure shows in a window (the Windows program has no console): a missing
 # folder, without -h, shows a window named Velmora; OK ends the run with exit 1.
 if command -v xvfb-run >/dev/null && command -v xdotool >/dev/null; then
+  # Wine's server and desktop of the runs above know no display: they go first, so that the
+  # program starts on the virtual one.
+  /usr/lib/wine/wineserver -k 2>/dev/null
+  /usr/lib/wine/wineserver -w 2>/dev/null
   for b in "${builds[@]}"; do
     [ "$b" = linux ] && continue
     mapfile -t program < <(command_of "$b")
