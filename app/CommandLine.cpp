@@ -79,14 +79,7 @@ namespace {
 const char kCompressedExtension[] = "pck";
 const WCHAR kBackslash = '\\';
 
-// The ASCII text as UTF-16.
-TWideName Wide(const char* text) {
-  TWideName wide;
-  for (; *text != 0; ++text) wide.push_back(WCHAR(static_cast<unsigned char>(*text)));
-  return wide;
-}
-
-bool Is(const TWideName& token, const char* text) { return token == Wide(text); }
+bool Is(const TWideName& token, const char* text) { return token == WidenedText(text); }
 
 // The next space-separated token; the last one takes the whole rest.
 void NextToken(TWideName& token, TWideName& rest) {
@@ -99,7 +92,7 @@ void NextToken(TWideName& token, TWideName& rest) {
 bool EndsInDots(const TWideName& name) {
   const size_t cut = name.rfind(kBackslash);
   const TWideName last = cut == TWideName::npos ? name : name.substr(cut + 1);
-  return last == Wide(".") || last == Wide("..");
+  return last == WidenedText(".") || last == WidenedText("..");
 }
 
 // The current directory, whatever its length; empty when the system cannot tell.
@@ -276,7 +269,8 @@ int ReadCommandLineText(const TWideName& commandLine, TRunRequest& request) {
   request.mode = mode == RunDecompress ? RunDecompress : RunCompress;
   request.isFolder = isFolder;
   request.sourceName = sourceName;
-  request.outputName = request.mode == RunCompress ? baseName + Wide(".") + Wide(kCompressedExtension) : TWideName();
+  request.outputName =
+      request.mode == RunCompress ? baseName + WidenedText(".") + WidenedText(kCompressedExtension) : TWideName();
   request.windowSize = windowSize;
   request.askBeforeOverwrite = askBeforeOverwrite;
   request.compression = compression;

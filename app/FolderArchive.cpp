@@ -19,20 +19,13 @@ struct TWalkLevel {
   const TWalkLevel* parent;
 };
 
-// Whether folder is `inner` itself or one of the folders above it (both resolved locations).
-bool IsSameOrAncestor(const TWideName& folder, const TWideName& inner) {
-  const size_t n = folder.size();
-  if (n == 0 || inner.size() < n || inner.compare(0, n, folder) != 0) return false;
-  return inner.size() == n || folder[n - 1] == '\\' || inner[n] == '\\';
-}
-
 // A folder that is one on the walk or above one (a link to the tree's own folders, to its top
 // or to a folder that holds it) would lead the walk back over what it is walking, and out of the
 // source into the folder where the compressed file is being written.
 bool LeadsBack(const TWideName& resolved, const TWalkLevel* level) {
   if (resolved.empty()) return false;
   for (; level != nullptr; level = level->parent)
-    if (IsSameOrAncestor(resolved, level->resolved)) return true;
+    if (IsSameOrBelow(level->resolved, resolved)) return true;
   return false;
 }
 

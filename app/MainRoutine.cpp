@@ -57,6 +57,8 @@ TWideName OutputPath(const TRunRequest& request) {
   return path + request.outputName;
 }
 
+TWideName Folded(const TWideName& name) { return FoldedName(name.data(), name.size()); }
+
 // Where a folder is, or would be once made: the resolved name of its deepest part that exists,
 // followed by the rest as written.
 TWideName WhereFolderIs(TWideName path) {
@@ -72,11 +74,6 @@ TWideName WhereFolderIs(TWideName path) {
   return TWideName();
 }
 
-// Whether `inner` is `folder` or lies below it (resolved folder names).
-bool IsWithin(const TWideName& inner, const TWideName& folder) {
-  const TWideName a = FoldedName(inner.data(), inner.size()), b = FoldedName(folder.data(), folder.size());
-  return !b.empty() && a.compare(0, b.size(), b) == 0 && (a.size() == b.size() || a[b.size()] == '\\');
-}
 
 // Whether the archive just written reads back from its file system, opened afresh, as a chain of
 // `entries` entries that ends at the end of the file: a file system that lost a write (a
@@ -150,7 +147,7 @@ int PrepareOutput(const TRunRequest& request, TOutput& output) {
   const TWideName outputPath = OutputPath(request);
   const WCHAR* shown = outputPath.c_str();
   if (request.isFolder && !request.folder.empty() &&
-      IsWithin(WhereFolderIs(request.folder), ResolvedFolderName(request.sourceName))) {
+      IsSameOrBelow(Folded(WhereFolderIs(request.folder)), Folded(ResolvedFolderName(request.sourceName)))) {
     ReportName(request.folder.c_str(), "the archive would be written inside the folder it archives; refused");
     return ExitOutputRefused;
   }

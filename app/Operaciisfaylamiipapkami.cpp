@@ -66,6 +66,12 @@ HANDLE OpenOrMakeFolder(const TWideName& path) {
   return OpenFolderW(path.c_str());
 }
 
+bool IsSameOrBelow(const TWideName& inner, const TWideName& folder) {
+  const size_t n = folder.size();
+  if (n == 0 || inner.size() < n || inner.compare(0, n, folder) != 0) return false;
+  return inner.size() == n || folder[n - 1] == '\\' || inner[n] == '\\';
+}
+
 bool SameFile(HANDLE a, HANDLE b) {
   BY_HANDLE_FILE_INFORMATION x, y;
   if (!GetFileInformationByHandle(a, &x) || !GetFileInformationByHandle(b, &y)) return false;

@@ -19,6 +19,10 @@ TWideName ResolvedFolderName(const TWideName& folder);
 // the last error when it can be neither opened nor made.
 HANDLE OpenOrMakeFolder(const TWideName& path);
 
+// Whether the folder name `inner` is `folder` or names a folder below it (names compared exactly,
+// unit for unit; a caller that ignores case folds both first).
+bool IsSameOrBelow(const TWideName& inner, const TWideName& folder);
+
 // True when both open handles name the same file (volume and file index agree).
 bool SameFile(HANDLE a, HANDLE b);
 

@@ -136,14 +136,11 @@ void ReportConsoleLine(const char* text) {
 
 namespace {
 
-void ShowText(const std::string& utf8, UINT flags) {
-  std::basic_string<WCHAR> wide(utf8.size() + 1, WCHAR(0));
+TWideName WideOfUtf8(const std::string& utf8) {
+  TWideName wide(utf8.size() + 1, WCHAR(0));
   const int units = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, &wide[0], int(wide.size()));
-  if (units <= 0) return;
-  if (flags == MB_OK)
-    ShowMessageWindowW(nullptr, wide.c_str(), WIDE_TEXT("Velmora"), MB_OK);
-  else
-    ShowNoticeW(wide.c_str(), WIDE_TEXT("Velmora"));
+  wide.resize(units > 0 ? size_t(units) - 1 : 0);
+  return wide;
 }
 
 }  // namespace
@@ -159,9 +156,9 @@ void ShowRunReport(bool hidden, bool failed) {
       text += more;
     }
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-    ShowText(text, MB_OK);
+    ShowMessageWindowW(nullptr, WideOfUtf8(text).c_str(), WIDE_TEXT("Velmora"), MB_OK);
   } else if (!hidden && !lines.held.empty()) {
-    ShowText(lines.held, MB_OKCANCEL);
+    ShowNoticeW(WideOfUtf8(lines.held).c_str(), WIDE_TEXT("Velmora"));
   }
   lines = TReportLines();
 }

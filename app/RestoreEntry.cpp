@@ -92,7 +92,7 @@ TRestoreOutcome Skipped(const WCHAR* name, DWORD error) {
 
 // Finds where the entry goes, asks before an existing file is replaced, and opens the temporary.
 // RestoreComplete when the blocks may be restored; otherwise what became of the entry.
-TRestoreOutcome Prepare(TRun& run, TRestoreTarget& target, HANDLE archive, TRestoreFolders& folders) {
+TRestoreOutcome Prepare(TRun& run, TRestoreTarget& target, TRestoreFolders& folders) {
   const WCHAR* name = target.name;
   target.folder = folders.Reach(target.name, target.leaf);
   if (target.folder == nullptr) return Skipped(name, GetLastError());
@@ -111,8 +111,7 @@ TRestoreOutcome Prepare(TRun& run, TRestoreTarget& target, HANDLE archive, TRest
   }
   if (target.existed) {
     HANDLE existing = CreateFileBeneath(target.folder, target.leaf, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
-    const bool archiveItself = (existing != INVALID_HANDLE_VALUE && SameFile(archive, existing)) ||
-                               folders.IsArchive(target.folder, target.leaf, existing);
+    const bool archiveItself = folders.IsArchive(target.folder, target.leaf, existing);
     if (existing != INVALID_HANDLE_VALUE) CloseHandle(existing);
     if (archiveItself) {
       ReportName(name, "the entry names the compressed file itself; skipped");
@@ -325,7 +324,7 @@ TRestoreOutcome RestoreEntry(TRun& run, TArchiveReader& archive, const TEntryHea
   target.name = header.name;
   target.testOnly = folders == nullptr;
   if (!target.testOnly) {
-    const TRestoreOutcome prepared = Prepare(run, target, archive.File(), *folders);
+    const TRestoreOutcome prepared = Prepare(run, target, *folders);
     if (prepared != RestoreComplete) return prepared;
   }
   auto failed = [&](const char* reason, bool damage) {

@@ -99,14 +99,11 @@ void EndOpenLine() {
 // The windows' texts are UTF-16; the terminal gets UTF-8 (a lone surrogate as U+FFFD).
 std::string ToUtf8(const WCHAR* text) {
   std::string out;
-  for (const WCHAR* p = text != nullptr ? text : WIDE_TEXT(""); *p != 0; ++p) {
-    uint32_t code = *p;
-    if (code >= 0xD800 && code <= 0xDBFF && p[1] >= 0xDC00 && p[1] <= 0xDFFF) {
-      code = 0x10000 + ((code - 0xD800) << 10) + (p[1] - 0xDC00);
-      ++p;
-    } else if (code >= 0xD800 && code <= 0xDFFF) {
-      code = 0xFFFD;
-    }
+  const WCHAR* units = text != nullptr ? text : WIDE_TEXT("");
+  const size_t n = std::char_traits<WCHAR>::length(units);
+  for (size_t i = 0; i < n;) {
+    uint32_t code = DecodeUtf16(units, n, i);
+    if (code >= 0xD800 && code <= 0xDFFF) code = 0xFFFD;
     if (code == '\r' || code == '\n') continue;  // line breaks left over from the window's line split
     if ((code < 0x20 && code != '\t') || code == 0x7F) {
       char escaped[8];

@@ -6,6 +6,7 @@
 // Geometry follows Win32: lines leave out their end point; Rectangle draws its outline with the
 // pen on the rectangle's inside edge and fills the inside with the brush, so with a null pen the
 // filled area is one pixel narrower and shorter than the rectangle.
+#include "platform/posix/PosixInternal.h"
 #include "platform/posix/WindowSystem.h"
 
 #include <vector>
@@ -166,13 +167,9 @@ std::vector<uint32_t> CodesOf(LPCSTR text, int length) {
 
 std::vector<uint32_t> CodesOf(LPCWSTR text, int length) {
   std::vector<uint32_t> codes;
-  for (int i = 0; i < length; ++i) {
-    uint32_t c = text[i];
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < length && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF)
-      c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
-    else if (c >= 0xD800 && c <= 0xDFFF)
-      c = 0xFFFD;
-    codes.push_back(c);
+  for (size_t i = 0; i < size_t(length);) {
+    const uint32_t c = DecodeUtf16(text, size_t(length), i);
+    codes.push_back(c >= 0xD800 && c <= 0xDFFF ? 0xFFFD : c);
   }
   return codes;
 }

@@ -130,12 +130,10 @@ bool WideNameToSystem(const WCHAR* name, std::string& out) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return false;
   }
-  for (const WCHAR* p = name; *p; ++p) {
-    uint32_t cp = *p;
-    if (cp >= 0xD800 && cp <= 0xDBFF && p[1] >= 0xDC00 && p[1] <= 0xDFFF) {
-      cp = 0x10000 + ((cp - 0xD800) << 10) + (p[1] - 0xDC00);
-      ++p;
-    } else if (cp >= 0xD800 && cp <= 0xDFFF) {
+  const size_t n = std::char_traits<WCHAR>::length(name);
+  for (size_t i = 0; i < n;) {
+    const uint32_t cp = DecodeUtf16(name, n, i);
+    if (cp >= 0xD800 && cp <= 0xDFFF) {
       // A byte of a name that was not UTF-8 (or a lone unit): no system name spells it.
       SetLastError(ERROR_NO_UNICODE_TRANSLATION);
       return false;
@@ -165,6 +163,13 @@ std::string SystemNameToNarrow(const char* name) {
     out.push_back(b < 0 ? '?' : static_cast<char>(b));
   }
   return out;
+}
+
+uint32_t DecodeUtf16(const WCHAR* text, size_t n, size_t& i) {
+  const uint32_t c = text[i++];
+  if (c >= 0xD800 && c <= 0xDBFF && i < n && text[i] >= 0xDC00 && text[i] <= 0xDFFF)
+    return 0x10000 + ((c - 0xD800) << 10) + (text[i++] - 0xDC00);
+  return c;
 }
 
 std::basic_string<WCHAR> Utf8ToWide(const char* text, size_t n) {

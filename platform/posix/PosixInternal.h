@@ -75,6 +75,10 @@ bool WideNameToSystem(const WCHAR* name, std::string& out);
 // with ERROR_OPERATION_ABORTED instead of going on.
 bool QuitSignalCaught();
 
+// Decodes the character at text[i] (n units): a surrogate pair is one code point; a lone
+// surrogate comes back as itself (0xD800 to 0xDFFF), for the caller to refuse or replace. Advances i.
+uint32_t DecodeUtf16(const WCHAR* text, size_t n, size_t& i);
+
 // UTF-8 to UTF-16 without loss: a byte that is not part of valid UTF-8 becomes the lone unit
 // 0xDC00 + the byte.
 std::basic_string<WCHAR> Utf8ToWide(const char* text, size_t n);

@@ -68,9 +68,8 @@ void SetCommandLine(const std::vector<std::string>& arguments) {
   }
   wideCommandLine = line;
   commandLine.clear();
-  for (size_t i = 0; i < line.size(); ++i) {
-    uint32_t cp = line[i];
-    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < line.size() && line[i + 1] >= 0xDC00 && line[i + 1] <= 0xDFFF) ++i;
+  for (size_t i = 0; i < line.size();) {
+    const uint32_t cp = DecodeUtf16(line.data(), line.size(), i);
     const int byte = cp >= 0xD800 && cp <= 0xDFFF ? -1 : UnicodeToCp1251(cp);
     commandLine.push_back(byte < 0 ? '?' : static_cast<char>(byte));
   }
