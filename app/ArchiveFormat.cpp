@@ -154,21 +154,21 @@ bool TArchiveReader::Read(void* out, uint32_t count) {
   return true;
 }
 
-bool ReadEntryHeader(TArchiveReader& archive, uint64_t start, TEntryHeader& header) {
+bool ParseEntryHeader(TArchiveReader& archive, uint64_t start, TEntryHeader& header) {
   const uint64_t fileSize = archive.Size();
   header.start = start;
   header.nextEntryOffset = 0;
   header.nameUnits = 0;
   header.reserved = 0;
   header.checked = false;
+  header.cut = false;
   header.lastWriteTime = 0;
   header.name[0] = 0;
   header.firstBlock = start + EntryHeaderSize(0);
   if (start >= fileSize) return false;
 
   // The largest header there can be: the offset, a window of up to 1000 name units, the reserved
-  // byte and the time; near the end of the file, what there is. The chain checks below decide
-  // whether the header really lies inside the file.
+  // byte and the time; near the end of the file, what there is.
   uint8_t raw[EntryHeaderSize(kEntryNameLimit)] = {};
   const uint32_t got = uint32_t(std::min<uint64_t>(sizeof raw, fileSize - start));
   archive.Seek(start);
@@ -182,15 +182,19 @@ bool ReadEntryHeader(TArchiveReader& archive, uint64_t start, TEntryHeader& head
   header.name[n] = 0;
   header.nameUnits = n;
   header.firstBlock = start + EntryHeaderSize(n);
-
-  const uint64_t next = header.nextEntryOffset;
-  if (next == 0 || next > fileSize || next <= start || next < header.firstBlock) return false;
   const uint32_t tail = 8 + 2 * (n + 1);
   if (got < tail + 9) return false;
   header.reserved = raw[tail];
   header.lastWriteTime = Load64(raw + tail + 1);
   archive.Seek(header.firstBlock);
   return true;
+}
+
+bool ReadEntryHeader(TArchiveReader& archive, uint64_t start, TEntryHeader& header, int64_t shift) {
+  const bool parsed = ParseEntryHeader(archive, start, header);
+  const uint64_t stored = header.nextEntryOffset;
+  const uint64_t next = header.nextEntryOffset = stored + uint64_t(shift);
+  return parsed && stored != 0 && next <= archive.Size() && next > start && next >= header.firstBlock;
 }
 
 namespace {

@@ -4,8 +4,8 @@
 //
 // The chain is trusted only as far as it stays consistent: an entry is used when its
 // nextEntryOffset is not 0, lies within the file, and does not point before the end of the entry's
-// own header (which rules out offsets that do not move forward). The first entry that breaks this
-// ends the walk.
+// own header (which rules out offsets that do not move forward). Where an entry breaks this, the
+// walk finds the chain again from the check values (app/ArchiveRecovery.h).
 #pragma once
 #include <cstdint>
 
@@ -81,21 +81,26 @@ bool FinishEntry(HANDLE archive, uint64_t entryStart);
 
 struct TEntryHeader {
   uint64_t start;            // offset of the entry
-  uint64_t nextEntryOffset;  // as stored
+  uint64_t nextEntryOffset;  // where the next entry starts: as stored, moved by the walk's shift
+                             // (bytes lost or inserted before it), or what the blocks say
   WCHAR name[kEntryNameLimit + 1];
   uint32_t nameUnits;        // units before the first 0 unit, at most kEntryNameLimit
   uint8_t reserved;
   uint64_t lastWriteTime;
   uint64_t firstBlock;       // offset just past the header
   bool checked;              // its blocks carry trailers (see WrittenChecked)
+  bool cut;                  // the file ends inside its blocks: nextEntryOffset is the file's end
 };
 
 // The seed of block 0 of an entry with this header; block k has seed + k.
 uint64_t EntryCheckSeed(const WCHAR* name, uint32_t nameUnits, uint8_t reserved, uint64_t lastWriteTime);
 
-// Reads the header of the entry at `start` and tells whether the chain admits it. The reader is
-// left at the entry's first block.
-bool ReadEntryHeader(TArchiveReader& archive, uint64_t start, TEntryHeader& header);
+// Reads the header of the entry at `start` and tells whether the chain admits it, taking its
+// nextEntryOffset as stored + shift. The reader is left at the entry's first block.
+bool ReadEntryHeader(TArchiveReader& archive, uint64_t start, TEntryHeader& header, int64_t shift = 0);
+// Reads every field of the header at `start` without asking the chain (nextEntryOffset as stored);
+// false only when the file ends before the header's last byte. The reader is left at its first block.
+bool ParseEntryHeader(TArchiveReader& archive, uint64_t start, TEntryHeader& header);
 
 // Whether the entry was written with trailers, which is what its reserved byte says, 1, unless
 // the byte was changed: an entry marked 0 whose first block carries bytes after the block's last

@@ -6,9 +6,13 @@
 #include "app/ArchiveWalk.h"
 
 #include <cstdio>
+#include <algorithm>
 #include <functional>
+#include <vector>
 
 #include "app/ArchiveFormat.h"
+#include "app/ArchiveRecovery.h"
+#include "app/Names.h"
 #include "app/Reports.h"
 #include "app/RestoreEntry.h"
 #include "app/RunControl.h"
@@ -89,6 +93,41 @@ struct TOpenArchive {
   }
 };
 
+// A stretch of the archive that the chain could not be followed through, and the entries found
+// after it (up to the next such stretch).
+struct TDamagedRange {
+  uint64_t first, last;
+  uint32_t entries;
+};
+
+// What the walk knows of the last entry it met, for finding the chain again after it.
+struct TChainState {
+  uint64_t start = 0;
+  uint64_t searched = 0;    // where the last search found an entry
+  bool checked = true;      // made with check values (or none met yet)
+  bool proven = true;       // decoded or listed whole: its extent is sure
+  bool linkTrusted = true;  // its nextEntryOffset may be followed
+};
+
+// The report of a chain that ends: cut short inside the entry at `at`, or broken there.
+void ReportBreak(const TWideName& archiveName, uint64_t at, bool cut, uint32_t walked, const char* done,
+                 const char* why) {
+  char reason[260];
+  std::snprintf(reason, sizeof reason,
+                "damaged: %s at offset %llu; %u %s %s %s, the rest of the archive cannot be read from there%s",
+                cut ? "the archive is cut short inside the entry" : "the chain of entries breaks",
+                static_cast<unsigned long long>(at), walked, walked == 1 ? "entry" : "entries",
+                walked == 1 ? "was" : "were", done, why);
+  ReportName(archiveName.c_str(), reason);
+}
+
+// An entry lost at a break, named when what its header holds still reads as a name.
+void NameLostEntry(const TEntryHeader& header) {
+  if (header.nameUnits == 0 || header.reserved > kCheckedEntry || !IsRestorableName(header.name, header.nameUnits))
+    return;
+  ReportName(TWideName(header.name, header.nameUnits).c_str(), "damaged entry: it cannot be read; lost");
+}
+
 // Walks the chain of `archive` from its first entry; `done` ("restored", "checked", "listed")
 // names what was done to the entries before a break in the chain. False when there is no memory
 // for an entry's header (reported).
@@ -110,7 +149,12 @@ bool WalkArchive(TRun& run, const TWideName& archiveName, TOpenArchive& archive,
     ReportName(archiveName.c_str(), "the archive is empty: it holds nothing");
     result.whole = false;
   }
+  // The walk follows the chain; where it breaks, the chain is found again after the damage
+  // (app/ArchiveRecovery.h) and each damaged range is reported with the entries found after it.
+  TChainRecovery recovery(reader);
+  std::vector<TDamagedRange> ranges;
   uint64_t at = 0;
+  TChainState last;
   while (at < archive.size) {
     const uint32_t walked = result.walked;
     const float share = ShareOf(walked, total);
@@ -120,25 +164,53 @@ bool WalkArchive(TRun& run, const TWideName& archiveName, TOpenArchive& archive,
       result.whole = false;
       break;
     }
-    if (!ReadEntryHeader(reader, at, *header)) {
-      // An entry that would end past the end of the file: most likely the file was cut short (a
-      // copy or a download that did not finish).
-      const bool cut = header->nextEntryOffset > archive.size;
-      char reason[200];
-      if (at == 0)
-        std::snprintf(reason, sizeof reason, "not a Velmora archive%s",
-                      cut ? ", or one cut short: its first entry would end past the end of the file"
-                          : " (its first entry cannot be valid)");
-      else
-        std::snprintf(reason, sizeof reason,
-                      "damaged: %s at offset %llu; %u %s %s %s, the rest of the archive cannot be read from there",
-                      cut ? "the archive is cut short inside the entry" : "the chain of entries breaks",
-                      static_cast<unsigned long long>(at), walked, walked == 1 ? "entry" : "entries",
-                      walked == 1 ? "was" : "were", done);
-      ReportName(archiveName.c_str(), reason);
+    const bool findable = at == 0 || last.checked;
+    bool admitted = last.linkTrusted && ReadEntryHeader(reader, at, *header, recovery.Shift());
+    if (!admitted && last.linkTrusted && findable && recovery.Mend(at, *header)) {
+      // The entry is proven and its blocks say where it ends: only its offset was damaged, or the
+      // file ends inside it.
+      admitted = true;
+      if (header->cut) {
+        ReportBreak(archiveName, at, true, walked, done, "");
+      } else {
+        if (ranges.empty()) ahead.Discard();
+        ranges.push_back({at, at + 7, 0});
+      }
+      result.whole = false;
+    }
+    if (!admitted) {
+      if (findable && last.linkTrusted && at > 0) NameLostEntry(*header);
+      // The search starts past the last entry that was proven whole, or else inside the last
+      // one walked; never twice at the same offset.
+      const uint64_t from = std::max(last.proven && last.linkTrusted ? at + 1 : last.start + 1, last.searched + 1);
+      uint64_t found = 0;
+      const TChainRecovery::TFind search = findable ? recovery.Find(from, found) : TChainRecovery::NotFound;
+      if (search == TChainRecovery::Stopped) {
+        ReportName(archiveName.c_str(), "cancelled");
+      } else if (search == TChainRecovery::Found) {
+        if (ranges.empty()) ahead.Discard();
+        ranges.push_back({last.linkTrusted && at < found ? at : last.start, found - 1, 0});
+        last.searched = at = found;
+        last.linkTrusted = true;
+        result.whole = false;
+        continue;
+      } else if (at == 0) {
+        const bool cut = header->nextEntryOffset > archive.size;
+        ReportName(archiveName.c_str(),
+                   cut ? "not a Velmora archive, or one cut short: its first entry would end past the end of the file"
+                       : "not a Velmora archive (its first entry cannot be valid)");
+      } else {
+        ReportBreak(archiveName, at, last.linkTrusted && header->nextEntryOffset > archive.size, walked, done,
+                    findable ? "" : " (entries made before check values cannot be found again)");
+      }
       result.whole = false;
       break;
     }
+    if (!ranges.empty()) ++ranges.back().entries;
+    last.start = header->start;
+    last.checked = header->reserved == kCheckedEntry;
+    last.proven = false;
+    last.linkTrusted = true;
     if (!use.selection.Selects(header->name, header->nameUnits)) {
       at = header->nextEntryOffset;
       continue;
@@ -159,8 +231,10 @@ bool WalkArchive(TRun& run, const TWideName& archiveName, TOpenArchive& archive,
       ReportName(name.c_str(), reason);
       result.whole = false;
     }
+    // Blocks read ahead follow the stored chain: after damage each entry reads its own.
     const TVisit v = visit({reader, *header, name, found.restorable, found.marked,
-                            decodes(found.restorable, found.marked), &ahead, share, ShareOf(walked + 1, total)});
+                            decodes(found.restorable, found.marked), ranges.empty() ? &ahead : nullptr, share,
+                            ShareOf(walked + 1, total)});
     ahead.Forget(header->start);
     result.whole = result.whole && v.whole;
     result.completed += v.completed;
@@ -171,7 +245,19 @@ bool WalkArchive(TRun& run, const TWideName& archiveName, TOpenArchive& archive,
     result.sizesKnown = result.sizesKnown && v.sizeKnown;
     result.packed += header->nextEntryOffset - header->start;
     ++result.walked;
+    last.proven = v.whole && v.sizeKnown;
+    // A damaged entry's offset is taken only where its blocks end at it.
+    uint64_t size = 0;
+    last.linkTrusted = v.whole || !header->checked || header->cut || DeclaredEntrySize(reader, *header, size);
+    if (!last.linkTrusted && ranges.empty()) ahead.Discard();
     at = header->nextEntryOffset;
+  }
+  for (const TDamagedRange& range : ranges) {
+    char line[160];
+    std::snprintf(line, sizeof line, "bytes %llu to %llu of the archive are damaged; %u %s after them recovered",
+                  static_cast<unsigned long long>(range.first), static_cast<unsigned long long>(range.last),
+                  range.entries, range.entries == 1 ? "entry" : "entries");
+    ReportName(archiveName.c_str(), line);
   }
   Free(header);
   if (!use.selection.ReportUnused()) result.whole = false;

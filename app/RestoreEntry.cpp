@@ -369,7 +369,9 @@ TRestoreOutcome RestoreEntry(TRun& run, TArchiveReader& archive, const TEntryHea
         growTo = record.needed;
         break;
       }
-      if (read != ReadWhole) {
+      if (read != ReadWhole && header.cut && (read == ReadPastEntry || read == ReadLengthCut)) {
+        std::snprintf(damage, sizeof damage, "damaged entry: the archive is cut short inside it");
+      } else if (read != ReadWhole) {
         DamageText(read, blockNumber, record, damage, sizeof damage);
         damageInArchive = read != ReadBeyondWindow;
       }
