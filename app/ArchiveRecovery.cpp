@@ -48,11 +48,12 @@ bool TChainRecovery::Reserve(uint8_t*& buffer, uint32_t& capacity, uint32_t want
   return buffer != nullptr;
 }
 
-bool TChainRecovery::Proven(uint64_t at, TEntryHeader& header) {
+bool TChainRecovery::Proven(uint64_t at, TEntryHeader& header, bool offsetRead) {
   if (!ParseEntryHeader(archive_, at, header)) return false;
   const uint32_t units = header.nameUnits;
-  if (units == 0 || header.reserved != kCheckedEntry || header.nextEntryOffset == 0 ||
-      (header.nextEntryOffset >> 48) != 0 || (header.lastWriteTime >> 63) != 0)
+  const bool offsetPlausible = header.nextEntryOffset != 0 && (header.nextEntryOffset >> 48) == 0;
+  if (units == 0 || header.reserved != kCheckedEntry || (offsetRead && !offsetPlausible) ||
+      (header.lastWriteTime >> 63) != 0)
     return false;
   for (uint32_t i = 0; i < units; ++i)
     if (header.name[i] < 0x20) return false;
@@ -117,7 +118,7 @@ bool TChainRecovery::ChainRunsToEnd(uint64_t from, int64_t shift) {
 }
 
 bool TChainRecovery::Mend(uint64_t at, TEntryHeader& header) {
-  if (!Proven(at, header)) return false;
+  if (!Proven(at, header, false)) return false;
   uint64_t end = 0;
   const TExtent extent = Extent(header, header.nextEntryOffset + uint64_t(shift_), end);
   if (extent == ExtentBroken) return false;

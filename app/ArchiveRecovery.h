@@ -40,7 +40,7 @@ class TChainRecovery {
   int64_t Shift() const { return shift_; }
 
   // The entry at `at`, whose offset the chain refused, taken from its blocks when its header and
-  // first block prove it: nextEntryOffset becomes where its blocks end, or for a cut entry (`cut`)
+  // first block prove it (its offset may be anything): nextEntryOffset becomes where its blocks end, or for a cut entry (`cut`)
   // the end of the file. False when it is not proven or its blocks break off.
   bool Mend(uint64_t at, TEntryHeader& header);
 
@@ -51,7 +51,7 @@ class TChainRecovery {
 
  private:
   enum TExtent { ExtentEnds, ExtentCut, ExtentBroken };
-  bool Proven(uint64_t at, TEntryHeader& header);
+  bool Proven(uint64_t at, TEntryHeader& header, bool offsetRead = true);
   TExtent Extent(const TEntryHeader& header, uint64_t expected, uint64_t& end);
   bool ChainRunsToEnd(uint64_t from, int64_t shift);
   bool Agrees(uint64_t at);

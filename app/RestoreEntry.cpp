@@ -62,6 +62,8 @@ struct TRestoreTarget {
 
   // Ends a failed entry with one line that says what became of the file. Only damage in the
   // archive keeps a part, and only where no file was: what could be restored is all there is.
+  // A checked entry keeps one only once a block has proven its name (the check values' seed is
+  // the header): a damaged name would otherwise leave a file no archive held.
   void Fail(const char* reason, bool damage) {
     if (testOnly) {
       ReportName(name, reason);
@@ -327,12 +329,13 @@ TRestoreOutcome RestoreEntry(TRun& run, TArchiveReader& archive, const TEntryHea
     const TRestoreOutcome prepared = Prepare(run, target, *folders);
     if (prepared != RestoreComplete) return prepared;
   }
+  const bool checked = header.checked;
+  bool nameProven = !checked;
   auto failed = [&](const char* reason, bool damage) {
-    target.Fail(reason, damage);
+    target.Fail(reason, damage && nameProven);
     return RestoreDamaged;
   };
 
-  const bool checked = header.checked;
   const uint64_t start = header.firstBlock;
   if (!run.BlockPipeline.Started()) return failed("no working buffer", false);
   const uint64_t total = header.nextEntryOffset - start;
@@ -426,6 +429,7 @@ TRestoreOutcome RestoreEntry(TRun& run, TArchiveReader& archive, const TEntryHea
       isDamage = false;
     } else {
       restoredBytes += oldest->outputLength;
+      nameProven = true;
     }
     run.BlockPipeline.Release(oldest);
     if (reason[0] != 0) {
