@@ -13,17 +13,26 @@
 
 namespace {
 
-// The search reads the archive in pieces of this many bytes; a header's cheap fields need the
-// few bytes after an offset too.
+// The search reads the archive in pieces of this many bytes, and the bytes of a longest header
+// after the piece, so that the cheap fields of every offset in it are in memory.
 const uint32_t kScanBytes = 1u << 20;
-const uint32_t kScanLookahead = 16;
+const uint32_t kScanLookahead = uint32_t(EntryHeaderSize(kEntryNameLimit));
 
 // The smallest checked block: the stored form of nothing and its trailer.
 const uint32_t kSmallestCheckedBlock = kStoredHeaderBytes + kBlockTrailerBytes;
 
-// The cheap test of an offset: a nextEntryOffset below 2^48 and not 0, and a name that does not
-// start with its terminator.
-inline bool MayStartEntry(const uint8_t* p) { return (p[6] | p[7]) == 0 && Load64(p) != 0 && (p[8] | p[9]) != 0; }
+// The cheap test of an offset, on the `available` bytes from p: a nextEntryOffset below 2^48
+// and not 0, a name of 1 to 999 units without a control character and with its terminator, and
+// the reserved byte 1. What lies past the available bytes is left to the proof.
+bool MayStartEntry(const uint8_t* p, uint32_t available) {
+  if ((p[6] | p[7]) != 0 || Load64(p) == 0 || (p[8] | p[9]) == 0) return false;
+  for (uint32_t at = 8; at + 2 <= available && at < 8 + 2 * (kEntryNameLimit + 1); at += 2) {
+    const uint32_t unit = p[at] | p[at + 1] << 8;
+    if (unit == 0) return at + 2 >= available || p[at + 2] == kCheckedEntry;
+    if (unit < 0x20) return false;
+  }
+  return available < kScanLookahead;
+}
 
 }  // namespace
 
@@ -158,9 +167,9 @@ TChainRecovery::TFind TChainRecovery::Find(uint64_t from, uint64_t& found) {
     const uint32_t length = uint32_t(std::min<uint64_t>(kScanBytes + kScanLookahead, size - piece));
     archive_.Seek(piece);
     if (!archive_.Read(scan_, length)) return NotFound;
-    const uint32_t offsets = std::min<uint32_t>(kScanBytes, length - kScanLookahead + 1);
+    const uint32_t offsets = std::min<uint32_t>(kScanBytes, length - 16);
     for (uint32_t i = 0; i < offsets; ++i) {
-      if (MayStartEntry(scan_ + i) && Agrees(piece + i)) {
+      if (MayStartEntry(scan_ + i, length - i) && Agrees(piece + i)) {
         found = piece + i;
         return Found;
       }
