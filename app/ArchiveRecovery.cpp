@@ -36,7 +36,8 @@ bool MayStartEntry(const uint8_t* p, uint32_t available) {
 
 }  // namespace
 
-TChainRecovery::TChainRecovery(TArchiveReader& archive) : archive_(archive) {
+TChainRecovery::TChainRecovery(TArchiveReader& archive)
+    : archive_(archive), proofBytesLeft_(2 * archive.Size() + (1ull << 30)), stepsLeft_(archive.Size() / 16 + (1u << 20)) {
   Create(candidate_, 1);
   Create(probe_, 1);
 }
@@ -55,6 +56,13 @@ bool TChainRecovery::Reserve(uint8_t*& buffer, uint32_t& capacity, uint32_t want
   Create(buffer, std::max<uint32_t>(wanted, 64u << 10));
   if (buffer != nullptr) capacity = std::max<uint32_t>(wanted, 64u << 10);
   return buffer != nullptr;
+}
+
+bool TChainRecovery::Step() {
+  if (stepsLeft_ == 0) exhausted_ = true;
+  if (exhausted_) return false;
+  --stepsLeft_;
+  return true;
 }
 
 bool TChainRecovery::Proven(uint64_t at, TEntryHeader& header, bool offsetRead) {
@@ -85,8 +93,10 @@ bool TChainRecovery::Proven(uint64_t at, TEntryHeader& header, bool offsetRead) 
   TrailerChunkLength(payload_, length, declared);
   const uint32_t prePass = IsStoredForm(payload_, length) ? 0 : Load32(payload_);
   const uint32_t capacity = std::max(declared, prePass);
-  if (declared > kLargestWindow || prePass > 2 * kLargestWindow || !Reserve(output_, outputCapacity_, capacity))
-    return false;
+  if (declared > kLargestWindow || prePass > 2 * kLargestWindow) return false;
+  if (uint64_t(length) + capacity > proofBytesLeft_) exhausted_ = true;
+  if (exhausted_ || !Reserve(output_, outputCapacity_, capacity)) return false;
+  proofBytesLeft_ -= uint64_t(length) + capacity;
   uint32_t restored = capacity;
   const uint64_t seed = EntryCheckSeed(header.name, units, header.reserved, header.lastWriteTime);
   const bool whole = DecompressCheckedBlock(output_, restored, payload_, length, seed) == BlockWhole;
@@ -101,6 +111,7 @@ TChainRecovery::TExtent TChainRecovery::Extent(const TEntryHeader& header, uint6
       end = at;
       return ExtentEnds;
     }
+    if (!Step()) return ExtentBroken;
     uint8_t field[4];
     archive_.Seek(at);
     if (size - at < 4 || !archive_.Read(field, 4)) {
@@ -120,7 +131,7 @@ TChainRecovery::TExtent TChainRecovery::Extent(const TEntryHeader& header, uint6
 bool TChainRecovery::ChainRunsToEnd(uint64_t from, int64_t shift) {
   uint64_t at = from;
   while (at < archive_.Size()) {
-    if (!ReadEntryHeader(archive_, at, *probe_, shift)) return false;
+    if (!Step() || !ReadEntryHeader(archive_, at, *probe_, shift)) return false;
     at = probe_->nextEntryOffset;
   }
   return at == archive_.Size();
@@ -164,6 +175,7 @@ TChainRecovery::TFind TChainRecovery::Find(uint64_t from, uint64_t& found) {
   const uint64_t smallestEntry = EntryHeaderSize(1) + 4;
   for (uint64_t piece = from; piece + smallestEntry <= size; piece += kScanBytes) {
     if (QuitSignalled()) return Stopped;
+    if (exhausted_) return Exhausted;
     const uint32_t length = uint32_t(std::min<uint64_t>(kScanBytes + kScanLookahead, size - piece));
     archive_.Seek(piece);
     if (!archive_.Read(scan_, length)) return NotFound;
@@ -175,5 +187,5 @@ TChainRecovery::TFind TChainRecovery::Find(uint64_t from, uint64_t& found) {
       }
     }
   }
-  return NotFound;
+  return exhausted_ ? Exhausted : NotFound;
 }

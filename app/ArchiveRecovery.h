@@ -23,7 +23,11 @@
 // their chain ends inside the block that holds it. A cut entry is taken only when its stored offset
 // also points past the end of the file.
 //
-// The search runs only after a break: walking an intact chain costs nothing here.
+// The search runs only after a break: walking an intact chain costs nothing here. Its work is
+// bounded for the whole walk, so that a crafted file cannot make it quadratic: the blocks it
+// decodes to prove entries add up to at most twice the archive plus 1 GiB, and the block lengths
+// and headers it follows to at most one for every 16 bytes of the archive plus 2^20. Past that
+// the search gives up (Exhausted) and the walk ends at the break as it would without it.
 #pragma once
 #include <cstdint>
 
@@ -44,9 +48,9 @@ class TChainRecovery {
   // the end of the file. False when it is not proven or its blocks break off.
   bool Mend(uint64_t at, TEntryHeader& header);
 
-  enum TFind { Found, NotFound, Stopped };
+  enum TFind { Found, NotFound, Stopped, Exhausted };
   // The first offset from `from` on where an entry is proven and agrees with the chain (the shift
-  // is updated to it); Stopped when a quit signal ends the search.
+  // is updated to it); Stopped when a quit signal ends the search, Exhausted when its work ran out.
   TFind Find(uint64_t from, uint64_t& found);
 
  private:
@@ -56,9 +60,12 @@ class TChainRecovery {
   bool ChainRunsToEnd(uint64_t from, int64_t shift);
   bool Agrees(uint64_t at);
   bool Reserve(uint8_t*& buffer, uint32_t& capacity, uint32_t wanted);
+  bool Step();
 
   TArchiveReader& archive_;
   int64_t shift_ = 0;
+  uint64_t proofBytesLeft_, stepsLeft_;
+  bool exhausted_ = false;
   TEntryHeader* candidate_ = nullptr;  // the entry a search looks at
   TEntryHeader* probe_ = nullptr;      // what lies where a candidate's blocks end
   uint8_t* scan_ = nullptr;

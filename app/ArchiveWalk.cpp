@@ -201,7 +201,9 @@ bool WalkArchive(TRun& run, const TWideName& archiveName, TOpenArchive& archive,
                        : "not a Velmora archive (its first entry cannot be valid)");
       } else {
         ReportBreak(archiveName, at, last.linkTrusted && header->nextEntryOffset > archive.size, walked, done,
-                    findable ? "" : " (entries made before check values cannot be found again)");
+                    !findable ? " (entries made before check values cannot be found again)"
+                    : search == TChainRecovery::Exhausted ? " (the search for the entries after it gave up: too much work)"
+                                                          : "");
       }
       result.whole = false;
       break;
