@@ -219,7 +219,8 @@ bool WalkArchive(TRun& run, const TWideName& archiveName, TOpenArchive& archive,
     }
     const TWideName name =
         header->nameUnits > 0 ? TWideName(header->name, header->nameUnits) : TWideName(WIDE_TEXT("(entry)"));
-    PostEntryProgress(window, walked + 1, total, name);
+    // Entries found again after damage come after the ones the chain counted.
+    PostEntryProgress(window, walked + 1, std::max(total, walked + 1), name);
     const TFindings found = Examine(run, reader, *header);
     if (!found.restorable) {
       ReportName(name.c_str(), "stored name is absolute, leaves the folder or cannot be restored as it is; skipped");
