@@ -1,7 +1,6 @@
-# Nothing a user owns is replaced without a Yes or -o, whether the run can read it or not; what is
-# not a regular file is never replaced; the check of an entry cannot be switched off by its
-# reserved byte; an empty file's entry is checked; names Windows takes for devices are neither
-# stored nor restored.
+# Nothing a user owns is replaced without a Yes or -o, even when the run cannot read it; the check
+# of an entry cannot be switched off by its reserved byte; an empty file's entry is checked. (Kept
+# archives, pipes and names Windows takes for devices are rows of cases.txt.)
 source "$(dirname "$0")/common.bash"
 
 # --- existing files this run cannot read are still asked about (answered No: nobody can) ---
@@ -23,20 +22,6 @@ if [ "$can_drop" = 1 ]; then
 else
   echo "note: not root or setpriv missing; the unreadable-file cases are not run"
 fi
-
-# --- a kept archive is named, and a pipe is never replaced, not even with -o ---
-mkdir -p "$work/kept" && cd "$work/kept"
-printf 'x' >k.txt && printf 'old' >k.pck
-runs 2 "an existing archive, nobody to answer" -h k.txt
-stderr_has "k.pck exists and was kept; -o replaces it" "the kept archive is named"
-rm k.pck && mkfifo k.pck
-runs 2 "a pipe where the archive goes" -h -o k.txt
-stderr_has "a pipe, device or socket has the compressed file's name" "the pipe is named"
-check "the pipe is still there" test -p k.pck
-rm k.pck && run -h k.txt && mv k.pck k2.pck && rm k.txt && mkfifo k.txt
-runs 4 "a pipe where an entry goes" -h -o k2.pck
-stderr_has "k.txt: a pipe, device or socket of that name is in the way; skipped" "the entry is named"
-check "the pipe is still there" test -p k.txt
 
 # --- the reserved byte cannot switch the check off ---
 mkdir -p "$work/mark" && cd "$work/mark"
@@ -70,19 +55,5 @@ for field in 8 21; do  # the name's first unit, the time's low byte
 done
 runs 0 "an empty file restores" -h -d=empty e.pck
 check "as an empty file" test -f empty/e.txt -a ! -s empty/e.txt
-
-# --- names Windows takes for a device, or trims, are neither stored nor restored ---
-mkdir -p "$work/devices/tree" && cd "$work/devices"
-for name in aux.txt com1.log NUL.txt 'end.' 'end ' keep.txt; do printf 'bytes' >"tree/$name"; done
-runs 4 "a tree with device names" -h tree
-for name in aux.txt com1.log NUL.txt; do
-  stderr_has "tree\\$name: Windows takes the name for a device" "$name is left out and named"
-done
-pck list tree.pck >"$work/entries"
-check "only keep.txt is stored" test "$(awk '{print $6}' "$work/entries")" = 'tree\keep.txt'
-pck craft dev.pck 'CON=x' 'aux.txt=x' 'd\com1.log=x' 'name.=x' 'name =x' 'ok.txt=fine'
-runs 4 "an archive with device names" -h -d=out dev.pck
-check "only ok.txt is restored" test "$(cd out && find . -type f)" = ./ok.txt
-stderr_has "aux.txt: stored name is absolute, leaves the folder or cannot be restored as it is" "a device name is refused"
 
 finish
