@@ -36,6 +36,14 @@ bool IsHidden(uint32_t c) {
 
 }  // namespace
 
+// The archive's separator, '\', is shown as the system's own, so that a listed name can be typed
+// back as it stands.
+#if defined(_WIN32)
+constexpr WCHAR kShownSeparator = '\\';
+#else
+constexpr WCHAR kShownSeparator = '/';
+#endif
+
 TWideName VisibleName(const WCHAR* units, uint32_t count) {
   TWideName visible;
   for (uint32_t i = 0; i < count; ++i) {
@@ -53,6 +61,8 @@ TWideName VisibleName(const WCHAR* units, uint32_t count) {
       std::snprintf(escape, sizeof escape, "\\u{%04X}", unsigned(c));
     if (escape[0] != 0) {
       for (const char* e = escape; *e != 0; ++e) visible.push_back(WCHAR(*e));
+    } else if (c == '\\') {
+      visible.push_back(kShownSeparator);
     } else {
       visible.push_back(units[i]);
       if (pair) visible.push_back(units[i + 1]);

@@ -33,7 +33,8 @@ void SystemReason(DWORD error, char* reason, uint32_t capacity);
 // Why a source file did not open (error from the open): what it is, when it is not a regular
 // file, else the system's text.
 void UnopenedReason(const WCHAR* name, DWORD error, char* reason, uint32_t capacity);
-// A name as it is shown to the user, everywhere: control characters and line breaks as \xNN, so
+// A name as it is shown to the user, everywhere: its folders separated by the system's own
+// separator ('/' on Linux, '\' on Windows; the archive keeps '\'); control characters and line breaks as \xNN, so
 // that it cannot move the cursor, retitle the terminal or break a line; format characters
 // (bidirectional overrides, zero-width characters, U+FEFF) and U+2028/U+2029 as \u{XXXX}, so that
 // it cannot reorder or hide a part of itself; an unpaired surrogate as \uXXXX, and the lone unit

@@ -43,11 +43,11 @@ size_t WholeUnits(const TWideName& text, size_t fit) {
 }
 
 // The text with every line that is wider than maxWidth broken into lines that fit: after a
-// backslash (a path's folders) or a space where one fits, else inside a name. A line that needs
+// separator (a path's folders) or a space where one fits, else inside a name. A line that needs
 // more than kMostPieces lines keeps its first two and its last, with "..." between them.
 TWideName FitLines(HDC dc, const TWideName& all, int maxWidth) {
   const int kMostPieces = 4;
-  const WCHAR kCuts[] = {'\\', ' ', 0};
+  const WCHAR kCuts[] = {'\\', '/', ' ', 0};
   TWideName fitted;
   size_t start = 0;
   while (start <= all.size()) {

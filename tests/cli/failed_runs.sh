@@ -23,7 +23,7 @@ old_archive tree.pck
 chmod 666 tree.pck
 as_nobody -h -o tree
 expect_rc 4 "unreadable file in the tree"
-stderr_has 'tree\sub\b.html: Permission denied; left out' "the unreadable file is named"
+stderr_has 'tree/sub/b.html: Permission denied; left out' "the unreadable file is named"
 check "the archive of the rest is kept" test "$(pck list tree.pck | awk '{print $NF}')" = 'tree\a.txt'
 no_temporaries "$work/perm" "unreadable file"
 
@@ -33,7 +33,7 @@ chmod 644 tree/sub/b.html && chmod 000 tree/sub
 ln -s /nonexistent/target tree/dangling
 as_nobody -h -o tree
 expect_rc 4 "unlistable subfolder"
-stderr_has "tree\\sub" "the unlistable folder is named"
+stderr_has "tree/sub" "the unlistable folder is named"
 stderr_has "dangling: a link that points nowhere" "the dangling link is named"
 check "the archive of the rest is kept" test "$(pck list tree.pck | awk '{print $NF}')" = 'tree\a.txt'
 no_temporaries "$work/perm" "unlistable subfolder"

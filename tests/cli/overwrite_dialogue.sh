@@ -53,7 +53,7 @@ ask nyyyy -h set.pck
 expect_rc 0 "restore with answers No, Yes, Yes, Yes, Yes-to-all"
 check "four file questions and one for all files" [ "$(asked_count)" = 5 ]
 check "the fifth question is Overwrite all files?" [ "$(sed -n 5p "$work/asked")" = "Overwrite all files?" ]
-kept="$(sed -n 1p "$work/asked" | sed 's/.*"set\\\(f[0-9]\.txt\)".*/\1/')"
+kept="$(sed -n 1p "$work/asked" | sed 's/.*"set\/\(f[0-9]\.txt\)".*/\1/')"
 check "the first question names a file of the set ($kept)" test -n "$kept" -a -f "set/$kept"
 for i in 1 2 3 4 5; do
   if [ "f$i.txt" = "$kept" ]; then

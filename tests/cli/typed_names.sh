@@ -45,7 +45,7 @@ check "the empty word touched nothing" [ "$(cat keep/src/ab.txt)" = mine ] && ch
 # The question names the whole file, in any script.
 mkdir -p ask/src && printf 'old\n' >ask/src/日本.txt && cd ask
 ask n -d=. ../src.pck src/日本.txt
-check "the question shows the whole name" grep -qF 'File "src\日本.txt" already exist. Overwrite?' "$work/asked"
+check "the question shows the whole name" grep -qF 'File "src/日本.txt" already exist. Overwrite?' "$work/asked"
 check "No kept the file" [ "$(cat src/日本.txt)" = old ]
 
 # A name that is not UTF-8 cannot be opened by any system name: the reason says so.

@@ -76,18 +76,18 @@ mkdir -p tree/loop && ln -s .. tree/loop/up && ln -s ../.. tree/loop/above
 chmod -R o+rwX "$work/odd" && chmod 000 tree/unreadable
 as_nobody -h tree
 expect_rc 4 "a folder with files that cannot be stored"
-[ "$can_drop" = 1 ] || [ "$(id -u)" != 0 ] && stderr_has 'tree\unreadable: Permission denied; left out' "the unreadable file"
-stderr_has 'tree\fifo: not a regular file (a device, a pipe or a socket); left out' "the FIFO"
-stderr_has 'tree\socket: not a regular file' "the socket"
+[ "$can_drop" = 1 ] || [ "$(id -u)" != 0 ] && stderr_has 'tree/unreadable: Permission denied; left out' "the unreadable file"
+stderr_has 'tree/fifo: not a regular file (a device, a pipe or a socket); left out' "the FIFO"
+stderr_has 'tree/socket: not a regular file' "the socket"
 check "every name Windows cannot hold is named" [ "$(grep -c 'cannot hold; left out' "$work/stderr")" = 3 ]
-stderr_has 'tree\bad\xFF: the name is not valid UTF-8' "a name that is not UTF-8 shows its bytes"
-stderr_has 'tree\back\x5Cslash: the name is not valid UTF-8 or holds a backslash' "a name with a backslash"
+stderr_has 'tree/bad\xFF: the name is not valid UTF-8' "a name that is not UTF-8 shows its bytes"
+stderr_has 'tree/back\x5Cslash: the name is not valid UTF-8 or holds a backslash' "a name with a backslash"
 check "names of every script are stored" \
   test "$(pck list tree.pck | awk '{print $6}' | grep -c -e '中文' -e '😀' -e 'café' -e 'ü')" = 4
-stderr_has 'tree\loop\up: a folder link that leads back into the tree or above it; not walked' "a link to the top"
-stderr_has 'tree\loop\above: a folder link that leads back' "a link above the top"
+stderr_has 'tree/loop/up: a folder link that leads back into the tree or above it; not walked' "a link to the top"
+stderr_has 'tree/loop/above: a folder link that leads back' "a link above the top"
 run -l tree.pck
-check "-l shows them exactly" test "$(grep -c -e 'tree\\中文$' -e 'tree\\😀$' -e 'tree\\café$' "$work/stdout")" = 3
+check "-l shows them exactly" test "$(grep -c -e 'tree/中文$' -e 'tree/😀$' -e 'tree/café$' "$work/stdout")" = 3
 mkdir back && mv tree.pck back/ && cd back
 runs 0 "the archive of the rest restores" -h tree.pck
 check "it holds the readable file" test "$(cat tree/ok.txt)" = fine

@@ -61,7 +61,7 @@ for n in 1 7; do
   cd ..
 done
 check "two damaged entries reported, in archive order" \
-  test "$(grep -o 'sub.small[0-9]*.txt: damaged' "$work/reports-7" | tr '\n' ' ')" = 'sub\small31.txt: damaged sub\small7.txt: damaged '
+  test "$(grep -o 'sub.small[0-9]*.txt: damaged' "$work/reports-7" | tr '\n' ' ')" = 'sub/small31.txt: damaged sub/small7.txt: damaged '
 check "the same reports with 1 and 7 workers" cmp -s "$work/reports-1" "$work/reports-7"
 check "the same files with 1 and 7 workers" diff -r bad-1 bad-7
 
