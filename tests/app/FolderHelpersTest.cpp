@@ -45,10 +45,6 @@ class FolderHelpersTest : public TScratchFolderTest {
     struct stat s;
     return stat(Path(name).c_str(), &s) == 0 && S_ISDIR(s.st_mode);
   }
-  bool Exists(const std::string& name) const {
-    struct stat s;
-    return lstat(Path(name).c_str(), &s) == 0;
-  }
   std::set<std::string> Entries(const std::string& folder = "") const {
     std::set<std::string> names;
     if (DIR* d = opendir(folder.empty() ? scratch.system.c_str() : Path(folder).c_str())) {
@@ -82,82 +78,23 @@ class FolderHelpersTest : public TScratchFolderTest {
   }
 };
 
-TEST_F(FolderHelpersTest, CreatesEveryFolderOfThePathButNotTheFile) {
+// CreateFolderPath and ShowSystemError are routines the program does not call: a row each.
+TEST_F(FolderHelpersTest, FolderPathsAndSystemErrors) {
   std::string shown;
-  EXPECT_TRUE(CreateShown("b.jpg", shown));  // a plain file name: nothing to make
-  EXPECT_TRUE(Entries().empty());
-  const TWideName path = Wide("photos\\trip\\b.jpg");
-  EXPECT_TRUE(CreateFolderPath(path, true));
-  EXPECT_TRUE(IsFolder("photos"));
+  EXPECT_TRUE(CreateShown("photos\\trip\\b.jpg", shown));  // every folder, not the file
   EXPECT_TRUE(IsFolder("photos/trip"));
-  EXPECT_TRUE(Entries("photos/trip").empty());  // b.jpg is not made
-  EXPECT_EQ(Text(path), "photos\\trip\\b.jpg");  // the text is unchanged
-  EXPECT_EQ(Cwd(), scratch.system);
-
-  // Called again, it finds both and succeeds.
-  EXPECT_TRUE(CreateShown("photos\\trip\\b.jpg", shown));
-  EXPECT_EQ(shown, "");
-  // Only the missing part is made when the outer folder exists.
-  EXPECT_TRUE(CreateShown("photos\\other\\deeper\\c.jpg", shown));
-  EXPECT_TRUE(IsFolder("photos/other/deeper"));
-  EXPECT_EQ(Entries("photos"), (std::set<std::string>{"trip", "other"}));
-  // A path ending in a backslash names no file: all its folders are made.
-  EXPECT_TRUE(CreateShown("x\\y\\", shown));
-  EXPECT_TRUE(IsFolder("x/y"));
-  // A doubled backslash names the same folder again.
-  EXPECT_TRUE(CreateShown("z\\\\w.txt", shown));
-  EXPECT_TRUE(IsFolder("z"));
-  // Names in any script: папка\файл.txt, 日本\a.txt.
-  EXPECT_TRUE(CreateShown("папка\\файл.txt", shown));
-  EXPECT_TRUE(CreateShown("日本\\a.txt", shown));
-  EXPECT_TRUE(IsFolder("папка"));
-  EXPECT_TRUE(IsFolder("日本"));
-}
-
-TEST_F(FolderHelpersTest, DrivePrefixIsSkipped) {
-  // No folder "D:" is made: the walk starts after "D:\", so D:\x fails while D: is missing...
-  EXPECT_FALSE(CreateFolderPath(Wide("D:\\x\\y.txt"), false));
-  EXPECT_FALSE(Exists("D:"));
-  // ...and succeeds once it is there.
-  Folder("D:");
-  EXPECT_TRUE(CreateFolderPath(Wide("D:\\x\\y.txt"), false));
-  EXPECT_TRUE(IsFolder("D:/x"));
-}
-
-TEST_F(FolderHelpersTest, UnusableNameShowsItsNotice) {
-  for (const char* path : {"", "D:"}) {
-    SCOPED_TRACE(path);
-    std::string shown;
-    EXPECT_FALSE(CreateShown(path, shown));
-    // The lone line feed of the text is no line break for the window: one line.
-    ASSERT_EQ(shown.rfind(kUnusableNameShown, 0), 0u) << shown;
-    EXPECT_NE(shown.find("OK", sizeof kUnusableNameShown - 1), std::string::npos) << shown;
-    // Without errors shown, the same result silently.
-    Unsnooze();
-    testing::internal::CaptureStderr();
-    EXPECT_FALSE(CreateFolderPath(Wide(path), false));
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
-  }
-  EXPECT_TRUE(Entries().empty());
-}
-
-TEST_F(FolderHelpersTest, SystemFailuresShowTheSystemsReasonAndKeepWhatWasMade) {
-  File("photos");
-  ExpectSystemFailure("photos\\trip\\b.jpg");  // a file in the way
-  EXPECT_EQ(Entries(), (std::set<std::string>{"photos"}));  // nothing made beyond it
-  EXPECT_FALSE(IsFolder("photos"));
-  // Deeper down: the folders before the failing one stay.
-  Folder("keep");
-  File("keep/trip");
-  ExpectSystemFailure("keep\\trip\\b.jpg");
-  EXPECT_EQ(Entries("keep"), (std::set<std::string>{"trip"}));
-  // A component longer than any name the system allows cannot be made.
-  ExpectSystemFailure("made\\" + std::string(300, 'x') + "\\f.txt");
-  EXPECT_TRUE(IsFolder("made"));
-  EXPECT_TRUE(Entries("made").empty());
-  // A network path has an empty first component.
-  ExpectSystemFailure("\\\\server\\share\\a.txt");
-  EXPECT_EQ(Entries(), (std::set<std::string>{"photos", "keep", "made"}));
+  EXPECT_TRUE(Entries("photos/trip").empty());
+  EXPECT_FALSE(CreateShown("", shown));  // an unusable name: its notice
+  EXPECT_EQ(shown.rfind(kUnusableNameShown, 0), 0u) << shown;
+  File("file");
+  ExpectSystemFailure("file\\trip\\b.jpg");  // a file in the way: the system's reason
+  SetLastError(ERROR_FILE_NOT_FOUND);
+  const std::string reason = SystemReasonShown();
+  Unsnooze();
+  testing::internal::CaptureStderr();
+  EXPECT_TRUE(ShowSystemError());
+  shown = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(shown.rfind(std::string(kSystemCaptionShown) + reason + "\n", 0), 0u) << shown;
 }
 
 TEST_F(FolderHelpersTest, FilesAndFoldersAreToldApart) {
