@@ -12,7 +12,7 @@
 #include <cstring>
 
 #include "engine/BlockFormat.h"
-#include "engine/Kodirovaniechisel.h"
+#include "engine/DeltaCode.h"
 #include "engine/MatchFinder.h"
 #include "foundation/LittleEndian.h"
 #include "foundation/Memdiag.h"
@@ -78,10 +78,7 @@ struct SShortCodes {
   uint32_t entry[kShortCodeValues];
   constexpr SShortCodes() : entry() {
     for (uint32_t value = 0; value < kShortCodeValues; ++value) {
-      const uint32_t n = value + 1;
-      uint32_t bitLength = 0, k = 0;
-      while ((n >> bitLength) != 0) ++bitLength;
-      while ((bitLength >> (k + 1)) != 0) ++k;
+      const uint32_t n = value + 1, bitLength = DeltaBitLength(value), k = DeltaOnes(bitLength);
       uint32_t bits = (1u << k) - 1, count = k + 1;
       for (uint32_t i = k; i-- > 0; ++count) bits |= ((bitLength >> i) & 1) << count;
       for (uint32_t i = bitLength - 1; i-- > 0; ++count) bits |= ((n >> i) & 1) << count;
@@ -91,11 +88,9 @@ struct SShortCodes {
 };
 constexpr SShortCodes kShortCodes;
 
-// Writes unsigned delta-code words (prefix width 0) as packed bits straight into a section: k
-// ones and a zero, the k bits of L below its leading one, then the L - 1 bits of n = value + 1
-// below its leading one, each field most significant bit first; stream bit j is bit j mod 8 of
-// byte j div 8. Only whole bytes are stored until Finish, so nothing beyond the section's last
-// byte is written.
+// Writes delta-code words (engine/DeltaCode.h) of 32-bit values as packed bits straight into a
+// section. Only whole bytes are stored until Finish, so nothing beyond the section's last byte is
+// written.
 class TDeltaWriter {
  public:
   explicit TDeltaWriter(uint8_t* out) : out_(out) {}
@@ -107,8 +102,7 @@ class TDeltaWriter {
       return;
     }
     const uint64_t n = uint64_t(value) + 1;
-    const uint32_t bitLength = 64u - static_cast<uint32_t>(__builtin_clzll(n));
-    const uint32_t k = 31u - static_cast<uint32_t>(__builtin_clz(bitLength));
+    const uint32_t bitLength = DeltaBitLength(value), k = DeltaOnes(bitLength);
     const uint64_t lengthField = k == 0 ? 0 : ReverseBits64(bitLength) >> (64 - k);
     Append(((uint64_t(1) << k) - 1) | lengthField << (k + 1), 2 * k + 1);
     const uint32_t m = bitLength - 1;

@@ -12,7 +12,7 @@
 #include <cstring>
 
 #include "engine/BlockFormat.h"
-#include "engine/Kodirovaniechisel.h"
+#include "engine/DeltaCode.h"
 #include "foundation/LittleEndian.h"
 #include "foundation/Memdiag.h"
 #include "foundation/Operaciispamyatyu.h"
@@ -20,18 +20,6 @@
 namespace {
 
 uint32_t BytesForBits(uint32_t bits) { return bits / 8 + (bits % 8 != 0 ? 1u : 0u); }
-
-// The prefix of a word (k ones, a zero, the k bits of L below its leading one) at the start of
-// bits, stream bit j being bit j: its k and L when all of its 2k + 1 bits lie within the first
-// width bits.
-constexpr bool PrefixWithin(uint32_t bits, uint32_t width, uint32_t& k, uint32_t& bitLength) {
-  k = 0;
-  while (k < width && ((bits >> k) & 1u) != 0) ++k;
-  if (2 * k + 1 > width) return false;
-  bitLength = 1;
-  for (uint32_t j = 0; j < k; ++j) bitLength = (bitLength << 1) | ((bits >> (k + 1 + j)) & 1u);
-  return true;
-}
 
 const uint32_t kShortWordBits = 12;
 // Words of at most 12 bits by one look-up: indexed by the next 12 stream bits, an entry holds
@@ -41,7 +29,7 @@ struct SShortWords {
   constexpr SShortWords() : entry() {
     for (uint32_t i = 0; i < (1u << kShortWordBits); ++i) {
       uint32_t k = 0, bitLength = 0;
-      if (!PrefixWithin(i, kShortWordBits, k, bitLength)) continue;
+      if (!DeltaPrefixWithin(i, kShortWordBits, k, bitLength)) continue;
       uint32_t p = 2 * k + 1;
       if (p + bitLength - 1 > kShortWordBits) continue;
       uint32_t n = 1;
@@ -65,7 +53,7 @@ struct SPrefixes {
   constexpr SPrefixes() : entry() {
     for (uint32_t i = 0; i < (1u << kPrefixBits); ++i) {
       uint32_t k = 0, bitLength = 0;
-      if (PrefixWithin(i, kPrefixBits, k, bitLength)) entry[i] = static_cast<uint16_t>(bitLength << 8 | k);
+      if (DeltaPrefixWithin(i, kPrefixBits, k, bitLength)) entry[i] = static_cast<uint16_t>(bitLength << 8 | k);
     }
   }
 };
@@ -73,11 +61,11 @@ constexpr SShortWords kShortWords{};
 constexpr SPrefixes kPrefixes{};
 constexpr SByteReversal kByteReversal{};
 
-// Unsigned delta-code words read straight from packed section bytes (stream bit j is bit j mod 8
-// of byte j div 8), never past bitCount bits, which the caller has checked to lie inside the
-// block. Each word keeps the low 32 bits of its value. A word is refused, as undecodable, when
-// no zero closes its k ones within k <= 6, when its length field exceeds 65, or when the bits
-// that remain do not hold it.
+// Delta-code words (engine/DeltaCode.h) read straight from packed section bytes, never past
+// bitCount bits, which the caller has checked to lie inside the block. Each word keeps the low 32
+// bits of its value. A word is refused, as undecodable, when no zero closes its k ones within
+// kDeltaMostOnes, when its L exceeds kDeltaMostBitLength, or when the bits that remain do not
+// hold it.
 class TDeltaReader {
  public:
   TDeltaReader(const uint8_t* bytes, uint32_t bitCount)
@@ -189,26 +177,26 @@ class TDeltaReader {
     }
     const uint64_t zeros = ~w;
     k = static_cast<uint32_t>(__builtin_ctzll(zeros | (uint64_t(1) << 63)));
-    if (k > 6) return false;
+    if (k > kDeltaMostOnes) return false;
     const uint32_t field = static_cast<uint32_t>(w >> (k + 1)) & ((1u << k) - 1u);
     bitLength = (1u << k) | (kByteReversal.entry[field] >> (8 - k));
-    return bitLength <= 65;
+    return bitLength <= kDeltaMostBitLength;
   }
   uint32_t Bit(uint32_t j) const { return (bytes_[j >> 3] >> (j & 7)) & 1u; }
 
   bool ReadSlow(uint32_t* value) {
     uint32_t p = pos_;
     uint32_t k = 0;
-    while (p < bitCount_ && Bit(p) != 0 && k <= 6) {
+    while (p < bitCount_ && Bit(p) != 0 && k <= kDeltaMostOnes) {
       ++k;
       ++p;
     }
-    if (k > 6 || p >= bitCount_) return false;
+    if (k > kDeltaMostOnes || p >= bitCount_) return false;
     ++p;
     if (bitCount_ - p < k) return false;
     uint32_t bitLength = 1;
     for (uint32_t i = 0; i < k; ++i) bitLength = (bitLength << 1) | Bit(p++);
-    if (bitLength > 65) return false;
+    if (bitLength > kDeltaMostBitLength) return false;
     if (bitCount_ - p < bitLength - 1) return false;
     uint64_t n = 1;
     for (uint32_t i = 0; i + 1 < bitLength; ++i) n = (n << 1) | Bit(p++);

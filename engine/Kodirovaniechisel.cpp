@@ -67,13 +67,13 @@ uint64_t FromParts(uint32_t bitLength, uint64_t mantissa, bool isSigned, bool ne
 // --- delta codes ---
 
 uint32_t DeltaLength(const SCodeParts& parts, bool isSigned) {
-  return 2u * HighestBit32(parts.bitLength) + parts.bitLength + (isSigned ? 1u : 0u);
+  return 2u * DeltaOnes(parts.bitLength) + parts.bitLength + (isSigned ? 1u : 0u);
 }
 
 uint32_t EncodeDelta(uint8_t* bits, uint32_t capacity, const SCodeParts& parts, bool isSigned) {
   uint32_t length = DeltaLength(parts, isSigned);
   if (capacity < length) return 0;
-  uint32_t k = HighestBit32(parts.bitLength);
+  uint32_t k = DeltaOnes(parts.bitLength);
   uint8_t* out = bits;
   for (uint32_t i = 0; i < k; ++i) *out++ = 1;
   *out++ = 0;
@@ -87,13 +87,12 @@ uint32_t DecodeDelta(const uint8_t* bits, uint32_t available, uint64_t& value, b
   uint32_t k = 0;
   while (k < available && bits[k] != 0) ++k;
   if (k >= available) return 0;
-  // k ones announce L >= 2^k; anything beyond 2^6 + 63 is no code word of ours.
-  if (k > 6) return 0;
+  if (k > kDeltaMostOnes) return 0;
   uint32_t pos = k + 1;
   if (available - pos < k) return 0;
   uint32_t bitLength = (1u << k) | static_cast<uint32_t>(ReadBits(bits + pos, k));
   pos += k;
-  uint32_t maxLength = isSigned ? 64u : 65u;
+  uint32_t maxLength = isSigned ? kDeltaMostBitLength - 1 : kDeltaMostBitLength;
   if (bitLength > maxLength) return 0;
   uint32_t rest = bitLength - 1 + (isSigned ? 1u : 0u);
   if (available - pos < rest) return 0;

@@ -3,6 +3,7 @@
 #pragma once
 #include <cstdint>
 
+#include "engine/DeltaCode.h"
 #include "engine/Matematicheskieoperacii.h"
 
 void KodirovaniechiselStartup();
@@ -35,8 +36,4 @@ uint32_t DecodeNumber(const TNumberCode& code, const uint8_t* bits, uint32_t ava
 bool PackBits(uint8_t* buffer, uint32_t capacity, uint32_t& count);
 bool UnpackBits(uint8_t* buffer, uint32_t capacity, uint32_t& count);
 
-// Length of the unsigned delta code of value: the cost model of the match finder.
-inline uint32_t DeltaCodeLength(uint64_t value) {
-  uint32_t bitLength = (value == UINT64_MAX) ? 65u : HighestBit64(value + 1) + 1u;
-  return 2u * HighestBit32(bitLength) + bitLength;
-}
+

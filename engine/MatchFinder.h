@@ -56,7 +56,7 @@
 #endif
 
 #include "engine/BlockFormat.h"
-#include "engine/Kodirovaniechisel.h"
+#include "engine/DeltaCode.h"
 #include "engine/Matematicheskieoperacii.h"
 #include "foundation/LittleEndian.h"
 

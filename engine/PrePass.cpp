@@ -4,8 +4,10 @@
 // longer run is several records), a lone 0 becomes 0, 0 (0 is the escape byte), every other byte
 // stays. The output is at most twice the input (every byte a lone 0). Unpacking reverses it and
 // refuses a stream that ends inside an escape item or that would restore more than the capacity.
-// The decoder's in-place undo restores a stream that lies in the output buffer itself, below
-// which the restored bytes grow, without ever overwriting input it has not read.
+// There is one undo, the decoder's in-place one: it restores a stream that lies in the output
+// buffer itself, below which the restored bytes grow, without ever overwriting input it has not
+// read; the unpack into a buffer of the caller's runs it on a copy.
+#include <algorithm>
 #include <cstring>
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -49,14 +51,14 @@ inline uint64_t ZeroByteBits64(const uint8_t* p) {
 
 inline void Fill32(uint8_t* to, uint8_t value) { std::memset(to, value, 32); }
 
+}  // namespace
+
 // Undoes the pre-pass for a stream that lies in dst itself, dst[base .. base + len), with
 // base + len <= capacity.
 // The restored bytes are written from dst[0] upward, which never passes the unread input as long
 // as every item's output fits below the input that follows it; an item that would reach into
-// unread input first moves the rest of the input to a buffer of its own. Fails, like
-// RunLengthUnpackLimited, when the stream ends inside an escape item or the restored bytes would
-// exceed the capacity.
-}  // namespace
+// unread input first moves the rest of the input to a buffer of its own. Fails when the stream
+// ends inside an escape item or the restored bytes would exceed the capacity.
 
 bool RestorePrePassInPlace(uint8_t* dst, uint32_t capacity, uint32_t base, uint32_t len, uint32_t& restored) {
   const uint8_t* in = dst + base;
@@ -259,38 +261,28 @@ bool RunLengthPack(uint8_t* dst, uint32_t& dstLen, const uint8_t* src, uint32_t 
   return true;
 }
 
+// The undo into a buffer of the caller's is the in-place undo, run on a copy of the stream laid
+// above room for all it may restore: a 3-byte record gives at most 255 bytes, so no stream
+// restores more than 85 bytes a byte.
 bool RunLengthUnpackLimited(uint8_t* dst, uint32_t dstCapacity, uint32_t& dstLen,
                             const uint8_t* src, uint32_t srcLen) {
   dstLen = 0;
-  uint32_t out = 0;
-  uint32_t pos = 0;
-  bool ok = true;
-  while (pos < srcLen) {
-    if (src[pos] != 0) {
-      // Plain bytes up to the next escape are copied as one stretch.
-      const void* zero = std::memchr(src + pos, 0, srcLen - pos);
-      uint32_t end = zero ? static_cast<uint32_t>(static_cast<const uint8_t*>(zero) - src) : srcLen;
-      uint32_t stretch = end - pos;
-      if (dstCapacity - out < stretch) { ok = false; break; }
-      std::memcpy(dst + out, src + pos, stretch);
-      out += stretch;
-      pos = end;
-      continue;
-    }
-    if (srcLen - pos < 2) { ok = false; break; }
-    uint8_t count = src[pos + 1];
-    if (count == 0) {
-      if (out == dstCapacity) { ok = false; break; }
-      dst[out++] = 0;
-      pos += 2;
-      continue;
-    }
-    if (srcLen - pos < 3 || dstCapacity - out < count) { ok = false; break; }
-    std::memset(dst + out, src[pos + 2], count);
-    out += count;
-    pos += 3;
+  if (srcLen == 0) return true;
+  const uint64_t room = std::min<uint64_t>({dstCapacity, 85ull * srcLen, 0xFFFFFFFFull - srcLen});
+  const uint32_t size = static_cast<uint32_t>(room + srcLen);
+  uint8_t* work = nullptr;
+  Create(work, size);
+  if (work == nullptr) return false;
+  std::memcpy(work + room, src, srcLen);
+  uint32_t restored = 0;
+  bool ok = RestorePrePassInPlace(work, size, static_cast<uint32_t>(room), srcLen, restored);
+  if (restored > dstCapacity) {
+    ok = false;
+    restored = dstCapacity;
   }
-  dstLen = out;
+  std::memcpy(dst, work, restored);
+  Free(work);
+  dstLen = restored;
   return ok;
 }
 

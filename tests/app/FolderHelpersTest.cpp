@@ -86,8 +86,14 @@ TEST_F(FolderHelpersTest, FolderPathsAndSystemErrors) {
   EXPECT_TRUE(Entries("photos/trip").empty());
   EXPECT_FALSE(CreateShown("", shown));  // an unusable name: its notice
   EXPECT_EQ(shown.rfind(kUnusableNameShown, 0), 0u) << shown;
+  EXPECT_FALSE(CreateShown("D:", shown));  // a drive alone
+  EXPECT_EQ(shown.rfind(kUnusableNameShown, 0), 0u) << shown;
+  Folder("D:");  // the drive is skipped, never made
+  EXPECT_TRUE(CreateShown("D:\\x\\y.txt", shown));
+  EXPECT_TRUE(IsFolder("D:/x"));
   File("file");
   ExpectSystemFailure("file\\trip\\b.jpg");  // a file in the way: the system's reason
+  ExpectSystemFailure("\\\\server\\share\\a.txt");  // a network path: an empty first folder
   SetLastError(ERROR_FILE_NOT_FOUND);
   const std::string reason = SystemReasonShown();
   Unsnooze();
