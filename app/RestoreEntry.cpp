@@ -345,31 +345,34 @@ TRestoreOutcome RestoreEntry(TRun& run, TArchiveReader& archive, const TEntryHea
   // written, to what its trailer declares.
   char damage[160] = "";
   bool damageInArchive = true;
-  bool cancelled = false;
-  uint32_t growTo = 0;
+  uint32_t growTo = 0;  // with TReading::NeedsWindow: the window the next block needs
   std::deque<TReadAhead::TBlock> inFlight;
   uint32_t blockNumber = 0;
   uint64_t done = 0;
   if (ahead != nullptr) ahead->Claim(header, inFlight, done, blockNumber);
+  // What the reading of the entry's blocks has come to; the blocks in flight are written whatever
+  // it is, but after a cancel.
+  enum class TReading { More, AllRead, Damaged, Cancelled, NeedsWindow };
+  TReading reading = done < total ? TReading::More : TReading::AllRead;
   // The check seed of the blocks the entry reads itself (those read ahead carry theirs).
   const uint64_t seed = done < total ? SeedOf(header) : 0;
   const auto discard = [&] { ahead != nullptr ? ahead->Discard() : run.BlockPipeline.Discard(); };
   for (;;) {
     TBlockSlot* slot = nullptr;
-    while (damage[0] == 0 && !cancelled && growTo == 0 && done < total &&
-           (slot = run.BlockPipeline.FreeSlot(uint32_t(run.BlockSize))) != nullptr) {
+    while (reading == TReading::More && (slot = run.BlockPipeline.FreeSlot(uint32_t(run.BlockSize))) != nullptr) {
       if (CancelRequested()) {
-        cancelled = true;
+        reading = TReading::Cancelled;
         break;
       }
       TBlockRecord record;
       const TBlockRead read = ReadBlock(run.BlockSize, archive, start + done, total - done, checked, slot, record);
       if (read != ReadWhole && QuitSignalled()) {  // a read the signal interrupted
-        cancelled = true;
+        reading = TReading::Cancelled;
         break;
       }
       if (read == ReadNeedsWindow) {
         growTo = record.needed;
+        reading = TReading::NeedsWindow;
         break;
       }
       if (read != ReadWhole && header.cut && (read == ReadPastEntry || read == ReadLengthCut)) {
@@ -378,33 +381,39 @@ TRestoreOutcome RestoreEntry(TRun& run, TArchiveReader& archive, const TEntryHea
         DamageText(read, blockNumber, record, damage, sizeof damage);
         damageInArchive = read != ReadBeyondWindow;
       }
-      if (damage[0] != 0) break;
+      if (damage[0] != 0) {
+        reading = TReading::Damaged;
+        break;
+      }
       done += uint64_t(record.length) + 4;
       slot->checked = checked;
       slot->seed = seed + blockNumber;
       run.BlockPipeline.Submit(slot, BlockRestore, record.length);
       inFlight.push_back({header.start, done, blockNumber++, record.declared});
+      if (done == total) reading = TReading::AllRead;
     }
-    if (cancelled) {
+    if (reading == TReading::Cancelled) {
       discard();
       break;
     }
     // Once its own blocks are all read, the entry reads ahead of the next ones while it writes.
-    if (ahead != nullptr && done == total && damage[0] == 0 && growTo == 0) ahead->Fill(header.nextEntryOffset);
+    if (ahead != nullptr && reading == TReading::AllRead) ahead->Fill(header.nextEntryOffset);
     if (inFlight.empty()) {
-      if (growTo == 0) break;
+      if (reading != TReading::NeedsWindow) break;
       if (ahead != nullptr) ahead->Discard();
       const int32_t previous = run.BlockSize;
-      const uint32_t needed = growTo;
-      growTo = 0;
-      if (run.AllocateBlockBuffer(int32_t(needed), BlockRestore)) continue;
+      if (run.AllocateBlockBuffer(int32_t(growTo), BlockRestore)) {
+        reading = TReading::More;
+        continue;
+      }
       if (!run.AllocateBlockBuffer(previous, BlockRestore)) {
         target.Fail("the working buffer cannot be had again; the restore stops", false);
         return RestoreHalted;
       }
       std::snprintf(damage, sizeof damage, "block %u needs a window of %u bytes, more than can be had here",
-                    blockNumber, needed);
+                    blockNumber, growTo);
       damageInArchive = false;
+      reading = TReading::Damaged;
       break;
     }
     TBlockSlot* oldest = run.BlockPipeline.Oldest();
@@ -438,11 +447,11 @@ TRestoreOutcome RestoreEntry(TRun& run, TArchiveReader& archive, const TEntryHea
     }
     PostProgress(progress.window, PositionWithin(progress.base, progress.end, block.readAfter, total), progress.base);
   }
-  if (cancelled) {
+  if (reading == TReading::Cancelled) {
     target.Fail("cancelled", false);
     return RestoreCancelled;
   }
-  if (damage[0] != 0) return failed(damage, damageInArchive);
+  if (reading == TReading::Damaged) return failed(damage, damageInArchive);
   if (!target.Finish(header.lastWriteTime)) return RestoreSkipped;
   PostProgress(progress.window, progress.end, progress.end);
   return RestoreComplete;
