@@ -6,7 +6,7 @@ set -euo pipefail
 build=${1:?build directory}
 seconds=${2:-60}
 here=$(cd "$(dirname "$0")" && pwd)
-targets=(fuzz_decompress fuzz_roundtrip fuzz_restore)
+targets=(fuzz_decompress fuzz_differential fuzz_roundtrip fuzz_restore)
 share=$(( seconds / ${#targets[@]} ))
 [ "$share" -ge 1 ] || share=1
 work=$(mktemp -d)
@@ -21,7 +21,7 @@ for target in "${targets[@]}"; do
   mkdir -p "$corpus" "$work/artifacts-$target"
   # Inputs as long as the target needs to reach every path, and short enough for many a second.
   case "$target" in
-    fuzz_decompress) max_len=300000 ;;
+    fuzz_decompress | fuzz_differential) max_len=300000 ;;
     fuzz_roundtrip) max_len=8192 ;;
     *) max_len=65536 ;;
   esac

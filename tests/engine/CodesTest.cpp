@@ -33,7 +33,7 @@ TEST(NumberCodes, FamiliesRoundTripTheirValues) {
     int64_t value;
     uint32_t length;
   } rows[] = {
-      {0, false, -1, 77},        {0, false, 2, 4},          {0, true, INT64_MIN, 2 * 6 + 64 + 1},
+      {0, false, -1, 77},        {0, false, 0, 1},          {0, false, 2, 4},  {0, true, INT64_MIN, 2 * 6 + 64 + 1},
       {3, false, 254, 3 + 7},    {3, false, 255, 0},        {7, true, 12345, 7 + 1 + 13},
       {5, true, INT64_MIN, 0},   {5, true, -(int64_t(1) << 31), 5 + 32},
   };
@@ -67,6 +67,7 @@ TEST(NumberCodes, BitPackingAndFloatingPointHelpers) {
   count = 3;
   EXPECT_FALSE(UnpackBits(buffer, 16, count)) << "24 bits do not fit 16";
   EXPECT_EQ(Absolute(-2.5), 2.5);
+  EXPECT_EQ(SignedPower(0, 0), 0.0);
   EXPECT_NEAR(SignedPower(-8, 1.0 / 3), -2.0, 1e-12);
   EXPECT_EQ(RoundToInt(2.5), 2);
   EXPECT_EQ(RoundToInt(3.5), 4);

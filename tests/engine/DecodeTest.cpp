@@ -156,6 +156,25 @@ TEST(DecompressBlock, EveryCutOfProducedBlocks) {
   }
 }
 
+// Produced blocks with bits flipped, a byte inserted or deleted: Decompress holds the engine's
+// verdict and bytes against the plain decoder's, whatever they are, at tight and loose capacities.
+TEST(DecompressBlock, ChangedBlocksAgreeWithThePlainDecoder) {
+  std::mt19937 rng(54);
+  const Bytes text = ReadAll(std::string(VELMORA_CORPUS_DIR) + "/alice29.txt");
+  for (const Bytes& data : {Bytes(text.begin(), text.begin() + 4000), RandomBytes(900, 5, 6), Bytes(700, 0)}) {
+    const Bytes block = Compress(data);
+    Bytes out;
+    for (int round = 0; round < 1500; ++round) {
+      Bytes changed = block;
+      const size_t at = rng() % changed.size();
+      if (round % 3 == 0) changed.insert(changed.begin() + at, uint8_t(rng()));
+      if (round % 3 == 1) changed.erase(changed.begin() + at);
+      if (round % 3 == 2) changed[at] ^= uint8_t(1u << (rng() % 8));
+      Decompress(changed, uint32_t(data.size() + rng() % 3 * (data.size() / 2)), out);
+    }
+  }
+}
+
 // Produced blocks restored at the exact capacity and a little above it: the pre-pass output is
 // rebuilt at the top of dst and undone downward over its own bytes. The data puts escape items of
 // every kind everywhere; full run records in a row close in on the stream still to be read, which

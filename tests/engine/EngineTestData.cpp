@@ -8,6 +8,7 @@
 
 #include "engine/Compression.h"
 #include "engine/Kodirovaniechisel.h"
+#include "PlainDecoder.h"
 
 std::vector<std::string> CorpusFiles() {
   std::vector<std::string> files;
@@ -34,12 +35,16 @@ bool Decompress(const std::vector<uint8_t>& block, uint32_t capacity, std::vecto
   out.assign(capacity, 0xCC);
   uint32_t len = capacity;
   bool ok = DecompressBlock(out.data(), len, block.data(), uint32_t(block.size()));
+  std::vector<uint8_t> plain;
+  EXPECT_EQ(ok, PlainDecompress(block.data(), uint32_t(block.size()), capacity, plain))
+      << "the plain decoder's verdict differs";
   if (!ok) {
     EXPECT_EQ(len, capacity);
     return false;
   }
   EXPECT_LE(len, capacity);
   out.resize(len);
+  EXPECT_EQ(out, plain) << "the plain decoder restores other bytes";
   return true;
 }
 
