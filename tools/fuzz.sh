@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs every fuzz target for its share of the given seconds on a seed corpus made from the golden
-# blocks (the golden archives for the restore target). Exits non-zero as soon as a target finds a crash.
+# blocks and fuzz/corpus/blocks, what the block targets found before (the golden archives for the
+# restore target). Exits non-zero as soon as a target finds a crash.
 #   bash tools/fuzz.sh <build dir> <seconds>
 set -euo pipefail
 build=${1:?build directory}
@@ -28,7 +29,7 @@ for target in "${targets[@]}"; do
   if [ "$target" = fuzz_restore ]; then
     cp "$here/../tests/golden/"*.pck "$corpus/"
   else
-    cp "$here/../tests/golden/"*.blk "$corpus/"
+    cp "$here/../tests/golden/"*.blk "$here/../fuzz/corpus/blocks/"* "$corpus/"
   fi
   echo "fuzz: $target for ${share}s"
   # The memory manager replaces the global operator delete and hands blocks it does not own to the

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <random>
 #include <string>
 #include <vector>
@@ -173,6 +174,15 @@ TEST(DecompressBlock, ChangedBlocksAgreeWithThePlainDecoder) {
       Decompress(changed, uint32_t(data.size() + rng() % 3 * (data.size() / 2)), out);
     }
   }
+  // The fuzzers' corpus of blocks (fuzz/corpus/blocks), at the capacity its first byte picks.
+  size_t replayed = 0;
+  for (const auto& file : std::filesystem::directory_iterator(std::string(VELMORA_SOURCE_DIR) + "/fuzz/corpus/blocks")) {
+    const Bytes block = ReadAll(file.path().string());
+    Bytes out;
+    Decompress(block, block.empty() ? 64 : 64u << (4 * (block[0] & 3)), out);
+    ++replayed;
+  }
+  EXPECT_GT(replayed, 100u);
 }
 
 // Produced blocks restored at the exact capacity and a little above it: the pre-pass output is
