@@ -183,15 +183,6 @@ TEST_F(ProgressWindowTest, PumpNoticesAGoneWindowAndNeverTakesThreadMessages) {
   Close();  // no second destruction of the window
 }
 
-TEST_F(ProgressWindowTest, ReopeningAFilledSlotShowsTheSameWindow) {
-  Open();
-  const HWND first = object->window;
-  ShowWindow(object->window, SW_HIDE);
-  EXPECT_EQ(2, OpenProgressWindowEx(&object, nullptr, "other", "other", 1));
-  EXPECT_EQ(first, object->window);
-  EXPECT_TRUE(IsWindowVisible(first));
-}
-
 TEST_F(ProgressWindowTest, BarShowsProgressAndBase) {
   Open();
   const TBar bar = Bar();
