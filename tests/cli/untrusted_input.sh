@@ -1,7 +1,7 @@
-# What neither a race nor a signal may do to a restore, and what a folder may hold without
-# sinking its compression: a folder swapped for a link during the restore, partial files,
-# unreadable and unnamable files, files that say they are empty, links back up the tree. (Entries
-# that cannot be created, long names and lone FIFOs are rows of cases.txt.)
+# What neither a race, a signal nor a full disk may do to a restore: a folder swapped for a link
+# during the restore, partial files left by a cancel or a kill, a restore onto a full disk. (What a
+# folder may hold, entries that cannot be created, long names and lone FIFOs are rows of
+# cases.txt.)
 source "$(dirname "$0")/common.bash"
 
 outside="$work/outside"
@@ -64,33 +64,4 @@ else
   echo "note: no small tmpfs can be mounted here; the full-disk restore is not run"
 fi
 
-# --- what a folder may hold: it is left out and named, the rest is kept ---
-mkdir -p "$work/odd/tree" && cd "$work/odd"
-printf 'fine' >tree/ok.txt
-printf 'x' >tree/unreadable && chmod 000 tree/unreadable
-mkfifo tree/fifo
-python3 -c 'import socket, sys; socket.socket(socket.AF_UNIX).bind(sys.argv[1])' tree/socket
-for name in '中文' '😀' 'café' 'ü' $'bad\xff' 'what?' 'star*' 'back\slash' 'colon:'; do printf 'x' >"tree/$name"; done
-ln -s /proc/version tree/version
-mkdir -p tree/loop && ln -s .. tree/loop/up && ln -s ../.. tree/loop/above
-chmod -R o+rwX "$work/odd" && chmod 000 tree/unreadable
-as_nobody -h tree
-expect_rc 4 "a folder with files that cannot be stored"
-[ "$can_drop" = 1 ] || [ "$(id -u)" != 0 ] && stderr_has 'tree/unreadable: Permission denied; left out' "the unreadable file"
-stderr_has 'tree/fifo: not a regular file (a device, a pipe or a socket); left out' "the FIFO"
-stderr_has 'tree/socket: not a regular file' "the socket"
-check "every name Windows cannot hold is named" [ "$(grep -c 'cannot hold; left out' "$work/stderr")" = 3 ]
-stderr_has 'tree/bad\xFF: the name is not valid UTF-8' "a name that is not UTF-8 shows its bytes"
-stderr_has 'tree/back\x5Cslash: the name is not valid UTF-8 or holds a backslash' "a name with a backslash"
-check "names of every script are stored" \
-  test "$(pck list tree.pck | awk '{print $6}' | grep -c -e '中文' -e '😀' -e 'café' -e 'ü')" = 4
-stderr_has 'tree/loop/up: a folder link that leads back into the tree or above it; not walked' "a link to the top"
-stderr_has 'tree/loop/above: a folder link that leads back' "a link above the top"
-run -l tree.pck
-check "-l shows them exactly" test "$(grep -c -e 'tree/中文$' -e 'tree/😀$' -e 'tree/café$' "$work/stdout")" = 3
-mkdir back && mv tree.pck back/ && cd back
-runs 0 "the archive of the rest restores" -h tree.pck
-check "it holds the readable file" test "$(cat tree/ok.txt)" = fine
-check "a file that says it is empty is stored whole" cmp /proc/version tree/version
-check "nothing else" [ "$(find tree -type f | LC_ALL=C sort | tr '\n' ' ')" = "tree/café tree/ok.txt tree/version tree/ü tree/中文 tree/😀 " ]
 finish
