@@ -34,11 +34,11 @@ void SystemReason(DWORD error, char* reason, uint32_t capacity);
 // file, else the system's text.
 void UnopenedReason(const WCHAR* name, DWORD error, char* reason, uint32_t capacity);
 // A name as it is shown to the user, everywhere: its folders separated by the system's own
-// separator ('/' on Linux, '\' on Windows; the archive keeps '\'); control characters and line breaks as \xNN, so
-// that it cannot move the cursor, retitle the terminal or break a line; format characters
-// (bidirectional overrides, zero-width characters, U+FEFF) and U+2028/U+2029 as \u{XXXX}, so that
-// it cannot reorder or hide a part of itself; an unpaired surrogate as \uXXXX, and the lone unit
-// 0xDC00 + b, which stands for a byte of a system name that is not UTF-8, as \xNN.
+// separator ('/' on Linux, '\' on Windows; the archive keeps '\'); control characters and line
+// breaks as \xNN, so that it cannot move the cursor, retitle the terminal or break a line; format
+// characters (bidirectional overrides, zero-width characters, U+FEFF) and U+2028/U+2029 as
+// \u{XXXX}, so that it cannot reorder or hide a part of itself; an unpaired surrogate as \uXXXX,
+// and the lone unit 0xDC00 + b, which stands for a byte of a system name that is not UTF-8, as \xNN.
 TWideName VisibleName(const WCHAR* units, uint32_t count);
 // The visible name as UTF-8 for standard error or output, cut at a whole character to fit.
 void UnitsAsUtf8(const WCHAR* units, uint32_t count, char* out, uint32_t capacity);
