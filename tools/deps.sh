@@ -2,14 +2,14 @@
 # Installs the Debian packages that building, testing and benchmarking need, where any is missing.
 set -euo pipefail
 # Build: cmake, g++, pkg-config, make, FreeType, Fontconfig (with a font), X11, xxHash's header. Tests: GoogleTest,
-# clang's libFuzzer, Xvfb and xdotool for the X11 tests, util-linux's setpriv, man; FAT, exFAT and a file system of
+# clang's libFuzzer, Xvfb and xdotool for the X11 tests, util-linux's setpriv, man, xxd; FAT, exFAT and a file system of
 # the tests' own through FUSE (fusefat, exfat-fuse with a loop device, fusepy) for the cases that
 # only other file systems show. Benches: zlib, zstd and lz4
 # (engine bench), zstd, pigz and GNU time (program bench).
 packages=(cmake g++ clang libclang-rt-14-dev pkg-config make
           libgtest-dev libgmock-dev googletest
           libfreetype-dev libfontconfig-dev fontconfig fonts-dejavu-core libx11-dev libxxhash-dev
-          xvfb xauth xdotool util-linux mount man-db
+          xvfb xauth xdotool util-linux mount man-db xxd
           fuse fusefat exfat-fuse exfatprogs dosfstools python3-fusepy
           zlib1g-dev libzstd-dev liblz4-dev zstd pigz time)
 missing=()
