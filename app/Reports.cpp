@@ -3,7 +3,6 @@
 #include "app/Reports.h"
 
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -99,10 +98,14 @@ TWideName OverwriteQuestion(const TWideName& name) {
   return WIDE_TEXT("File \"") + shown + WIDE_TEXT("\" already exist. Overwrite?");
 }
 
+// Whole, however many of its characters are escaped: three bytes at most for a visible unit.
 std::string ShownName(const TWideName& name) {
-  std::string utf8(name.size() * 10 + 1, '\0');
-  UnitsAsUtf8(name.data(), uint32_t(name.size()), &utf8[0], uint32_t(utf8.size()));
-  utf8.resize(std::strlen(utf8.c_str()));
+  const TWideName visible = VisibleName(name.data(), uint32_t(name.size()));
+  if (visible.empty()) return std::string();
+  std::string utf8(visible.size() * 3, '\0');
+  const int length =
+      WideCharToMultiByte(CP_UTF8, 0, visible.data(), int(visible.size()), &utf8[0], int(utf8.size()), nullptr, nullptr);
+  utf8.resize(length > 0 ? size_t(length) : 0);
   return utf8;
 }
 
