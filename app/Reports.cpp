@@ -72,10 +72,11 @@ TWideName VisibleName(const WCHAR* units, uint32_t count) {
 }
 
 // What does not fit is cut at a whole character.
-void UnitsAsUtf8(const WCHAR* units, uint32_t count, char* out, uint32_t capacity) {
-  if (capacity == 0) return;
-  TWideName visible = VisibleName(units, count);
-  // Three bytes at most for a unit, four for a pair of them.
+namespace {
+
+// A visible name as UTF-8 in out (zero-terminated), cut at a whole character to fit capacity
+// bytes: three bytes at most for a unit, four for a pair of them. Returns the bytes written.
+size_t VisibleAsUtf8(TWideName visible, char* out, size_t capacity) {
   size_t fit = (capacity - 1) / 3;
   if (visible.size() > fit) {
     if (fit > 0 && visible[fit - 1] >= 0xD800 && visible[fit - 1] < 0xDC00) --fit;
@@ -85,6 +86,13 @@ void UnitsAsUtf8(const WCHAR* units, uint32_t count, char* out, uint32_t capacit
                                      : WideCharToMultiByte(CP_UTF8, 0, visible.data(), int(visible.size()), out,
                                                            int(capacity - 1), nullptr, nullptr);
   out[length > 0 ? length : 0] = 0;
+  return length > 0 ? size_t(length) : 0;
+}
+
+}  // namespace
+
+void UnitsAsUtf8(const WCHAR* units, uint32_t count, char* out, uint32_t capacity) {
+  if (capacity != 0) VisibleAsUtf8(VisibleName(units, count), out, capacity);
 }
 
 TWideName OverwriteQuestion(const TWideName& name) {
@@ -98,14 +106,11 @@ TWideName OverwriteQuestion(const TWideName& name) {
   return WIDE_TEXT("File \"") + shown + WIDE_TEXT("\" already exist. Overwrite?");
 }
 
-// Whole, however many of its characters are escaped: three bytes at most for a visible unit.
+// Whole, however many of its characters are escaped: the buffer is sized from the visible name.
 std::string ShownName(const TWideName& name) {
   const TWideName visible = VisibleName(name.data(), uint32_t(name.size()));
-  if (visible.empty()) return std::string();
-  std::string utf8(visible.size() * 3, '\0');
-  const int length =
-      WideCharToMultiByte(CP_UTF8, 0, visible.data(), int(visible.size()), &utf8[0], int(utf8.size()), nullptr, nullptr);
-  utf8.resize(length > 0 ? size_t(length) : 0);
+  std::string utf8(visible.size() * 3 + 1, '\0');
+  utf8.resize(VisibleAsUtf8(visible, &utf8[0], utf8.size()));
   return utf8;
 }
 

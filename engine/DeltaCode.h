@@ -20,7 +20,8 @@ constexpr uint32_t DeltaBitLength(uint64_t value) {
 constexpr uint32_t DeltaOnes(uint32_t bitLength) { return 31u - static_cast<uint32_t>(__builtin_clz(bitLength)); }
 // Length of the word of value: the cost model of the match finder and of the flag form.
 constexpr uint32_t DeltaCodeLength(uint64_t value) {
-  return 2u * DeltaOnes(DeltaBitLength(value)) + DeltaBitLength(value);
+  const uint32_t bitLength = DeltaBitLength(value);
+  return 2u * DeltaOnes(bitLength) + bitLength;
 }
 
 // The word's prefix (k ones, a zero, the k bits of L below its leading one) at the start of bits,
