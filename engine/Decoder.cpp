@@ -21,170 +21,152 @@ namespace {
 
 uint32_t BytesForBits(uint32_t bits) { return bits / 8 + (bits % 8 != 0 ? 1u : 0u); }
 
+// The low width bits of i in reverse order: a table index whose most significant bit is the
+// first stream bit, turned into the stream's own order (stream bit j is bit j).
+constexpr uint64_t ReverseLow(uint32_t i, uint32_t width) { return ReverseBits64(i) >> (64 - width); }
+
+// The tables read a word from a window of stream bits held most significant first, the next bit
+// in bit 63.
+// A word whose prefix lies within the next 9 bits (k <= 4, which covers every value below
+// 2^31 - 1), by the 9 bits: its length in bits (0: a longer prefix or none) and the shifts that
+// take its L - 1 low bits of n out of the window; n - 1 is then those bits plus base.
+const uint32_t kPrefixBits = 9;
+struct SLongWord {
+  uint8_t length = 0;
+  uint8_t toMantissa = 0;  // 2k + 1: the bits before the L - 1 low bits of n
+  uint8_t fromTop = 0;     // 63 - (L - 1)
+  uint32_t base = 0;       // 2^(L - 1) - 1
+};
+struct SLongWords {
+  SLongWord entry[1u << kPrefixBits];
+  constexpr SLongWords() : entry() {
+    for (uint32_t i = 0; i < (1u << kPrefixBits); ++i) {
+      uint32_t k = 0, bitLength = 0;
+      if (!DeltaPrefixWithin(ReverseLow(i, kPrefixBits), kPrefixBits, k, bitLength)) continue;
+      const uint32_t m = bitLength - 1;
+      entry[i].length = static_cast<uint8_t>(2 * k + bitLength);
+      entry[i].toMantissa = static_cast<uint8_t>(2 * k + 1);
+      entry[i].fromTop = static_cast<uint8_t>(63 - m);
+      entry[i].base = (1u << m) - 1;
+    }
+  }
+};
+// A word of at most 12 bits whole, by the next 12 bits: its value << 8 | its length (0: a longer
+// word or none).
 const uint32_t kShortWordBits = 12;
-// Words of at most 12 bits by one look-up: indexed by the next 12 stream bits, an entry holds
-// the word's length in its low byte (0: a longer word or none) and its value above.
 struct SShortWords {
   uint32_t entry[1u << kShortWordBits];
   constexpr SShortWords() : entry() {
     for (uint32_t i = 0; i < (1u << kShortWordBits); ++i) {
       uint32_t k = 0, bitLength = 0;
-      if (!DeltaPrefixWithin(i, kShortWordBits, k, bitLength)) continue;
-      uint32_t p = 2 * k + 1;
-      if (p + bitLength - 1 > kShortWordBits) continue;
-      uint32_t n = 1;
-      for (uint32_t j = 0; j + 1 < bitLength; ++j) n = (n << 1) | ((i >> p++) & 1u);
-      entry[i] = ((n - 1) << 8) | p;
+      if (!DeltaPrefixWithin(ReverseLow(i, kShortWordBits), kShortWordBits, k, bitLength)) continue;
+      const uint32_t length = 2 * k + bitLength;
+      if (length > kShortWordBits) continue;
+      const uint32_t m = bitLength - 1;
+      const uint32_t low = (i >> (kShortWordBits - length)) & ((1u << m) - 1);
+      entry[i] = (((1u << m) | low) - 1) << 8 | length;
     }
   }
 };
-// Bit reversal of one byte.
-struct SByteReversal {
-  uint8_t entry[256];
-  constexpr SByteReversal() : entry() {
-    for (uint32_t i = 0; i < 256; ++i) entry[i] = static_cast<uint8_t>(ReverseBits64(i) >> 56);
-  }
-};
-// The prefix of a word from its first nine stream bits, when k <= 4: an entry holds L << 8 | k,
-// and 0 for a longer prefix.
-const uint32_t kPrefixBits = 9;
-struct SPrefixes {
-  uint16_t entry[1u << kPrefixBits];
-  constexpr SPrefixes() : entry() {
-    for (uint32_t i = 0; i < (1u << kPrefixBits); ++i) {
-      uint32_t k = 0, bitLength = 0;
-      if (DeltaPrefixWithin(i, kPrefixBits, k, bitLength)) entry[i] = static_cast<uint16_t>(bitLength << 8 | k);
-    }
-  }
-};
+constexpr SLongWords kLongWords{};
 constexpr SShortWords kShortWords{};
-constexpr SPrefixes kPrefixes{};
-constexpr SByteReversal kByteReversal{};
 
-// Delta-code words (engine/DeltaCode.h) read straight from packed section bytes, never past
-// bitCount bits, which the caller has checked to lie inside the block. Each word keeps the low 32
-// bits of its value. A word is refused, as undecodable, when no zero closes its k ones within
-// kDeltaMostOnes, when its L exceeds kDeltaMostBitLength, or when the bits that remain do not
-// hold it.
-class TDeltaReader {
+inline uint64_t LoadBig64(const uint8_t* p) { return __builtin_bswap64(Load64(p)); }
+
+// Bytes a reader's copy of a section of bitCount bits takes.
+uint32_t CopyBytesFor(uint32_t bitCount) { return BytesForBits(bitCount) + 16; }
+
+// The copy of a section that TWordReader reads 64 bits at a time: each byte with its bits in
+// reverse order, so that a big-endian load gives the stream bits most significant first, then 16
+// zero bytes, so that a load at any position up to the end stays inside it.
+void MakeReaderCopy(uint8_t* to, const uint8_t* bytes, uint32_t bitCount) {
+  const uint32_t count = BytesForBits(bitCount);
+  uint32_t i = 0;
+  for (; i < count; i += 8) {
+    uint64_t w = 0;
+    std::memcpy(&w, bytes + i, count - i < 8 ? count - i : 8);
+    w = ((w >> 1) & 0x5555555555555555ull) | ((w & 0x5555555555555555ull) << 1);
+    w = ((w >> 2) & 0x3333333333333333ull) | ((w & 0x3333333333333333ull) << 2);
+    w = ((w >> 4) & 0x0F0F0F0F0F0F0F0Full) | ((w & 0x0F0F0F0F0F0F0F0Full) << 4);
+    std::memcpy(to + i, &w, 8);
+  }
+  std::memset(to + count, 0, CopyBytesFor(bitCount) - count);
+}
+
+// Delta-code words (engine/DeltaCode.h) of a packed section, never past its bitCount bits, which
+// the caller has checked to lie inside the block. Each word keeps the low 32 bits of its value. A
+// word is refused, as undecodable, when no zero closes its k ones within kDeltaMostOnes, when its
+// L exceeds kDeltaMostBitLength, or when the bits that remain do not hold it.
+// With a reader's copy of the section (MakeReaderCopy) the next 64 stream bits are kept in a
+// window, most significant first: a word is read from the window by one look-up, and the window
+// is refilled from a load at the old position + 64, which does not wait for the word's length, so
+// that the serial chain from word to word is the look-ups and two shifts. Words with k > 4, a pair
+// longer than 57 bits, and a section without a copy are read bit by bit, which decides every
+// refusal the window leaves open.
+class TWordReader {
  public:
-  TDeltaReader(const uint8_t* bytes, uint32_t bitCount)
-      : bytes_(bytes), bitCount_(bitCount), byteCount_(BytesForBits(bitCount)), fastLimit_(0), pos_(0) {
-    // Below fastLimit_ at least 57 bits are left and 8 whole bytes can be read from the current
-    // byte on.
-    if (bitCount_ >= 57 && byteCount_ >= 8) {
-      const uint32_t byBits = bitCount_ - 57 + 1;
-      const uint32_t byBytes = (byteCount_ - 8) * 8 + 8;
-      fastLimit_ = byBits < byBytes ? byBits : byBytes;
-    }
+  TWordReader() = default;
+  TWordReader(const uint8_t* bytes, uint32_t bitCount, const uint8_t* copy)
+      : bytes_(bytes), copy_(copy), bitCount_(bitCount) {
+    Prime();
   }
 
   bool Read(uint32_t& value) {
-    if (pos_ < fastLimit_) {
-      const uint32_t used = WordAt(Window(), value);
-      if (used != 0) {
-        pos_ += used;
-        return true;
-      }
+    if (copy_ != nullptr) {
+      const uint64_t next = Next();
+      uint32_t used = ShortWord(window_, value);
+      if (used == 0) used = LongWord(window_, value);
+      if (used != 0) return Advance(used, next);
     }
-    return ReadSlow(&value);
+    return ReadSlowly(&value);
   }
 
-  // The word after one of `used` bits at the start of the window w: from w itself when it is a
-  // short word that still lies inside w, else from the bits.
-  bool ReadAfter(uint64_t w, uint32_t used, uint32_t& second) {
-    if (used <= 57 - kShortWordBits) {
-      const uint32_t entry = kShortWords.entry[(w >> used) & ((1u << kShortWordBits) - 1)];
-      if (entry != 0) {
-        second = entry >> 8;
-        pos_ += used + (entry & 0xFF);
-        return true;
-      }
-    }
-    pos_ += used;
-    return Read(second);
-  }
+  // From here on the section's own bytes are read, bit by bit.
+  void DropCopy() { copy_ = nullptr; }
 
-  // Two words in a row, from one load of the bits where they fit in it.
+  // Two words in a row (a distance, which is seldom short, then a length).
   bool ReadPair(uint32_t& first, uint32_t& second) {
-    if (pos_ < fastLimit_) {
-      const uint64_t w = Window();
-      const uint32_t used = LongWordAt(w, first);
+    if (copy_ != nullptr) {
+      const uint64_t next = Next();
+      const uint32_t used = LongWord(window_, first);
       if (used != 0) {
-        return ReadAfter(w, used, second);
+        const uint64_t w = window_ << used;
+        uint32_t secondUsed = ShortWord(w, second);
+        if (secondUsed == 0) secondUsed = LongWord(w, second);
+        if (secondUsed != 0 && used + secondUsed <= 57) return Advance(used + secondUsed, next);
       }
     }
-    return ReadSlow(&first) && Read(second);
-  }
-
-  // Moves past one word without forming its value, then reads the next; refuses exactly what
-  // ReadPair refuses.
-  bool SkipThenRead(uint32_t& second) {
-    if (pos_ < fastLimit_) {
-      const uint64_t w = Window();
-      const uint32_t used = LongLengthAt(w);
-      if (used != 0) {
-        return ReadAfter(w, used, second);
-      }
-    }
-    return ReadSlow(nullptr) && Read(second);
+    return ReadSlowly(&first) && ReadSlowly(&second);
   }
 
  private:
-  // The word at the start of w, which holds at least 57 stream bits: its length in bits, or 0
-  // when it is longer than that or does not decode (the bit-by-bit reading then decides).
-  static uint32_t WordAt(uint64_t w, uint32_t& value) {
-    const uint32_t entry = kShortWords.entry[w & ((1u << kShortWordBits) - 1)];
-    if (entry != 0) {
-      value = entry >> 8;
-      return entry & 0xFF;
-    }
-    return LongWordAt(w, value);
+  static uint32_t ShortWord(uint64_t w, uint32_t& value) {
+    const uint32_t entry = kShortWords.entry[w >> (64 - kShortWordBits)];
+    value = entry >> 8;
+    return entry & 0xFF;
   }
-  // The same without the look-up, for words that are seldom short (distances): fewer branches
-  // that the processor cannot foresee. The L - 1 mantissa bits come most significant first.
-  static uint32_t LongWordAt(uint64_t w, uint32_t& value) {
-    uint32_t k, bitLength;
-    if (!Prefix(w, k, bitLength)) return 0;
-    const uint32_t total = 2 * k + bitLength;
-    if (total > 57) return 0;
-    const uint32_t m = bitLength - 1;
-    const uint64_t field = (w >> (2 * k + 1)) & ((uint64_t(1) << m) - 1);
-    const uint64_t n = ((ReverseBits64(field) >> 1) >> (63 - m)) | (uint64_t(1) << m);
-    value = static_cast<uint32_t>(n - 1);
-    return total;
+  static uint32_t LongWord(uint64_t w, uint32_t& value) {
+    const SLongWord& entry = kLongWords.entry[w >> (64 - kPrefixBits)];
+    value = static_cast<uint32_t>(((w << entry.toMantissa) >> 1) >> entry.fromTop) + entry.base;
+    return entry.length;
   }
-  static uint32_t LongLengthAt(uint64_t w) {
-    uint32_t k, bitLength;
-    if (!Prefix(w, k, bitLength)) return 0;
-    const uint32_t total = 2 * k + bitLength;
-    return total > 57 ? 0 : total;
+  // The stream bits from pos_ + 64 on, at least 57 of them.
+  uint64_t Next() const { return LoadBig64(copy_ + (pos_ >> 3) + 8) << (pos_ & 7); }
+  // Moves past used bits, 1 to 57, refilling the window from next.
+  bool Advance(uint32_t used, uint64_t next) {
+    pos_ += used;
+    if (pos_ > bitCount_) return false;
+    window_ = (window_ << used) | (next >> (64 - used));
+    return true;
   }
-  uint64_t WindowAt(uint32_t pos) const {
-    uint64_t w;
-    std::memcpy(&w, bytes_ + (pos >> 3), 8);
-    return w >> (pos & 7);
-  }
-  uint64_t Window() const { return WindowAt(pos_); }
-  // k and L of the word at the start of w, which holds at least 57 stream bits: by one look-up
-  // for k <= 4, which covers every value below 2^31 - 1.
-  static bool Prefix(uint64_t w, uint32_t& k, uint32_t& bitLength) {
-    const uint32_t entry = kPrefixes.entry[w & ((1u << kPrefixBits) - 1)];
-    if (entry != 0) {
-      k = entry & 0xFF;
-      bitLength = entry >> 8;
-      return true;
-    }
-    const uint64_t zeros = ~w;
-    k = static_cast<uint32_t>(__builtin_ctzll(zeros | (uint64_t(1) << 63)));
-    if (k > kDeltaMostOnes) return false;
-    const uint32_t field = static_cast<uint32_t>(w >> (k + 1)) & ((1u << k) - 1u);
-    bitLength = (1u << k) | (kByteReversal.entry[field] >> (8 - k));
-    return bitLength <= kDeltaMostBitLength;
+  void Prime() {
+    if (copy_ == nullptr) return;
+    const uint32_t shift = pos_ & 7;
+    window_ = (LoadBig64(copy_ + (pos_ >> 3)) << shift) | (uint64_t(copy_[(pos_ >> 3) + 8]) >> (8 - shift));
   }
   uint32_t Bit(uint32_t j) const { return (bytes_[j >> 3] >> (j & 7)) & 1u; }
 
-  bool ReadSlow(uint32_t* value) {
+  bool ReadSlowly(uint32_t* value) {
     uint32_t p = pos_;
     uint32_t k = 0;
     while (p < bitCount_ && Bit(p) != 0 && k <= kDeltaMostOnes) {
@@ -202,14 +184,54 @@ class TDeltaReader {
     for (uint32_t i = 0; i + 1 < bitLength; ++i) n = (n << 1) | Bit(p++);
     if (value != nullptr) *value = static_cast<uint32_t>(n - 1);
     pos_ = p;
+    Prime();
     return true;
   }
 
-  const uint8_t* bytes_;
-  uint32_t bitCount_;
-  uint32_t byteCount_;
-  uint32_t fastLimit_;
-  uint32_t pos_;
+  const uint8_t* bytes_ = nullptr;
+  const uint8_t* copy_ = nullptr;
+  uint32_t bitCount_ = 0;
+  uint32_t pos_ = 0;
+  uint64_t window_ = 0;
+};
+
+// Room for the readers' copies of the run and match sections: the free bytes of the output below
+// the region where the block is rebuilt, or, where they do not hold a copy, memory of its own. A
+// section that gets neither is read bit by bit.
+class TCopyRoom {
+ public:
+  TCopyRoom(uint8_t* room, uint32_t roomBytes) : room_(room), roomBytes_(roomBytes) {}
+  ~TCopyRoom() {
+    for (uint8_t* p : owned_) Free(p);
+  }
+  TCopyRoom(const TCopyRoom&) = delete;
+  TCopyRoom& operator=(const TCopyRoom&) = delete;
+
+  const uint8_t* Copy(const uint8_t* bytes, uint32_t bitCount) {
+    const uint32_t need = CopyBytesFor(bitCount);
+    uint8_t* to = nullptr;
+    if (roomBytes_ - used_ >= need) {
+      to = room_ + used_;
+      used_ += need;
+    } else if (ownedCount_ < 2) {
+      Create(to, need);
+      if (to == nullptr) return nullptr;
+      owned_[ownedCount_++] = to;
+    } else {
+      return nullptr;
+    }
+    MakeReaderCopy(to, bytes, bitCount);
+    return to;
+  }
+  // Bytes of the room in use, from its start.
+  uint32_t Used() const { return used_; }
+
+ private:
+  uint8_t* room_;
+  uint32_t roomBytes_;
+  uint32_t used_ = 0;
+  uint8_t* owned_[2] = {nullptr, nullptr};
+  uint32_t ownedCount_ = 0;
 };
 
 // A plain flag section read as alternating runs of equal flags, up to 57 flags per step.
@@ -248,13 +270,11 @@ class TPlainFlagRuns {
   uint32_t q_;
 };
 
-// The run form of the flags, read run by run; CheckFlagRuns has checked it beforehand.
+// The run form of the flags, read run by run; CheckFlagRuns has checked it beforehand. The
+// reader given stands after R.
 class TRunFormFlagRuns {
  public:
-  TRunFormFlagRuns(const uint8_t* bytes, uint32_t bitCount) : reader_(bytes, bitCount), q_(0) {
-    uint32_t runCount = 0;
-    reader_.Read(runCount);
-  }
+  explicit TRunFormFlagRuns(const TWordReader& afterCount) : reader_(afterCount), q_(0) {}
 
   bool Next(uint32_t, uint32_t& length) {
     uint32_t stored = 0;
@@ -265,7 +285,7 @@ class TRunFormFlagRuns {
   }
 
  private:
-  TDeltaReader reader_;
+  TWordReader reader_;
   uint64_t q_;
 };
 
@@ -290,7 +310,7 @@ __attribute__((always_inline)) inline bool AppendLiterals(uint8_t* out, uint32_t
 
 // Appends at out[at] the match of the next pair.
 __attribute__((always_inline)) inline TRebuild AppendMatch(uint8_t* out, uint32_t& at, uint32_t regionLen,
-                                                           TDeltaReader& matches) {
+                                                           TWordReader& matches) {
   uint32_t distanceCode = 0, lengthCode = 0;
   if (!matches.ReadPair(distanceCode, lengthCode)) return TRebuild::kRefused;
   const uint64_t distance = uint64_t(distanceCode) + 1;
@@ -324,10 +344,10 @@ __attribute__((always_inline)) inline TRebuild AppendMatch(uint8_t* out, uint32_
 // the length of a run of equal flags.
 template <typename TFlagRuns>
 TRebuild RebuildPrePass(TFlagRuns& flagRuns, uint32_t N, uint8_t* out, uint32_t regionLen, const uint8_t* literals,
-                        const uint8_t* literalsEnd, TDeltaReader& matchReader, uint32_t& built) {
+                        const uint8_t* literalsEnd, TWordReader& matchReader, uint32_t& built) {
   // Local copies, so that their state stays in registers across the byte stores.
   TFlagRuns runs = flagRuns;
-  TDeltaReader matches = matchReader;
+  TWordReader matches = matchReader;
   TRebuild result = TRebuild::kDone;
   uint32_t at = 0;
   if constexpr (std::is_same<TFlagRuns, TPlainFlagRuns>::value) {
@@ -374,30 +394,26 @@ TRebuild RebuildPrePass(TFlagRuns& flagRuns, uint32_t N, uint8_t* out, uint32_t 
 }
 
 // Reads count pairs and adds their lengths to total; false when one does not decode.
-bool AddMatchLengths(TDeltaReader& reader, uint32_t count, uint64_t& total) {
+bool AddMatchLengths(TWordReader& reader, uint32_t count, uint64_t& total) {
   for (uint32_t m = 0; m < count; ++m) {
-    uint32_t lengthCode = 0;
-    if (!reader.SkipThenRead(lengthCode)) return false;
+    uint32_t distanceCode = 0, lengthCode = 0;
+    if (!reader.ReadPair(distanceCode, lengthCode)) return false;
     total += uint64_t(lengthCode) + 1;
   }
   return true;
 }
 
-// Checks the run form of the flags in its packed bits (R, then R stored runs, alternating from 0;
-// while still at flag 0 a run stores its own length, afterwards its length minus one): false when
-// a code word does not decode, R > S, or the runs do not cover exactly N flags. zeroFlags receives
+// Checks the run form of the flags from the reader, which stands after R (while still at flag 0
+// a run stores its own length, afterwards its length minus one; the runs alternate from 0): false
+// when a code word does not decode or the runs do not cover exactly N flags. zeroFlags receives
 // the number of 0 flags.
-bool CheckFlagRuns(const uint8_t* packedRuns, uint32_t bitCount, uint32_t S, uint32_t N, uint32_t& zeroFlags) {
-  TDeltaReader reader(packedRuns, bitCount);
-  uint32_t runCount = 0;
-  if (!reader.Read(runCount) || runCount > S) return false;
+bool CheckFlagRuns(TWordReader reader, uint32_t runCount, uint32_t N, uint32_t& zeroFlags) {
   uint64_t q = 0;
   uint64_t zeros = 0;
   uint8_t v = 0;
   for (uint32_t r = 0; r < runCount; ++r) {
     uint32_t stored = 0;
     if (!reader.Read(stored)) return false;
-    // While still at flag 0 a run stores its own length, afterwards its length minus one.
     uint64_t length = uint64_t(stored) + (q != 0 ? 1u : 0u);
     if (v == 0) zeros += length;
     q += length;
@@ -409,20 +425,22 @@ bool CheckFlagRuns(const uint8_t* packedRuns, uint32_t bitCount, uint32_t S, uin
 }
 
 // Where a compressed-form block's sections lie, read from their tags and bit counts: the flags
-// (plain, or runs whose total is checked against N), the literals and the match section's
-// count. `end` is where the last section ends; bytes after it are not the block's.
+// (plain, or runs whose total is checked against N; R <= S), the literals and the match section's
+// count M (<= S), with the readers of the runs after R and of the pairs after M. `end` is where
+// the last section ends; bytes after it are not the block's.
 struct TSections {
   uint8_t flagTag = 0;
   const uint8_t* flagBytes = nullptr;
-  uint32_t runBits = 0;
+  TWordReader runReader;
   uint32_t literalCount = 0;
   const uint8_t* literals = nullptr;
   uint32_t matchCount = 0;
-  TDeltaReader matchReader{nullptr, 0};
+  TWordReader matchReader;
   uint32_t end = 0;
 };
 
-bool ReadSections(const uint8_t* src, uint32_t srcLen, uint32_t S, uint32_t N, TSections& sections) {
+bool ReadSections(const uint8_t* src, uint32_t srcLen, uint32_t S, uint32_t N, TCopyRoom& room,
+                  TSections& sections) {
   if (N > S) return false;
   uint32_t pos = 8;
   if (pos >= srcLen) return false;
@@ -445,12 +463,16 @@ bool ReadSections(const uint8_t* src, uint32_t srcLen, uint32_t S, uint32_t N, T
     pos += bytes;
   } else {
     if (srcLen - pos < 4) return false;
-    sections.runBits = Load32(src + pos);
+    const uint32_t runBits = Load32(src + pos);
     pos += 4;
-    uint32_t bytes = BytesForBits(sections.runBits);
+    uint32_t bytes = BytesForBits(runBits);
     if (srcLen - pos < bytes) return false;
     sections.flagBytes = src + pos;
-    if (!CheckFlagRuns(sections.flagBytes, sections.runBits, S, N, sections.literalCount)) return false;
+    sections.runReader = TWordReader(src + pos, runBits, room.Copy(src + pos, runBits));
+    uint32_t runCount = 0;
+    if (!sections.runReader.Read(runCount) || runCount > S ||
+        !CheckFlagRuns(sections.runReader, runCount, N, sections.literalCount))
+      return false;
     pos += bytes;
   }
   const uint32_t literalCount = sections.literalCount;
@@ -470,7 +492,7 @@ bool ReadSections(const uint8_t* src, uint32_t srcLen, uint32_t S, uint32_t N, T
     const uint32_t matchBits = Load32(src + pos);
     pos += 4;
     if (srcLen - pos < BytesForBits(matchBits)) return false;
-    sections.matchReader = TDeltaReader(src + pos, matchBits);
+    sections.matchReader = TWordReader(src + pos, matchBits, room.Copy(src + pos, matchBits));
     if (!sections.matchReader.Read(sections.matchCount) || sections.matchCount > S) return false;
     pos += BytesForBits(matchBits);
   }
@@ -485,16 +507,14 @@ bool ReadSections(const uint8_t* src, uint32_t srcLen, uint32_t S, uint32_t N, T
 bool DecodeCompressedForm(uint8_t* dst, uint32_t& dstLen, const uint8_t* src, uint32_t srcLen,
                           uint32_t S, uint32_t N) {
   const uint32_t capacity = dstLen;
+  // The readers' copies go below the region of S bytes at the top where the block is rebuilt.
+  TCopyRoom room(dst, capacity - S);
   TSections sections;
-  if (!ReadSections(src, srcLen, S, N, sections)) return false;
-  const uint8_t flagTag = sections.flagTag;
-  const uint8_t* flagBytes = sections.flagBytes;
-  const uint32_t runBits = sections.runBits;
+  if (!ReadSections(src, srcLen, S, N, room, sections)) return false;
   const uint32_t literalCount = sections.literalCount;
-  const uint8_t* literals = sections.literals;
   const uint32_t matchCount = sections.matchCount;
   const uint32_t matchFlags = N - literalCount;
-  TDeltaReader matchReader = sections.matchReader;
+  TWordReader matchReader = sections.matchReader;
 
   // The output is rebuilt at the top of dst, as long as the pre-pass length S in the header says
   // (at most the capacity), while the pairs are read; the pre-pass is then undone downward into
@@ -502,17 +522,17 @@ bool DecodeCompressedForm(uint8_t* dst, uint32_t& dstLen, const uint8_t* src, ui
   // against the capacity too. A block whose output would not fit in S bytes, which the
   // compressor never writes, is rebuilt again, after a pass that adds up all the match lengths,
   // into the top literals + lengths bytes.
-  const TDeltaReader firstPair = matchReader;
+  TWordReader firstPair = matchReader;
   uint32_t built = 0;
   const auto rebuild = [&](uint32_t region) {
     matchReader = firstPair;
     uint8_t* out = dst + (capacity - region);
-    if (flagTag == 0) {
-      TPlainFlagRuns runs(flagBytes, N);
-      return RebuildPrePass(runs, N, out, region, literals, src + srcLen, matchReader, built);
+    if (sections.flagTag == 0) {
+      TPlainFlagRuns runs(sections.flagBytes, N);
+      return RebuildPrePass(runs, N, out, region, sections.literals, src + srcLen, matchReader, built);
     }
-    TRunFormFlagRuns runs(flagBytes, runBits);
-    return RebuildPrePass(runs, N, out, region, literals, src + srcLen, matchReader, built);
+    TRunFormFlagRuns runs(sections.runReader);
+    return RebuildPrePass(runs, N, out, region, sections.literals, src + srcLen, matchReader, built);
   };
   uint32_t region = S;
   TRebuild result = rebuild(region);
@@ -521,6 +541,11 @@ bool DecodeCompressedForm(uint8_t* dst, uint32_t& dstLen, const uint8_t* src, ui
     matchReader = firstPair;
     if (!AddMatchLengths(matchReader, matchCount, allLengths) || literalCount + allLengths > capacity) return false;
     region = static_cast<uint32_t>(literalCount + allLengths);
+    if (room.Used() > capacity - region) {
+      // The larger region reaches over the copies: the sections are read bit by bit.
+      sections.runReader.DropCopy();
+      firstPair.DropCopy();
+    }
     result = rebuild(region);
   }
   if (result != TRebuild::kDone) return false;
@@ -559,8 +584,9 @@ uint32_t BlockBodyLength(const uint8_t* src, uint32_t srcLen) {
   const uint32_t S = Load32(src);
   const uint32_t N = Load32(src + 4);
   if (N == 0) return srcLen - kStoredHeaderBytes >= S ? kStoredHeaderBytes + S : 0;
+  TCopyRoom room(nullptr, 0);
   TSections sections;
-  return ReadSections(src, srcLen, S, N, sections) ? sections.end : 0;
+  return ReadSections(src, srcLen, S, N, room, sections) ? sections.end : 0;
 }
 
 bool IsStoredForm(const uint8_t* src, uint32_t srcLen) { return srcLen >= kStoredHeaderBytes && Load32(src + 4) == 0; }
