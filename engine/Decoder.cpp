@@ -111,7 +111,7 @@ class TWordReader {
     Prime();
   }
 
-  bool Read(uint32_t& value) {
+  __attribute__((always_inline)) bool Read(uint32_t& value) {
     if (copy_ != nullptr) {
       const uint64_t next = Next();
       uint32_t used = ShortWord(window_, value);
@@ -125,7 +125,7 @@ class TWordReader {
   void DropCopy() { copy_ = nullptr; }
 
   // Two words in a row (a distance, which is seldom short, then a length).
-  bool ReadPair(uint32_t& first, uint32_t& second) {
+  __attribute__((always_inline)) bool ReadPair(uint32_t& first, uint32_t& second) {
     if (copy_ != nullptr) {
       const uint64_t next = Next();
       const uint32_t used = LongWord(window_, first);
@@ -136,7 +136,7 @@ class TWordReader {
         if (secondUsed != 0 && used + secondUsed <= 57) return Advance(used + secondUsed, next);
       }
     }
-    return ReadSlowly(&first) && ReadSlowly(&second);
+    return ReadPairSlowly(first, second);
   }
 
  private:
@@ -166,7 +166,10 @@ class TWordReader {
   }
   uint32_t Bit(uint32_t j) const { return (bytes_[j >> 3] >> (j & 7)) & 1u; }
 
-  bool ReadSlowly(uint32_t* value) {
+  __attribute__((noinline)) bool ReadPairSlowly(uint32_t& first, uint32_t& second) {
+    return ReadSlowly(&first) && ReadSlowly(&second);
+  }
+  __attribute__((noinline)) bool ReadSlowly(uint32_t* value) {
     uint32_t p = pos_;
     uint32_t k = 0;
     while (p < bitCount_ && Bit(p) != 0 && k <= kDeltaMostOnes) {
