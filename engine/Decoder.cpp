@@ -118,7 +118,9 @@ class TWordReader {
       if (used == 0) used = LongWord(window_, value);
       if (used != 0) return Advance(used, next);
     }
-    return ReadSlowly(&value);
+    const SWords slow = ReadWords(bytes_, bitCount_, pos_, 1);
+    value = slow.first;
+    return Continue(slow);
   }
 
   // From here on the section's own bytes are read, bit by bit.
@@ -136,7 +138,10 @@ class TWordReader {
         if (secondUsed != 0 && used + secondUsed <= 57) return Advance(used + secondUsed, next);
       }
     }
-    return ReadPairSlowly(first, second);
+    const SWords slow = ReadWords(bytes_, bitCount_, pos_, 2);
+    first = slow.first;
+    second = slow.second;
+    return Continue(slow);
   }
 
  private:
@@ -164,29 +169,40 @@ class TWordReader {
     const uint32_t shift = pos_ & 7;
     window_ = (LoadBig64(copy_ + (pos_ >> 3)) << shift) | (uint64_t(copy_[(pos_ >> 3) + 8]) >> (8 - shift));
   }
-  uint32_t Bit(uint32_t j) const { return (bytes_[j >> 3] >> (j & 7)) & 1u; }
-
-  __attribute__((noinline)) bool ReadPairSlowly(uint32_t& first, uint32_t& second) {
-    return ReadSlowly(&first) && ReadSlowly(&second);
-  }
-  __attribute__((noinline)) bool ReadSlowly(uint32_t* value) {
-    uint32_t p = pos_;
-    uint32_t k = 0;
-    while (p < bitCount_ && Bit(p) != 0 && k <= kDeltaMostOnes) {
-      ++k;
+  // Words read bit by bit: returned by value, so that the reader's state stays in registers in
+  // the loops that inline the fast paths.
+  struct SWords {
+    bool ok;
+    uint32_t pos, first, second;
+  };
+  __attribute__((noinline)) static SWords ReadWords(const uint8_t* bytes, uint32_t bitCount, uint32_t p,
+                                                    uint32_t count) {
+    SWords words = {false, p, 0, 0};
+    const auto bit = [bytes](uint32_t j) { return (bytes[j >> 3] >> (j & 7)) & 1u; };
+    for (uint32_t w = 0; w < count; ++w) {
+      uint32_t k = 0;
+      while (p < bitCount && bit(p) != 0 && k <= kDeltaMostOnes) {
+        ++k;
+        ++p;
+      }
+      if (k > kDeltaMostOnes || p >= bitCount) return words;
       ++p;
+      if (bitCount - p < k) return words;
+      uint32_t bitLength = 1;
+      for (uint32_t i = 0; i < k; ++i) bitLength = (bitLength << 1) | bit(p++);
+      if (bitLength > kDeltaMostBitLength) return words;
+      if (bitCount - p < bitLength - 1) return words;
+      uint64_t n = 1;
+      for (uint32_t i = 0; i + 1 < bitLength; ++i) n = (n << 1) | bit(p++);
+      (w == 0 ? words.first : words.second) = static_cast<uint32_t>(n - 1);
     }
-    if (k > kDeltaMostOnes || p >= bitCount_) return false;
-    ++p;
-    if (bitCount_ - p < k) return false;
-    uint32_t bitLength = 1;
-    for (uint32_t i = 0; i < k; ++i) bitLength = (bitLength << 1) | Bit(p++);
-    if (bitLength > kDeltaMostBitLength) return false;
-    if (bitCount_ - p < bitLength - 1) return false;
-    uint64_t n = 1;
-    for (uint32_t i = 0; i + 1 < bitLength; ++i) n = (n << 1) | Bit(p++);
-    if (value != nullptr) *value = static_cast<uint32_t>(n - 1);
-    pos_ = p;
+    words.ok = true;
+    words.pos = p;
+    return words;
+  }
+  bool Continue(const SWords& words) {
+    if (!words.ok) return false;
+    pos_ = words.pos;
     Prime();
     return true;
   }
