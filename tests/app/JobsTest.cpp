@@ -8,6 +8,7 @@
 
 #include "AppTestSupport.h"
 #include "app/ArchiveFormat.h"
+#include "app/ArchiveWalk.h"
 #include "app/Names.h"
 #include "app/CompressEntry.h"
 #include "app/Reports.h"
@@ -128,6 +129,21 @@ TEST_F(JobsTest, PendingQuitCancelsAtTheFirstBlockButNotAnEmptyFile) {
   PostQuitMessage(0);
   EXPECT_EQ(EntryWritten, Compress("e.txt", 4096)) << "no chunk, so no cancel check";
   EXPECT_EQ(ReadAll(Path("x.pck")).size(), 29u + 4 + 8 + 8) << "one empty stored block and its trailer";
+}
+
+// A quit signal heard between entries ends the walk of an archive as a failure, on one line that
+// says so (in a child process: the signal's note lasts for the rest of a process).
+TEST_F(JobsTest, QuitSignalBetweenEntriesEndsTheWalkAsCancelled) {
+  WriteAll(Path("s.txt"), Prose(10000));
+  ASSERT_EQ(EntryWritten, Compress("s.txt", 4096));
+  run.ReleaseBlockBuffer();
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const auto testAfterSignal = [this] {
+    NoteQuitSignal();
+    TArchiveUse use;
+    std::exit(TestArchive(run, Wide("x.pck"), nullptr, use) ? 0 : 1);
+  };
+  EXPECT_EXIT(testAfterSignal(), ::testing::ExitedWithCode(1), "x\\.pck: cancelled");
 }
 
 TEST_F(JobsTest, TinyWindowRestoresItsOwnStoredFullBlocks) {
