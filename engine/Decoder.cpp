@@ -289,23 +289,32 @@ class TPlainFlagRuns {
   uint32_t q_;
 };
 
-// The run form of the flags, read run by run; CheckFlagRuns has checked it beforehand. The
-// reader given stands after R.
+// The run form of the flags, which CheckFlagRuns has checked: a run of 0 flags and the run of 1
+// flags after it read as one pair of words. The reader given stands after R.
 class TRunFormFlagRuns {
  public:
-  explicit TRunFormFlagRuns(const TWordReader& afterCount) : reader_(afterCount), q_(0) {}
+  TRunFormFlagRuns(const TWordReader& afterCount, uint32_t runCount) : reader_(afterCount), left_(runCount) {}
 
-  bool Next(uint32_t, uint32_t& length) {
-    uint32_t stored = 0;
-    if (!reader_.Read(stored)) return false;
-    length = stored + (q_ != 0 ? 1u : 0u);
-    q_ += length;
-    return true;
+  // The next run of 0 flags and the run of 1 flags after it (none after the last run); false when
+  // a word does not decode.
+  bool NextPair(uint32_t& literals, uint32_t& matches) {
+    uint32_t stored = 0, storedMatches = 0;
+    const bool both = left_ >= 2;
+    const bool read = both ? reader_.ReadPair(stored, storedMatches) : reader_.Read(stored);
+    left_ -= both ? 2 : 1;
+    // While still at flag 0 a run stores its own length, afterwards its length minus one.
+    literals = stored + (q_ != 0 ? 1u : 0u);
+    q_ += literals;
+    matches = both ? storedMatches + (q_ != 0 ? 1u : 0u) : 0;
+    q_ += matches;
+    return read;
   }
+  bool AtEnd() const { return left_ == 0; }
 
  private:
   TWordReader reader_;
-  uint64_t q_;
+  uint32_t left_;
+  uint64_t q_ = 0;
 };
 
 // How a rebuild ended: done, refused (a pair that does not decode or a distance that reaches
@@ -362,7 +371,7 @@ __attribute__((always_inline)) inline TRebuild AppendMatch(uint8_t* out, uint32_
 // Plain flags are taken a match at a time, with the literals before it, so that no loop depends on
 // the length of a run of equal flags.
 template <typename TFlagRuns>
-TRebuild RebuildPrePass(TFlagRuns& flagRuns, uint32_t N, uint8_t* out, uint32_t regionLen, const uint8_t* literals,
+TRebuild RebuildPrePass(TFlagRuns& flagRuns, uint8_t* out, uint32_t regionLen, const uint8_t* literals,
                         const uint8_t* literalsEnd, TWordReader& matchReader, uint32_t& built) {
   // Local copies, so that their state stays in registers across the byte stores.
   TFlagRuns runs = flagRuns;
@@ -383,28 +392,18 @@ TRebuild RebuildPrePass(TFlagRuns& flagRuns, uint32_t N, uint8_t* out, uint32_t 
       }
     }
   } else {
-    uint32_t q = 0;
-    uint32_t v = 0;
-    while (q < N) {
-      uint32_t count = 0;
-      if (!runs.Next(v, count) || count > N - q) {
+    while (!runs.AtEnd()) {
+      uint32_t count = 0, matchRun = 0;
+      if (!runs.NextPair(count, matchRun)) {
         result = TRebuild::kRefused;
         break;
       }
-      q += count;
-      if (v == 0) {
-        if (!AppendLiterals(out, at, regionLen, literals, literalsEnd, count)) {
-          result = TRebuild::kPastRegion;
-          break;
-        }
-      } else {
-        for (uint32_t m = 0; m < count; ++m) {
-          result = AppendMatch(out, at, regionLen, matches);
-          if (result != TRebuild::kDone) break;
-        }
-        if (result != TRebuild::kDone) break;
+      if (!AppendLiterals(out, at, regionLen, literals, literalsEnd, count)) {
+        result = TRebuild::kPastRegion;
+        break;
       }
-      v ^= 1;
+      for (uint32_t m = 0; m < matchRun && result == TRebuild::kDone; ++m) result = AppendMatch(out, at, regionLen, matches);
+      if (result != TRebuild::kDone) break;
     }
   }
   matchReader = matches;
@@ -451,6 +450,7 @@ struct TSections {
   uint8_t flagTag = 0;
   const uint8_t* flagBytes = nullptr;
   TWordReader runReader;
+  uint32_t runCount = 0;
   uint32_t literalCount = 0;
   const uint8_t* literals = nullptr;
   uint32_t matchCount = 0;
@@ -488,7 +488,7 @@ bool ReadSections(const uint8_t* src, uint32_t srcLen, uint32_t S, uint32_t N, T
     if (srcLen - pos < bytes) return false;
     sections.flagBytes = src + pos;
     sections.runReader = TWordReader(src + pos, runBits, room.Copy(src + pos, runBits));
-    uint32_t runCount = 0;
+    uint32_t& runCount = sections.runCount;
     if (!sections.runReader.Read(runCount) || runCount > S ||
         !CheckFlagRuns(sections.runReader, runCount, N, sections.literalCount))
       return false;
@@ -548,10 +548,10 @@ bool DecodeCompressedForm(uint8_t* dst, uint32_t& dstLen, const uint8_t* src, ui
     uint8_t* out = dst + (capacity - region);
     if (sections.flagTag == 0) {
       TPlainFlagRuns runs(sections.flagBytes, N);
-      return RebuildPrePass(runs, N, out, region, sections.literals, src + srcLen, matchReader, built);
+      return RebuildPrePass(runs, out, region, sections.literals, src + srcLen, matchReader, built);
     }
-    TRunFormFlagRuns runs(sections.runReader);
-    return RebuildPrePass(runs, N, out, region, sections.literals, src + srcLen, matchReader, built);
+    TRunFormFlagRuns runs(sections.runReader, sections.runCount);
+    return RebuildPrePass(runs, out, region, sections.literals, src + srcLen, matchReader, built);
   };
   uint32_t region = S;
   TRebuild result = rebuild(region);
