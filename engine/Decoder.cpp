@@ -328,6 +328,8 @@ __attribute__((always_inline)) inline bool AppendLiterals(uint8_t* out, uint32_t
   if (count > regionLen - at) return false;
   if (count <= 16 && regionLen - at >= 16 && literalsEnd - literals >= 16) {
     Copy16(out + at, literals);
+  } else if (count <= 64 && regionLen - at >= 64 && literalsEnd - literals >= 64) {
+    for (uint32_t i = 0; i < count; i += 16) Copy16(out + at + i, literals + i);
   } else {
     std::memcpy(out + at, literals, count);
   }
@@ -352,6 +354,9 @@ __attribute__((always_inline)) inline TRebuild AppendMatch(uint8_t* out, uint32_
     // would, since the source lies at least 16 bytes back.
     Copy16(to, from);
     Copy16(to + 16, from + 16);
+  } else if (distance >= 16 && regionLen - at - length >= 16) {
+    // The same, in as many steps as the length takes.
+    for (uint32_t i = 0; i < length; i += 16) Copy16(to + i, from + i);
   } else if (distance >= length) {
     std::memcpy(to, from, length);
   } else {
