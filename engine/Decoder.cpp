@@ -10,6 +10,9 @@
 // after the last section are not read.
 #include <algorithm>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "engine/BlockFormat.h"
 #include "engine/DeltaCode.h"
@@ -82,9 +85,25 @@ uint32_t CopyBytesFor(uint32_t bitCount) { return BytesForBits(bitCount) + 16; }
 void MakeReaderCopy(uint8_t* to, const uint8_t* bytes, uint32_t bitCount) {
   const uint32_t count = BytesForBits(bitCount);
   uint32_t i = 0;
+#if defined(__SSE2__)
+  // Sixteen bytes a step: the 16-bit shifts move bits across bytes only where the masks drop them.
+  const __m128i ones = _mm_set1_epi8(0x55), twos = _mm_set1_epi8(0x33), fours = _mm_set1_epi8(0x0F);
+  for (; i + 16 <= count; i += 16) {
+    __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i));
+    w = _mm_or_si128(_mm_and_si128(_mm_srli_epi16(w, 1), ones), _mm_slli_epi16(_mm_and_si128(w, ones), 1));
+    w = _mm_or_si128(_mm_and_si128(_mm_srli_epi16(w, 2), twos), _mm_slli_epi16(_mm_and_si128(w, twos), 2));
+    w = _mm_or_si128(_mm_and_si128(_mm_srli_epi16(w, 4), fours), _mm_slli_epi16(_mm_and_si128(w, fours), 4));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i), w);
+  }
+#endif
+  // Eight bytes a step, the last ones through a word of their own.
   for (; i < count; i += 8) {
     uint64_t w = 0;
-    std::memcpy(&w, bytes + i, count - i < 8 ? count - i : 8);
+    if (count - i >= 8) {
+      std::memcpy(&w, bytes + i, 8);
+    } else {
+      std::memcpy(&w, bytes + i, count - i);
+    }
     w = ((w >> 1) & 0x5555555555555555ull) | ((w & 0x5555555555555555ull) << 1);
     w = ((w >> 2) & 0x3333333333333333ull) | ((w & 0x3333333333333333ull) << 2);
     w = ((w >> 4) & 0x0F0F0F0F0F0F0F0Full) | ((w & 0x0F0F0F0F0F0F0F0Full) << 4);
