@@ -8,6 +8,17 @@
 // every match flag needs a decoded match, a distance may not reach before the output's start, no
 // section may run past the block, and the restored length may not exceed the capacity. Bytes
 // after the last section are not read.
+//
+// Speed: decoding is one serial chain, each word's place depending on the length of the word
+// before it. The chain is kept to two table look-ups and a few shifts a match: the run and match
+// sections are first copied with each byte's bits reversed (into the free bytes below the region
+// being rebuilt, when there are enough), so that the next 64 stream bits sit in one register most
+// significant first; a word's length and the shifts that take out its value come from a 9-bit
+// table, a short word whole from a 12-bit one; and the window is refilled from a load that does
+// not wait for the word's length. A distance and its length, like a run of 0 flags and the run of
+// 1 flags after it, are read as one pair. Whatever the window does not decide (long words, pairs
+// over 57 bits, a section without a copy) is read bit by bit, which gives every verdict the
+// window would.
 #include <algorithm>
 #include <cstring>
 #if defined(__SSE2__)
