@@ -80,14 +80,21 @@ TEST(DecompressBlock, CraftedBlocksItAccepts) {
       {3, "001", {{2, 40}}, 41, nullptr},
       {6, "001", {{2, 4}, {1, 50}}, 56, "ababab"},
       {6, "001", {{2, 4}, {1, 50}}, 55, nullptr},
+      {4, "0010", {{2, 40}}, 43, "abababababababababababababababababababababc"},
   };
+  // The flags also in run form (two runs, and three: the last run read on its own): where S is
+  // shorter than the output, the sections are then read again from the block itself.
+  const std::string oddRuns = DeltaWord(3) + DeltaWord(2) + DeltaWord(0) + DeltaWord(0);
   for (const auto& c : cases) {
-    const Bytes literals = c.flags.size() == 4 ? Bytes{'a', 'b', 'c'} : kAb;
-    Bytes out;
-    const bool accepted = Decompress(CraftedBlock(c.S, c.flags, literals, c.pairs), c.capacity, out);
-    EXPECT_EQ(c.restored != nullptr, accepted) << c.S << " " << c.capacity;
-    if (accepted && c.restored != nullptr) {
-      EXPECT_EQ(std::string(out.begin(), out.end()), c.restored);
+    for (const std::string& runs : {std::string(), kRuns, oddRuns}) {
+      if (!runs.empty() && c.flags != (runs == kRuns ? "001" : "0010")) continue;
+      const Bytes literals = c.flags.size() == 4 ? Bytes{'a', 'b', 'c'} : kAb;
+      Bytes out;
+      const bool accepted = Decompress(CraftedBlock(c.S, c.flags, literals, c.pairs, runs), c.capacity, out);
+      EXPECT_EQ(c.restored != nullptr, accepted) << c.S << " " << c.capacity << " " << runs;
+      if (accepted && c.restored != nullptr) {
+        EXPECT_EQ(std::string(out.begin(), out.end()), c.restored);
+      }
     }
   }
 }
