@@ -105,6 +105,8 @@ TEST(DecompressBlock, RefusesDamagedBlocks) {
   const Bytes plain = CraftedBlock(6, "001", kAb, {{2, 4}});
   const Bytes runForm = CraftedBlock(6, "001", kAb, {{2, 4}}, kRuns);
   const std::string cutPair = DeltaWord(1) + DeltaWord(1);
+  // Counts of 2^31: words of five ones, past what the decoder's tables take in one look-up.
+  const std::string hugeCount = DeltaWord(1ull << 31) + DeltaWord(1) + DeltaWord(3);
   Bytes longFlags = CraftedBlock(200, std::string(100, '0'), Bytes(100, 'x'), {});
   Bytes runsPastBlock = runForm;
   runsPastBlock[9] = 250;
@@ -123,6 +125,7 @@ TEST(DecompressBlock, RefusesDamagedBlocks) {
       {"run bit count cut", Cut(runForm, 11)},
       {"run word cut", CraftedBlock(6, "001", kAb, {{2, 4}}, "1001" "1001" "1")},
       {"more runs than S", CraftedBlock(6, "001", kAb, {{2, 4}}, DeltaWord(7) + "1001" "0" "0" "0" "0" "0" "0")},
+      {"run count 2^31", CraftedBlock(6, "001", kAb, {{2, 4}}, DeltaWord(1ull << 31) + "1001" "0")},
       {"runs short of N", CraftedBlock(6, "001", kAb, {{2, 4}}, DeltaWord(1) + DeltaWord(2))},
       {"runs past N", CraftedBlock(6, "001", kAb, {{2, 4}}, DeltaWord(2) + DeltaWord(3) + DeltaWord(1))},
       {"literal tag wrong", With(plain, 10, 7)},
@@ -132,6 +135,7 @@ TEST(DecompressBlock, RefusesDamagedBlocks) {
       {"match bits cut", Cut(plain, plain.size() - 1)},
       {"more matches than S", CraftedBlock(6, "001", kAb, {{2, 4}, {1, 1}, {1, 1}, {1, 1}, {1, 1}, {1, 1}, {1, 1}})},
       {"more match flags than matches", CraftedBlock(6, "0011", kAb, {{2, 2}})},
+      {"match count 2^31", CraftedBlock(6, "001", kAb, {}, "", &hugeCount)},
       {"match word cut", CraftedBlock(6, "001", kAb, {}, "", &cutPair)},
       {"distance before the start", CraftedBlock(6, "001", kAb, {{3, 4}})},
       {"first token a match", CraftedBlock(6, "1", {}, {{1, 6}})},
