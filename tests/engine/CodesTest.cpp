@@ -47,6 +47,8 @@ TEST(NumberCodes, FamiliesRoundTripTheirValues) {
     if (r.length != 0) {
       EXPECT_EQ(back, uint64_t(r.value));
       EXPECT_EQ(DecodeNumber(code, bits, r.length - 1, back), 0u) << "a cut word";
+      EXPECT_EQ(EncodeNumber(code, bits, r.length, uint64_t(r.value)), r.length) << "room for the word alone";
+      EXPECT_EQ(EncodeNumber(code, bits, r.length - 1, uint64_t(r.value)), 0u) << "a bit short";
     }
   }
   TNumberCode code;
