@@ -55,11 +55,12 @@ bool RestorePrePassInPlace(uint8_t* dst, uint32_t capacity, uint32_t base, uint3
 // A 16-byte copy of fixed size, for the decoder's and the pre-pass undo's wide steps.
 inline void Copy16(uint8_t* to, const uint8_t* from) { std::memcpy(to, from, 16); }
 
-// The 64 bits of x in reverse order: code words are written and read most significant bit first
-// into streams whose bit j is bit j mod 8 of byte j div 8.
-constexpr uint64_t ReverseBits64(uint64_t x) {
+// Each byte of x with its 8 bits in reverse order.
+constexpr uint64_t ReverseBitsOfBytes64(uint64_t x) {
   x = ((x >> 1) & 0x5555555555555555ull) | ((x & 0x5555555555555555ull) << 1);
   x = ((x >> 2) & 0x3333333333333333ull) | ((x & 0x3333333333333333ull) << 2);
-  x = ((x >> 4) & 0x0F0F0F0F0F0F0F0Full) | ((x & 0x0F0F0F0F0F0F0F0Full) << 4);
-  return __builtin_bswap64(x);
+  return ((x >> 4) & 0x0F0F0F0F0F0F0F0Full) | ((x & 0x0F0F0F0F0F0F0F0Full) << 4);
 }
+// The 64 bits of x in reverse order: code words are written and read most significant bit first
+// into streams whose bit j is bit j mod 8 of byte j div 8.
+constexpr uint64_t ReverseBits64(uint64_t x) { return __builtin_bswap64(ReverseBitsOfBytes64(x)); }

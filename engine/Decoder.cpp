@@ -115,9 +115,7 @@ void MakeReaderCopy(uint8_t* to, const uint8_t* bytes, uint32_t bitCount) {
     } else {
       std::memcpy(&w, bytes + i, count - i);
     }
-    w = ((w >> 1) & 0x5555555555555555ull) | ((w & 0x5555555555555555ull) << 1);
-    w = ((w >> 2) & 0x3333333333333333ull) | ((w & 0x3333333333333333ull) << 2);
-    w = ((w >> 4) & 0x0F0F0F0F0F0F0F0Full) | ((w & 0x0F0F0F0F0F0F0F0Full) << 4);
+    w = ReverseBitsOfBytes64(w);
     std::memcpy(to + i, &w, 8);
   }
   std::memset(to + count, 0, CopyBytesFor(bitCount) - count);
@@ -144,8 +142,7 @@ class TWordReader {
   __attribute__((always_inline)) bool Read(uint32_t& value) {
     if (copy_ != nullptr) {
       const uint64_t next = Next();
-      uint32_t used = ShortWord(window_, value);
-      if (used == 0) used = LongWord(window_, value);
+      const uint32_t used = TableWord(window_, value);
       if (used != 0) return Advance(used, next);
     }
     const SWords slow = ReadWords(bytes_, bitCount_, pos_, 1);
@@ -162,9 +159,7 @@ class TWordReader {
       const uint64_t next = Next();
       const uint32_t used = LongWord(window_, first);
       if (used != 0) {
-        const uint64_t w = window_ << used;
-        uint32_t secondUsed = ShortWord(w, second);
-        if (secondUsed == 0) secondUsed = LongWord(w, second);
+        const uint32_t secondUsed = TableWord(window_ << used, second);
         if (secondUsed != 0 && used + secondUsed <= 57) return Advance(used + secondUsed, next);
       }
     }
@@ -184,6 +179,11 @@ class TWordReader {
     const SLongWord& entry = kLongWords.entry[w >> (64 - kPrefixBits)];
     value = static_cast<uint32_t>(((w << entry.toMantissa) >> 1) >> entry.fromTop) + entry.base;
     return entry.length;
+  }
+  // A word either table gives (0: neither does).
+  static uint32_t TableWord(uint64_t w, uint32_t& value) {
+    const uint32_t used = ShortWord(w, value);
+    return used != 0 ? used : LongWord(w, value);
   }
   // The stream bits from pos_ + 64 on, at least 57 of them.
   uint64_t Next() const { return LoadBig64(copy_ + (pos_ >> 3) + 8) << (pos_ & 7); }
@@ -246,7 +246,8 @@ class TWordReader {
 
 // Room for the readers' copies of the run and match sections: the free bytes of the output below
 // the region where the block is rebuilt, or, where they do not hold a copy, memory of its own. A
-// section that gets neither is read bit by bit.
+// section that gets neither, and every section of a room of none (a check of the layout alone), is
+// read bit by bit.
 class TCopyRoom {
  public:
   TCopyRoom(uint8_t* room, uint32_t roomBytes) : room_(room), roomBytes_(roomBytes) {}
@@ -262,7 +263,7 @@ class TCopyRoom {
     if (roomBytes_ - used_ >= need) {
       to = room_ + used_;
       used_ += need;
-    } else if (ownedCount_ < 2) {
+    } else if (room_ != nullptr && ownedCount_ < 2) {
       Create(to, need);
       if (to == nullptr) return nullptr;
       owned_[ownedCount_++] = to;
@@ -638,6 +639,7 @@ uint32_t BlockBodyLength(const uint8_t* src, uint32_t srcLen) {
   const uint32_t S = Load32(src);
   const uint32_t N = Load32(src + 4);
   if (N == 0) return srcLen - kStoredHeaderBytes >= S ? kStoredHeaderBytes + S : 0;
+  // The layout alone: no copies are made for it.
   TCopyRoom room(nullptr, 0);
   TSections sections;
   return ReadSections(src, srcLen, S, N, room, sections) ? sections.end : 0;
