@@ -147,6 +147,8 @@ TEST(DecompressBlock, RefusesDamagedBlocks) {
   };
   Bytes out;
   for (const auto& c : cases) EXPECT_FALSE(Decompress(c.block, 100, out)) << c.what;
+  const Bytes storedHeader(8, 0);
+  EXPECT_EQ(BlockBodyLength(storedHeader.data(), 7), 0u) << "a stored header cut by a byte";
   ASSERT_TRUE(Decompress(plain, 100, out));
   ASSERT_TRUE(Decompress(runForm, 100, out));
 }
@@ -243,6 +245,21 @@ TEST(DecompressBlock, TightCapacitiesRestoreExactly) {
     Bytes out;
     EXPECT_FALSE(Decompress(block, n - 1, out));
   }
+}
+
+// A pair of more than 57 bits (distance and length of 2^20) is read bit by bit, and the pair
+// after it from where it ended.
+TEST(DecompressBlock, PairLongerThanTheWindowTakes) {
+  const uint32_t mib = 1u << 20;
+  const uint32_t n = 2 + 2 * mib + 1;
+  const Bytes block = CraftedBlock(n, "00111", kAb, {{2, mib}, {mib, mib}, {1, 1}});
+  Bytes out;
+  ASSERT_TRUE(Decompress(block, n, out));
+  ASSERT_EQ(out.size(), n);
+  // abab... then the last byte repeats the one before it.
+  for (uint32_t i = 0; i + 1 < n; ++i)
+    if (out[i] != "ab"[i % 2]) FAIL() << "byte " << i;
+  EXPECT_EQ(out[n - 1], 'b');
 }
 
 // A full stored block in the file job's layout: the input area directly followed by the output
